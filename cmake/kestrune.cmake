@@ -61,3 +61,78 @@ function(ks_test name)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCK}")
   endif()
 endfunction()
+
+# ks_component(<folder> [DEPS <targets...>] [SYSTEM_LIBS_WINDOWS <libs...>] [SYSTEM_LIBS_POSIX <libs...>])
+#
+# The one build rule of a component folder, so that adding a file never means editing CMake:
+#   <folder>/*.cpp|*.c|*.S         portable code                      -> library ks_<name>
+#   <folder>/win/*.cpp|*.c|*.S     Windows build only                 -> into ks_<name>
+#   <folder>/posix/*.cpp|*.c       native build only                  -> into ks_<name>
+#   <folder>/tests/support/*.cpp   fakes and fixtures for its tests   -> library ks_<name>_testsupport
+#   <folder>/tests/*_test.cpp      one test executable per file, both tiers
+#   <folder>/tests/win/*_test.cpp  Windows tier only; tests/native/*_test.cpp native tier only
+# <name> is the folder with "/" turned into "_" (desk/wing -> ks_desk_wing). Includes are written
+# from the repository root ("os/thread.h"). A test file may carry one line of tags:
+#   // ks-test: lock=<resource>[,<resource>] timeout=<seconds>
+# Binaries (DLLs, programs) are added by the folder's own CMakeLists.txt after this call.
+function(ks_component folder)
+  cmake_parse_arguments(C "" "" "DEPS;SYSTEM_LIBS_WINDOWS;SYSTEM_LIBS_POSIX;TEST_DEPS" ${ARGN})
+  string(REPLACE "/" "_" name "${folder}")
+  set(dir ${PROJECT_SOURCE_DIR}/${folder})
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c ${dir}/*.S)
+  if(KS_WINDOWS)
+    file(GLOB plat CONFIGURE_DEPENDS ${dir}/win/*.cpp ${dir}/win/*.c ${dir}/win/*.S)
+    set(syslibs ${C_SYSTEM_LIBS_WINDOWS})
+  else()
+    file(GLOB plat CONFIGURE_DEPENDS ${dir}/posix/*.cpp ${dir}/posix/*.c)
+    set(syslibs ${C_SYSTEM_LIBS_POSIX})
+  endif()
+  list(APPEND srcs ${plat})
+  if(srcs)
+    add_library(ks_${name} STATIC ${srcs})
+    target_include_directories(ks_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(ks_${name} PUBLIC ${C_DEPS} ${syslibs})
+  else()
+    add_library(ks_${name} INTERFACE)
+    target_include_directories(ks_${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(ks_${name} INTERFACE ${C_DEPS} ${syslibs})
+  endif()
+
+  file(GLOB support CONFIGURE_DEPENDS ${dir}/tests/support/*.cpp)
+  set(testlibs ks_${name} ${C_TEST_DEPS})
+  if(support)
+    add_library(ks_${name}_testsupport STATIC ${support})
+    target_link_libraries(ks_${name}_testsupport PUBLIC ks_${name} ${C_TEST_DEPS} gtest gmock)
+    list(APPEND testlibs ks_${name}_testsupport)
+  endif()
+
+  file(GLOB tests CONFIGURE_DEPENDS ${dir}/tests/*_test.cpp)
+  if(KS_WINDOWS)
+    file(GLOB more CONFIGURE_DEPENDS ${dir}/tests/win/*_test.cpp)
+  else()
+    file(GLOB more CONFIGURE_DEPENDS ${dir}/tests/native/*_test.cpp)
+  endif()
+  list(APPEND tests ${more})
+  foreach(t ${tests})
+    get_filename_component(stem ${t} NAME_WE)
+    set(lock "")
+    set(timeout "")
+    file(STRINGS ${t} tags REGEX "ks-test:")
+    foreach(line ${tags})
+      if(line MATCHES "lock=([A-Za-z0-9_,.-]+)")
+        string(REPLACE "," ";" lock "${CMAKE_MATCH_1}")
+      endif()
+      if(line MATCHES "timeout=([0-9]+)")
+        set(timeout ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
+    set(extra "")
+    if(lock)
+      list(APPEND extra LOCK ${lock})
+    endif()
+    if(timeout)
+      list(APPEND extra TIMEOUT ${timeout})
+    endif()
+    ks_test(${name}_${stem} SOURCES ${t} LIBS ${testlibs} ${extra})
+  endforeach()
+endfunction()
