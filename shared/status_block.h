@@ -241,7 +241,7 @@ struct StatusBlock {
     char address_name[40];
 };
 
-static_assert(sizeof(StatusBlock) == kStatusBlockUsed);
+static_assert(sizeof(StatusBlock) == kStatusBlockUsed && kPlainRecord<StatusBlock>);
 static_assert(kStatusBlockUsed <= kStatusMappingSize);
 static_assert(offsetof(StatusBlock, desk_ip) == 8);
 static_assert(offsetof(StatusBlock, desk_line) == 72);
