@@ -7,17 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "shared/records.h"
+
 namespace ks {
 
 constexpr int kCardRows = 3;
-constexpr int kConsoleTypes = 2;  // 0 WING, 1 X32/M32
-constexpr int kMaxBoxes = 64;
-constexpr int kChannels = 64;
 
 // Longest factory argument looked at (terminator excluded must stay below this).
 constexpr size_t kBundleArgCap = 4096;
-
-constexpr const char* kLoaderVersion = "3.2.0";
 
 struct CardRow {
   const char* module_name;  // Waves' module, also its bundle's name

@@ -59,7 +59,7 @@ bool g_ready;
 void journal(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 void journal(const char* format, ...) {
   using Fn = void (*)(const char*);
-  static Fn fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(nullptr), "sim_journal"));
+  static Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), "sim_journal")));
   if (!fn) return;
   char text[2048];
   va_list args;
@@ -149,8 +149,9 @@ u64 box_set_mac(void* self, const uint8_t* mac) {
 }
 
 bool answers(const char* name) {
+  if (!name || IsBadStringPtrA(name, 256)) return false;
   std::string list = "," + g_module.answers + ",";
-  return name && list.find("," + std::string(name) + ",") != std::string::npos;
+  return list.find("," + std::string(name) + ",") != std::string::npos;
 }
 
 void* box_query_interface(void* self, const char* name) {
@@ -162,8 +163,8 @@ void* box_query_interface(void* self, const char* name) {
     else if (std::strcmp(name, "WavesIOBoxWavesConsoleIO") == 0) r = &box->answer_slots[2];
     else r = &box->answer_slots[3];
   }
-  journal("waves %s box%d query_interface self=%p name=%s -> %s", g_module.tag, box->id, self, name ? name : "(null)",
-          r ? "answered" : "null");
+  journal("waves %s box%d query_interface self=%p name=%s -> %p", g_module.tag, box->id, self,
+          name && !IsBadStringPtrA(name, 256) ? name : "(unreadable)", r);
   return r;
 }
 
