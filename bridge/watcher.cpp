@@ -11,6 +11,7 @@
 #include "bridge/desk.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
+#include "bridge/patch_reader.h"
 #include "bridge/session_recall.h"
 #include "bridge/settings.h"
 #include "bridge/status_block.h"
@@ -47,19 +48,19 @@ std::mutex g_handover_lock;
 bool g_handover_set = false;
 DeskAnswer g_handover{};
 
-PatchReads g_patch_reads{};
+PatchReads g_patch_reads = default_patch_reads();
 
 const DeskDriver* driver() { return desk_driver(); }
 
-bool patch_read_all() { return g_patch_reads.read_all ? g_patch_reads.read_all() : true; }
-int patch_read_one(std::uint32_t ch) { return g_patch_reads.read_one ? g_patch_reads.read_one(ch) : 0; }
-void patch_read_mode_one(int ch) {
+bool read_all() { return g_patch_reads.read_all ? g_patch_reads.read_all() : true; }
+int read_one(std::uint32_t ch) { return g_patch_reads.read_one ? g_patch_reads.read_one(ch) : 0; }
+void read_mode_one(int ch) {
   if (g_patch_reads.read_mode_one) g_patch_reads.read_mode_one(ch);
 }
-void patch_read_stereo() {
+void read_stereo() {
   if (g_patch_reads.read_stereo) g_patch_reads.read_stereo();
 }
-void patch_read_names() {
+void read_names() {
   if (g_patch_reads.read_names) g_patch_reads.read_names();
 }
 
@@ -348,7 +349,7 @@ void replay_to_desk() {
 }
 
 void desk_back(WatcherState& w) {
-  patch_read_all();
+  read_all();
   if (settings().resync_lv1.load()) {
     log_info("[sync] desk back - LV1 is the source of truth");
     replay_to_desk();
@@ -375,7 +376,7 @@ void channel_bits() {
   int n = watched();
   std::uint64_t modes = mask_take(f.mode_bits);
   for (int ch = 0; ch < n && modes && !stopping(); ++ch)
-    if (modes & (std::uint64_t(1) << ch)) patch_read_mode_one(ch);
+    if (modes & (std::uint64_t(1) << ch)) read_mode_one(ch);
 
   std::uint64_t repatch = mask_take(f.repatch_bits);
   int done = 0;
@@ -383,7 +384,7 @@ void channel_bits() {
     std::uint64_t bit = std::uint64_t(1) << ch;
     if (!(repatch & bit)) continue;
     repatch &= ~bit;
-    if (patch_read_one(static_cast<std::uint32_t>(ch)) < 0) {
+    if (read_one(static_cast<std::uint32_t>(ch)) < 0) {
       want(f.patch_wanted);
       // The rest of this 32-channel word waits for the full read.
       std::uint64_t word = ch < 32 ? 0xFFFFFFFFull : 0xFFFFFFFF00000000ull;
@@ -407,7 +408,7 @@ void scheduled_patch_read(WatcherState& w, Tick now) {
   bool wanted = take(watcher_flags().patch_wanted);
   std::uint32_t every = patch_is_read() ? kPatchAgainMs : kPatchFirstMs;
   if (!wanted && ticks_elapsed(now, w.patch_tick) <= every) return;
-  if (patch_read_all())
+  if (read_all())
     w.patch_tick = clock_now();
   else
     want(watcher_flags().patch_wanted);  // a waiting command cut it short: again next pass
@@ -550,7 +551,7 @@ void report_desk_phantom(WatcherState& w, int ch, bool on) {
 
 void watcher_begin(WatcherState& w) {
   w = WatcherState{};
-  patch_read_all();
+  read_all();
   Tick now = clock_now();
   w.names_tick = w.stereo_tick = w.range_retry_tick = w.bank_range_tick = w.patch_tick = now;
   w.publish_tick = now - kPublishMs;  // publish at the first pass
@@ -600,7 +601,7 @@ void watcher_pass(WatcherState& w) {
   now = clock_now();
   bool names = take(f.names_wanted);
   if ((names && ticks_elapsed(now, w.names_tick) > kNamesWantedMs) || ticks_elapsed(now, w.names_tick) > kNamesAnywayMs) {
-    patch_read_names();
+    read_names();
     w.names_tick = now;
   } else if (names) {
     want(f.names_wanted);  // too soon after the last names read: keep the request
@@ -610,7 +611,7 @@ void watcher_pass(WatcherState& w) {
 
   now = clock_now();
   if (take(f.stereo_wanted) || ticks_elapsed(now, w.stereo_tick) > kStereoMs) {
-    patch_read_stereo();
+    read_stereo();
     w.stereo_tick = now;
   }
   if (ticks_elapsed(now, w.range_retry_tick) > kRangeRetryMs) {
@@ -650,6 +651,10 @@ bool watcher_desk_answering() { return g_answering.load(); }
 
 PatchReads& watcher_patch_reads() { return g_patch_reads; }
 
+PatchReads default_patch_reads() {
+  return PatchReads{patch_read_all, patch_read_one, patch_read_mode_one, patch_read_stereo, patch_read_names};
+}
+
 void install_watcher_hooks() {
   FrameworkHooks& h = framework_hooks();
   h.lv1_watcher_thread = lv1_watcher_thread;
@@ -658,6 +663,8 @@ void install_watcher_hooks() {
   h.desk_taken = status_desk_taken;
   h.desk_event = on_desk_event;
   h.session_recall = session_recall;
+  h.control_op_waiting = control_op_waiting;
+  h.notify_channel_types = notify_channel_types;
 }
 
 void watcher_reset() {

@@ -62,6 +62,8 @@ struct PatchReads {
   void (*read_names)();
 };
 PatchReads& watcher_patch_reads();
+// The patch reader's own functions.
+PatchReads default_patch_reads();
 
 // Installs the watcher, the status block, the desk-event handler and session recall into the
 // module's lifecycle (called once by each module's entry, and by tests that run the thread).

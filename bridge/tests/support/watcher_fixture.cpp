@@ -20,6 +20,8 @@ void WatcherTest::SetUp() {
   session_recall_reset();
   status_block_reset();
   set_bridge_clock(&clock);
+  // The tests script the channel model themselves; each puts in the reads it wants to see.
+  watcher_patch_reads() = PatchReads{};
   status_block_use_memory(block.get());
   // The pass is driven by the test: the thread slot returns at once.
   framework_hooks().lv1_watcher_thread = [] {};
@@ -47,7 +49,7 @@ void WatcherTest::TearDown() {
   status_block_reset();
   session_recall_reset();
   watcher_reset();
-  watcher_patch_reads() = PatchReads{};
+  watcher_patch_reads() = default_patch_reads();
   FrameworkTest::TearDown();
 }
 
