@@ -8,6 +8,7 @@
 #include "loader/value_rules.h"
 #include "loader/win/loader_core.h"
 #include "loader/win/loader_log.h"
+#include "loader/win/module_manager.h"
 #include "loader/win/module_seam.h"
 #include "os/event.h"
 #include "os/thread.h"
@@ -204,19 +205,8 @@ void KS_ABI set_gain_changed_callback(GainObject* o, GainChangedCallback* cb) {
     refresh_live_card(type);
     return;
   }
-  const ConsoleModuleTable* table;
-  bool was_started;
-  {
-    LockGuard<RwLock> g(t->module_srw);
-    was_started = t->started != 0;
-    table = t->table;
-    t->started = 0;
-    t->attached = nullptr;
-  }
-  if (was_started && table) {
-    table->stop();
-    loader_log(t->log_channel, "[loader] %s stopped: LV1 released the device", t->type_name);
-  }
+  // The manager counts this stop, so that a swap meanwhile never unmaps a module still stopping.
+  stop_console_module_for_lv1(type);
 }
 
 // ---- the console module's host callbacks ----

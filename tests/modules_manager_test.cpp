@@ -1,0 +1,292 @@
+// End to end: the LV1 stand-in runs the real Kestrune.dll while this process plays the tray
+// program beside it: it drops signed stand-in console modules into the loader's modules folder,
+// rewrites state.cfg, sets Local\KestruneModulesChanged and reads Local\KestruneLoader.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "shared/loader_block.h"
+#include "shared/names.h"
+#include "sim/lv1/scenario/lv1_scenario.h"
+
+namespace ks::sim {
+namespace {
+
+std::string windows_path(std::string path) {
+    if (path.empty() || path[0] != '/') return path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+const std::string kFakes = windows_path(KS_FAKE_MODULES);
+
+// One WING card as LV1 sets it up, with its MAC known, so it is the live card.
+const char* kWingCard =
+    "factory \"$BUNDLE\"\n"
+    "box b 11 2\n"
+    "listener b plain\n"
+    "query b WavesIOBoxGain g\n"
+    "query b WavesIOBoxWavesConsoleIO io\n"
+    "host io\n"
+    "mac b 0a1b2c3d4e5f\n"
+    "callback g\n";
+
+const char* kX32Card =
+    "box x 11 0\n"
+    "listener x plain\n"
+    "query x WavesIOBoxGain xg\n"
+    "mac x 0a1b2c3d4e60\n"
+    "callback xg\n";
+
+double now_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A scenario whose script runs on its own thread while the test acts beside it.
+class Live {
+public:
+    Live(const std::string& name) : s_(name) { CreateDirectoryA(modules().c_str(), nullptr); }
+    ~Live() { finish(); }
+
+    std::string modules() const { return s_.loader_folder() + "\\modules"; }
+
+    // Copies a built variant (and, unless told otherwise, its .sig) into modules\<file>.
+    void install(const std::string& variant, const std::string& file, bool with_sig = true) {
+        const std::string from = kFakes + "\\" + (variant == "not_a_pe" ? "not_a_pe.dll" : "fake_module_" + variant + ".dll");
+        ASSERT_TRUE(CopyFileA(from.c_str(), (modules() + "\\" + file).c_str(), FALSE)) << from;
+        if (with_sig) {
+            ASSERT_TRUE(CopyFileA((from + ".sig").c_str(), (modules() + "\\" + file + ".sig").c_str(), FALSE));
+        }
+    }
+    void write(const std::string& file, const std::string& bytes) {
+        std::ofstream out(s_.loader_folder() + "\\" + file, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+
+    void start(const std::string& script) {
+        thread_ = std::thread([this, script] { result_ = s_.run(script, 120000); });
+    }
+    RunResult& finish() {
+        if (thread_.joinable()) thread_.join();
+        return result_;
+    }
+
+    // Waits until the type's log holds `needle` `times` times; the time it showed, or -1.
+    double wait_log(int channel, const std::string& needle, int times = 1, int timeout_ms = 15000) {
+        const double end = now_ms() + timeout_ms;
+        while (now_ms() < end) {
+            if (occurrences(s_.log(channel), needle) >= times) return now_ms();
+            Sleep(5);
+        }
+        ADD_FAILURE() << "not in log " << channel << ": " << needle << "\n" << s_.log(channel);
+        return -1;
+    }
+    std::string log(int channel) const { return s_.log(channel); }
+
+    static void signal() {
+        HANDLE ev = OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<const wchar_t*>(kModulesChangedEventNameU16));
+        ASSERT_NE(ev, nullptr) << "the loader's watcher has not made the event";
+        SetEvent(ev);
+        CloseHandle(ev);
+    }
+
+private:
+    Scenario s_;
+    std::thread thread_;
+    RunResult result_;
+};
+
+// The loader block as a second process sees it.
+struct BlockView {
+    HANDLE mapping = nullptr;
+    LoaderBlock* block = nullptr;
+    BlockView() {
+        mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, reinterpret_cast<const wchar_t*>(kLoaderBlockNameU16));
+        if (mapping) block = static_cast<LoaderBlock*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kLoaderBlockSize));
+    }
+    ~BlockView() {
+        if (block) UnmapViewOfFile(block);
+        if (mapping) CloseHandle(mapping);
+    }
+};
+
+TEST(ModulesManager, NewerSignedModuleIsSwappedInLiveWithinASecond) {
+    Live l("swap");
+    l.install("wing_good", "wing-4.2.0.dll");
+    l.start(std::string(kWingCard) + "sleep 6000\n");
+    ASSERT_GT(l.wait_log(1, "FAKE good attach "), 0);
+    EXPECT_NE(l.log(1).find("FAKE good start v=3 size=80 ctx=wing"), std::string::npos);
+
+    l.install("wing_newer", "wing-4.10.0.dll");  // numerically newer than 4.2.0
+    const double t0 = now_ms();
+    Live::signal();
+    const double t1 = l.wait_log(1, "FAKE newer attach ");
+    ASSERT_GT(t1, 0);
+    EXPECT_LT(t1 - t0, 1000.0) << "swapped in " << (t1 - t0) << " ms";
+    ASSERT_TRUE(l.finish().finished());
+
+    const std::string log = l.log(1);
+    const size_t stop = log.find("FAKE good stop reports true");
+    const size_t unmapped = log.find("FAKE good unmapped");
+    const size_t replaced = log.find("[loader] wing 4.2.0 replaced");
+    const size_t loaded = log.find("[loader] wing module 4.10.0 loaded from ");
+    const size_t started = log.find("FAKE newer start v=3");
+    ASSERT_NE(stop, std::string::npos) << log;
+    EXPECT_LT(stop, unmapped) << "unmapped only after its stop reported finished";
+    EXPECT_LT(unmapped, replaced);
+    EXPECT_LT(replaced, loaded);
+    EXPECT_LT(loaded, started);
+    EXPECT_NE(log.find("wing-4.10.0.dll", loaded), std::string::npos);
+}
+
+// Every way a newer file can be bad, in one folder: unsigned, a signature of other bytes, empty,
+// cut short, and signed files that will not load. Each is logged and skipped or rejected, the
+// load failures are counted in the block, and the good 4.2.0 runs.
+TEST(ModulesManager, BadFilesAreRefusedAndTheNextNewestRuns) {
+    Live l("refused");
+    l.install("wing_good", "wing-4.2.0.dll");
+    l.install("wing_wrong_type", "wing-4.3.0.dll");
+    l.install("wing_no_export", "wing-4.4.0.dll");
+    l.install("wing_null_table", "wing-4.5.0.dll");
+    l.install("wing_dllmain_fails", "wing-4.6.0.dll");
+    l.install("not_a_pe", "wing-4.7.0.dll");
+    l.install("wing_newer", "wing-4.8.0.dll", false);
+    CopyFileA((kFakes + "\\fake_module_wing_good.dll.sig").c_str(), (l.modules() + "\\wing-4.8.0.dll.sig").c_str(), FALSE);
+    l.install("wing_newer", "wing-4.9.0.dll", false);  // unsigned
+    l.write("modules\\wing-4.9.1.dll", "");
+    l.write("modules\\wing-4.9.1.dll.sig", std::string(64, '\0'));
+    l.install("wing_newer", "wing-4.9.2.dll");
+    {
+        std::ifstream in(l.modules() + "\\wing-4.9.2.dll", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        in.close();
+        l.write("modules\\wing-4.9.2.dll", bytes.substr(0, bytes.size() / 2));  // cut short, old .sig
+    }
+    l.write("modules\\wing-4.9.3.dll", "x");
+    l.write("modules\\wing-4.9.3.dll.sig", std::string(65, 'x'));  // one byte too many
+    l.write("modules\\wing-4.10.dll", "two numbers only");
+    l.start(std::string(kWingCard) + "sleep 1500\n");
+    ASSERT_GT(l.wait_log(1, "FAKE good attach "), 0);
+
+    BlockView v;
+    ASSERT_NE(v.block, nullptr);
+    const LoaderTypeRecord& r = v.block->types[0];
+    EXPECT_EQ(r.failure_count, 5u);
+    EXPECT_EQ(r.last_error, 1u);
+    EXPECT_STREQ(r.failed_file, "wing-4.3.0.dll");  // the last one tried
+    EXPECT_STREQ(r.running_version, "4.2.0");
+    ASSERT_TRUE(l.finish().finished());
+
+    const std::string log = l.log(1);
+    for (const char* skipped : {"wing-4.8.0.dll", "wing-4.9.0.dll", "wing-4.9.1.dll", "wing-4.9.2.dll", "wing-4.9.3.dll"})
+        EXPECT_NE(log.find(std::string("[loader] ") + skipped + " is not signed by Kestrune - skipped"), std::string::npos)
+            << skipped;
+    struct Failure {
+        const char* file;
+        const char* error;
+    } failures[] = {{"wing-4.7.0.dll", "(error 193, entry "},  {"wing-4.6.0.dll", "(error 1114, entry "},
+                    {"wing-4.5.0.dll", "(error 1, entry "},    {"wing-4.4.0.dll", "(error 1, entry "},
+                    {"wing-4.3.0.dll", "(error 1, entry "}};
+    size_t at = 0;
+    for (const Failure& f : failures) {
+        at = log.find(std::string(f.file) + " would not load " + f.error, at);
+        ASSERT_NE(at, std::string::npos) << f.file << "\n" << log;
+        EXPECT_NE(log.find(") - keeping none", at), std::string::npos);
+    }
+    EXPECT_EQ(occurrences(log, "would not load"), 5) << "each bad file is tried once, then rejected";
+    EXPECT_EQ(occurrences(log, "FAKE good start"), 1);
+    EXPECT_EQ(log.find("FAKE wrong-type start"), std::string::npos);
+}
+
+TEST(ModulesManager, SwitchingX32OffStopsFirstAndUnmapsOnlyAfterTheStopFinished) {
+    Live l("x32off");
+    l.install("wing_good", "wing-4.2.0.dll");
+    l.install("x32_slow_stop", "x32-1.0.0.dll");
+    l.start(std::string(kWingCard) + kX32Card + "sleep 7000\n");
+    ASSERT_GT(l.wait_log(2, "FAKE x32-slow-stop attach "), 0);
+    l.write("state.cfg", "wing=on\r\nx32=off\r\n");
+    Live::signal();
+    ASSERT_GT(l.wait_log(2, "[loader] x32 1.0.0 switched off", 1, 10000), 0);
+    ASSERT_TRUE(l.finish().finished());
+
+    const std::string log = l.log(2);
+    const size_t begins = log.find("FAKE x32-slow-stop stop begins");
+    const size_t finished = log.find("FAKE x32-slow-stop stop reports true");
+    const size_t unmapped = log.find("FAKE x32-slow-stop unmapped");
+    const size_t off = log.find("[loader] x32 1.0.0 switched off");
+    ASSERT_NE(begins, std::string::npos) << log;
+    EXPECT_LT(begins, finished);
+    EXPECT_LT(finished, unmapped);
+    EXPECT_LT(unmapped, off);
+    // Channels 0-7 have a preamp in the stand-in: their strips are redrawn without a knob.
+    EXPECT_NE(log.find("[redraw] x32 off: 8 strip(s) had a knob (0 LV1 asked about, 8 with a preamp in the module); "
+                       "device box live, ConsoleIO callback not asked for"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(l.log(1).find("FAKE good stop"), std::string::npos) << "the WING module is left alone";
+}
+
+TEST(ModulesManager, ModuleWhoseStopReportsFalseStaysMapped) {
+    Live l("stopfalse");
+    l.install("wing_stop_false", "wing-4.2.0.dll");
+    l.start(std::string(kWingCard) + "sleep 4000\n");
+    ASSERT_GT(l.wait_log(1, "FAKE stop-false attach "), 0);
+    l.install("wing_good", "wing-4.3.0.dll");
+    Live::signal();
+    ASSERT_GT(l.wait_log(1, "FAKE good attach "), 0);
+    ASSERT_TRUE(l.finish().finished());
+    const std::string log = l.log(1);
+    EXPECT_NE(log.find("FAKE stop-false stop reports false"), std::string::npos);
+    EXPECT_NE(log.find("[loader] old module did not stop cleanly - left mapped (not unloaded)"), std::string::npos);
+    EXPECT_EQ(log.find("FAKE stop-false unmapped"), std::string::npos) << log;
+}
+
+TEST(ModulesManager, LoaderBlockFromASecondProcessAndIdentifyReachesLv1) {
+    Live l("block");
+    l.install("wing_good", "wing-4.2.0.dll");
+    l.write("state.cfg", "x32.guest=1\n");
+    l.start(std::string(kWingCard) + "sleep 3000\n");
+    ASSERT_GT(l.wait_log(1, "FAKE good attach "), 0);
+    ASSERT_GT(l.wait_log(2, "[loader] x32: the card is shared to this LV1 from another one - Kestrune stays hands-off"), 0);
+
+    BlockView v;
+    ASSERT_NE(v.block, nullptr);
+    LoaderBlock& b = *v.block;
+    EXPECT_EQ(std::memcmp(&b.magic, "DLSK", 4), 0);
+    EXPECT_EQ(b.size, kLoaderBlockSize);
+    EXPECT_STREQ(b.loader_version, "3.2.0");
+    EXPECT_STREQ(b.types[0].type_name, "wing");
+    EXPECT_EQ(b.types[0].enabled, 1u);
+    EXPECT_EQ(b.types[0].waves_loaded, 1u);
+    EXPECT_EQ(b.types[0].live_usable, 1u);
+    EXPECT_EQ(b.types[0].product_id, 2u);
+    EXPECT_STREQ(b.types[0].running_version, "4.2.0");
+    EXPECT_EQ(b.types[0].failure_count, 0u);
+    EXPECT_STREQ(b.types[1].type_name, "x32");
+    EXPECT_EQ(b.types[1].live_usable, 0u);
+    EXPECT_EQ(b.hands_off[1], 1u);
+    EXPECT_EQ(b.hands_off[0], 0u);
+
+    // The tray program's order: identify on, then the counter, then the event.
+    __atomic_store_n(&b.identify_on[0], 1u, __ATOMIC_RELEASE);
+    __atomic_add_fetch(&b.identify_counter[0], 1u, __ATOMIC_ACQ_REL);
+    __atomic_store_n(&b.identify_on[1], 1u, __ATOMIC_RELEASE);
+    __atomic_add_fetch(&b.identify_counter[1], 1u, __ATOMIC_ACQ_REL);
+    Live::signal();
+    ASSERT_GT(l.wait_log(1, "[identify] card 0a:1b:2c:3d:4e:5f LED on"), 0);
+    ASSERT_GT(l.wait_log(2, "[identify] no live x32 card to light"), 0);
+    RunResult& r = l.finish();
+    ASSERT_TRUE(r.finished());
+    EXPECT_TRUE(r.journal.has("listener b identify mac=0a:1b:2c:3d:4e:5f on=1"));
+}
+
+}  // namespace
+}  // namespace ks::sim
