@@ -52,10 +52,6 @@ void set_replay_running(bool on);
 void set_identity_check_pending(bool on);
 bool identity_check_pending();
 
-// The mapped status block, or null. Set by whoever maps it; writers do nothing without one.
-StatusBlock* status_view();
-void set_status_view(StatusBlock* block);
-
 // Back to the state at load (tests, and a module re-armed after stop).
 void value_writer_reset();
 
