@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "bridge/channel_model.h"
-#include "bridge/control_ops.h"
 #include "bridge/desk.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
@@ -30,7 +29,7 @@ std::atomic<bool> g_slot_switch_done{false};
 
 const DeskDriver* drv() { return desk_driver(); }
 
-bool op_waiting() { return control_op_waiting(); }
+bool op_waiting() { return framework_hooks().control_op_waiting(); }
 
 bool is_preamp_bank(const char* bank) {
   const DeskDriver* d = drv();

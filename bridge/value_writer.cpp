@@ -14,7 +14,6 @@
 #include "bridge/lifecycle.h"
 #include "bridge/patch_reader.h"
 #include "bridge/settings.h"
-#include "bridge/status_block.h"
 #include "bridge/text.h"
 #include "bridge/timebase.h"
 #include "bridge/watcher_flags.h"
@@ -36,19 +35,20 @@ struct ChannelWriteState {
 ChannelWriteState g_ch[kChannelCount];
 std::atomic<uint32_t> g_replay_running{0};
 std::atomic<uint32_t> g_identity_check_pending{0};
+std::atomic<StatusBlock*> g_status{nullptr};
 
 const char* on_off(bool on) { return on ? "ON" : "off"; }
 
 // The status block is shared with the tray and written here from LV1's threads as well as the
 // watcher: every field goes through one atomic access.
 void publish_gain(int ch, double db) {
-  if (StatusBlock* b = status_block()) __atomic_store(&b->gain_db[ch], &db, __ATOMIC_RELAXED);
+  if (StatusBlock* b = g_status.load(std::memory_order_acquire)) __atomic_store(&b->gain_db[ch], &db, __ATOMIC_RELAXED);
 }
 void publish_phantom(int ch, bool on) {
-  if (StatusBlock* b = status_block()) __atomic_store_n(&b->phantom[ch], uint8_t(on), __ATOMIC_RELAXED);
+  if (StatusBlock* b = g_status.load(std::memory_order_acquire)) __atomic_store_n(&b->phantom[ch], uint8_t(on), __ATOMIC_RELAXED);
 }
 void count_write() {
-  if (StatusBlock* b = status_block()) {
+  if (StatusBlock* b = g_status.load(std::memory_order_acquire)) {
     __atomic_fetch_add(&b->sent_count, 1u, __ATOMIC_RELAXED);
     __atomic_store_n(&b->last_write_tick, clock_now64(), __ATOMIC_RELAXED);
   }
@@ -253,7 +253,7 @@ int32_t phantom_partner(int32_t channel, char* bank_out, int32_t len, uint32_t* 
 
 void load_phantom_flag(int32_t channel) {
   if (!valid_channel(channel)) return;
-  StatusBlock* b = status_block();
+  StatusBlock* b = g_status.load(std::memory_order_acquire);
   uint8_t on = b ? __atomic_load_n(&b->phantom[channel], __ATOMIC_RELAXED) : 0;
   g_ch[channel].phantom.store(on ? 1 : 0);
 }
@@ -284,6 +284,9 @@ bool last_gain_sent(int channel, double* db) {
 void set_replay_running(bool on) { g_replay_running.store(on ? 1 : 0); }
 void set_identity_check_pending(bool on) { g_identity_check_pending.store(on ? 1 : 0); }
 bool identity_check_pending() { return g_identity_check_pending.load() != 0; }
+
+StatusBlock* status_view() { return g_status.load(std::memory_order_acquire); }
+void set_status_view(StatusBlock* block) { g_status.store(block, std::memory_order_release); }
 
 void value_writer_reset() {
   for (auto& c : g_ch) {

@@ -52,6 +52,11 @@ void set_replay_running(bool on);
 void set_identity_check_pending(bool on);
 bool identity_check_pending();
 
+// The status block the writer records into (null: none). The status block's publish and close
+// keep it current.
+StatusBlock* status_view();
+void set_status_view(StatusBlock* block);
+
 // Back to the state at load (tests, and a module re-armed after stop).
 void value_writer_reset();
 

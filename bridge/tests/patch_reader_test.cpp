@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "bridge/channel_model.h"
+#include "bridge/control_ops.h"
 #include "bridge/lifecycle.h"
 #include "bridge/settings.h"
 #include "bridge/status_block.h"
@@ -38,6 +39,7 @@ class PatchReader : public FrameworkTest {
     set_bridge_clock(clock.get());
     g_notified = 0;
     framework_hooks().notify_channel_types = count_notify;
+    framework_hooks().control_op_waiting = control_op_waiting;
     settings().watch.store(8);
   }
   // MOD outputs 1..n from LCL 1..n, each with a head amp.

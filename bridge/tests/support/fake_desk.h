@@ -27,7 +27,7 @@ struct FakeInput {
   double gain = 0.0;
   bool phantom = false;
   uint32_t mode = 0;
-  std::string name;
+  std::string name = "";
   int32_t headamp_type = 3;  // 2 and above: a head amp
   uint32_t mute = 0;
 };
