@@ -14,9 +14,7 @@ void watcher_flags_reset() {
                   &f.seeding_done, &f.reseeded_count, &f.seed_backoff_ms, &f.seed_retry_armed,
                   &f.seed_retry_at})
     a->store(0, std::memory_order_release);
-  f.mode_bits.clear();
-  f.repatch_bits.clear();
-  f.revalidate_bits.clear();
+  for (ChannelMask* m : {&f.mode_bits, &f.repatch_bits, &f.revalidate_bits}) m->store(0, std::memory_order_release);
 }
 
 }  // namespace ks

@@ -10,30 +10,13 @@
 
 namespace ks {
 
-// 64 channel bits set with atomic OR and taken whole with an exchange to 0.
-class ChannelBits {
- public:
-  void set(int channel) {
-    if (channel < 0 || channel >= 64) return;
-    words_[channel >> 5].fetch_or(1u << (channel & 31), std::memory_order_acq_rel);
-  }
-  // Bits 0..63 as one word; the set is empty afterwards.
-  std::uint64_t take() {
-    std::uint64_t lo = words_[0].exchange(0, std::memory_order_acq_rel);
-    std::uint64_t hi = words_[1].exchange(0, std::memory_order_acq_rel);
-    return lo | (hi << 32);
-  }
-  bool any() const {
-    return (words_[0].load(std::memory_order_acquire) | words_[1].load(std::memory_order_acquire)) != 0;
-  }
-  void clear() {
-    words_[0].store(0, std::memory_order_release);
-    words_[1].store(0, std::memory_order_release);
-  }
+// 64 channel bits, one per LV1 channel: raised with atomic OR, taken whole with an exchange.
+using ChannelMask = std::atomic<std::uint64_t>;
 
- private:
-  std::atomic<std::uint32_t> words_[2]{};
-};
+inline void mask_set(ChannelMask& m, int channel) {
+  if (channel >= 0 && channel < 64) m.fetch_or(std::uint64_t(1) << channel, std::memory_order_acq_rel);
+}
+inline std::uint64_t mask_take(ChannelMask& m) { return m.exchange(0, std::memory_order_acq_rel); }
 
 struct WatcherFlags {
   std::atomic<std::uint32_t> reseed_wanted{0};  // run a seeding sweep
@@ -41,9 +24,9 @@ struct WatcherFlags {
   std::atomic<std::uint32_t> patch_wanted{0};   // read the whole patch at the next pass
   std::atomic<std::uint32_t> names_wanted{0};
   std::atomic<std::uint32_t> stereo_wanted{0};
-  ChannelBits mode_bits;        // read the stereo mode of these channels again
-  ChannelBits repatch_bits;     // read head amp and source of these channels again
-  ChannelBits revalidate_bits;  // report these channels again (forced) and rebuild their strips
+  ChannelMask mode_bits{0};        // read the stereo mode of these channels again
+  ChannelMask repatch_bits{0};     // read head amp and source of these channels again
+  ChannelMask revalidate_bits{0};  // report these channels again (forced) and rebuild their strips
 
   std::atomic<std::uint32_t> seeding_done{0};     // the first seeding sweep has finished
   std::atomic<std::uint32_t> reseeded_count{0};   // values a re-read found the desk had not pushed
