@@ -80,6 +80,12 @@ void receive_loop() {
       x32_clock().wait_stop(&l.stop_event, 20);
       continue;
     }
+    if (n == kSocketTruncated) {
+      // Too large to be anything we asked for; its sender is not known, so it proves nothing.
+      l.dropped++;
+      x32_detail("[x32] dropped a datagram larger than %d bytes", int(kReceiveCap));
+      continue;
+    }
     // Only the desk's own port speaks for the desk; anyone else could forge values.
     if (!(from == l.desk)) {
       l.foreign++;
@@ -89,14 +95,9 @@ void receive_loop() {
     l.heard_tick = now();
     l.heard = true;
     OscMessage msg;
-    const char* why = nullptr;
-    if (n == kSocketTruncated) {
-      why = "larger than 2048 bytes";
-    } else {
-      OscError e = osc_parse(buf, size_t(n), &msg);
-      if (e != OscError::ok) why = osc_error_text(e);
-    }
-    if (why) {
+    OscError e = osc_parse(buf, size_t(n), &msg);
+    if (e != OscError::ok) {
+      const char* why = osc_error_text(e);
       l.dropped++;
       if (l.bad_logged.fetch_add(1) < kBadDatagramsLoggedAtInfo)
         x32_info("[x32] dropped a datagram from the desk: %s", why);
