@@ -1,7 +1,7 @@
 // The driver against the simulated desk, over loopback: reads and writes with exact bytes, desk
 // changes, hostile and foreign datagrams, the one-query-in-flight rule, bursts, reseeds, the
 // patch and head-amp-type slots, the head-amp link and a prompt disconnect while the desk is mute.
-// ks-test: timeout=120
+// ks-test: lock=udp10023 timeout=120
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,7 +24,8 @@ using sim::osc_i;
 using sim::osc_s;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kDesk = "127.0.0.21";
+const std::string kDeskText = test::x32_test_address(21);
+const char* const kDesk = kDeskText.c_str();
 
 int ms_since(Clock::time_point t) {
   return int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
@@ -159,7 +160,7 @@ TEST_F(X32Link, HostileAndForeignDatagramsAreDroppedAndCounted) {
   auto forged = sim::osc_write({"/headamp/010/gain", {osc_f(1.0f)}});
   ASSERT_TRUE(other.send(driver, forged.data(), forged.size()));
   sim::UdpSocket stranger;
-  sim::parse_loopback("127.0.0.99", &ip);
+  sim::parse_loopback(test::x32_several_desks() ? "127.0.0.99" : "127.0.0.1", &ip);
   ASSERT_TRUE(stranger.open(ip, 0));
   ASSERT_TRUE(stranger.send(driver, forged.data(), forged.size()));
 
@@ -184,7 +185,7 @@ TEST_F(X32Link, AReplyAtAnotherAddressIsAPushAndTheQueryTimesOut) {
   EXPECT_FALSE(x32_read_gain("AN", 1, &db));
   int took = ms_since(t);
   EXPECT_GE(took, 290);
-  EXPECT_LT(took, 600);
+  EXPECT_LT(took, 1500);  // its own 300 ms, after any query the poll thread had in flight
   EXPECT_TRUE(rec.wait_for([&] { return x32_event_count() > events; }, 500));
 }
 
@@ -238,7 +239,7 @@ TEST_F(X32Link, SceneLoadBurstLeadsToOneReread) {
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$reread") > 0; }, 3000));
   int after = ms_since(last_push);
   EXPECT_GE(after, 690);
-  EXPECT_LT(after, 1200);
+  EXPECT_LT(after, 1500);
   EXPECT_TRUE(rec.has_line("[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(rec.count_kind("$reread"), 1);
@@ -262,7 +263,7 @@ TEST_F(X32Link, AGainWriteIsFollowedByAReseed) {
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$reseed") > 0; }, 2000));
   int took = ms_since(t);
   EXPECT_GE(took, 795);
-  EXPECT_LT(took, 1100);
+  EXPECT_LT(took, 1500);
   for (auto& e : rec.events()) {
     if (e.kind == "$reseed") {
       EXPECT_EQ(e.bank, "");
@@ -324,6 +325,8 @@ TEST_F(X32Link, HeadAmpTypesFromTheModelAndTheAes50Status) {
   ASSERT_TRUE(x32_headamp_type("AN", 17, &type));
   EXPECT_EQ(type, 0u);
   // A stage box arriving shows in the AES50 status as "$ha" for the inputs whose digit moved.
+  ASSERT_TRUE(x32_headamp_type("A", 1, &type));  // the status as it was is known first
+  EXPECT_EQ(type, 0u);
   rec.clear();
   sim.desk_change("/-stat/aes50/A", osc_s("DL16330000"));
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$ha") == 16; }, 1500));
@@ -378,13 +381,14 @@ TEST(X32LinkSilentDesk, DisconnectIsPromptWhileTheDeskSaysNothing) {
   test::X32Recorder rec;
   sim::X32Sim sim;
   sim::X32Sim::Options o;
-  o.address = "127.0.0.22";
+  std::string address = test::x32_test_address(22);
+  o.address = address;
   ASSERT_TRUE(sim.start(o));
   sim.set_silent(true);
   int stuck = test::X32Recorder::stuck_reports();
   for (int delay : {0, 150, 450, 1300}) {
     SCOPED_TRACE(delay);
-    ASSERT_TRUE(x32_connect("127.0.0.22"));
+    ASSERT_TRUE(x32_connect(address.c_str()));
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     EXPECT_FALSE(x32_link_alive());
     double db;

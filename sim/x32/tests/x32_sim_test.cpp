@@ -1,3 +1,4 @@
+// ks-test: lock=udp10023
 // The stand-in console itself: gets answered, sets stored and fanned out, subscriptions that
 // expire, the misbehaviour switches, and the loopback-only rule.
 #include "sim/x32/x32_sim.h"

@@ -82,3 +82,24 @@ bool X32Recorder::wait_for(const std::function<bool()>& ready, int timeout_ms) {
 int X32Recorder::stuck_reports() { return g_stuck; }
 
 }  // namespace ks::test
+
+namespace ks::test {
+
+std::string x32_test_address(int n) {
+#ifdef _WIN32
+  (void)n;
+  return "127.0.0.1";
+#else
+  return "127.0.0." + std::to_string(n);
+#endif
+}
+
+bool x32_several_desks() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
+}  // namespace ks::test

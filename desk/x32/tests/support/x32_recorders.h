@@ -35,3 +35,13 @@ class X32Recorder {
 };
 
 }  // namespace ks::test
+
+namespace ks::test {
+
+// Loopback address for simulated desk number n. Natively each desk gets 127.0.0.n; under Wine a
+// UDP socket bound to a loopback address other than 127.0.0.1 answers from 127.0.0.1, so there
+// every desk is 127.0.0.1 and only one can listen on 10023 at a time.
+std::string x32_test_address(int n);
+bool x32_several_desks();
+
+}  // namespace ks::test
