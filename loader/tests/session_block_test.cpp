@@ -308,6 +308,9 @@ TEST(SessionBlock, ComposeAddsOneNewlineAndReplacesAStaleBlock) {
 
 // LV1's process may run with a comma-decimal C library locale; the block must not notice.
 TEST(SessionBlock, IgnoresTheProcessLocale) {
+    struct BackToC {
+        ~BackToC() { std::setlocale(LC_ALL, "C"); }
+    } back_to_c;
     const char* set = nullptr;
     for (const char* name : {"German_Germany.1252", "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
         if ((set = std::setlocale(LC_ALL, name)) != nullptr) break;
@@ -325,7 +328,6 @@ TEST(SessionBlock, IgnoresTheProcessLocale) {
     std::string block = block_of(v);
     ParsedChunkBlock p;
     parse_chunk_block(block, p);
-    std::setlocale(LC_ALL, "C");
     EXPECT_EQ(block.rfind("kestrune:\n  gain: [0.00, -0.50, 200.00, ", 0), 0u);
     ASSERT_TRUE(p.present);
     for (uint32_t ch = 0; ch < kChannels; ++ch) EXPECT_EQ(p.gain[ch], v.gain[ch]) << ch;
