@@ -1,5 +1,5 @@
-// The driver's log and stuck-thread report. The console module routes both into the framework
-// (its module log and `stuck_threads`); tests route them into a recorder.
+// The driver's log and stuck-thread report: into the framework's module log and `stuck_threads`,
+// and, when a sink is set (tests), into the sink as well (the log then only into the sink).
 #pragma once
 
 #include <cstdint>
