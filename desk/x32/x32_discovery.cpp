@@ -8,7 +8,6 @@
 #include "desk/x32/x32_log.h"
 #include "os/clock.h"
 #include "os/socket.h"
-#include "bridge/lifecycle.h"
 
 namespace ks {
 
@@ -150,7 +149,7 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     if (only) break;
   }
   for (int i = 0; i < found; i++) {
-    if (g_net.stopping ? g_net.stopping() : stop_requested()) break;
+    if (g_net.stopping && g_net.stopping()) break;
     auto addr = parse_ipv4(out[i].ip);
     if (addr) out[i].card = card_of(*addr);
   }

@@ -4,27 +4,18 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "bridge/host.h"
-#include "bridge/lifecycle.h"
-
 namespace ks {
 
 namespace {
 std::atomic<X32LogSink> g_log{nullptr};
 std::atomic<X32StuckSink> g_stuck{nullptr};
 
-// Without a sink the lines go to the framework's module log.
 void emit(int level, const char* fmt, va_list ap) {
+  X32LogSink sink = g_log.load();
+  if (!sink) return;
   char line[1024];
   std::vsnprintf(line, sizeof line, fmt, ap);
-  X32LogSink sink = g_log.load();
-  if (sink) {
-    sink(level, line);
-  } else if (level <= 1) {
-    log_info("%s", line);
-  } else {
-    log_detail("%s", line);
-  }
+  sink(level, line);
 }
 }  // namespace
 
@@ -46,7 +37,6 @@ void x32_detail(const char* fmt, ...) {
 }
 
 void x32_report_stuck_thread() {
-  add_stuck_thread();
   if (X32StuckSink s = g_stuck.load()) s();
 }
 

@@ -1,5 +1,5 @@
-// The driver's log and stuck-thread report: into the framework's module log and `stuck_threads`,
-// and, when a sink is set (tests), into the sink as well (the log then only into the sink).
+// The driver's log and stuck-thread report. In the console module they go into the framework
+// (its module log and `stuck_threads`, set up by the module); tests route them into a recorder.
 #pragma once
 
 #include <cstdint>
