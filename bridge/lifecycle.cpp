@@ -36,6 +36,8 @@ void no_close(bool) {}
 void no_desk_taken(const char*, const char*) {}
 void KS_ABI drop_event(const char*, int32_t, const char*, double, uint8_t, const void*) {}
 void no_recall(const double*, const uint32_t*, const uint32_t*) {}
+bool nothing_waiting() { return false; }
+void no_notify() {}
 
 FrameworkHooks g_hooks = default_framework_hooks();
 
@@ -80,7 +82,7 @@ void run_discovery(void*) { framework_hooks().discovery_thread(); }
 }  // namespace
 
 FrameworkHooks default_framework_hooks() {
-  return FrameworkHooks{default_watcher, default_discovery, no_publish, no_close, no_desk_taken, drop_event, no_recall};
+  return FrameworkHooks{default_watcher, default_discovery, no_publish, no_close, no_desk_taken, drop_event, no_recall, nothing_waiting, no_notify};
 }
 
 FrameworkHooks& framework_hooks() { return g_hooks; }

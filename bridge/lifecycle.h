@@ -31,6 +31,10 @@ struct FrameworkHooks {
   EventFn desk_event;
   // LV1 opened a session: the stored values (arrays valid during the call only). Default: none.
   void (*session_recall)(const double* gain, const uint32_t* phantom, const uint32_t* preamp);
+  // A dashboard command is waiting: long desk reads give way. Default: never.
+  bool (*control_op_waiting)();
+  // Ask LV1 to re-read which channels have preamps. Default: nothing.
+  void (*notify_channel_types)();
 };
 FrameworkHooks& framework_hooks();
 FrameworkHooks default_framework_hooks();

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "bridge/channel_model.h"
@@ -10,6 +12,7 @@
 #include "bridge/desk.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
+#include "bridge/patch_reader.h"
 #include "bridge/settings.h"
 #include "bridge/text.h"
 #include "bridge/timebase.h"
@@ -63,13 +66,12 @@ bool seeding_gate(int ch) {
 int32_t partner_of(const ChannelView& v, char* bank_out, int32_t len, uint32_t* input_out) {
   const DeskDriver* d = desk_driver();
   if (d && d->ha_link_partner) {
-    char bank[8] = {};
+    char bank[9] = {};
     int32_t n = 0;
-    int32_t r = d->ha_link_partner(v.bank, int32_t(v.input), bank, sizeof bank, &n);
-    bank[7] = '\0';
+    int32_t r = d->ha_link_partner(v.bank, int32_t(v.input), bank, 8, &n);
     if (r == 1) {
       // A partner the module cannot name is as good as unknown: 48 V must not go on.
-      if (n < 1 || !bank[0]) return -1;
+      if (n < 1 || !bank[0] || bounded_len(bank, 8) > 7) return -1;
       copy_text(bank_out, size_t(len), bank);
       *input_out = uint32_t(n);
       return 1;
@@ -297,6 +299,134 @@ void value_writer_reset() {
   }
   g_replay_running.store(0);
   g_identity_check_pending.store(0);
+}
+
+}  // namespace ks
+
+// ---- Stereo links ----
+
+namespace ks {
+
+namespace {
+
+ControlResult reply_with(char* reply, int32_t size, ControlResult result, const char* fmt, ...) KS_PRINTF(4, 5);
+ControlResult reply_with(char* reply, int32_t size, ControlResult result, const char* fmt, ...) {
+  if (reply && size > 0) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(reply, size_t(size), fmt, ap);
+    va_end(ap);
+  }
+  return result;
+}
+
+// The LV1 channel (watched) whose source is bank/input, with or without a head amp; -1 none.
+int channel_fed_from(const char* bank, uint32_t input) {
+  int watch = watch_count();
+  for (int ch = 0; ch < watch; ++ch) {
+    ChannelRecord r = channel_record(ch);
+    if (r.input == input && iequals(r.bank, bank)) return ch;
+  }
+  return -1;
+}
+
+}  // namespace
+
+ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double value, char* reply,
+                              int32_t reply_size) {
+  if (reply && reply_size > 0) reply[0] = '\0';
+  if (!valid_channel(channel)) return reply_with(reply, reply_size, ControlResult::Refused, "bad channel");
+  if (op < 1 || op > 3) return reply_with(reply, reply_size, ControlResult::Refused, "unknown control op");
+  if (!patch_is_read())
+    return reply_with(reply, reply_size, ControlResult::Refused, "the desk patch has not been read yet");
+  if (!desk_link_alive()) return reply_with(reply, reply_size, ControlResult::DeskNotAnswering, "the desk link is down");
+  const DeskDriver* d = desk_driver();
+  if (!d || !(d->caps & CAP_STEREO_LINK))
+    return reply_with(reply, reply_size, ControlResult::Refused,
+                      "this console links stereo on its own channels - set it on the desk");
+  const ChannelView v = channel_view(channel);
+  if (v.input < 1) return reply_with(reply, reply_size, ControlResult::Refused, "this channel has no input to link");
+  const uint32_t lower = (v.input % 2 == 1) ? v.input : v.input - 1;
+  const uint32_t upper = lower + 1;
+  const bool linking = op == 1 || op == 3;
+  const char* mode = op == 3 ? "M/S" : (op == 1 ? "ST" : "M");
+
+  if (linking && v.has_head_amp) {
+    const uint32_t legs[2] = {lower, upper};
+    bool on[2] = {false, false};
+    for (int i = 0; i < 2; ++i) {
+      uint8_t ph = 0;
+      // A leg whose 48 V cannot be read counts as on: linking must never spread 48 V unseen.
+      on[i] = !(d->read_phantom && d->read_phantom(v.bank, int32_t(legs[i]), &ph)) || ph != 0;
+    }
+    if (arg == 1) {
+      for (int i = 0; i < 2; ++i) {
+        if (!on[i]) continue;
+        int fed = channel_for_input(v.bank, legs[i]);
+        WriteOutcome o = fed >= 0 ? bridge_set_phantom(fed, false)
+                                  : ((d->send_phantom && d->send_phantom(v.bank, int32_t(legs[i]), 0))
+                                         ? WriteOutcome::sent
+                                         : WriteOutcome::send_failed);
+        if (o != WriteOutcome::sent)
+          return reply_with(reply, reply_size,
+                            o == WriteOutcome::link_down ? ControlResult::DeskNotAnswering : ControlResult::Refused,
+                            "could not switch 48V off at %s %u - not linked", v.bank, unsigned(legs[i]));
+        log_info("[stereo] 48V off at %s %u before link", v.bank, unsigned(legs[i]));
+      }
+    } else if (protect_list_count() > 0 && (on[0] || on[1])) {
+      int protected_leg = protect_list_contains(v.bank, lower) ? 0 : (protect_list_contains(v.bank, upper) ? 1 : -1);
+      if (protected_leg >= 0) {
+        log_info("[stereo] REFUSED link ch=%d %s %u/%u: 48V on with a protected leg", int(channel), v.bank,
+                 unsigned(lower), unsigned(upper));
+        return reply_with(reply, reply_size, ControlResult::Refused,
+                          "won't link: 48V is on and %s %u is a protected ribbon input", v.bank,
+                          unsigned(legs[protected_leg]));
+      }
+    }
+  }
+
+  if (!d->send_mode || !d->send_mode(v.bank, int32_t(lower), mode)) {
+    log_info("[stereo] ch=%d %s %u/%u -> %s: the desk driver could not send it", int(channel), v.bank,
+             unsigned(lower), unsigned(upper), mode);
+    return reply_with(reply, reply_size, desk_link_alive() ? ControlResult::Refused : ControlResult::DeskNotAnswering,
+                      "the desk refused the link change");
+  }
+  log_info("[stereo] ch=%d %s %u/%u -> %s (arg=%u)", int(channel), v.bank, unsigned(lower), unsigned(upper), mode,
+           unsigned(arg));
+
+  if (op == 2 && arg == 3 && v.has_head_amp && std::isfinite(value) && value > -200.0) {
+    if (d->send_gain && d->send_gain(v.bank, int32_t(upper), value)) {
+      int fed = channel_fed_from(v.bank, upper);
+      if (fed >= 0) {
+        publish_gain(fed, value);
+        mark_seeded(fed);
+      }
+      log_info("[stereo] unlink gain handover: %s %u = %.1f dB", v.bank, unsigned(upper), value);
+    }
+  }
+  count_write();
+
+  const uint32_t target = op == 3 ? kMidSideLower : (op == 1 ? kStereoLower : kMono);
+  bool confirmed = false;
+  int lower_ch = -1;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (wait_stop(50)) break;
+    lower_ch = channel_fed_from(v.bank, lower);
+    int upper_ch = channel_fed_from(v.bank, upper);
+    if (lower_ch >= 0) patch_read_mode_one(lower_ch);
+    if (upper_ch >= 0) patch_read_mode_one(upper_ch);
+    if (lower_ch < 0 || channel_record(lower_ch).link_mode == target) {
+      confirmed = true;
+      break;
+    }
+  }
+  gangs_rebuild();
+  if (!confirmed) {
+    log_info("[stereo] ch=%d %s %u/%u -> %s: the desk did not confirm it", int(channel), v.bank, unsigned(lower),
+             unsigned(upper), mode);
+    return reply_with(reply, reply_size, ControlResult::Refused, "the desk did not confirm the stereo link");
+  }
+  return ControlResult::Done;
 }
 
 }  // namespace ks

@@ -9,6 +9,7 @@
 #include "bridge/desk.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
+#include "bridge/patch_reader.h"
 #include "bridge/timebase.h"
 #include "bridge/value_writer.h"
 #include "bridge/watcher_flags.h"
@@ -23,6 +24,7 @@ void reset_framework() {
   fake_desk().reset();
   config_reset();
   channel_model_reset();
+  patch_reader_reset();
   value_writer_reset();
   desk_reset();
   watcher_flags_reset();
