@@ -137,10 +137,20 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
   }
 }
 
+void X32Sim::set_reply_delay_ms(int ms, const std::string& only_address) {
+  std::lock_guard<std::mutex> g(mutex_);
+  delay_address_ = only_address;
+  reply_delay_ms_ = ms;
+}
+
 void X32Sim::reply(const UdpPeer& to, OscPacket p) {
   if (silent_) return;
-  if (wrong_address_) p.address += "/x";
   int delay = reply_delay_ms_;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (!delay_address_.empty() && delay_address_ != p.address) delay = 0;
+  }
+  if (wrong_address_) p.address += "/x";
   if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
   auto bytes = osc_write(p);
   socket_.send(to, bytes.data(), bytes.size());

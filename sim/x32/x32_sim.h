@@ -68,7 +68,8 @@ class X32Sim {
   void set_silent(bool on) { silent_ = on; }            // receive, never send
   void set_drop_every(int n) { drop_every_ = n; }       // drop every n-th datagram received (0: none)
   void set_wrong_reply_address(bool on) { wrong_address_ = on; }  // answer gets at another address
-  void set_reply_delay_ms(int ms) { reply_delay_ms_ = ms; }
+  // Holds each answer for ms before sending it; with an address, only the answers to it.
+  void set_reply_delay_ms(int ms, const std::string& only_address = "");
   // Sends each datagram to every live subscriber, from the desk's own socket.
   void send_raw_to_subscribers(const std::vector<uint8_t>& datagram);
   void send_raw(const UdpPeer& to, const std::vector<uint8_t>& datagram);
@@ -95,6 +96,7 @@ class X32Sim {
   std::atomic<int> drop_every_{0};
   std::atomic<bool> wrong_address_{false};
   std::atomic<int> reply_delay_ms_{0};
+  std::string delay_address_;  // under mutex_
   std::atomic<uint64_t> datagrams_{0};
 
   std::mutex mutex_;
