@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -232,6 +233,44 @@ TEST(ModulesManager, SwitchingX32OffStopsFirstAndUnmapsOnlyAfterTheStopFinished)
               std::string::npos)
         << log;
     EXPECT_EQ(l.log(1).find("FAKE good stop"), std::string::npos) << "the WING module is left alone";
+}
+
+// Milliseconds of the day of the first log line holding `needle` ("HH:MM:SS.mmm  text"), or -1.
+long line_time(const std::string& log, const std::string& needle) {
+    size_t at = log.find(needle);
+    if (at == std::string::npos) return -1;
+    size_t start = log.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    int h = 0, m = 0, sec = 0, ms = 0;
+    if (std::sscanf(log.c_str() + start, "%d:%d:%d.%d", &h, &m, &sec, &ms) != 4) return -1;
+    return ((h * 60L + m) * 60L + sec) * 1000L + ms;
+}
+
+// LV1 registers the WING callback while a pass holds module_lock for the X32 module's slow stop:
+// its own start attempt only tries the lock and gives up, so the pass must make the start up.
+TEST(ModulesManager, StartAskedForDuringAPassIsNotLost) {
+    Live l("startlost");
+    l.install("wing_good", "wing-4.2.0.dll");
+    l.install("x32_slow_stop", "x32-1.0.0.dll");
+    std::string wing_without_callback = kWingCard;
+    wing_without_callback.resize(wing_without_callback.find("callback g\n"));
+    l.start("factory \"$BUNDLE\"\n" + wing_without_callback.substr(wing_without_callback.find("box b")) + kX32Card +
+            "sleep 2000\ncallback g\nsleep 5000\n");
+    ASSERT_GT(l.wait_log(2, "FAKE x32-slow-stop attach "), 0);
+    l.write("state.cfg", "x32=off\n");
+    Live::signal();
+    ASSERT_GT(l.wait_log(1, "FAKE good start v=3", 1, 12000), 0);
+    ASSERT_GT(l.wait_log(1, "FAKE good attach "), 0);
+    ASSERT_TRUE(l.finish().finished());
+
+    // The registration really fell inside the pass: after the stop began, before it ended.
+    const long registered = line_time(l.log(1), "GOT gain_changed_callback=");
+    const long stop_began = line_time(l.log(2), "FAKE x32-slow-stop stop begins");
+    const long stop_ended = line_time(l.log(2), "FAKE x32-slow-stop stop reports true");
+    ASSERT_GE(registered, 0);
+    EXPECT_LT(stop_began, registered);
+    EXPECT_LT(registered, stop_ended);
+    EXPECT_GE(line_time(l.log(1), "FAKE good start v=3"), stop_ended);
 }
 
 TEST(ModulesManager, ModuleWhoseStopReportsFalseStaysMapped) {

@@ -314,25 +314,42 @@ void start_modules_watcher_thread(void*) {
 
 }  // namespace
 
+namespace {
+
+// A loaded module that was never started although the type has a live card: LV1 registered its
+// callback while a pass held module_lock, and LV1's thread only tries that lock.
+bool start_pending(int type) {
+    ConsoleTypeRecord& t = console_type(type);
+    {
+        SharedGuard g(t.module_srw);
+        if (!t.table || t.started) return false;
+    }
+    return live_gain_object(type) != nullptr;
+}
+
+}  // namespace
+
 uint32_t modules_watcher_pass() {
     for (int type = 0; type < int(kConsoleTypes); ++type) log_counter_changes(type);
-    LockGuard<CriticalSection> pass(module_lock());
-    read_state_cfg();
-    for (int type = 0; type < int(kConsoleTypes); ++type) {
-        ConsoleTypeRecord& t = console_type(type);
-        if (t.waves_module) {
-            load_console_module(type);
-            // A start that LV1 asked for while another pass held module_lock is made up here.
-            bool pending;
-            {
-                SharedGuard g(t.module_srw);
-                pending = t.table && !t.started;
-            }
-            if (pending && live_gain_object(type)) start_console_module(type);
+    uint32_t wait;
+    {
+        LockGuard<CriticalSection> pass(module_lock());
+        read_state_cfg();
+        for (int type = 0; type < int(kConsoleTypes); ++type) {
+            if (console_type(type).waves_module) load_console_module(type);
+            publish_type_status(type);
         }
-        publish_type_status(type);
+        wait = serve_identify_requests(kInfinite);
     }
-    return serve_identify_requests(kInfinite);
+    // LV1 stores its callback before it tries module_lock, so a registration that found the
+    // lock busy during the pass is visible here, after the lock was let go: its start is made
+    // up now instead of being lost until the next file change.
+    for (int type = 0; type < int(kConsoleTypes); ++type) {
+        if (!start_pending(type)) continue;
+        LockGuard<CriticalSection> again(module_lock());
+        if (start_pending(type)) start_console_module(type);
+    }
+    return wait;
 }
 
 void start_modules_watcher() {

@@ -21,6 +21,7 @@
 //   up BOX OWNER OWNERSHIP|-unreadable device_up
 //   callback OBJ [KIND]       register a gain-changed callback on a gain object; "-" clears it
 //   gain OBJ CH DB            gain_set (DB may be nan, inf, -inf)
+//   storm OBJ MS              two threads call gain_set on OBJ for MS ms; journals the slowest call
 //   phantom OBJ CH ON         phantom_set
 //   read OBJ CH               the gain object's read slots
 //   forward BOX               every forwarded slot with distinct integer, double and stack arguments
@@ -372,6 +373,41 @@ struct Sim {
       }
       slot<void (*)(void*, void*)>(o, 25)(o, c);
       journal("callback %s set %p", arg(1).c_str(), (void*)c);
+    } else if (cmd == "storm") {
+      // Two threads of LV1 call gain_set back to back for MS milliseconds; the slowest call shows
+      // whether LV1 ever waited on the loader.
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      struct Storm {
+        void* obj;
+        LONGLONG end;
+        double worst_ms = 0;
+        long calls = 0;
+      } st[2] = {{o, 0}, {o, 0}};
+      LARGE_INTEGER now;
+      QueryPerformanceCounter(&now);
+      for (Storm& x : st) x.end = now.QuadPart + std::strtoll(arg(2).c_str(), nullptr, 10) * g_freq.QuadPart / 1000;
+      auto run = [](void* p) -> DWORD {
+        Storm* x = static_cast<Storm*>(p);
+        LARGE_INTEGER a, b;
+        for (long i = 0;; ++i) {
+          QueryPerformanceCounter(&a);
+          if (a.QuadPart >= x->end) break;
+          slot<void (*)(void*, int32_t, double)>(x->obj, 5)(x->obj, int32_t(i % 8), double(i % 600) / 10.0);
+          QueryPerformanceCounter(&b);
+          const double ms = double(b.QuadPart - a.QuadPart) * 1000.0 / double(g_freq.QuadPart);
+          if (ms > x->worst_ms) x->worst_ms = ms;
+          ++x->calls;
+          Sleep(1);
+        }
+        return 0;
+      };
+      HANDLE h[2];
+      for (int k = 0; k < 2; ++k) h[k] = CreateThread(nullptr, 0, run, &st[k], 0, nullptr);
+      WaitForMultipleObjects(2, h, TRUE, INFINITE);
+      for (HANDLE x : h) CloseHandle(x);
+      journal("storm %s calls=%ld worst=%.3f ms", arg(1).c_str(), st[0].calls + st[1].calls,
+              st[0].worst_ms > st[1].worst_ms ? st[0].worst_ms : st[1].worst_ms);
     } else if (cmd == "gain") {
       void* o = find(objects, arg(1));
       if (!o) return false;
