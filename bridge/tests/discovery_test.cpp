@@ -257,19 +257,18 @@ TEST_F(Discovery, ThreadSpacesSweepsThenTakesTheDeskAndStartsTheWatcher) {
     if (g_script.taken().size() == 16) g_script.set("", {answer("10.0.0.9", "S9", 1)});
     return n;
   };
-  Thread t;
-  ASSERT_TRUE(t.start([] { discovery_thread(); }));
+  install_discovery_hooks();
+  framework_start();
   for (int i = 0; i < 2000 && !desk_chosen(); ++i) sleep_ms(2);
   ASSERT_TRUE(desk_chosen());
   EXPECT_TRUE(watcher_started());
-  framework_shutdown();
-  ASSERT_TRUE(t.join(5000));
+  EXPECT_FALSE(searching());
+  EXPECT_TRUE(framework_shutdown()) << "the discovery thread came back in time";
   auto calls = g_script.taken();
   ASSERT_GE(calls.size(), 17u);
   for (size_t i = 1; i < 17; ++i)
     EXPECT_EQ(ticks_elapsed(calls[i].second, calls[i - 1].second), i <= 15 ? 4000u : 15000u) << "before sweep " << i + 1;
   EXPECT_STREQ(desk_identity().ip, "10.0.0.9");
-  EXPECT_FALSE(searching());
   EXPECT_EQ(desk().calls_of("adopt 10.0.0.9").size(), 1u);
   EXPECT_EQ(desk().calls_of("connect 10.0.0.9").size(), 1u);
 }
