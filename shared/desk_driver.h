@@ -32,7 +32,7 @@ struct DeskAnswer {
     char identity[160];   // the IdentityLine: "WING,ip,name,model,serial,firmware" or "X32,ip,name,model,version"
     int32_t card;         // 1 a SoundGrid card is fitted, 0 none, -1 unknown
 };
-static_assert(sizeof(DeskAnswer) == 316);
+static_assert(sizeof(DeskAnswer) == 316 && kPlainRecord<DeskAnswer>);
 static_assert(offsetof(DeskAnswer, name) == 48 && offsetof(DeskAnswer, model) == 88);
 static_assert(offsetof(DeskAnswer, id) == 112 && offsetof(DeskAnswer, identity) == 152);
 static_assert(offsetof(DeskAnswer, card) == 312);
@@ -98,24 +98,30 @@ struct DeskDriver {
     bool(KS_ABI* send_phantom)(const char* bank, int32_t n, uint8_t on);
     // Write the input mode: "ST", "M" or "M/S"; false: not sent.
     bool(KS_ABI* send_mode)(const char* bank, int32_t n, const char* mode);
-    // Install (or with null clear) the push callback; after a clear returns no push is running.
+    // Install (or with null clear) the push callback. Once a clear returns, the driver makes no
+    // further call to the old callback (the module may be unmapped after stop).
     void(KS_ABI* set_event_callback)(EventFn fn);
 
     // Start the meter stream of the taken desk; false: no meters.
     bool(KS_ABI* meters_start)(const DeskAnswer* answer);
     // Stop it and wait for the meter thread.
     void(KS_ABI* meters_stop)();
+    // Meter frames are arriving.
     bool(KS_ABI* meters_flowing)();
+    // Meter frames received so far.
     uint32_t(KS_ABI* meter_frames)();
-    // Level and peak of one input, dB; false: none (the framework shows -144.0).
+    // Level of one input, dB; false: none (the framework shows -144.0).
     bool(KS_ABI* meter_now)(const char* bank, int32_t n, double* db);
+    // Peak level of one input, dB; false: none (the framework shows -144.0).
     bool(KS_ABI* meter_peak)(const char* bank, int32_t n, double* db);
     // The input clipped recently.
     bool(KS_ABI* meter_clip)(const char* bank, int32_t n);
 
-    // Counters of the link (sends, receives, pushes); only received_count is read.
+    // Messages sent to the desk (not read by the framework).
     uint32_t(KS_ABI* sent_count)();
+    // Messages received from the desk (shown in the status block).
     uint32_t(KS_ABI* received_count)();
+    // Values pushed through the EventFn (not read by the framework).
     uint32_t(KS_ABI* event_count)();
 
     // Card type text of slot "MOD" or "CRD" into out (len 16). May be null.
@@ -142,7 +148,7 @@ struct DeskDriver {
     int32_t(KS_ABI* aes50_port_present)(const char* port);
 };
 
-static_assert(sizeof(DeskDriver) == kDeskDriverSize, "44 fields of 8 bytes");
+static_assert(sizeof(DeskDriver) == kDeskDriverSize && kPlainRecord<DeskDriver>, "44 fields of 8 bytes");
 static_assert(offsetof(DeskDriver, identity) == 0x10);
 static_assert(offsetof(DeskDriver, connect) == 0x18);
 static_assert(offsetof(DeskDriver, disconnect) == 0x20);

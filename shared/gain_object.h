@@ -25,9 +25,11 @@ struct GainObject {
     SlotFn op0;  // does nothing
     // Does channel ch have a preamp (the running module's answer, or the last one cached).
     bool(KS_ABI* gain_has_preamp)(GainObject* self, uint32_t ch);
-    // Gain range and step of channel ch, dB.
+    // Lowest gain of channel ch, dB (the module's answer, else the cache, else 0.0).
     double(KS_ABI* gain_min_query)(GainObject* self, uint32_t ch);
+    // Highest gain of channel ch, dB (the module's answer, else the cache, else 60.0).
     double(KS_ABI* gain_max_query)(GainObject* self, uint32_t ch);
+    // Gain step of channel ch, dB (the module's answer, else the cache, else 0.5).
     double(KS_ABI* gain_step_query)(GainObject* self, uint32_t ch);
     // LV1 moved the gain of ch: cached here and sent on to the console module when it runs.
     void(KS_ABI* gain_set)(GainObject* self, int32_t ch, double db);
@@ -50,7 +52,7 @@ struct GainObject {
     GainChangedCallback* callback;     // registered by LV1, null when none
 };
 
-static_assert(sizeof(GainObject) == kGainObjectSize);
+static_assert(sizeof(GainObject) == kGainObjectSize && kPlainRecord<GainObject>);
 static_assert(alignof(GainObject) == 8, "the loader's array of 64 objects has a stride of 792");
 static_assert(offsetof(GainObject, gain_has_preamp) == 1 * 8);
 static_assert(offsetof(GainObject, gain_set) == 5 * 8);

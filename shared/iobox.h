@@ -63,7 +63,7 @@ struct IoBoxModuleInterface {
     // The loader's interface only: Waves' interface its calls reach (Waves' own ends at 32).
     IoBoxModuleInterface* inner_interface;
 };
-static_assert(sizeof(IoBoxModuleInterface) == 40);
+static_assert(sizeof(IoBoxModuleInterface) == 40 && kPlainRecord<IoBoxModuleInterface>);
 static_assert(offsetof(IoBoxModuleInterface, create_device_box) == 24);
 static_assert(offsetof(IoBoxModuleInterface, inner_interface) == 32);
 
@@ -90,7 +90,7 @@ inline constexpr uint32_t kDeviceUpOwnershipOffset = 1288;  // u32
 struct IoBox {
     SlotFn slot[kIoBoxSlots];
 };
-static_assert(sizeof(IoBox) == 280);
+static_assert(sizeof(IoBox) == 280 && kPlainRecord<IoBox>);
 
 // Slot 0, LV1's thread: LV1 is done with the box; the box's owner frees it.
 using IoBoxReleaseFn = uint64_t(KS_ABI*)(IoBox* self);

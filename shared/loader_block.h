@@ -48,7 +48,7 @@ struct LoaderBlock {
     uint32_t hands_off[kConsoleTypes];           // the card is shared to this LV1 from another one
 };
 
-static_assert(sizeof(LoaderBlock) == kLoaderBlockSize);
+static_assert(sizeof(LoaderBlock) == kLoaderBlockSize && kPlainRecord<LoaderBlock>);
 static_assert(offsetof(LoaderBlock, size) == 4);
 static_assert(offsetof(LoaderBlock, loader_version) == 8);
 static_assert(offsetof(LoaderBlock, types) == 32);

@@ -45,16 +45,18 @@ struct ConsoleModuleTable {
     void(KS_ABI* set_phantom)(uint32_t ch, uint32_t on);
     // LV1's thread, as set_gain: does channel ch have a head amp on the desk.
     bool(KS_ABI* has_preamp)(uint32_t ch);
-    // LV1's thread, as set_gain: gain range and step of channel ch's desk bank, dB.
+    // LV1's thread, as set_gain: lowest gain of channel ch's desk bank, dB.
     double(KS_ABI* gain_min)(uint32_t ch);
+    // LV1's thread, as set_gain: highest gain of channel ch's desk bank, dB.
     double(KS_ABI* gain_max)(uint32_t ch);
+    // LV1's thread, as set_gain: gain step of channel ch's desk bank, dB.
     double(KS_ABI* gain_step)(uint32_t ch);
     // LV1's thread, as set_gain: values stored in the session LV1 just opened. The arrays are the
     // caller's and valid during the call only (the module copies them).
     void(KS_ABI* session_recall)(const double* gain, const uint32_t* phantom, const uint32_t* preamp);
 };
 
-static_assert(sizeof(ConsoleModuleTable) == kModuleTableSize);
+static_assert(sizeof(ConsoleModuleTable) == kModuleTableSize && kPlainRecord<ConsoleModuleTable>);
 static_assert(offsetof(ConsoleModuleTable, type_name) == 8);
 static_assert(offsetof(ConsoleModuleTable, version_text) == 16);
 static_assert(offsetof(ConsoleModuleTable, start) == 24);
@@ -103,7 +105,7 @@ struct ModuleHost {
     void(KS_ABI* rebuild_strip)(int32_t ch);
 };
 
-static_assert(sizeof(ModuleHost) == kModuleHostSize);
+static_assert(sizeof(ModuleHost) == kModuleHostSize && kPlainRecord<ModuleHost>);
 static_assert(offsetof(ModuleHost, ctx) == 8);
 static_assert(offsetof(ModuleHost, config_path) == 16);
 static_assert(offsetof(ModuleHost, status_suffix) == 24);

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // Calling convention of every function pointer in a shared record. The Windows x64 ABI is the
 // only one LV1, Waves' modules and our binaries use; we spell it out there so a record can never
@@ -37,6 +38,11 @@ inline constexpr uint32_t kConsoleTypes = 2;        // 0 "wing", 1 "x32"
 inline constexpr int32_t kTypeWing = 0;
 inline constexpr int32_t kTypeX32 = 1;
 inline constexpr const char* kTypeNames[kConsoleTypes] = {"wing", "x32"};
+
+// A record that crosses a binary stays a plain C record: no constructors, no virtuals, one
+// layout the other side can read with its own compiler, safe to zero and to copy bytewise.
+template <class T>
+inline constexpr bool kPlainRecord = std::is_standard_layout_v<T> && std::is_trivially_copyable_v<T>;
 
 // A four-character tag as a little-endian u32: fourcc("GNGW") has the bytes 'G','N','G','W'.
 constexpr uint32_t fourcc(const char (&tag)[5]) {

@@ -162,6 +162,16 @@ static_assert(sizeof(ListedInput) == 48);
 static_assert(offsetof(ListedInput, gain_db) == 8 && offsetof(ListedInput, name) == 16);
 static_assert(offsetof(ListedInput, fed_count) == 40 && offsetof(ListedInput, fed) == 41);
 
+// What discovery made of the answers (StatusBlock::discovery_decision).
+enum class DiscoveryDecision : uint32_t {
+    Nothing = 0,              // nothing yet
+    OnlyAnswerHasCard = 1,    // the only answer has a card (or an unknown card)
+    ChosenFound = 2,          // the console named by `console` was found
+    OneOfSeveralHasCard = 3,  // exactly one of several answers has a card, none unknown
+    ChoiceNeeded = 4,         // one answer without a card, or several: the user chooses
+    ChosenAbsent = 5,         // `console` is set and not among the answers
+};
+
 // Address check of the `ip` setting (StatusBlock::address_state).
 enum class AddressState : uint32_t {
     Ok = 0,
@@ -241,7 +251,7 @@ struct StatusBlock {
     char address_name[40];
 };
 
-static_assert(sizeof(StatusBlock) == kStatusBlockUsed);
+static_assert(sizeof(StatusBlock) == kStatusBlockUsed && kPlainRecord<StatusBlock>);
 static_assert(kStatusBlockUsed <= kStatusMappingSize);
 static_assert(offsetof(StatusBlock, desk_ip) == 8);
 static_assert(offsetof(StatusBlock, desk_line) == 72);
