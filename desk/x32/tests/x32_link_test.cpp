@@ -409,3 +409,81 @@ TEST(X32LinkSilentDesk, DisconnectIsPromptWhileTheDeskSaysNothing) {
 
 }  // namespace
 }  // namespace ks
+
+namespace ks {
+namespace {
+
+// The desk forgets a client 10 s after its last "/xremote"; the driver renews well before, and
+// stops calling the desk alive 15 s after it last heard from it.
+TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
+  auto t0 = Clock::now();
+  ASSERT_TRUE(sim.wait_for([&] { return sim.count("/xremote") >= 2; }, 9500));
+  int renewed_after = ms_since(t0);
+  EXPECT_LT(renewed_after, 9500);
+  EXPECT_EQ(sim.subscribers().size(), 1u);
+  // Still subscribed: a change at the desk still arrives.
+  sim.desk_change("/headamp/009/phantom", osc_i(1));
+  ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 10, "vph"); }, 1000));
+
+  sim.set_silent(true);
+  auto quiet = Clock::now();
+  ASSERT_TRUE(rec.wait_for([] { return !x32_link_alive(); }, 17000));
+  int dead_after = ms_since(quiet);
+  EXPECT_GE(dead_after, 13500);  // heard last up to one AES50 poll (1 s) before going quiet
+  EXPECT_TRUE(x32_linked());     // the link itself stays up for the desk's return
+  sim.set_silent(false);
+  EXPECT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 2000));
+}
+
+}  // namespace
+}  // namespace ks
+
+namespace ks {
+namespace {
+
+std::atomic<bool> g_hold{false};
+std::atomic<bool> g_held{false};
+
+// Holds the poll thread inside its "$reseed" call until released (at most 5 s).
+void KS_ABI holding_callback(const char*, int32_t, const char* kind, double, uint8_t, const void*) {
+  if (std::strcmp(kind, "$reseed") != 0 || !g_hold) return;
+  g_held = true;
+  for (int i = 0; i < 500 && g_hold; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+TEST(X32LinkStuck, AThreadThatMissesItsWaitIsReportedAndBlocksARestart) {
+  test::X32Recorder rec;
+  sim::X32Sim sim;
+  sim::X32Sim::Options o;
+  std::string address = test::x32_test_address(23);
+  o.address = address;
+  ASSERT_TRUE(sim.start(o));
+  g_hold = true;
+  g_held = false;
+  x32_set_event_callback(holding_callback);
+  ASSERT_TRUE(x32_connect(address.c_str()));
+  ASSERT_TRUE(x32_send_gain("AN", 1, 0.0));  // a reseed follows about 800 ms later
+  ASSERT_TRUE(rec.wait_for([] { return g_held.load(); }, 3000));
+
+  int stuck = test::X32Recorder::stuck_reports();
+  auto t = Clock::now();
+  x32_disconnect();
+  int took = ms_since(t);
+  EXPECT_GE(took, 1900);
+  EXPECT_LT(took, 3000);
+  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck + 1);
+  EXPECT_TRUE(rec.has_line("[x32] a thread did not stop in time"));
+
+  // A second set of threads would share the first one's state: refused while it runs.
+  EXPECT_FALSE(x32_connect(address.c_str()));
+  EXPECT_TRUE(rec.has_line("[x32] not connecting: a thread of the last link is still running"));
+  g_hold = false;
+  ASSERT_TRUE(rec.wait_for([&] { return x32_connect(address.c_str()); }, 2000));
+  x32_set_event_callback(nullptr);
+  ASSERT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 3000));
+  x32_disconnect();
+  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck + 1);
+}
+
+}  // namespace
+}  // namespace ks
