@@ -28,6 +28,10 @@ void say(const char* format, ...) {
 int32_t KS_ABI fake_start(const ks::ModuleHost* host) {
     g_host = host;
     say("start v=%u size=%u ctx=%s", host->version, host->size, host->ctx);
+#ifdef FAKE_SLOW_START
+    Sleep(1500);
+    say("start returns");
+#endif
     return 1;
 }
 

@@ -273,6 +273,48 @@ TEST(ModulesManager, StartAskedForDuringAPassIsNotLost) {
     EXPECT_GE(line_time(l.log(1), "FAKE good start v=3"), stop_ended);
 }
 
+// LV1 lets go of its last WING card while the watcher swaps the module: the stop runs on LV1's
+// thread for 3 s, and the swap must not unmap the module while that stop is still running.
+TEST(ModulesManager, NoUnloadWhileAStopOnLv1sThreadRuns) {
+    Live l("lv1stop");
+    l.install("wing_slow_stop", "wing-4.2.0.dll");
+    l.start(std::string(kWingCard) + "sleep 1000\ncallback g -\nsleep 3000\n");
+    ASSERT_GT(l.wait_log(1, "FAKE slow-stop attach "), 0);
+    ASSERT_GT(l.wait_log(1, "FAKE slow-stop stop begins"), 0);
+    l.install("wing_good", "wing-4.3.0.dll");
+    Live::signal();
+    ASSERT_GT(l.wait_log(1, "[loader] wing module 4.3.0 loaded from ", 1, 10000), 0);
+    ASSERT_TRUE(l.finish().finished());
+    const std::string log = l.log(1);
+    const size_t ended = log.find("FAKE slow-stop stop reports true");
+    const size_t unmapped = log.find("FAKE slow-stop unmapped");
+    ASSERT_NE(ended, std::string::npos) << log;
+    EXPECT_LT(ended, unmapped) << log;
+    EXPECT_LT(unmapped, log.find("[loader] wing 4.2.0 replaced"));
+    EXPECT_NE(log.find("[loader] wing stopped: LV1 released the device"), std::string::npos);
+}
+
+// LV1's calls reach a module only once its start has returned: while start runs (1.5 s here, on
+// the watcher's thread), the values stay in the loader's cache.
+TEST(ModulesManager, NoCallReachesAModuleBeforeItsStartReturned) {
+    Live l("slowstart");
+    l.start(std::string(kWingCard) + "sleep 700\nstorm g 2500\n");
+    ASSERT_GT(l.wait_log(1, "GOT gain_changed_callback="), 0);
+    l.install("wing_slow_start", "wing-4.2.0.dll");
+    Live::signal();
+    ASSERT_TRUE(l.finish().finished());
+    const std::string log = l.log(1);
+    const size_t begun = log.find("FAKE slow-start start v=3");
+    const size_t done = log.find("FAKE slow-start start returns");
+    ASSERT_NE(begun, std::string::npos) << log;
+    ASSERT_NE(done, std::string::npos);
+    const size_t first_call = log.find("FAKE slow-start set_gain");
+    ASSERT_NE(first_call, std::string::npos) << "the storm went on after the start";
+    EXPECT_LT(done, first_call);
+    const size_t kept = log.find("[module not running - not sent]", begun);
+    EXPECT_LT(kept, done) << "LV1 moved gains while start ran; they were kept, not sent";
+}
+
 TEST(ModulesManager, ModuleWhoseStopReportsFalseStaysMapped) {
     Live l("stopfalse");
     l.install("wing_stop_false", "wing-4.2.0.dll");

@@ -11,6 +11,7 @@ if(KS_WINDOWS)
     "wing_null_table|wing|null-table|FAKE_NULL_TABLE"
     "wing_stop_false|wing|stop-false|FAKE_STOP_FALSE"
     "wing_slow_stop|wing|slow-stop|FAKE_SLOW_STOP"
+    "wing_slow_start|wing|slow-start|FAKE_SLOW_START"
     "wing_dllmain_fails|wing|dllmain-fails|FAKE_DLLMAIN_FAILS"
     "x32_good|x32|x32-good|"
     "x32_slow_stop|x32|x32-slow-stop|FAKE_SLOW_STOP")

@@ -29,7 +29,8 @@ struct Watcher {
     std::atomic<bool> done{false};
     std::thread thread;
 
-    Watcher() {
+    // The first pass's wait is fixed before the thread starts.
+    explicit Watcher(uint32_t first_wait = kInfinite) : wait_ms(first_wait) {
         EXPECT_TRUE(changed.create(Event::Reset::automatic));
         thread = std::thread([this] {
             run_modules_watcher(
@@ -67,8 +68,7 @@ TEST(ModulesWatcherLoop, TwoSignalsWithin300msGiveAtMostTwoPasses) {
 }
 
 TEST(ModulesWatcherLoop, TimeOutStartsTheNextPassWithoutPause) {
-    Watcher w;
-    w.wait_ms = 1000;
+    Watcher w(1000);
     ASSERT_TRUE(eventually([&] { return w.passes == 1 && w.clock.waiting() == 1; }));
     w.clock.advance(999);
     sleep_ms(10);
