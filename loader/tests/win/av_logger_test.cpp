@@ -6,26 +6,14 @@
 
 #include <string>
 
+#include "loader/tests/win/temp_file.h"
 #include "loader/win/guard.h"
 #include "loader/win/loader_log.h"
 
 namespace ks {
 namespace {
 
-std::string loader_log_text() {
-  char buf[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, buf);
-  std::string path = std::string(buf, n) + log_file_name(kLogLoader, false);
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  std::string out;
-  if (h == INVALID_HANDLE_VALUE) return out;
-  char chunk[65536];
-  DWORD got;
-  while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
-  CloseHandle(h);
-  return out;
-}
+std::string loader_log_text() { return test::read_temp_file(log_file_name(kLogLoader, false)); }
 
 __attribute__((noinline)) void some_code() { asm volatile(""); }
 
