@@ -7,6 +7,17 @@
 
 namespace ks {
 
+bool plausible_bank_name(const char* s) {
+  if (!s || !*s) return false;
+  for (; *s; ++s) {
+    char c = *s;
+    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '$' || c == '_' ||
+              c == '-' || c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
 int pick_pending_slot(const CommandRing& ring) {
   int best = -1;
   std::uint32_t best_seq = 0;
@@ -37,7 +48,10 @@ bool copy_request(const CommandRing& ring, int slot, ControlRequest* out) {
   r.arg2 = rec.arg2;
   std::memcpy(&r.value, &rec.value, sizeof r.value);
   // A group that fills its field without a NUL is no group name at all.
-  if (std::memchr(rec.group, '\0', sizeof rec.group)) copy_field_text(r.group, rec.group, sizeof rec.group);
+  if (std::memchr(rec.group, '\0', sizeof rec.group)) {
+    copy_field_text(r.group, rec.group, sizeof rec.group);
+    if (!plausible_bank_name(r.group)) r.group[0] = '\0';
+  }
   *out = r;
   return true;
 }

@@ -23,8 +23,12 @@ struct ControlRequest {
   std::uint32_t arg = 0;
   std::uint32_t arg2 = 0;
   double value = 0.0;
-  char group[kBankBytes + 1] = {};  // always terminated; empty when the slot's text had no NUL
+  char group[kBankBytes + 1] = {};  // always terminated; empty unless the slot held a plausible name
 };
+
+// Group names come from the tray and may end up in the settings file: letters, digits and a few
+// marks only, so no request can smuggle a line, a comment or a list separator into it.
+bool plausible_bank_name(const char* s);
 
 // The pending slot with the smallest seq (ties: lowest index), or -1.
 int pick_pending_slot(const CommandRing& ring);
@@ -47,5 +51,11 @@ bool control_op_waiting();
 // Runs the handler of one request; the reply buffer (reply_len bytes) starts empty. Exposed for
 // tests: run_control_op is copy_request + this + write_control_reply.
 ControlResult dispatch_control_op(const ControlRequest& req, char* reply, std::size_t reply_len);
+
+// The handlers with their refusals (reply buffers of reply_len bytes, cleared by the caller).
+ControlResult phantom_request(std::int32_t channel, bool on, char* reply, std::size_t reply_len);
+ControlResult reroute_channel(std::int32_t channel, const char* bank, std::uint32_t input, char* reply,
+                              std::size_t reply_len);
+ControlResult verify_channel(std::int32_t channel, char* reply, std::size_t reply_len);
 
 }  // namespace ks

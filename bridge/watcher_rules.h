@@ -3,6 +3,7 @@
 // capability re-query notice.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "os/clock.h"
@@ -65,5 +66,14 @@ class CapsNotice {
   Tick last_notice_ = 0;
   std::uint32_t last_count_ = 0;
 };
+
+// An id names one console by itself unless it is empty, begins with "name:" or is a dotted IPv4
+// address.
+bool id_identifies_console(const char* id);
+
+// The id the module looks for to tell whether the console answering is still its desk: with
+// `console` empty, the desk's own id when that identifies a console; with the desk's id empty,
+// `console`; with both, `console` when they agree (any case), else none. False: no id to look for.
+bool desk_target_id(const char* console, const char* desk_id, char* out, std::size_t out_len);
 
 }  // namespace ks

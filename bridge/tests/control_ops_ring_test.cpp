@@ -58,7 +58,16 @@ TEST(ControlRing, CopiedGroupIsAlwaysTerminated) {
   ring.op[2].channel = -7;
   ring.op[2].arg2 = 0xFFFFFFFFu;
 
-  ControlRequest a, b;
+  post(ring, 3, 3, 4);
+  std::memcpy(ring.op[3].group, "A\nip=1", 7);  // would smuggle a line into the settings file
+  post(ring, 5, 5, 4);
+  std::memcpy(ring.op[5].group, "A:3,B", 6);
+
+  ControlRequest a, b, c, d;
+  ASSERT_TRUE(copy_request(ring, 3, &c));
+  EXPECT_STREQ(c.group, "");
+  ASSERT_TRUE(copy_request(ring, 5, &d));
+  EXPECT_STREQ(d.group, "");
   ASSERT_TRUE(copy_request(ring, 1, &a));
   EXPECT_STREQ(a.group, "");
   ASSERT_TRUE(copy_request(ring, 2, &b));

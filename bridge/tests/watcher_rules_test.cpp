@@ -81,5 +81,33 @@ TEST(CapsNotice, GrowthOfEightWithPacing) {
   EXPECT_TRUE(n.look(1604, 120, &g));
 }
 
+TEST(DeskTargetId, TheIdRule) {
+  struct Case {
+    const char* console;
+    const char* desk_id;
+    const char* want;  // null: no id to look for
+  };
+  const Case cases[] = {
+      {"", "S123456", "S123456"},
+      {"", "name:FOH", nullptr},
+      {"", "10.0.0.1", nullptr},
+      {"", "", nullptr},
+      {"", "00:1b:21:aa:bb:cc", "00:1b:21:aa:bb:cc"},
+      {"s123456", "", "s123456"},
+      {"s123456", "S123456", "s123456"},
+      {"S999", "S123456", nullptr},
+      {"", "1.2.3", "1.2.3"},  // not four groups: a plain id
+      {"", "1.2.3.256", "1.2.3.256"},
+  };
+  for (const Case& c : cases) {
+    char out[40];
+    bool got = desk_target_id(c.console, c.desk_id, out, sizeof out);
+    EXPECT_EQ(got, c.want != nullptr) << c.console << " / " << c.desk_id;
+    if (c.want && got) {
+      EXPECT_STREQ(out, c.want);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ks

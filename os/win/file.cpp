@@ -16,6 +16,18 @@ bool attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& a) {
   return !path.empty() && GetFileAttributesExW(win::widen(path).c_str(), GetFileExInfoStandard, &a) != 0;
 }
 
+// A reader holding the target open (the tray, a virus scanner) makes the replace fail for a
+// moment; the new content must not be lost for that, so try again for up to half a second.
+bool move_over(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DWORD e = GetLastError();
+    if (attempt >= 50 || (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION))
+      return false;
+    Sleep(10);
+  }
+}
+
 }  // namespace
 
 char path_separator() { return '\\'; }
@@ -74,7 +86,7 @@ bool write_file_replace(const std::string& path, const std::string& data) {
   }
   ok = ok && FlushFileBuffers(h);
   ok = CloseHandle(h) && ok;
-  if (ok) ok = MoveFileExW(wtmp.c_str(), win::widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (ok) ok = move_over(wtmp, win::widen(path));
   if (!ok) DeleteFileW(wtmp.c_str());
   return ok;
 }
@@ -104,7 +116,7 @@ bool make_dirs(const std::string& path) {
 bool remove_file(const std::string& path) { return DeleteFileW(win::widen(path).c_str()) != 0; }
 
 bool move_file_replace(const std::string& from, const std::string& to) {
-  return MoveFileExW(win::widen(from).c_str(), win::widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  return move_over(win::widen(from), win::widen(to));
 }
 
 uint64_t last_write_time(const std::string& path) {

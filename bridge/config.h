@@ -1,0 +1,106 @@
+// The per-console settings file (wing.cfg / x32.cfg) and the 48 V protect list.
+//
+// The file is key=value lines with ";" comments. It is read whole at start, a few keys are
+// re-read while running (the tray edits them), and it is rewritten whole when the watch request
+// or the protect list changes. Every rewrite goes to a file beside the settings file that is then
+// moved over it, under one lock, so a crash or a second writer never leaves a truncated file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace ks {
+
+constexpr int kProtectMax = 32;  // inputs on the 48 V protect list
+constexpr size_t kConfigLineMax = 255;     // characters of a line the module reads
+constexpr size_t kConfigEditCap = 16384;   // bytes config_set_key will edit
+constexpr size_t kConfigNewLineMax = 159;  // characters of the line config_set_key writes
+
+struct ProtectedInput {
+  char bank[8];
+  uint32_t input;
+};
+
+// One reading of the file, or the values to write. Plain data: no thread shares an instance.
+struct ConsoleConfig {
+  char bank[8];
+  int32_t base;
+  int32_t watch;
+  bool notify;
+  char card[8];
+  bool resync_lv1;  // false: the desk is the source of truth when it comes back
+  bool diag;        // true: detail lines are written (log level 2)
+  char ip[64];
+  char hint[64];
+  char console[40];
+  bool session_recall;
+  ProtectedInput protect[kProtectMax];
+  int protect_count;
+};
+
+using ConfigLog = std::function<void(const char* line)>;
+
+void config_defaults(ConsoleConfig& cfg);
+
+// Applies the key=value lines of text on top of cfg. Unknown keys and lines without "=" are
+// ignored; over-long lines are cut at kConfigLineMax characters and the rest of them dropped;
+// bad protect entries and entries beyond the cap are skipped, each with a log line.
+void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& log);
+
+// Adds one protect-list entry from its file form ("LCL:3"). Returns false when it was skipped;
+// log receives the reason when it was not merely a duplicate.
+bool protect_entry_parse(std::string_view entry, ConsoleConfig& cfg, const ConfigLog& log);
+
+// The whole file as config_save writes it, lines ending in LF.
+std::string config_format(const ConsoleConfig& cfg);
+
+// The protect list as the load line shows it: "LCL 3, A 12".
+std::string protect_list_text(const ProtectedInput* entries, int count);
+
+enum class KeyEdit {
+  unchanged,  // the first key line already is key=value: nothing to write
+  edited,     // text now holds the new file
+  too_large,  // the file would reach kConfigEditCap bytes
+  bad_key,    // empty key or a line longer than kConfigNewLineMax
+};
+// Replaces the first key=... line of text (key case-insensitive) with key=value and drops later
+// key lines; appends the line, after making sure the text ends in LF, when there was none.
+KeyEdit config_edit_key(std::string& text, std::string_view key, std::string_view value);
+
+// ---- The module's settings (one instance, the module's own) ----
+
+// config_load: reads the whole file at `framework_start`; a missing file keeps the defaults.
+void config_load(const std::string& path);
+// config_save: rewrites the whole file from the module's values (see config.cpp for which keys
+// are taken from the file as it stands, so that a tray edit is never undone).
+bool config_save();
+// config_set_key: one key replaced in place (written beside and moved over the file).
+bool config_set_key(const char* key, const char* value);
+// config_reload_live: `diag` and `session_recall`, at most every 3000 ms, when the file changed.
+void config_reload_live();
+// config_reload_address: re-reads `ip` and `console`. The result says what changed, so that
+// discovery can forget what it last saw at the old address.
+struct AddressReload {
+  bool ip_changed = false;
+  bool console_changed = false;
+};
+AddressReload config_reload_address();
+
+// Protect list (read on LV1's threads without waiting; changed on the watcher thread).
+bool protect_list_contains(const char* bank, uint32_t input);
+bool protect_list_get(int index, char* bank_out, int len, uint32_t* input);
+bool protect_list_set(const char* bank, uint32_t input, bool add);
+int protect_list_count();
+
+// Copies of the string settings, taken under the settings lock.
+void config_ip(char out[64]);
+void config_hint(char out[64]);
+void config_console(char out[40]);
+std::string config_path();
+
+// Forgets the kept path and restores every default (tests, and a fresh start).
+void config_reset();
+
+}  // namespace ks

@@ -1,0 +1,18 @@
+// Controls of the test console module (the framework with the fake desk), for the tests that
+// load it as the loader would. Each export reaches the fake desk inside the DLL.
+#include <cstdint>
+
+#include "bridge/tests/support/fake_desk.h"
+
+namespace {
+struct ResetOnLoad {
+  ResetOnLoad() { ks::fake_desk().reset(); }
+} g_reset_on_load;
+}  // namespace
+
+// A driver thread that misses its wait at the next disconnect.
+extern "C" __declspec(dllexport) void ks_test_stick_on_disconnect(int32_t on) {
+  ks::fake_desk().stick_on_disconnect(on != 0);
+}
+
+extern "C" __declspec(dllexport) int32_t ks_test_disconnects() { return ks::fake_desk().disconnects(); }

@@ -1,0 +1,36 @@
+// Reading what LV1 tells a box about its device: the MAC it hands over, the info block of
+// device_up and the status bytes. Pure rules over bytes already known readable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ks {
+
+constexpr size_t kDeviceInfoBytes = 1292;
+constexpr size_t kDeviceStatusBytes = 16;
+
+enum class MacKind {
+  kNone,     // all six bytes zero (or no MAC): only forwarded
+  kOffline,  // 00:00:00:xx:xx:xx with the rest not all zero: an offline device in LV1
+  kReal,     // a real device
+};
+
+MacKind classify_mac(const uint8_t mac[6]);
+
+// "aa:bb:cc:dd:ee:ff"
+std::string format_mac(const uint8_t mac[6]);
+
+// The 16 status bytes as "%02x " each.
+std::string format_status(const uint8_t status[kDeviceStatusBytes]);
+
+struct DeviceInfo {
+  uint8_t firmware[6];  // bytes 0-5: two three-part versions
+  char owner[64];       // from byte 6, at most 63, up to the first 0; unprintable bytes as '?'
+  uint32_t ownership;   // u32 at byte 1288
+};
+
+DeviceInfo parse_device_info(const uint8_t info[kDeviceInfoBytes]);
+
+}  // namespace ks

@@ -1,0 +1,140 @@
+#include "loader/win/loader_log.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "loader/win/guard.h"
+
+namespace ks {
+namespace {
+
+std::string temp_dir() {
+  char buf[MAX_PATH];
+  DWORD n = GetTempPathA(MAX_PATH, buf);
+  return std::string(buf, n);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+uint64_t size_of(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class LoaderLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log_attach();
+    log_close_all();
+    for (int ch = 0; ch < kLogChannels; ++ch) {
+      DeleteFileA((temp_dir() + log_file_name(ch, false)).c_str());
+      DeleteFileA((temp_dir() + log_file_name(ch, true)).c_str());
+    }
+  }
+  void TearDown() override { log_close_all(); }
+};
+
+TEST_F(LoaderLog, ChannelsGoToTheirFilesWithTimeStampedLines) {
+  loader_log(kLogLoader, "[loader] hello %d", 1);
+  loader_log(kLogWing, "[box] wing %s", "line");
+  loader_log(kLogX32, "[box] x32 %S", L"wide");
+  loader_log(3, "nowhere");
+  loader_log(-1, "nowhere");
+  log_close_all();
+  const std::regex stamp("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  ");
+  struct Case {
+    int ch;
+    const char* text;
+  } cases[] = {{kLogLoader, "[loader] hello 1\n"}, {kLogWing, "[box] wing line\n"}, {kLogX32, "[box] x32 wide\n"}};
+  for (const Case& c : cases) {
+    std::string body = read_file(temp_dir() + log_file_name(c.ch, false));
+    ASSERT_EQ(body.size(), 14 + std::strlen(c.text)) << body;
+    EXPECT_TRUE(std::regex_search(body, stamp)) << body;
+    EXPECT_EQ(body.substr(14), c.text);
+  }
+}
+
+TEST_F(LoaderLog, LongTextIsCutToOneLine) {
+  std::string big(5000, 'z');
+  loader_log(kLogLoader, "%s", big.c_str());
+  log_close_all();
+  std::string body = read_file(temp_dir() + log_file_name(kLogLoader, false));
+  EXPECT_EQ(body.size(), 14 + 1023 + 1);
+  EXPECT_EQ(body.back(), '\n');
+}
+
+TEST_F(LoaderLog, RotatesAtTwoMebibytesAndReplacesTheOldRotation) {
+  const std::string log = temp_dir() + log_file_name(kLogWing, false);
+  const std::string old = temp_dir() + log_file_name(kLogWing, true);
+  const std::string text(985, 'r');  // 1000 bytes a line with stamp and newline
+  uint64_t lines = 0;
+  while (size_of(log) < kLogRotateBytes) {
+    write_log_line(kLogWing, text.c_str());
+    ++lines;
+  }
+  // The line that passed the limit went into the full file; nothing rotated yet.
+  EXPECT_EQ(size_of(log), lines * 1000);
+  EXPECT_FALSE(exists(old));
+  write_log_line(kLogWing, "first after rotation");
+  EXPECT_EQ(size_of(old), lines * 1000);
+  EXPECT_EQ(read_file(log).substr(14), "first after rotation\n");
+  // A second rotation replaces the ".1" file.
+  while (size_of(log) < kLogRotateBytes) write_log_line(kLogWing, text.c_str());
+  write_log_line(kLogWing, "second after rotation");
+  EXPECT_EQ(read_file(old).substr(14, 20), "first after rotation");
+  EXPECT_EQ(read_file(log).substr(14), "second after rotation\n");
+}
+
+TEST_F(LoaderLog, ExistingLogIsAppendedAndCountedFromItsSize) {
+  {
+    std::ofstream f(temp_dir() + log_file_name(kLogX32, false), std::ios::binary);
+    f << std::string(kLogRotateBytes, 'o');
+  }
+  write_log_line(kLogX32, "rotates at once");
+  EXPECT_EQ(size_of(temp_dir() + log_file_name(kLogX32, true)), kLogRotateBytes);
+  EXPECT_EQ(read_file(temp_dir() + log_file_name(kLogX32, false)).substr(14), "rotates at once\n");
+}
+
+volatile int* volatile g_null = nullptr;
+void fault(void*) { *g_null = 5; }
+void raise_foreign(void*) { RaiseException(0xE06D7363, 0, 0, nullptr); }
+
+TEST_F(LoaderLog, AccessViolationsAreSampledWithABacktraceAndNeverHandled) {
+  void* veh = AddVectoredExceptionHandler(0, on_access_violation);
+  ASSERT_NE(veh, nullptr);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(ks_guarded_call(fault, nullptr, nullptr), 0);  // still reaches the guard
+  EXPECT_EQ(ks_guarded_call(raise_foreign, nullptr, nullptr), 0);
+  RemoveVectoredExceptionHandler(veh);
+  log_close_all();
+  std::string body = read_file(temp_dir() + log_file_name(kLogLoader, false));
+  for (int n : {1, 2, 3, 4, 5, 50}) {
+    EXPECT_NE(body.find("!! ACCESS VIOLATION #" + std::to_string(n) + " at loader_loader_log_test.exe+0x"),
+              std::string::npos)
+        << n;
+  }
+  for (int n : {6, 7, 49, 51}) EXPECT_EQ(body.find("!! ACCESS VIOLATION #" + std::to_string(n) + " "), std::string::npos) << n;
+  // Each logged fault has a backtrace starting at the faulting code, at most 24 frames.
+  EXPECT_NE(body.find("     #00 loader_loader_log_test.exe+0x"), std::string::npos) << body;
+  EXPECT_EQ(body.find("     #24 "), std::string::npos);
+  // Only access violations are counted: exactly six headings.
+  size_t headings = 0;
+  for (size_t at = body.find("!! ACCESS"); at != std::string::npos; at = body.find("!! ACCESS", at + 1)) ++headings;
+  EXPECT_EQ(headings, 6u);
+}
+
+}  // namespace
+}  // namespace ks

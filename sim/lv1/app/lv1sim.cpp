@@ -1,0 +1,412 @@
+// Stand-in for eMotion LV1: loads an I/O module (Kestrune.dll) from its bundle folder, drives it
+// as LV1 does, and writes every call it makes and every callback it receives to a journal, one
+// line each: "<ms since start> t<thread id> <what>". Waves' stand-in writes into the same journal
+// through the exported sim_journal, so one file shows the whole conversation in order.
+//
+//   lv1sim.exe <journal file> <script file>
+//
+// The script has one command a line ('#' starts a comment; "quoted words" may hold blanks):
+//   env NAME VALUE            set an environment variable (TEMP, Waves' knobs) before load
+//   load PATH                 load the I/O module (altered search path, like LV1)
+//   factory ARG               call the factory; ARG "-null" passes null, "-unreadable" a freed page,
+//                             "-long" a 5000-character path ending in Kestrune.bundle
+//   version | op0 | op2 HEX   the module interface's operations
+//   box NAME VENDOR PRODUCT   create_device_box
+//   listener BOX KIND         set_listener with a listener that is "plain", "fault" or "raise"
+//                             in every slot, passing two more arguments LV1 does not document
+//   query BOX IFACE [OBJ]     query_interface; OBJ names the answer for later commands
+//   host OBJ [KIND]           set_host on a ConsoleIO object with a strip host
+//   mac BOX HEX|-null|-unreadable      set_mac (HEX: 12 hex digits)
+//   status BOX HEX|-unreadable         set_status (HEX: 32 hex digits)
+//   up BOX OWNER OWNERSHIP|-unreadable device_up
+//   callback OBJ [KIND]       register a gain-changed callback on a gain object; "-" clears it
+//   gain OBJ CH DB            gain_set (DB may be nan, inf, -inf)
+//   phantom OBJ CH ON         phantom_set
+//   read OBJ CH               the gain object's read slots
+//   forward BOX               every forwarded slot with distinct integer, double and stack arguments
+//   release BOX
+//   sleep MS
+// The journal ends with "done" when the whole script ran.
+#include <windows.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using u64 = uint64_t;
+using Slot = void (*)();
+
+CRITICAL_SECTION g_journal_lock;
+FILE* g_journal = nullptr;
+LARGE_INTEGER g_start, g_freq;
+
+void journal_line(const char* text) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const double ms = double(now.QuadPart - g_start.QuadPart) * 1000.0 / double(g_freq.QuadPart);
+  EnterCriticalSection(&g_journal_lock);
+  std::fprintf(g_journal, "%.1f t%lu %s\n", ms, GetCurrentThreadId(), text);
+  std::fflush(g_journal);
+  LeaveCriticalSection(&g_journal_lock);
+}
+
+void journal(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void journal(const char* format, ...) {
+  char text[4096];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  journal_line(text);
+}
+
+std::string mac_text(const uint8_t* mac) {
+  if (!mac) return "(null)";
+  char b[24];
+  std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  return b;
+}
+
+// ---- LV1's objects ----
+
+enum class Kind { plain, fault, raise };
+
+Kind parse_kind(const std::string& s) { return s == "fault" ? Kind::fault : s == "raise" ? Kind::raise : Kind::plain; }
+
+volatile int* volatile g_null = nullptr;
+
+void misbehave(Kind k) {
+  if (k == Kind::fault) *g_null = 1;
+  if (k == Kind::raise) RaiseException(0xE06D7363, 0, 0, nullptr);
+}
+
+struct Listener {
+  Slot slot[6];
+  Kind kind;
+  std::string name;
+};
+
+void trap_slot(void* self) { journal("unexpected call into an LV1 object %p", self); }
+
+void listener_identify(Listener* l, const uint8_t* mac, uint8_t on) {
+  journal("listener %s identify mac=%s on=%u", l->name.c_str(), mac_text(mac).c_str(), on);
+  misbehave(l->kind);
+}
+void listener_state(Listener* l, const uint8_t* mac) {
+  journal("listener %s device_state_changed mac=%s", l->name.c_str(), mac_text(mac).c_str());
+  misbehave(l->kind);
+  journal("listener %s device_state_changed returned", l->name.c_str());
+}
+void listener_channel_type(Listener* l, const uint8_t* mac) {
+  journal("listener %s channel_type_state_changed mac=%s", l->name.c_str(), mac_text(mac).c_str());
+  misbehave(l->kind);
+}
+
+struct Host {
+  Slot slot[3];
+  Kind kind;
+  std::string name;
+};
+
+void host_rebuild_strip(Host* h, const uint8_t* mac, int32_t ch, int32_t zero) {
+  journal("host %s rebuild_strip mac=%s ch=%d zero=%d", h->name.c_str(), mac_text(mac).c_str(), ch, zero);
+  misbehave(h->kind);
+}
+
+struct Callback {
+  Slot slot[2];
+  Kind kind;
+  std::string name;
+};
+
+void cb_gain_changed(Callback* c, const uint8_t* mac, int32_t ch, double db) {
+  journal("callback %s gain_changed mac=%s ch=%d db=%.2f", c->name.c_str(), mac_text(mac).c_str(), ch, db);
+  misbehave(c->kind);
+}
+void cb_phantom_changed(Callback* c, const uint8_t* mac, int32_t ch, uint32_t on) {
+  journal("callback %s phantom_changed mac=%s ch=%d on=%u", c->name.c_str(), mac_text(mac).c_str(), ch, on);
+  misbehave(c->kind);
+}
+
+// ---- the script ----
+
+std::vector<std::string> split(const std::string& line) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+    if (i >= line.size() || line[i] == '#') break;
+    std::string w;
+    if (line[i] == '"') {
+      size_t end = line.find('"', i + 1);
+      if (end == std::string::npos) end = line.size();
+      w = line.substr(i + 1, end - i - 1);
+      i = end + 1;
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') w += line[i++];
+    }
+    out.push_back(w);
+  }
+  return out;
+}
+
+bool parse_hex(const std::string& s, uint8_t* out, size_t n) {
+  if (s.size() != 2 * n) return false;
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(std::strtoul(s.substr(2 * i, 2).c_str(), nullptr, 16));
+  return true;
+}
+
+double parse_db(const std::string& s) {
+  if (s == "nan") return NAN;
+  if (s == "inf") return INFINITY;
+  if (s == "-inf") return -INFINITY;
+  return std::strtod(s.c_str(), nullptr);
+}
+
+// A committed page that is then decommitted: a pointer LV1 might hand over after freeing.
+const void* unreadable_pointer() {
+  void* p = VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  VirtualFree(p, 4096, MEM_DECOMMIT);
+  return p;
+}
+
+template <class Fn>
+Fn slot(void* obj, int k) {
+  return reinterpret_cast<Fn>(static_cast<Slot*>(obj)[k]);
+}
+
+struct Sim {
+  HMODULE module = nullptr;
+  void* iface = nullptr;
+  std::map<std::string, void*> boxes;
+  std::map<std::string, void*> objects;
+
+  void* find(std::map<std::string, void*>& m, const std::string& name) {
+    auto it = m.find(name);
+    if (it == m.end()) {
+      journal("error: no object named %s", name.c_str());
+      return nullptr;
+    }
+    return it->second;
+  }
+
+  void forward(void* box) {
+    using Even = u64 (*)(void*, u64, double, u64, u64, double, u64);
+    using Odd = double (*)(void*, double, u64, double, double, u64, double);
+    for (int k = 1; k < 34; ++k) {
+      if (k == 6 || k == 8 || k == 10 || k == 12 || k == 13 || k == 14) continue;
+      const u64 base = 0x1000000000ull * static_cast<u64>(k);
+      if (k % 2 == 0) {
+        u64 a = base + 1, c = base + 3, d = base + 4, f = base + 6;
+        double b = k + 0.25, e = -k - 0.125;
+        u64 r = slot<Even>(box, k)(box, a, b, c, d, e, f);
+        journal("lv1 slot %d a=%llx b=%.17g c=%llx d=%llx e=%.17g f=%llx -> %llx", k, (unsigned long long)a, b,
+                (unsigned long long)c, (unsigned long long)d, e, (unsigned long long)f, (unsigned long long)r);
+      } else {
+        double a = k * 1.5, c = k * 2.75, d = -k * 0.5, f = k + 0.0625;
+        u64 b = base + 2, e = base + 5;
+        double r = slot<Odd>(box, k)(box, a, b, c, d, e, f);
+        journal("lv1 slot %d a=%.17g b=%llx c=%.17g d=%.17g e=%llx f=%.17g -> %.17g", k, a, (unsigned long long)b, c,
+                d, (unsigned long long)e, f, r);
+      }
+    }
+  }
+
+  bool run(const std::vector<std::string>& w) {
+    const std::string& cmd = w[0];
+    auto arg = [&](size_t i) -> const std::string& {
+      static const std::string none;
+      return i < w.size() ? w[i] : none;
+    };
+    if (cmd == "env") {
+      SetEnvironmentVariableA(arg(1).c_str(), arg(2).c_str());
+    } else if (cmd == "load") {
+      std::wstring path(arg(1).begin(), arg(1).end());
+      module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+      journal("load %s -> %s (error %lu)", arg(1).c_str(), module ? "loaded" : "failed", module ? 0 : GetLastError());
+      if (!module) return false;
+    } else if (cmd == "factory") {
+      using Factory = void* (*)(const char*);
+      Factory f = module ? reinterpret_cast<Factory>(
+                               reinterpret_cast<void*>(GetProcAddress(module, "create_waves_iobox_module_interface_ver9")))
+                         : nullptr;
+      if (!f) {
+        journal("factory: no export");
+        return false;
+      }
+      std::string long_arg;
+      const char* a = arg(1).c_str();
+      if (arg(1) == "-null") a = nullptr;
+      if (arg(1) == "-unreadable") a = static_cast<const char*>(unreadable_pointer());
+      if (arg(1) == "-long") {
+        long_arg = "C:\\" + std::string(5000, 'x') + "\\Kestrune.bundle";
+        a = long_arg.c_str();
+      }
+      void* r = f(a);
+      journal("factory -> %p", r);
+      if (r) iface = r;
+    } else if (cmd == "version" || cmd == "op0" || cmd == "op2") {
+      if (!iface) return false;
+      if (cmd == "version") journal("module_version -> %llx", (unsigned long long)slot<u64 (*)(void*)>(iface, 1)(iface));
+      if (cmd == "op0") journal("op0 -> %llx", (unsigned long long)slot<u64 (*)(void*)>(iface, 0)(iface));
+      if (cmd == "op2") {
+        u64 v = std::strtoull(arg(1).c_str(), nullptr, 16);
+        journal("op2 %llx -> %llx", (unsigned long long)v, (unsigned long long)slot<u64 (*)(void*, u64)>(iface, 2)(iface, v));
+      }
+    } else if (cmd == "box") {
+      if (!iface) return false;
+      using Create = void* (*)(void*, uint32_t, uint32_t);
+      uint32_t vendor = std::strtoul(arg(2).c_str(), nullptr, 10), product = std::strtoul(arg(3).c_str(), nullptr, 10);
+      void* b = slot<Create>(iface, 3)(iface, vendor, product);
+      journal("box %s %u,%u -> %p", arg(1).c_str(), vendor, product, b);
+      if (b) boxes[arg(1)] = b;
+    } else if (cmd == "listener") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      Listener* l = new Listener{};
+      for (Slot& s : l->slot) s = reinterpret_cast<Slot>(&trap_slot);
+      l->slot[3] = reinterpret_cast<Slot>(&listener_identify);
+      l->slot[4] = reinterpret_cast<Slot>(&listener_state);
+      l->slot[5] = reinterpret_cast<Slot>(&listener_channel_type);
+      l->kind = parse_kind(arg(2));
+      l->name = arg(1);
+      using Set = u64 (*)(void*, void*, u64, double);
+      u64 r = slot<Set>(b, 6)(b, l, 0xABCDEF0123ull, 2.5);
+      journal("listener %s set %p -> %llx", arg(1).c_str(), (void*)l, (unsigned long long)r);
+    } else if (cmd == "query") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      using Query = void* (*)(void*, const char*);
+      const char* name = arg(2) == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : arg(2).c_str();
+      void* r = slot<Query>(b, 34)(b, name);
+      journal("query %s %s -> %p", arg(1).c_str(), arg(2).c_str(), r);
+      if (r && !arg(3).empty()) objects[arg(3)] = r;
+    } else if (cmd == "host") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      Host* h = new Host{};
+      for (Slot& s : h->slot) s = reinterpret_cast<Slot>(&trap_slot);
+      h->slot[2] = reinterpret_cast<Slot>(&host_rebuild_strip);
+      h->kind = parse_kind(arg(2));
+      h->name = arg(1);
+      slot<void (*)(void*, void*)>(o, 14)(o, h);
+      journal("host %s set %p", arg(1).c_str(), (void*)h);
+    } else if (cmd == "mac" || cmd == "status" || cmd == "up") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      static uint8_t bytes[1292];
+      std::memset(bytes, 0, sizeof bytes);
+      const void* p = bytes;
+      if (arg(2) == "-null") p = nullptr;
+      else if (arg(2) == "-unreadable") p = unreadable_pointer();
+      else if (cmd == "mac") parse_hex(arg(2), bytes, 6);
+      else if (cmd == "status") parse_hex(arg(2), bytes, 16);
+      else {
+        const uint8_t fw[6] = {2, 1, 0, 1, 4, 7};
+        std::memcpy(bytes, fw, 6);
+        std::snprintf(reinterpret_cast<char*>(bytes + 6), 64, "%s", arg(2).c_str());
+        uint32_t own = std::strtoul(arg(3).c_str(), nullptr, 10);
+        std::memcpy(bytes + 1288, &own, 4);
+      }
+      const int k = cmd == "mac" ? 14 : cmd == "status" ? 8 : 10;
+      u64 r = slot<u64 (*)(void*, const void*)>(b, k)(b, p);
+      journal("%s %s -> %llx", cmd.c_str(), arg(1).c_str(), (unsigned long long)r);
+    } else if (cmd == "callback") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      Callback* c = nullptr;
+      if (arg(2) != "-") {
+        c = new Callback{};
+        c->slot[0] = reinterpret_cast<Slot>(&cb_gain_changed);
+        c->slot[1] = reinterpret_cast<Slot>(&cb_phantom_changed);
+        c->kind = parse_kind(arg(2));
+        c->name = arg(1);
+      }
+      slot<void (*)(void*, void*)>(o, 25)(o, c);
+      journal("callback %s set %p", arg(1).c_str(), (void*)c);
+    } else if (cmd == "gain") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      int32_t ch = std::strtol(arg(2).c_str(), nullptr, 10);
+      slot<void (*)(void*, int32_t, double)>(o, 5)(o, ch, parse_db(arg(3)));
+      journal("gain %s ch=%d %s", arg(1).c_str(), ch, arg(3).c_str());
+    } else if (cmd == "phantom") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      uint32_t ch = std::strtoul(arg(2).c_str(), nullptr, 10);
+      uint8_t on = static_cast<uint8_t>(std::strtoul(arg(3).c_str(), nullptr, 10));
+      slot<void (*)(void*, uint32_t, uint8_t)>(o, 8)(o, ch, on);
+      journal("phantom %s ch=%u %u", arg(1).c_str(), ch, on);
+    } else if (cmd == "read") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      uint32_t ch = std::strtoul(arg(2).c_str(), nullptr, 10);
+      using B = bool (*)(void*, uint32_t);
+      using D = double (*)(void*, uint32_t);
+      journal("read %s ch=%u gain=%.2f 48v=%d preamp=%d has48v=%d min=%.2f max=%.2f step=%.2f", arg(1).c_str(), ch,
+              slot<D>(o, 6)(o, ch), slot<B>(o, 9)(o, ch), slot<B>(o, 1)(o, ch), slot<B>(o, 7)(o, ch),
+              slot<D>(o, 2)(o, ch), slot<D>(o, 3)(o, ch), slot<D>(o, 4)(o, ch));
+    } else if (cmd == "forward") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      forward(b);
+    } else if (cmd == "release") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      u64 r = slot<u64 (*)(void*)>(b, 0)(b);
+      journal("release %s -> %llx", arg(1).c_str(), (unsigned long long)r);
+    } else if (cmd == "sleep") {
+      Sleep(std::strtoul(arg(1).c_str(), nullptr, 10));
+    } else {
+      journal("error: unknown command %s", cmd.c_str());
+      return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void sim_journal(const char* text) { journal_line(text ? text : "(null)"); }
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: lv1sim <journal> <script>\n");
+    return 2;
+  }
+  InitializeCriticalSection(&g_journal_lock);
+  QueryPerformanceFrequency(&g_freq);
+  QueryPerformanceCounter(&g_start);
+  g_journal = std::fopen(argv[1], "wb");
+  if (!g_journal) return 2;
+  std::ifstream script(argv[2]);
+  if (!script) {
+    journal("error: no script %s", argv[2]);
+    return 2;
+  }
+  Sim sim;
+  std::string line;
+  int n = 0;
+  while (std::getline(script, line)) {
+    ++n;
+    std::vector<std::string> words = split(line);
+    if (words.empty()) continue;
+    if (!sim.run(words)) {
+      journal("error: line %d failed: %s", n, line.c_str());
+      return 1;
+    }
+  }
+  journal("done");
+  std::fflush(g_journal);
+  // LV1 ends without unloading its modules; the loader's threads go with the process.
+  ExitProcess(0);
+}
