@@ -52,7 +52,8 @@ void set_replay_running(bool on);
 void set_identity_check_pending(bool on);
 bool identity_check_pending();
 
-// The mapped status block, or null. Set by whoever maps it; writers do nothing without one.
+// The status block the writer records into (null: none). The status block's publish and close
+// keep it current.
 StatusBlock* status_view();
 void set_status_view(StatusBlock* block);
 

@@ -9,8 +9,10 @@
 #include <memory>
 
 #include "bridge/channel_model.h"
+#include "bridge/control_ops.h"
 #include "bridge/lifecycle.h"
 #include "bridge/settings.h"
+#include "bridge/status_block.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "bridge/timebase.h"
 #include "bridge/watcher_flags.h"
@@ -18,12 +20,6 @@
 namespace ks {
 namespace {
 
-std::atomic<int> g_waiting_after{-1};
-std::atomic<int> g_waiting_calls{0};
-bool waiting_after_some() {
-  int n = g_waiting_calls++;
-  return g_waiting_after.load() >= 0 && n >= g_waiting_after.load();
-}
 std::atomic<int> g_notified{0};
 void count_notify() { g_notified++; }
 
@@ -41,11 +37,9 @@ class PatchReader : public FrameworkTest {
     FrameworkTest::SetUp();
     clock = std::make_unique<ManualClock>(1000, ManualClock::Mode::automatic);
     set_bridge_clock(clock.get());
-    g_waiting_after = -1;
-    g_waiting_calls = 0;
     g_notified = 0;
-    framework_hooks().control_op_waiting = waiting_after_some;
     framework_hooks().notify_channel_types = count_notify;
+    framework_hooks().control_op_waiting = control_op_waiting;
     settings().watch.store(8);
   }
   // MOD outputs 1..n from LCL 1..n, each with a head amp.
@@ -166,13 +160,19 @@ TEST_F(PatchReader, ThreeFailuresInARowEndTheRead) {
 
 TEST_F(PatchReader, AWaitingCommandCutsTheReadShort) {
   plain_desk(8);
-  g_waiting_after = 3;
+  auto block = std::make_unique<StatusBlock>();
+  status_block_use_memory(block.get());
+  // The tray posts a command while the third channel is being read.
+  desk().on_call([&](const std::string& call) {
+    if (call == "read_source MOD 3") block->ring.op[1].seq = 1;
+  });
   EXPECT_FALSE(patch_read_all());
   EXPECT_TRUE(patch_is_read());
   EXPECT_EQ(desk().calls_of("read_source").size(), 3u);
-  g_waiting_after = -1;
+  block->ring.op[1].done_seq = 1;  // served
   EXPECT_TRUE(patch_read_all());
   EXPECT_EQ(channel_record(7).input, 8u);
+  status_block_use_memory(nullptr);
 }
 
 TEST_F(PatchReader, TheCardIsFoundInCrdAndEveryChannelIsReadAnew) {

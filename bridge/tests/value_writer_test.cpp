@@ -1,6 +1,7 @@
 // Gain, 48 V and stereo writes: the refusal order, what reaches the desk (stepped and clamped in
 // the status block, raw to the desk), gang copies, the 48 V protect and partner rules, and stereo
 // links with their confirmation.
+#include "bridge/status_block.h"
 #include "bridge/value_writer.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ class ValueWriter : public FrameworkTest {
     FrameworkTest::SetUp();
     block = std::make_unique<StatusBlock>();
     std::memset(block.get(), 0, sizeof(StatusBlock));
-    set_status_view(block.get());
+    status_block_use_memory(block.get());
     framework_hooks().discovery_thread = [] {
       while (!wait_stop(5)) {
       }
@@ -46,7 +47,7 @@ class ValueWriter : public FrameworkTest {
   }
   void TearDown() override {
     if (framework_started()) framework_shutdown();
-    set_status_view(nullptr);
+    status_block_use_memory(nullptr);
     FrameworkTest::TearDown();
   }
   // A desk chosen and answering, seeded and with its patch read.
@@ -81,7 +82,7 @@ TEST_F(ValueWriter, GainRefusalsInTheirOrder) {
   };
   for (const Row& r : rows) {
     reset_framework();
-    set_status_view(block.get());
+    status_block_use_memory(block.get());
     use_host();
     framework_hooks().discovery_thread = [] {
       while (!wait_stop(5)) {
@@ -242,7 +243,7 @@ TEST_F(ValueWriter, PhantomRefusalsInTheirOrder) {
   };
   for (const Row& r : rows) {
     reset_framework();
-    set_status_view(block.get());
+    status_block_use_memory(block.get());
     std::memset(block.get(), 0, sizeof(StatusBlock));
     use_host();
     framework_hooks().discovery_thread = [] {

@@ -300,6 +300,7 @@ void FakeDesk::reset() {
   failing_inputs_.clear();
   delays_.clear();
   calls_.clear();
+  on_call_ = nullptr;
   clock_ = nullptr;
   link_.store(true);
   tcplock_.store(false);
@@ -314,6 +315,12 @@ bool FakeDesk::enter(const char* slot, const std::string& call, const std::strin
   uint32_t delay = 0;
   ManualClock* clock = nullptr;
   bool fails;
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    hook = on_call_;
+  }
+  if (hook) hook(call);
   {
     std::lock_guard<std::mutex> lock(mu);
     calls_.push_back(call);
@@ -395,6 +402,11 @@ void FakeDesk::fail_input(const std::string& slot, const std::string& bank, uint
     failing_inputs_.insert(k);
   else
     failing_inputs_.erase(k);
+}
+
+void FakeDesk::on_call(std::function<void(const std::string&)> fn) {
+  std::lock_guard<std::mutex> lock(mu);
+  on_call_ = std::move(fn);
 }
 
 void FakeDesk::delay(const std::string& slot, uint32_t ms) {

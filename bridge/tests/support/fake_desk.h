@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -26,7 +27,7 @@ struct FakeInput {
   double gain = 0.0;
   bool phantom = false;
   uint32_t mode = 0;
-  std::string name;
+  std::string name = "";
   int32_t headamp_type = 3;  // 2 and above: a head amp
   uint32_t mute = 0;
 };
@@ -72,6 +73,8 @@ class FakeDesk {
   // Every call of this slot takes ms (advancing the clock when one is given, else sleeping).
   void delay(const std::string& slot, uint32_t ms);
   void use_clock(ManualClock* clock) { clock_ = clock; }
+  // Called (outside the fake's lock) with the text of every call, before it is answered.
+  void on_call(std::function<void(const std::string&)> fn);
   // disconnect() counts one stuck thread, as a driver whose thread missed its wait.
   void stick_on_disconnect(bool on) { stick_disconnect_.store(on); }
 
@@ -122,6 +125,7 @@ class FakeDesk {
   std::set<std::string> failing_inputs_;
   std::map<std::string, uint32_t> delays_;
   std::vector<std::string> calls_;
+  std::function<void(const std::string&)> on_call_;
   ManualClock* clock_ = nullptr;
 };
 

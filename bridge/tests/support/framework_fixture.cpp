@@ -11,6 +11,7 @@
 #include "bridge/lifecycle.h"
 #include "bridge/patch_reader.h"
 #include "bridge/timebase.h"
+#include "bridge/status_block.h"
 #include "bridge/value_writer.h"
 #include "bridge/watcher_flags.h"
 #include "bridge/watcher_mailbox.h"
@@ -29,7 +30,7 @@ void reset_framework() {
   desk_reset();
   watcher_flags_reset();
   mailbox_reset_all();
-  set_status_view(nullptr);
+  status_block_use_memory(nullptr);
   set_bridge_clock(nullptr);
 }
 

@@ -1,0 +1,47 @@
+// What the driver tells the framework, recorded for tests: its events and its log lines.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shared/desk_driver.h"
+
+namespace ks::test {
+
+struct RecordedEvent {
+  std::chrono::steady_clock::time_point at;
+  std::string bank;
+  int32_t n;
+  std::string kind;
+  double value;
+  uint8_t flag;
+};
+
+// Installs itself as the driver's event callback and log sink while alive.
+class X32Recorder {
+ public:
+  X32Recorder();
+  ~X32Recorder();
+  std::vector<RecordedEvent> events();
+  std::vector<std::string> lines();
+  void clear();
+  int count_kind(const std::string& kind);
+  bool has_line(const std::string& part);
+  // Waits (real time) until ready() holds; false on time-out.
+  bool wait_for(const std::function<bool()>& ready, int timeout_ms);
+  static int stuck_reports();
+};
+
+}  // namespace ks::test
+
+namespace ks::test {
+
+// Loopback address for simulated desk number n. Natively each desk gets 127.0.0.n; under Wine a
+// UDP socket bound to a loopback address other than 127.0.0.1 answers from 127.0.0.1, so there
+// every desk is 127.0.0.1 and only one can listen on 10023 at a time.
+std::string x32_test_address(int n);
+bool x32_several_desks();
+
+}  // namespace ks::test

@@ -1,0 +1,40 @@
+// Brannock as the loader sees it: a DLL that imports only system libraries and exports one entry,
+// whose table for version 3 names the type "x32".
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "os/library.h"
+#include "os/utf.h"
+#include "shared/module_table.h"
+
+namespace ks {
+namespace {
+
+std::string beside_this_test(const char* file) {
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  std::string path = utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
+  return path.substr(0, path.find_last_of('\\') + 1) + file;
+}
+
+TEST(Brannock, EntryGivesTheX32TableForVersionThreeOnly) {
+  Library lib;
+  ASSERT_TRUE(lib.load(beside_this_test("Brannock.dll"))) << lib.last_error();
+  auto entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
+  ASSERT_NE(entry, nullptr);
+  const ConsoleModuleTable* t = entry(kModuleApiVersion);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->version, kModuleApiVersion);
+  EXPECT_EQ(t->size, kModuleTableSize);
+  EXPECT_STREQ(t->type_name, "x32");
+  EXPECT_NE(t->start, nullptr);
+  EXPECT_NE(t->session_recall, nullptr);
+  EXPECT_EQ(entry(2), nullptr);
+  EXPECT_EQ(entry(4), nullptr);
+}
+
+}  // namespace
+}  // namespace ks
