@@ -8,6 +8,7 @@
 #include "loader/win/loader_core.h"
 #include "loader/win/loader_log.h"
 #include "loader/win/module_seam.h"
+#include "loader/win/session_chunks.h"
 
 extern "C" {
 extern const ks::SlotFn ks_box_forwarders[ks::kIoBoxSlots];
@@ -103,18 +104,6 @@ uint64_t KS_ABI box_set_mac(IoBox* box, const uint8_t* mac) {
   return r;
 }
 
-// Session chunks pass through to Waves' box unchanged; the preamp values ride along once the
-// session block is wired in.
-uint64_t KS_ABI box_set_chunk(IoBox* box, const char* text) {
-  DeviceBox* b = self_box(box);
-  return inner_slot<IoBoxSetChunkFn>(b, kIoBoxSetChunk)(b->inner, text);
-}
-
-uint64_t KS_ABI box_get_chunk(IoBox* box, ChunkSink* sink) {
-  DeviceBox* b = self_box(box);
-  return inner_slot<IoBoxGetChunkFn>(b, kIoBoxGetChunk)(b->inner, sink);
-}
-
 // ---- the named interfaces ----
 
 uint64_t KS_ABI stub_count(ConsoleIOStub* stub) {
@@ -134,21 +123,6 @@ ConsoleIOStub* make_stub(DeviceBox* b) {
   s->slot[14] = reinterpret_cast<SlotFn>(&stub_set_host);
   s->box = b;
   return s;
-}
-
-uint64_t KS_ABI chunk_info_decode(ChunkInfoSupport* self, const char* text, ChunkDecodeSink* out, int64_t n) {
-  ChunkInfoWrapper* w = reinterpret_cast<ChunkInfoWrapper*>(self);
-  return w->waves ? w->waves->decode(w->waves, text, out, n) : 0;
-}
-
-uint64_t KS_ABI chunk_info_op2(ChunkInfoSupport* self, const char* text, uint64_t a, uint64_t b) {
-  ChunkInfoWrapper* w = reinterpret_cast<ChunkInfoWrapper*>(self);
-  return w->waves ? w->waves->op2(w->waves, text, a, b) : 0;
-}
-
-uint64_t KS_ABI channels_scene_recall(ChannelsChunkSupport*, const uint32_t*, uint32_t, uint64_t, uint64_t,
-                                      const char*) {
-  return 0;
 }
 
 void* KS_ABI box_query_interface(IoBox* box, const char* name) {

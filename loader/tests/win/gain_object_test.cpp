@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loader/session_block.h"
 #include "loader/tests/win/fake_waves.h"
 #include "loader/win/loader_log.h"
 
@@ -73,6 +74,14 @@ struct FakeModule {
   static double KS_ABI gain_min(uint32_t) { return -6.0; }
   static double KS_ABI gain_max(uint32_t) { return 54.0; }
   static double KS_ABI gain_step(uint32_t) { return 1.0; }
+  static inline double recalled_gain[kChannels];
+  static inline uint32_t recalled_phantom[kChannels], recalled_preamp[kChannels];
+  static void KS_ABI session_recall(const double* g, const uint32_t* ph, const uint32_t* pre) {
+    calls.push_back("session_recall");
+    std::memcpy(recalled_gain, g, sizeof recalled_gain);
+    std::memcpy(recalled_phantom, ph, sizeof recalled_phantom);
+    std::memcpy(recalled_preamp, pre, sizeof recalled_preamp);
+  }
   static bool KS_ABI stop() {
     ++stops;
     return true;
@@ -89,6 +98,7 @@ struct FakeModule {
     t.gain_min = &gain_min;
     t.gain_max = &gain_max;
     t.gain_step = &gain_step;
+    t.session_recall = &session_recall;
     return t;
   }
 };
@@ -313,6 +323,75 @@ TEST_F(GainObjects, ClearingTheLastLiveCallbackStopsTheModule) {
   EXPECT_EQ(console_type(0).started, 0);
   EXPECT_NE(wing_log().find("[loader] wing stopped: LV1 released the device\n"), std::string::npos);
   reinterpret_cast<IoBoxReleaseFn>(other->slot[kIoBoxRelease])(reinterpret_cast<IoBox*>(other));
+}
+
+// A chunk holding Kestrune's block: gains 1.00 + ch, 48 V on odd channels, preamps on 0..7.
+std::string stored_chunk() {
+  double gain[kChannels];
+  uint8_t phantom[kChannels];
+  uint32_t preamp[kChannels];
+  for (uint32_t ch = 0; ch < kChannels; ++ch) {
+    gain[ch] = 1.0 + ch;
+    phantom[ch] = ch % 2;
+    preamp[ch] = ch < 8;
+  }
+  char block[kChunkBlockMax];
+  size_t n = format_chunk_block(gain, phantom, preamp, block, sizeof block);
+  return "waves\n" + std::string(block, n);
+}
+
+TEST_F(GainObjects, AnOpenedSessionReachesTheRunningModule) {
+  static const ConsoleModuleTable module = FakeModule::table();
+  set_module(&module);
+  const std::string chunk = stored_chunk();
+  reinterpret_cast<IoBoxSetChunkFn>(box->slot[kIoBoxSetChunk])(reinterpret_cast<IoBox*>(box), chunk.c_str());
+  ASSERT_EQ(FakeModule::calls, std::vector<std::string>{"session_recall"});
+  EXPECT_EQ(FakeModule::recalled_gain[0], 1.0);
+  EXPECT_EQ(FakeModule::recalled_gain[63], 64.0);
+  EXPECT_EQ(FakeModule::recalled_phantom[3], 1u);
+  EXPECT_EQ(FakeModule::recalled_preamp[7], 1u);
+  EXPECT_EQ(FakeModule::recalled_preamp[8], 0u);
+  EXPECT_EQ(g->gain[0], 0.0);  // opening a session leaves LV1's caches alone
+}
+
+TEST_F(GainObjects, SceneRecallSendsOnlyWhatDiffers) {
+  static const ConsoleModuleTable module = FakeModule::table();
+  set_module(&module);
+  g->gain_set(g, 2, 3.0);  // already what the scene holds: not sent again
+  g->phantom_set(g, 3, 1);
+  FakeModule::calls.clear();
+  void* obj = reinterpret_cast<IoBoxQueryInterfaceFn>(box->slot[kIoBoxQueryInterface])(reinterpret_cast<IoBox*>(box),
+                                                                                       kIfaceChannelsChunk);
+  ASSERT_NE(obj, nullptr);
+  auto* cc = static_cast<ChannelsChunkSupport*>(obj);
+  const std::string chunk = stored_chunk();
+  const uint32_t list[] = {2, 3, 9, 70};  // 9 has no preamp, 70 is no channel
+  cc->scene_recall(cc, list, 4, 0, 0, chunk.c_str());
+  EXPECT_EQ(FakeModule::calls, (std::vector<std::string>{"set_gain 3 4.000000"}));
+  EXPECT_EQ(g->gain[3], 4.0);
+  EXPECT_NE(wing_log().find("[chunk] scene recall: 2 of 4 channel(s) applied to the console\n"), std::string::npos);
+  // No list: channels 0..count-1.
+  FakeModule::calls.clear();
+  cc->scene_recall(cc, nullptr, 2, 0, 0, chunk.c_str());
+  EXPECT_EQ(FakeModule::calls, (std::vector<std::string>{"set_gain 0 1.000000", "set_gain 1 2.000000", "set_phantom 1 1"}));
+}
+
+TEST_F(GainObjects, SavedChunkCarriesTheModulesPreampAnswers) {
+  static const ConsoleModuleTable module = FakeModule::table();
+  set_module(&module);
+  for (uint32_t ch = 0; ch < kChannels; ++ch) g->gain_has_preamp(g, ch);
+  g->gain_set(g, 1, 7.25);
+  struct Capture {
+    ChunkSink sink;
+    std::string text;
+  } cap;
+  cap.sink.put = [](ChunkSink* s, const char* text) { reinterpret_cast<Capture*>(s)->text = text; };
+  reinterpret_cast<IoBoxGetChunkFn>(box->slot[kIoBoxGetChunk])(reinterpret_cast<IoBox*>(box), &cap.sink);
+  ParsedChunkBlock p;
+  parse_chunk_block(cap.text, p);
+  ASSERT_TRUE(p.present) << cap.text;
+  EXPECT_EQ(p.gain[1], 7.25);
+  for (uint32_t ch = 0; ch < kChannels; ++ch) EXPECT_EQ(p.preamp[ch], ch < 8 ? 1u : 0u) << ch;
 }
 
 }  // namespace

@@ -24,6 +24,10 @@
 //   phantom OBJ CH ON         phantom_set
 //   read OBJ CH               the gain object's read slots
 //   forward BOX               every forwarded slot with distinct integer, double and stack arguments
+//   chunk-get BOX             get_chunk into a sink that journals what it is given
+//   chunk-set BOX TEXT        set_chunk ("\n" in TEXT is a newline; "-unreadable" a freed page)
+//   decode OBJ TEXT [SINK]    a chunk-info object's decode into a sink ("half": no 48 V slot)
+//   scene OBJ LIST COUNT TEXT a channels-chunk object's scene recall (LIST "1,5,70" or "-null")
 //   release BOX
 //   sleep MS
 // The journal ends with "done" when the whole script ran.
@@ -135,6 +139,41 @@ void cb_gain_changed(Callback* c, const uint8_t* mac, int32_t ch, double db) {
 void cb_phantom_changed(Callback* c, const uint8_t* mac, int32_t ch, uint32_t on) {
   journal("callback %s phantom_changed mac=%s ch=%d on=%u", c->name.c_str(), mac_text(mac).c_str(), ch, on);
   misbehave(c->kind);
+}
+
+std::string escaped(const char* text) {
+  if (!text) return "(null)";
+  std::string out;
+  for (const char* c = text; *c; ++c) out += *c == '\n' ? std::string("\\n") : std::string(1, *c);
+  return out;
+}
+
+std::string unescaped(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
+      out += '\n';
+      ++i;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+struct Sink {
+  Slot slot[1];
+};
+void sink_put(Sink*, const char* text) { journal("sink put [%s]", escaped(text).c_str()); }
+
+struct DecodeSink {
+  Slot slot[2];
+};
+void decode_gain(DecodeSink*, const uint8_t* mac, int32_t ch, double db) {
+  journal("decode-sink gain mac=%s ch=%d db=%.2f", mac_text(mac).c_str(), ch, db);
+}
+void decode_phantom(DecodeSink*, const uint8_t* mac, int32_t ch, uint32_t on) {
+  journal("decode-sink 48v mac=%s ch=%d on=%u", mac_text(mac).c_str(), ch, on);
 }
 
 // ---- the script ----
@@ -359,6 +398,41 @@ struct Sim {
       void* b = find(boxes, arg(1));
       if (!b) return false;
       forward(b);
+    } else if (cmd == "chunk-get") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      Sink sink{{reinterpret_cast<Slot>(&sink_put)}};
+      u64 r = slot<u64 (*)(void*, void*)>(b, 13)(b, &sink);
+      journal("chunk-get %s -> %llx", arg(1).c_str(), (unsigned long long)r);
+    } else if (cmd == "chunk-set") {
+      void* b = find(boxes, arg(1));
+      if (!b) return false;
+      std::string text = unescaped(arg(2));
+      const char* p = arg(2) == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : text.c_str();
+      u64 r = slot<u64 (*)(void*, const char*)>(b, 12)(b, p);
+      journal("chunk-set %s -> %llx", arg(1).c_str(), (unsigned long long)r);
+    } else if (cmd == "decode") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      std::string text = unescaped(arg(2));
+      DecodeSink sink{{reinterpret_cast<Slot>(&decode_gain), reinterpret_cast<Slot>(&decode_phantom)}};
+      if (arg(3) == "half") sink.slot[1] = nullptr;
+      u64 r = slot<u64 (*)(void*, const char*, void*, int64_t)>(o, 1)(o, text.c_str(), &sink, 7);
+      journal("decode %s -> %llx", arg(1).c_str(), (unsigned long long)r);
+    } else if (cmd == "scene") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      std::vector<uint32_t> list;
+      for (size_t at = 0; arg(2) != "-null" && at < arg(2).size();) {
+        list.push_back(static_cast<uint32_t>(std::strtoul(arg(2).c_str() + at, nullptr, 10)));
+        size_t comma = arg(2).find(',', at);
+        at = comma == std::string::npos ? arg(2).size() : comma + 1;
+      }
+      uint32_t count = static_cast<uint32_t>(std::strtoul(arg(3).c_str(), nullptr, 10));
+      std::string text = unescaped(arg(4));
+      using Recall = u64 (*)(void*, const uint32_t*, uint32_t, u64, u64, const char*);
+      u64 r = slot<Recall>(o, 1)(o, arg(2) == "-null" ? nullptr : list.data(), count, 0x11, 0x22, text.c_str());
+      journal("scene %s -> %llx", arg(1).c_str(), (unsigned long long)r);
     } else if (cmd == "release") {
       void* b = find(boxes, arg(1));
       if (!b) return false;

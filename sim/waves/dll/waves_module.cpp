@@ -8,7 +8,7 @@
 //   KS_WAVES_<TAG>_VERSION   the module version (hex), default 0x10005 / 0x10007 / 0x10006
 //   KS_WAVES_<TAG>_ANSWERS   comma list of interface names its boxes answer themselves
 //   KS_WAVES_<TAG>_BOX       "null": create_device_box fails
-//   KS_WAVES_<TAG>_CHUNK     the text its get_chunk puts to LV1's sink ("(null)" puts null)
+//   KS_WAVES_<TAG>_CHUNK     the text its get_chunk puts to LV1's sink ("\\n" a newline, "(null)" puts null)
 #include <windows.h>
 
 #include <cstdarg>
@@ -32,6 +32,7 @@ struct WavesBox {
   int id;
   // what query_interface hands out for the names it answers
   void* answer_slots[4];
+  void* decoder[4];  // slots 0-2, then the box
 };
 
 struct WavesInterface {
@@ -75,6 +76,40 @@ std::string env(const char* key) {
   char buf[1024];
   DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
   return (n > 0 && n < sizeof buf) ? std::string(buf, n) : std::string();
+}
+
+// Chunk texts journal on one line: newlines as "\n".
+std::string escaped(const char* text) {
+  if (!text) return "(null)";
+  if (IsBadStringPtrA(text, 1u << 20)) return "(unreadable)";
+  std::string out;
+  for (const char* c = text; *c; ++c) {
+    if (*c == '\n') out += "\\n";
+    else out += *c;
+  }
+  return out;
+}
+
+// ---- the decoder Waves' box answers "WavesIOMChunkInfoSupport" with ----
+
+struct WavesDecoder {
+  void* slots[3];
+  WavesBox* box;
+};
+
+u64 decoder_op0(void* self, u64 a, u64 b) {
+  journal("waves %s decoder op0 self=%p a=%llx b=%llx", g_module.tag, self, (unsigned long long)a, (unsigned long long)b);
+  return 0x0D0;
+}
+u64 decoder_decode(void* self, const char* text, void* out, int64_t n) {
+  journal("waves %s decoder decode self=%p text=[%s] out=%p n=%lld", g_module.tag, self, escaped(text).c_str(), out,
+          (long long)n);
+  return 0x0D1;
+}
+u64 decoder_op2(void* self, const char* text, u64 a, u64 b) {
+  journal("waves %s decoder op2 self=%p text=[%s] a=%llx b=%llx", g_module.tag, self, escaped(text).c_str(),
+          (unsigned long long)a, (unsigned long long)b);
+  return 0x0D2;
 }
 
 // ---- box slots ----
@@ -124,7 +159,7 @@ u64 box_device_up(void* self, const uint8_t* info) {
 }
 
 u64 box_set_chunk(void* self, const char* text) {
-  journal("waves %s box%d set_chunk self=%p text=[%s]", g_module.tag, as_box(self)->id, self, text ? text : "(null)");
+  journal("waves %s box%d set_chunk self=%p text=[%s]", g_module.tag, as_box(self)->id, self, escaped(text).c_str());
   return 0xC00;
 }
 
@@ -159,7 +194,7 @@ void* box_query_interface(void* self, const char* name) {
   void* r = nullptr;
   if (answers(name)) {
     if (std::strcmp(name, "WavesIOBoxGain") == 0) r = &box->answer_slots[0];
-    else if (std::strcmp(name, "WavesIOMChunkInfoSupport") == 0) r = &box->answer_slots[1];
+    else if (std::strcmp(name, "WavesIOMChunkInfoSupport") == 0) r = &box->decoder[0];
     else if (std::strcmp(name, "WavesIOBoxWavesConsoleIO") == 0) r = &box->answer_slots[2];
     else r = &box->answer_slots[3];
   }
@@ -213,6 +248,10 @@ void* iface_create_device_box(void* self, uint32_t vendor, uint32_t product) {
   box->slots[13] = reinterpret_cast<void*>(&box_get_chunk);
   box->slots[14] = reinterpret_cast<void*>(&box_set_mac);
   box->slots[34] = reinterpret_cast<void*>(&box_query_interface);
+  box->decoder[0] = reinterpret_cast<void*>(&decoder_op0);
+  box->decoder[1] = reinterpret_cast<void*>(&decoder_decode);
+  box->decoder[2] = reinterpret_cast<void*>(&decoder_op2);
+  box->decoder[3] = box;
   journal("waves %s create_device_box %u,%u self=%s -> box%d %p", g_module.tag, vendor, product,
           self == &g_module.iface ? "ok" : "BAD", box->id, (void*)box);
   return box;
@@ -249,6 +288,8 @@ void read_knobs() {
   g_module.chunk = env("CHUNK");
   g_module.chunk_null = g_module.chunk == "(null)";
   if (g_module.chunk.empty()) g_module.chunk = "waves-state: 1\n";
+  for (size_t at = g_module.chunk.find("\\n"); at != std::string::npos; at = g_module.chunk.find("\\n", at + 1))
+    g_module.chunk.replace(at, 2, "\n");
 }
 
 }  // namespace
