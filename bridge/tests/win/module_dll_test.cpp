@@ -1,3 +1,4 @@
+// ks-test: lock=status-block
 // The test console module (framework plus fake desk) loaded as the loader loads a module: its one
 // export, start with a host built here, attach, stop, and a stop that leaves a thread behind.
 #include <windows.h>
