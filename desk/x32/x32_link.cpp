@@ -47,6 +47,8 @@ struct Link {
   std::atomic<bool> ha_link_dirty{false};
   std::atomic<bool> facts_logged{false};
 
+  // Guards the socket handle against a close while a framework thread (LV1's, for a gain) sends.
+  CriticalSection socket_lock;
   CriticalSection event_lock;  // held while the callback runs, so clearing it waits for a push
   EventFn event_fn = nullptr;
 
@@ -206,15 +208,18 @@ bool x32_connect(const char* ip) {
     l.initialised = true;
   }
   l.stop_event.reset();
-  l.socket = Socket::udp();
-  if (!l.socket.valid() || !l.socket.bind({0, 0})) {
-    l.socket.close();
-    x32_info("[x32] could not open a UDP socket");
-    return false;
+  {
+    LockGuard g(l.socket_lock);
+    l.socket = Socket::udp();
+    if (!l.socket.valid() || !l.socket.bind({0, 0})) {
+      l.socket.close();
+      x32_info("[x32] could not open a UDP socket");
+      return false;
+    }
+    l.socket.set_recv_timeout(kReceiveWaitMs);
+    x32_set_receive_buffer(l.socket.native(), 0x100000);
+    x32_set_send_timeout(l.socket.native(), 1000);
   }
-  l.socket.set_recv_timeout(kReceiveWaitMs);
-  x32_set_receive_buffer(l.socket.native(), 0x100000);
-  x32_set_send_timeout(l.socket.native(), 1000);
   l.linked = true;
   l.threads_running = 2;
   bool ok_receive = l.receive_thread.start([] { thread_body(receive_loop); });
@@ -244,6 +249,7 @@ void x32_disconnect() {
     l.poll_thread.detach();
     return;
   }
+  LockGuard g(l.socket_lock);
   l.socket.close();
 }
 
@@ -254,15 +260,16 @@ bool x32_link_alive() {
 
 bool x32_send(const uint8_t* data, size_t len) {
   Link& l = link();
-  if (!l.linked || !l.socket.valid()) return false;
-  if (l.socket.send_to(data, len, l.desk) != int(len)) return false;
+  if (!l.linked || len == 0) return false;
+  LockGuard g(l.socket_lock);
+  if (!l.socket.valid() || l.socket.send_to(data, len, l.desk) != int(len)) return false;
   l.sent++;
   return true;
 }
 
 bool x32_query(const char* address, OscMessage* reply, uint32_t timeout_ms) {
   Link& l = link();
-  if (!l.initialised || !l.linked || !l.socket.valid()) return false;
+  if (!l.initialised || !l.linked) return false;
   uint8_t buf[kOscMaxQuery];
   size_t n = osc_encode_query(address, buf, sizeof buf);
   if (n == 0) return false;

@@ -132,6 +132,12 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
   if (p.args.empty()) {
     reply(from, {p.address, {stored}});
   } else {
+    std::function<void(const std::string&)> observer;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      observer = observer_;
+    }
+    if (observer) observer(p.address);
     OscPacket change{p.address, {stored}};
     fan_out(change, options_.echo_to_sender ? nullptr : &from);
   }
@@ -229,6 +235,11 @@ int X32Sim::count(const std::string& address) {
   int n = 0;
   for (const auto& r : received_) n += r.address == address;
   return n;
+}
+
+void X32Sim::set_observer(std::function<void(const std::string&)> fn) {
+  std::lock_guard<std::mutex> g(mutex_);
+  observer_ = std::move(fn);
 }
 
 bool X32Sim::wait_for(const std::function<bool()>& ready, int timeout_ms) {

@@ -80,6 +80,8 @@ class X32Sim {
   int count(const std::string& address);
   std::vector<UdpPeer> subscribers();
   bool wait_for(const std::function<bool()>& ready, int timeout_ms);
+  // Called on the simulator's thread after every set a client makes (benchmarks time it).
+  void set_observer(std::function<void(const std::string& address)> fn);
 
  private:
   void run();
@@ -104,6 +106,7 @@ class X32Sim {
   std::map<std::string, OscArg> store_;
   std::vector<std::pair<UdpPeer, std::chrono::steady_clock::time_point>> subs_;
   std::vector<Received> received_;
+  std::function<void(const std::string&)> observer_;  // under mutex_
 };
 
 }  // namespace ks::sim

@@ -409,3 +409,31 @@ TEST(X32LinkSilentDesk, DisconnectIsPromptWhileTheDeskSaysNothing) {
 
 }  // namespace
 }  // namespace ks
+
+namespace ks {
+namespace {
+
+// The desk forgets a client 10 s after its last "/xremote"; the driver renews well before, and
+// stops calling the desk alive 15 s after it last heard from it.
+TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
+  auto t0 = Clock::now();
+  ASSERT_TRUE(sim.wait_for([&] { return sim.count("/xremote") >= 2; }, 9500));
+  int renewed_after = ms_since(t0);
+  EXPECT_LT(renewed_after, 9500);
+  EXPECT_EQ(sim.subscribers().size(), 1u);
+  // Still subscribed: a change at the desk still arrives.
+  sim.desk_change("/headamp/009/phantom", osc_i(1));
+  ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 10, "vph"); }, 1000));
+
+  sim.set_silent(true);
+  auto quiet = Clock::now();
+  ASSERT_TRUE(rec.wait_for([] { return !x32_link_alive(); }, 17000));
+  int dead_after = ms_since(quiet);
+  EXPECT_GE(dead_after, 13500);  // heard last up to one AES50 poll (1 s) before going quiet
+  EXPECT_TRUE(x32_linked());     // the link itself stays up for the desk's return
+  sim.set_silent(false);
+  EXPECT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 2000));
+}
+
+}  // namespace
+}  // namespace ks
