@@ -137,25 +137,35 @@ GainRange channel_gain_range(int ch) {
   return GainRange{e.min, e.max, e.step};
 }
 
+namespace {
+
+// Asks the driver for the bank's range (input 1); a definition that makes no sense counts as none.
+bool ask_range(BankRange& e) {
+  double min = 0, max = 0, step = 0;
+  const DeskDriver* d = desk_driver();
+  if (!d || !d->gain_range || !d->gain_range(e.bank, 1, &min, &max, &step) || !range_is_sane(min, max, step))
+    return false;
+  e.min = min;
+  e.max = max;
+  e.step = step;
+  e.known = 1;
+  return true;
+}
+
+}  // namespace
+
 void read_bank_range(const char* bank) {
   if (!bank || !bank[0] || gain_range_index(bank) >= 0) return;
   int n = range_count();
   if (n >= kRangeCapacity) return;
   BankRange e{};
   copy_text(e.bank, sizeof e.bank, bank);
-  double min = 0, max = 0, step = 0;
-  const DeskDriver* d = desk_driver();
-  if (d && d->gain_range && d->gain_range(e.bank, 1, &min, &max, &step) && range_is_sane(min, max, step)) {
-    e.min = min;
-    e.max = max;
-    e.step = step;
-    e.known = 1;
-    log_info("[range] %s: %.1f .. %.1f dB, step %.2f dB (from the node definition)", e.bank, min, max, step);
+  if (ask_range(e)) {
+    log_info("[range] %s: %.1f .. %.1f dB, step %.2f dB (from the node definition)", e.bank, e.min, e.max, e.step);
   } else {
     e.min = kUnknownRangeMin;
     e.max = kUnknownRangeMax;
     e.step = kUnknownRangeStep;
-    e.known = 0;
     e.last_fail_tick = clock_now();
     log_info("[range] %s: the desk gave no definition - using defaults (%.1f .. %.1f dB, step %.2f)", e.bank,
              kUnknownRangeMin, kUnknownRangeMax, kUnknownRangeStep);
@@ -170,17 +180,10 @@ void retry_unknown_range() {
   for (int i = 0; i < n; ++i) {
     BankRange e = g_ranges[i].load();
     if (e.known || !ticks_elapsed_at_least(now, e.last_fail_tick, 60000)) continue;
-    double min = 0, max = 0, step = 0;
-    const DeskDriver* d = desk_driver();
-    if (d && d->gain_range && d->gain_range(e.bank, 1, &min, &max, &step) && range_is_sane(min, max, step)) {
-      e.min = min;
-      e.max = max;
-      e.step = step;
-      e.known = 1;
-      log_info("[range] %s: definition arrived on a retry: %.1f .. %.1f dB, step %.2f", e.bank, min, max, step);
-    } else {
+    if (ask_range(e))
+      log_info("[range] %s: definition arrived on a retry: %.1f .. %.1f dB, step %.2f", e.bank, e.min, e.max, e.step);
+    else
       e.last_fail_tick = now;
-    }
     g_ranges[i].store(e);
     return;
   }

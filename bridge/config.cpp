@@ -236,6 +236,16 @@ bool g_live_looked = false;
 
 void log_cfg_line(const char* line) { log_info("%s", line); }
 
+// The tray may have the file open for a moment while the module replaces it; a few short tries
+// keep a protect-list or watch change from being lost to that.
+bool write_with_retry(const std::string& path, const std::string& data) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (write_file_replace(path, data)) return true;
+    bridge_clock().sleep(20);
+  }
+  return false;
+}
+
 ConsoleConfig snapshot_locked() {
   ConsoleConfig c;
   config_defaults(c);
@@ -288,7 +298,7 @@ bool write_locked(const ConsoleConfig& c) {
     out.notify = disk.notify;
     out.session_recall = disk.session_recall;
   }
-  if (!write_file_replace(g_path, config_format(out))) {
+  if (!write_with_retry(g_path, config_format(out))) {
     log_info("[cfg] could not write %s", g_path.c_str());
     return false;
   }
@@ -365,7 +375,7 @@ bool config_set_key(const char* key, const char* value) {
     case KeyEdit::edited:
       break;
   }
-  if (!write_file_replace(g_path, text)) {
+  if (!write_with_retry(g_path, text)) {
     log_info("[cfg] could not write %s", g_path.c_str());
     return false;
   }

@@ -59,6 +59,22 @@ void note_write(int ch) {
   g_ch[ch].wrote.store(1, std::memory_order_release);
 }
 
+// The other watched channels with a head amp fed like ch: from the same head amp (gain) or the same
+// input (48 V). They get the write as if the desk had pushed it, so LV1 shows it on their strips
+// too; not during the desk-back replay, which writes every channel itself.
+template <class F>
+void for_each_gang_member(int ch, const ChannelView& v, bool by_head_amp, F&& f) {
+  if (g_replay_running.load()) return;
+  int watch = watch_count();
+  for (int other = 0; other < watch; ++other) {
+    if (other == ch) continue;
+    ChannelView o = channel_view(other);
+    uint32_t mine = by_head_amp ? v.gain_input : v.input;
+    uint32_t theirs = by_head_amp ? o.gain_input : o.input;
+    if (o.has_head_amp && theirs == mine && iequals(o.bank, v.bank)) f(other);
+  }
+}
+
 bool seeding_gate(int ch) {
   return !watcher_flags().seeding_done.load() && !g_ch[ch].seeded.load();
 }
@@ -159,14 +175,7 @@ WriteOutcome bridge_set_gain(int32_t channel, double db) {
   count_write();
   log_detail("[bridge] %s %u gain %.1f dB", v.bank, unsigned(v.gain_input), db);
 
-  if (!g_replay_running.load()) {
-    int watch = watch_count();
-    for (int other = 0; other < watch; ++other) {
-      if (other == ch) continue;
-      ChannelView o = channel_view(other);
-      if (o.has_head_amp && o.gain_input == v.gain_input && iequals(o.bank, v.bank)) mailbox_put_gain(other, db);
-    }
-  }
+  for_each_gang_member(ch, v, true, [db](int other) { mailbox_put_gain(other, db); });
   return WriteOutcome::sent;
 }
 
@@ -235,14 +244,7 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on) {
   count_write();
   log_info("[48V] ch=%d -> %s %u = %s", ch, v.bank, unsigned(v.input), on_off(on));
 
-  if (!g_replay_running.load()) {
-    int watch = watch_count();
-    for (int other = 0; other < watch; ++other) {
-      if (other == ch) continue;
-      ChannelView o = channel_view(other);
-      if (o.has_head_amp && o.input == v.input && iequals(o.bank, v.bank)) mailbox_put_phantom(other, on);
-    }
-  }
+  for_each_gang_member(ch, v, false, [on](int other) { mailbox_put_phantom(other, on); });
   return WriteOutcome::sent;
 }
 

@@ -298,7 +298,7 @@ void seeding_sweep(WatcherState& w, Tick now) {
 
 void drain_mailboxes(WatcherState& w, Tick now) {
   int n = watched();
-  for (int ch = 0; ch < n; ++ch) {
+  for (int ch = 0; ch < n && !stopping(); ++ch) {
     MailboxTake t;
     if (mailbox_take(ch, &w.last_count[ch], &t)) {
       if (t.has_own_gain) park_gain(ch, t.own_gain);
@@ -528,7 +528,8 @@ void report_desk_gain(WatcherState& w, int ch, double db) {
   if (ch < 0 || ch > 63 || !std::isfinite(db)) return;
   publish_gain(ch, db);
   ReportVerdict v = offer_gain(w.report[ch], db, clock_now(), own_write(ch));
-  if (!is_reported(v)) return;
+  // Stop may run on LV1's own thread: no call into LV1 once it has been asked for.
+  if (!is_reported(v) || stopping()) return;
   host_report(lv1_context(), ch, db, true, false, false, false);
   if (v == ReportVerdict::first) log_detail("[bridge] startup: ch=%d seeded from desk at %.1f dB", ch, db);
 }
@@ -537,7 +538,7 @@ void report_desk_phantom(WatcherState& w, int ch, bool on) {
   if (ch < 0 || ch > 63) return;
   publish_phantom(ch, on);
   ReportVerdict v = offer_phantom(w.report[ch], on, clock_now(), own_write(ch));
-  if (!is_reported(v)) return;
+  if (!is_reported(v) || stopping()) return;
   host_report(lv1_context(), ch, 0.0, false, on, true, false);
   if (v == ReportVerdict::first) {
     log_detail("[bridge] startup: ch=%d 48V seeded from desk = %d", ch, on ? 1 : 0);
@@ -571,7 +572,9 @@ void watcher_pass(WatcherState& w) {
   if (!alive) {
     want(f.reseed_wanted);
     if (was_answering) set_identity_check_pending(true);
-  } else if (!identity_recheck()) {
+  } else if (identity_recheck()) {
+    back = false;  // another console: nothing is replayed to it
+  } else {
     if (f.seed_retry_armed.load() && tick_reached(now, f.seed_retry_at.load())) {
       f.seed_retry_armed.store(0);
       want(f.reseed_wanted);

@@ -82,6 +82,24 @@ TEST(LoaderValues, OneDeviceStateNotice400msAfterTheLastMoveAndTheStripRedrawn) 
                                                   r.journal.count("rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=40 "));
 }
 
+// A real MAC gets one more device-state notice 20 s later, for LV1 to re-read a device that has
+// settled; an offline one does not.
+TEST(LoaderValues, ANoticeTwentySecondsAfterLv1HandsOverTheMac) {
+  Scenario s("settle");
+  RunResult r = s.run(
+      "factory \"$BUNDLE\"\n"
+      "box b 11 2\nlistener b plain\nmac b 0a1b2c3d4e5f\n"
+      "box o 11 5\nlistener o plain\nmac o 000000000001\n"
+      "sleep 21000\n");
+  ASSERT_TRUE(r.finished());
+  auto notices = r.journal.all("device_state_changed mac=");
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0]->text.find("listener b "), std::string::npos);
+  const JournalLine* mac = r.journal.first("mac b -> ");
+  ASSERT_NE(mac, nullptr);
+  EXPECT_GE(notices[0]->ms - mac->ms, 20000.0 + 395.0);  // the 20 s, then the notifier's quiet 400 ms
+}
+
 TEST(LoaderValues, OnlyTheLiveCardOfATypeDrivesTheConsole) {
   Scenario s("live");
   RunResult r = s.run(

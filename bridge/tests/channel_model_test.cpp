@@ -16,16 +16,6 @@
 namespace ks {
 namespace {
 
-ChannelRecord rec(const char* bank, uint32_t input, bool ha = true, uint32_t ha_input = 0, uint8_t mode = 0) {
-  ChannelRecord r = empty_channel_record();
-  std::strncpy(r.bank, bank, 7);
-  r.input = input;
-  r.head_amp_input = ha_input ? ha_input : input;
-  r.has_head_amp = ha;
-  r.link_mode = mode;
-  return r;
-}
-
 class ChannelModel : public FrameworkTest {};
 
 TEST_F(ChannelModel, BeforeThePatchIsReadTheSettingsDecide) {
@@ -43,7 +33,7 @@ TEST_F(ChannelModel, BeforeThePatchIsReadTheSettingsDecide) {
   EXPECT_EQ(r.max, 45.0);
   EXPECT_EQ(r.step, 2.5);
   // A stored record does not count until the patch has been read.
-  channel_store(5, rec("B", 3, false));
+  channel_store(5, make_record("B", 3, false));
   EXPECT_TRUE(channel_has_head_amp(5));
   EXPECT_EQ(module_has_preamp(5), true);
   EXPECT_EQ(module_gain_max(70), 45.0);
@@ -51,10 +41,10 @@ TEST_F(ChannelModel, BeforeThePatchIsReadTheSettingsDecide) {
 
 TEST_F(ChannelModel, AfterThePatchIsReadTheRecordsDecide) {
   settings().bank.set("A");
-  channel_store(0, rec("B", 3));
-  channel_store(1, rec("", 7));               // no bank of its own: the setting's bank
-  channel_store(2, rec("C", 6, true, 5, 2));  // upper leg of a stereo pair: head amp 5
-  channel_store(3, rec("C", 9, false));
+  channel_store(0, make_record("B", 3));
+  channel_store(1, make_record("", 7));               // no bank of its own: the setting's bank
+  channel_store(2, make_record("C", 6, true, kStereoUpper));  // upper leg of a stereo pair: head amp 5
+  channel_store(3, make_record("C", 9, false));
   set_patch_read(100);
   EXPECT_EQ(channel_bank(0), "B");
   EXPECT_EQ(channel_bank(1), "A");
@@ -99,8 +89,8 @@ TEST_F(ChannelModel, RangeTableReadsEachBankOnceAndHoldsEight) {
   EXPECT_EQ(e.known, 0);
   EXPECT_TRUE(host().logged("[range] A: the desk gave no definition - using defaults (0.0 .. 45.0 dB, step 2.50)"));
 
-  channel_store(0, rec("MOD", 1));
-  channel_store(1, rec("LCL", 1));
+  channel_store(0, make_record("MOD", 1));
+  channel_store(1, make_record("LCL", 1));
   set_patch_read(0);
   EXPECT_EQ(channel_gain_range(0).max, 45.0) << "no entry: the defaults";
   EXPECT_EQ(channel_gain_range(1).min, -3.0);
@@ -175,17 +165,17 @@ TEST_F(ChannelModel, PortLimits) {
 
 TEST_F(ChannelModel, GangsAreLoggedOncePerChange) {
   settings().watch.store(8);
-  channel_store(0, rec("LCL", 5));
-  channel_store(3, rec("lcl", 5));
-  channel_store(4, rec("LCL", 6));
-  channel_store(5, rec("A", 5));
-  channel_store(6, rec("LCL", 5, false));  // no head amp: not part of the gang
+  channel_store(0, make_record("LCL", 5));
+  channel_store(3, make_record("lcl", 5));
+  channel_store(4, make_record("LCL", 6));
+  channel_store(5, make_record("A", 5));
+  channel_store(6, make_record("LCL", 5, false));  // no head amp: not part of the gang
   set_patch_read(0);
   gangs_rebuild();
   EXPECT_EQ(host().lines_with("[gang]"), std::vector<std::string>{"[gang] LCL 5 drives 2 LV1 channel(s): 1(LCL 5), 4(lcl 5)"});
   gangs_rebuild();
   EXPECT_EQ(host().lines_with("[gang]").size(), 1u);
-  channel_store(4, rec("LCL", 5));
+  channel_store(4, make_record("LCL", 5));
   gangs_rebuild();
   EXPECT_EQ(host().lines_with("[gang]").size(), 2u);
   EXPECT_TRUE(host().logged("[gang] LCL 5 drives 3 LV1 channel(s): 1(LCL 5), 4(lcl 5), 5(LCL 5)"));
@@ -194,9 +184,9 @@ TEST_F(ChannelModel, GangsAreLoggedOncePerChange) {
 }
 
 TEST_F(ChannelModel, AShrinkingWatchCountClearsTheChannelsLeftOut) {
-  channel_store(2, rec("LCL", 3));
-  channel_store(10, rec("LCL", 3));
-  channel_store(40, rec("A", 1));
+  channel_store(2, make_record("LCL", 3));
+  channel_store(10, make_record("LCL", 3));
+  channel_store(40, make_record("A", 1));
   set_patch_read(0);
   gangs_rebuild();
   ASSERT_TRUE(module_has_preamp(40));

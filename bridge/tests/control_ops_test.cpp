@@ -14,6 +14,8 @@
 #include "bridge/config.h"
 #include "bridge/control_ops.h"
 #include "bridge/lifecycle.h"
+#include "bridge/patch_reader.h"
+#include "bridge/value_writer.h"
 #include "bridge/settings.h"
 #include "bridge/tests/support/watcher_fixture.h"
 #include "bridge/watcher_flags.h"
@@ -220,6 +222,34 @@ TEST_F(ControlOps, RerouteRefusals) {
   desk().fail("set_patch", false);
   desk().desc.set_patch = nullptr;
   EXPECT_EQ(serve(5, 2, 0, 0, "A", 3).reply, "this desk cannot be repatched");
+}
+
+TEST_F(ControlOps, RerouteConfirmedByTheDesk) {
+  for (std::uint32_t n = 1; n <= 8; ++n) desk().route("MOD", n, "LCL", n);
+  watcher_patch_reads().read_one = patch_read_one;
+  watcher_flags().reseed_wanted.store(0);
+  watcher_flags().names_wanted.store(0);
+  ASSERT_TRUE(is_seeded(2));
+  Answer a = serve(5, 2, 0, 0, "A", 5);
+  EXPECT_EQ(a.result, 1u);
+  EXPECT_EQ(desk().calls_of("set_patch MOD 3 A 5").size(), 1u);
+  EXPECT_TRUE(host().logged("[reroute] OK: LV1 in 3 -> A 5"));
+  EXPECT_STREQ(channel_view(2).bank, "A");
+  EXPECT_EQ(channel_view(2).input, 5u);
+  EXPECT_FALSE(is_seeded(2));  // the new input's value is read before LV1's is sent
+  EXPECT_TRUE(take(watcher_flags().reseed_wanted));
+  EXPECT_TRUE(take(watcher_flags().names_wanted));
+}
+
+TEST_F(ControlOps, RerouteTheDeskNeverConfirms) {
+  watcher_patch_reads().read_one = patch_read_one;
+  desk().fail("read_source");
+  Answer a = serve(5, 2, 0, 0, "A", 5);
+  EXPECT_EQ(a.result, 2u);
+  EXPECT_EQ(a.reply, "the desk did not confirm the repatch");
+  EXPECT_EQ(host().lines_with("[reroute] confirm ").size(), 6u);
+  EXPECT_TRUE(host().logged("[reroute] readback grp = '"));
+  EXPECT_TRUE(host().logged("[reroute] FAILED: desk did not confirm A 5 for LV1 in 3"));
 }
 
 TEST_F(ControlOps, HostileRecordsAreRefusedAndTheNextGoodOneIsServed) {

@@ -20,21 +20,12 @@
 namespace ks {
 namespace {
 
-ChannelRecord rec(const char* bank, uint32_t input) {
-  ChannelRecord r = empty_channel_record();
-  std::strncpy(r.bank, bank, 7);
-  r.input = input;
-  r.head_amp_input = input;
-  r.has_head_amp = 1;
-  return r;
-}
-
 class ProtectionRace : public FrameworkTest {};
 
 TEST_F(ProtectionRace, NoProtectedInputEverGets48V) {
   ASSERT_TRUE(protect_list_set("A", 7, true));
-  channel_store(0, rec("A", 5));
-  channel_store(1, rec("A", 5));  // a gang member, so gang copies run too
+  channel_store(0, make_record("A", 5));
+  channel_store(1, make_record("A", 5));  // a gang member, so gang copies run too
   set_desk_chosen(true);
   watcher_flags().seeding_done.store(1);
   set_patch_read(0);
@@ -42,7 +33,7 @@ TEST_F(ProtectionRace, NoProtectedInputEverGets48V) {
 
   std::atomic<bool> stop{false};
   std::thread patcher([&] {
-    const ChannelRecord a = rec("A", 5), aux = rec("AUX", 7);
+    const ChannelRecord a = make_record("A", 5), aux = make_record("AUX", 7);
     for (uint32_t i = 0; !stop.load(std::memory_order_relaxed); ++i) {
       channel_store(0, (i & 1) ? aux : a);
       channel_store(1, (i & 1) ? a : aux);

@@ -23,32 +23,28 @@
 namespace ks {
 namespace {
 
-ChannelRecord rec(const char* bank, uint32_t input, bool ha = true, uint8_t mode = 0) {
-  ChannelRecord r = empty_channel_record();
-  std::strncpy(r.bank, bank, 7);
-  r.input = input;
-  r.head_amp_input = (mode == kStereoUpper || mode == kMidSideUpper) ? input - 1 : input;
-  r.has_head_amp = ha;
-  r.link_mode = mode;
-  return r;
-}
-
 class ValueWriter : public FrameworkTest {
  protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     block = std::make_unique<StatusBlock>();
-    std::memset(block.get(), 0, sizeof(StatusBlock));
-    status_block_use_memory(block.get());
-    framework_hooks().discovery_thread = [] {
-      while (!wait_stop(5)) {
-      }
-    };
+    fresh();
   }
   void TearDown() override {
     if (framework_started()) framework_shutdown();
     status_block_use_memory(nullptr);
     FrameworkTest::TearDown();
+  }
+  // Everything back to the state at load, with a zeroed status block (each row of a table).
+  void fresh() {
+    if (framework_started()) framework_shutdown();
+    reset_framework();
+    status_block_use_memory(block.get());
+    use_host();
+    framework_hooks().discovery_thread = [] {
+      while (!wait_stop(5)) {
+      }
+    };
   }
   // A desk chosen and answering, seeded and with its patch read.
   void ready() {
@@ -78,17 +74,11 @@ TEST_F(ValueWriter, GainRefusalsInTheirOrder) {
        "SET gain ch=2 10.0 dB  [checking which console answers after the reconnect - not sent]"},
       {"patch unread", [] { set_desk_chosen(true); watcher_flags().seeding_done.store(1); }, WriteOutcome::gated,
        "SET gain ch=2 10.0 dB  [desk patch not read yet - not sent]"},
-      {"no head amp", [this] { ready(); channel_store(2, rec("LCL", 3, false)); }, WriteOutcome::refused, nullptr},
+      {"no head amp", [this] { ready(); channel_store(2, make_record("LCL", 3, false)); }, WriteOutcome::refused, nullptr},
   };
   for (const Row& r : rows) {
-    reset_framework();
-    status_block_use_memory(block.get());
-    use_host();
-    framework_hooks().discovery_thread = [] {
-      while (!wait_stop(5)) {
-      }
-    };
-    channel_store(2, rec("LCL", 3));
+    fresh();
+    channel_store(2, make_record("LCL", 3));
     r.arrange();
     EXPECT_EQ(bridge_set_gain(2, 10.0), r.outcome) << r.what;
     if (r.log)
@@ -97,18 +87,17 @@ TEST_F(ValueWriter, GainRefusalsInTheirOrder) {
       EXPECT_TRUE(host().lines().empty()) << r.what;
     EXPECT_TRUE(desk().calls_of("send_gain").empty()) << r.what;
     EXPECT_EQ(block->sent_count, 0u) << r.what;
-    if (framework_started()) framework_shutdown();
   }
 }
 
 TEST_F(ValueWriter, AnAcceptedGainIsSentRawPublishedSteppedAndCopiedToItsGang) {
   ready();
   desk().set_range("A", 0, 60, 2.5);
-  channel_store(0, rec("A", 5));
-  channel_store(1, rec("A", 6, true, kStereoUpper));  // upper leg: head amp A 5, as channel 0
-  channel_store(2, rec("a", 5));
-  channel_store(3, rec("A", 5, false));  // no head amp: no copy
-  channel_store(4, rec("B", 5));
+  channel_store(0, make_record("A", 5));
+  channel_store(1, make_record("A", 6, true, kStereoUpper));  // upper leg: head amp A 5, as channel 0
+  channel_store(2, make_record("a", 5));
+  channel_store(3, make_record("A", 5, false));  // no head amp: no copy
+  channel_store(4, make_record("B", 5));
   read_bank_range("A");
   ASSERT_EQ(bridge_set_gain(1, 12.3), WriteOutcome::sent);
   EXPECT_EQ(desk().calls_of("send_gain"), std::vector<std::string>{"send_gain A 5 12.30"});
@@ -139,14 +128,14 @@ TEST_F(ValueWriter, AnAcceptedGainIsSentRawPublishedSteppedAndCopiedToItsGang) {
 TEST_F(ValueWriter, SeedingGateLetsTheSameMoveThroughOnceSeeded) {
   set_desk_chosen(true);
   set_patch_read(0);
-  channel_store(0, rec("LCL", 1));
+  channel_store(0, make_record("LCL", 1));
   EXPECT_EQ(bridge_set_gain(0, 3.0), WriteOutcome::gated);
   watcher_flags().seeding_done.store(1);
   EXPECT_EQ(bridge_set_gain(0, 3.0), WriteOutcome::sent);
   // A channel seeded before the sweep finished is not held back.
   watcher_flags().seeding_done.store(0);
   mark_seeded(5);
-  channel_store(5, rec("LCL", 6));
+  channel_store(5, make_record("LCL", 6));
   EXPECT_EQ(bridge_set_gain(5, 3.0), WriteOutcome::sent);
 }
 
@@ -157,7 +146,7 @@ TEST_F(ValueWriter, BadChannelsAndValuesNeverReachTheDesk) {
   EXPECT_EQ(bridge_set_gain(64, 1.0), WriteOutcome::refused);
   EXPECT_EQ(bridge_set_phantom(64, false), WriteOutcome::refused);
   ready();
-  for (int ch = 0; ch < 64; ++ch) channel_store(ch, rec("LCL", uint32_t(ch + 1)));
+  for (int ch = 0; ch < 64; ++ch) channel_store(ch, make_record("LCL", uint32_t(ch + 1)));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(bridge_set_gain(-1, 1.0), WriteOutcome::refused);
@@ -173,8 +162,8 @@ TEST_F(ValueWriter, BadChannelsAndValuesNeverReachTheDesk) {
 
 TEST_F(ValueWriter, ADriverThatCannotSendIsNotReportedAsSent) {
   ready();
-  channel_store(0, rec("LCL", 1));
-  channel_store(1, rec("LCL", 1));
+  channel_store(0, make_record("LCL", 1));
+  channel_store(1, make_record("LCL", 1));
   desk().fail("send_gain");
   desk().fail("send_phantom");
   block->gain_db[0] = 4.0;
@@ -193,9 +182,9 @@ TEST_F(ValueWriter, ADriverThatCannotSendIsNotReportedAsSent) {
 
 TEST_F(ValueWriter, PhantomGoesToTheOwnInputAndGangsByInput) {
   ready();
-  channel_store(0, rec("A", 6, true, kStereoUpper));  // head amp A 5, own input A 6
-  channel_store(1, rec("A", 6));
-  channel_store(2, rec("A", 5));
+  channel_store(0, make_record("A", 6, true, kStereoUpper));  // head amp A 5, own input A 6
+  channel_store(1, make_record("A", 6));
+  channel_store(2, make_record("A", 5));
   ASSERT_EQ(bridge_set_phantom(0, true), WriteOutcome::sent);
   EXPECT_EQ(desk().calls_of("send_phantom"), std::vector<std::string>{"send_phantom A 6 1"});
   EXPECT_TRUE(host().logged("[48V] ch=0 -> A 6 = ON"));
@@ -227,7 +216,7 @@ TEST_F(ValueWriter, PhantomRefusalsInTheirOrder) {
       {"partner unknown", [&] { ready(); protect("LCL", 9); desk().enable_partner_slot(); desk().set_partner("LCL", 4, -1, "", 0); },
        true, WriteOutcome::refused,
        "[48V] REFUSED ch=3 -> LCL 4: whether the desk links its 48V to another input is not known yet"},
-      {"partner protected", [&] { ready(); protect("LCL", 3); channel_store(3, rec("LCL", 4, true, kStereoUpper)); },
+      {"partner protected", [&] { ready(); protect("LCL", 3); channel_store(3, make_record("LCL", 4, true, kStereoUpper)); },
        true, WriteOutcome::refused,
        "[48V] REFUSED ch=3 -> LCL 4: the desk switches LCL 3's 48V with it, and that input is protected in kestrune.cfg"},
       {"partner named but unusable", [&] { ready(); protect("LCL", 9); desk().enable_partner_slot(); desk().set_partner("LCL", 4, 1, "LCL", 0); },
@@ -242,28 +231,20 @@ TEST_F(ValueWriter, PhantomRefusalsInTheirOrder) {
        "[48V] ch=3 -> off: checking which console answers after the reconnect - not sent"},
   };
   for (const Row& r : rows) {
-    reset_framework();
-    status_block_use_memory(block.get());
-    std::memset(block.get(), 0, sizeof(StatusBlock));
-    use_host();
-    framework_hooks().discovery_thread = [] {
-      while (!wait_stop(5)) {
-      }
-    };
-    channel_store(3, rec("LCL", 4));
+    fresh();
+    channel_store(3, make_record("LCL", 4));
     r.arrange();
     host().clear();
     EXPECT_EQ(bridge_set_phantom(3, r.on), r.outcome) << r.what;
     EXPECT_TRUE(host().logged(r.log)) << r.what;
     bool sent = !desk().calls_of("send_phantom").empty();
     EXPECT_EQ(sent, r.outcome == WriteOutcome::sent) << r.what;
-    if (framework_started()) framework_shutdown();
   }
 }
 
 TEST_F(ValueWriter, ARefusedPhantomTakesTheDesksStateBack) {
   ready();
-  channel_store(0, rec("LCL", 1));
+  channel_store(0, make_record("LCL", 1));
   ASSERT_TRUE(protect_list_set("LCL", 1, true));
   block->phantom[0] = 0;
   EXPECT_EQ(bridge_set_phantom(0, true), WriteOutcome::refused);
@@ -282,7 +263,7 @@ TEST_F(ValueWriter, PhantomPartnerTable) {
       {kMidSideLower, 1, 1, 2}, {kMidSideUpper, 2, 1, 1}, {kStereoUpper, 1, 0, 0},
   };
   for (const Row& r : rows) {
-    ChannelRecord c = rec("B", r.input);
+    ChannelRecord c = make_record("B", r.input);
     c.link_mode = r.mode;
     channel_store(7, c);
     set_patch_read(0);
@@ -301,7 +282,7 @@ TEST_F(ValueWriter, PhantomPartnerTable) {
   // The driver's own answer wins over the odd/even rule.
   desk().enable_partner_slot();
   desk().set_partner("B", 1, 1, "C", 9);
-  channel_store(7, rec("B", 1));
+  channel_store(7, make_record("B", 1));
   EXPECT_EQ(phantom_partner(7, bank, sizeof bank, &in), 1);
   EXPECT_STREQ(bank, "C");
   EXPECT_EQ(in, 9u);
@@ -328,8 +309,8 @@ class StereoLink : public ValueWriter {
     desk().set_input("LCL", 4, FakeInput{});
     desk().route("MOD", 1, "LCL", 3);
     desk().route("MOD", 2, "LCL", 4);
-    channel_store(0, rec("LCL", 3));
-    channel_store(1, rec("LCL", 4));
+    channel_store(0, make_record("LCL", 3));
+    channel_store(1, make_record("LCL", 4));
   }
   ControlResult link(int ch, uint32_t op, uint32_t arg = 0, double value = -250.0) {
     reply[0] = 'x';

@@ -317,8 +317,9 @@ TEST_F(WatcherTest, ShortDropoutIsNotADeskBack) {
 
 TEST_F(WatcherTest, AnotherConsoleAtTheAddressIsDroppedWithNothingWritten) {
   seed_all();
+  settings().resync_lv1.store(true);  // even when LV1's values would be replayed on the way back
   desk().set_link(false);
-  pass();
+  run_for(6500);
   EXPECT_TRUE(identity_check_pending());
   EXPECT_EQ(bridge_set_gain(0, 3.0), WriteOutcome::link_down);
   mailbox_put_gain(1, 44.0);  // a value from the desk that was ours
@@ -337,7 +338,10 @@ TEST_F(WatcherTest, AnotherConsoleAtTheAddressIsDroppedWithNothingWritten) {
   EXPECT_TRUE(sends("send_").empty());
   EXPECT_TRUE(gain_reports(1).empty());
   EXPECT_EQ(status_address().state, 1u);
-  EXPECT_FALSE(identity_check_pending());
+  EXPECT_FALSE(host().logged("[sync] desk back"));
+  run_for(200);  // nothing is read from it or written to it later either
+  EXPECT_TRUE(sends("send_").empty());
+  EXPECT_TRUE(desk().calls_of("read_gain").empty());
 }
 
 TEST_F(WatcherTest, IdentityFlagClearsEvenWithNoIdToLookFor) {

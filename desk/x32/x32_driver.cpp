@@ -351,11 +351,19 @@ void x32_log_facts() {
   }
 }
 
-bool x32_read_gain(const char* bank, int32_t n, double* db) {
+namespace {
+// "/headamp/NNN/<leaf>" of an input; false when it has no head amp.
+bool headamp_address(const char* bank, int32_t n, const char* leaf, char (&out)[32]) {
   int ha = x32_headamp_index(bank, n);
   if (ha < 0) return false;
+  std::snprintf(out, sizeof out, "/headamp/%03d/%s", ha, leaf);
+  return true;
+}
+}  // namespace
+
+bool x32_read_gain(const char* bank, int32_t n, double* db) {
   char addr[32];
-  std::snprintf(addr, sizeof addr, "/headamp/%03d/gain", ha);
+  if (!headamp_address(bank, n, "gain", addr)) return false;
   OscMessage m;
   if (!x32_query(addr, &m, kX32QueryMs) || m.arg_count < 1 || m.arg_tag[0] != 'f') return false;
   if (!x32_gain_from_wire(m.arg_value[0], db)) {
@@ -366,10 +374,8 @@ bool x32_read_gain(const char* bank, int32_t n, double* db) {
 }
 
 bool x32_read_phantom(const char* bank, int32_t n, uint8_t* on) {
-  int ha = x32_headamp_index(bank, n);
-  if (ha < 0) return false;
   char addr[32];
-  std::snprintf(addr, sizeof addr, "/headamp/%03d/phantom", ha);
+  if (!headamp_address(bank, n, "phantom", addr)) return false;
   OscMessage m;
   double v;
   if (!x32_query(addr, &m, kX32QueryMs) || !osc_first_number(m, &v) || !std::isfinite(v)) return false;
@@ -385,10 +391,8 @@ bool x32_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, 
 }
 
 bool x32_send_gain(const char* bank, int32_t n, double db) {
-  int ha = x32_headamp_index(bank, n);
-  if (ha < 0) return false;
   char addr[32];
-  std::snprintf(addr, sizeof addr, "/headamp/%03d/gain", ha);
+  if (!headamp_address(bank, n, "gain", addr)) return false;
   uint8_t buf[64];
   size_t len = osc_encode_float(addr, x32_gain_to_wire(db), buf, sizeof buf);
   bool ok = x32_send(buf, len);
@@ -397,10 +401,8 @@ bool x32_send_gain(const char* bank, int32_t n, double db) {
 }
 
 bool x32_send_phantom(const char* bank, int32_t n, uint8_t on) {
-  int ha = x32_headamp_index(bank, n);
-  if (ha < 0) return false;
   char addr[32];
-  std::snprintf(addr, sizeof addr, "/headamp/%03d/phantom", ha);
+  if (!headamp_address(bank, n, "phantom", addr)) return false;
   uint8_t buf[64];
   size_t len = osc_encode_int(addr, on ? 1 : 0, buf, sizeof buf);
   return x32_send(buf, len);

@@ -20,7 +20,7 @@ struct Channel {
 
 CRITICAL_SECTION log_lock;
 volatile LONG logging_on = 0;
-volatile LONG lock_ready = 0;
+volatile LONG lock_state = 0;  // 0 none, 1 being created, 2 ready
 Channel channels[kLogChannels];
 DWORD in_log_slot = TLS_OUT_OF_INDEXES;  // set while this thread is inside the log path
 volatile LONG access_violations = 0;
@@ -83,20 +83,24 @@ void set_inside_log_path(bool on) {
   if (in_log_slot != TLS_OUT_OF_INDEXES) TlsSetValue(in_log_slot, on ? reinterpret_cast<void*>(1) : nullptr);
 }
 
+bool lock_ready() { return lock_state == 2; }
+
 }  // namespace
 
 void log_attach() {
-  if (InterlockedCompareExchange(&lock_ready, 1, 0) == 0) {
+  if (InterlockedCompareExchange(&lock_state, 1, 0) == 0) {
     InitializeCriticalSection(&log_lock);
     in_log_slot = TlsAlloc();
+    InterlockedExchange(&lock_state, 2);
   }
+  while (!lock_ready()) Sleep(0);
   InterlockedExchange(&logging_on, 1);
 }
 
 void log_detach() { InterlockedExchange(&logging_on, 0); }
 
 void write_log_line(int channel, const char* text) {
-  if (!logging_on || !lock_ready || channel < 0 || channel >= kLogChannels) return;
+  if (!logging_on || !lock_ready() || channel < 0 || channel >= kLogChannels) return;
   SYSTEMTIME t;
   GetLocalTime(&t);
   char line[kLogTextBytes + 32];
@@ -129,7 +133,7 @@ void log_chunk_text(int channel, const char* label, const char* text) {
 }
 
 void log_close_all() {
-  if (!lock_ready) return;
+  if (!lock_ready()) return;
   EnterCriticalSection(&log_lock);
   for (Channel& ch : channels) {
     if (ch.file != INVALID_HANDLE_VALUE) CloseHandle(ch.file);

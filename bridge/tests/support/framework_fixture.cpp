@@ -9,6 +9,7 @@
 #include "bridge/desk.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
+#include "bridge/text.h"
 #include "bridge/patch_reader.h"
 #include "bridge/timebase.h"
 #include "bridge/status_block.h"
@@ -32,6 +33,16 @@ void reset_framework() {
   mailbox_reset_all();
   status_block_use_memory(nullptr);
   set_bridge_clock(nullptr);
+}
+
+ChannelRecord make_record(const char* bank, uint32_t input, bool head_amp, uint8_t mode) {
+  ChannelRecord r = empty_channel_record();
+  copy_text(r.bank, sizeof r.bank, bank);
+  r.input = input;
+  r.head_amp_input = (mode == kStereoUpper || mode == kMidSideUpper) ? input - 1 : input;
+  r.has_head_amp = head_amp;
+  r.link_mode = mode;
+  return r;
 }
 
 std::string test_folder() {

@@ -7,12 +7,17 @@
 #include <memory>
 #include <string>
 
+#include "bridge/channel_model.h"
 #include "bridge/tests/support/fake_desk.h"
 #include "bridge/tests/support/fake_host.h"
 
 namespace ks {
 
 void reset_framework();
+
+// A channel record fed from bank/input; an upper stereo or mid/side leg takes its head amp from
+// input - 1.
+ChannelRecord make_record(const char* bank, uint32_t input, bool head_amp = true, uint8_t mode = 0);
 
 // A folder of its own for each test (under KS_TEST_TEMP when set).
 std::string test_folder();

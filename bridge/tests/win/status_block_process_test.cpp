@@ -11,13 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include "bridge/tests/win/watcher_module_host.h"
 #include "os/clock.h"
-#include "os/file.h"
-#include "os/library.h"
 #include "os/shared_memory.h"
-#include "os/temp.h"
-#include "os/utf.h"
-#include "shared/module_table.h"
 #include "shared/names.h"
 #include "shared/status_block.h"
 
@@ -25,20 +21,6 @@ namespace ks {
 namespace {
 
 constexpr char kReaderFlag[] = "KS_STATUS_READER";
-
-void KS_ABI host_log(const char*, int32_t, const char*) {}
-GainObject g_live{};
-GainObject* KS_ABI host_live() { return &g_live; }
-bool KS_ABI host_mac(uint8_t*) { return false; }
-IoBoxListener* KS_ABI host_listener() { return nullptr; }
-void KS_ABI host_report(GainObject*, int32_t, double, uint32_t, uint32_t, uint32_t, uint32_t) {}
-void KS_ABI host_rebuild(int32_t) {}
-
-std::string exe_path() {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  return utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
-}
 
 // Waits up to ms of real time for cond.
 template <class F>
@@ -115,33 +97,10 @@ TEST(StatusBlockProcess, Reader) {
 
 TEST(StatusBlockProcess, TrayView) {
   if (std::getenv(kReaderFlag)) GTEST_SKIP();
-  std::string exe = exe_path();
-  Library lib;
-  ASSERT_TRUE(lib.load(exe.substr(0, exe.find_last_of('\\') + 1) + "test_console_module.dll"));
-  auto entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
-  auto take_desk = reinterpret_cast<void (*)()>(lib.find("ks_test_take_desk"));
-  auto calls_of = reinterpret_cast<int32_t (*)(const char*)>(lib.find("ks_test_calls_of"));
-  ASSERT_TRUE(entry && take_desk && calls_of);
-  const ConsoleModuleTable* t = entry(3);
-  ASSERT_NE(t, nullptr);
-
-  std::u16string cfg = utf8_to_utf16(path_join(temp_dir(), "wing.cfg"));
-  write_file_replace(utf16_to_utf8(cfg), "watch=8\n");
-  ModuleHost host{};
-  host.version = kModuleApiVersion;
-  host.size = kModuleHostSize;
-  host.ctx = "wing";
-  host.config_path = cfg.c_str();
-  host.status_suffix = u"";
-  host.log = host_log;
-  host.live_gain_object = host_live;
-  host.get_mac = host_mac;
-  host.lv1_listener = host_listener;
-  host.report_to_lv1 = host_report;
-  host.rebuild_strip = host_rebuild;
-  ASSERT_EQ(t->start(&host), 1);
-  t->attach(&g_live);
-  take_desk();
+  testing_module::TestModule m;
+  ASSERT_TRUE(m.load_and_start());
+  m.take_desk();
+  std::string exe = testing_module::exe_path();
 
   SetEnvironmentVariableA(kReaderFlag, "1");
   // The reader's own report must not overwrite this process's.
@@ -163,9 +122,9 @@ TEST(StatusBlockProcess, TrayView) {
   CloseHandle(pi.hProcess);
   EXPECT_EQ(waited, WAIT_OBJECT_0);
   EXPECT_EQ(code, 0u) << "the reader stopped at its check " << code;
-  EXPECT_EQ(calls_of("send_gain LCL 3 12.50"), 1);
-  EXPECT_EQ(calls_of("send_phantom LCL 4 1"), 1);
-  EXPECT_TRUE(t->stop());
+  EXPECT_EQ(m.calls_of("send_gain LCL 3 12.50"), 1);
+  EXPECT_EQ(m.calls_of("send_phantom LCL 4 1"), 1);
+  EXPECT_TRUE(m.table->stop());
 }
 
 }  // namespace

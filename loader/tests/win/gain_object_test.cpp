@@ -11,25 +11,13 @@
 
 #include "loader/session_block.h"
 #include "loader/tests/win/fake_waves.h"
+#include "loader/tests/win/temp_file.h"
 #include "loader/win/loader_log.h"
 
 namespace ks {
 namespace {
 
-std::string wing_log() {
-  char buf[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, buf);
-  std::string path = std::string(buf, n) + "kestrune.log";
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  std::string out;
-  if (h == INVALID_HANDLE_VALUE) return out;
-  char chunk[65536];
-  DWORD got;
-  while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
-  CloseHandle(h);
-  return out;
-}
+std::string wing_log() { return test::read_temp_file("kestrune.log"); }
 
 // LV1's gain-changed callback, recording what reaches it.
 struct Lv1Callback {

@@ -6,26 +6,16 @@
 #include <cstring>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
+#include "loader/tests/win/temp_file.h"
 #include "loader/win/guard.h"
 
 namespace ks {
 namespace {
 
-std::string temp_dir() {
-  char buf[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, buf);
-  return std::string(buf, n);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::read_file;
+using test::temp_dir;
 
 uint64_t size_of(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA a;

@@ -297,9 +297,9 @@ void read_knobs() {
 extern "C" __declspec(dllexport) void* create_waves_iobox_module_interface_ver9(const char* bundle) {
   if (!g_ready) return nullptr;
   read_knobs();
-  const bool own = bundle && std::strstr(bundle, g_module.name) != nullptr;
+  const bool own = bundle && !IsBadStringPtrA(bundle, 1u << 20) && std::strstr(bundle, g_module.name) != nullptr;
   void* r = (g_module.factory_null || (own && g_module.own_bundle_null)) ? nullptr : &g_module.iface;
-  journal("waves %s factory bundle=[%s] -> %s", g_module.tag, bundle ? bundle : "(null)", r ? "interface" : "null");
+  journal("waves %s factory bundle=[%s] -> %s", g_module.tag, escaped(bundle).c_str(), r ? "interface" : "null");
   return r;
 }
 

@@ -1,0 +1,421 @@
+// ks-test: timeout=240
+// The control link against the simulated desk on loopback: connecting, one request in flight
+// while pushes arrive, keep-alive, drops and reconnects, stops that must be prompt, and desks
+// that send garbage.
+#include "desk/wing/wing_link.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "desk/wing/tests/support/wing_test_support.h"
+#include "desk/wing/wing_nodes.h"
+#include "desk/wing/wing_parse.h"
+#include "os/socket.h"
+#include "sim/wing/wing_sim.h"
+
+namespace ks {
+namespace {
+
+using test::eventually;
+using test::now_ms;
+using sim::SimValue;
+
+std::string input_path(const char* bank, int n, const char* leaf) {
+  return std::string("io/in/") + bank + "/" + std::to_string(n) + "/" + leaf;
+}
+
+NodeFrame read_frame(const char* bank, int n, const char* leaf, uint8_t end = kDataRequest) {
+  NodeFrame f;
+  frame_reset(f);
+  frame_put_path(f, bank, n, leaf);
+  frame_put_byte(f, end);
+  return f;
+}
+
+struct Reply {
+  bool ok = false;
+  std::vector<uint8_t> bytes;
+  uint32_t hash() const { return bytes.size() >= 5 ? read_be32(bytes.data() + 1) : 0; }
+  double value() const {
+    double v = -999;
+    if (bytes.size() > 5) decode_value(bytes.data() + 5, bytes.size() - 5, &v, nullptr);
+    return v;
+  }
+};
+
+Reply request(const NodeFrame& f, uint32_t expected, uint32_t timeout_ms = 400, bool block = false,
+              bool multi = false) {
+  Reply r;
+  uint8_t buf[kReplyCapacity];
+  uint32_t n = 0;
+  r.ok = link_request(f, block, expected, buf, sizeof buf, &n, timeout_ms, multi);
+  r.bytes.assign(buf, buf + n);
+  return r;
+}
+
+// A read as the driver makes it: guarded by the node's hash once that is learned.
+Reply read_leaf(const char* bank, int n, const char* leaf, uint32_t timeout_ms = 400) {
+  return request(read_frame(bank, n, leaf), node_table().lookup(bank, uint32_t(n), leaf), timeout_ms);
+}
+
+// What the driver's keep-alive does: read the gain of LCL 1.
+bool keep_alive_read() {
+  NodeFrame f = read_frame("LCL", 1, "g");
+  return link_request(f, false, node_table().lookup("LCL", 1, "g"), nullptr, 0, nullptr, 400, false);
+}
+
+class WingLink : public testing::Test {
+ protected:
+  void start_sim(const char* ip) {
+    ip_ = ip;
+    ASSERT_TRUE(sim_.start(*parse_ipv4(ip))) << ip;
+  }
+  void connect(KeepAliveFn ka = keep_alive_read) {
+    ASSERT_TRUE(link_start(ip_.c_str(), ka));
+    ASSERT_TRUE(eventually([] { return link_alive(); }, 4000)) << "no connection to " << ip_;
+  }
+  void TearDown() override {
+    if (HasFailure())
+      for (const std::string& l : rec_.lines()) std::printf("  log: %s\n", l.c_str());
+    link_stop();
+    sim_.stop();
+  }
+  uint32_t learn(const char* bank, int n, const char* leaf) {
+    uint32_t h = sim_.hash_of(input_path(bank, n, leaf));
+    node_hash_learn(h, bank, uint32_t(n), leaf);
+    return h;
+  }
+
+  test::DriverRecorder rec_;
+  sim::WingSim sim_;
+  std::string ip_;
+};
+
+TEST_F(WingLink, ConnectsReadsAndWrites) {
+  start_sim("127.0.0.101");
+  sim_.set(input_path("LCL", 1, "g"), SimValue::of_float(12.5));
+  connect();
+  EXPECT_EQ(rec_.count_containing("[ctl] connected 127.0.0.101:2222 (native control)"), 1);
+
+  Reply r = read_leaf("LCL", 1, "g");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.hash(), sim_.hash_of(input_path("LCL", 1, "g")));
+  EXPECT_EQ(r.value(), 12.5);
+  EXPECT_GE(link_sent_count(), 1u);
+  EXPECT_GE(link_received_count(), 1u);
+
+  // A write reaches the desk (stepped there), and its echo comes back as a push.
+  test::PushRecorder pushes;
+  learn("LCL", 3, "g");
+  NodeFrame w;
+  frame_reset(w);
+  frame_put_path(w, "LCL", 3, "g");
+  frame_put_float(w, 20.2f);
+  ASSERT_TRUE(link_send_frame(w));
+  ASSERT_TRUE(pushes.wait_for(1, 2000));
+  SimValue at_desk;
+  ASSERT_TRUE(sim_.get(input_path("LCL", 3, "g"), &at_desk));
+  EXPECT_EQ(at_desk.number, 20.0);
+  auto p = pushes.pushes();
+  EXPECT_EQ(p[0].bank, "LCL");
+  EXPECT_EQ(p[0].index, 3);
+  EXPECT_EQ(p[0].leaf, "g");
+  EXPECT_EQ(p[0].value, 20.0);
+  EXPECT_GE(link_event_count(), 1u);
+}
+
+TEST_F(WingLink, MultiPartAndBlockReplies) {
+  start_sim("127.0.0.102");
+  connect();
+  Reply whole = request(read_frame("LCL", 2, nullptr), 0, 500, false, true);
+  ASSERT_TRUE(whole.ok);
+  // The items of the node, in the desk's order, each with the node's own hash.
+  std::vector<uint32_t> hashes;
+  for (size_t i = 0; i + 5 <= whole.bytes.size();) {
+    ASSERT_EQ(whole.bytes[i], 0xD7);
+    hashes.push_back(read_be32(&whole.bytes[i + 1]));
+    size_t len = 0;
+    ASSERT_EQ(token_length(&whole.bytes[i], whole.bytes.size() - i, &len), TokenScan::kComplete);
+    i += len;
+  }
+  ASSERT_GE(hashes.size(), 3u);
+  EXPECT_EQ(hashes[1], sim_.hash_of(input_path("LCL", 2, "g")));
+  EXPECT_EQ(hashes[2], sim_.hash_of(input_path("LCL", 2, "vph")));
+
+  Reply def = request(read_frame("LCL", 2, "g", kDefinitionRequest), 0, 600, true);
+  ASSERT_TRUE(def.ok);
+  ASSERT_GE(def.bytes.size(), 3u);
+  EXPECT_EQ(def.bytes[0], 0xDF);
+  EXPECT_EQ(size_t(read_be16(&def.bytes[1])) + 3, def.bytes.size());
+}
+
+// One request in flight at a time while the desk pushes another node's changes as fast as it
+// can: every reply belongs to its request and every push arrives with its own value.
+TEST_F(WingLink, RequestsWhilePushesArrive) {
+  start_sim("127.0.0.103");
+  sim_.set(input_path("LCL", 1, "g"), SimValue::of_float(7.5));
+  connect();
+  uint32_t h1 = learn("LCL", 1, "g");
+  learn("LCL", 2, "g");
+  test::PushRecorder pushes;
+
+  std::atomic<bool> done{false};
+  std::thread desk([&] {
+    for (int i = 0; i < 300 && !done; ++i) {
+      sim_.set(input_path("LCL", 2, "g"), SimValue::of_float(double(i % 40)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  int ok = 0;
+  for (int i = 0; i < 100; ++i) {
+    Reply r = request(read_frame("LCL", 1, "g"), h1);
+    if (!r.ok) continue;
+    ++ok;
+    EXPECT_EQ(r.hash(), h1);
+    EXPECT_EQ(r.value(), 7.5);
+  }
+  done = true;
+  desk.join();
+  EXPECT_EQ(ok, 100);
+  SimValue last;
+  sim_.get(input_path("LCL", 2, "g"), &last);
+  ASSERT_TRUE(eventually([&] {
+    auto p = pushes.pushes();
+    return !p.empty() && p.back().value == last.number;
+  }, 2000));
+  for (const auto& p : pushes.pushes()) {
+    EXPECT_EQ(p.index, 2);
+    EXPECT_GE(p.value, 0.0);
+    EXPECT_LT(p.value, 40.0);
+  }
+}
+
+TEST_F(WingLink, DropWhileRequestPendingFailsAtOnceThenReconnects) {
+  start_sim("127.0.0.104");
+  connect();
+  sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 3000; });
+  std::atomic<uint64_t> returned_at{0};
+  std::atomic<bool> result{true};
+  std::thread reader([&] {
+    result = read_leaf("LCL", 1, "g", 2500).ok;
+    returned_at = now_ms();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  uint64_t dropped_at = now_ms();
+  sim_.drop_connections();
+  reader.join();
+  EXPECT_FALSE(result.load());
+  EXPECT_LT(returned_at.load() - dropped_at, 1000u) << "woken by the drop, not by its time-out";
+
+  sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 0; });
+  bool back = eventually([&] { return sim_.connections() == 1 && link_alive(); }, 5000);
+  ASSERT_TRUE(back) << sim_.accepted() << " " << link_alive() << " " << sim_.connections();
+  EXPECT_EQ(sim_.accepted(), 2u);
+  EXPECT_TRUE(read_leaf("LCL", 1, "g").ok);
+}
+
+TEST_F(WingLink, KeepAliveDropsASilentDesk) {
+  start_sim("127.0.0.105");
+  connect();
+  sim_.update_faults([](sim::SimFaults& f) { f.silent = true; });
+  uint64_t t0 = now_ms();
+  ASSERT_TRUE(eventually([&] { return rec_.count_containing("[ctl] keep-alive failed, dropping") > 0; }, 8000));
+  uint64_t took = now_ms() - t0;
+  EXPECT_GE(took, 3900u) << "only after 4 s without a send";
+  sim_.update_faults([](sim::SimFaults& f) { f.silent = false; });
+  bool back = eventually([&] { return sim_.accepted() == 2 && link_alive(); }, 5000);
+  EXPECT_TRUE(back) << sim_.accepted() << " " << link_alive() << " " << sim_.connections();
+  EXPECT_TRUE(read_leaf("LCL", 1, "g").ok);
+}
+
+// A listener whose accept queue is full: further connects neither succeed nor fail.
+struct HangingDesk {
+  Socket listener;
+  std::vector<Socket> fillers;
+  bool open(const char* ip) {
+    listener = Socket::tcp();
+    if (!listener.bind(Endpoint{*parse_ipv4(ip), 2222}) || !listener.listen(1)) return false;
+    for (int i = 0; i < 4; ++i) {
+      Socket s = Socket::tcp();
+      s.connect(Endpoint{*parse_ipv4(ip), 2222}, 200);
+      fillers.push_back(std::move(s));
+    }
+    return true;
+  }
+};
+
+TEST_F(WingLink, StopDuringAHangingConnectIsPrompt) {
+  HangingDesk desk;
+  ASSERT_TRUE(desk.open("127.0.0.106"));
+  ASSERT_TRUE(link_start("127.0.0.106", keep_alive_read));
+  ASSERT_TRUE(eventually([&] { return link_failed_connects() == 1; }, 3000));
+  EXPECT_EQ(rec_.count_containing("(attempt 1, timed out"), 1);
+  // The next attempt starts 3 s after the first; stop in the middle of its 2 s wait.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1400));
+  uint64_t t0 = now_ms();
+  link_stop();
+  EXPECT_LT(now_ms() - t0, 700u);
+  EXPECT_EQ(rec_.stuck(), 0u);
+  EXPECT_FALSE(link_alive());
+}
+
+TEST_F(WingLink, StartTwiceKeepsOneConnection) {
+  start_sim("127.0.0.107");
+  connect();
+  EXPECT_TRUE(link_start("127.0.0.107", keep_alive_read));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(sim_.accepted(), 1u);
+  // A clean stop and a new start: one new connection.
+  link_stop();
+  EXPECT_EQ(rec_.stuck(), 0u);
+  connect();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(sim_.accepted(), 2u);
+}
+
+std::atomic<int> g_slow_keep_alive{0};
+bool slow_keep_alive() {
+  if (g_slow_keep_alive.load()) {
+    g_slow_keep_alive = 2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    g_slow_keep_alive = 0;
+  }
+  return true;
+}
+
+// A thread that does not come back is counted, and no second set of threads starts beside it.
+TEST_F(WingLink, StuckThreadIsCountedAndBlocksRestart) {
+  start_sim("127.0.0.108");
+  g_slow_keep_alive = 1;
+  connect(slow_keep_alive);
+  ASSERT_TRUE(eventually([] { return g_slow_keep_alive.load() == 2; }, 8000));
+  uint64_t t0 = now_ms();
+  link_stop();
+  uint64_t took = now_ms() - t0;
+  EXPECT_LT(took, 2600u);
+  EXPECT_EQ(rec_.stuck(), 1u);
+  EXPECT_FALSE(link_start("127.0.0.108", slow_keep_alive));
+  EXPECT_EQ(rec_.count_containing("still running"), 1);
+  ASSERT_TRUE(eventually([] { return g_slow_keep_alive.load() == 0; }, 5000));
+  ASSERT_TRUE(eventually([] { return link_start("127.0.0.108", slow_keep_alive); }, 2000));
+  ASSERT_TRUE(eventually([] { return link_alive(); }, 4000));
+}
+
+TEST_F(WingLink, SendTimesOutOnADeskThatStopsReading) {
+  Socket listener = Socket::tcp();
+  ASSERT_TRUE(listener.bind(Endpoint{*parse_ipv4("127.0.0.109"), 2222}));
+  ASSERT_TRUE(listener.listen(4));
+  ip_ = "127.0.0.109";
+  ASSERT_TRUE(link_start("127.0.0.109", nullptr));
+  Socket peer = listener.accept(3000);
+  ASSERT_TRUE(peer.valid());
+  ASSERT_TRUE(eventually([] { return link_alive(); }, 2000));
+  NodeFrame big;
+  frame_reset(big);
+  for (int i = 0; i < 250; ++i) frame_put_byte(big, 0x01);
+  uint64_t longest = 0;
+  bool failed = false;
+  for (int i = 0; i < 400000 && !failed; ++i) {
+    uint64_t t = now_ms();
+    failed = !link_send_frame(big);
+    longest = std::max(longest, now_ms() - t);
+  }
+  ASSERT_TRUE(failed) << "the peer never reads: the buffers must fill";
+  EXPECT_LT(longest, 1600u);
+  EXPECT_FALSE(link_alive());
+  EXPECT_EQ(rec_.count_containing("failed or timed out, dropping"), 1);
+}
+
+TEST_F(WingLink, RefusedConnectsAreCounted) {
+  ASSERT_TRUE(link_start("127.0.0.110", nullptr));
+  ASSERT_TRUE(eventually([] { return link_failed_connects() >= 1; }, 3000));
+  EXPECT_EQ(rec_.count_containing("[ctl] cannot connect to 127.0.0.110:2222 (attempt 1, socket error"), 1);
+  EXPECT_FALSE(link_alive());
+  EXPECT_FALSE(link_start("", nullptr));
+}
+
+// Garbage from the desk before a reply: the reply still matches its request, and nothing in
+// the garbage becomes a pushed value.
+TEST_F(WingLink, HostileDeskStreams) {
+  start_sim("127.0.0.111");
+  sim_.set(input_path("LCL", 1, "g"), SimValue::of_float(3.0));
+  connect();
+  uint32_t h = learn("LCL", 1, "g");
+  test::PushRecorder pushes;
+
+  struct Case {
+    const char* what;
+    void (*arm)(sim::SimFaults&);
+    bool reply_lost;
+  };
+  const Case cases[] = {
+      {"oversized block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; }, false},
+      {"unknown token before the reply", [](sim::SimFaults& f) { f.unknown_next = 1; }, false},
+      {"garbled reply", [](sim::SimFaults& f) { f.garble_next = 1; }, true},
+      {"reply sent one byte per segment", [](sim::SimFaults& f) { f.bytewise = true; }, false},
+  };
+  for (const Case& c : cases) {
+    sim_.update_faults(c.arm);
+    Reply r = request(read_frame("LCL", 1, "g"), h, 1500);
+    EXPECT_EQ(r.ok, !c.reply_lost) << c.what;
+    if (r.ok) {
+      EXPECT_EQ(r.hash(), h) << c.what;
+      EXPECT_EQ(r.value(), 3.0) << c.what;
+    }
+    sim_.set_faults(sim::SimFaults{});
+    Reply next = request(read_frame("LCL", 1, "g"), h);
+    EXPECT_TRUE(next.ok) << c.what << ": the link recovers for the next request";
+    EXPECT_EQ(next.value(), 3.0) << c.what;
+  }
+
+  std::mt19937 rng(5);
+  std::vector<uint8_t> junk(20000);
+  for (auto& b : junk) b = uint8_t(rng());
+  sim_.inject(junk);
+  // Random bytes may hold a length that swallows what follows; the link then starts a clean
+  // connection within seconds, and reads work again.
+  Reply after;
+  EXPECT_TRUE(eventually([&] { return (after = request(read_frame("LCL", 1, "g"), h)).ok; }, 8000));
+  EXPECT_EQ(after.value(), 3.0);
+  for (const auto& p : pushes.pushes()) ADD_FAILURE() << "false push " << p.bank << " " << p.index << "/" << p.leaf << " " << p.value;
+  EXPECT_GE(link_rx_errors().oversize, 1u);
+  EXPECT_GE(link_rx_errors().unknown_tokens, 2u);
+  EXPECT_TRUE(link_alive());
+}
+
+// A reply that arrives after its request gave up never completes the next request.
+TEST_F(WingLink, LateReplyNeverCompletesTheNextRequest) {
+  start_sim("127.0.0.112");
+  for (int n = 4; n <= 7; ++n) sim_.set(input_path("LCL", n, "g"), SimValue::of_float(double(n)));
+  connect();
+  uint32_t h4 = learn("LCL", 4, "g"), h5 = learn("LCL", 5, "g");
+  struct Case { const char* what; int late, next; uint32_t late_hash, next_hash; };
+  const Case cases[] = {
+      {"guarded reads", 4, 5, h4, h5},
+      {"unguarded reads", 6, 7, 0, 0},
+  };
+  for (const Case& c : cases) {
+    sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 600; });
+    EXPECT_FALSE(request(read_frame("LCL", c.late, "g"), c.late_hash).ok) << c.what;
+    sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 0; });
+    uint64_t t0 = now_ms();
+    Reply r = request(read_frame("LCL", c.next, "g"), c.next_hash, 1500);
+    uint64_t took = now_ms() - t0;
+    ASSERT_TRUE(r.ok) << c.what;
+    EXPECT_EQ(r.hash(), sim_.hash_of(input_path("LCL", c.next, "g"))) << c.what;
+    EXPECT_EQ(r.value(), double(c.next)) << c.what;
+    if (c.next_hash == 0) {
+      EXPECT_GE(took, 300u) << "an unguarded read waits out the back-off";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ks
