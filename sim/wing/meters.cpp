@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <iterator>
+#include <sstream>
 #include <cmath>
 
 #ifdef _WIN32
@@ -269,6 +271,31 @@ void MeterSim::set_faults(const MeterFaults& f) {
 void MeterSim::update_faults(const std::function<void(MeterFaults&)>& change) {
   std::lock_guard<std::mutex> g(m_);
   change(faults_);
+}
+
+std::string MeterSim::command(const std::string& verb, const std::string& args) {
+  std::istringstream in(args);
+  if (verb == "meter") {
+    std::string bank;
+    int n = 0;
+    double db = 0;
+    if (!(in >> bank >> n >> db)) return "err usage: meter <bank> <n> <dB>";
+    return set_level(bank, n, db) ? "ok" : "err no such meter";
+  }
+  std::string name, arg;
+  in >> name >> arg;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(arg.c_str(), &end, 10);
+  bool number = !arg.empty() && *end == 0;
+  bool ok = true;
+  update_faults([&](MeterFaults& f) {
+    if (name == "silent" && (arg == "on" || arg == "off")) f.silent = arg == "on";
+    else if (name == "size" && number && v <= 2048) f.frame_size = uint32_t(v);
+    else if (name == "id" && number) f.id_offset = uint32_t(v);
+    else if (name == "clear") f = MeterFaults{};
+    else ok = false;
+  });
+  return ok ? "ok" : "err unknown meter fault or value";
 }
 
 std::vector<MeterSubscriber> MeterSim::subscribers() const {

@@ -65,6 +65,11 @@ class MeterSim {
   void set_faults(const MeterFaults& f);
   void update_faults(const std::function<void(MeterFaults&)>& change);
 
+  // The control port's commands: "meter <bank> <n> <dB>" sets a level; "meterfault silent on|off",
+  // "meterfault size <bytes>", "meterfault id <offset>" and "meterfault clear" switch faults.
+  // Returns the reply line, "ok" or "err ...".
+  std::string command(const std::string& verb, const std::string& args);
+
   std::vector<MeterSubscriber> subscribers() const;
   uint32_t frames_sent() const { return frames_sent_.load(); }
   uint32_t junk_bytes() const { return junk_.load(); }

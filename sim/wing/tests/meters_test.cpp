@@ -164,5 +164,27 @@ TEST_F(MeterSimTest, MalformedSubscriptionAndDroppedConnectionSendNothing) {
   EXPECT_TRUE(d.receive(300).empty());
 }
 
+TEST(MeterSimCommands, ControlPortLines) {
+  MeterSim sim;
+  struct Case { const char* verb; const char* args; const char* reply; } cases[] = {
+      {"meter", "LCL 1 -6.5", "ok"},
+      {"meter", "USR 56 0", "ok"},
+      {"meter", "LCL 25 0", "err no such meter"},
+      {"meter", "LCL x 0", "err usage: meter <bank> <n> <dB>"},
+      {"meter", "", "err usage: meter <bank> <n> <dB>"},
+      {"meterfault", "silent on", "ok"},
+      {"meterfault", "silent maybe", "err unknown meter fault or value"},
+      {"meterfault", "size 892", "ok"},
+      {"meterfault", "size 9999", "err unknown meter fault or value"},
+      {"meterfault", "size -1", "err unknown meter fault or value"},
+      {"meterfault", "id 3", "ok"},
+      {"meterfault", "loud 1", "err unknown meter fault or value"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sim.command(c.verb, c.args), c.reply) << c.verb << " " << c.args;
+  std::vector<MeterSubscriber> none = sim.subscribers();
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(sim.command("meterfault", "clear"), "ok");
+}
+
 }  // namespace
 }  // namespace ks::sim
