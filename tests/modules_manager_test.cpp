@@ -15,16 +15,10 @@
 #include "shared/loader_block.h"
 #include "shared/names.h"
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "tests/modules_support.h"
 
 namespace ks::sim {
 namespace {
-
-std::string windows_path(std::string path) {
-    if (path.empty() || path[0] != '/') return path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
 
 const std::string kFakes = windows_path(KS_FAKE_MODULES);
 
@@ -45,11 +39,6 @@ const char* kX32Card =
     "query x WavesIOBoxGain xg\n"
     "mac x 0a1b2c3d4e60\n"
     "callback xg\n";
-
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 // A scenario whose script runs on its own thread while the test acts beside it.
 class Live {
@@ -92,12 +81,7 @@ public:
     }
     std::string log(int channel) const { return s_.log(channel); }
 
-    static void signal() {
-        HANDLE ev = OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<const wchar_t*>(kModulesChangedEventNameU16));
-        ASSERT_NE(ev, nullptr) << "the loader's watcher has not made the event";
-        SetEvent(ev);
-        CloseHandle(ev);
-    }
+    static void signal() { signal_modules_changed(); }
 
 private:
     Scenario s_;
@@ -313,6 +297,28 @@ TEST(ModulesManager, NoCallReachesAModuleBeforeItsStartReturned) {
     EXPECT_LT(done, first_call);
     const size_t kept = log.find("[module not running - not sent]", begun);
     EXPECT_LT(kept, done) << "LV1 moved gains while start ran; they were kept, not sent";
+}
+
+// Two live WING cards in LV1: the loader drives one, the block counts the other, and the line
+// saying so is written once, when the count changes.
+TEST(ModulesManager, SecondLiveCardOfATypeIsCountedAndLoggedOnce) {
+    Live l("twocards");
+    l.install("wing_good", "wing-4.2.0.dll");
+    l.start(std::string(kWingCard) +
+            "box c 11 2\nlistener c plain\nquery c WavesIOBoxGain g2\nmac c 0a1b2c3d4e70\ncallback g2\n"
+            "sleep 1500\n");
+    const std::string line =
+        "[box] 2 live wing card(s) in LV1 - Kestrune drives one; the other(s) get no preamp control (one console per type)";
+    ASSERT_GT(l.wait_log(1, line), 0);
+    l.install("wing_newer", "wing-4.3.0.dll");  // one more pass publishes again
+    Live::signal();
+    ASSERT_GT(l.wait_log(1, "FAKE newer attach "), 0);
+    BlockView v;
+    ASSERT_NE(v.block, nullptr);
+    EXPECT_EQ(v.block->extra_live_cards[0], 1u);
+    EXPECT_EQ(v.block->extra_live_cards[1], 0u);
+    ASSERT_TRUE(l.finish().finished());
+    EXPECT_EQ(occurrences(l.log(1), line), 1);
 }
 
 TEST(ModulesManager, ModuleWhoseStopReportsFalseStaysMapped) {

@@ -14,27 +14,10 @@
 #include "shared/loader_block.h"
 #include "shared/names.h"
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "tests/modules_support.h"
 
 namespace ks::sim {
 namespace {
-
-std::string windows_path(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path.rfind("\\", 0) == 0 ? "Z:" + path : path;
-}
-
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-void signal_changed() {
-    HANDLE ev = OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<const wchar_t*>(kModulesChangedEventNameU16));
-    ASSERT_NE(ev, nullptr);
-    SetEvent(ev);
-    CloseHandle(ev);
-}
 
 TEST(ModulesStorm, HundredSwapsWhileTwoLv1ThreadsStormGainSet) {
     const std::string fakes = windows_path(KS_FAKE_MODULES);
@@ -85,7 +68,7 @@ TEST(ModulesStorm, HundredSwapsWhileTwoLv1ThreadsStormGainSet) {
     for (int k = 1; k <= 100; ++k) {
         // Every twentieth module stops slowly: a call that waited for a swap would show 3 s.
         install(k % 20 == 0 ? "wing_slow_stop" : k % 2 ? "wing_newer" : "wing_good", k);
-        signal_changed();
+        signal_modules_changed();
         ASSERT_TRUE(running(k)) << "swap " << k;
         ++swaps;
     }
