@@ -1,5 +1,6 @@
 #include "bridge/module_table.h"
 
+#include "bridge/discovery.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
 #include "bridge/value_writer.h"
@@ -52,6 +53,7 @@ void KS_ABI op_session_recall(const double* gain, const uint32_t* phantom, const
 ConsoleModuleTable make_table(const char* type_name) {
   set_module_type_name(type_name);
   install_watcher_hooks();
+  install_discovery_hooks();
   return ConsoleModuleTable{
       kModuleApiVersion, kModuleTableSize, type_name,    kModuleVersionText, op_start,    op_stop,
       op_attach,         op_set_gain,      op_set_phantom, op_has_preamp,     op_gain_min, op_gain_max,

@@ -644,6 +644,8 @@ void lv1_watcher_thread() {
   g_answering.store(false);
 }
 
+bool watcher_desk_dropped() { return g_desk_dropped.load(); }
+
 void watcher_hand_over_desk(const DeskAnswer& answer) {
   std::lock_guard<std::mutex> hold(g_handover_lock);
   g_handover = answer;

@@ -43,6 +43,9 @@ void lv1_watcher_thread();
 // Discovery's re-find loop hands over the desk found at another address; the watcher switches
 // the link at its next pass. Any thread.
 void watcher_hand_over_desk(const DeskAnswer& answer);
+// The watcher dropped the desk because another console answers at its address: the link stays
+// down until re-finding hands a desk over.
+bool watcher_desk_dropped();
 
 // A desk is chosen and a pass with the link alive happened less than 6000 ms ago.
 bool watcher_desk_answering();

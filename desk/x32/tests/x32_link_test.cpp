@@ -437,3 +437,53 @@ TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
 
 }  // namespace
 }  // namespace ks
+
+namespace ks {
+namespace {
+
+std::atomic<bool> g_hold{false};
+std::atomic<bool> g_held{false};
+
+// Holds the poll thread inside its "$reseed" call until released (at most 5 s).
+void KS_ABI holding_callback(const char*, int32_t, const char* kind, double, uint8_t, const void*) {
+  if (std::strcmp(kind, "$reseed") != 0 || !g_hold) return;
+  g_held = true;
+  for (int i = 0; i < 500 && g_hold; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+TEST(X32LinkStuck, AThreadThatMissesItsWaitIsReportedAndBlocksARestart) {
+  test::X32Recorder rec;
+  sim::X32Sim sim;
+  sim::X32Sim::Options o;
+  std::string address = test::x32_test_address(23);
+  o.address = address;
+  ASSERT_TRUE(sim.start(o));
+  g_hold = true;
+  g_held = false;
+  x32_set_event_callback(holding_callback);
+  ASSERT_TRUE(x32_connect(address.c_str()));
+  ASSERT_TRUE(x32_send_gain("AN", 1, 0.0));  // a reseed follows about 800 ms later
+  ASSERT_TRUE(rec.wait_for([] { return g_held.load(); }, 3000));
+
+  int stuck = test::X32Recorder::stuck_reports();
+  auto t = Clock::now();
+  x32_disconnect();
+  int took = ms_since(t);
+  EXPECT_GE(took, 1900);
+  EXPECT_LT(took, 3000);
+  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck + 1);
+  EXPECT_TRUE(rec.has_line("[x32] a thread did not stop in time"));
+
+  // A second set of threads would share the first one's state: refused while it runs.
+  EXPECT_FALSE(x32_connect(address.c_str()));
+  EXPECT_TRUE(rec.has_line("[x32] not connecting: a thread of the last link is still running"));
+  g_hold = false;
+  ASSERT_TRUE(rec.wait_for([&] { return x32_connect(address.c_str()); }, 2000));
+  x32_set_event_callback(nullptr);
+  ASSERT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 3000));
+  x32_disconnect();
+  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck + 1);
+}
+
+}  // namespace
+}  // namespace ks
