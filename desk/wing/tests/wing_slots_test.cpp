@@ -236,6 +236,8 @@ TEST_F(WingSlots, ModeMuteAndStereoLead) {
 }
 
 TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
+  sim_.set("io/out/MOD/31/grp", SimValue::of_text("L-1!"));
+  sim_.set("io/out/MOD/32/in", SimValue::of_int(70));
   connect();
   double mn = 0, mx = 0, st = 0;
   ASSERT_TRUE(wing_gain_range("LCL", 1, &mn, &mx, &st));
@@ -260,13 +262,10 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
   EXPECT_FALSE(wing_set_patch("MOD", 65, "B", 1));
   EXPECT_FALSE(wing_set_patch("MOD", 1, "B", 0));
 
-  sim_.set("io/out/MOD/31/grp", SimValue::of_text("L-1!"));
   EXPECT_FALSE(wing_read_source("MOD", 31, bank, sizeof bank, &idx));
   EXPECT_EQ(rec_.count_containing("[patch] out MOD/31 grp answered 'L-1!' - not a group token"), 1);
-  sim_.set("io/out/MOD/31/grp", SimValue::of_text("LCL"));
-  sim_.set("io/out/MOD/31/in", SimValue::of_int(70));
-  EXPECT_FALSE(wing_read_source("MOD", 31, bank, sizeof bank, &idx));
-  EXPECT_EQ(rec_.count_containing("[patch] out MOD/31 in answered 70 - out of range"), 1);
+  EXPECT_FALSE(wing_read_source("MOD", 32, bank, sizeof bank, &idx));
+  EXPECT_EQ(rec_.count_containing("[patch] out MOD/32 in answered 70 - out of range"), 1);
 
   uint32_t value = 0;
   char text[32];
