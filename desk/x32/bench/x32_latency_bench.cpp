@@ -3,6 +3,7 @@
 //   raw loopback      one 28-byte datagram from one UDP socket to another
 //   LV1 -> desk       send_gain (what LV1's gain move ends in) until the desk has stored it
 //   desk -> LV1       a change at the desk until the driver's event callback has it
+//   idle CPU          the process's CPU time while connected and idle, per minute
 // Benchmark, not a test: tools/netns-run build/native/desk/x32/x32_latency_bench
 //                    (or tools/netns-run tools/wine-run build/windows/desk/x32/x32_latency_bench.exe)
 #include <algorithm>
@@ -14,6 +15,12 @@
 #include <thread>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
 
 #include "desk/x32/x32_driver.h"
 #include "desk/x32/x32_link.h"
@@ -64,6 +71,20 @@ void report(const char* what, std::vector<double>& us, int lost) {
   auto at = [&](double q) { return us[size_t(q * double(us.size() - 1))]; };
   std::printf("%-12s n=%zu  median %.1f us  p90 %.1f us  p99 %.1f us  max %.1f us  lost %d\n", what, us.size(),
               at(0.5), at(0.9), at(0.99), us.back(), lost);
+}
+
+// User plus kernel time of this process so far, ms.
+double cpu_ms() {
+#ifdef _WIN32
+  FILETIME c, e, k, u;
+  GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+  auto ms = [](FILETIME f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0; };
+  return ms(k) + ms(u);
+#else
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
+#endif
 }
 
 double micros(SteadyClock::time_point a, SteadyClock::time_point b) {
@@ -137,6 +158,14 @@ int main() {
       else lost++;
     }
     report("desk -> LV1", us, lost);
+  }
+  // Idle: connected, nothing changing; the poll thread's renewals and the desk's answers only.
+  {
+    constexpr int kIdleSeconds = 20;
+    double c0 = cpu_ms();
+    std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
+    double per_minute = (cpu_ms() - c0) * 60.0 / kIdleSeconds;
+    std::printf("%-12s %.1f ms of CPU per minute (simulated desk in the same process)\n", "idle CPU", per_minute);
   }
   x32_set_event_callback(nullptr);
   x32_disconnect();

@@ -38,9 +38,9 @@ class X32Recorder {
 
 namespace ks::test {
 
-// Loopback address for simulated desk number n. Natively each desk gets 127.0.0.n; under Wine a
-// UDP socket bound to a loopback address other than 127.0.0.1 answers from 127.0.0.1, so there
-// every desk is 127.0.0.1 and only one can listen on 10023 at a time.
+// Loopback address for simulated desk number n. Natively each desk gets 127.0.0.n. Under Wine a
+// UDP socket bound to one loopback address holds the port on the whole loopback interface (a
+// second desk on 10023 cannot bind), so there every desk is 127.0.0.1, one at a time.
 std::string x32_test_address(int n);
 bool x32_several_desks();
 
