@@ -117,7 +117,9 @@ int module_start(const ModuleHost* host) {
 }
 
 void framework_start() {
-  if (desk_chosen()) return;
+  // Without a host (before start, after stop) there is nothing to log to and no settings file:
+  // a gain move from LV1 then must not arm the module on its own.
+  if (desk_chosen() || !module_host()) return;
   // Start may come from the loader and, through a gain or 48 V write, from LV1's threads at the
   // same time: only one of them arms the framework.
   uint32_t expected = 0;

@@ -11,6 +11,7 @@
 #include "bridge/host.h"
 #include "bridge/module_table.h"
 #include "bridge/settings.h"
+#include "bridge/value_writer.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "os/file.h"
 
@@ -191,6 +192,17 @@ TEST_F(Lifecycle, AStuckThreadKeepsTheModuleMappedAndNothingItUsesIsFreed) {
   ASSERT_TRUE(eventually([] { return g_watcher_alive.load() == 0; }));
   EXPECT_FALSE(table->stop());
   EXPECT_EQ(stuck_threads(), 1u) << "never reset";
+}
+
+TEST_F(Lifecycle, AGainMoveAfterStopDoesNotArmTheModule) {
+  ASSERT_EQ(table->start(host().host()), 1);
+  ASSERT_TRUE(table->stop());
+  mark_seeded(2);  // a channel LV1 had already moved before the stop
+  table->set_gain(2, 10.0);
+  table->set_phantom(2, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(framework_started());
+  EXPECT_EQ(g_discovery_runs.load(), 1);
 }
 
 TEST_F(Lifecycle, ADriverThreadThatMissesItsWaitMakesStopFalse) {

@@ -18,6 +18,7 @@
 #include "bridge/watcher_mailbox.h"
 #include "os/file.h"
 #include "os/temp.h"
+#include "os/thread.h"
 
 namespace ks {
 
@@ -54,7 +55,8 @@ std::string test_folder() {
   std::string name = t ? std::string(t->test_suite_name()) + "." + t->name() : "test";
   for (char& c : name)
     if (c == '/' || c == '\\') c = '_';
-  std::string dir = path_join(root, name + "." + std::to_string(serial++));
+  // The process id keeps a run from meeting what an earlier run left behind.
+  std::string dir = path_join(root, name + "." + std::to_string(current_process_id()) + "." + std::to_string(serial++));
   make_dirs(dir);
   return dir;
 }
