@@ -16,6 +16,9 @@ namespace ks {
 
 namespace {
 
+// No head amp has a gain outside this; a value beyond it comes from a damaged session.
+constexpr double kSaneGainDb = 100.0;
+
 struct HeldValues {
   double gain[64];
   std::uint32_t phantom[64];
@@ -45,7 +48,7 @@ void session_recall(const double* gain, const std::uint32_t* phantom, const std:
       g_held.gain[ch] = gain[ch];
       g_held.phantom[ch] = phantom[ch] != 0 ? 1 : 0;
       g_held.preamp[ch] = preamp[ch] != 0 ? 1 : 0;
-      if (g_held.preamp[ch] && !std::isfinite(gain[ch])) {
+      if (g_held.preamp[ch] && !(std::isfinite(gain[ch]) && std::fabs(gain[ch]) <= kSaneGainDb)) {
         g_held.preamp[ch] = 0;
         ++dropped;
       }

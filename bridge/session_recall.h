@@ -7,8 +7,8 @@ namespace ks {
 
 // The module table's session_recall (LV1's thread, during its session load): copies the three
 // arrays of 64 and applies them at once when the first seeding sweep has finished, else holds
-// them. Nothing is kept while the setting session_recall is off. A gain that is not finite is
-// never kept for its channel.
+// them. Nothing is kept while the setting session_recall is off. A gain that is not finite, or
+// beyond any head amp's range, is never kept for its channel.
 void session_recall(const double* gain, const std::uint32_t* phantom, const std::uint32_t* preamp);
 
 // Applies held values once per recall (the watcher after every seeding sweep, and session_recall):

@@ -435,6 +435,7 @@ void status_block_reset() {
   set_status_view(nullptr);
   g_memory = nullptr;
   g_mapping.close();
+  g_name.clear();
   g_applied_request_seq = 0;
   g_ports_line[0] = '\0';
   std::lock_guard<std::mutex> h2(g_address_lock);

@@ -88,16 +88,20 @@ TEST_F(SessionRecall, OffKeepsNothing) {
   EXPECT_FALSE(session_values_pending());
 }
 
-TEST_F(SessionRecall, NonFiniteGainIsNeverApplied) {
+TEST_F(SessionRecall, DamagedGainIsNeverApplied) {
   seed_all();
   Session s = stored_session();
   s.gain[0] = std::numeric_limits<double>::quiet_NaN();
   s.gain[5] = std::numeric_limits<double>::infinity();
+  s.gain[6] = 1e12;
+  s.gain[7] = -100.0;  // extreme but possible: kept
   s.recall();
   EXPECT_TRUE(sends("send_gain LCL 1").empty());
   EXPECT_TRUE(sends("send_gain LCL 6").empty());
+  EXPECT_TRUE(sends("send_gain LCL 7").empty());
+  EXPECT_EQ(sends("send_gain LCL 8").size(), 1u);
   EXPECT_EQ(sends("send_gain LCL 2 30.50").size(), 1u);
-  EXPECT_TRUE(host().logged("2 channel(s) of the session had no usable gain"));
+  EXPECT_TRUE(host().logged("3 channel(s) of the session had no usable gain"));
 }
 
 // LV1 loads a session on its thread while the watcher finishes a sweep on its own: the values
