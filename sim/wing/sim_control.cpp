@@ -158,6 +158,11 @@ std::string SimControl::execute(const std::string& line) {
     });
     return ok ? "ok" : "err unknown fault or value";
   }
+  if (cmd == "meter" || cmd == "meterfault") {
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    return sim_.meters().command(cmd, rest);
+  }
   if (cmd == "quit") {
     quit_ = true;
     return "ok";

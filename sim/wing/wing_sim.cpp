@@ -97,6 +97,7 @@ bool WingSim::start(uint32_t addr, uint16_t port) {
     return false;
   }
   addr_ = addr;
+  meters_.start(addr);
   running_ = true;
   accept_thread_ = std::thread([this] { accept_loop(); });
   return true;
@@ -115,6 +116,7 @@ void WingSim::stop() {
     c->drop = true;
     if (c->thread.joinable()) c->thread.join();
   }
+  meters_.stop();
 }
 
 void WingSim::accept_loop() {
@@ -148,10 +150,16 @@ void WingSim::serve(std::shared_ptr<Conn> c) {
   uint8_t buf[4096];
   std::vector<SimRequest> reqs;
   uint32_t junk_seen = 0;
+  bool first = true;
   while (running_ && !c->drop) {
     int r = c->sock.recv(buf, sizeof buf, 100);
     if (r == kSocketTimeout) continue;
     if (r <= 0) break;
+    if (first && MeterSim::claims(buf, size_t(r))) {
+      meters_.serve(c->sock, 0, buf, size_t(r), [this, c] { return running_ && !c->drop; });
+      break;
+    }
+    first = false;
     reqs.clear();
     reader.feed(buf, size_t(r), reqs);
     junk_ += reader.junk() - junk_seen;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "os/socket.h"
+#include "sim/wing/meters.h"
 #include "sim/wing/sim_wire.h"
 
 namespace ks::sim {
@@ -63,6 +64,8 @@ class WingSim {
   bool start(uint32_t addr, uint16_t port = 2222);
   void stop();
   uint32_t address() const { return addr_; }
+  // The meter stream: subscriptions arrive on connections to the same port.
+  MeterSim& meters() { return meters_; }
 
   // The node tree. Paths are "io/in/LCL/1/g" style.
   bool get(const std::string& path, SimValue* out) const;
@@ -121,6 +124,7 @@ class WingSim {
   std::atomic<uint32_t> accepted_{0}, junk_{0};
   uint32_t addr_ = 0;
   int next_conn_ = 0;
+  MeterSim meters_;
 };
 
 }  // namespace ks::sim
