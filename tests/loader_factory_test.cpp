@@ -74,9 +74,12 @@ TEST(LoaderFactory, ForeignOrHostileArgumentsReachWavesUnchanged) {
 
 TEST(LoaderFactory, AModuleRefusingItsOwnBundleGetsLv1sArgument) {
   Scenario s("own-null");
-  RunResult r = s.run("env KS_WAVES_XWSG_FACTORY own-null\nfactory \"$BUNDLE\"\n");
+  RunResult r = s.run("env KS_WAVES_XWSG_FACTORY own-null\nfactory \"$BUNDLE\"\nop2 5\n");
   ASSERT_TRUE(r.finished());
   EXPECT_TRUE(r.journal.has("waves XWSG factory bundle=[" + s.bundle() + "] -> interface"));
+  // op2 goes to the one module that runs on LV1's own argument.
+  EXPECT_EQ(r.journal.count(" op2 self=ok"), 1);
+  EXPECT_TRUE(r.journal.has("waves XWSG op2 self=ok arg=5 -> 2005"));
   const std::string log = s.log(0);
   EXPECT_NE(log.find("SoundGrid X-WSG Control.dll loaded, with LV1's argument\n"), std::string::npos);
   EXPECT_EQ(occurrences(log, ", with its own bundle path"), 2);
