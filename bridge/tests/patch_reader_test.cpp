@@ -80,6 +80,30 @@ TEST_F(PatchReader, AFullReadFillsTheModel) {
   EXPECT_EQ(g_notified.load(), 1);
 }
 
+TEST_F(PatchReader, APatchChangeRereadsOnlyTheChannelThatMoved) {
+  plain_desk(8);
+  ASSERT_TRUE(patch_read_all());
+  mask_take(watcher_flags().revalidate_bits);
+  take(watcher_flags().reseed_wanted);
+  FakeInput upper = with_type(3, kStereoUpper);
+  upper.gain = 4.0;
+  desk().set_input("A", 12, upper);
+  desk().route("MOD", 3, "A", 12);
+  desk().clear_calls();
+  host().clear();
+  ASSERT_TRUE(patch_read_all());
+  EXPECT_TRUE(host().logged("[patch] 1 channel(s) re-patched"));
+  EXPECT_EQ(mask_take(watcher_flags().revalidate_bits), 1u << 2);
+  EXPECT_TRUE(take(watcher_flags().reseed_wanted));
+  EXPECT_EQ(desk().calls_of("read_mode"), std::vector<std::string>{"read_mode A 12"});
+  EXPECT_EQ(desk().calls_of("read_gain"), std::vector<std::string>{"read_gain A 12"}) << "its parked gain";
+  EXPECT_EQ(desk().calls_of("read_source").size(), 8u);
+  ChannelRecord r = channel_record(2);
+  EXPECT_STREQ(r.bank, "A");
+  EXPECT_EQ(r.head_amp_input, 11u);
+  EXPECT_DOUBLE_EQ(r.parked_gain, 4.0);
+}
+
 TEST_F(PatchReader, LinkDownReadsNothing) {
   plain_desk(8);
   desk().set_link(false);
