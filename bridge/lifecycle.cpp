@@ -9,6 +9,7 @@
 #include "bridge/settings.h"
 #include "bridge/text.h"
 #include "bridge/timebase.h"
+#include "bridge/value_writer.h"
 #include "bridge/watcher_flags.h"
 #include "bridge/watcher_mailbox.h"
 #include "os/event.h"
@@ -192,6 +193,8 @@ bool framework_shutdown() {
     g_watcher_started.store(0);
     watcher_flags_reset();
     mailbox_reset_all();
+    // Channels count as unread again: LV1's values must wait for the desk's after a restart.
+    value_writer_reset();
     g_stopping.store(0);
   } else {
     // A thread that did not come back may still wait on the stop event or write to what it

@@ -24,7 +24,7 @@ class BankSkipList {
   static constexpr int kMax = 8;
   void clear();
   bool skipped(const char* bank) const;
-  // Notes the result of one gain read of bank; true when this failure put the bank on the list.
+  // Records the result of one gain read of bank; true when this failure put the bank on the list.
   bool note_read(const char* bank, bool answered);
   int count() const { return count_; }
 

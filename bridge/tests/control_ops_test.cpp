@@ -101,10 +101,11 @@ TEST_F(ControlOps, SetGainPaths) {
     Answer a = serve(kSetGain, row.channel, 0, row.value);
     EXPECT_EQ(a.result, row.result);
     EXPECT_EQ(a.reply, row.reply);
-    if (row.result == 1)
+    if (row.result == 1) {
       EXPECT_EQ(sends("send_gain LCL 3").size(), 1u);
-    else if (row.reply != std::string("the desk did not take the gain"))
+    } else if (row.reply != std::string("the desk did not take the gain")) {
       EXPECT_TRUE(sends("send_gain").empty());
+    }
   }
 }
 

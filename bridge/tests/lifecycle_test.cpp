@@ -150,12 +150,14 @@ TEST_F(Lifecycle, StartAttachStopRunsEachThreadOnceAndJoinsThem) {
 TEST_F(Lifecycle, ACleanStopReArmsAndTheNextStartReadsTheSettingsAgain) {
   write_text(cfg, "watch=8\n");
   ASSERT_EQ(table->start(host().host()), 1);
+  mark_seeded(2);
   table->attach(&host().gain_object);
   ASSERT_TRUE(eventually([] { return g_watcher_runs.load() == 1; }));
   ASSERT_TRUE(table->stop());
 
   write_text(cfg, "watch=4\nip=10.0.0.8\n");
   host().clear();
+  EXPECT_FALSE(is_seeded(2)) << "a restarted module waits for the desk's values again";
   ASSERT_EQ(table->start(host().host()), 1);
   EXPECT_EQ(watch_count(), 4);
   EXPECT_TRUE(host().logged("[bridge] ip=10.0.0.8: asking that address first (bank=LCL base=1)"));

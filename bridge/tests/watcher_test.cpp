@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "bridge/channel_model.h"
@@ -250,9 +251,14 @@ TEST_F(WatcherTest, DeskThatAnswersNoGainReadIsRetriedWithBackoff) {
 // ---- desk lost and back ---------------------------------------------------------------------
 
 TEST_F(WatcherTest, DeskBackWithLv1AsSourceReplaysTheCachedValues) {
+  settings().watch.store(64);
+  for (int ch = 8; ch < 64; ++ch) {
+    patch(ch, "LCL", static_cast<std::uint32_t>(ch + 1));
+    desk().set_input("LCL", static_cast<std::uint32_t>(ch + 1), FakeInput{});
+  }
   seed_all();
-  for (int ch = 0; ch < 8; ++ch) {
-    host().gain_object.gain[ch] = 10.0 + ch;
+  for (int ch = 0; ch < 64; ++ch) {
+    host().gain_object.gain[ch] = 10.0 + 0.5 * ch;
     host().gain_object.phantom[ch] = ch == 3;
   }
   clear_seeded(6);  // never had a desk value: not replayed
@@ -264,13 +270,15 @@ TEST_F(WatcherTest, DeskBackWithLv1AsSourceReplaysTheCachedValues) {
   desk().set_link(true);
   pass();
   EXPECT_TRUE(host().logged("[sync] desk back - LV1 is the source of truth"));
-  EXPECT_TRUE(host().logged("[sync] replayed 7 channel(s) to the desk (1 with 48V, 1 skipped as unknown)"));
-  EXPECT_EQ(sends("send_gain LCL 1 10.00").size(), 1u);
-  EXPECT_EQ(sends("send_gain LCL 8 17.00").size(), 1u);
-  EXPECT_TRUE(sends("send_gain LCL 7").empty());
+  EXPECT_TRUE(host().logged("[sync] replayed 63 channel(s) to the desk (1 with 48V, 1 skipped as unknown)"));
+  for (int ch = 0; ch < 64; ++ch) {
+    char want[48];
+    std::snprintf(want, sizeof want, "send_gain LCL %d %.2f", ch + 1, 10.0 + 0.5 * ch);
+    EXPECT_EQ(sends(want).size(), ch == 6 ? 0u : 1u) << ch;
+  }
   EXPECT_EQ(sends("send_phantom LCL 4 1").size(), 1u);
   // The replayed values are not echoed back to LV1 as desk values in that pass.
-  for (int ch = 0; ch < 8; ++ch) EXPECT_TRUE(gain_reports(ch).empty()) << ch;
+  for (int ch = 0; ch < 64; ++ch) EXPECT_TRUE(gain_reports(ch).empty()) << ch;
 }
 
 TEST_F(WatcherTest, DeskBackWithLv1AsSourceButNoPatchSendsNothing) {
