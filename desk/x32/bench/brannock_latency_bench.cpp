@@ -15,58 +15,19 @@
 #include <thread>
 
 #include "desk/x32/tests/support/brannock_host.h"
-#include "os/socket.h"
+#include "desk/x32/bench/bench_kit.h"
 #include "sim/x32/x32_sim.h"
 
 using namespace ks;
-using SteadyClock = std::chrono::steady_clock;
+using bench::SteadyClock;
+using bench::micros;
+using bench::report;
+using bench::cpu_ms;
 
 namespace {
 
-struct Stamp {
-  std::mutex m;
-  std::condition_variable cv;
-  bool hit = false;
-  SteadyClock::time_point at;
-  void signal() {
-    std::lock_guard<std::mutex> g(m);
-    at = SteadyClock::now();
-    hit = true;
-    cv.notify_one();
-  }
-  bool wait(SteadyClock::time_point* t) {
-    std::unique_lock<std::mutex> lk(m);
-    bool ok = cv.wait_for(lk, std::chrono::milliseconds(1000), [&] { return hit; });
-    hit = false;
-    *t = at;
-    return ok;
-  }
-};
-
-Stamp g_stamp;
+bench::Stamp g_stamp;
 std::atomic<double> g_expect_db{1e9};
-
-double micros(SteadyClock::time_point a, SteadyClock::time_point b) {
-  return std::chrono::duration<double, std::micro>(b - a).count();
-}
-
-void report(const char* what, std::vector<double>& us, int lost) {
-  if (us.empty()) {
-    std::printf("%-12s no samples (%d lost)\n", what, lost);
-    return;
-  }
-  std::sort(us.begin(), us.end());
-  auto at = [&](double q) { return us[size_t(q * double(us.size() - 1))]; };
-  std::printf("%-12s n=%zu  median %.1f us  p99 %.1f us  max %.1f us  lost %d\n", what, us.size(), at(0.5),
-              at(0.99), us.back(), lost);
-}
-
-double cpu_ms() {
-  FILETIME c, e, k, u;
-  GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
-  auto ms = [](FILETIME f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0; };
-  return ms(k) + ms(u);
-}
 
 }  // namespace
 
@@ -79,23 +40,7 @@ int main() {
     return 1;
   }
 
-  {
-    Socket a = Socket::udp(), b = Socket::udp();
-    a.bind({kLoopback, 0});
-    b.bind({kLoopback, 0});
-    Endpoint to = *b.local_endpoint();
-    uint8_t buf[64] = {'/'};
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < 2000; i++) {
-      auto t0 = SteadyClock::now();
-      a.send_to(buf, 28, to);
-      Endpoint from;
-      if (b.recv_from(buf, sizeof buf, &from, 500) == 28) us.push_back(micros(t0, SteadyClock::now()));
-      else lost++;
-    }
-    report("raw loopback", us, lost);
-  }
+  bench::raw_loopback(2000);
 
   brannock_host::g_on_report = [](const brannock_host::Report& r) {
     if (r.ch == 1 && r.has_gain && std::abs(r.db - g_expect_db.load()) < 0.01) g_stamp.signal();
@@ -118,7 +63,7 @@ int main() {
       auto t0 = SteadyClock::now();
       m.table->set_gain(0, i % 2 ? 10.0 : 20.0);
       SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1)) us.push_back(micros(t0, t1));
+      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
       else lost++;
     }
     desk.set_observer(nullptr);
@@ -134,7 +79,7 @@ int main() {
       auto t0 = SteadyClock::now();
       desk.desk_change("/headamp/001/gain", sim::osc_f(f));
       SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1)) us.push_back(micros(t0, t1));
+      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
       else lost++;
     }
     report("desk -> LV1", us, lost);
