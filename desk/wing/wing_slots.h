@@ -60,3 +60,12 @@ bool wing_read_port_remote(const char* port, uint8_t* on);
 bool wing_read_tcplock(uint8_t* on);
 
 }  // namespace ks
+
+namespace ks {
+
+bool wing_read_name(const char* bank, int32_t n, char* out, int32_t len);
+bool wing_headamp_type(const char* bank, int32_t n, uint32_t* type);
+// Forgets the channel map and the once-only log keys (tests).
+void wing_reset_name_state();
+
+}  // namespace ks

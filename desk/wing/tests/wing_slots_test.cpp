@@ -236,6 +236,8 @@ TEST_F(WingSlots, ModeMuteAndStereoLead) {
 }
 
 TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
+  sim_.set("io/out/MOD/31/grp", SimValue::of_text("L-1!"));
+  sim_.set("io/out/MOD/32/in", SimValue::of_int(70));
   connect();
   double mn = 0, mx = 0, st = 0;
   ASSERT_TRUE(wing_gain_range("LCL", 1, &mn, &mx, &st));
@@ -260,13 +262,10 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
   EXPECT_FALSE(wing_set_patch("MOD", 65, "B", 1));
   EXPECT_FALSE(wing_set_patch("MOD", 1, "B", 0));
 
-  sim_.set("io/out/MOD/31/grp", SimValue::of_text("L-1!"));
   EXPECT_FALSE(wing_read_source("MOD", 31, bank, sizeof bank, &idx));
   EXPECT_EQ(rec_.count_containing("[patch] out MOD/31 grp answered 'L-1!' - not a group token"), 1);
-  sim_.set("io/out/MOD/31/grp", SimValue::of_text("LCL"));
-  sim_.set("io/out/MOD/31/in", SimValue::of_int(70));
-  EXPECT_FALSE(wing_read_source("MOD", 31, bank, sizeof bank, &idx));
-  EXPECT_EQ(rec_.count_containing("[patch] out MOD/31 in answered 70 - out of range"), 1);
+  EXPECT_FALSE(wing_read_source("MOD", 32, bank, sizeof bank, &idx));
+  EXPECT_EQ(rec_.count_containing("[patch] out MOD/32 in answered 70 - out of range"), 1);
 
   uint32_t value = 0;
   char text[32];
@@ -294,6 +293,60 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
   EXPECT_EQ(wing_bank_size("LCL"), 8u) << "model 'wing'";
   EXPECT_TRUE(wing_is_preamp_bank("sc"));
   EXPECT_FALSE(wing_is_preamp_bank("AUX"));
+}
+
+TEST_F(WingSlots, NamesThroughTheChannelMap) {
+  wing_reset_name_state();
+  sim_.set("ch/3/name", SimValue::of_text("Kick In"));
+  sim_.set("ch/4/in/conn/grp", SimValue::of_text("OFF"));         // not connected: no entry
+  sim_.set("ch/5/in/conn/in", SimValue::of_int(3));               // second channel on LCL 3
+  sim_.set("ch/5/name", SimValue::of_text("Kick Sub"));
+  sim_.set(in("LCL", 4, "name"), SimValue::of_text("Snare Top Microphone 1"));
+  sim_.set(in("LCL", 6, "name"), SimValue::of_text("PATCH 12"));
+  sim_.set("ch/6/in/conn/grp", SimValue::of_text("OFF"));
+  connect();
+  char name[20];
+  ASSERT_TRUE(wing_read_name("LCL", 3, name, sizeof name));
+  EXPECT_STREQ(name, "Kick In") << "the first channel on an input names it";
+  ASSERT_TRUE(wing_read_name("lcl", 1, name, sizeof name));
+  EXPECT_STREQ(name, "Ch 1");
+  ASSERT_TRUE(wing_read_name("LCL", 4, name, sizeof name));
+  EXPECT_STREQ(name, "Snare Top Microphon") << "the input's own name, cut to the caller's buffer";
+  ASSERT_TRUE(wing_read_name("LCL", 6, name, sizeof name));
+  EXPECT_STREQ(name, "") << "the desk's placeholder is no name";
+  EXPECT_FALSE(wing_read_name("LCL", 0, name, sizeof name));
+
+  // The map is kept for 5 s: a rename shows through the input's own name only after that.
+  sim_.set("ch/3/name", SimValue::of_text("Renamed"));
+  ASSERT_TRUE(wing_read_name("LCL", 3, name, sizeof name));
+  EXPECT_STREQ(name, "Kick In");
+}
+
+TEST_F(WingSlots, HeadAmpTypes) {
+  wing_reset_name_state();
+  sim_.set(in("LCL", 2, "$ha"), SimValue::of_int(5));
+  sim_.set(in("A", 4, "rmt"), SimValue::of_text("ON"));
+  sim_.set(in("A", 4, "$ract"), SimValue::of_int(2));
+  sim_.set(in("A", 5, "rmt"), SimValue::of_text("ON"));
+  connect();
+  uint32_t type = 99;
+  ASSERT_TRUE(wing_headamp_type("LCL", 1, &type));
+  EXPECT_EQ(type, 3u);
+  ASSERT_TRUE(wing_headamp_type("B", 1, &type));
+  EXPECT_EQ(type, 0u);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(wing_headamp_type("LCL", 2, &type));
+    EXPECT_EQ(type, 5u);
+    ASSERT_TRUE(wing_headamp_type("A", 4, &type));
+    EXPECT_EQ(type, 0u) << "taken by another desk over AES50";
+  }
+  EXPECT_EQ(rec_.count_containing("[patch] LCL 2: head-amp type 5 has not been seen before - counted as a head amp"), 1);
+  EXPECT_EQ(rec_.count_containing("[patch] A 4: preamp controlled remotely by another desk over AES50 - no knob here (2)"), 1);
+
+  sim_.update_faults([](sim::SimFaults& f) { f.omit_leaf = "$ract"; });
+  ASSERT_TRUE(wing_headamp_type("A", 5, &type));
+  EXPECT_EQ(type, 3u);
+  EXPECT_EQ(rec_.count_containing("[patch] A 5: remote control is enabled for this input and the desk will not say whether it is active (3)"), 1);
 }
 
 }  // namespace
