@@ -1,0 +1,48 @@
+// End to end with an X32: the LV1 stand-in, the real Kestrune.dll, the signed Brannock from the
+// loader's modules folder, and the simulated desk on loopback. Values move both ways, the
+// protected input's 48 V never reaches the desk, and the status block shows the desk.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/desk_run.h"
+
+namespace ks::e2e {
+namespace {
+
+void expect_whole_path(const DeskRunResult& r) {
+  EXPECT_TRUE(r.module_loaded);
+  EXPECT_TRUE(r.desk_subscribed);
+  EXPECT_TRUE(r.gain_reached_desk);
+  EXPECT_TRUE(r.clamped_at_desk);
+  EXPECT_TRUE(r.phantom_reached_desk);
+  EXPECT_TRUE(r.protected_refused);
+  EXPECT_TRUE(r.desk_gain_reached_lv1);
+  EXPECT_TRUE(r.desk_phantom_reached_lv1);
+  EXPECT_TRUE(r.status_shows_desk);
+  EXPECT_TRUE(r.lv1_finished);
+}
+
+void print_on_failure(const DeskRunResult& r) {
+  if (!::testing::Test::HasFailure()) return;
+  for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
+}
+
+TEST(EndToEndX32, LV1ValuesWinTheResyncAndMovesTravelBothWays) {
+  DeskRunOptions o;
+  o.verbose = true;
+  DeskRunResult r = run_x32(o);
+  expect_whole_path(r);
+  print_on_failure(r);
+}
+
+TEST(EndToEndX32, WithResyncDeskLV1TakesTheDesksValueFirst) {
+  DeskRunOptions o;
+  o.resync_desk = true;
+  o.verbose = true;
+  DeskRunResult r = run_x32(o);
+  EXPECT_TRUE(r.seeded_from_desk);
+  expect_whole_path(r);
+  print_on_failure(r);
+}
+
+}  // namespace
+}  // namespace ks::e2e
