@@ -302,7 +302,7 @@ bool patch_try_other_slot() {
     for (int k = 1; k <= n; ++k) {
       char bank[8];
       uint32_t input = 0;
-      if (!d || !desk_read_source(slot, uint32_t(k), bank, &input)) {
+      if (stop_requested() || !d || !desk_read_source(slot, uint32_t(k), bank, &input)) {
         all = false;
         break;
       }
@@ -341,7 +341,8 @@ bool patch_read_all() {
     int read = 0, changed = 0, failures = 0;
     bool cut_short = false;
     for (int ch = 0; ch < n; ++ch) {
-      if (op_waiting()) {
+      // A stop must not wait for a slow desk to answer every channel.
+      if (stop_requested() || op_waiting()) {
         cut_short = true;
         break;
       }
@@ -402,7 +403,7 @@ void patch_read_stereo() {
   StereoRead reads[kChannelCount];
   int failures = 0;
   for (int ch = 0; ch < n; ++ch) {
-    if (op_waiting()) break;
+    if (stop_requested() || op_waiting()) break;
     ChannelRecord r = channel_record(ch);
     if (!source_routed(r.bank, r.input)) continue;
     uint32_t mode = 0;
@@ -440,6 +441,7 @@ void patch_read_names() {
   int n = watched();
   int failures = 0, labelled = 0;
   for (int ch = 0; ch < n; ++ch) {
+    if (stop_requested()) return;
     ChannelRecord r = channel_record(ch);
     if (r.input == 0 || !r.bank[0] || !r.has_head_amp) continue;
     char name[20];

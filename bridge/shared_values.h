@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 
 namespace ks {
@@ -69,7 +70,10 @@ class SeqCell {
 
   T load() const {
     uint64_t w[kWords];
-    for (;;) {
+    for (unsigned spins = 0;; ++spins) {
+      // A write is a handful of stores; only a writer preempted in the middle of one keeps a
+      // reader here, and then the reader gives its time slice back instead of burning it.
+      if (spins >= 64) std::this_thread::yield();
       uint32_t s1 = seq_.load(std::memory_order_acquire);
       if (s1 & 1u) continue;
       for (size_t i = 0; i < kWords; ++i) w[i] = words_[i].load(std::memory_order_relaxed);

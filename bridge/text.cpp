@@ -46,13 +46,6 @@ bool istarts_with(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
 }
 
-bool icontains(std::string_view s, std::string_view needle) {
-  if (needle.empty()) return true;
-  for (size_t i = 0; i + needle.size() <= s.size(); ++i)
-    if (iequals(s.substr(i, needle.size()), needle)) return true;
-  return false;
-}
-
 std::string_view trim_blanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);

@@ -25,7 +25,6 @@ char* terminate(char* buf, size_t cap);
 char ascii_lower(char c);
 bool iequals(std::string_view a, std::string_view b);
 bool istarts_with(std::string_view s, std::string_view prefix);
-bool icontains(std::string_view s, std::string_view needle);
 
 // Blanks are space and tab.
 std::string_view trim_blanks(std::string_view s);

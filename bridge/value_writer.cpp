@@ -115,17 +115,6 @@ int32_t partner_of(const ChannelView& v, char* bank_out, int32_t len, uint32_t* 
 
 }  // namespace
 
-const char* outcome_text(WriteOutcome o) {
-  switch (o) {
-    case WriteOutcome::sent: return "sent";
-    case WriteOutcome::gated: return "gated";
-    case WriteOutcome::link_down: return "link down";
-    case WriteOutcome::refused: return "refused";
-    case WriteOutcome::send_failed: return "send failed";
-  }
-  return "?";
-}
-
 WriteOutcome bridge_set_gain(int32_t channel, double db) {
   if (!valid_channel(channel)) {
     log_detail("SET gain ch=%d %.1f dB  [no such channel - not sent]", int(channel), db);

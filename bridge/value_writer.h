@@ -21,7 +21,6 @@ enum class WriteOutcome : uint8_t {
   refused,      // never: bad channel or value, no head amp, protected input
   send_failed,  // the driver could not send it
 };
-const char* outcome_text(WriteOutcome o);
 
 WriteOutcome bridge_set_gain(int32_t channel, double db);
 WriteOutcome bridge_set_phantom(int32_t channel, bool on);

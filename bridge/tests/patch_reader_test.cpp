@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <memory>
 
@@ -197,6 +199,35 @@ TEST_F(PatchReader, AWaitingCommandCutsTheReadShort) {
   EXPECT_TRUE(patch_read_all());
   EXPECT_EQ(channel_record(7).input, 8u);
   status_block_use_memory(nullptr);
+}
+
+std::atomic<bool> g_release{false};
+std::atomic<bool> g_stuck_alive{false};
+void stuck_discovery() {
+  g_stuck_alive = true;
+  while (!g_release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  g_stuck_alive = false;
+}
+
+TEST_F(PatchReader, AStopEndsTheReadAtTheNextChannel) {
+  plain_desk(8);
+  // A stop that cannot finish leaves `stopping` set while the watcher is still reading.
+  g_release = false;
+  framework_hooks().discovery_thread = stuck_discovery;
+  set_framework_join_ms(10);
+  framework_start();
+  desk().on_call([](const std::string& call) {
+    if (call == "read_source MOD 3") framework_shutdown();
+  });
+  patch_read_all();
+  EXPECT_EQ(desk().calls_of("read_source").size(), 3u);
+  size_t modes = desk().calls_of("read_mode").size();
+  patch_read_names();
+  patch_read_stereo();
+  EXPECT_TRUE(desk().calls_of("read_name").empty());
+  EXPECT_EQ(desk().calls_of("read_mode").size(), modes);
+  g_release = true;
+  while (g_stuck_alive.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TEST_F(PatchReader, TheCardIsFoundInCrdAndEveryChannelIsReadAnew) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "desk/wing/wing_connect.h"
+#include "desk/wing/wing_desk_rules.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
 #include "desk/wing/wing_services.h"
@@ -141,6 +142,11 @@ void LinkState::on_push(uint32_t hash, const uint8_t* value, size_t len) {
   if (!e) {
     driver_log_detail("[ctl] push for an unlearned node: hash=%08X token=%02X decoded=%d value=%.3f",
                       hash, len ? value[0] : 0, decoded ? 1 : 0, v);
+    return;
+  }
+  if (!leaf_accepts_token(e->leaf, len ? value[0] : 0)) {
+    driver_log_detail("[ctl] push for %s %u/%s carries value type 0x%02X - not this leaf, dropped", e->bank,
+                      e->index, e->leaf, len ? value[0] : 0);
     return;
   }
   if (!decoded && len && value[0] == kFloat) {
@@ -424,6 +430,8 @@ void link_set_push_callback(LinkPushFn fn) {
   Guard g(s.push_lock);
   s.push = fn;
 }
+
+void link_deliver_push(uint32_t hash, const uint8_t* value, size_t len) { L().on_push(hash, value, len); }
 
 LinkRxErrors link_rx_errors() {
   LinkState& s = L();

@@ -3,6 +3,7 @@
 // module-global: one link per process.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "desk/wing/wing_codec.h"
@@ -43,6 +44,10 @@ uint32_t link_event_count();
 
 // Installs (null: clears) the push callback. When it returns, no call of the old one is running.
 void link_set_push_callback(LinkPushFn fn);
+
+// Hands one node value to the push path as if the desk had pushed it (a whole-node read meets
+// values of other nodes). Runs the push callback on the calling thread.
+void link_deliver_push(uint32_t hash, const uint8_t* value, size_t len);
 
 // Protocol errors the receive side recovered from, by kind.
 struct LinkRxErrors {

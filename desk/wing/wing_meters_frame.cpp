@@ -1,20 +1,14 @@
 #include "desk/wing/wing_meters_frame.h"
 
+#include <cstring>
+
+#include "bridge/text.h"
+
 namespace ks {
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-
-bool same_word(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 constexpr size_t sum_channels() {
   size_t total = 0;
@@ -32,8 +26,10 @@ static_assert(sum_channels() == kMeterChannelCount, "the frame carries every gro
 
 int meter_group_index(const char* bank) {
   if (!bank) return -1;
+  // Bank words are short; a longer text (or one without its NUL) is no group.
+  const std::string_view word(bank, strnlen(bank, 8));
   for (size_t g = 0; g < kMeterGroupCount; ++g)
-    if (same_word(bank, kMeterGroups[g].name)) return int(g);
+    if (iequals(word, kMeterGroups[g].name)) return int(g);
   return -1;
 }
 

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "loader/live_card.h"
 #include "loader/quiet_wait.h"
 #include "loader/value_rules.h"
 #include "loader/win/loader_core.h"

@@ -152,6 +152,9 @@ std::string SimControl::execute(const std::string& line) {
       else if (name == "unknown") f.unknown_next = int(n);
       else if (name == "wronghash") f.wrong_hash_next = int(n);
       else if (name == "maxconn") f.max_connections = int(n);
+      else if (name == "wrongtype") f.wrong_type_next = int(n);
+      else if (name == "omit") f.omit_leaf = arg == "none" ? "" : arg;
+      else if (name == "omititem") f.omit_item = arg == "none" ? "" : arg;
       else if (name == "clear") f = SimFaults{};
       else ok = false;
       (void)on;

@@ -326,6 +326,7 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
       if (faults_.oversize_next > 0) --faults_.oversize_next;
       if (faults_.unknown_next > 0) --faults_.unknown_next;
       if (faults_.wrong_hash_next > 0) --faults_.wrong_hash_next;
+      if (faults_.wrong_type_next > 0) --faults_.wrong_type_next;
     }
   }
   if (r.kind == SimRequest::Kind::kWrite) {
@@ -368,10 +369,14 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
     std::lock_guard<std::mutex> g(m_);
     auto it = tree_.find(r.path);
     is_leaf = it != tree_.end();
+    if (is_leaf && !f.omit_leaf.empty() && r.path.size() > f.omit_leaf.size() &&
+        r.path.compare(r.path.size() - f.omit_leaf.size() - 1, std::string::npos, "/" + f.omit_leaf) == 0)
+      is_leaf = false;
     if (is_leaf) leaf = it->second;
     auto order = node_order_.find(r.path);
     if (!is_leaf && order != node_order_.end()) {
       for (const std::string& l : order->second) {
+        if (l == f.omit_leaf || l == f.omit_item) continue;
         auto v = tree_.find(r.path + "/" + l);
         if (v != tree_.end()) items.emplace_back(v->first, v->second);
       }
@@ -413,7 +418,9 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
 
   if (is_leaf) {
     WireOut w;
-    if (f.garble_next > 0) {
+    if (f.wrong_type_next > 0) {
+      w.item(hash, SimValue::of_text("x"));
+    } else if (f.garble_next > 0) {
       w.data(0xD7);
       w.data_be32(hash);
       w.data(0xE5);

@@ -44,6 +44,9 @@ struct SimFaults {
   int oversize_next = 0;       // a block too large for any buffer goes before the reply
   int unknown_next = 0;        // an item with an unknown value token goes before the reply
   int wrong_hash_next = 0;     // reply carries another node's hash
+  int wrong_type_next = 0;     // reply carries a string where the node holds a number
+  std::string omit_leaf;       // this leaf is missing from the tree as clients see it
+  std::string omit_item;       // this leaf is left out of whole-node answers only
   int max_connections = 8;
 };
 

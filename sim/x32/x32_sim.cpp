@@ -91,6 +91,10 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
   int drop = drop_every_;
   if (!packet || (drop > 0 && seen % uint64_t(drop) == 0)) return;
   const OscPacket& p = *packet;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (!silent_from_.empty() && p.address == silent_from_) silent_ = true;
+  }
 
   if (p.address == "/xremote") {
     std::lock_guard<std::mutex> g(mutex_);
@@ -141,6 +145,11 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
     OscPacket change{p.address, {stored}};
     fan_out(change, options_.echo_to_sender ? nullptr : &from);
   }
+}
+
+void X32Sim::set_silent_from(const std::string& address) {
+  std::lock_guard<std::mutex> g(mutex_);
+  silent_from_ = address;
 }
 
 void X32Sim::set_reply_delay_ms(int ms, const std::string& only_address) {

@@ -66,6 +66,8 @@ class X32Sim {
 
   // Misbehaviour.
   void set_silent(bool on) { silent_ = on; }            // receive, never send
+  // Falls silent the moment a datagram for this address arrives (before answering it).
+  void set_silent_from(const std::string& address);
   void set_drop_every(int n) { drop_every_ = n; }       // drop every n-th datagram received (0: none)
   void set_wrong_reply_address(bool on) { wrong_address_ = on; }  // answer gets at another address
   // Holds each answer for ms before sending it; with an address, only the answers to it.
@@ -99,6 +101,7 @@ class X32Sim {
   std::atomic<bool> wrong_address_{false};
   std::atomic<int> reply_delay_ms_{0};
   std::string delay_address_;  // under mutex_
+  std::string silent_from_;    // under mutex_
   std::atomic<uint64_t> datagrams_{0};
 
   std::mutex mutex_;

@@ -390,7 +390,8 @@ TEST_F(WingLink, HostileDeskStreams) {
   EXPECT_TRUE(link_alive());
 }
 
-// A reply that arrives after its request gave up never completes the next request.
+// A reply that arrives after its request gave up never completes the next request: a guarded
+// read tells it by its hash, an unguarded one waits out the back-off while it drains.
 TEST_F(WingLink, LateReplyNeverCompletesTheNextRequest) {
   start_sim("127.0.0.112");
   for (int n = 4; n <= 7; ++n) sim_.set(input_path("LCL", n, "g"), SimValue::of_float(double(n)));
@@ -402,7 +403,8 @@ TEST_F(WingLink, LateReplyNeverCompletesTheNextRequest) {
       {"unguarded reads", 6, 7, 0, 0},
   };
   for (const Case& c : cases) {
-    sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 600; });
+    // Late by 50 ms: well inside the 400 ms back-off an unguarded read waits out after a failure.
+    sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 450; });
     EXPECT_FALSE(request(read_frame("LCL", c.late, "g"), c.late_hash).ok) << c.what;
     sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 0; });
     uint64_t t0 = now_ms();

@@ -131,8 +131,10 @@ TEST(WingMeterFrame, QueriesOutsideTheFrameAreFalse) {
   EXPECT_FALSE(m.level("LCL", 1, &db)) << "nothing before the first frame";
   EXPECT_FALSE(m.peak("LCL", 1, 0, &db));
   ASSERT_EQ(take(m, flat_frame(40, 0.0), 40, 0), MeterDatagram::kFirstDecoded);
+  static const char unterminated[8] = {'L', 'C', 'L', 'L', 'C', 'L', 'L', 'C'};
   struct Case { const char* bank; int32_t n; } bad[] = {
       {"LCL", 25}, {"LCL", 0}, {"LCL", -1}, {"AES", 3}, {"MOD", 65}, {"BUS", 1}, {"", 1}, {nullptr, 1},
+      {"LCLLCLLCL", 1}, {unterminated, 1},
   };
   for (const Case& c : bad) {
     EXPECT_FALSE(m.level(c.bank, c.n, &db)) << (c.bank ? c.bank : "null") << " " << c.n;

@@ -16,79 +16,26 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/resource.h>
-#endif
-
 #include "desk/x32/x32_driver.h"
 #include "desk/x32/x32_link.h"
-#include "os/socket.h"
+#include "desk/x32/bench/bench_kit.h"
 #include "sim/x32/x32_sim.h"
 
 using namespace ks;
-using SteadyClock = std::chrono::steady_clock;
+using bench::SteadyClock;
+using bench::micros;
+using bench::report;
+using bench::cpu_ms;
 
 namespace {
 
 constexpr int kRounds = 2000;
 
-// One waiter, one signaller: the time a sample ends.
-struct Stamp {
-  std::mutex m;
-  std::condition_variable cv;
-  bool hit = false;
-  SteadyClock::time_point at;
-  void signal() {
-    std::lock_guard<std::mutex> g(m);
-    at = SteadyClock::now();
-    hit = true;
-    cv.notify_one();
-  }
-  bool wait(SteadyClock::time_point* t) {
-    std::unique_lock<std::mutex> lk(m);
-    bool ok = cv.wait_for(lk, std::chrono::milliseconds(500), [&] { return hit; });
-    hit = false;
-    *t = at;
-    return ok;
-  }
-};
-
-Stamp g_stamp;
+bench::Stamp g_stamp;
 std::atomic<int> g_expect_n{0};
 
 void KS_ABI on_event(const char*, int32_t n, const char* kind, double, uint8_t, const void*) {
   if (kind[0] == 'g' && kind[1] == 0 && n == g_expect_n) g_stamp.signal();
-}
-
-void report(const char* what, std::vector<double>& us, int lost) {
-  if (us.empty()) {
-    std::printf("%-12s no samples (%d lost)\n", what, lost);
-    return;
-  }
-  std::sort(us.begin(), us.end());
-  auto at = [&](double q) { return us[size_t(q * double(us.size() - 1))]; };
-  std::printf("%-12s n=%zu  median %.1f us  p90 %.1f us  p99 %.1f us  max %.1f us  lost %d\n", what, us.size(),
-              at(0.5), at(0.9), at(0.99), us.back(), lost);
-}
-
-// User plus kernel time of this process so far, ms.
-double cpu_ms() {
-#ifdef _WIN32
-  FILETIME c, e, k, u;
-  GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
-  auto ms = [](FILETIME f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0; };
-  return ms(k) + ms(u);
-#else
-  rusage r{};
-  getrusage(RUSAGE_SELF, &r);
-  return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
-#endif
-}
-
-double micros(SteadyClock::time_point a, SteadyClock::time_point b) {
-  return std::chrono::duration<double, std::micro>(b - a).count();
 }
 
 }  // namespace
@@ -103,24 +50,7 @@ int main() {
     return 1;
   }
 
-  // Raw loopback: the floor under both directions.
-  {
-    Socket a = Socket::udp(), b = Socket::udp();
-    a.bind({kLoopback, 0});
-    b.bind({kLoopback, 0});
-    Endpoint to = *b.local_endpoint();
-    uint8_t buf[64] = {'/'};
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < kRounds; i++) {
-      auto t0 = SteadyClock::now();
-      a.send_to(buf, 28, to);
-      Endpoint from;
-      if (b.recv_from(buf, sizeof buf, &from, 500) == 28) us.push_back(micros(t0, SteadyClock::now()));
-      else lost++;
-    }
-    report("raw loopback", us, lost);
-  }
+  bench::raw_loopback(kRounds);
 
   x32_set_event_callback(on_event);
   if (!x32_connect(desk.c_str())) return 1;
@@ -138,7 +68,7 @@ int main() {
       auto t0 = SteadyClock::now();
       x32_send_gain("A", 9, double(i % 72) - 12);
       SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1)) us.push_back(micros(t0, t1));
+      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
       else lost++;
     }
     sim.set_observer(nullptr);
@@ -154,7 +84,7 @@ int main() {
       auto t0 = SteadyClock::now();
       sim.desk_change("/headamp/011/gain", sim::osc_f(float(i % 145) / 144.0f));
       SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1)) us.push_back(micros(t0, t1));
+      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
       else lost++;
     }
     report("desk -> LV1", us, lost);

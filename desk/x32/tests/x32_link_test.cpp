@@ -487,3 +487,29 @@ TEST(X32LinkStuck, AThreadThatMissesItsWaitIsReportedAndBlocksARestart) {
 
 }  // namespace
 }  // namespace ks
+
+namespace ks {
+namespace {
+
+TEST(X32LinkSilentDesk, DisconnectIsPromptWhenTheDeskFallsSilentMidSequence) {
+  test::X32Recorder rec;
+  sim::X32Sim sim;
+  sim::X32Sim::Options o;
+  std::string address = test::x32_test_address(24);
+  o.address = address;
+  ASSERT_TRUE(sim.start(o));
+  sim.put("/config/linkcfg/hadly", osc_i(1));  // the link read then asks 16 pairs, one by one
+  sim.set_silent_from("/config/chlink/3-4");
+  int stuck = test::X32Recorder::stuck_reports();
+  ASSERT_TRUE(x32_connect(address.c_str()));
+  ASSERT_TRUE(sim.wait_for([&] { return sim.count("/config/chlink/3-4") > 0; }, 3000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto t = Clock::now();
+  x32_disconnect();
+  EXPECT_LT(ms_since(t), 700);
+  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck);
+  EXPECT_EQ(sim.count("/config/chlink/5-6"), 0);  // the rest of the sequence was not asked
+}
+
+}  // namespace
+}  // namespace ks

@@ -2,53 +2,19 @@
 // at its configured address, reads its head amps, carries LV1's gain and 48 V moves to the desk
 // and the desk's moves back, re-reads after a scene load, and stops cleanly.
 // ks-test: lock=udp10023 timeout=120
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
-#include <functional>
-#include <mutex>
-#include <string>
+#include <cstdio>
 #include <thread>
-#include <vector>
 
-#include "os/file.h"
-#include "os/library.h"
-#include "os/temp.h"
-#include "os/utf.h"
-#include "shared/gain_object.h"
-#include "shared/module_table.h"
+#include "desk/x32/tests/support/brannock_host.h"
 #include "sim/x32/x32_sim.h"
 
 namespace ks {
 namespace {
 
-struct Report {
-  int32_t ch;
-  double db;
-  uint32_t has_gain, on, has_48v;
-};
-
-std::mutex g_mu;
-std::vector<Report> g_reports;
-std::vector<std::string> g_lines;
-GainObject g_live{};
-
-void KS_ABI host_log(const char*, int32_t, const char* text) {
-  std::lock_guard<std::mutex> g(g_mu);
-  g_lines.push_back(text ? text : "");
-}
-GainObject* KS_ABI host_live() { return &g_live; }
-bool KS_ABI host_mac(uint8_t*) { return false; }
-IoBoxListener* KS_ABI host_listener() { return nullptr; }
-void KS_ABI host_report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on, uint32_t has_48v,
-                        uint32_t) {
-  std::lock_guard<std::mutex> g(g_mu);
-  g_reports.push_back({ch, db, has_gain, on, has_48v});
-}
-void KS_ABI host_rebuild(int32_t) {}
+using namespace brannock_host;
 
 bool eventually(const std::function<bool()>& ready, int ms) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -59,34 +25,6 @@ bool eventually(const std::function<bool()>& ready, int ms) {
   return true;
 }
 
-bool reported(int32_t ch, double db) {
-  std::lock_guard<std::mutex> g(g_mu);
-  for (auto& r : g_reports)
-    if (r.ch == ch && r.has_gain && std::abs(r.db - db) < 0.01) return true;
-  return false;
-}
-
-bool logged(const char* part) {
-  std::lock_guard<std::mutex> g(g_mu);
-  for (auto& l : g_lines)
-    if (l.find(part) != std::string::npos) return true;
-  return false;
-}
-
-bool reported_48v(int32_t ch) {
-  std::lock_guard<std::mutex> g(g_mu);
-  for (auto& r : g_reports)
-    if (r.ch == ch && r.has_48v && r.on) return true;
-  return false;
-}
-
-std::string beside_this_test(const char* file) {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  std::string path = utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
-  return path.substr(0, path.find_last_of('\\') + 1) + file;
-}
-
 TEST(BrannockModule, LV1AndTheDeskStayInStep) {
   sim::X32Sim desk;
   sim::X32Sim::Options o;
@@ -94,29 +32,9 @@ TEST(BrannockModule, LV1AndTheDeskStayInStep) {
   ASSERT_TRUE(desk.start(o));
   desk.put("/headamp/000/gain", sim::osc_f(0.5f));  // +24 dB
 
-  Library lib;
-  ASSERT_TRUE(lib.load(beside_this_test("Brannock.dll"))) << lib.last_error();
-  auto entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
-  ASSERT_NE(entry, nullptr);
-  const ConsoleModuleTable* t = entry(kModuleApiVersion);
-  ASSERT_NE(t, nullptr);
-
-  std::u16string cfg = utf8_to_utf16(path_join(temp_dir(), "x32.cfg"));
-  ASSERT_TRUE(write_file_replace(utf16_to_utf8(cfg), "bank=AN\nwatch=8\ncard=CRD\nresync=desk\nip=127.0.0.1\n"));
-  ModuleHost host{};
-  host.version = kModuleApiVersion;
-  host.size = kModuleHostSize;
-  host.ctx = "x32";
-  host.config_path = cfg.c_str();
-  host.status_suffix = u"-x32";
-  host.log = host_log;
-  host.live_gain_object = host_live;
-  host.get_mac = host_mac;
-  host.lv1_listener = host_listener;
-  host.report_to_lv1 = host_report;
-  host.rebuild_strip = host_rebuild;
-  ASSERT_EQ(t->start(&host), 1);
-  t->attach(&g_live);
+  Module m;
+  ASSERT_TRUE(m.load_and_start("bank=AN\nwatch=8\ncard=CRD\nresync=desk\nip=127.0.0.1\n")) << m.lib.last_error();
+  const ConsoleModuleTable* t = m.table;
 
   // Found at its address and subscribed; the desk's value of channel 1 reaches LV1.
   ASSERT_TRUE(eventually([&] { return !desk.subscribers().empty(); }, 15000));
