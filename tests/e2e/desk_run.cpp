@@ -136,7 +136,8 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
              so.model.c_str(), so.address.c_str(), unsigned(so.port)));
 
   // The bundle as installed: the loader, its settings file and the signed module beside it.
-  sim::Scenario s(o.resync_desk ? "e2e-x32-desk" : "e2e-x32-lv1");
+  // A folder no earlier run used: a stale journal or go-file would pass a step that never ran.
+  sim::Scenario s(std::string(o.resync_desk ? "e2e-x32-desk-" : "e2e-x32-lv1-") + std::to_string(GetTickCount64()));
   const std::string modules = s.loader_folder() + "\\modules";
   CreateDirectoryW(wide(modules).c_str(), nullptr);
   const std::string module_name = std::string("x32-") + KS_E2E_VERSION + ".dll";
