@@ -8,9 +8,13 @@
 namespace ks::e2e {
 namespace {
 
-void expect_whole_path(const DeskRunResult& r) {
+TEST(EndToEndX32, SeededFromTheDeskThenMovesTravelBothWaysAndTheProtectedInputStaysOff) {
+  DeskRunOptions o;
+  o.verbose = true;
+  DeskRunResult r = run_x32(o);
   EXPECT_TRUE(r.module_loaded);
   EXPECT_TRUE(r.desk_subscribed);
+  EXPECT_TRUE(r.seeded_from_desk);
   EXPECT_TRUE(r.gain_reached_desk);
   EXPECT_TRUE(r.clamped_at_desk);
   EXPECT_TRUE(r.phantom_reached_desk);
@@ -19,29 +23,8 @@ void expect_whole_path(const DeskRunResult& r) {
   EXPECT_TRUE(r.desk_phantom_reached_lv1);
   EXPECT_TRUE(r.status_shows_desk);
   EXPECT_TRUE(r.lv1_finished);
-}
-
-void print_on_failure(const DeskRunResult& r) {
-  if (!::testing::Test::HasFailure()) return;
-  for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
-}
-
-TEST(EndToEndX32, LV1ValuesWinTheResyncAndMovesTravelBothWays) {
-  DeskRunOptions o;
-  o.verbose = true;
-  DeskRunResult r = run_x32(o);
-  expect_whole_path(r);
-  print_on_failure(r);
-}
-
-TEST(EndToEndX32, WithResyncDeskLV1TakesTheDesksValueFirst) {
-  DeskRunOptions o;
-  o.resync_desk = true;
-  o.verbose = true;
-  DeskRunResult r = run_x32(o);
-  EXPECT_TRUE(r.seeded_from_desk);
-  expect_whole_path(r);
-  print_on_failure(r);
+  if (::testing::Test::HasFailure())
+    for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
 }
 
 }  // namespace

@@ -114,8 +114,8 @@ bool notable(const std::string& line) {
 
 }  // namespace
 
-bool DeskRunResult::all_seen(const DeskRunOptions& o) const {
-  return module_loaded && desk_subscribed && (!o.resync_desk || seeded_from_desk) && gain_reached_desk &&
+bool DeskRunResult::all_seen() const {
+  return module_loaded && desk_subscribed && seeded_from_desk && gain_reached_desk &&
          clamped_at_desk && phantom_reached_desk && protected_refused && desk_gain_reached_lv1 &&
          desk_phantom_reached_lv1 && status_shows_desk && lv1_finished;
 }
@@ -137,7 +137,7 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
 
   // The bundle as installed: the loader, its settings file and the signed module beside it.
   // A folder no earlier run used: a stale journal or go-file would pass a step that never ran.
-  sim::Scenario s(std::string(o.resync_desk ? "e2e-x32-desk-" : "e2e-x32-lv1-") + std::to_string(GetTickCount64()));
+  sim::Scenario s("e2e-x32-" + std::to_string(GetTickCount64()));
   const std::string modules = s.loader_folder() + "\\modules";
   CreateDirectoryW(wide(modules).c_str(), nullptr);
   const std::string module_name = std::string("x32-") + KS_E2E_VERSION + ".dll";
@@ -146,11 +146,9 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
     say("setup   the signed module could not be copied into the bundle");
     return r;
   }
-  const std::string cfg = std::string("bank=AN\nwatch=8\ncard=CRD\nip=127.0.0.1\nprotect=AN:6\nresync=") +
-                          (o.resync_desk ? "desk" : "lv1") + "\n";
-  write_file(s.loader_folder() + "\\x32.cfg", cfg);
-  say("setup   bundle " + s.bundle() + " with modules\\" + module_name + " (signed with the test key); x32.cfg: " +
-      "ip=127.0.0.1, input AN 6 protected, resync=" + (o.resync_desk ? "desk" : "lv1"));
+  write_file(s.loader_folder() + "\\x32.cfg", "bank=AN\nwatch=8\ncard=CRD\nip=127.0.0.1\nprotect=AN:6\n");
+  say("setup   bundle " + s.bundle() + " with modules\\" + module_name +
+      " (signed with the test key); x32.cfg: ip=127.0.0.1, input AN 6 protected");
 
   const std::string go_lv1 = s.module_root() + "\\go-lv1";
   const std::string go_end = s.module_root() + "\\go-end";
@@ -182,16 +180,10 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
   r.desk_subscribed = t >= 0;
   if (r.desk_subscribed) say(format("desk    the module subscribed (/xremote) %.0f ms after LV1 started", t));
 
-  // The link comes up and is seeded: with resync = desk LV1 takes the desk's value, with resync =
-  // LV1 the desk takes LV1's (0 dB: LV1 never moved ch 1).
-  if (o.resync_desk) {
-    t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=0 db=24.00"); }, 20000);
-    r.seeded_from_desk = t >= 0;
-    if (r.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
-  } else {
-    t = wait_ms([&] { return wire_is(desk.headamp_gain(0), 0.0); }, 20000);
-    if (t >= 0) say(format("desk    ch 1 head amp now %+.1f dB: LV1's value won the resync", x32_db(desk.headamp_gain(0))));
-  }
+  // The link comes up and LV1 is seeded with the desk's values.
+  t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=0 db=24.00"); }, 20000);
+  r.seeded_from_desk = t >= 0;
+  if (r.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
 
   // LV1 -> desk.
   write_file(go_lv1, "");

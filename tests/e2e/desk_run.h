@@ -10,7 +10,6 @@
 namespace ks::e2e {
 
 struct DeskRunOptions {
-  bool resync_desk = false;  // `resync` = desk: LV1 takes the desk's values when the link comes up
   bool verbose = false;      // the transcript also carries the module's log
 };
 
@@ -18,7 +17,7 @@ struct DeskRunOptions {
 struct DeskRunResult {
   bool module_loaded = false;       // the loader logged the signed module as loaded
   bool desk_subscribed = false;     // the module subscribed at the simulator
-  bool seeded_from_desk = false;    // LV1's callback got the desk's ch 1 value (resync = desk)
+  bool seeded_from_desk = false;    // LV1's callback got the desk's ch 1 value when the link came up
   bool gain_reached_desk = false;   // LV1 ch 2 +20 dB -> the desk's head amp
   bool clamped_at_desk = false;     // LV1 ch 3 +80 dB -> the head amp's top (+60 dB)
   bool phantom_reached_desk = false;
@@ -29,7 +28,7 @@ struct DeskRunResult {
   bool lv1_finished = false;        // the whole LV1 script ran and the stand-in exited normally
   std::vector<std::string> transcript;
 
-  bool all_seen(const DeskRunOptions& o) const;
+  bool all_seen() const;
 };
 
 // The X32/M32 run: the simulator at 127.0.0.1:10023, Brannock as the module.
