@@ -14,13 +14,13 @@ jobs=${KS_JOBS:-$(nproc)}
 
 "$root/tools/setup.sh" || { echo "demo: setup failed"; exit 2; }
 
-echo "demo: building the Windows tree (this takes a while the first time)"
+echo "demo: building the Windows binaries the demo runs (a while the first time)"
 cmake --preset windows >/dev/null || { echo "demo: cmake failed"; exit 2; }
 if ! grep -q 'kestrune-demo' build/windows/build.ninja; then
   echo "demo: this tree cannot run the demo yet (the loader's module manager or the console module is missing)"
   exit 2
 fi
-cmake --build --preset windows -j "$jobs" || { echo "demo: build failed"; exit 2; }
+cmake --build --preset windows -j "$jobs" --target kestrune-demo || { echo "demo: build failed"; exit 2; }
 
 # A prefix of its own: a test run elsewhere never shares its Wine server (and so its network).
 prefix=$root/build/windows/demo-prefix
