@@ -215,6 +215,21 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
       wait_ms([&] { return journal_has("phantom_changed mac=0a:1b:2c:3d:4e:5f ch=4 on=1"); }, 10000) >= 0;
   if (r.desk_phantom_reached_lv1) say("LV1     48V-changed callback: ch 5 on");
 
+  // The status block, as the tray program reads it.
+  r.status_shows_desk = wait_ms([&] {
+    const StatusBlock* b = status.get();
+    return b && std::strncmp(b->desk_ip, "127.0.0.1", sizeof b->desk_ip) == 0 && b->desk_answering != 0 &&
+           std::fabs(b->gain_db[3] - 42.0) < 0.01 && std::fabs(b->gain_db[1] - 20.0) < 0.01;
+  }, 5000) >= 0;
+  if (const StatusBlock* b = status.get()) {
+    char line[sizeof b->desk_line + 1] = {};
+    std::memcpy(line, b->desk_line, sizeof b->desk_line);
+    char ip[sizeof b->desk_ip + 1] = {};
+    std::memcpy(ip, b->desk_ip, sizeof b->desk_ip);
+    say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u", ip, line,
+               unsigned(b->desk_answering), b->gain_db[1], b->gain_db[3], unsigned(b->phantom[2])));
+  }
+
   // A scene load at the desk: a burst of changes, after which the module reads the patch again.
   const int patch_reads = desk.count("/config/routing/CARD/1-8");
   say("desk    a scene load: a burst of 200 changes in 300 ms");
@@ -236,21 +251,6 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
     r.xremote_renewed = longest < so.subscription_ms;
     say(format("desk    /xremote renewed: %d so far, at most %.0f ms apart (a subscription lasts %d ms)",
                desk.count("/xremote"), longest, so.subscription_ms));
-  }
-
-  // The status block, as the tray program reads it.
-  r.status_shows_desk = wait_ms([&] {
-    const StatusBlock* b = status.get();
-    return b && std::strncmp(b->desk_ip, "127.0.0.1", sizeof b->desk_ip) == 0 && b->desk_answering != 0 &&
-           std::fabs(b->gain_db[3] - 42.0) < 0.01 && std::fabs(b->gain_db[1] - 20.0) < 0.01;
-  }, 5000) >= 0;
-  if (const StatusBlock* b = status.get()) {
-    char line[sizeof b->desk_line + 1] = {};
-    std::memcpy(line, b->desk_line, sizeof b->desk_line);
-    char ip[sizeof b->desk_ip + 1] = {};
-    std::memcpy(ip, b->desk_ip, sizeof b->desk_ip);
-    say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u", ip, line,
-               unsigned(b->desk_answering), b->gain_db[1], b->gain_db[3], unsigned(b->phantom[2])));
   }
 
   write_file(go_end, "");
