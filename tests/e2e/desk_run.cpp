@@ -181,9 +181,10 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
   r.desk_subscribed = t >= 0;
   if (r.desk_subscribed) say(format("desk    the module subscribed (/xremote) %.0f ms after LV1 started", t));
 
-  // The link comes up and LV1 is seeded with the desk's values.
+  // The link comes up and LV1 is seeded with the desk's values. LV1's moves wait until every
+  // channel is seeded: before that the module holds them back, and the seed overwrites them.
   t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=0 db=24.00"); }, 20000);
-  r.seeded_from_desk = t >= 0;
+  r.seeded_from_desk = t >= 0 && wait_ms([&] { return s.log(2).find("[bridge] seeded ") != std::string::npos; }, 10000) >= 0;
   if (r.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
 
   // LV1 -> desk.
