@@ -250,12 +250,12 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
     if (o.resync_desk) {
       t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=1 db=-6.00"); }, 20000);
       r.resynced = t >= 0;
-      if (r.resynced) say(format("LV1     gain-changed callback: ch 2 = -6.0 dB, the desk's value (resync = desk), %.0f ms later", t));
+      if (r.resynced) say("LV1     gain-changed callback: ch 2 = -6.0 dB, the desk's value (resync = desk)");
     } else {
       t = wait_ms([&] { return wire_is(desk.headamp_gain(1), 20.0); }, 20000);
       r.resynced = t >= 0;
-      if (r.resynced) say(format("desk    /headamp/001/gain back to %+.1f dB, LV1's value (resync = lv1), %.0f ms later",
-                                 x32_db(desk.headamp_gain(1)), t));
+      if (r.resynced)
+        say(format("desk    /headamp/001/gain back to %+.1f dB, LV1's value (resync = lv1)", x32_db(desk.headamp_gain(1))));
     }
   }
 
