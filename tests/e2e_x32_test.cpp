@@ -1,6 +1,7 @@
 // End to end with an X32: the LV1 stand-in, the real Kestrune.dll, the signed Brannock from the
 // loader's modules folder, and the simulated desk on loopback. Values move both ways, the
-// protected input's 48 V never reaches the desk, and the status block shows the desk.
+// protected input's 48 V never reaches the desk, a scene load is followed by a re-read, the
+// subscription is renewed, and the status block shows the desk.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/desk_run.h"
@@ -8,7 +9,7 @@
 namespace ks::e2e {
 namespace {
 
-TEST(EndToEndX32, SeededFromTheDeskThenMovesTravelBothWaysAndTheProtectedInputStaysOff) {
+TEST(EndToEndX32, SeededFromTheDeskThenMovesTravelBothWays) {
   DeskRunOptions o;
   o.verbose = true;
   DeskRunResult r = run_x32(o);
@@ -21,6 +22,8 @@ TEST(EndToEndX32, SeededFromTheDeskThenMovesTravelBothWaysAndTheProtectedInputSt
   EXPECT_TRUE(r.protected_refused);
   EXPECT_TRUE(r.desk_gain_reached_lv1);
   EXPECT_TRUE(r.desk_phantom_reached_lv1);
+  EXPECT_TRUE(r.reread_after_scene_load);
+  EXPECT_TRUE(r.xremote_renewed);
   EXPECT_TRUE(r.status_shows_desk);
   EXPECT_TRUE(r.lv1_finished);
   if (::testing::Test::HasFailure())

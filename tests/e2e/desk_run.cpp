@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cmath>
@@ -117,7 +118,7 @@ bool notable(const std::string& line) {
 bool DeskRunResult::all_seen() const {
   return module_loaded && desk_subscribed && seeded_from_desk && gain_reached_desk &&
          clamped_at_desk && phantom_reached_desk && protected_refused && desk_gain_reached_lv1 &&
-         desk_phantom_reached_lv1 && status_shows_desk && lv1_finished;
+         desk_phantom_reached_lv1 && reread_after_scene_load && xremote_renewed && status_shows_desk && lv1_finished;
 }
 
 DeskRunResult run_x32(const DeskRunOptions& o) {
@@ -180,9 +181,10 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
   r.desk_subscribed = t >= 0;
   if (r.desk_subscribed) say(format("desk    the module subscribed (/xremote) %.0f ms after LV1 started", t));
 
-  // The link comes up and LV1 is seeded with the desk's values.
+  // The link comes up and LV1 is seeded with the desk's values. LV1's moves wait until every
+  // channel is seeded: before that the module holds them back, and the seed overwrites them.
   t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=0 db=24.00"); }, 20000);
-  r.seeded_from_desk = t >= 0;
+  r.seeded_from_desk = t >= 0 && wait_ms([&] { return s.log(2).find("[bridge] seeded ") != std::string::npos; }, 10000) >= 0;
   if (r.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
 
   // LV1 -> desk.
@@ -227,6 +229,29 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
     std::memcpy(ip, b->desk_ip, sizeof b->desk_ip);
     say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u", ip, line,
                unsigned(b->desk_answering), b->gain_db[1], b->gain_db[3], unsigned(b->phantom[2])));
+  }
+
+  // A scene load at the desk: a burst of changes, after which the module reads the patch again.
+  const int patch_reads = desk.count("/config/routing/CARD/1-8");
+  say("desk    a scene load: a burst of 200 changes in 300 ms");
+  desk.scene_load(200, 300);
+  t = wait_ms([&] { return desk.count("/config/routing/CARD/1-8") > patch_reads; }, 10000);
+  r.reread_after_scene_load = t >= 0;
+  if (r.reread_after_scene_load) say(format("desk    the module read the patch again (/config/routing/CARD/1-8), %.0f ms later", t));
+
+  // The desk forgets a subscriber 10 s after its last "/xremote"; the module renews in time.
+  if (wait_ms([&] { return desk.count("/xremote") >= 2; }, 15000) >= 0) {
+    double longest = 0;
+    Clock::time_point last{};
+    for (const sim::X32Sim::Received& m : desk.received()) {
+      if (m.address != "/xremote") continue;
+      if (last != Clock::time_point{})
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(m.at - last).count());
+      last = m.at;
+    }
+    r.xremote_renewed = longest < so.subscription_ms;
+    say(format("desk    /xremote renewed: %d so far, at most %.0f ms apart (a subscription lasts %d ms)",
+               desk.count("/xremote"), longest, so.subscription_ms));
   }
 
   write_file(go_end, "");

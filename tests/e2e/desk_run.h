@@ -24,6 +24,8 @@ struct DeskRunResult {
   bool protected_refused = false;   // LV1's 48 V on a protected input did not reach the desk
   bool desk_gain_reached_lv1 = false;
   bool desk_phantom_reached_lv1 = false;
+  bool reread_after_scene_load = false;  // a burst at the desk led to the patch being read again
+  bool xremote_renewed = false;     // the desk saw a second "/xremote" before the first expired
   bool status_shows_desk = false;   // the status block names the desk, answering, with the moved gain
   bool lv1_finished = false;        // the whole LV1 script ran and the stand-in exited normally
   std::vector<std::string> transcript;
