@@ -4,9 +4,10 @@
 # loads the signed console module from its modules folder, which talks to a simulated desk on
 # 127.0.0.1. It moves gains and 48 V at LV1 and at the desk and prints what each side saw.
 # Exits 0 when every step was seen.
-#   tools/demo.sh [--x32] [--verbose]
-#     --x32      the X32/M32 run (Brannock against the X32 simulator)
-#     --verbose  the module's whole log, not only the lines that matter
+#   tools/demo.sh [--x32] [--resync-desk] [--verbose]
+#     --x32          the X32/M32 run (Brannock against the X32 simulator)
+#     --resync-desk  resync=desk: when the desk drops and returns, LV1 takes the desk's values
+#     --verbose      the module's whole log, not only the lines that matter
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

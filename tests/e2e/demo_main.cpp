@@ -1,6 +1,6 @@
 // The demo: one run of the product end to end against a simulated desk, printed as a short
 // account of what each side saw. Exit code 0 when everything that should happen happened.
-//   kestrune-demo.exe [--x32] [--verbose]
+//   kestrune-demo.exe [--x32] [--resync-desk] [--verbose]
 // The WING run is the default once this build has the WING console module; until then the
 // X32/M32 run stands in for it, and says so.
 #include <cstdio>
@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   bool x32 = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--x32") == 0) x32 = true;
+    else if (std::strcmp(argv[i], "--resync-desk") == 0) o.resync_desk = true;
     else if (std::strcmp(argv[i], "--verbose") == 0) o.verbose = true;
     else {
       std::fprintf(stderr, "kestrune-demo: unknown option %s\n", argv[i]);

@@ -118,7 +118,7 @@ bool notable(const std::string& line) {
 bool DeskRunResult::all_seen() const {
   return module_loaded && desk_subscribed && seeded_from_desk && gain_reached_desk &&
          clamped_at_desk && phantom_reached_desk && protected_refused && desk_gain_reached_lv1 &&
-         desk_phantom_reached_lv1 && reread_after_scene_load && xremote_renewed && status_shows_desk && lv1_finished;
+         desk_phantom_reached_lv1 && resynced && reread_after_scene_load && xremote_renewed && status_shows_desk && lv1_finished;
 }
 
 DeskRunResult run_x32(const DeskRunOptions& o) {
@@ -147,9 +147,11 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
     say("setup   the signed module could not be copied into the bundle");
     return r;
   }
-  write_file(s.loader_folder() + "\\x32.cfg", "bank=AN\nwatch=8\ncard=CRD\nip=127.0.0.1\nprotect=AN:6\n");
+  const char* resync = o.resync_desk ? "desk" : "lv1";
+  write_file(s.loader_folder() + "\\x32.cfg",
+             std::string("bank=AN\nwatch=8\ncard=CRD\nip=127.0.0.1\nprotect=AN:6\nresync=") + resync + "\n");
   say("setup   bundle " + s.bundle() + " with modules\\" + module_name +
-      " (signed with the test key); x32.cfg: ip=127.0.0.1, input AN 6 protected");
+      " (signed with the test key); x32.cfg: ip=127.0.0.1, input AN 6 protected, resync=" + resync);
 
   const std::string go_lv1 = s.module_root() + "\\go-lv1";
   const std::string go_end = s.module_root() + "\\go-end";
@@ -162,18 +164,18 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
       "host io\n"
       "mac b 0a1b2c3d4e5f\n"
       "callback g\n"
-      "wait-file \"" + go_lv1 + "\" 40000\n"
+      "wait-file \"" + go_lv1 + "\" 60000\n"
       "gain g 1 20\n"
       "gain g 2 80\n"
       "phantom g 2 1\n"
       "phantom g 5 1\n"
-      "wait-file \"" + go_end + "\" 40000\n"
+      "wait-file \"" + go_end + "\" 240000\n"
       "release b\n";
   const std::string journal_path = s.module_root().substr(0, s.module_root().rfind('\\')) + "\\journal.txt";
   auto journal_has = [&](const std::string& needle) { return sim::read_text(journal_path).find(needle) != std::string::npos; };
 
   sim::RunResult run;
-  std::thread lv1([&] { run = s.run(script, 120000); });
+  std::thread lv1([&] { run = s.run(script, 400000); });
   say("LV1     stand-in loads Kestrune.dll, opens an X32 card (box, gain object, callback)");
 
   StatusView status(u"-x32");
@@ -229,6 +231,32 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
     std::memcpy(ip, b->desk_ip, sizeof b->desk_ip);
     say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u", ip, line,
                unsigned(b->desk_answering), b->gain_db[1], b->gain_db[3], unsigned(b->phantom[2])));
+  }
+
+  // The desk drops and returns; meanwhile ch 2 was turned at the desk. With resync = LV1 the desk
+  // gets LV1's value back, with resync = desk LV1 takes the desk's.
+  say("desk    goes silent (the cable is pulled); meanwhile ch 2 is turned to -6.0 dB at the desk");
+  desk.set_silent(true);
+  desk.put("/headamp/001/gain", sim::osc_f(x32_wire(-6.0)));
+  auto answering = [&] {
+    const StatusBlock* b = status.get();
+    return b && b->desk_answering != 0;
+  };
+  t = wait_ms([&] { return !answering(); }, 40000);
+  if (t >= 0) say(format("status  desk not answering, %.0f ms after it went silent", t));
+  desk.set_silent(false);
+  say("desk    answers again");
+  if (t >= 0 && wait_ms(answering, 40000) >= 0) {
+    if (o.resync_desk) {
+      t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=1 db=-6.00"); }, 20000);
+      r.resynced = t >= 0;
+      if (r.resynced) say("LV1     gain-changed callback: ch 2 = -6.0 dB, the desk's value (resync = desk)");
+    } else {
+      t = wait_ms([&] { return wire_is(desk.headamp_gain(1), 20.0); }, 20000);
+      r.resynced = t >= 0;
+      if (r.resynced)
+        say(format("desk    /headamp/001/gain back to %+.1f dB, LV1's value (resync = lv1)", x32_db(desk.headamp_gain(1))));
+    }
   }
 
   // A scene load at the desk: a burst of changes, after which the module reads the patch again.

@@ -10,6 +10,7 @@
 namespace ks::e2e {
 
 struct DeskRunOptions {
+  bool resync_desk = false;  // `resync` = desk: when the desk returns, LV1 takes its values
   bool verbose = false;      // the transcript also carries the module's log
 };
 
@@ -24,6 +25,7 @@ struct DeskRunResult {
   bool protected_refused = false;   // LV1's 48 V on a protected input did not reach the desk
   bool desk_gain_reached_lv1 = false;
   bool desk_phantom_reached_lv1 = false;
+  bool resynced = false;            // after the desk dropped and returned, the side `resync` names won
   bool reread_after_scene_load = false;  // a burst at the desk led to the patch being read again
   bool xremote_renewed = false;     // the desk saw a second "/xremote" before the first expired
   bool status_shows_desk = false;   // the status block names the desk, answering, with the moved gain
