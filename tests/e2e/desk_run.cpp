@@ -118,7 +118,8 @@ bool notable(const std::string& line) {
 bool DeskRunResult::all_seen() const {
   return module_loaded && desk_subscribed && seeded_from_desk && gain_reached_desk &&
          clamped_at_desk && phantom_reached_desk && protected_refused && desk_gain_reached_lv1 &&
-         desk_phantom_reached_lv1 && resynced && reread_after_scene_load && xremote_renewed && status_shows_desk && lv1_finished;
+         desk_phantom_reached_lv1 && status_shows_desk && resynced && reread_after_scene_load && xremote_renewed &&
+         lv1_finished;
 }
 
 DeskRunResult run_x32(const DeskRunOptions& o) {
