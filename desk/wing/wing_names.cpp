@@ -1,5 +1,5 @@
 // Input names (through the desk's channel map, else the input's own name) and the head-amp
-// type with its once-only notes.
+// type with its once-only log lines.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
