@@ -269,7 +269,10 @@ int Socket::recv_from(void* buf, size_t cap, Endpoint* from, uint32_t timeout_ms
   int n = ::recvfrom(raw(s_), static_cast<char*>(buf), icap, 0, reinterpret_cast<sockaddr*>(&sa), &slen);
   if (n < 0) {
     int e = WSAGetLastError();
-    if (e == WSAEMSGSIZE) return kSocketTruncated;
+    if (e == WSAEMSGSIZE) {
+      if (from) *from = from_sockaddr(sa);
+      return kSocketTruncated;
+    }
     return KS_WOULDBLOCK(e) || e == WSAETIMEDOUT ? kSocketTimeout : kSocketError;
   }
 #else
@@ -277,7 +280,10 @@ int Socket::recv_from(void* buf, size_t cap, Endpoint* from, uint32_t timeout_ms
   int n = static_cast<int>(::recvfrom(raw(s_), buf, static_cast<size_t>(icap), MSG_TRUNC,
                                       reinterpret_cast<sockaddr*>(&sa), &slen));
   if (n < 0) return KS_WOULDBLOCK(errno) ? kSocketTimeout : kSocketError;
-  if (n > icap) return kSocketTruncated;
+  if (n > icap) {
+    if (from) *from = from_sockaddr(sa);
+    return kSocketTruncated;
+  }
 #endif
   if (from) *from = from_sockaddr(sa);
   return n;
