@@ -3,6 +3,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "bridge/text.h"
+
 namespace ks {
 
 namespace {
@@ -87,37 +89,10 @@ bool CapsNotice::look(Tick now, std::uint32_t query_count, std::uint32_t* growth
   return due;
 }
 
-namespace {
-
-bool dotted_ipv4(const char* s) {
-  int groups = 0;
-  while (true) {
-    int digits = 0, value = 0;
-    while (s[digits] >= '0' && s[digits] <= '9') {
-      value = value * 10 + (s[digits] - '0');
-      if (++digits > 3) return false;
-    }
-    if (digits == 0 || value > 255) return false;
-    s += digits;
-    ++groups;
-    if (*s == '\0') return groups == 4;
-    if (*s != '.' || groups == 4) return false;
-    ++s;
-  }
-}
-
-void copy_id(const char* src, char* out, std::size_t out_len) {
-  std::size_t n = 0;
-  for (; src[n] && n + 1 < out_len; ++n) out[n] = src[n];
-  out[n] = '\0';
-}
-
-}  // namespace
-
 bool id_identifies_console(const char* id) {
   if (!id || !*id) return false;
-  if (strncasecmp(id, "name:", 5) == 0) return false;
-  return !dotted_ipv4(id);
+  if (istarts_with(id, "name:")) return false;
+  return !is_dotted_ipv4(id);
 }
 
 bool desk_target_id(const char* console, const char* desk_id, char* out, std::size_t out_len) {
@@ -131,9 +106,9 @@ bool desk_target_id(const char* console, const char* desk_id, char* out, std::si
   else if (!*desk_id)
     pick = console;
   else
-    pick = strcasecmp(console, desk_id) == 0 ? console : nullptr;
+    pick = iequals(console, desk_id) ? console : nullptr;
   if (!pick) return false;
-  copy_id(pick, out, out_len);
+  copy_text(out, out_len, pick);
   return true;
 }
 

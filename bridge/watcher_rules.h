@@ -74,6 +74,7 @@ bool id_identifies_console(const char* id);
 // The id the module looks for to tell whether the console answering is still its desk: with
 // `console` empty, the desk's own id when that identifies a console; with the desk's id empty,
 // `console`; with both, `console` when they agree (any case), else none. False: no id to look for.
+// The watcher's identity re-check and discovery's re-find both ask this one rule.
 bool desk_target_id(const char* console, const char* desk_id, char* out, std::size_t out_len);
 
 }  // namespace ks

@@ -89,20 +89,6 @@ bool open_impl(const std::string& name, posix::OpenMode mode, InitArgs args, voi
 
 }  // namespace
 
-Event::~Event() { close(); }
-
-Event::Event(Event&& o) noexcept : h_(o.h_), existed_(o.existed_) { o.h_ = nullptr; }
-
-Event& Event::operator=(Event&& o) noexcept {
-  if (this != &o) {
-    close();
-    h_ = o.h_;
-    existed_ = o.existed_;
-    o.h_ = nullptr;
-  }
-  return *this;
-}
-
 bool Event::create(Reset reset, bool initially_set) {
   close();
   auto* r = new (std::nothrow) EventRec;

@@ -4,29 +4,22 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <ctime>
-#include <new>
+
+#include "os/thread_start.h"
 
 namespace ks {
 
+namespace detail {
+
 namespace {
-
-struct Start {
-  void (*fn)(void*) = nullptr;
-  void* arg = nullptr;
-  std::function<void()> f;
-};
-
 void* thread_main(void* p) {
-  Start* s = static_cast<Start*>(p);
-  if (s->fn) s->fn(s->arg);
-  else s->f();
-  delete s;
+  static_cast<ThreadStart*>(p)->run_and_free();
   return nullptr;
 }
+}  // namespace
 
-bool launch(Start* s, void*& h) {
+bool launch_thread(ThreadStart* s, void*& h) {
   pthread_t t;
   if (pthread_create(&t, nullptr, thread_main, s) != 0) {
     delete s;
@@ -37,37 +30,9 @@ bool launch(Start* s, void*& h) {
   return true;
 }
 
-}  // namespace
+void release_thread(void* h) { pthread_detach(reinterpret_cast<pthread_t>(h)); }
 
-Thread::~Thread() { detach(); }
-
-Thread::Thread(Thread&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
-
-Thread& Thread::operator=(Thread&& o) noexcept {
-  if (this != &o) {
-    detach();
-    h_ = o.h_;
-    o.h_ = nullptr;
-  }
-  return *this;
-}
-
-bool Thread::start(void (*fn)(void*), void* arg) {
-  if (h_ || !fn) return false;
-  auto* s = new (std::nothrow) Start;
-  if (!s) return false;
-  s->fn = fn;
-  s->arg = arg;
-  return launch(s, h_);
-}
-
-bool Thread::start(std::function<void()> fn) {
-  if (h_ || !fn) return false;
-  auto* s = new (std::nothrow) Start;
-  if (!s) return false;
-  s->f = std::move(fn);
-  return launch(s, h_);
-}
+}  // namespace detail
 
 bool Thread::join(uint32_t timeout_ms) {
   if (!h_) return true;
@@ -89,12 +54,6 @@ bool Thread::join(uint32_t timeout_ms) {
   if (rc != 0) return false;
   h_ = nullptr;
   return true;
-}
-
-void Thread::detach() {
-  if (!h_) return;
-  pthread_detach(reinterpret_cast<pthread_t>(h_));
-  h_ = nullptr;
 }
 
 uint32_t current_thread_id() { return static_cast<uint32_t>(syscall(SYS_gettid)); }

@@ -15,7 +15,9 @@ namespace {
 class Files : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir_ = path_join(temp_dir(), std::string("files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // A folder no earlier run left behind.
+    dir_ = path_join(temp_dir(), std::string("files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                     "-" + std::to_string(current_process_id()));
     ASSERT_TRUE(make_dirs(dir_));
   }
   std::string at(const std::string& name) const { return path_join(dir_, name); }

@@ -30,6 +30,7 @@
 //   scene OBJ LIST COUNT TEXT a channels-chunk object's scene recall (LIST "1,5,70" or "-null")
 //   release BOX
 //   sleep MS
+//   wait-file PATH MS         wait until PATH exists, at most MS (a test's signal to go on)
 // The journal ends with "done" when the whole script ran.
 #include <windows.h>
 
@@ -440,6 +441,13 @@ struct Sim {
       journal("release %s -> %llx", arg(1).c_str(), (unsigned long long)r);
     } else if (cmd == "sleep") {
       Sleep(std::strtoul(arg(1).c_str(), nullptr, 10));
+    } else if (cmd == "wait-file") {
+      const DWORD limit = std::strtoul(arg(2).c_str(), nullptr, 10);
+      const DWORD start = GetTickCount();
+      bool there = false;
+      while (!(there = GetFileAttributesA(arg(1).c_str()) != INVALID_FILE_ATTRIBUTES) && GetTickCount() - start < limit)
+        Sleep(10);
+      journal("wait-file %s -> %s", arg(1).c_str(), there ? "there" : "timed out");
     } else {
       journal("error: unknown command %s", cmd.c_str());
       return false;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "os/socket.h"
+#include "sim/wing/discovery.h"
 #include "sim/wing/sim_control.h"
 #include "sim/wing/wing_sim.h"
 
@@ -49,6 +50,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wing-sim: cannot listen on %s:2222\n", address.c_str());
     return 1;
   }
+  // Discovery ("WING?" on UDP 2222) and the card questions (UDP 2223) on the same address.
+  ks::sim::DiscoveryBehaviour found;
+  found.line = sim.identity_line();
+  ks::sim::DiscoveryResponder discovery;
+  if (!discovery.start(*addr, found)) {
+    std::fprintf(stderr, "wing-sim: cannot listen on %s UDP 2222/2223 for discovery\n", address.c_str());
+    return 1;
+  }
   ks::sim::SimControl control(sim);
   if (!control.start(*addr, uint16_t(control_port))) {
     std::fprintf(stderr, "wing-sim: cannot listen on %s:%d for control\n", address.c_str(), control_port);
@@ -59,6 +68,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   while (!control.quit_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   control.stop();
+  discovery.stop();
   sim.stop();
   return 0;
 }

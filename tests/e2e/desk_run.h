@@ -1,0 +1,41 @@
+// One whole run of the product against a simulated desk, for the end-to-end test and the demo:
+// the LV1 stand-in loads the real Kestrune.dll from a bundle folder; the loader finds the signed
+// console module in its modules folder, starts it, and the module talks to the simulator on
+// loopback. The run moves values from both ends and records what each side saw.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ks::e2e {
+
+struct DeskRunOptions {
+  bool resync_desk = false;  // `resync` = desk: when the desk returns, LV1 takes its values
+  bool verbose = false;      // the transcript also carries the module's log
+};
+
+// What was seen, step by step. Each flag is set only when the thing was observed.
+struct DeskRunResult {
+  bool module_loaded = false;       // the loader logged the signed module as loaded
+  bool desk_subscribed = false;     // the module subscribed at the simulator
+  bool seeded_from_desk = false;    // LV1's callback got the desk's ch 1 value when the link came up
+  bool gain_reached_desk = false;   // LV1 ch 2 +20 dB -> the desk's head amp
+  bool clamped_at_desk = false;     // LV1 ch 3 +80 dB -> the head amp's top (+60 dB)
+  bool phantom_reached_desk = false;
+  bool protected_refused = false;   // LV1's 48 V on a protected input did not reach the desk
+  bool desk_gain_reached_lv1 = false;
+  bool desk_phantom_reached_lv1 = false;
+  bool resynced = false;            // after the desk dropped and returned, the side `resync` names won
+  bool reread_after_scene_load = false;  // a burst at the desk led to the patch being read again
+  bool xremote_renewed = false;     // the desk saw a second "/xremote" before the first expired
+  bool status_shows_desk = false;   // the status block names the desk, answering, with the moved gain
+  bool lv1_finished = false;        // the whole LV1 script ran and the stand-in exited normally
+  std::vector<std::string> transcript;
+
+  bool all_seen() const;
+};
+
+// The X32/M32 run: the simulator at 127.0.0.1:10023, Brannock as the module.
+DeskRunResult run_x32(const DeskRunOptions& options);
+
+}  // namespace ks::e2e
