@@ -60,11 +60,16 @@ timeval to_timeval(uint32_t ms) {
 bool wait_one(Socket::Native s, bool write, uint32_t ms) {
   if (s == Socket::kInvalid) return false;
 #ifdef _WIN32
-  fd_set set;
+  fd_set set, failed;
   FD_ZERO(&set);
+  FD_ZERO(&failed);
   FD_SET(raw(s), &set);
+  FD_SET(raw(s), &failed);
   timeval tv = to_timeval(ms);
-  int n = ::select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, ms == kInfinite ? nullptr : &tv);
+  // Winsock reports a failed connect in the exception set, not as writable: without it a
+  // refused connect would sit out the whole time-out.
+  int n = ::select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr,
+                   ms == kInfinite ? nullptr : &tv);
   return n > 0;
 #else
   pollfd p{raw(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};

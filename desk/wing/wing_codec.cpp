@@ -1,4 +1,5 @@
 #include "desk/wing/wing_codec.h"
+#include "desk/wing/wing_desk_rules.h"
 
 #include <cmath>
 #include <cstring>
@@ -15,15 +16,6 @@ void put_raw(NodeFrame& f, uint8_t b) {
   }
 }
 
-bool ieq(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 }  // namespace
 
@@ -103,7 +95,7 @@ const char* wire_bank_name(const char* bank) {
       {"BUS", "$BUS"}, {"MAIN", "$MAIN"}, {"MTX", "$MTX"}, {"SEND", "$SEND"}, {"MON", "$MON"}};
   if (!bank) return "";
   for (const auto& r : renamed)
-    if (ieq(bank, r[0])) return r[1];
+    if (ascii_iequal(bank, r[0])) return r[1];
   return bank;
 }
 

@@ -10,14 +10,6 @@ namespace ks {
 
 namespace {
 
-bool ieq(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    int x = std::tolower(static_cast<unsigned char>(*a));
-    int y = std::tolower(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 bool icontains(const char* hay, const char* needle) {
   size_t n = std::strlen(needle);
@@ -40,6 +32,16 @@ void copy_cut(const char* from, size_t len, char* out, size_t cap) {
 }
 
 }  // namespace
+
+bool ascii_iequal(const char* a, const char* b) {
+  if (!a || !b) return a == b;
+  for (;; ++a, ++b) {
+    int x = std::tolower(static_cast<unsigned char>(*a));
+    int y = std::tolower(static_cast<unsigned char>(*b));
+    if (x != y) return false;
+    if (!x) return true;
+  }
+}
 
 bool identity_field_from_end(const char* line, int from_end, char* out, size_t cap) {
   if (!out || cap == 0) return false;
@@ -71,20 +73,20 @@ uint32_t wing_bank_size_for(const char* model, const char* bank) {
   if (!bank) return 0;
   const char* m = model ? model : "";
   if (icontains(m, "rack") || icontains(m, "compact")) {
-    if (ieq(bank, "LCL")) return 24;
-  } else if (icontains(m, "full") || icontains(m, "bk") || ieq(m, "wing")) {
-    if (ieq(bank, "LCL") || ieq(bank, "AUX")) return 8;
+    if (ascii_iequal(bank, "LCL")) return 24;
+  } else if (icontains(m, "full") || icontains(m, "bk") || ascii_iequal(m, "wing")) {
+    if (ascii_iequal(bank, "LCL") || ascii_iequal(bank, "AUX")) return 8;
   }
-  if (ieq(bank, "AUX")) return 0;
+  if (ascii_iequal(bank, "AUX")) return 0;
   static const struct { const char* bank; uint32_t n; } groups[] = {
       {"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},  {"C", 48},  {"SC", 32},
       {"USB", 48}, {"CRD", 64}, {"MOD", 64}, {"PLAY", 4}, {"AES", 2}, {"USR", 56}};
   for (const auto& g : groups)
-    if (ieq(bank, g.bank)) return g.n;
+    if (ascii_iequal(bank, g.bank)) return g.n;
   return 0;
 }
 
-uint32_t wing_stagebox_channels(const char* names) {
+uint32_t KS_ABI wing_stagebox_channels(const char* names) {
   if (!names || !*names) return 0xFFFFFFFFu;
   static const struct { const char* name; uint32_t n; } boxes[] = {
       {"DL251", 48}, {"DL32", 32}, {"DL16", 16}, {"DL151", 24}, {"SD16", 16},  {"SD8", 8},

@@ -6,7 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "shared/records.h"
+
 namespace ks {
+
+// Bank words and leaves are compared without case (ASCII only).
+bool ascii_iequal(const char* a, const char* b);
 
 // Field of the identity line counted from the end: 0 is after the last comma (firmware), 1 the
 // serial, 2 the model. False when the line has too few commas. Cut to cap - 1.
@@ -17,7 +22,7 @@ bool identity_firmware(const char* line, char* out, size_t cap);
 // Inputs in a bank for the desk model (the identity line's model field); 0 unknown.
 uint32_t wing_bank_size_for(const char* model, const char* bank);
 // Inputs offered by the devices named in the text; 0xFFFFFFFF unknown.
-uint32_t wing_stagebox_channels(const char* names);
+uint32_t KS_ABI wing_stagebox_channels(const char* names);
 
 // "M" 0; "ST" 1 / 2 and "M/S" 3 / 4 for odd / even n. False for anything else.
 bool wing_mode_from_text(const char* text, int32_t n, uint32_t* mode);

@@ -1,5 +1,5 @@
 // Input names (through the desk's channel map, else the input's own name) and the head-amp
-// type with its once-only notes.
+// type with its once-only log lines.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -68,13 +68,6 @@ bool first_time(const char* prefix, const char* bank, int32_t n) {
   return true;
 }
 
-bool ieq(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    int x = std::tolower(static_cast<unsigned char>(*a)), y = std::tolower(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 void channel_frame(NodeFrame& f, int c, std::initializer_list<const char*> leaves) {
   frame_reset(f);
@@ -119,7 +112,7 @@ bool read_channel(int c, MapEntry* e, bool* usable) {
   node_hash_learn(read_be32(buf + 1), kChannelBank, uint32_t(c), "cin");
   char name[20];
   if (!channel_text(c, {"name"}, "cnm", name, sizeof name)) return false;
-  if (!grp[0] || ieq(grp, "OFF") || idx < 1 || idx > 64 || !name[0]) return true;
+  if (!grp[0] || ascii_iequal(grp, "OFF") || idx < 1 || idx > 64 || !name[0]) return true;
   std::snprintf(e->group, sizeof e->group, "%s", grp);
   e->index = uint32_t(idx);
   std::snprintf(e->name, sizeof e->name, "%s", name);
@@ -142,7 +135,7 @@ void rebuild_map_if_old(ChannelMap& m) {
     failures = 0;
     if (!usable || count >= kMapEntries) continue;
     bool dup = false;
-    for (int i = 0; i < count && !dup; ++i) dup = fresh[i].index == e.index && ieq(fresh[i].group, e.group);
+    for (int i = 0; i < count && !dup; ++i) dup = fresh[i].index == e.index && ascii_iequal(fresh[i].group, e.group);
     if (!dup) fresh[count++] = e;
   }
   std::memcpy(m.entries, fresh, sizeof(MapEntry) * size_t(count));
@@ -165,7 +158,7 @@ void wing_reset_name_state() {
   k.count = 0;
 }
 
-bool wing_read_name(const char* bank, int32_t n, char* out, int32_t len) {
+bool KS_ABI wing_read_name(const char* bank, int32_t n, char* out, int32_t len) {
   if (!out || len <= 0) return false;
   out[0] = 0;
   if (!bank || !*bank || n < 1) return false;
@@ -174,7 +167,7 @@ bool wing_read_name(const char* bank, int32_t n, char* out, int32_t len) {
     LockGuard<CriticalSection> g(m.lock);
     rebuild_map_if_old(m);
     for (int i = 0; i < m.count; ++i) {
-      if (m.entries[i].index == uint32_t(n) && ieq(m.entries[i].group, bank)) {
+      if (m.entries[i].index == uint32_t(n) && ascii_iequal(m.entries[i].group, bank)) {
         std::snprintf(out, size_t(len), "%s", m.entries[i].name);
         return true;
       }
@@ -187,7 +180,7 @@ bool wing_read_name(const char* bank, int32_t n, char* out, int32_t len) {
   return true;
 }
 
-bool wing_headamp_type(const char* bank, int32_t n, uint32_t* type) {
+bool KS_ABI wing_headamp_type(const char* bank, int32_t n, uint32_t* type) {
   double v = 0;
   if (!wing_read_leaf(bank, n, "$ha", &v, nullptr)) return false;
   int32_t t = int32_t(v);

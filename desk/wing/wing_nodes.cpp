@@ -1,5 +1,7 @@
 #include "desk/wing/wing_nodes.h"
 
+#include "desk/wing/wing_desk_rules.h"
+
 #include <cstring>
 
 #include "desk/wing/wing_services.h"
@@ -9,15 +11,6 @@ namespace ks {
 
 namespace {
 
-bool ieq(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 void copy7(char (&dst)[8], const char* src) {
   size_t n = src ? strnlen(src, 7) : 0;
@@ -65,7 +58,7 @@ uint32_t NodeHashTable::lookup(const char* bank, uint32_t index, const char* lea
   uint32_t n = size();
   for (uint32_t i = 0; i < n; ++i) {
     const NodeHashEntry& e = entries_[i];
-    if (e.index == index && ieq(e.bank, b) && ieq(e.leaf, l)) return e.hash;
+    if (e.index == index && ascii_iequal(e.bank, b) && ascii_iequal(e.leaf, l)) return e.hash;
   }
   return 0;
 }

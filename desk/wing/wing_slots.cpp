@@ -35,13 +35,6 @@ char g_identity[160];
 
 std::atomic<EventFn> g_event{nullptr};
 
-bool ieq(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    int x = std::tolower(static_cast<unsigned char>(*a)), y = std::tolower(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 void copy_text(char* out, size_t cap, const char* text) {
   if (!out || cap == 0) return;
@@ -145,15 +138,15 @@ void wing_set_preload_builds(const PreloadBuild* builds, uint32_t count) {
   g_preload_done = false;
 }
 
-bool wing_connect(const char* ip) {
+bool KS_ABI wing_connect(const char* ip) {
   bool started = link_start(ip, keep_alive);
   if (started) preload_once();
   return started;
 }
 
-void wing_disconnect() { link_stop(); }
+void KS_ABI wing_disconnect() { link_stop(); }
 
-void wing_adopt(const DeskAnswer* answer) {
+void KS_ABI wing_adopt(const DeskAnswer* answer) {
   if (!answer) return;
   char line[sizeof g_identity];
   copy_text(line, sizeof line, answer->identity);
@@ -172,9 +165,9 @@ void wing_adopt(const DeskAnswer* answer) {
     driver_log_info("[desk] WING firmware is now %s (was %s) - node hashes learned for the old build stay in use", now, was);
 }
 
-const char* wing_identity() { return g_identity[0] ? g_identity : nullptr; }
+const char* KS_ABI wing_identity() { return g_identity[0] ? g_identity : nullptr; }
 
-bool wing_link_alive() { return link_alive(); }
+bool KS_ABI wing_link_alive() { return link_alive(); }
 
 bool wing_read_leaf(const char* bank, int32_t n, const char* leaf, double* value, uint8_t* flag) {
   if (!valid_input(bank, n) || !leaf) return false;
@@ -202,7 +195,7 @@ bool wing_read_text(const char* bank, int32_t n, const char* leaf, char* out, si
   return read_text_node(f, bank, uint32_t(n), leaf, out, cap);
 }
 
-bool wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, uint8_t* gain_valid) {
+bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, uint8_t* gain_valid) {
   if (gain_valid) *gain_valid = 0;
   if (!valid_input(bank, n)) return false;
   NodeFrame f;
@@ -223,7 +216,7 @@ bool wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom,
     const uint8_t* v = buf + i + 5;
     size_t vlen = item - 5;
     const NodeHashEntry* e = node_table().find(h);
-    if (e && (e->index != uint32_t(n) || !ieq(e->bank, bank))) {
+    if (e && (e->index != uint32_t(n) || !ascii_iequal(e->bank, bank))) {
       link_deliver_push(h, v, vlen);  // another node's value that came along
     } else {
       own = true;
@@ -255,14 +248,14 @@ bool wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom,
   return true;
 }
 
-bool wing_read_gain(const char* bank, int32_t n, double* db) { return wing_read_leaf(bank, n, "g", db, nullptr); }
+bool KS_ABI wing_read_gain(const char* bank, int32_t n, double* db) { return wing_read_leaf(bank, n, "g", db, nullptr); }
 
-bool wing_read_phantom(const char* bank, int32_t n, uint8_t* on) {
+bool KS_ABI wing_read_phantom(const char* bank, int32_t n, uint8_t* on) {
   double v;
   return wing_read_leaf(bank, n, "vph", &v, on);
 }
 
-bool wing_read_mute(const char* bank, int32_t n, uint32_t* state) {
+bool KS_ABI wing_read_mute(const char* bank, int32_t n, uint32_t* state) {
   double v = 0, sv = 0;
   uint8_t muted = 0;
   bool a = wing_read_leaf(bank, n, "mute", &v, &muted);
@@ -271,7 +264,7 @@ bool wing_read_mute(const char* bank, int32_t n, uint32_t* state) {
   return a || b;
 }
 
-bool wing_read_mode(const char* bank, int32_t n, uint32_t* mode) {
+bool KS_ABI wing_read_mode(const char* bank, int32_t n, uint32_t* mode) {
   char text[16];
   if (!wing_read_text(bank, n, "mode", text, sizeof text)) return false;
   if (!wing_mode_from_text(text, n, mode)) {
@@ -281,14 +274,14 @@ bool wing_read_mode(const char* bank, int32_t n, uint32_t* mode) {
   return true;
 }
 
-uint32_t wing_stereo_lead(const char* bank, int32_t n) {
+uint32_t KS_ABI wing_stereo_lead(const char* bank, int32_t n) {
   if (n < 2 || n % 2 != 0) return uint32_t(n);
   uint32_t mode = 0;
   bool stereo = wing_read_mode(bank, n, &mode) && mode == 2;
   return wing_stereo_lead(n, stereo);
 }
 
-bool wing_send_gain(const char* bank, int32_t n, double db) {
+bool KS_ABI wing_send_gain(const char* bank, int32_t n, double db) {
   if (!valid_input(bank, n) || !std::isfinite(db)) return false;
   NodeFrame f;
   frame_reset(f);
@@ -297,7 +290,7 @@ bool wing_send_gain(const char* bank, int32_t n, double db) {
   return link_send_frame(f);
 }
 
-bool wing_send_phantom(const char* bank, int32_t n, uint8_t on) {
+bool KS_ABI wing_send_phantom(const char* bank, int32_t n, uint8_t on) {
   if (!valid_input(bank, n)) return false;
   NodeFrame f;
   frame_reset(f);
@@ -306,7 +299,7 @@ bool wing_send_phantom(const char* bank, int32_t n, uint8_t on) {
   return link_send_frame(f);
 }
 
-bool wing_send_mode(const char* bank, int32_t n, const char* mode) {
+bool KS_ABI wing_send_mode(const char* bank, int32_t n, const char* mode) {
   if (!valid_input(bank, n) || !mode || !*mode) return false;
   NodeFrame f;
   frame_reset(f);
@@ -315,13 +308,13 @@ bool wing_send_mode(const char* bank, int32_t n, const char* mode) {
   return link_send_frame(f);
 }
 
-void wing_set_event_callback(EventFn fn) {
+void KS_ABI wing_set_event_callback(EventFn fn) {
   g_event.store(fn, std::memory_order_release);
   // After this returns no push into the old callback is running (the link's push lock).
   link_set_push_callback(fn ? forward_event : nullptr);
 }
 
-bool wing_gain_range(const char* bank, int32_t n, double* min, double* max, double* step) {
+bool KS_ABI wing_gain_range(const char* bank, int32_t n, double* min, double* max, double* step) {
   if (!valid_input(bank, n)) return false;
   NodeFrame f;
   input_leaf_frame(f, bank, n, "g", kDefinitionRequest);
@@ -331,14 +324,14 @@ bool wing_gain_range(const char* bank, int32_t n, double* min, double* max, doub
   return parse_gain_range_block(buf, len, min, max, step);
 }
 
-bool wing_is_preamp_bank(const char* bank) {
+bool KS_ABI wing_is_preamp_bank(const char* bank) {
   if (!bank) return false;
   for (const char* b : {"LCL", "A", "B", "C", "SC"})
-    if (ieq(bank, b)) return true;
+    if (ascii_iequal(bank, b)) return true;
   return false;
 }
 
-uint32_t wing_bank_size(const char* bank) {
+uint32_t KS_ABI wing_bank_size(const char* bank) {
   char model[32];
   {
     LockGuard<CriticalSection> g(identity_lock());
@@ -347,7 +340,7 @@ uint32_t wing_bank_size(const char* bank) {
   return wing_bank_size_for(model, bank);
 }
 
-bool wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out) {
+bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out) {
   if (!slot || !*slot || n < 1 || !bank_out || bank_len == 0) return false;
   NodeFrame f;
   path_names(f, {"io", "out", slot});
@@ -383,7 +376,7 @@ bool wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t ban
   return true;
 }
 
-bool wing_set_patch(const char* slot, uint32_t n, const char* bank, uint32_t input) {
+bool KS_ABI wing_set_patch(const char* slot, uint32_t n, const char* bank, uint32_t input) {
   if (!slot || !*slot || n < 1 || n > 64 || !bank || !*bank || input < 1 || input > 64) return false;
   NodeFrame f;
   path_names(f, {"io", "out", slot});
@@ -399,7 +392,7 @@ bool wing_set_patch(const char* slot, uint32_t n, const char* bank, uint32_t inp
   return a && b;
 }
 
-bool wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value, char* text, int32_t text_len) {
+bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value, char* text, int32_t text_len) {
   if (!slot || !*slot || n < 1 || !leaf) return false;
   if (text && text_len > 0) text[0] = 0;
   NodeFrame f;
@@ -416,12 +409,12 @@ bool wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* v
   return num || str;
 }
 
-bool wing_read_card_type(const char* slot, char* out, int32_t len) {
+bool KS_ABI wing_read_card_type(const char* slot, char* out, int32_t len) {
   if (!slot || !out || len <= 0) return false;
   NodeFrame f;
-  if (ieq(slot, "MOD")) {
+  if (ascii_iequal(slot, "MOD")) {
     path_names(f, {"$syscfg", "opt_mod"});
-  } else if (ieq(slot, "CRD")) {
+  } else if (ascii_iequal(slot, "CRD")) {
     path_names(f, {"cards", "$type"});
   } else {
     return false;
@@ -430,12 +423,12 @@ bool wing_read_card_type(const char* slot, char* out, int32_t len) {
   return read_text_node(f, slot, 0, "type", out, size_t(len));
 }
 
-bool wing_read_port_devices(const char* port, char* out, int32_t len) {
+bool KS_ABI wing_read_port_devices(const char* port, char* out, int32_t len) {
   if (!port || !out || len <= 0) return false;
   NodeFrame f;
-  if (ieq(port, "SC")) {
+  if (ascii_iequal(port, "SC")) {
     path_names(f, {"$stat", "sc_devices"});
-  } else if (ieq(port, "A") || ieq(port, "B") || ieq(port, "C")) {
+  } else if (ascii_iequal(port, "A") || ascii_iequal(port, "B") || ascii_iequal(port, "C")) {
     char name[2] = {char(std::toupper(static_cast<unsigned char>(port[0]))), 0};
     path_names(f, {"$stat", name, "dev"});
   } else {
@@ -445,8 +438,8 @@ bool wing_read_port_devices(const char* port, char* out, int32_t len) {
   return read_text_node(f, port, 0, "dev", out, size_t(len));
 }
 
-bool wing_read_port_remote(const char* port, uint8_t* on) {
-  if (!port || !(ieq(port, "A") || ieq(port, "B") || ieq(port, "C"))) return false;
+bool KS_ABI wing_read_port_remote(const char* port, uint8_t* on) {
+  if (!port || !(ascii_iequal(port, "A") || ascii_iequal(port, "B") || ascii_iequal(port, "C"))) return false;
   char name[2] = {char(std::tolower(static_cast<unsigned char>(port[0]))), 0};
   NodeFrame f;
   path_names(f, {"$globals", "harmt", name});
@@ -454,7 +447,7 @@ bool wing_read_port_remote(const char* port, uint8_t* on) {
   return read_flag_node(f, port, 0, "harmt", on);
 }
 
-bool wing_read_tcplock(uint8_t* on) {
+bool KS_ABI wing_read_tcplock(uint8_t* on) {
   NodeFrame f;
   path_names(f, {"$syscfg", "tcplock"});
   frame_put_byte(f, kDataRequest);

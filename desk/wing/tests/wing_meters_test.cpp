@@ -1,7 +1,7 @@
 // The meter stream's thread against the simulated desk on loopback: subscription, renewal,
 // levels reaching the slots, and recovery from a silent desk, a dropped connection, bad frames and
 // frames from strangers.
-// ks-test: lock=wing-desk-loopback timeout=120
+// ks-test: lock=wing-desk-loopback,udp-2222 timeout=120
 #include "desk/wing/wing_meters.h"
 
 #include <gtest/gtest.h>
