@@ -438,9 +438,13 @@ void status_block_reset() {
   g_name.clear();
   g_applied_request_seq = 0;
   g_ports_line[0] = '\0';
-  std::lock_guard<std::mutex> h2(g_address_lock);
-  g_address = AddressCheck{};
-  std::lock_guard<std::mutex> h3(g_text_lock);
+  // One lock at a time: the status-text path takes the address lock while it holds the text
+  // lock, so holding both here in the other order could deadlock against it.
+  {
+    std::lock_guard<std::mutex> hold_address(g_address_lock);
+    g_address = AddressCheck{};
+  }
+  std::lock_guard<std::mutex> hold_text(g_text_lock);
   g_last_set_text[0] = '\0';
 }
 

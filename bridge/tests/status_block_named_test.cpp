@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bridge/host.h"
+#include "bridge/lifecycle.h"
 #include "bridge/status_block.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "os/shared_memory.h"
@@ -50,6 +51,30 @@ TEST_F(StatusBlockNamed, AStaleBlockFromAnEarlierRunIsZeroed) {
   EXPECT_EQ(b->watch_request.request_seq, 0u);
   EXPECT_EQ(b->ring.op[3].seq, 0u);
   EXPECT_EQ(b->status_text[0], '\0');
+  status_block_close(true);
+}
+
+// A reset forgets the line discovery wrote and the address check. The status-text path holds the
+// text lock while it reads the address; the reset takes the same two locks, never both at once.
+TEST_F(StatusBlockNamed, ResetForgetsTheDiscoveryLineAndTheAddressCheck) {
+  set_desk_chosen(false);
+  AddressCheck a;
+  a.state = 3;
+  std::strcpy(a.ip, "10.0.0.9");
+  status_set_address(a);
+  status_set_text("Nothing answers at 10.0.0.9, the address set for this console");
+  status_block_reset();
+  EXPECT_EQ(status_block(), nullptr);
+  EXPECT_EQ(status_address().state, 0u);
+  EXPECT_STREQ(status_address().ip, "");
+
+  ASSERT_TRUE(status_block_publish());
+  StatusBlock* b = status_block();
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->status_text[0], '\0');
+  // The remembered line is gone: clearing "ours" now writes where discovery is at.
+  status_set_text(nullptr);
+  EXPECT_STREQ(b->status_text, "Searching for the desk...");
   status_block_close(true);
 }
 

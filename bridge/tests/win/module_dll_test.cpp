@@ -9,12 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "os/file.h"
-#include "os/library.h"
-#include "os/temp.h"
-#include "os/utf.h"
-#include "shared/gain_object.h"
-#include "shared/module_table.h"
+#include "bridge/tests/support/module_dll_host.h"
 
 namespace ks {
 namespace {
@@ -28,11 +23,6 @@ void KS_ABI host_log(const char* ctx, int32_t, const char* text) {
   g_ctx = ctx ? ctx : "";
   g_lines.push_back(text ? text : "");
 }
-GainObject* KS_ABI host_live() { return nullptr; }
-bool KS_ABI host_mac(uint8_t*) { return false; }
-IoBoxListener* KS_ABI host_listener() { return nullptr; }
-void KS_ABI host_report(GainObject*, int32_t, double, uint32_t, uint32_t, uint32_t, uint32_t) {}
-void KS_ABI host_rebuild(int32_t) {}
 
 bool logged(const std::string& needle) {
   std::lock_guard<std::mutex> lock(g_mu);
@@ -41,13 +31,7 @@ bool logged(const std::string& needle) {
   return false;
 }
 
-std::string module_path() {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  std::u16string exe(reinterpret_cast<const char16_t*>(buf), n);
-  std::string path = utf16_to_utf8(exe);
-  return path.substr(0, path.find_last_of('\\') + 1) + "test_console_module.dll";
-}
+std::string module_path() { return module_dll::beside_this_program("test_console_module.dll"); }
 
 class ModuleDll : public ::testing::Test {
  protected:
@@ -55,19 +39,10 @@ class ModuleDll : public ::testing::Test {
     ASSERT_TRUE(lib.load(module_path())) << module_path() << " error " << lib.last_error();
     entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
     ASSERT_NE(entry, nullptr);
-    cfg = utf8_to_utf16(path_join(temp_dir(), "wing.cfg"));
-    write_file_replace(utf16_to_utf8(cfg), "watch=8\n");
-    host.version = kModuleApiVersion;
-    host.size = kModuleHostSize;
-    host.ctx = "wing";
-    host.config_path = cfg.c_str();
-    host.status_suffix = u"";
+    cfg = module_dll::write_settings_file("wing.cfg", "watch=8\n");
+    ASSERT_FALSE(cfg.empty());
+    host = module_dll::quiet_host("wing", cfg, u"");
     host.log = host_log;
-    host.live_gain_object = host_live;
-    host.get_mac = host_mac;
-    host.lv1_listener = host_listener;
-    host.report_to_lv1 = host_report;
-    host.rebuild_strip = host_rebuild;
     std::lock_guard<std::mutex> lock(g_mu);
     g_lines.clear();
   }

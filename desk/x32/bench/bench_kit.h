@@ -1,5 +1,5 @@
 // What the X32 benchmarks share: a one-shot time stamp set by the callback that ends a sample,
-// the figures line, the raw loopback floor and the process's CPU time.
+// the figures line, timed rounds, the raw loopback floor and the process's CPU time.
 #pragma once
 
 #ifdef _WIN32
@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "os/socket.h"
@@ -57,6 +58,21 @@ inline void report(const char* what, std::vector<double>& us, int lost) {
               at(0.5), at(0.9), at(0.99), us.back(), lost);
 }
 
+// `rounds` samples: each starts with act(i) and ends when the stamp is signalled (lost after 1 s).
+template <class Act>
+void time_rounds(const char* what, Stamp& stamp, int rounds, Act act) {
+  std::vector<double> us;
+  int lost = 0;
+  for (int i = 0; i < rounds; i++) {
+    auto t0 = SteadyClock::now();
+    act(i);
+    SteadyClock::time_point t1;
+    if (stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
+    else lost++;
+  }
+  report(what, us, lost);
+}
+
 // One 28-byte datagram (the size of a gain write) between two loopback sockets: the floor.
 inline void raw_loopback(int rounds) {
   Socket a = Socket::udp(), b = Socket::udp();
@@ -92,6 +108,13 @@ inline double cpu_ms() {
   return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 +
          double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
 #endif
+}
+
+// The process's CPU time per minute over `seconds` of idling; `note` says what the process holds.
+inline void idle_cpu(int seconds, const char* note) {
+  double c0 = cpu_ms();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  std::printf("%-12s %.1f ms of CPU per minute (%s)\n", "idle CPU", (cpu_ms() - c0) * 60.0 / seconds, note);
 }
 
 }  // namespace ks::bench

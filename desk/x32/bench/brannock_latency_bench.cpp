@@ -19,11 +19,6 @@
 #include "sim/x32/x32_sim.h"
 
 using namespace ks;
-using bench::SteadyClock;
-using bench::micros;
-using bench::report;
-using bench::cpu_ms;
-
 namespace {
 
 bench::Stamp g_stamp;
@@ -53,45 +48,19 @@ int main() {
   for (int i = 0; i < 1000 && !brannock_host::logged("[bridge] seeded"); i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
-  {
-    desk.set_observer([](const std::string& address) {
-      if (address == "/headamp/000/gain") g_stamp.signal();
-    });
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < 500; i++) {
-      auto t0 = SteadyClock::now();
-      m.table->set_gain(0, i % 2 ? 10.0 : 20.0);
-      SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
-      else lost++;
-    }
-    desk.set_observer(nullptr);
-    report("LV1 -> desk", us, lost);
-  }
+  desk.set_observer([](const std::string& address) {
+    if (address == "/headamp/000/gain") g_stamp.signal();
+  });
+  bench::time_rounds("LV1 -> desk", g_stamp, 500, [&](int i) { m.table->set_gain(0, i % 2 ? 10.0 : 20.0); });
+  desk.set_observer(nullptr);
 
-  {
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < 200; i++) {
-      float f = float(i % 2 ? 0.25 : 0.5);  // +6 dB, +24 dB
-      g_expect_db = f * 72.0 - 12.0;
-      auto t0 = SteadyClock::now();
-      desk.desk_change("/headamp/001/gain", sim::osc_f(f));
-      SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
-      else lost++;
-    }
-    report("desk -> LV1", us, lost);
-  }
+  bench::time_rounds("desk -> LV1", g_stamp, 200, [&](int i) {
+    float f = float(i % 2 ? 0.25 : 0.5);  // +6 dB, +24 dB
+    g_expect_db = f * 72.0 - 12.0;
+    desk.desk_change("/headamp/001/gain", sim::osc_f(f));
+  });
 
-  {
-    constexpr int kIdleSeconds = 20;
-    double c0 = cpu_ms();
-    std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
-    std::printf("%-12s %.1f ms of CPU per minute (module and simulated desk in one process)\n", "idle CPU",
-                (cpu_ms() - c0) * 60.0 / kIdleSeconds);
-  }
+  bench::idle_cpu(20, "module and simulated desk in one process");
   m.table->stop();
   desk.stop();
   return 0;

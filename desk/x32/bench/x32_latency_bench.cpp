@@ -22,11 +22,6 @@
 #include "sim/x32/x32_sim.h"
 
 using namespace ks;
-using bench::SteadyClock;
-using bench::micros;
-using bench::report;
-using bench::cpu_ms;
-
 namespace {
 
 constexpr int kRounds = 2000;
@@ -57,46 +52,19 @@ int main() {
   for (int i = 0; i < 200 && !x32_link_alive(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   sim.wait_for([&] { return !sim.subscribers().empty(); }, 3000);
 
-  // LV1 -> desk.
-  {
-    sim.set_observer([](const std::string& address) {
-      if (address == "/headamp/040/gain") g_stamp.signal();
-    });
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < kRounds; i++) {
-      auto t0 = SteadyClock::now();
-      x32_send_gain("A", 9, double(i % 72) - 12);
-      SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
-      else lost++;
-    }
-    sim.set_observer(nullptr);
-    report("LV1 -> desk", us, lost);
-  }
+  sim.set_observer([](const std::string& address) {
+    if (address == "/headamp/040/gain") g_stamp.signal();
+  });
+  bench::time_rounds("LV1 -> desk", g_stamp, kRounds, [](int i) { x32_send_gain("A", 9, double(i % 72) - 12); });
+  sim.set_observer(nullptr);
 
-  // desk -> LV1.
-  {
-    g_expect_n = 12;  // AN 12 is head amp 11
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < kRounds; i++) {
-      auto t0 = SteadyClock::now();
-      sim.desk_change("/headamp/011/gain", sim::osc_f(float(i % 145) / 144.0f));
-      SteadyClock::time_point t1;
-      if (g_stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
-      else lost++;
-    }
-    report("desk -> LV1", us, lost);
-  }
+  g_expect_n = 12;  // AN 12 is head amp 11
+  bench::time_rounds("desk -> LV1", g_stamp, kRounds, [&](int i) {
+    sim.desk_change("/headamp/011/gain", sim::osc_f(float(i % 145) / 144.0f));
+  });
+
   // Idle: connected, nothing changing; the poll thread's renewals and the desk's answers only.
-  {
-    constexpr int kIdleSeconds = 20;
-    double c0 = cpu_ms();
-    std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
-    double per_minute = (cpu_ms() - c0) * 60.0 / kIdleSeconds;
-    std::printf("%-12s %.1f ms of CPU per minute (simulated desk in the same process)\n", "idle CPU", per_minute);
-  }
+  bench::idle_cpu(20, "simulated desk in the same process");
   x32_set_event_callback(nullptr);
   x32_disconnect();
   sim.stop();

@@ -2,20 +2,13 @@
 // module reports to LV1 and logs: shared by the module's Windows-tier test and its benchmark.
 #pragma once
 
-#include <windows.h>
-
 #include <cmath>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "os/file.h"
-#include "os/library.h"
-#include "os/temp.h"
-#include "os/utf.h"
-#include "shared/gain_object.h"
-#include "shared/module_table.h"
+#include "bridge/tests/support/module_dll_host.h"
 
 namespace ks::brannock_host {
 
@@ -36,8 +29,6 @@ inline void KS_ABI host_log(const char*, int32_t, const char* text) {
   g_lines.push_back(text ? text : "");
 }
 inline GainObject* KS_ABI host_live() { return &g_live; }
-inline bool KS_ABI host_mac(uint8_t*) { return false; }
-inline IoBoxListener* KS_ABI host_listener() { return nullptr; }
 inline void KS_ABI host_report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on,
                                uint32_t has_48v, uint32_t) {
   Report r{ch, db, has_gain, on, has_48v};
@@ -45,7 +36,6 @@ inline void KS_ABI host_report(GainObject*, int32_t ch, double db, uint32_t has_
   std::lock_guard<std::mutex> g(g_mu);
   g_reports.push_back(r);
 }
-inline void KS_ABI host_rebuild(int32_t) {}
 
 inline bool reported(int32_t ch, double db) {
   std::lock_guard<std::mutex> g(g_mu);
@@ -68,40 +58,15 @@ inline bool logged(const char* part) {
   return false;
 }
 
-inline std::string beside_this_program(const char* file) {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  std::string path = utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
-  return path.substr(0, path.find_last_of('\\') + 1) + file;
-}
-
-struct Module {
-  Library lib;
-  const ConsoleModuleTable* table = nullptr;
-  std::u16string cfg;
-  ModuleHost host{};
-
+struct Module : module_dll::LoadedModule {
   // Loads Brannock.dll from beside this program, writes the settings file and starts it.
   bool load_and_start(const std::string& settings) {
-    if (!lib.load(beside_this_program("Brannock.dll"))) return false;
-    auto entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
-    if (!entry || !(table = entry(kModuleApiVersion))) return false;
-    cfg = utf8_to_utf16(path_join(temp_dir(), "x32.cfg"));
-    if (!write_file_replace(utf16_to_utf8(cfg), settings)) return false;
-    host.version = kModuleApiVersion;
-    host.size = kModuleHostSize;
-    host.ctx = "x32";
-    host.config_path = cfg.c_str();
-    host.status_suffix = u"-x32";
+    if (!load("Brannock.dll")) return false;
+    if (!prepare_host("x32", "x32.cfg", settings, u"-x32")) return false;
     host.log = host_log;
     host.live_gain_object = host_live;
-    host.get_mac = host_mac;
-    host.lv1_listener = host_listener;
     host.report_to_lv1 = host_report;
-    host.rebuild_strip = host_rebuild;
-    if (table->start(&host) != 1) return false;
-    table->attach(&g_live);
-    return true;
+    return start_and_attach(&g_live);
   }
 };
 

@@ -6,23 +6,18 @@
 
 #include <string>
 
+#include "bridge/tests/support/module_dll_host.h"
 #include "os/library.h"
-#include "os/utf.h"
 #include "shared/module_table.h"
 
 namespace ks {
 namespace {
 
-std::string beside_this_test(const char* file) {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  std::string path = utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
-  return path.substr(0, path.find_last_of('\\') + 1) + file;
-}
+using module_dll::beside_this_program;
 
 TEST(Brannock, EntryGivesTheX32TableForVersionThreeOnly) {
   Library lib;
-  ASSERT_TRUE(lib.load(beside_this_test("Brannock.dll"))) << lib.last_error();
+  ASSERT_TRUE(lib.load(beside_this_program("Brannock.dll"))) << lib.last_error();
   auto entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
   ASSERT_NE(entry, nullptr);
   const ConsoleModuleTable* t = entry(kModuleApiVersion);
