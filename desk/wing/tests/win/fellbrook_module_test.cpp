@@ -4,8 +4,6 @@
 // ks-test: lock=udp-2222,loader-block,wing-desk-loopback timeout=120
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,13 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "os/file.h"
-#include "os/library.h"
+#include "bridge/tests/support/module_dll_host.h"
 #include "os/socket.h"
-#include "os/temp.h"
-#include "os/utf.h"
-#include "shared/gain_object.h"
-#include "shared/module_table.h"
 #include "sim/wing/discovery.h"
 #include "sim/wing/wing_sim.h"
 
@@ -46,15 +39,11 @@ void KS_ABI host_log(const char*, int32_t, const char* text) {
   g_lines.push_back(text ? text : "");
 }
 GainObject* KS_ABI host_live() { return &g_live; }
-bool KS_ABI host_mac(uint8_t*) { return false; }
-IoBoxListener* KS_ABI host_listener() { return nullptr; }
 void KS_ABI host_report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on, uint32_t has_48v,
                         uint32_t) {
   std::lock_guard<std::mutex> g(g_mu);
   g_reports.push_back(Report{ch, db, has_gain, on, has_48v});
 }
-void KS_ABI host_rebuild(int32_t) {}
-
 bool reported(int32_t ch, double db) {
   std::lock_guard<std::mutex> g(g_mu);
   for (const Report& r : g_reports)
@@ -85,13 +74,6 @@ bool eventually(const std::function<bool()>& ready, int ms) {
   return true;
 }
 
-std::string beside_this_program(const char* file) {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  std::string path = utf16_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
-  return path.substr(0, path.find_last_of('\\') + 1) + file;
-}
-
 double desk_number(const sim::WingSim& desk, const std::string& path) {
   SimValue v;
   return desk.get(path, &v) ? v.number : -1000.0;
@@ -108,28 +90,14 @@ TEST(FellbrookModule, LV1AndTheDeskStayInStep) {
   // Card channels 1..24 carry LCL 1..24 (the simulated patch); LV1's channel c is card channel c + 1.
   desk.set("io/in/LCL/1/g", SimValue::of_float(24.0));
 
-  Library lib;
-  ASSERT_TRUE(lib.load(beside_this_program("Fellbrook.dll"))) << lib.last_error();
-  auto entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));
-  ASSERT_NE(entry, nullptr);
-  const ConsoleModuleTable* t = entry(kModuleApiVersion);
-  ASSERT_NE(t, nullptr);
-  std::u16string cfg = utf8_to_utf16(path_join(temp_dir(), "wing.cfg"));
-  ASSERT_TRUE(write_file_replace(utf16_to_utf8(cfg), "bank=LCL\nwatch=8\ncard=MOD\nresync=desk\nip=127.0.0.1\n"));
-  ModuleHost host{};
-  host.version = kModuleApiVersion;
-  host.size = kModuleHostSize;
-  host.ctx = "wing";
-  host.config_path = cfg.c_str();
-  host.status_suffix = u"-wing";
-  host.log = host_log;
-  host.live_gain_object = host_live;
-  host.get_mac = host_mac;
-  host.lv1_listener = host_listener;
-  host.report_to_lv1 = host_report;
-  host.rebuild_strip = host_rebuild;
-  ASSERT_EQ(t->start(&host), 1);
-  t->attach(&g_live);
+  module_dll::LoadedModule m;
+  ASSERT_TRUE(m.load("Fellbrook.dll")) << m.lib.last_error();
+  ASSERT_TRUE(m.prepare_host("wing", "wing.cfg", "bank=LCL\nwatch=8\ncard=MOD\nresync=desk\nip=127.0.0.1\n", u"-wing"));
+  m.host.log = host_log;
+  m.host.live_gain_object = host_live;
+  m.host.report_to_lv1 = host_report;
+  ASSERT_TRUE(m.start_and_attach(&g_live));
+  const ConsoleModuleTable* t = m.table;
 
   // The checks run apart so that a failed one still stops the module before it is unloaded.
   [&] {
