@@ -4,16 +4,14 @@
 // ks-test: lock=udp-2222,loader-block,wing-desk-loopback timeout=120
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bridge/tests/support/module_dll_host.h"
+#include "desk/wing/tests/support/wing_test_support.h"
 #include "os/socket.h"
 #include "sim/wing/discovery.h"
 #include "sim/wing/wing_sim.h"
@@ -22,6 +20,7 @@ namespace ks {
 namespace {
 
 using sim::SimValue;
+using test::eventually;
 
 struct Report {
   int32_t ch;
@@ -63,15 +62,6 @@ bool logged(const char* part) {
   for (const std::string& l : g_lines)
     if (l.find(part) != std::string::npos) return true;
   return false;
-}
-
-bool eventually(const std::function<bool()>& ready, int ms) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 double desk_number(const sim::WingSim& desk, const std::string& path) {
