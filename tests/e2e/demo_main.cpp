@@ -1,8 +1,8 @@
 // The demo: one run of the product end to end against a simulated desk, printed as a short
 // account of what each side saw. Exit code 0 when everything that should happen happened.
 //   kestrune-demo.exe [--x32] [--resync-desk] [--verbose]
-// The WING run is the default once this build has the WING console module; until then the
-// X32/M32 run stands in for it, and says so.
+// The WING run is to become the default; until the runner has it, the X32/M32 run stands in
+// for it, and says so.
 #include <cstdio>
 #include <cstring>
 
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!x32) std::printf("demo: this build has no WING console module yet - showing the X32/M32 run\n\n");
+  if (!x32) std::printf("demo: the WING run is not part of the demo yet - showing the X32/M32 run\n\n");
   ks::e2e::DeskRunResult r = ks::e2e::run_x32(o);
   for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
   const bool ok = r.all_seen();
