@@ -16,6 +16,24 @@ size_t region_size(void* view) {
   return mbi.RegionSize;
 }
 
+// Maps the whole of `h` and checks it holds at least `size` bytes (an older, smaller block of the
+// same name does not). On failure the handle is closed and the reason left in `error`.
+void* map_whole(HANDLE h, DWORD access, size_t size, uint32_t& error) {
+  void* v = MapViewOfFile(h, access, 0, 0, 0);
+  if (!v) {
+    error = GetLastError();
+    CloseHandle(h);
+    return nullptr;
+  }
+  if (region_size(v) < size) {
+    error = ERROR_INVALID_PARAMETER;
+    UnmapViewOfFile(v);
+    CloseHandle(h);
+    return nullptr;
+  }
+  return v;
+}
+
 }  // namespace
 
 bool SharedMemory::create(const std::string& name, size_t size) {
@@ -32,18 +50,8 @@ bool SharedMemory::create(const std::string& name, size_t size) {
     return false;
   }
   bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  void* v = MapViewOfFile(h, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
-  if (!v) {
-    error_ = GetLastError();
-    CloseHandle(h);
-    return false;
-  }
-  if (region_size(v) < size) {  // an older, smaller block of the same name
-    error_ = ERROR_INVALID_PARAMETER;
-    UnmapViewOfFile(v);
-    CloseHandle(h);
-    return false;
-  }
+  void* v = map_whole(h, FILE_MAP_READ | FILE_MAP_WRITE, size, error_);
+  if (!v) return false;
   handle_ = h;
   view_ = data_ = v;
   size_ = view_size_ = size;
@@ -63,18 +71,8 @@ bool SharedMemory::open(const std::string& name, size_t size, Access access) {
     error_ = GetLastError();
     return false;
   }
-  void* v = MapViewOfFile(h, want, 0, 0, 0);
-  if (!v) {
-    error_ = GetLastError();
-    CloseHandle(h);
-    return false;
-  }
-  if (region_size(v) < size) {
-    error_ = ERROR_INVALID_PARAMETER;
-    UnmapViewOfFile(v);
-    CloseHandle(h);
-    return false;
-  }
+  void* v = map_whole(h, want, size, error_);
+  if (!v) return false;
   handle_ = h;
   view_ = data_ = v;
   size_ = view_size_ = size;
