@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -497,14 +496,15 @@ int main(int argc, char** argv) {
   for (const std::string* e : {&pairing, &missed, &floor_error, &plain_error})
     if (!e->empty()) std::printf("  incomplete: %s\n", e->c_str());
 
-  // One clock: each stand-in stamp after the cause and before the effect we stamped bounds the
-  // offset between the clocks by the fastest sample each way.
+  // One clock: with every stand-in stamp after its cause and before its effect here, the stand-in's
+  // clock can be behind ours by at most the fastest LV1 -> desk sample, ahead by the fastest
+  // desk -> LV1 one.
   const bool ordered = first_call >= go_at && up.n && down.n && up.min > 0 && down.min > 0;
   std::printf("\nclocks: the stand-in stamps with QPC at %.1f MHz, this process at %.1f MHz; ", double(lv1_freq) / 1e6,
               double(freq.QuadPart) / 1e6);
   if (ordered)
-    std::printf("every stand-in stamp lies between\n  its cause and its effect here, so the two clocks agree "
-                "within -%.3f .. +%.3f ms\n", down.min, up.min);
+    std::printf("every stand-in stamp lies between\n  its cause and its effect here, so the stand-in's clock reads "
+                "within -%.3f .. +%.3f ms of ours\n", up.min, down.min);
   else
     std::printf("the stamps are NOT in causal order:\n  the two processes' clocks cannot be compared, so the "
                 "latency figures above are not sound\n");
