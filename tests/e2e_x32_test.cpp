@@ -31,6 +31,8 @@ TEST(EndToEndX32, TheWholePathForEachResyncSetting) {
     EXPECT_TRUE(r.reread_after_scene_load);
     EXPECT_TRUE(r.xremote_renewed);
     EXPECT_TRUE(r.lv1_finished);
+    // The demo's verdict covers the same steps: none of them may be left out of it.
+    EXPECT_TRUE(r.all_seen()) << ::testing::PrintToString(r.missing());
     if (::testing::Test::HasFailure())
       for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
   }
