@@ -4,39 +4,18 @@
 // the protected input's 48 V never reaches the desk, the status block shows the desk and its
 // input levels, a stalled meter stream is subscribed again, and a desk that drops and returns is
 // resynced the way `resync` says.
-#include <gtest/gtest.h>
-
-#include "tests/e2e/desk_run.h"
+#include "tests/e2e/run_checks.h"
 
 namespace ks::e2e {
 namespace {
 
+using R = DeskRunResult;
+
 TEST(EndToEndWing, TheWholePathForEachResyncSetting) {
-  for (bool resync_desk : {false, true}) {
-    SCOPED_TRACE(resync_desk ? "resync=desk" : "resync=lv1");
-    DeskRunOptions o;
-    o.resync_desk = resync_desk;
-    o.verbose = true;
-    DeskRunResult r = run_wing(o);
-    EXPECT_TRUE(r.module_loaded);
-    EXPECT_TRUE(r.desk_subscribed);
-    EXPECT_TRUE(r.seeded_from_desk);
-    EXPECT_TRUE(r.gain_reached_desk);
-    EXPECT_TRUE(r.clamped_at_desk);
-    EXPECT_TRUE(r.phantom_reached_desk);
-    EXPECT_TRUE(r.protected_refused);
-    EXPECT_TRUE(r.desk_gain_reached_lv1);
-    EXPECT_TRUE(r.desk_phantom_reached_lv1);
-    EXPECT_TRUE(r.status_shows_desk);
-    EXPECT_TRUE(r.meters_in_status);
-    EXPECT_TRUE(r.meters_resubscribed);
-    EXPECT_TRUE(r.resynced);
-    EXPECT_TRUE(r.lv1_finished);
-    // The demo's verdict covers the same steps: none of them may be left out of it.
-    EXPECT_TRUE(r.all_seen()) << ::testing::PrintToString(r.missing());
-    if (::testing::Test::HasFailure())
-      for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
-  }
+  expect_every_step(run_wing, {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
+                               &R::clamped_at_desk, &R::phantom_reached_desk, &R::protected_refused,
+                               &R::desk_gain_reached_lv1, &R::desk_phantom_reached_lv1, &R::status_shows_desk,
+                               &R::meters_in_status, &R::meters_resubscribed, &R::resynced, &R::lv1_finished});
 }
 
 }  // namespace

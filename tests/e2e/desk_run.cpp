@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <thread>
 
 #include "os/socket.h"
@@ -137,11 +138,11 @@ class DeskSide {
   // The engineer at the desk: the desk tells its clients.
   virtual void turn(int n, double db) = 0;
   virtual void switch_phantom(int n, bool on) = 0;
-  // The cable is pulled; a move while it is out reaches nobody; the cable is back.
+  // The desk drops off; a move while it is away reaches nobody; it returns (false: it could not).
   virtual void go_away() = 0;
   virtual void turn_while_away(int n, double db) = 0;
   virtual bool come_back() = 0;
-  virtual std::string away_text() = 0;
+  virtual std::string away_text() = 0;          // how it drops, for the transcript
 };
 
 // What differs between the two console types for the shared steps.
@@ -499,11 +500,9 @@ void wing_meters_resubscribed(Run& run, sim::WingSim& desk, DeskRunResult& r) {
 
 }  // namespace
 
-bool DeskRunResult::all_seen() const { return !required.empty() && missing().empty(); }
-
-std::vector<std::string> DeskRunResult::missing() const {
+const char* step_name(DeskRunResult::Step step) {
   static const struct {
-    Step step;
+    DeskRunResult::Step step;
     const char* name;
   } kNames[] = {
       {&DeskRunResult::module_loaded, "module_loaded"},
@@ -523,32 +522,41 @@ std::vector<std::string> DeskRunResult::missing() const {
       {&DeskRunResult::status_shows_desk, "status_shows_desk"},
       {&DeskRunResult::lv1_finished, "lv1_finished"},
   };
+  for (const auto& n : kNames)
+    if (n.step == step) return n.name;
+  return "?";
+}
+
+bool DeskRunResult::all_seen() const { return !required.empty() && missing().empty(); }
+
+std::vector<std::string> DeskRunResult::missing() const {
   std::vector<std::string> out;
-  for (Step s : required) {
-    if (this->*s) continue;
-    const char* name = "?";
-    for (const auto& n : kNames)
-      if (n.step == s) name = n.name;
-    out.push_back(name);
-  }
+  for (Step s : required)
+    if (!(this->*s)) out.push_back(step_name(s));
   return out;
 }
 
-// The steps every run has.
-const std::vector<DeskRunResult::Step> kSharedSteps = {
-    &DeskRunResult::module_loaded,          &DeskRunResult::desk_subscribed,
-    &DeskRunResult::seeded_from_desk,       &DeskRunResult::gain_reached_desk,
-    &DeskRunResult::clamped_at_desk,        &DeskRunResult::phantom_reached_desk,
-    &DeskRunResult::protected_refused,      &DeskRunResult::desk_gain_reached_lv1,
-    &DeskRunResult::desk_phantom_reached_lv1, &DeskRunResult::status_shows_desk,
-    &DeskRunResult::resynced,               &DeskRunResult::lv1_finished,
-};
+namespace {
+
+// A result that requires the steps every run has and the run's own.
+DeskRunResult requiring(std::initializer_list<DeskRunResult::Step> own) {
+  DeskRunResult r;
+  r.required = {
+      &DeskRunResult::module_loaded,          &DeskRunResult::desk_subscribed,
+      &DeskRunResult::seeded_from_desk,       &DeskRunResult::gain_reached_desk,
+      &DeskRunResult::clamped_at_desk,        &DeskRunResult::phantom_reached_desk,
+      &DeskRunResult::protected_refused,      &DeskRunResult::desk_gain_reached_lv1,
+      &DeskRunResult::desk_phantom_reached_lv1, &DeskRunResult::status_shows_desk,
+      &DeskRunResult::resynced,               &DeskRunResult::lv1_finished,
+  };
+  r.required.insert(r.required.end(), own);
+  return r;
+}
+
+}  // namespace
 
 DeskRunResult run_x32(const DeskRunOptions& o) {
-  DeskRunResult r;
-  r.required = kSharedSteps;
-  r.required.push_back(&DeskRunResult::reread_after_scene_load);
-  r.required.push_back(&DeskRunResult::xremote_renewed);
+  DeskRunResult r = requiring({&DeskRunResult::reread_after_scene_load, &DeskRunResult::xremote_renewed});
   Run run(r, o, kX32);
 
   sim::X32Sim desk;
@@ -606,10 +614,7 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
 }
 
 DeskRunResult run_wing(const DeskRunOptions& o) {
-  DeskRunResult r;
-  r.required = kSharedSteps;
-  r.required.push_back(&DeskRunResult::meters_in_status);
-  r.required.push_back(&DeskRunResult::meters_resubscribed);
+  DeskRunResult r = requiring({&DeskRunResult::meters_in_status, &DeskRunResult::meters_resubscribed});
   Run run(r, o, kWing);
 
   // Under Wine every datagram leaves from 127.0.0.1, so the desk lives there.

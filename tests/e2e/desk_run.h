@@ -45,6 +45,9 @@ struct DeskRunResult {
   std::vector<std::string> missing() const;
 };
 
+// The field's name, for messages.
+const char* step_name(DeskRunResult::Step step);
+
 // The X32/M32 run: the simulator at 127.0.0.1:10023, Brannock as the module.
 DeskRunResult run_x32(const DeskRunOptions& options);
 
