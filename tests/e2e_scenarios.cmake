@@ -27,6 +27,9 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
   # The desk listens on the X32's fixed port and the loader's kernel objects have fixed names.
   ks_test(e2e_x32_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_x32_test.cpp LIBS e2e_desk_run
     LOCK loader-block udp10023 TIMEOUT 600)
+  # The WING's ports and the unsuffixed status block are fixed names too.
+  ks_test(e2e_wing_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_wing_test.cpp LIBS e2e_desk_run
+    LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 900)
 
   add_executable(kestrune-demo ${CMAKE_CURRENT_SOURCE_DIR}/e2e/demo_main.cpp)
   target_link_libraries(kestrune-demo PRIVATE e2e_desk_run)

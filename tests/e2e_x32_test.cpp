@@ -3,37 +3,18 @@
 // values move both ways, the protected input's 48 V never reaches the desk, the status block
 // shows the desk, a desk that drops and returns is resynced the way `resync` says, a scene load
 // is followed by a re-read, and the subscription is renewed before it lapses.
-#include <gtest/gtest.h>
-
-#include "tests/e2e/desk_run.h"
+#include "tests/e2e/run_checks.h"
 
 namespace ks::e2e {
 namespace {
 
+using R = DeskRunResult;
+
 TEST(EndToEndX32, TheWholePathForEachResyncSetting) {
-  for (bool resync_desk : {false, true}) {
-    SCOPED_TRACE(resync_desk ? "resync=desk" : "resync=lv1");
-    DeskRunOptions o;
-    o.resync_desk = resync_desk;
-    o.verbose = true;
-    DeskRunResult r = run_x32(o);
-    EXPECT_TRUE(r.module_loaded);
-    EXPECT_TRUE(r.desk_subscribed);
-    EXPECT_TRUE(r.seeded_from_desk);
-    EXPECT_TRUE(r.gain_reached_desk);
-    EXPECT_TRUE(r.clamped_at_desk);
-    EXPECT_TRUE(r.phantom_reached_desk);
-    EXPECT_TRUE(r.protected_refused);
-    EXPECT_TRUE(r.desk_gain_reached_lv1);
-    EXPECT_TRUE(r.desk_phantom_reached_lv1);
-    EXPECT_TRUE(r.status_shows_desk);
-    EXPECT_TRUE(r.resynced);
-    EXPECT_TRUE(r.reread_after_scene_load);
-    EXPECT_TRUE(r.xremote_renewed);
-    EXPECT_TRUE(r.lv1_finished);
-    if (::testing::Test::HasFailure())
-      for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
-  }
+  expect_every_step(run_x32, {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
+                              &R::clamped_at_desk, &R::phantom_reached_desk, &R::protected_refused,
+                              &R::desk_gain_reached_lv1, &R::desk_phantom_reached_lv1, &R::status_shows_desk,
+                              &R::resynced, &R::reread_after_scene_load, &R::xremote_renewed, &R::lv1_finished});
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 # a private network namespace (loopback only): the LV1 stand-in loads the real Kestrune.dll, which
 # loads the signed console module from its modules folder, which talks to a simulated desk on
 # 127.0.0.1. It moves gains and 48 V at LV1 and at the desk and prints what each side saw.
-# Exits 0 when every step was seen.
+# Exits 0 when every step was seen. Without --x32 it is the WING run (Fellbrook against the WING
+# simulator).
 #   tools/demo.sh [--x32] [--resync-desk] [--verbose]
 #     --x32          the X32/M32 run (Brannock against the X32 simulator)
 #     --resync-desk  resync=desk: when the desk drops and returns, LV1 takes the desk's values
@@ -18,7 +19,7 @@ jobs=${KS_JOBS:-$(nproc)}
 echo "demo: building the Windows binaries the demo runs (a while the first time)"
 cmake --preset windows >/dev/null || { echo "demo: cmake failed"; exit 2; }
 if ! grep -q 'kestrune-demo' build/windows/build.ninja; then
-  echo "demo: this tree cannot run the demo yet (the loader's module manager or the console module is missing)"
+  echo "demo: this tree cannot run the demo (the loader's module manager or the console module is missing)"
   exit 2
 fi
 cmake --build --preset windows -j "$jobs" --target kestrune-demo || { echo "demo: build failed"; exit 2; }

@@ -1,8 +1,7 @@
 // The demo: one run of the product end to end against a simulated desk, printed as a short
 // account of what each side saw. Exit code 0 when everything that should happen happened.
 //   kestrune-demo.exe [--x32] [--resync-desk] [--verbose]
-// The WING run is to become the default; until the runner has it, the X32/M32 run stands in
-// for it, and says so.
+// The WING run is the default; --x32 runs the X32/M32 one.
 #include <cstdio>
 #include <cstring>
 
@@ -20,10 +19,15 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!x32) std::printf("demo: the WING run is not part of the demo yet - showing the X32/M32 run\n\n");
-  ks::e2e::DeskRunResult r = ks::e2e::run_x32(o);
+  std::printf("demo: the %s run\n\n", x32 ? "X32/M32 (Brannock)" : "WING (Fellbrook)");
+  ks::e2e::DeskRunResult r = x32 ? ks::e2e::run_x32(o) : ks::e2e::run_wing(o);
   for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
-  const bool ok = r.all_seen();
-  std::printf("\n%s\n", ok ? "demo: every step seen end to end" : "demo: FAILED - a step above is missing");
-  return ok ? 0 : 1;
+  if (r.all_seen()) {
+    std::printf("\ndemo: every step seen end to end\n");
+    return 0;
+  }
+  std::printf("\ndemo: FAILED - not seen:");
+  for (const std::string& step : r.missing()) std::printf(" %s", step.c_str());
+  std::printf("\n");
+  return 1;
 }

@@ -9,11 +9,15 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <thread>
 
+#include "os/socket.h"
 #include "shared/names.h"
 #include "shared/status_block.h"
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "sim/wing/discovery.h"
+#include "sim/wing/wing_sim.h"
 #include "sim/x32/x32_sim.h"
 
 namespace ks::e2e {
@@ -74,10 +78,13 @@ std::string format(const char* f, ...) {
   return buf;
 }
 
-// The X32's head-amp gain on the wire: -12..+60 dB as 0..1.
-double x32_db(float wire) { return double(wire) * 72.0 - 12.0; }
-float x32_wire(double db) { return float((db + 12.0) / 72.0); }
-bool wire_is(float got, double db) { return std::fabs(double(got) - double(x32_wire(db))) < 1e-4; }
+bool same_db(double got, double want) { return std::fabs(got - want) < 0.01; }
+
+// A field of the block as text, however it is terminated.
+template <size_t N>
+std::string text_of(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
 
 // The module's status block as the tray program sees it.
 class StatusView {
@@ -98,6 +105,10 @@ class StatusView {
     auto* b = static_cast<const StatusBlock*>(view_);
     return b && b->magic == kStatusMagic && b->version == kStatusLayoutVersion ? b : nullptr;
   }
+  bool answering() {
+    const StatusBlock* b = get();
+    return b && b->desk_answering != 0;
+  }
 
  private:
   std::wstring name_;
@@ -107,166 +118,480 @@ class StatusView {
 
 // Lines of the module's log worth showing in the transcript.
 bool notable(const std::string& line) {
-  static const char* const marks[] = {"[loader]", "seeded", "REFUSED", "[x32]", "[desk]", "[bridge]", "[refind]"};
+  static const char* const marks[] = {"[loader]", "seeded", "REFUSED", "[x32]", "[desk]",  "[bridge]",
+                                      "[refind]", "[ctl]",  "[nat]",   "[bin]", "[patch]"};
   for (const char* m : marks)
     if (line.find(m) != std::string::npos) return true;
   return false;
 }
 
-}  // namespace
+// A simulated desk as the shared steps see it; inputs of the watched bank numbered from 1.
+class DeskSide {
+ public:
+  virtual ~DeskSide() = default;
+  virtual double gain_db(int n) = 0;
+  virtual bool phantom(int n) = 0;
+  virtual std::string gain_text(int n) = 0;     // the node and its value, as the desk holds it
+  virtual std::string phantom_node(int n) = 0;
+  virtual double top_db() = 0;                  // the top of the head amp's gain range
+  virtual std::string top_text() = 0;           // how the top comes about
+  // The engineer at the desk: the desk tells its clients.
+  virtual void turn(int n, double db) = 0;
+  virtual void switch_phantom(int n, bool on) = 0;
+  // The desk drops off; a move while it is away reaches nobody; it returns (false: it could not).
+  virtual void go_away() = 0;
+  virtual void turn_while_away(int n, double db) = 0;
+  virtual bool come_back() = 0;
+  virtual std::string away_text() = 0;          // how it drops, for the transcript
+};
 
-bool DeskRunResult::all_seen() const {
-  return module_loaded && desk_subscribed && seeded_from_desk && gain_reached_desk &&
-         clamped_at_desk && phantom_reached_desk && protected_refused && desk_gain_reached_lv1 &&
-         desk_phantom_reached_lv1 && status_shows_desk && resynced && reread_after_scene_load && xremote_renewed &&
-         lv1_finished;
+// What differs between the two console types for the shared steps.
+struct Facts {
+  const char* type;            // the loader's type key: module file prefix, settings file name
+  const char* module_file;     // the module built and signed for these runs
+  const char* settings;        // the settings file without its resync line
+  const char* settings_said;   // the same, said for the transcript
+  const char* box;             // LV1's box command for the card
+  const char16_t* status_suffix;
+  int log_channel;             // the loader's log of this type
+  const char* log_name;
+  const char* bank;            // the watched bank, for the transcript
+};
+
+constexpr const char* kMac = "mac=0a:1b:2c:3d:4e:5f";
+
+// The steps both runs share: the bundle, LV1 in its own thread, the moves from both ends, the
+// status block, the drop and return, and the module's log.
+class Run {
+ public:
+  Run(DeskRunResult& r, const DeskRunOptions& o, const Facts& f)
+      : r_(r), o_(o), f_(f), s_(std::string("e2e-") + f.type + "-" + std::to_string(GetTickCount64())),
+        status_(f.status_suffix) {}
+  ~Run() { finish_lv1(); }
+
+  void say(const std::string& line) { r_.transcript.push_back(line); }
+  StatusView& status() { return status_; }
+  bool journal_has(const std::string& needle) const { return sim::read_text(journal_).find(needle) != std::string::npos; }
+  double waited_for_journal(const std::string& needle, int limit_ms) const {
+    return wait_ms([&] { return journal_has(needle); }, limit_ms);
+  }
+  double since_start() const { return ms_since(started_); }
+
+  // The bundle as installed: the loader, its settings file and the signed module beside it,
+  // in a folder no earlier run used (a stale journal or go-file would pass a step that never ran).
+  bool install() {
+    const std::string modules = s_.loader_folder() + "\\modules";
+    CreateDirectoryW(wide(modules).c_str(), nullptr);
+    const std::string name = std::string(f_.type) + "-" + KS_E2E_VERSION + ".dll";
+    if (!copy_into(f_.module_file, modules + "\\" + name) ||
+        !copy_into(std::string(f_.module_file) + ".sig", modules + "\\" + name + ".sig")) {
+      say("setup   the signed module could not be copied into the bundle");
+      return false;
+    }
+    const char* resync = o_.resync_desk ? "desk" : "lv1";
+    const std::string cfg = std::string(f_.type) + ".cfg";
+    if (!write_file(s_.loader_folder() + "\\" + cfg, std::string(f_.settings) + "resync=" + resync + "\n")) {
+      say("setup   " + cfg + " could not be written");
+      return false;
+    }
+    say("setup   bundle " + s_.bundle() + " with modules\\" + name + " (signed with the test key); " + cfg + ": " +
+        f_.settings_said + ", resync=" + resync);
+    return true;
+  }
+
+  // LV1 opens the card, waits for the signal, makes its moves, and waits for the end.
+  void start_lv1() {
+    const std::string script = "factory \"$BUNDLE\"\n" + std::string(f_.box) + "\n" +
+                               "listener b plain\n"
+                               "query b WavesIOBoxGain g\n"
+                               "query b WavesIOBoxWavesConsoleIO io\n"
+                               "host io\n"
+                               "mac b 0a1b2c3d4e5f\n"
+                               "callback g\n"
+                               "wait-file \"" + go_lv1_ + "\" 60000\n"
+                               "gain g 1 20\n"
+                               "gain g 2 80\n"
+                               "phantom g 2 1\n"
+                               "phantom g 5 1\n"
+                               "wait-file \"" + go_end_ + "\" 240000\n"
+                               "release b\n";
+    started_ = Clock::now();
+    lv1_ = std::thread([this, script] { run_ = s_.run(script, 400000); });
+  }
+
+  // The link comes up and LV1 is seeded with the desk's values. LV1's moves wait until every
+  // channel is seeded: before that the module holds them back, and the seed overwrites them.
+  void seeded() {
+    double t = waited_for_journal(std::string("gain_changed ") + kMac + " ch=0 db=24.00", 20000);
+    r_.seeded_from_desk =
+        t >= 0 && wait_ms([&] { return s_.log(f_.log_channel).find("[bridge] seeded ") != std::string::npos; }, 10000) >= 0;
+    if (r_.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
+  }
+
+  // LV1 -> desk: ch 2 to +20, ch 3 beyond the top, 48 V on ch 3 and on the protected ch 6.
+  void lv1_moves(DeskSide& desk) {
+    write_file(go_lv1_, "");
+    say("LV1     gain ch 2 -> +20.0 dB; gain ch 3 -> +80.0 dB; 48 V on ch 3; 48 V on ch 6 (protected)");
+    double t = wait_ms([&] { return same_db(desk.gain_db(2), 20.0); }, 10000);
+    r_.gain_reached_desk = t >= 0;
+    if (r_.gain_reached_desk) say(format("desk    %s, %.0f ms after the signal", desk.gain_text(2).c_str(), t));
+    r_.clamped_at_desk = wait_ms([&] { return same_db(desk.gain_db(3), desk.top_db()); }, 10000) >= 0;
+    if (r_.clamped_at_desk) say("desk    " + desk.gain_text(3) + ": +80 clamped to " + desk.top_text());
+    r_.phantom_reached_desk = wait_ms([&] { return desk.phantom(3); }, 10000) >= 0;
+    if (r_.phantom_reached_desk) say("desk    " + desk.phantom_node(3) + " = 1");
+    // The protected switch was sent after the one above; give it the same room to (wrongly) arrive.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    protected_off_ = !desk.phantom(6);
+    if (protected_off_) say("desk    " + desk.phantom_node(6) + " stays 0: " + f_.bank + " 6 is protected");
+  }
+
+  // desk -> LV1: ch 4 to +42 and 48 V on ch 5 at the desk.
+  void desk_moves(DeskSide& desk) {
+    say("desk    the engineer turns ch 4 to +42.0 dB and switches 48 V on ch 5 at the desk");
+    desk.turn(4, 42.0);
+    desk.switch_phantom(5, true);
+    double t = waited_for_journal(std::string("gain_changed ") + kMac + " ch=3 db=42.00", 10000);
+    r_.desk_gain_reached_lv1 = t >= 0;
+    if (r_.desk_gain_reached_lv1) say(format("LV1     gain-changed callback: ch 4 = +42.0 dB (%.0f ms after the desk move)", t));
+    r_.desk_phantom_reached_lv1 = waited_for_journal(std::string("phantom_changed ") + kMac + " ch=4 on=1", 10000) >= 0;
+    if (r_.desk_phantom_reached_lv1) say("LV1     48V-changed callback: ch 5 on");
+  }
+
+  // The status block, as the tray program reads it.
+  void status_shows_desk() {
+    r_.status_shows_desk = wait_ms([&] {
+      const StatusBlock* b = status_.get();
+      return b && text_of(b->desk_ip) == "127.0.0.1" && b->desk_answering != 0 && same_db(b->gain_db[3], 42.0) &&
+             same_db(b->gain_db[1], 20.0);
+    }, 5000) >= 0;
+    if (const StatusBlock* b = status_.get())
+      say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u",
+                 text_of(b->desk_ip).c_str(), text_of(b->desk_line).c_str(), unsigned(b->desk_answering), b->gain_db[1],
+                 b->gain_db[3], unsigned(b->phantom[2])));
+  }
+
+  // The desk drops and returns; meanwhile ch 2 was turned at the desk (to a value in every desk's
+  // range). With resync = LV1 the desk gets LV1's value back, with resync = desk LV1 takes the
+  // desk's; either way the other side must not keep its own.
+  void drop_and_return(DeskSide& desk) {
+    say("desk    " + desk.away_text() + "; meanwhile ch 2 is turned to +10.0 dB at the desk");
+    desk.go_away();
+    desk.turn_while_away(2, 10.0);
+    double t = wait_ms([&] { return !status_.answering(); }, 40000);
+    if (t >= 0) say(format("status  desk not answering, %.0f ms after it dropped", t));
+    if (!desk.come_back()) {
+      say("desk    cannot listen again");
+      return;
+    }
+    say("desk    answers again");
+    if (t < 0) return;
+    t = wait_ms([&] { return status_.answering(); }, 40000);
+    if (t < 0) return;
+    say(format("status  desk answering again, %.0f ms after it came back", t));
+    const std::string lv1_took_desk = std::string("gain_changed ") + kMac + " ch=1 db=10.00";
+    if (o_.resync_desk) {
+      const bool lv1_took = waited_for_journal(lv1_took_desk, 20000) >= 0;
+      if (lv1_took) say("LV1     gain-changed callback: ch 2 = +10.0 dB, the desk's value (resync = desk)");
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      const bool desk_kept = same_db(desk.gain_db(2), 10.0);
+      if (!desk_kept) say("desk    " + desk.gain_text(2) + ": the desk's value was overwritten");
+      r_.resynced = lv1_took && desk_kept;
+    } else {
+      const bool desk_took = wait_ms([&] { return same_db(desk.gain_db(2), 20.0); }, 20000) >= 0;
+      if (desk_took) say("desk    " + desk.gain_text(2) + " again, LV1's value (resync = lv1)");
+      const bool lv1_kept = !journal_has(lv1_took_desk);
+      if (!lv1_kept) say("LV1     gain-changed callback: ch 2 = +10.0 dB, the desk's value (resync = lv1 names LV1's)");
+      r_.resynced = desk_took && lv1_kept;
+    }
+  }
+
+  // LV1 releases the card and exits; then the module's log is read.
+  void finish() {
+    finish_lv1();
+    r_.lv1_finished = run_.finished();
+    say(r_.lv1_finished ? "LV1     script done, card released, stand-in exited normally"
+                        : format("LV1     stand-in did not finish (exit code %lu%s)", static_cast<unsigned long>(run_.exit_code),
+                                 run_.timed_out ? ", timed out" : ""));
+    const std::string log = s_.log(f_.log_channel);
+    r_.module_loaded =
+        log.find(std::string("[loader] ") + f_.type + " module " + KS_E2E_VERSION + " loaded from") != std::string::npos;
+    r_.protected_refused = protected_off_ && log.find("REFUSED ch=5") != std::string::npos;
+    say(std::string("module log (") + f_.log_name + "):");
+    size_t at = 0;
+    while (at < log.size()) {
+      size_t end = log.find('\n', at);
+      if (end == std::string::npos) end = log.size();
+      std::string line = log.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (o_.verbose || notable(line)) say("  " + line);
+      at = end + 1;
+    }
+  }
+
+ private:
+  void finish_lv1() {
+    if (!lv1_.joinable()) return;
+    write_file(go_lv1_, "");  // a run that stopped early must not leave LV1 waiting for either
+    write_file(go_end_, "");
+    lv1_.join();
+  }
+
+  DeskRunResult& r_;
+  const DeskRunOptions& o_;
+  const Facts& f_;
+  sim::Scenario s_;
+  StatusView status_;
+  const std::string go_lv1_ = s_.module_root() + "\\go-lv1";
+  const std::string go_end_ = s_.module_root() + "\\go-end";
+  const std::string journal_ = s_.module_root().substr(0, s_.module_root().rfind('\\')) + "\\journal.txt";
+  std::thread lv1_;
+  sim::RunResult run_;
+  Clock::time_point started_ = Clock::now();
+  bool protected_off_ = false;
+};
+
+// ---- X32 / M32 ------------------------------------------------------------------------------------
+
+// The X32's head-amp gain on the wire: -12..+60 dB as 0..1; head amp 000 is AN 1.
+double x32_db(float wire) { return double(wire) * 72.0 - 12.0; }
+float x32_wire(double db) { return float((db + 12.0) / 72.0); }
+std::string headamp(int n, const char* leaf) { return format("/headamp/%03d/%s", n - 1, leaf); }
+
+class X32Side : public DeskSide {
+ public:
+  explicit X32Side(sim::X32Sim& sim) : sim_(sim) {}
+  double gain_db(int n) override { return x32_db(sim_.headamp_gain(n - 1)); }
+  bool phantom(int n) override { return sim_.headamp_phantom(n - 1) == 1; }
+  std::string gain_text(int n) override {
+    return format("%s = %.4f (%+.1f dB)", headamp(n, "gain").c_str(), sim_.headamp_gain(n - 1), gain_db(n));
+  }
+  std::string phantom_node(int n) override { return headamp(n, "phantom"); }
+  double top_db() override { return 60.0; }
+  std::string top_text() override { return "the top (1.0)"; }
+  void turn(int n, double db) override { sim_.desk_change(headamp(n, "gain"), sim::osc_f(x32_wire(db))); }
+  void switch_phantom(int n, bool on) override { sim_.desk_change(headamp(n, "phantom"), sim::osc_i(on ? 1 : 0)); }
+  void go_away() override { sim_.set_silent(true); }
+  void turn_while_away(int n, double db) override { sim_.put(headamp(n, "gain"), sim::osc_f(x32_wire(db))); }
+  bool come_back() override {
+    sim_.set_silent(false);
+    return true;
+  }
+  std::string away_text() override { return "goes silent (the cable is pulled)"; }
+
+ private:
+  sim::X32Sim& sim_;
+};
+
+const Facts kX32 = {"x32", KS_E2E_X32_MODULE, "bank=AN\nwatch=8\ncard=CRD\nip=127.0.0.1\nprotect=AN:6\n",
+                    "ip=127.0.0.1, input AN 6 protected", "box b 11 0", u"-x32", 2, "kestrune-x32.log", "AN"};
+
+// ---- WING -----------------------------------------------------------------------------------------
+
+std::string lcl(int n, const char* leaf) { return format("io/in/LCL/%d/%s", n, leaf); }
+
+class WingSide : public DeskSide {
+ public:
+  WingSide(sim::WingSim& sim, sim::DiscoveryResponder& answers, const sim::DiscoveryBehaviour& found)
+      : sim_(sim), answers_(answers), found_(found) {}
+  double number(const std::string& path) {
+    sim::SimValue v;
+    return sim_.get(path, &v) ? v.number : -1000.0;
+  }
+  double gain_db(int n) override { return number(lcl(n, "g")); }
+  bool phantom(int n) override { return number(lcl(n, "vph")) == 1.0; }
+  std::string gain_text(int n) override { return format("%s = %+.1f dB", lcl(n, "g").c_str(), gain_db(n)); }
+  std::string phantom_node(int n) override { return lcl(n, "vph"); }
+  double top_db() override { return sim_.gain_range("LCL").max; }
+  std::string top_text() override {
+    sim::GainRange g = sim_.gain_range("LCL");
+    return format("the top of the range the desk defines (%+.1f..%+.1f dB, %.1f dB steps)", g.min, g.max, g.step);
+  }
+  void turn(int n, double db) override { sim_.set(lcl(n, "g"), sim::SimValue::of_float(db)); }
+  void switch_phantom(int n, bool on) override { sim_.set(lcl(n, "vph"), sim::SimValue::of_flag(on)); }
+  void go_away() override {
+    // Nothing answers: discovery is quiet and the desk's ports close, ending the control and
+    // meter connections. Its values stay as they are.
+    sim::DiscoveryBehaviour quiet = found_;
+    quiet.silent = true;
+    answers_.set_behaviour(quiet);
+    sim_.stop();
+  }
+  // No client is connected: the move reaches nobody.
+  void turn_while_away(int n, double db) override { turn(n, db); }
+  bool come_back() override {
+    answers_.set_behaviour(found_);
+    return sim_.start(kLoopback);
+  }
+  std::string away_text() override { return "drops off the network (its ports close, discovery goes quiet)"; }
+
+ private:
+  sim::WingSim& sim_;
+  sim::DiscoveryResponder& answers_;
+  sim::DiscoveryBehaviour found_;
+};
+
+// LV1 channel c is card channel c + 1, which the simulated patch gives LCL c + 1.
+const Facts kWing = {"wing", KS_E2E_WING_MODULE, "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nprotect=LCL:6\n",
+                     "ip=127.0.0.1, card MOD, input LCL 6 protected", "box b 11 2", u"", 1, "kestrune-wing.log", "LCL"};
+
+constexpr int kWatched = 8;
+// The level the run gives input n of LCL: distinct for each, on the frame's 1/256 dB grid.
+double test_level(int n) { return -3.0 * n - 0.5; }
+
+bool levels_shown(const StatusBlock* b) {
+  if (!b || b->meters_live != 1) return false;
+  for (int ch = 0; ch < kWatched; ++ch)
+    if (!same_db(b->level_db[ch], test_level(ch + 1)) || !same_db(b->peak_db[ch], test_level(ch + 1))) return false;
+  return true;
 }
 
-DeskRunResult run_x32(const DeskRunOptions& o) {
+// The meter stream: levels set at the desk reach the status block and frames keep coming.
+void wing_meters_in_status(Run& run, sim::WingSim& desk, DeskRunResult& r) {
+  for (int n = 1; n <= kWatched; ++n) desk.meters().set_level("LCL", n, test_level(n));
+  run.say(format("desk    meters: LCL 1..%d at %.1f, %.1f ... %.1f dB", kWatched, test_level(1), test_level(2),
+                 test_level(kWatched)));
+  StatusView& status = run.status();
+  double t = wait_ms([&] { return levels_shown(status.get()); }, 10000);
+  if (t < 0) return;
+  const uint32_t frames = status.get()->meter_frames;
+  const bool growing = wait_ms([&] {
+    const StatusBlock* b = status.get();
+    return levels_shown(b) && b->meter_frames >= frames + 3;
+  }, 5000) >= 0;
+  const StatusBlock* b = status.get();
+  r.meters_in_status = growing;
+  run.say(format("status  meters_live=%u, %u frames; level/peak ch 1 %.1f/%.1f, ch 2 %.1f/%.1f ... ch %d %.1f/%.1f dB",
+                 unsigned(b->meters_live), unsigned(b->meter_frames), b->level_db[0], b->peak_db[0], b->level_db[1],
+                 b->peak_db[1], kWatched, b->level_db[kWatched - 1], b->peak_db[kWatched - 1]));
+}
+
+// The meter stream stalls with its connection up; the module subscribes again and frames flow.
+void wing_meters_resubscribed(Run& run, sim::WingSim& desk, DeskRunResult& r) {
+  StatusView& status = run.status();
+  const StatusBlock* b = status.get();
+  if (!b) return;
+  const uint32_t frames = b->meter_frames;
+  const size_t subscriptions = desk.meters().subscribers().size();
+  run.say("desk    the meter stream stalls: subscriptions taken, no frame sent");
+  desk.meters().update_faults([](sim::MeterFaults& f) { f.silent = true; });
+  const Clock::time_point stalled = Clock::now();
+  double t = wait_ms([&] { return status.get()->meters_live == 0; }, 15000);
+  if (t >= 0) run.say(format("status  meters_live=0, %.0f ms after the stall began", t));
+  const bool again = wait_ms([&] {
+    std::vector<sim::MeterSubscriber> s = desk.meters().subscribers();
+    return s.size() > subscriptions && s.back().well_formed && s.back().open;
+  }, 15000) >= 0;
+  t = ms_since(stalled);
+  desk.meters().update_faults([](sim::MeterFaults& f) { f.silent = false; });
+  if (!again) return;
+  const sim::MeterSubscriber sub = desk.meters().subscribers().back();
+  run.say(format("desk    a new meter subscription (UDP port %u, id %u), %.0f ms after the stall began", unsigned(sub.port),
+                 unsigned(sub.id), t));
+  run.say("desk    frames flow again");
+  t = wait_ms([&] {
+    const StatusBlock* now = status.get();
+    return levels_shown(now) && now->meter_frames >= frames + 3;
+  }, 10000);
+  r.meters_resubscribed = t >= 0;
+  if (r.meters_resubscribed)
+    run.say(format("status  meters_live=1 again, %u frames (%u before the stall), %.0f ms later",
+                   unsigned(status.get()->meter_frames), unsigned(frames), t));
+}
+
+}  // namespace
+
+const char* step_name(DeskRunResult::Step step) {
+  static const struct {
+    DeskRunResult::Step step;
+    const char* name;
+  } kNames[] = {
+      {&DeskRunResult::module_loaded, "module_loaded"},
+      {&DeskRunResult::desk_subscribed, "desk_subscribed"},
+      {&DeskRunResult::seeded_from_desk, "seeded_from_desk"},
+      {&DeskRunResult::gain_reached_desk, "gain_reached_desk"},
+      {&DeskRunResult::clamped_at_desk, "clamped_at_desk"},
+      {&DeskRunResult::phantom_reached_desk, "phantom_reached_desk"},
+      {&DeskRunResult::protected_refused, "protected_refused"},
+      {&DeskRunResult::desk_gain_reached_lv1, "desk_gain_reached_lv1"},
+      {&DeskRunResult::desk_phantom_reached_lv1, "desk_phantom_reached_lv1"},
+      {&DeskRunResult::resynced, "resynced"},
+      {&DeskRunResult::reread_after_scene_load, "reread_after_scene_load"},
+      {&DeskRunResult::xremote_renewed, "xremote_renewed"},
+      {&DeskRunResult::meters_in_status, "meters_in_status"},
+      {&DeskRunResult::meters_resubscribed, "meters_resubscribed"},
+      {&DeskRunResult::status_shows_desk, "status_shows_desk"},
+      {&DeskRunResult::lv1_finished, "lv1_finished"},
+  };
+  for (const auto& n : kNames)
+    if (n.step == step) return n.name;
+  return "?";
+}
+
+bool DeskRunResult::all_seen() const { return !required.empty() && missing().empty(); }
+
+std::vector<std::string> DeskRunResult::missing() const {
+  std::vector<std::string> out;
+  for (Step s : required)
+    if (!(this->*s)) out.push_back(step_name(s));
+  return out;
+}
+
+namespace {
+
+// A result that requires the steps every run has and the run's own.
+DeskRunResult requiring(std::initializer_list<DeskRunResult::Step> own) {
   DeskRunResult r;
-  auto say = [&](const std::string& line) { r.transcript.push_back(line); };
+  r.required = {
+      &DeskRunResult::module_loaded,          &DeskRunResult::desk_subscribed,
+      &DeskRunResult::seeded_from_desk,       &DeskRunResult::gain_reached_desk,
+      &DeskRunResult::clamped_at_desk,        &DeskRunResult::phantom_reached_desk,
+      &DeskRunResult::protected_refused,      &DeskRunResult::desk_gain_reached_lv1,
+      &DeskRunResult::desk_phantom_reached_lv1, &DeskRunResult::status_shows_desk,
+      &DeskRunResult::resynced,               &DeskRunResult::lv1_finished,
+  };
+  r.required.insert(r.required.end(), own);
+  return r;
+}
+
+}  // namespace
+
+DeskRunResult run_x32(const DeskRunOptions& o) {
+  DeskRunResult r = requiring({&DeskRunResult::reread_after_scene_load, &DeskRunResult::xremote_renewed});
+  Run run(r, o, kX32);
 
   sim::X32Sim desk;
   sim::X32Sim::Options so;
   so.address = "127.0.0.1";
   if (!desk.start(so)) {
-    say("desk    the X32 simulator cannot listen on 127.0.0.1:10023");
+    run.say("desk    the X32 simulator cannot listen on 127.0.0.1:10023");
     return r;
   }
   desk.put("/headamp/000/gain", sim::osc_f(x32_wire(24.0)));
-  say(format("desk    X32 simulator \"%s\" (%s) on %s:%u; its ch 1 head amp stands at +24.0 dB", so.name.c_str(),
-             so.model.c_str(), so.address.c_str(), unsigned(so.port)));
+  run.say(format("desk    X32 simulator \"%s\" (%s) on %s:%u; its ch 1 head amp stands at +24.0 dB", so.name.c_str(),
+                 so.model.c_str(), so.address.c_str(), unsigned(so.port)));
+  if (!run.install()) return r;
+  run.start_lv1();
+  run.say("LV1     stand-in loads Kestrune.dll, opens an X32 card (box, gain object, callback)");
 
-  // The bundle as installed: the loader, its settings file and the signed module beside it.
-  // A folder no earlier run used: a stale journal or go-file would pass a step that never ran.
-  sim::Scenario s("e2e-x32-" + std::to_string(GetTickCount64()));
-  const std::string modules = s.loader_folder() + "\\modules";
-  CreateDirectoryW(wide(modules).c_str(), nullptr);
-  const std::string module_name = std::string("x32-") + KS_E2E_VERSION + ".dll";
-  if (!copy_into(KS_E2E_X32_MODULE, modules + "\\" + module_name) ||
-      !copy_into(std::string(KS_E2E_X32_MODULE) + ".sig", modules + "\\" + module_name + ".sig")) {
-    say("setup   the signed module could not be copied into the bundle");
-    return r;
-  }
-  const char* resync = o.resync_desk ? "desk" : "lv1";
-  write_file(s.loader_folder() + "\\x32.cfg",
-             std::string("bank=AN\nwatch=8\ncard=CRD\nip=127.0.0.1\nprotect=AN:6\nresync=") + resync + "\n");
-  say("setup   bundle " + s.bundle() + " with modules\\" + module_name +
-      " (signed with the test key); x32.cfg: ip=127.0.0.1, input AN 6 protected, resync=" + resync);
-
-  const std::string go_lv1 = s.module_root() + "\\go-lv1";
-  const std::string go_end = s.module_root() + "\\go-end";
-  const std::string script =
-      "factory \"$BUNDLE\"\n"
-      "box b 11 0\n"
-      "listener b plain\n"
-      "query b WavesIOBoxGain g\n"
-      "query b WavesIOBoxWavesConsoleIO io\n"
-      "host io\n"
-      "mac b 0a1b2c3d4e5f\n"
-      "callback g\n"
-      "wait-file \"" + go_lv1 + "\" 60000\n"
-      "gain g 1 20\n"
-      "gain g 2 80\n"
-      "phantom g 2 1\n"
-      "phantom g 5 1\n"
-      "wait-file \"" + go_end + "\" 240000\n"
-      "release b\n";
-  const std::string journal_path = s.module_root().substr(0, s.module_root().rfind('\\')) + "\\journal.txt";
-  auto journal_has = [&](const std::string& needle) { return sim::read_text(journal_path).find(needle) != std::string::npos; };
-
-  sim::RunResult run;
-  std::thread lv1([&] { run = s.run(script, 400000); });
-  say("LV1     stand-in loads Kestrune.dll, opens an X32 card (box, gain object, callback)");
-
-  StatusView status(u"-x32");
   double t = wait_ms([&] { return !desk.subscribers().empty(); }, 40000);
   r.desk_subscribed = t >= 0;
-  if (r.desk_subscribed) say(format("desk    the module subscribed (/xremote) %.0f ms after LV1 started", t));
+  if (r.desk_subscribed) run.say(format("desk    the module subscribed (/xremote) %.0f ms after LV1 started", run.since_start()));
 
-  // The link comes up and LV1 is seeded with the desk's values. LV1's moves wait until every
-  // channel is seeded: before that the module holds them back, and the seed overwrites them.
-  t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=0 db=24.00"); }, 20000);
-  r.seeded_from_desk = t >= 0 && wait_ms([&] { return s.log(2).find("[bridge] seeded ") != std::string::npos; }, 10000) >= 0;
-  if (r.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
-
-  // LV1 -> desk.
-  write_file(go_lv1, "");
-  say("LV1     gain ch 2 -> +20.0 dB; gain ch 3 -> +80.0 dB; 48 V on ch 3; 48 V on ch 6 (protected)");
-  t = wait_ms([&] { return wire_is(desk.headamp_gain(1), 20.0); }, 10000);
-  r.gain_reached_desk = t >= 0;
-  if (r.gain_reached_desk)
-    say(format("desk    /headamp/001/gain = %.4f (%+.1f dB), %.0f ms after the signal", desk.headamp_gain(1),
-               x32_db(desk.headamp_gain(1)), t));
-  r.clamped_at_desk = wait_ms([&] { return wire_is(desk.headamp_gain(2), 60.0); }, 10000) >= 0;
-  if (r.clamped_at_desk) say(format("desk    /headamp/002/gain = %.4f (%+.1f dB: +80 clamped to the top)",
-                                    desk.headamp_gain(2), x32_db(desk.headamp_gain(2))));
-  r.phantom_reached_desk = wait_ms([&] { return desk.headamp_phantom(2) == 1; }, 10000) >= 0;
-  if (r.phantom_reached_desk) say("desk    /headamp/002/phantom = 1");
-  // The protected switch was sent after the one above; give it the same room to (wrongly) arrive.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  const bool protected_off = desk.headamp_phantom(5) == 0;
-  if (protected_off) say("desk    /headamp/005/phantom stays 0: AN 6 is protected");
-
-  // desk -> LV1.
-  say("desk    the engineer turns ch 4 to +42.0 dB and switches 48 V on ch 5 at the desk");
-  desk.desk_change("/headamp/003/gain", sim::osc_f(x32_wire(42.0)));
-  desk.desk_change("/headamp/004/phantom", sim::osc_i(1));
-  t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=3 db=42.00"); }, 10000);
-  r.desk_gain_reached_lv1 = t >= 0;
-  if (r.desk_gain_reached_lv1) say(format("LV1     gain-changed callback: ch 4 = +42.0 dB (%.0f ms after the desk move)", t));
-  r.desk_phantom_reached_lv1 =
-      wait_ms([&] { return journal_has("phantom_changed mac=0a:1b:2c:3d:4e:5f ch=4 on=1"); }, 10000) >= 0;
-  if (r.desk_phantom_reached_lv1) say("LV1     48V-changed callback: ch 5 on");
-
-  // The status block, as the tray program reads it.
-  r.status_shows_desk = wait_ms([&] {
-    const StatusBlock* b = status.get();
-    return b && std::strncmp(b->desk_ip, "127.0.0.1", sizeof b->desk_ip) == 0 && b->desk_answering != 0 &&
-           std::fabs(b->gain_db[3] - 42.0) < 0.01 && std::fabs(b->gain_db[1] - 20.0) < 0.01;
-  }, 5000) >= 0;
-  if (const StatusBlock* b = status.get()) {
-    char line[sizeof b->desk_line + 1] = {};
-    std::memcpy(line, b->desk_line, sizeof b->desk_line);
-    char ip[sizeof b->desk_ip + 1] = {};
-    std::memcpy(ip, b->desk_ip, sizeof b->desk_ip);
-    say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u", ip, line,
-               unsigned(b->desk_answering), b->gain_db[1], b->gain_db[3], unsigned(b->phantom[2])));
-  }
-
-  // The desk drops and returns; meanwhile ch 2 was turned at the desk. With resync = LV1 the desk
-  // gets LV1's value back, with resync = desk LV1 takes the desk's.
-  say("desk    goes silent (the cable is pulled); meanwhile ch 2 is turned to -6.0 dB at the desk");
-  desk.set_silent(true);
-  desk.put("/headamp/001/gain", sim::osc_f(x32_wire(-6.0)));
-  auto answering = [&] {
-    const StatusBlock* b = status.get();
-    return b && b->desk_answering != 0;
-  };
-  t = wait_ms([&] { return !answering(); }, 40000);
-  if (t >= 0) say(format("status  desk not answering, %.0f ms after it went silent", t));
-  desk.set_silent(false);
-  say("desk    answers again");
-  if (t >= 0 && wait_ms(answering, 40000) >= 0) {
-    if (o.resync_desk) {
-      t = wait_ms([&] { return journal_has("gain_changed mac=0a:1b:2c:3d:4e:5f ch=1 db=-6.00"); }, 20000);
-      r.resynced = t >= 0;
-      if (r.resynced) say("LV1     gain-changed callback: ch 2 = -6.0 dB, the desk's value (resync = desk)");
-    } else {
-      t = wait_ms([&] { return wire_is(desk.headamp_gain(1), 20.0); }, 20000);
-      r.resynced = t >= 0;
-      if (r.resynced)
-        say(format("desk    /headamp/001/gain back to %+.1f dB, LV1's value (resync = lv1)", x32_db(desk.headamp_gain(1))));
-    }
-  }
+  X32Side side(desk);
+  run.seeded();
+  run.lv1_moves(side);
+  run.desk_moves(side);
+  run.status_shows_desk();
+  run.drop_and_return(side);
 
   // A scene load at the desk: a burst of changes, after which the module reads the patch again.
   const int patch_reads = desk.count("/config/routing/CARD/1-8");
-  say("desk    a scene load: a burst of 200 changes in 300 ms");
+  run.say("desk    a scene load: a burst of 200 changes in 300 ms");
   desk.scene_load(200, 300);
   t = wait_ms([&] { return desk.count("/config/routing/CARD/1-8") > patch_reads; }, 10000);
   r.reread_after_scene_load = t >= 0;
-  if (r.reread_after_scene_load) say(format("desk    the module read the patch again (/config/routing/CARD/1-8), %.0f ms later", t));
+  if (r.reread_after_scene_load)
+    run.say(format("desk    the module read the patch again (/config/routing/CARD/1-8), %.0f ms later", t));
 
   // The desk forgets a subscriber 10 s after its last "/xremote"; the module renews in time.
   if (wait_ms([&] { return desk.count("/xremote") >= 2; }, 15000) >= 0) {
@@ -279,32 +604,65 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
       last = m.at;
     }
     r.xremote_renewed = longest < so.subscription_ms;
-    say(format("desk    /xremote renewed: %d so far, at most %.0f ms apart (a subscription lasts %d ms)",
-               desk.count("/xremote"), longest, so.subscription_ms));
+    run.say(format("desk    /xremote renewed: %d so far, at most %.0f ms apart (a subscription lasts %d ms)",
+                   desk.count("/xremote"), longest, so.subscription_ms));
   }
 
-  write_file(go_end, "");
-  lv1.join();
+  run.finish();
   desk.stop();
-  r.lv1_finished = run.finished();
-  say(r.lv1_finished ? "LV1     script done, card released, stand-in exited normally"
-                     : format("LV1     stand-in did not finish (exit code %lu%s)", static_cast<unsigned long>(run.exit_code),
-                              run.timed_out ? ", timed out" : ""));
+  return r;
+}
 
-  const std::string log = s.log(2);
-  r.module_loaded = log.find(std::string("[loader] x32 module ") + KS_E2E_VERSION + " loaded from") != std::string::npos;
-  const bool refused_logged = log.find("REFUSED ch=5") != std::string::npos;
-  r.protected_refused = protected_off && refused_logged;
-  say("module log (kestrune-x32.log):");
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find('\n', at);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (o.verbose || notable(line)) say("  " + line);
-    at = end + 1;
+DeskRunResult run_wing(const DeskRunOptions& o) {
+  DeskRunResult r = requiring({&DeskRunResult::meters_in_status, &DeskRunResult::meters_resubscribed});
+  Run run(r, o, kWing);
+
+  // Under Wine every datagram leaves from 127.0.0.1, so the desk lives there.
+  sim::WingSim desk;
+  sim::DiscoveryResponder answers;
+  sim::DiscoveryBehaviour found;
+  if (!desk.start(kLoopback)) {
+    run.say("desk    the WING simulator cannot listen on 127.0.0.1:2222");
+    return r;
   }
+  found.line = desk.identity_line();
+  if (!answers.start(kLoopback, found)) {
+    run.say("desk    the WING simulator's discovery cannot listen on 127.0.0.1 UDP 2222/2223");
+    return r;
+  }
+  desk.set(lcl(1, "g"), sim::SimValue::of_float(24.0));
+  const sim::SimIdentity id = desk.identity();
+  run.say(format("desk    WING simulator \"%s\" (%s, firmware %s) on 127.0.0.1: control TCP 2222, discovery UDP 2222/2223;",
+                 id.name.c_str(), id.model.c_str(), id.firmware.c_str()));
+  run.say("        its patch gives card MOD 1..24 LCL 1..24; the LCL 1 head amp stands at +24.0 dB");
+  if (!run.install()) return r;
+  run.start_lv1();
+  run.say("LV1     stand-in loads Kestrune.dll, opens a WING card (box, gain object, callback)");
+
+  double t = wait_ms([&] {
+    std::vector<sim::MeterSubscriber> s = desk.meters().subscribers();
+    return desk.connections() >= 2 && !s.empty() && s.back().well_formed && s.back().open;
+  }, 40000);
+  r.desk_subscribed = t >= 0;
+  if (r.desk_subscribed) {
+    const sim::MeterSubscriber sub = desk.meters().subscribers().back();
+    run.say(format("desk    the module connected (native control) and subscribed to meters (UDP port %u, id %u), "
+                   "%.0f ms after LV1 started",
+                   unsigned(sub.port), unsigned(sub.id), run.since_start()));
+  }
+
+  WingSide side(desk, answers, found);
+  run.seeded();
+  run.lv1_moves(side);
+  run.desk_moves(side);
+  run.status_shows_desk();
+  wing_meters_in_status(run, desk, r);
+  wing_meters_resubscribed(run, desk, r);
+  run.drop_and_return(side);
+
+  run.finish();
+  answers.stop();
+  desk.stop();
   return r;
 }
 

@@ -17,25 +17,42 @@ struct DeskRunOptions {
 // What was seen, step by step. Each flag is set only when the thing was observed.
 struct DeskRunResult {
   bool module_loaded = false;       // the loader logged the signed module as loaded
-  bool desk_subscribed = false;     // the module subscribed at the simulator
+  bool desk_subscribed = false;     // the module subscribed at the simulator (X32 /xremote; WING
+                                    // native control and the meter subscription)
   bool seeded_from_desk = false;    // LV1's callback got the desk's ch 1 value when the link came up
   bool gain_reached_desk = false;   // LV1 ch 2 +20 dB -> the desk's head amp
-  bool clamped_at_desk = false;     // LV1 ch 3 +80 dB -> the head amp's top (+60 dB)
+  bool clamped_at_desk = false;     // LV1 ch 3 +80 dB -> the top of the head amp's range
   bool phantom_reached_desk = false;
   bool protected_refused = false;   // LV1's 48 V on a protected input did not reach the desk
   bool desk_gain_reached_lv1 = false;
   bool desk_phantom_reached_lv1 = false;
   bool resynced = false;            // after the desk dropped and returned, the side `resync` names won
-  bool reread_after_scene_load = false;  // a burst at the desk led to the patch being read again
-  bool xremote_renewed = false;     // the desk saw a second "/xremote" before the first expired
+  bool reread_after_scene_load = false;  // X32: a burst at the desk led to the patch being read again
+  bool xremote_renewed = false;     // X32: the desk saw a second "/xremote" before the first expired
+  bool meters_in_status = false;    // WING: the desk's input levels in the status block, frames growing
+  bool meters_resubscribed = false; // WING: a stalled meter stream was subscribed again and flows
   bool status_shows_desk = false;   // the status block names the desk, answering, with the moved gain
   bool lv1_finished = false;        // the whole LV1 script ran and the stand-in exited normally
   std::vector<std::string> transcript;
 
+  // The steps the run must see; the run sets them, for its desk's own facts.
+  using Step = bool DeskRunResult::*;
+  std::vector<Step> required;
+
+  // Every required step seen (false when the run set none).
   bool all_seen() const;
+  // The names of the required steps not seen, in order.
+  std::vector<std::string> missing() const;
 };
+
+// The field's name, for messages.
+const char* step_name(DeskRunResult::Step step);
 
 // The X32/M32 run: the simulator at 127.0.0.1:10023, Brannock as the module.
 DeskRunResult run_x32(const DeskRunOptions& options);
+
+// The WING run: the simulator and its discovery answers at 127.0.0.1 (TCP and UDP 2222, UDP
+// 2223), Fellbrook as the module.
+DeskRunResult run_wing(const DeskRunOptions& options);
 
 }  // namespace ks::e2e
