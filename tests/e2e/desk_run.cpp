@@ -257,17 +257,17 @@ class Run {
     if (r_.desk_phantom_reached_lv1) say("LV1     48V-changed callback: ch 5 on");
   }
 
-  // The status block, as the tray program reads it.
-  void status_shows_desk() {
+  // The status block, as the tray program reads it: LV1's move beyond the range shows as the top.
+  void status_shows_desk(DeskSide& desk) {
     r_.status_shows_desk = wait_ms([&] {
       const StatusBlock* b = status_.get();
       return b && text_of(b->desk_ip) == "127.0.0.1" && b->desk_answering != 0 && same_db(b->gain_db[3], 42.0) &&
-             same_db(b->gain_db[1], 20.0);
+             same_db(b->gain_db[1], 20.0) && same_db(b->gain_db[2], desk.top_db()) && b->phantom[2] == 1;
     }, 5000) >= 0;
     if (const StatusBlock* b = status_.get())
-      say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u",
+      say(format("status  desk %s \"%s\" answering=%u; ch 2 %+.1f dB, ch 3 %+.1f dB, ch 4 %+.1f dB, ch 3 48 V %u",
                  text_of(b->desk_ip).c_str(), text_of(b->desk_line).c_str(), unsigned(b->desk_answering), b->gain_db[1],
-                 b->gain_db[3], unsigned(b->phantom[2])));
+                 b->gain_db[2], b->gain_db[3], unsigned(b->phantom[2])));
   }
 
   // The desk drops and returns; meanwhile ch 2 was turned at the desk (to a value in every desk's
@@ -581,7 +581,7 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
   run.seeded();
   run.lv1_moves(side);
   run.desk_moves(side);
-  run.status_shows_desk();
+  run.status_shows_desk(side);
   run.drop_and_return(side);
 
   // A scene load at the desk: a burst of changes, after which the module reads the patch again.
@@ -655,7 +655,7 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
   run.seeded();
   run.lv1_moves(side);
   run.desk_moves(side);
-  run.status_shows_desk();
+  run.status_shows_desk(side);
   wing_meters_in_status(run, desk, r);
   wing_meters_resubscribed(run, desk, r);
   run.drop_and_return(side);
