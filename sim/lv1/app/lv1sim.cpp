@@ -25,6 +25,7 @@
 //   storm OBJ MS              two threads call gain_set on OBJ for MS ms; journals the slowest call
 //   timed-gain OBJ CH A B N GAP   N gain_set calls on CH, alternately A and B dB, GAP ms apart;
 //                             journals each call's absolute QPC time (qpc=, taken just before it)
+//                             and how long LV1's thread spent in it (call_us=)
 //   idle MS                   sleep MS and journal the CPU time the whole process used meanwhile
 //   phantom OBJ CH ON         phantom_set
 //   read OBJ CH               the gain object's read slots
