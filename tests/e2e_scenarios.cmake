@@ -33,4 +33,9 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
 
   add_executable(kestrune-demo ${CMAKE_CURRENT_SOURCE_DIR}/e2e/demo_main.cpp)
   target_link_libraries(kestrune-demo PRIVATE e2e_desk_run)
+
+  # Benchmark, not a test (README.md has its command): WING latency both ways over the real path
+  # and the LV1 stand-in's CPU time while connected and idle.
+  add_executable(wing_latency_bench ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wing_latency_bench.cpp)
+  target_link_libraries(wing_latency_bench PRIVATE e2e_desk_run ks_desk_wing)
 endif()

@@ -19,9 +19,13 @@
 //   mac BOX HEX|-null|-unreadable      set_mac (HEX: 12 hex digits)
 //   status BOX HEX|-unreadable         set_status (HEX: 32 hex digits)
 //   up BOX OWNER OWNERSHIP|-unreadable device_up
-//   callback OBJ [KIND]       register a gain-changed callback on a gain object; "-" clears it
+//   callback OBJ [KIND]       register a gain-changed callback on a gain object; "-" clears it;
+//                             KIND "stamp": each call also journals its absolute QPC time (qpc=)
 //   gain OBJ CH DB            gain_set (DB may be nan, inf, -inf)
 //   storm OBJ MS              two threads call gain_set on OBJ for MS ms; journals the slowest call
+//   timed-gain OBJ CH A B N GAP   N gain_set calls on CH, alternately A and B dB, GAP ms apart;
+//                             journals each call's absolute QPC time (qpc=, taken just before it)
+//   idle MS                   sleep MS and journal the CPU time the whole process used meanwhile
 //   phantom OBJ CH ON         phantom_set
 //   read OBJ CH               the gain object's read slots
 //   forward BOX               every forwarded slot with distinct integer, double and stack arguments
@@ -84,9 +88,19 @@ std::string mac_text(const uint8_t* mac) {
 
 // ---- LV1's objects ----
 
-enum class Kind { plain, fault, raise };
+enum class Kind { plain, fault, raise, stamp };
 
-Kind parse_kind(const std::string& s) { return s == "fault" ? Kind::fault : s == "raise" ? Kind::raise : Kind::plain; }
+Kind parse_kind(const std::string& s) {
+  return s == "fault" ? Kind::fault : s == "raise" ? Kind::raise : s == "stamp" ? Kind::stamp : Kind::plain;
+}
+
+// Absolute QPC ticks: under Wine the host's monotonic clock, the same in every process, so
+// another process can pair these stamps with its own.
+long long qpc_now() {
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return t.QuadPart;
+}
 
 volatile int* volatile g_null = nullptr;
 
@@ -135,7 +149,9 @@ struct Callback {
 };
 
 void cb_gain_changed(Callback* c, const uint8_t* mac, int32_t ch, double db) {
-  journal("callback %s gain_changed mac=%s ch=%d db=%.2f", c->name.c_str(), mac_text(mac).c_str(), ch, db);
+  char stamp[40] = "";
+  if (c->kind == Kind::stamp) std::snprintf(stamp, sizeof stamp, " qpc=%lld", qpc_now());
+  journal("callback %s gain_changed mac=%s ch=%d db=%.2f%s", c->name.c_str(), mac_text(mac).c_str(), ch, db, stamp);
   misbehave(c->kind);
 }
 void cb_phantom_changed(Callback* c, const uint8_t* mac, int32_t ch, uint32_t on) {
@@ -409,6 +425,41 @@ struct Sim {
       for (HANDLE x : h) CloseHandle(x);
       journal("storm %s calls=%ld worst=%.3f ms", arg(1).c_str(), st[0].calls + st[1].calls,
               st[0].worst_ms > st[1].worst_ms ? st[0].worst_ms : st[1].worst_ms);
+    } else if (cmd == "timed-gain") {
+      void* o = find(objects, arg(1));
+      if (!o) return false;
+      const int32_t ch = std::strtol(arg(2).c_str(), nullptr, 10);
+      const double a = parse_db(arg(3)), b = parse_db(arg(4));
+      const long n = std::strtol(arg(5).c_str(), nullptr, 10);
+      const DWORD gap = std::strtoul(arg(6).c_str(), nullptr, 10);
+      journal("timed-gain %s ch=%d count=%ld gap=%lu freq=%lld", arg(1).c_str(), ch, n, gap, g_freq.QuadPart);
+      for (long i = 0; i < n; ++i) {
+        const double db = i % 2 ? b : a;  // alternate, so no call repeats the cached value
+        const long long at = qpc_now();
+        slot<void (*)(void*, int32_t, double)>(o, 5)(o, ch, db);
+        const long long back = qpc_now();
+        journal("timed-gain n=%ld db=%.2f qpc=%lld call_us=%.1f", i, db, at, double(back - at) * 1e6 / double(g_freq.QuadPart));
+        Sleep(gap);
+      }
+    } else if (cmd == "idle") {
+      auto cpu_100ns = [] {
+        FILETIME created, ended, kernel, user;
+        if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return -1.0;
+        auto ticks = [](const FILETIME& f) { return double((u64(f.dwHighDateTime) << 32) | f.dwLowDateTime); };
+        return ticks(kernel) + ticks(user);
+      };
+      const DWORD ms = std::strtoul(arg(1).c_str(), nullptr, 10);
+      const double cpu0 = cpu_100ns();
+      const long long t0 = qpc_now();
+      Sleep(ms);
+      const double cpu1 = cpu_100ns();
+      const long long t1 = qpc_now();
+      if (cpu0 < 0 || cpu1 < 0) {
+        journal("idle ms=%lu: GetProcessTimes failed (error %lu)", ms, GetLastError());
+        return false;
+      }
+      journal("idle ms=%lu wall_ms=%.1f cpu_ms=%.1f", ms, double(t1 - t0) * 1000.0 / double(g_freq.QuadPart),
+              (cpu1 - cpu0) / 1e4);
     } else if (cmd == "gain") {
       void* o = find(objects, arg(1));
       if (!o) return false;
