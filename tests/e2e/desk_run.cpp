@@ -451,18 +451,17 @@ void wing_meters_in_status(Run& run, sim::WingSim& desk, DeskRunResult& r) {
   run.say(format("desk    meters: LCL 1..%d at %.1f, %.1f ... %.1f dB", kWatched, test_level(1), test_level(2),
                  test_level(kWatched)));
   StatusView& status = run.status();
-  double t = wait_ms([&] { return levels_shown(status.get()); }, 10000);
-  if (t < 0) return;
-  const uint32_t frames = status.get()->meter_frames;
-  const bool growing = wait_ms([&] {
-    const StatusBlock* b = status.get();
-    return levels_shown(b) && b->meter_frames >= frames + 3;
-  }, 5000) >= 0;
-  const StatusBlock* b = status.get();
-  r.meters_in_status = growing;
-  run.say(format("status  meters_live=%u, %u frames; level/peak ch 1 %.1f/%.1f, ch 2 %.1f/%.1f ... ch %d %.1f/%.1f dB",
-                 unsigned(b->meters_live), unsigned(b->meter_frames), b->level_db[0], b->peak_db[0], b->level_db[1],
-                 b->peak_db[1], kWatched, b->level_db[kWatched - 1], b->peak_db[kWatched - 1]));
+  if (wait_ms([&] { return levels_shown(status.get()); }, 10000) >= 0) {
+    const uint32_t frames = status.get()->meter_frames;
+    r.meters_in_status = wait_ms([&] {
+      const StatusBlock* b = status.get();
+      return levels_shown(b) && b->meter_frames >= frames + 3;
+    }, 5000) >= 0;
+  }
+  if (const StatusBlock* b = status.get())
+    run.say(format("status  meters_live=%u, %u frames; level/peak ch 1 %.1f/%.1f, ch 2 %.1f/%.1f ... ch %d %.1f/%.1f dB",
+                   unsigned(b->meters_live), unsigned(b->meter_frames), b->level_db[0], b->peak_db[0], b->level_db[1],
+                   b->peak_db[1], kWatched, b->level_db[kWatched - 1], b->peak_db[kWatched - 1]));
 }
 
 // The meter stream stalls with its connection up; the module subscribes again and frames flow.
@@ -475,8 +474,12 @@ void wing_meters_resubscribed(Run& run, sim::WingSim& desk, DeskRunResult& r) {
   run.say("desk    the meter stream stalls: subscriptions taken, no frame sent");
   desk.meters().update_faults([](sim::MeterFaults& f) { f.silent = true; });
   const Clock::time_point stalled = Clock::now();
-  double t = wait_ms([&] { return status.get()->meters_live == 0; }, 15000);
-  if (t >= 0) run.say(format("status  meters_live=0, %.0f ms after the stall began", t));
+  double t = wait_ms([&] {
+    const StatusBlock* now = status.get();
+    return now && now->meters_live == 0;
+  }, 15000);
+  const bool noticed = t >= 0;
+  if (noticed) run.say(format("status  meters_live=0, %.0f ms after the stall began", t));
   const bool again = wait_ms([&] {
     std::vector<sim::MeterSubscriber> s = desk.meters().subscribers();
     return s.size() > subscriptions && s.back().well_formed && s.back().open;
@@ -492,8 +495,8 @@ void wing_meters_resubscribed(Run& run, sim::WingSim& desk, DeskRunResult& r) {
     const StatusBlock* now = status.get();
     return levels_shown(now) && now->meter_frames >= frames + 3;
   }, 10000);
-  r.meters_resubscribed = t >= 0;
-  if (r.meters_resubscribed)
+  r.meters_resubscribed = noticed && t >= 0;
+  if (t >= 0)
     run.say(format("status  meters_live=1 again, %u frames (%u before the stall), %.0f ms later",
                    unsigned(status.get()->meter_frames), unsigned(frames), t));
 }
