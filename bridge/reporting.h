@@ -23,6 +23,8 @@ constexpr double kReportMinMoveDb = 0.01;
 struct OwnWrite {
   bool ever = false;        // the module has written this channel at least once
   std::uint32_t tick = 0;   // tick of that write
+  std::uint32_t gain_writes = 0;     // counts that only grow: a read the desk answered while one
+  std::uint32_t phantom_writes = 0;  // moved may carry the value from before LV1's write
 };
 
 // What the watcher remembers of the values it reported for one channel.

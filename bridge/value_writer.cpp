@@ -30,6 +30,8 @@ struct ChannelWriteState {
   std::atomic<uint32_t> phantom{0};
   std::atomic<uint64_t> last_gain_bits{0};
   std::atomic<uint32_t> gain_sent{0};
+  std::atomic<uint32_t> gain_writes{0};
+  std::atomic<uint32_t> phantom_writes{0};
 };
 
 ChannelWriteState g_ch[kChannelCount];
@@ -54,7 +56,8 @@ void count_write() {
   }
 }
 
-void note_write(int ch) {
+void note_write(int ch, std::atomic<uint32_t> ChannelWriteState::*kind) {
+  (g_ch[ch].*kind).fetch_add(1, std::memory_order_relaxed);
   g_ch[ch].last_write_tick.store(clock_now(), std::memory_order_relaxed);
   g_ch[ch].wrote.store(1, std::memory_order_release);
 }
@@ -151,7 +154,7 @@ WriteOutcome bridge_set_gain(int32_t channel, double db) {
     log_info("SET gain ch=%d %.1f dB  [desk patch not read yet - not sent]", ch, db);
     return WriteOutcome::gated;
   }
-  note_write(ch);
+  note_write(ch, &ChannelWriteState::gain_writes);
   const DeskDriver* d = desk_driver();
   if (!d || !d->send_gain || !d->send_gain(v.bank, int32_t(v.gain_input), db)) {
     log_info("SET gain ch=%d %.1f dB  [the desk driver could not send it to %s %u]", ch, db, v.bank,
@@ -222,7 +225,7 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on) {
     log_info("[48V] ch=%d -> %s: checking which console answers after the reconnect - not sent", ch, on_off(on));
     return WriteOutcome::gated;
   }
-  note_write(ch);
+  note_write(ch, &ChannelWriteState::phantom_writes);
   const DeskDriver* d = desk_driver();
   if (!d || !d->send_phantom || !d->send_phantom(v.bank, int32_t(v.input), on ? 1 : 0)) {
     log_info("[48V] ch=%d -> %s %u = %s: the desk driver could not send it", ch, v.bank, unsigned(v.input), on_off(on));
@@ -254,6 +257,8 @@ OwnWrite own_write(int channel) {
   if (!valid_channel(channel)) return w;
   w.ever = g_ch[channel].wrote.load(std::memory_order_acquire) != 0;
   w.tick = g_ch[channel].last_write_tick.load(std::memory_order_relaxed);
+  w.gain_writes = g_ch[channel].gain_writes.load(std::memory_order_relaxed);
+  w.phantom_writes = g_ch[channel].phantom_writes.load(std::memory_order_relaxed);
   return w;
 }
 
@@ -287,6 +292,8 @@ void value_writer_reset() {
     c.phantom.store(0);
     c.last_gain_bits.store(0);
     c.gain_sent.store(0);
+    c.gain_writes.store(0);
+    c.phantom_writes.store(0);
   }
   g_replay_running.store(0);
   g_identity_check_pending.store(0);

@@ -423,15 +423,18 @@ void revalidate(WatcherState& w) {
     if (stopping() || !desk_link_alive()) break;
     ChannelView v = channel_view(ch);
     if (v.has_head_amp) {
+      // LV1 may move the channel while the desk answers; its own write is the newer value, and a
+      // forced report of the answer would put the old one back on its strip.
+      const OwnWrite before = own_write(ch);
       double db = 0;
-      if (read_gain_of(v, &db)) {
+      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes) {
         host_report(lv1_context(), ch, db, true, false, false, true);
         w.report[ch].gain_reported = true;
         w.report[ch].last_gain = db;
         publish_gain(ch, db);
       }
       bool on = false;
-      if (read_phantom_of(v, &on)) {
+      if (read_phantom_of(v, &on) && own_write(ch).phantom_writes == before.phantom_writes) {
         host_report(lv1_context(), ch, 0.0, false, on, true, true);
         w.report[ch].phantom_known = true;
         w.report[ch].last_phantom = on;

@@ -487,5 +487,51 @@ TEST_F(WatcherTest, RevalidationReportsForcedAndRebuildsTheStrip) {
   EXPECT_EQ(host().rebuilds(), std::vector<std::int32_t>{2});
 }
 
+
+// LV1 moves the channel while the desk answers the re-read: the answer was made before LV1's write
+// reached the desk, so reporting it (forced) would put the old value back on LV1's strip.
+struct MidReadCase {
+  const char* name;
+  const char* read;   // the read during which LV1 writes
+  bool lv1_writes_gain;
+  bool gain_reported, phantom_reported;
+};
+
+class RevalidationDuringAWrite : public WatcherTest, public ::testing::WithParamInterface<MidReadCase> {};
+
+TEST_P(RevalidationDuringAWrite, TheOlderAnswerNeverOverwritesLv1) {
+  const MidReadCase& c = GetParam();
+  const int ch = 2;  // LCL 3: gain 5.0, 48 V off at the desk
+  watcher_flags().seeding_done.store(1);
+  bool inside = false;
+  desk().on_call([&](const std::string& call) {
+    if (inside || call != c.read) return;
+    inside = true;
+    const WriteOutcome sent = c.lv1_writes_gain ? bridge_set_gain(ch, 30.0) : bridge_set_phantom(ch, true);
+    EXPECT_EQ(sent, WriteOutcome::sent);
+    FakeInput before = desk().input("LCL", 3);  // the desk's answer predates the write
+    before.gain = 5.0;
+    before.phantom = false;
+    desk().set_input("LCL", 3, before);
+  });
+  mask_set(watcher_flags().revalidate_bits, ch);
+  pass();
+  desk().on_call(nullptr);
+  EXPECT_EQ(gain_reports(ch).size(), c.gain_reported ? 1u : 0u) << c.name;
+  EXPECT_EQ(phantom_reports(ch).size(), c.phantom_reported ? 1u : 0u) << c.name;
+  if (c.lv1_writes_gain) EXPECT_DOUBLE_EQ(block->gain_db[ch], 30.0) << c.name;
+  else EXPECT_EQ(block->phantom[ch], 1) << c.name;
+  EXPECT_EQ(host().rebuilds(), std::vector<std::int32_t>{ch}) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Watcher, RevalidationDuringAWrite,
+    ::testing::Values(MidReadCase{"gain moved during the gain read", "read_gain LCL 3", true, false, true},
+                      MidReadCase{"48 V switched during the 48 V read", "read_phantom LCL 3", false, true, false},
+                      MidReadCase{"48 V switched during the gain read", "read_gain LCL 3", false, true, false},
+                      MidReadCase{"gain moved during the 48 V read: the gain was read before", "read_phantom LCL 3",
+                                  true, true, true}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
 }  // namespace
 }  // namespace ks
