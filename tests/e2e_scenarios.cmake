@@ -19,7 +19,7 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
   add_custom_target(e2e_signed_modules DEPENDS ${e2e_signed})
 
   add_library(e2e_desk_run STATIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e/desk_run.cpp)
-  target_link_libraries(e2e_desk_run PUBLIC lv1_scenario ks_sim_x32 ks_sim_wing ks_shared)
+  target_link_libraries(e2e_desk_run PUBLIC lv1_scenario ks_sim_x32 ks_sim_wing ks_shared ks_loader)
   target_compile_definitions(e2e_desk_run PUBLIC KS_E2E_X32_MODULE="${e2e_modules}/Brannock.dll"
     KS_E2E_WING_MODULE="${e2e_modules}/Fellbrook.dll" KS_E2E_VERSION="${PROJECT_VERSION}")
   add_dependencies(e2e_desk_run e2e_signed_modules)

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <thread>
 
+#include "loader/session_block.h"
 #include "os/socket.h"
 #include "shared/names.h"
 #include "shared/status_block.h"
@@ -176,6 +177,13 @@ class Run {
     return wait_ms([&] { return journal_has(needle); }, limit_ms);
   }
   double since_start() const { return ms_since(started_); }
+  std::string journal_text() const { return sim::read_text(journal_); }
+  std::string module_log() const { return s_.log(f_.log_channel); }
+  // A file the LV1 script waits for (wait-file); a run that stops early has finish write it.
+  std::string signal_file(const std::string& name) {
+    signals_.push_back(s_.module_root() + "\\" + name);
+    return signals_.back();
+  }
 
   // The bundle as installed: the loader, its settings file and the signed module beside it,
   // in a folder no earlier run used (a stale journal or go-file would pass a step that never ran).
@@ -199,8 +207,9 @@ class Run {
     return true;
   }
 
-  // LV1 opens the card, waits for the signal, makes its moves, and waits for the end.
-  void start_lv1() {
+  // LV1 opens the card, waits for the signal, makes its moves, runs the run's own lines, and waits
+  // for the end.
+  void start_lv1(const std::string& own = "") {
     const std::string script = "factory \"$BUNDLE\"\n" + std::string(f_.box) + "\n" +
                                "listener b plain\n"
                                "query b WavesIOBoxGain g\n"
@@ -212,7 +221,7 @@ class Run {
                                "gain g 1 20\n"
                                "gain g 2 80\n"
                                "phantom g 2 1\n"
-                               "phantom g 5 1\n"
+                               "phantom g 5 1\n" + own +
                                "wait-file \"" + go_end_ + "\" 240000\n"
                                "release b\n";
     started_ = Clock::now();
@@ -332,6 +341,7 @@ class Run {
   void finish_lv1() {
     if (!lv1_.joinable()) return;
     write_file(go_lv1_, "");  // a run that stopped early must not leave LV1 waiting for either
+    for (const std::string& f : signals_) write_file(f, "");
     write_file(go_end_, "");
     lv1_.join();
   }
@@ -344,6 +354,7 @@ class Run {
   const std::string go_lv1_ = s_.module_root() + "\\go-lv1";
   const std::string go_end_ = s_.module_root() + "\\go-end";
   const std::string journal_ = s_.module_root().substr(0, s_.module_root().rfind('\\')) + "\\journal.txt";
+  std::vector<std::string> signals_;
   std::thread lv1_;
   sim::RunResult run_;
   Clock::time_point started_ = Clock::now();
@@ -501,6 +512,163 @@ void wing_meters_resubscribed(Run& run, sim::WingSim& desk, DeskRunResult& r) {
                    unsigned(status.get()->meter_frames), unsigned(frames), t));
 }
 
+// ---- the session chunk ----------------------------------------------------------------------------
+
+// Waves' stand-in's own chunk text (its default), and Waves' part of the session LV1 opens.
+constexpr const char* kWavesText = "waves-state: 1\n";
+constexpr const char* kStoredWavesText = "waves-state: 2\n";
+
+// A channel of the session LV1 opens, numbered from 1.
+struct Recalled {
+  int n;
+  double db;
+  bool phantom;
+};
+// Ch 7 and 8 are touched by nothing else in the run; ch 6 is the protected input, stored with 48 V on.
+constexpr Recalled kRecalled[] = {{7, 33.0, false}, {8, 6.0, true}, {6, 12.0, true}};
+constexpr int kProtected = 6;
+
+// Newlines as the LV1 script writes them, and back.
+std::string script_escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out;
+}
+std::string script_unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+      out += '\n';
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The stored session's chunk, written out by hand as a saved session holds it: Waves' part, then
+// the block with the recalled channels marked as preamps.
+std::string recalled_chunk() {
+  std::string gain, phantom, preamp;
+  for (int ch = 0; ch < 64; ++ch) {
+    const Recalled* r = nullptr;
+    for (const Recalled& c : kRecalled)
+      if (c.n == ch + 1) r = &c;
+    const char* sep = ch ? ", " : "";
+    gain += sep + format("%.2f", r ? r->db : 0.0);
+    phantom += sep + std::string(r && r->phantom ? "1" : "0");
+    preamp += sep + std::string(r ? "1" : "0");
+  }
+  return std::string(kStoredWavesText) + kChunkBlockTag + "\n  gain: [" + gain + "]\n  phantom: [" + phantom +
+         "]\n  preamp: [" + preamp + "]\n";
+}
+
+// The first line of text holding needle, without its end ("" when none does).
+std::string line_with(const std::string& text, const std::string& needle) {
+  const size_t at = text.find(needle);
+  if (at == std::string::npos) return "";
+  const size_t begin = text.rfind('\n', at);
+  size_t end = text.find('\n', at);
+  if (end == std::string::npos) end = text.size();
+  std::string line = text.substr(begin == std::string::npos ? 0 : begin + 1, end - (begin == std::string::npos ? 0 : begin + 1));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// The LV1 script's session lines: it asks which watched channels have a preamp, as LV1 does when it
+// draws its strips (a saved block marks only those as recallable), saves the card's chunk, then
+// opens the stored session.
+std::string session_script(const std::string& go_save, const std::string& go_load) {
+  std::string strips;
+  for (int ch = 0; ch < kWatched; ++ch) strips += "read g " + std::to_string(ch) + "\n";
+  return "wait-file \"" + go_save + "\" 240000\n" + strips +
+         "chunk-get b\n"
+         "wait-file \"" + go_load + "\" 240000\n"
+         "chunk-set b \"" + script_escaped(recalled_chunk()) + "\"\n";
+}
+
+// LV1 saves its session: the chunk it gets is Waves' text as it stands, then a block with the
+// values the desk holds for the watched channels.
+void wing_session_saved(Run& run, DeskSide& desk, const std::string& go_save, DeskRunResult& r) {
+  run.say(format("LV1     asks which of ch 1..%d have a preamp (as when it draws its strips), then saves its session: "
+                 "chunk-get on the card", kWatched));
+  write_file(go_save, "");
+  const std::string put = "sink put [";
+  if (run.waited_for_journal(put, 10000) < 0) return;
+  std::string line = line_with(run.journal_text(), put);
+  line = line.substr(line.find(put) + put.size());
+  if (line.empty() || line.back() != ']') return;
+  line.pop_back();
+  const std::string saved = script_unescaped(line);
+  const bool waves_intact = saved.compare(0, strlen(kWavesText), kWavesText) == 0 &&
+                            saved.compare(strlen(kWavesText), strlen(kChunkBlockTag), kChunkBlockTag) == 0;
+  if (waves_intact)
+    run.say(format("LV1     the chunk: Waves' text \"%s\" as it stands, then a %zu-byte kestrune block",
+                   script_escaped(kWavesText).c_str(), saved.size() - strlen(kWavesText)));
+  ParsedChunkBlock p;
+  parse_chunk_block(saved, p);
+  if (!p.present) {
+    run.say(std::string("LV1     the chunk has no usable kestrune block: ") + (p.problem ? p.problem : "none found"));
+    return;
+  }
+  std::string values;
+  int differ = 0;
+  for (int n = 1; n <= kWatched; ++n) {
+    values += format("%s%+.1f%s", n > 1 ? ", " : "", p.gain[n - 1], p.phantom[n - 1] ? " 48V" : "");
+    const bool same = p.preamp[n - 1] == 1 && same_db(p.gain[n - 1], desk.gain_db(n)) && (p.phantom[n - 1] != 0) == desk.phantom(n);
+    if (!same) {
+      ++differ;
+      run.say(format("LV1     block ch %d: %+.2f dB, 48 V %u, preamp %u; the desk holds %+.2f dB, 48 V %d", n, p.gain[n - 1],
+                     unsigned(p.phantom[n - 1]), unsigned(p.preamp[n - 1]), desk.gain_db(n), desk.phantom(n) ? 1 : 0));
+    }
+  }
+  run.say("LV1     block ch 1.." + std::to_string(kWatched) + ": " + values);
+  r.session_saved = waves_intact && differ == 0 && same_db(p.gain[1], 20.0) && same_db(p.gain[3], 42.0) && p.phantom[2] == 1;
+}
+
+// LV1 opens a stored session: Waves gets its own text, the desk the stored values, except the
+// protected input's 48 V.
+void wing_session_recalled(Run& run, DeskSide& desk, const std::string& go_load, DeskRunResult& r) {
+  const std::string refusal = format("[48V] REFUSED ch=%d", kProtected - 1);
+  const int refused = sim::occurrences(run.module_log(), refusal);
+  std::string said;
+  for (const Recalled& c : kRecalled) said += format("%sch %d %+.1f dB%s", said.empty() ? "" : "; ", c.n, c.db, c.phantom ? " 48 V" : "");
+  run.say("LV1     opens a session: chunk-set on the card, Waves' \"" + script_escaped(kStoredWavesText) +
+          "\" + a kestrune block (" + said + ")");
+  write_file(go_load, "");
+  const std::string waves_got = "set_chunk self=";
+  const bool waves_own = run.waited_for_journal(waves_got, 10000) >= 0 &&
+                         line_with(run.journal_text(), waves_got).find("text=[" + script_escaped(kStoredWavesText) + "]") !=
+                             std::string::npos;
+  if (waves_own) run.say("waves   set_chunk got \"" + script_escaped(kStoredWavesText) + "\": the block taken out");
+  bool reached = true;
+  for (const Recalled& c : kRecalled) {
+    const bool phantom = c.phantom && c.n != kProtected;
+    const double t = wait_ms([&] { return same_db(desk.gain_db(c.n), c.db) && desk.phantom(c.n) == phantom; }, 10000);
+    if (t >= 0)
+      run.say(format("desk    %s, %s = %d", desk.gain_text(c.n).c_str(), desk.phantom_node(c.n).c_str(), phantom ? 1 : 0));
+    reached = reached && t >= 0;
+  }
+  // LV1's strips follow, or a later resync with LV1's values would undo the session.
+  bool lv1_follows = true;
+  for (const Recalled& c : kRecalled) {
+    if (c.n == kProtected) continue;
+    const std::string gain = format("gain_changed %s ch=%d db=%.2f", kMac, c.n - 1, c.db);
+    const std::string phantom = format("phantom_changed %s ch=%d on=1", kMac, c.n - 1);
+    const bool seen = run.waited_for_journal(gain, 10000) >= 0 && (!c.phantom || run.waited_for_journal(phantom, 10000) >= 0);
+    if (seen) run.say(format("LV1     gain-changed callback: ch %d = %+.1f dB%s", c.n, c.db, c.phantom ? "; 48V-changed: on" : ""));
+    lv1_follows = lv1_follows && seen;
+  }
+  // The protected switch goes out with the others; give it room to (wrongly) arrive.
+  const bool refused_again = wait_ms([&] { return sim::occurrences(run.module_log(), refusal) > refused; }, 5000) >= 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const bool protected_off = !desk.phantom(kProtected);
+  if (protected_off && refused_again)
+    run.say(format("desk    %s stays 0: the session's 48 V on the protected input was refused", desk.phantom_node(kProtected).c_str()));
+  r.session_recalled = waves_own && reached && lv1_follows && protected_off && refused_again;
+}
+
 }  // namespace
 
 const char* step_name(DeskRunResult::Step step) {
@@ -522,6 +690,8 @@ const char* step_name(DeskRunResult::Step step) {
       {&DeskRunResult::xremote_renewed, "xremote_renewed"},
       {&DeskRunResult::meters_in_status, "meters_in_status"},
       {&DeskRunResult::meters_resubscribed, "meters_resubscribed"},
+      {&DeskRunResult::session_saved, "session_saved"},
+      {&DeskRunResult::session_recalled, "session_recalled"},
       {&DeskRunResult::status_shows_desk, "status_shows_desk"},
       {&DeskRunResult::lv1_finished, "lv1_finished"},
   };
@@ -617,8 +787,10 @@ DeskRunResult run_x32(const DeskRunOptions& o) {
 }
 
 DeskRunResult run_wing(const DeskRunOptions& o) {
-  DeskRunResult r = requiring({&DeskRunResult::meters_in_status, &DeskRunResult::meters_resubscribed});
+  DeskRunResult r = requiring({&DeskRunResult::meters_in_status, &DeskRunResult::meters_resubscribed,
+                               &DeskRunResult::session_saved, &DeskRunResult::session_recalled});
   Run run(r, o, kWing);
+  const std::string go_save = run.signal_file("go-save"), go_load = run.signal_file("go-load");
 
   // Under Wine every datagram leaves from 127.0.0.1, so the desk lives there.
   sim::WingSim desk;
@@ -639,7 +811,7 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
                  id.name.c_str(), id.model.c_str(), id.firmware.c_str()));
   run.say("        its patch gives card MOD 1..24 LCL 1..24; the LCL 1 head amp stands at +24.0 dB");
   if (!run.install()) return r;
-  run.start_lv1();
+  run.start_lv1(session_script(go_save, go_load));
   run.say("LV1     stand-in loads Kestrune.dll, opens a WING card (box, gain object, callback)");
 
   double t = wait_ms([&] {
@@ -659,6 +831,8 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
   run.lv1_moves(side);
   run.desk_moves(side);
   run.status_shows_desk(side);
+  wing_session_saved(run, side, go_save, r);
+  wing_session_recalled(run, side, go_load, r);
   wing_meters_in_status(run, desk, r);
   wing_meters_resubscribed(run, desk, r);
   run.drop_and_return(side);

@@ -31,6 +31,9 @@ struct DeskRunResult {
   bool xremote_renewed = false;     // X32: the desk saw a second "/xremote" before the first expired
   bool meters_in_status = false;    // WING: the desk's input levels in the status block, frames growing
   bool meters_resubscribed = false; // WING: a stalled meter stream was subscribed again and flows
+  bool session_saved = false;       // WING: LV1's saved chunk = Waves' text + the desk's values
+  bool session_recalled = false;    // WING: a session's values reached the desk (the protected 48 V
+                                    // not), Waves got its own text
   bool status_shows_desk = false;   // the status block names the desk, answering, with the moved gains
   bool lv1_finished = false;        // the whole LV1 script ran and the stand-in exited normally
   std::vector<std::string> transcript;
