@@ -568,10 +568,9 @@ std::string recalled_chunk() {
 std::string line_with(const std::string& text, const std::string& needle) {
   const size_t at = text.find(needle);
   if (at == std::string::npos) return "";
-  const size_t begin = text.rfind('\n', at);
-  size_t end = text.find('\n', at);
-  if (end == std::string::npos) end = text.size();
-  std::string line = text.substr(begin == std::string::npos ? 0 : begin + 1, end - (begin == std::string::npos ? 0 : begin + 1));
+  const size_t before = text.rfind('\n', at);
+  const size_t begin = before == std::string::npos ? 0 : before + 1;
+  std::string line = text.substr(begin, std::min(text.find('\n', at), text.size()) - begin);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
@@ -616,15 +615,17 @@ void wing_session_saved(Run& run, DeskSide& desk, const std::string& go_save, De
   int differ = 0;
   for (int n = 1; n <= kWatched; ++n) {
     values += format("%s%+.1f%s", n > 1 ? ", " : "", p.gain[n - 1], p.phantom[n - 1] ? " 48V" : "");
-    const bool same = p.preamp[n - 1] == 1 && same_db(p.gain[n - 1], desk.gain_db(n)) && (p.phantom[n - 1] != 0) == desk.phantom(n);
-    if (!same) {
-      ++differ;
-      run.say(format("LV1     block ch %d: %+.2f dB, 48 V %u, preamp %u; the desk holds %+.2f dB, 48 V %d", n, p.gain[n - 1],
-                     unsigned(p.phantom[n - 1]), unsigned(p.preamp[n - 1]), desk.gain_db(n), desk.phantom(n) ? 1 : 0));
-    }
+    const bool same = p.preamp[n - 1] == 1 && same_db(p.gain[n - 1], desk.gain_db(n)) &&
+                      (p.phantom[n - 1] != 0) == desk.phantom(n);
+    if (same) continue;
+    ++differ;
+    run.say(format("LV1     block ch %d: %+.2f dB, 48 V %u, preamp %u; the desk holds %+.2f dB, 48 V %d", n,
+                   p.gain[n - 1], unsigned(p.phantom[n - 1]), unsigned(p.preamp[n - 1]), desk.gain_db(n),
+                   desk.phantom(n) ? 1 : 0));
   }
   run.say("LV1     block ch 1.." + std::to_string(kWatched) + ": " + values);
-  r.session_saved = waves_intact && differ == 0 && same_db(p.gain[1], 20.0) && same_db(p.gain[3], 42.0) && p.phantom[2] == 1;
+  r.session_saved =
+      waves_intact && differ == 0 && same_db(p.gain[1], 20.0) && same_db(p.gain[3], 42.0) && p.phantom[2] == 1;
 }
 
 // LV1 opens a stored session: Waves gets its own text, the desk the stored values, except the
@@ -633,21 +634,23 @@ void wing_session_recalled(Run& run, DeskSide& desk, const std::string& go_load,
   const std::string refusal = format("[48V] REFUSED ch=%d", kProtected - 1);
   const int refused = sim::occurrences(run.module_log(), refusal);
   std::string said;
-  for (const Recalled& c : kRecalled) said += format("%sch %d %+.1f dB%s", said.empty() ? "" : "; ", c.n, c.db, c.phantom ? " 48 V" : "");
+  for (const Recalled& c : kRecalled)
+    said += format("%sch %d %+.1f dB%s", said.empty() ? "" : "; ", c.n, c.db, c.phantom ? " 48 V" : "");
   run.say("LV1     opens a session: chunk-set on the card, Waves' \"" + script_escaped(kStoredWavesText) +
           "\" + a kestrune block (" + said + ")");
   write_file(go_load, "");
   const std::string waves_got = "set_chunk self=";
+  const std::string waves_text = "text=[" + script_escaped(kStoredWavesText) + "]";
   const bool waves_own = run.waited_for_journal(waves_got, 10000) >= 0 &&
-                         line_with(run.journal_text(), waves_got).find("text=[" + script_escaped(kStoredWavesText) + "]") !=
-                             std::string::npos;
+                         line_with(run.journal_text(), waves_got).find(waves_text) != std::string::npos;
   if (waves_own) run.say("waves   set_chunk got \"" + script_escaped(kStoredWavesText) + "\": the block taken out");
   bool reached = true;
   for (const Recalled& c : kRecalled) {
     const bool phantom = c.phantom && c.n != kProtected;
     const double t = wait_ms([&] { return same_db(desk.gain_db(c.n), c.db) && desk.phantom(c.n) == phantom; }, 10000);
     if (t >= 0)
-      run.say(format("desk    %s, %s = %d", desk.gain_text(c.n).c_str(), desk.phantom_node(c.n).c_str(), phantom ? 1 : 0));
+      run.say(format("desk    %s, %s = %d", desk.gain_text(c.n).c_str(), desk.phantom_node(c.n).c_str(),
+                     phantom ? 1 : 0));
     reached = reached && t >= 0;
   }
   // LV1's strips follow, or a later resync with LV1's values would undo the session.
@@ -656,8 +659,10 @@ void wing_session_recalled(Run& run, DeskSide& desk, const std::string& go_load,
     if (c.n == kProtected) continue;
     const std::string gain = format("gain_changed %s ch=%d db=%.2f", kMac, c.n - 1, c.db);
     const std::string phantom = format("phantom_changed %s ch=%d on=1", kMac, c.n - 1);
-    const bool seen = run.waited_for_journal(gain, 10000) >= 0 && (!c.phantom || run.waited_for_journal(phantom, 10000) >= 0);
-    if (seen) run.say(format("LV1     gain-changed callback: ch %d = %+.1f dB%s", c.n, c.db, c.phantom ? "; 48V-changed: on" : ""));
+    const bool seen =
+        run.waited_for_journal(gain, 10000) >= 0 && (!c.phantom || run.waited_for_journal(phantom, 10000) >= 0);
+    if (seen)
+      run.say(format("LV1     gain-changed callback: ch %d = %+.1f dB%s", c.n, c.db, c.phantom ? "; 48V-changed: on" : ""));
     lv1_follows = lv1_follows && seen;
   }
   // The protected switch goes out with the others; give it room to (wrongly) arrive.
@@ -665,7 +670,8 @@ void wing_session_recalled(Run& run, DeskSide& desk, const std::string& go_load,
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   const bool protected_off = !desk.phantom(kProtected);
   if (protected_off && refused_again)
-    run.say(format("desk    %s stays 0: the session's 48 V on the protected input was refused", desk.phantom_node(kProtected).c_str()));
+    run.say(format("desk    %s stays 0: the session's 48 V on the protected input was refused",
+                   desk.phantom_node(kProtected).c_str()));
   r.session_recalled = waves_own && reached && lv1_follows && protected_off && refused_again;
 }
 
