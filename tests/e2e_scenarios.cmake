@@ -18,7 +18,7 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
   endforeach()
   add_custom_target(e2e_signed_modules DEPENDS ${e2e_signed})
 
-  add_library(e2e_desk_run STATIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e/desk_run.cpp)
+  add_library(e2e_desk_run STATIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e/desk_run.cpp ${CMAKE_CURRENT_SOURCE_DIR}/e2e/bundle_files.cpp)
   target_link_libraries(e2e_desk_run PUBLIC lv1_scenario ks_sim_x32 ks_sim_wing ks_shared ks_loader)
   target_compile_definitions(e2e_desk_run PUBLIC KS_E2E_X32_MODULE="${e2e_modules}/Brannock.dll"
     KS_E2E_WING_MODULE="${e2e_modules}/Fellbrook.dll" KS_E2E_VERSION="${PROJECT_VERSION}")

@@ -33,10 +33,13 @@
 #include "sim/lv1/scenario/lv1_scenario.h"
 #include "sim/wing/discovery.h"
 #include "sim/wing/wing_sim.h"
+#include "tests/e2e/bundle_files.h"
 
 namespace {
 
 using namespace ks;
+using e2e::copy_into;
+using e2e::write_file;
 using sim::SimValue;
 
 constexpr int32_t kLv1Channel = 1;  // LV1's moves: card channel 2, LCL 2 in the simulated patch
@@ -59,23 +62,6 @@ int64_t qpc() {
 }
 
 double ms_between(int64_t from, int64_t to) { return double(to - from) * g_tick_ms; }
-
-// Build paths are Unix paths; the Unix root is drive Z: under Wine.
-std::string windows_path(std::string path) {
-  if (!path.empty() && path[0] == '/') {
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    path = "Z:" + path;
-  }
-  return path;
-}
-
-bool write_file(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
-}
 
 // Polls every poll_ms until ready, at most limit_ms; false on time-out.
 bool wait_until(const std::function<bool()>& ready, int limit_ms, DWORD poll_ms = 2) {
@@ -313,8 +299,7 @@ int main(int argc, char** argv) {
   const std::string modules = s.loader_folder() + "\\modules";
   const std::string module = modules + "\\wing-" + KS_E2E_VERSION + ".dll";
   CreateDirectoryA(modules.c_str(), nullptr);
-  if (!CopyFileA(windows_path(KS_E2E_WING_MODULE).c_str(), module.c_str(), FALSE) ||
-      !CopyFileA(windows_path(std::string(KS_E2E_WING_MODULE) + ".sig").c_str(), (module + ".sig").c_str(), FALSE) ||
+  if (!copy_into(KS_E2E_WING_MODULE, module) || !copy_into(std::string(KS_E2E_WING_MODULE) + ".sig", module + ".sig") ||
       !write_file(s.loader_folder() + "\\wing.cfg", "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nresync=lv1\n")) {
     std::printf("wing_latency_bench: the signed module or its settings could not be put into the bundle\n");
     return 1;
