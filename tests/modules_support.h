@@ -10,16 +10,9 @@
 #include <string>
 
 #include "shared/names.h"
+#include "sim/lv1/scenario/wine_paths.h"
 
 namespace ks::sim {
-
-// Build paths are Unix paths; the Unix root is drive Z: under Wine.
-inline std::string windows_path(std::string path) {
-    if (path.empty() || path[0] != '/') return path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
 
 inline double now_ms() {
     using namespace std::chrono;

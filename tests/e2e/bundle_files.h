@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "sim/lv1/scenario/wine_paths.h"
+
 namespace ks::e2e {
 
-// UTF-8 to the wide text Windows' file calls take.
-std::wstring wide(const std::string& s);
-// The Unix root is drive Z: under Wine; other paths are returned as they are.
-std::string windows_path(std::string path);
+using sim::wide;
+using sim::windows_path;
+
 // Copies a build output (a Unix or Windows path) to a Windows path, replacing what is there.
 bool copy_into(const std::string& from, const std::string& to);
 // Writes text as the whole file (an empty text makes a signal file).
