@@ -7,20 +7,13 @@
 #include <string>
 
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "sim/lv1/script_text.h"
 
 namespace ks::sim {
 namespace {
 
 // One WING card as LV1 sets it up: listener, gain object, strip host, MAC, callback.
-const char* kWingCard =
-    "factory \"$BUNDLE\"\n"
-    "box b 11 2\n"
-    "listener b plain\n"
-    "query b WavesIOBoxGain g\n"
-    "query b WavesIOBoxWavesConsoleIO io\n"
-    "host io\n"
-    "mac b 0a1b2c3d4e5f\n"
-    "callback g\n";
+const std::string kWingCard = card_setup_script("box b 11 2") + "callback g\n";
 
 TEST(LoaderValues, MovesWithinAHundredthOfADecibelAreDroppedAndBadValuesNeverCached) {
   Scenario s("values");

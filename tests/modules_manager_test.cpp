@@ -15,6 +15,7 @@
 #include "shared/loader_block.h"
 #include "shared/names.h"
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "sim/lv1/script_text.h"
 #include "tests/modules_support.h"
 
 namespace ks::sim {
@@ -23,15 +24,7 @@ namespace {
 const std::string kFakes = windows_path(KS_FAKE_MODULES);
 
 // One WING card as LV1 sets it up, with its MAC known, so it is the live card.
-const char* kWingCard =
-    "factory \"$BUNDLE\"\n"
-    "box b 11 2\n"
-    "listener b plain\n"
-    "query b WavesIOBoxGain g\n"
-    "query b WavesIOBoxWavesConsoleIO io\n"
-    "host io\n"
-    "mac b 0a1b2c3d4e5f\n"
-    "callback g\n";
+const std::string kWingCard = card_setup_script("box b 11 2") + "callback g\n";
 
 const char* kX32Card =
     "box x 11 0\n"

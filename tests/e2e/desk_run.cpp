@@ -18,6 +18,7 @@
 #include "shared/names.h"
 #include "shared/status_block.h"
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "sim/lv1/script_text.h"
 #include "sim/wing/discovery.h"
 #include "sim/wing/wing_sim.h"
 #include "sim/x32/x32_sim.h"
@@ -27,6 +28,9 @@ namespace ks::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using sim::card_setup_script;
+using sim::script_escaped;
+using sim::script_unescaped;
 
 double ms_since(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
@@ -183,12 +187,7 @@ class Run {
   // LV1 opens the card, waits for the signal, makes its moves, runs the run's own lines, and waits
   // for the end.
   void start_lv1(const std::string& own = "") {
-    const std::string script = "factory \"$BUNDLE\"\n" + std::string(f_.box) + "\n" +
-                               "listener b plain\n"
-                               "query b WavesIOBoxGain g\n"
-                               "query b WavesIOBoxWavesConsoleIO io\n"
-                               "host io\n"
-                               "mac b 0a1b2c3d4e5f\n"
+    const std::string script = card_setup_script(f_.box) +
                                "callback g\n"
                                "wait-file \"" + go_lv1_ + "\" 60000\n"
                                "gain g 1 20\n"
@@ -500,25 +499,6 @@ struct Recalled {
 // Ch 7 and 8 are touched by nothing else in the run; ch 6 is the protected input, stored with 48 V on.
 constexpr Recalled kRecalled[] = {{7, 33.0, false}, {8, 6.0, true}, {6, 12.0, true}};
 constexpr int kProtected = 6;
-
-// Newlines as the LV1 script writes them, and back.
-std::string script_escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
-  return out;
-}
-std::string script_unescaped(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-      out += '\n';
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 // The stored session's chunk, written out by hand as a saved session holds it: Waves' part, then
 // the block with the recalled channels marked as preamps.

@@ -31,6 +31,7 @@
 #include "desk/wing/wing_codec.h"
 #include "os/socket.h"
 #include "sim/lv1/scenario/lv1_scenario.h"
+#include "sim/lv1/script_text.h"
 #include "sim/wing/discovery.h"
 #include "sim/wing/wing_sim.h"
 #include "tests/e2e/bundle_files.h"
@@ -310,14 +311,7 @@ int main(int argc, char** argv) {
   const std::string go_lv1 = case_folder + "\\go-lv1", go_idle = case_folder + "\\go-idle",
                     go_end = case_folder + "\\go-end";
   const std::string script =
-      "factory \"$BUNDLE\"\n"
-      "box b 11 2\n"
-      "listener b plain\n"
-      "query b WavesIOBoxGain g\n"
-      "query b WavesIOBoxWavesConsoleIO io\n"
-      "host io\n"
-      "mac b 0a1b2c3d4e5f\n"
-      "callback g stamp\n"
+      ks::sim::card_setup_script("box b 11 2") + "callback g stamp\n"
       "wait-file \"" + go_lv1 + "\" 120000\n" +
       "timed-gain g " + std::to_string(kLv1Channel) + " 10 20 " + std::to_string(o.samples) + " " +
       std::to_string(kGapMs) + "\n" +

@@ -51,7 +51,12 @@
 #include <string>
 #include <vector>
 
+#include "sim/lv1/script_text.h"
+
 namespace {
+
+using ks::sim::script_escaped;
+using ks::sim::script_unescaped;
 
 using u64 = uint64_t;
 using Slot = void (*)();
@@ -160,25 +165,7 @@ void cb_phantom_changed(Callback* c, const uint8_t* mac, int32_t ch, uint32_t on
   misbehave(c->kind);
 }
 
-std::string escaped(const char* text) {
-  if (!text) return "(null)";
-  std::string out;
-  for (const char* c = text; *c; ++c) out += *c == '\n' ? std::string("\\n") : std::string(1, *c);
-  return out;
-}
-
-std::string unescaped(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
-      out += '\n';
-      ++i;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
+std::string escaped(const char* text) { return text ? script_escaped(text) : std::string("(null)"); }
 
 struct Sink {
   Slot slot[1];
@@ -496,14 +483,14 @@ struct Sim {
     } else if (cmd == "chunk-set") {
       void* b = find(boxes, arg(1));
       if (!b) return false;
-      std::string text = unescaped(arg(2));
+      std::string text = script_unescaped(arg(2));
       const char* p = arg(2) == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : text.c_str();
       u64 r = slot<u64 (*)(void*, const char*)>(b, 12)(b, p);
       journal("chunk-set %s -> %llx", arg(1).c_str(), (unsigned long long)r);
     } else if (cmd == "decode") {
       void* o = find(objects, arg(1));
       if (!o) return false;
-      std::string text = unescaped(arg(2));
+      std::string text = script_unescaped(arg(2));
       DecodeSink sink{{reinterpret_cast<Slot>(&decode_gain), reinterpret_cast<Slot>(&decode_phantom)}};
       if (arg(3) == "half") sink.slot[1] = nullptr;
       u64 r = slot<u64 (*)(void*, const char*, void*, int64_t)>(o, 1)(o, text.c_str(), &sink, 7);
@@ -518,7 +505,7 @@ struct Sim {
         at = comma == std::string::npos ? arg(2).size() : comma + 1;
       }
       uint32_t count = static_cast<uint32_t>(std::strtoul(arg(3).c_str(), nullptr, 10));
-      std::string text = unescaped(arg(4));
+      std::string text = script_unescaped(arg(4));
       using Recall = u64 (*)(void*, const uint32_t*, uint32_t, u64, u64, const char*);
       u64 r = slot<Recall>(o, 1)(o, arg(2) == "-null" ? nullptr : list.data(), count, 0x11, 0x22, text.c_str());
       journal("scene %s -> %llx", arg(1).c_str(), (unsigned long long)r);
