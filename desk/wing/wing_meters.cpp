@@ -195,16 +195,17 @@ void meter_thread() {
       if (send_frame(tcp, f)) {
         g_renewals.fetch_add(1, kRelaxed);
       } else {
-        driver_log_info("[nat] renew failed, reconnecting");
         tcp.close();
         g_levels.set_flowing(false);
+        driver_log_info("[nat] renew failed, reconnecting");
         continue;
       }
     }
     if (connection_lost(tcp)) {
-      driver_log_info("[nat] meter connection closed by the desk, reconnecting");
+      // The state changes before it is said, so whoever reads the line sees the stream off.
       tcp.close();
       g_levels.set_flowing(false);
+      driver_log_info("[nat] meter connection closed by the desk, reconnecting");
       continue;
     }
 
@@ -221,11 +222,11 @@ void meter_thread() {
     }
     if (ticks_elapsed(now, data_tick) > kStallMs) {
       // The desk may have forgotten us while the connection stayed up: prime and subscribe again.
-      driver_log_info("[nat] no meter data for 6 s, re-priming");
       g_levels.set_flowing(false);
       data_tick = now;
       tcp.close();
       setup_tick = now - kSetupEveryMs;  // the next pass subscribes at once
+      driver_log_info("[nat] no meter data for 6 s, re-priming");
     }
   }
   tcp.close();
