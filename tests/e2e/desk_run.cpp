@@ -137,6 +137,7 @@ struct Facts {
 };
 
 constexpr const char* kMac = "mac=0a:1b:2c:3d:4e:5f";
+constexpr int kWatched = 8;  // both runs' settings say watch=8
 
 // The steps both runs share: the bundle, LV1 in its own thread, the moves from both ends, the
 // status block, the drop and return, and the module's log.
@@ -202,10 +203,15 @@ class Run {
 
   // The link comes up and LV1 is seeded with the desk's values. LV1's moves wait until every
   // channel is seeded: before that the module holds them back, and the seed overwrites them.
+  // They also wait for the strips the first patch read re-validates, the last watched channel's
+  // 48 V last: a re-validation after LV1's 48 V on the protected input would put the desk's off
+  // back on that strip, one before it leaves LV1's own, so the run would depend on the order.
   void seeded() {
     double t = waited_for_journal(std::string("gain_changed ") + kMac + " ch=0 db=24.00", 20000);
+    const std::string last_revalidated = format("phantom_changed %s ch=%d ", kMac, kWatched - 1);
     r_.seeded_from_desk =
-        t >= 0 && wait_ms([&] { return s_.log(f_.log_channel).find("[bridge] seeded ") != std::string::npos; }, 10000) >= 0;
+        t >= 0 && wait_ms([&] { return s_.log(f_.log_channel).find("[bridge] seeded ") != std::string::npos; }, 10000) >= 0 &&
+        waited_for_journal(last_revalidated, 10000) >= 0;
     if (r_.seeded_from_desk) say(format("LV1     gain-changed callback: ch 1 = +24.0 dB, the desk's value (%.0f ms later)", t));
   }
 
@@ -417,7 +423,6 @@ class WingSide : public DeskSide {
 const Facts kWing = {"wing", KS_E2E_WING_MODULE, "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nprotect=LCL:6\n",
                      "ip=127.0.0.1, card MOD, input LCL 6 protected", "box b 11 2", u"", 1, "kestrune-wing.log", "LCL"};
 
-constexpr int kWatched = 8;
 // The level the run gives input n of LCL: distinct for each, on the frame's 1/256 dB grid.
 double test_level(int n) { return -3.0 * n - 0.5; }
 
@@ -541,7 +546,7 @@ std::string session_script(const std::string& go_save, const std::string& go_loa
 }
 
 // LV1 saves its session: the chunk it gets is Waves' text as it stands, then a block with the
-// values the desk holds for the watched channels.
+// values the desk holds for the watched channels (but for the protected input's 48 V, LV1's own).
 void wing_session_saved(Run& run, DeskSide& desk, const std::string& go_save, DeskRunResult& r) {
   run.say(format("LV1     asks which of ch 1..%d have a preamp (as when it draws its strips), then saves its session: "
                  "chunk-get on the card", kWatched));
@@ -568,8 +573,11 @@ void wing_session_saved(Run& run, DeskSide& desk, const std::string& go_save, De
   int differ = 0;
   for (int n = 1; n <= kWatched; ++n) {
     values += format("%s%+.1f%s", n > 1 ? ", " : "", p.gain[n - 1], p.phantom[n - 1] ? " 48V" : "");
+    // A refused value stays in LV1: the protected strip keeps the 48 V LV1 switched on, which
+    // the desk never got.
+    const bool phantom = n == kProtected || desk.phantom(n);
     const bool same = p.preamp[n - 1] == 1 && same_db(p.gain[n - 1], desk.gain_db(n)) &&
-                      (p.phantom[n - 1] != 0) == desk.phantom(n);
+                      (p.phantom[n - 1] != 0) == phantom;
     if (same) continue;
     ++differ;
     run.say(format("LV1     block ch %d: %+.2f dB, 48 V %u, preamp %u; the desk holds %+.2f dB, 48 V %d", n,
@@ -577,8 +585,12 @@ void wing_session_saved(Run& run, DeskSide& desk, const std::string& go_save, De
                    desk.phantom(n) ? 1 : 0));
   }
   run.say("LV1     block ch 1.." + std::to_string(kWatched) + ": " + values);
-  r.session_saved =
-      waves_intact && differ == 0 && same_db(p.gain[1], 20.0) && same_db(p.gain[3], 42.0) && p.phantom[2] == 1;
+  const bool protected_kept = !desk.phantom(kProtected);
+  if (protected_kept)
+    run.say(format("LV1     block ch %d: 48 V on as LV1 holds it (its refused switch); %s stays 0", kProtected,
+                   desk.phantom_node(kProtected).c_str()));
+  r.session_saved = waves_intact && differ == 0 && protected_kept && same_db(p.gain[1], 20.0) &&
+                    same_db(p.gain[3], 42.0) && p.phantom[2] == 1;
 }
 
 // LV1 opens a stored session: Waves gets its own text, the desk the stored values, except the
