@@ -585,7 +585,7 @@ void wing_session_saved(Run& run, DeskSide& desk, const std::string& go_save, De
                    desk.phantom(n) ? 1 : 0));
   }
   run.say("LV1     block ch 1.." + std::to_string(kWatched) + ": " + values);
-  const bool protected_kept = !desk.phantom(kProtected);
+  const bool protected_kept = p.phantom[kProtected - 1] != 0 && !desk.phantom(kProtected);
   if (protected_kept)
     run.say(format("LV1     block ch %d: 48 V on as LV1 holds it (its refused switch); %s stays 0", kProtected,
                    desk.phantom_node(kProtected).c_str()));
