@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "bridge/config.h"
 #include "os/file.h"
@@ -92,6 +94,54 @@ TEST(CfgEdit, CaseTable) {
   std::string text;
   EXPECT_EQ(cfg_edit(text, "hint", std::string(250, 'h')), CfgEdit::edited);
   EXPECT_EQ(text.size(), kCfgLineMax + 1);
+}
+
+// Random texts built from the bytes that matter (line ends, "=", ";", the key in both cases,
+// blanks, 0x1A, bytes above 0x7F, long runs): after an edit the key reads back as written,
+// through the tray and through the module, and every other line is the line it was.
+std::vector<std::string> lines_without(std::string_view text, std::string_view key) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    bool has_lf = end != std::string_view::npos;
+    if (!has_lf) end = text.size();
+    std::string line(text.substr(pos, end - pos));
+    // CRs before the line end count with it: CR LF reads as LF, and the last line gets its LF on
+    // an append.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    const bool key_line = line.size() > key.size() && line[key.size()] == '=' &&
+                          [&] {
+                            for (size_t i = 0; i < key.size(); ++i)
+                              if (std::tolower(static_cast<unsigned char>(line[i])) != key[i]) return false;
+                            return true;
+                          }();
+    if (!key_line) out.push_back(line);
+    pos = end + 1;
+  }
+  return out;
+}
+
+TEST(CfgEdit, RandomTextsKeepTheirOtherLines) {
+  const std::string pieces[] = {"\n", "\r\n", "\r", "=", ";", " ", "hint", "HINT", "Hint=", "hint=", "hint =",
+                                "ip=", "\x1a", "\xc3\xa9", "\xff", "x", "1", std::string(300, 'y')};
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int n = int(next() % 24);
+    for (int i = 0; i < n; ++i) text += pieces[next() % (sizeof pieces / sizeof pieces[0])];
+    const std::string value = round % 3 == 0 ? "" : "10.0." + std::to_string(next() % 256) + ".7";
+    std::string edited = text;
+    const CfgEdit r = cfg_edit(edited, "hint", value);
+    ASSERT_TRUE(r == CfgEdit::edited || r == CfgEdit::unchanged) << int(r);
+    EXPECT_EQ(cfg_value(edited, "hint"), value) << "from: " << text;
+    EXPECT_STREQ(module_reads(edited).hint, value.c_str()) << "from: " << text;
+    EXPECT_EQ(lines_without(edited, "hint"), lines_without(text, "hint")) << "from: " << text;
+    if (r == CfgEdit::unchanged) {
+      EXPECT_EQ(edited, text);
+    }
+  }
 }
 
 // ---- on files -------------------------------------------------------------------------------

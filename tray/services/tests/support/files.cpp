@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 
 #include "os/file.h"
 #include "os/temp.h"
@@ -17,9 +18,18 @@ TempFolder::TempFolder() {
   std::string name = info ? std::string(info->test_suite_name()) + "-" + info->name() : "none";
   for (char& c : name)
     if (!(isalnum(static_cast<unsigned char>(c)) || c == '-')) c = '_';
-  path_ = path_join(temp_dir(), "tray-" + name + "-" + std::to_string(current_process_id()) + "-" +
-                                    std::to_string(seq++));
+  // Process ids come round again (under Wine from one run to the next): take a name no earlier
+  // run left behind.
+  do {
+    path_ = path_join(temp_dir(), "tray-" + name + "-" + std::to_string(current_process_id()) + "-" +
+                                      std::to_string(seq++));
+  } while (dir_exists(path_) || file_exists(path_));
   EXPECT_TRUE(make_dirs(path_)) << path_;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::path(std::u8string(path_.begin(), path_.end())), ec);
 }
 
 std::string TempFolder::at(const std::string& name) const { return path_join(path_, name); }

@@ -8,7 +8,10 @@ namespace ks::tray::testing {
 
 class TempFolder {
 public:
-  TempFolder();  // <temp>/tray-<test name>-<pid>-<n>, created empty
+  TempFolder();  // <temp>/tray-<test name>-<pid>-<n>, new and empty
+  ~TempFolder();  // removes it with what it holds
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
   std::string at(const std::string& name) const;
   // Names in the folder, sorted: shows a temporary left behind.
