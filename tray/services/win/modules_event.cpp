@@ -2,17 +2,16 @@
 // it would hold an event no loader waits on.
 #include <windows.h>
 
-#include "os/utf.h"
+#include "os/win/wide.h"
 #include "tray/services/console_switch.h"
 
 namespace ks::tray {
 
 bool set_event_if_exists(const std::string& name) {
   if (name.empty()) return false;
-  std::u16string wide = utf8_to_utf16(name);
-  HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<const wchar_t*>(wide.c_str()));
+  HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, win::widen(name).c_str());
   if (!h) return false;  // no loader running: it reads state.cfg when it starts
-  bool ok = SetEvent(h) != 0;
+  const bool ok = SetEvent(h) != 0;
   CloseHandle(h);
   return ok;
 }
