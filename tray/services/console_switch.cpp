@@ -1,5 +1,6 @@
 #include "tray/services/console_switch.h"
 
+#include "bridge/text.h"
 #include "os/file.h"
 #include "shared/names.h"
 #include "tray/services/console_table.h"
@@ -10,19 +11,6 @@ namespace ks::tray {
 namespace {
 
 constexpr size_t kStatePieceMax = 127;  // bytes a state.cfg read takes at most, as the loader's
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool iequal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
-bool istarts(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && iequal(s.substr(0, prefix.size()), prefix);
-}
 
 }  // namespace
 
@@ -41,7 +29,7 @@ bool state_says_on(std::string_view text, int console) {
     pos = end;
     size_t eq = piece.find('=');
     if (eq == std::string_view::npos) continue;
-    if (iequal(piece.substr(0, eq), type)) on = !istarts(piece.substr(eq + 1), "off");
+    if (iequals(piece.substr(0, eq), type)) on = !istarts_with(piece.substr(eq + 1), "off");
   }
   return on;
 }
@@ -92,7 +80,7 @@ bool find_on_off_request(std::string_view command_line, OnOffRequest& out) {
   }
   std::string_view rest = command_line.substr(at + skip);
   for (int c = 0; c < kConsoleCount; ++c) {
-    if (istarts(rest, console_table[c].type_key)) {
+    if (istarts_with(rest, console_table[c].type_key)) {
       out.console = c;
       break;
     }

@@ -1,5 +1,6 @@
 #include "tray/services/settings_file.h"
 
+#include "bridge/text.h"
 #include "os/file.h"
 #include "os/utf.h"
 #include "tray/services/console_table.h"
@@ -8,19 +9,10 @@ namespace ks::tray {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool iequal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 // A line (without its LF) that sets `key`: the key, then "=" at once. Keys compare without case,
 // as the module's reader takes them; a blank before "=" is part of the key and does not match.
 bool is_key_line(std::string_view line, std::string_view key) {
-  return line.size() > key.size() && line[key.size()] == '=' && iequal(line.substr(0, key.size()), key);
+  return line.size() > key.size() && line[key.size()] == '=' && istarts_with(line, key);
 }
 
 // Calls f(line) for each line, without its LF; a CR before the LF stays on the line.
@@ -58,18 +50,6 @@ std::string clean_value(std::string_view v) {
     v = v.substr(0, n);
   }
   return utf16_to_utf8(utf8_to_utf16(v));
-}
-
-// atoi's reading: blanks, an optional sign, digits; saturates instead of overflowing.
-long long leading_decimal(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-  long long v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
-    if (v < (1ll << 40)) v = v * 10 + (s[i] - '0');
-  return neg ? -v : v;
 }
 
 // The value part of a line: up to LF, CR, ";" or NUL (a NUL ends the text for the module too).
@@ -196,7 +176,8 @@ bool diag_enabled(const std::string& cfg_path) {
   bool on = false;
   each_line(text, [&](std::string_view line, bool) {
     if (line.size() > kCfgLineMax) line = line.substr(0, kCfgLineMax);
-    if (is_key_line(line, "diag")) on = leading_decimal(value_part(line.substr(5))) != 0;
+    // The module's own number reading, so both say the same of "diag=on" or "diag= 2".
+    if (is_key_line(line, "diag")) on = parse_decimal(value_part(line.substr(5))) != 0;
   });
   return on;
 }
