@@ -41,8 +41,8 @@ bool value_ok(std::string_view value) {
   return true;
 }
 
-// Cuts a value to `cap` bytes without splitting a UTF-8 sequence, and turns bytes that are not
-// UTF-8 into U+FFFD.
+// Cuts a value to kCfgValueMax bytes without splitting a UTF-8 sequence, and turns bytes that
+// are not UTF-8 into U+FFFD.
 std::string clean_value(std::string_view v) {
   if (v.size() > kCfgValueMax) {
     size_t n = kCfgValueMax;
