@@ -85,6 +85,15 @@ TEST(ModuleEnabled, SwitchingOffRewritesOneLineAndTheLoaderSeesIt) {
   ASSERT_TRUE(set_module_enabled(dir.path(), 0, true, message));
   EXPECT_EQ(slurp(state), "wing=on\nx32=on\nwing=on\n");
   EXPECT_TRUE(loader_enabled(slurp(state), 0));
+
+  // The loader's hands-off line is not the type's line and survives the switch.
+  put(state, "wing=on\r\nwing.guest=1\r\nx32=on\r\n");
+  ASSERT_TRUE(set_module_enabled(dir.path(), 0, false, message));
+  EXPECT_EQ(slurp(state), "wing=off\nwing.guest=1\nx32=on\n");
+  TypeSwitches sw[2];
+  parse_state_cfg(slurp(state), sw);
+  EXPECT_FALSE(sw[0].enabled);
+  EXPECT_TRUE(sw[0].hands_off);
 }
 
 TEST(ModuleEnabled, AFailedWriteSaysWhichFile) {
