@@ -64,7 +64,8 @@ void InstallPaths::locate_install() {
   state_.installed = (is_file(fs(), loader) && env_.is_own_module && env_.is_own_module(loader)) || state_.legacy;
 }
 
-std::string InstallPaths::find_console_config(int console) {
+std::string InstallPaths::find_console_config(int console, bool* unreadable) {
+  if (unreadable) *unreadable = false;
   if (!valid_console(console)) return {};
   std::string own = std::string(console_table[console].type_key) + ".cfg";
   const std::string candidates[4] = {
@@ -74,8 +75,12 @@ std::string InstallPaths::find_console_config(int console) {
       join(bundle_win64_path(console), "kestrune.cfg"),
   };
   // Only a file counts: a folder of that name holds no settings.
-  for (const std::string& p : candidates)
-    if (!p.empty() && is_file(fs(), p)) return p;
+  for (const std::string& p : candidates) {
+    if (p.empty()) continue;
+    PathKind k = fs().kind(p);
+    if (k == PathKind::file) return p;
+    if (k == PathKind::error && unreadable) *unreadable = true;
+  }
   return {};
 }
 

@@ -65,7 +65,9 @@ public:
   void locate_install();
   bool card_module_is_ours(int console);
   bool legacy_bundle_present(int console);
-  std::string find_console_config(int console);
+  // `unreadable` (when given) is set when a place could not be looked at: the answer may then
+  // miss the user's file.
+  std::string find_console_config(int console, bool* unreadable = nullptr);
   std::string installed_version();
   bool loader_needs_update();
   bool modules_missing();

@@ -35,7 +35,13 @@ bool Installer::copy_modules_folder(const std::string& dest, std::string& messag
   }
   std::vector<FsEntry> entries;
   const std::string src = join(env().program_dir, "modules");
-  if (!fs().list(src, entries)) return true;  // an unreadable source folder copies nothing
+  if (!fs().list(src, entries)) {
+    // A missing source folder copies nothing; one that is there but cannot be read is a failure,
+    // not an install without its modules.
+    if (fs().kind(src) == PathKind::none) return true;
+    message = "Could not read the modules folder beside Kestrune.exe.";
+    return false;
+  }
   for (const FsEntry& e : entries) {
     if (e.kind != PathKind::file) continue;
     const std::string from = join(src, e.name), to = join(dest, e.name);
@@ -77,15 +83,26 @@ bool Installer::carry_installed_extras(const std::string& win64, std::string& me
   // Modules the updater could put only into the bundle, and the user's profiles file, are
   // carried over; a module whose signature fails is left behind.
   const std::string& dir = st().install_dir;
-  if (!is_dir(fs(), dir)) return true;
+  auto unreadable = [&](const std::string& what) {
+    message = "Could not read " + what + ". Nothing was changed.";
+    return false;
+  };
+  PathKind k = fs().kind(dir);
+  if (k == PathKind::error) return unreadable(dir);
+  if (k != PathKind::dir) return true;
   std::vector<FsEntry> entries;
   const std::string mods = join(dir, "modules"), dest = join(win64, "modules");
-  if (is_dir(fs(), mods) && fs().list(mods, entries)) {
+  k = fs().kind(mods);
+  if (k == PathKind::error || (k == PathKind::dir && !fs().list(mods, entries))) return unreadable(mods);
+  if (k == PathKind::dir) {
     for (const FsEntry& e : entries) {
       if (e.kind != PathKind::file || !ends_with_nocase(e.name, ".dll")) continue;
       const std::string from = join(mods, e.name), to = join(dest, e.name);
-      if (fs().kind(to) != PathKind::none) continue;
-      if (!is_file(fs(), from + ".sig") || !env().signature_ok || !env().signature_ok(from)) continue;
+      PathKind there = fs().kind(to), sig = fs().kind(from + ".sig");
+      if (there == PathKind::error) return unreadable(to);
+      if (sig == PathKind::error) return unreadable(from + ".sig");
+      if (there != PathKind::none) continue;
+      if (sig != PathKind::file || !env().signature_ok || !env().signature_ok(from)) continue;
       if (!fs().copy_file(from, to) || !fs().copy_file(from + ".sig", to + ".sig")) {
         message = "Could not copy " + e.name + " (need admin?).";
         return false;
@@ -93,7 +110,7 @@ bool Installer::carry_installed_extras(const std::string& win64, std::string& me
     }
   }
   const std::string profiles = join(dir, "kestrune_profiles.cfg");
-  PathKind k = fs().kind(profiles);
+  k = fs().kind(profiles);
   if (k == PathKind::error || (k == PathKind::file && !fs().copy_file(profiles, join(win64, "kestrune_profiles.cfg")))) {
     message = "Could not carry kestrune_profiles.cfg over. Nothing was changed.";
     return false;
@@ -131,7 +148,12 @@ bool Installer::carry_settings(const std::string& win64, std::string& message) {
       message = "Could not read " + own + ". Nothing was changed.";
       return false;
     }
-    const std::string from = p_.find_console_config(c);
+    bool unreadable = false;
+    const std::string from = p_.find_console_config(c, &unreadable);
+    if (unreadable) {
+      message = std::string("Could not read the earlier ") + console_table[c].type_key + " settings. Nothing was changed.";
+      return false;
+    }
     if (!from.empty()) {
       if (!fs().copy_file(from, target)) {
         message = "Could not carry " + from + " over. Nothing was changed.";
@@ -148,11 +170,21 @@ bool Installer::carry_settings(const std::string& win64, std::string& message) {
 bool Installer::build_staging(const std::string& staging, std::string& message) {
   for (int card = 0; card < 3; ++card) {
     const std::string wb = p_.waves_bundle_path(card);
-    if (!is_dir(fs(), wb)) continue;
+    PathKind k = fs().kind(wb);
+    if (k == PathKind::error) {
+      message = std::string("Could not read Waves' bundle ") + kWavesCards[card] + ".";
+      return false;
+    }
+    if (k != PathKind::dir) continue;
     if (!merge_waves_bundle(fs(), wb, staging, kWavesCards[card], message)) return false;
   }
   const std::string appinfo = join(join(join(staging, "Contents"), "Resources"), "APPINFO");
-  if (is_dir(fs(), appinfo)) {
+  PathKind ak = fs().kind(appinfo);
+  if (ak == PathKind::error) {
+    message = "Could not read the staged APPINFO folder.";
+    return false;
+  }
+  if (ak == PathKind::dir) {
     std::vector<FsEntry> entries;
     if (!fs().list(appinfo, entries)) {
       message = "Could not read the staged APPINFO folder.";
