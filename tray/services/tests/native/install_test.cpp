@@ -8,6 +8,7 @@
 #include "tray/services/bundle_merge.h"
 #include "tray/services/installer.h"
 #include "tray/services/settings_file.h"
+#include "tray/services/unattended.h"
 #include "tray/services/tests/support/faulty_fs.h"
 #include "tray/services/tests/support/files.h"
 
@@ -607,6 +608,30 @@ TEST(FindConsoleConfig, OrderAndFoldersSkipped) {
   fsys::remove(own);
   mk(own, "c");
   EXPECT_EQ(paths.find_console_config(0), own);
+}
+
+TEST(Unattended, ModesExitCodesAndLogLines) {
+  Machine m;
+  m.waves_bundles();
+  m.program();
+  InstallPaths paths(m.env());
+  Installer inst(paths);
+  EXPECT_FALSE(is_unattended("Kestrune.exe --tray"));
+  EXPECT_EQ(run_unattended("Kestrune.exe --install", paths, inst), 0);
+  EXPECT_EQ(m.logs.back(), "unattended Kestrune.exe --install: OK ");
+  EXPECT_EQ(run_unattended("Kestrune.exe --off=X32", paths, inst), 0);
+  EXPECT_EQ(slurp(win64(m) + "/state.cfg"), "wing=on\nx32=off\n");
+  EXPECT_EQ(run_unattended("Kestrune.exe --on=x32", paths, inst), 0);
+  EXPECT_EQ(slurp(win64(m) + "/state.cfg"), "wing=on\nx32=on\n");
+  EXPECT_EQ(run_unattended("Kestrune.exe --on=dn32", paths, inst), 1);
+  EXPECT_EQ(m.logs.back(), "unattended Kestrune.exe --on=dn32: FAILED ");
+  m.lv1 = true;
+  EXPECT_EQ(run_unattended("Kestrune.exe --remove", paths, inst), 1);
+  EXPECT_EQ(m.logs.back(), "unattended Kestrune.exe --remove: FAILED Close eMotion LV1 first.");
+  m.lv1 = false;
+  EXPECT_EQ(run_unattended("Kestrune.exe --remove", paths, inst), 0);
+  EXPECT_FALSE(fsys::exists(m.io + "/Kestrune.bundle"));
+  EXPECT_EQ(run_unattended("Kestrune.exe --remove", paths, inst), 0);  // Waves' cards remain: nothing of ours
 }
 
 }  // namespace
