@@ -20,6 +20,8 @@ bool is_own_module_file(const std::string& path);
 // Runs "<this program>" --verify-module "<dll>" without a window and waits up to 20 s: 0 when the
 // DLL loaded, the child's code, the start error, or 258 after a time-out.
 uint32_t verify_module_in_child(const std::string& dll);
+// The same with a given program in place of this one.
+uint32_t run_load_test(const std::string& program, const std::string& dll);
 
 // The child's side: loads the DLL; 0, the load error (1 when that is 0), or 87 without a path.
 uint32_t verify_module_here(const std::string& dll, bool have_path);

@@ -62,8 +62,10 @@ bool is_own_module_file(const std::string& path) {
   return _wcsicmp(product.c_str(), L"Kestrune") == 0;
 }
 
-uint32_t verify_module_in_child(const std::string& dll) {
-  std::wstring cl = L"\"" + own_exe() + L"\" --verify-module \"" + widen(dll) + L"\"";
+uint32_t verify_module_in_child(const std::string& dll) { return run_load_test(narrow(own_exe()), dll); }
+
+uint32_t run_load_test(const std::string& program, const std::string& dll) {
+  std::wstring cl = L"\"" + widen(program) + L"\" --verify-module \"" + widen(dll) + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
