@@ -610,6 +610,52 @@ TEST(FindConsoleConfig, OrderAndFoldersSkipped) {
   EXPECT_EQ(paths.find_console_config(0), own);
 }
 
+TEST(DeferredInstall, PacedSeenTwiceWaitsWhileBusyAndBacksOff) {
+  Machine m;
+  m.waves_bundles();
+  m.program();
+  m.installed("3.1.0");
+  uint64_t now = 0;
+  bool busy = false;
+  InstallEnv e = m.env();
+  e.now_ms = [&] { return now; };
+  e.update_busy = [&] { return busy; };
+  InstallPaths paths(e);
+  paths.locate_install();
+  Installer inst(paths);
+  auto installed_version = [&] { return slurp(win64(m) + "/kestrune.version"); };
+
+  inst.deferred_install_tick();  // first seen
+  now = 4999;
+  inst.deferred_install_tick();  // paced: not looked at
+  EXPECT_EQ(installed_version(), "3.1.0");
+  now = 5000;
+  busy = true;  // the updater is writing: the conditions start over
+  inst.deferred_install_tick();
+  now = 10000;
+  busy = false;
+  inst.deferred_install_tick();  // seen once more after busy
+  EXPECT_EQ(installed_version(), "3.1.0");
+  // The load test refuses: logged, then nothing for 10 minutes.
+  m.codes = {1114, 1114, 1114};
+  now = 15000;
+  inst.deferred_install_tick();
+  EXPECT_EQ(installed_version(), "3.1.0");
+  EXPECT_EQ(m.logs.back(),
+            "install: this app's loader was not installed: Kestrune would not load (error 1114). Nothing was "
+            "changed. - trying again in 10 min");
+  now = 15000 + 599999;
+  inst.deferred_install_tick();
+  now = 15000 + 600000;
+  inst.deferred_install_tick();  // first seen again
+  EXPECT_EQ(installed_version(), "3.1.0");
+  now += 5000;
+  inst.deferred_install_tick();
+  EXPECT_EQ(installed_version(), "3.2.0");
+  EXPECT_EQ(m.logs.back(), "install: this app's loader installed while LV1 was closed (Kestrune 3.2.0)");
+  EXPECT_EQ(slurp(win64(m) + "/wing.cfg"), kProtectCfg);
+}
+
 TEST(Unattended, ModesExitCodesAndLogLines) {
   Machine m;
   m.waves_bundles();
