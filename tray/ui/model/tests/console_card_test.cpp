@@ -73,6 +73,12 @@ TEST(CardStates, EachRowFromAMinimalState) {
     EXPECT_EQ(c.status, r.status) << r.what;
     EXPECT_EQ(c.dot, r.dot) << r.what;
     EXPECT_EQ(c.edge, r.edge) << r.what;
+    // The message's tone follows the row: dim for the calm rows, bad or warn for the rest.
+    const uint32_t msg_tone[17] = {kToneBad, kToneBad, kToneWarn, kToneWarn, kToneBad, kToneWarn, kToneWarn,
+                                   kToneDim, kToneDim, kToneDim, kToneDim, kToneDim, kToneWarn, kToneDim,
+                                   kToneDim, kToneBad, kToneWarn};
+    EXPECT_EQ(c.msg_tone, msg_tone[r.code]) << r.what;
+    EXPECT_EQ(c.msg.empty(), r.code == 7 || r.code == 8 || r.code == 10) << r.what;
   }
 }
 
