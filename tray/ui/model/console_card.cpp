@@ -285,8 +285,9 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
     set_state(c, kCodeConnected, "Connected", kToneOk, kToneLv1, "", kToneDim);
   }
 
-  // Candidates: every answer the module's discovery recorded.
-  if (s.present && s.version >= 15) {
+  // Candidates: while the user must choose, every answer the module's discovery recorded. In
+  // other states the list would offer "use this one" beside a console already in use.
+  if (c.state == kCodeChoose) {
     for (uint32_t i = 0; i < answer_count(s); ++i) {
       const DeskAnswerSummary& a = s.answers[i];
       CardCandidate cand;

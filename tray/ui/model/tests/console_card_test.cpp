@@ -292,6 +292,13 @@ TEST(CardFacts, CardTypeBetaAndFlags) {
   ConsoleCard c = build_console_card(old, kWing);
   EXPECT_TRUE(c.on);
   EXPECT_FALSE(c.switch_enabled);
+  // Candidates are offered only while the user must choose.
+  DashboardState answered = connected_state(kWing);
+  answered.snapshot[0].answer_count = 2;
+  answered.snapshot[0].discovery_decision = 4;
+  EXPECT_TRUE(build_console_card(answered, kWing).cands.empty());
+  silent(answered, 0);
+  EXPECT_EQ(build_console_card(answered, kWing).cands.size(), 2u);
   // Blink is offered only where the gathering offers it and the card is live.
   DashboardState blink = connected_state(kWing);
   EXPECT_FALSE(build_console_card(blink, kWing).blink);
