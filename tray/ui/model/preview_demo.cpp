@@ -427,6 +427,7 @@ bool apply_render_state(std::string_view name, PreviewDemo& demo, DashboardUiSta
     ui.modal = kModalAddress;
     ui.pending_console = demo.modal_con;
   }
+  ui.address_message = demo.address_message;
   ui.setup_panel_open[0] = demo.open[0];
   ui.setup_panel_open[1] = demo.open[1];
   in.preview = true;

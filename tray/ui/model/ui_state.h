@@ -74,6 +74,11 @@ struct DashboardUiState {
   std::string action_reply;           // UTF-8; the channel page's one-line result
   ActionMessage action_message;       // the setup page's one-line result
 
+  // The console-address dialog: its one-line message (a validation failure, or the preview's
+  // hint) and, per console, the typed address waiting to be confirmed by the console answering.
+  std::string address_message;        // UTF-8
+  std::string remembered_address[2];
+
   // The console whose status block the dashboard shows (0 WING, 1 X32/M32).
   int32_t active_console = 0;
 };

@@ -285,6 +285,15 @@ TEST(PreviewStates, RenderStateCarriesTheModalChoice) {
     EXPECT_EQ(in.fake_modal, c.fake) << c.state;
     EXPECT_TRUE(in.preview);
   }
+  {
+    PreviewDemo demo;
+    DashboardUiState ui;
+    PageModelInputs in;
+    ASSERT_TRUE(apply_render_state("setup-nothing-addr-open", demo, ui, in));
+    EXPECT_EQ(ui.modal, kModalAddress);
+    EXPECT_EQ(ui.pending_console, 0);
+    EXPECT_EQ(ui.address_message, "Type the console's address, like 192.168.1.20.");
+  }
   PreviewDemo demo;
   DashboardUiState ui;
   ui.modal = 7;

@@ -45,6 +45,24 @@ TEST(PageGoldens, EverySetupStateMatchesItsReviewedModel) {
   }
 }
 
+// The preview exists so that every card state can be looked at: together the setup states show
+// each code the card can produce on this platform (13 belongs to the other one).
+TEST(PageGoldens, TheSetupStatesShowEveryCardState) {
+  bool seen[17] = {};
+  for (const char* state : kSetupStates) {
+    PreviewDemo demo;
+    ASSERT_TRUE(apply_setup_state(demo, state));
+    DashboardState st;
+    fill_demo_snapshot(demo, st);
+    for (int k = 0; k < 2; ++k) {
+      ConsoleCard c = build_console_card(st, k);
+      if (c.shown && c.state < 17) seen[c.state] = true;
+    }
+  }
+  for (uint32_t code = 0; code < 17; ++code)
+    if (code != kCodeOtherPlatform) EXPECT_TRUE(seen[code]) << "no setup state shows card state " << code;
+}
+
 TEST(PageGoldens, PythonJsonReadsEveryGoldenWithTheKeysInOrder) {
   if (std::system("python3 -c pass") != 0) GTEST_SKIP() << "no python3 here";
   std::string script = std::string(KS_MODEL_GOLDEN_DIR) + "/../check_goldens.py";
