@@ -52,13 +52,13 @@ HeaderPill header_pill(const DashboardState& st, const ConsoleCard (&cards)[2]) 
   return {w.name + " \u00b7 off", w.dot, warn_or_bad(w.dot)};
 }
 
-std::string build_page_model(const DashboardState& st, const PageModelInputs& in) {
-  std::string out;
+PageModel build_page_model(const DashboardState& st, const PageModelInputs& in) {
+  PageModel out;
   build_page_model(st, in, out);
   return out;
 }
 
-void build_page_model(const DashboardState& st, const PageModelInputs& in, std::string& out) {
+void build_page_model(const DashboardState& st, const PageModelInputs& in, PageModel& out) {
   ConsoleCard cards[2] = {build_console_card(st, kWing), build_console_card(st, kX32)};
   const int shown = int(cards[0].shown) + int(cards[1].shown);
   const bool installed_any = (cards[0].shown && cards[0].installed) || (cards[1].shown && cards[1].installed);
@@ -74,7 +74,7 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, std::
   json_begin_object(w, "header");
   {
     char sub[160];
-    std::string ver = st.lv1_found ? "" + short_lv1_version(st.lv1_version) : "not found";
+    std::string ver = st.lv1_found ? short_lv1_version(st.lv1_version) : std::string("not found");
     std::snprintf(sub, sizeof sub, "%d console%s \u00b7 eMotion LV1 %s", shown, shown == 1 ? "" : "s", ver.c_str());
     json_string(w, "sub", sub);
   }

@@ -34,7 +34,10 @@ HeaderPill header_pill(const DashboardState& state, const ConsoleCard (&cards)[2
 // "17.3.50.135" -> "v17.3"; "" -> "".
 std::string short_lv1_version(const std::string& version);
 
-std::string build_page_model(const DashboardState& state, const PageModelInputs& inputs);
-void build_page_model(const DashboardState& state, const PageModelInputs& inputs, std::string& out);
+// The page model is its JSON text; the painters read it back as a JsonValue (load_page_model).
+using PageModel = std::string;
+
+PageModel build_page_model(const DashboardState& state, const PageModelInputs& inputs);
+void build_page_model(const DashboardState& state, const PageModelInputs& inputs, PageModel& out);
 
 }  // namespace ks::tray
