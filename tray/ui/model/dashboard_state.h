@@ -67,28 +67,38 @@ class DashboardSources {
   // the gathering then reads nothing else.
   virtual bool whole_picture(DashboardState& out) { return false; }
 
+  // LV1: whether "eMotion LV1.exe" runs and for how long (-1 unknown or not running), its
+  // program version from the LV1 build facts without forcing a new read (UTF-8, "" unknown), and
+  // whether one of its program paths exists.
   virtual bool lv1_running() = 0;
-  virtual int32_t lv1_uptime_ms() = 0;          // -1 unknown or not running
-  virtual std::string lv1_version() = 0;        // UTF-8, "" unknown; no forced re-read
+  virtual int32_t lv1_uptime_ms() = 0;
+  virtual std::string lv1_version() = 0;
   virtual bool lv1_exe_present() = 0;
+  // The status link's copy of Local\KestruneLoader; false when absent or its magic or size is wrong.
   virtual bool read_loader_block(LoaderBlock& out) = 0;
-  virtual bool load_blocked() = 0;              // the load watch's flag
-  virtual bool update_pending() = 0;            // loader needs an update, or one is staged
-  virtual bool legacy_install() = 0;            // an older layout is installed
+  virtual bool load_blocked() = 0;              // the load watch: Windows refused the loader
+  virtual bool update_pending() = 0;            // loader_needs_update, or update_staged
+  virtual bool legacy_install() = 0;            // g_legacy_install: an older layout is installed
+  // Install state: the file card_module_path names exists; console_module_state (the install can
+  // drive this console; on tells whether state.cfg has it on); card_module_is_ours or
+  // legacy_bundle_present.
   virtual bool card_module_present(int kind) = 0;
-  // The install can drive this console; on tells whether state.cfg has it on.
   virtual bool console_module_state(int kind, bool& on) = 0;
-  virtual bool legacy_console(int kind) = 0;    // our module in Waves' bundle, or the older bundle
+  virtual bool legacy_console(int kind) = 0;
+  // read_status_snapshot with suffix "" (WING) or "-x32"; an all-zero snapshot when absent.
   virtual void read_status_snapshot(int kind, StatusSnapshot& out) = 0;
+  // The tray's own console discovery record of that kind.
   virtual DiscoveryRecord discovery(int kind) = 0;
-  // The console's settings file, whole (bounded by the reader). false when it cannot be read.
+  // The file at console_cfg_path, whole (bounded by the reader). false when it cannot be read.
   virtual bool read_settings(int kind, std::string& text) = 0;
-  // The identity to store as `console` once a typed address answered, else "".
+  // The address entry's confirm_typed_address: the identity to store as `console` once the
+  // console answered at the typed address, else "".
   virtual std::string confirm_typed_address(int kind, const StatusSnapshot& snapshot,
                                             std::string_view console_key) = 0;
+  // cfg_set on that console's settings file.
   virtual bool write_setting(int kind, const char* key, std::string_view value) = 0;
   virtual uint64_t steady_ms() = 0;
-  virtual void log(std::string_view line) {}
+  virtual void log(std::string_view line) {}  // the tray log
 };
 
 // What the gathering takes from one settings file, read with the console module's own rules:
