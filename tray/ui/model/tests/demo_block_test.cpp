@@ -78,7 +78,9 @@ TEST(DemoBlock, ADeskTheDashboardPagesCanShow) {
   }
   // A protected input never has 48 V on in the demo.
   for (uint32_t ch = 0; ch < kChannels; ++ch)
-    if (b->is_protected[ch]) EXPECT_EQ(b->phantom[ch], 0) << ch;
+    if (b->is_protected[ch]) {
+      EXPECT_EQ(b->phantom[ch], 0) << ch;
+    }
 
   // Read as the tray reads it, it is a connected WING.
   DashboardState st;
