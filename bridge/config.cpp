@@ -53,6 +53,17 @@ void copy_trimmed(char* dst, size_t cap, std::string_view v) {
   copy_text(dst, cap, trim_blanks(v));
 }
 
+// Text from the file or the dashboard as a log line may show it: at most 40 characters, control
+// characters as '?'.
+std::string shown(std::string_view v) {
+  std::string out;
+  for (size_t i = 0; i < v.size() && i < 40; ++i) {
+    unsigned char c = static_cast<unsigned char>(v[i]);
+    out += (c < 0x20 || c == 0x7F) ? '?' : char(c);
+  }
+  return out;
+}
+
 // Characters that end a protect entry in the file.
 constexpr const char* kProtectSeparators = ", \t;";
 
@@ -103,7 +114,7 @@ bool protect_entry_parse(std::string_view entry, ConsoleConfig& cfg, const Confi
   // A bank name that does not fit, or an input the status block cannot show, would protect
   // some other input than the one written: skip it and say so.
   if (!protect_bank_ok(bank) || input > 65535) {
-    logf(log, "[48V] protect entry %.*s is not a desk input - ignored", int(entry.size()), entry.data());
+    logf(log, "[48V] protect entry %s is not a desk input - ignored", shown(entry).c_str());
     return false;
   }
   for (int i = 0; i < cfg.protect_count; ++i)
@@ -170,8 +181,8 @@ void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& lo
         pos = end + 1;
       }
       if (!partial.empty())
-        logf(log, "[48V] protect entry %.*s... is cut off at the end of line %d - ignored", int(partial.size()),
-             partial.data(), line_no);
+        logf(log, "[48V] protect entry %s... is cut off at the end of line %d - ignored", shown(partial).c_str(),
+             line_no);
     } else if (iequals(key, "diag")) {
       cfg.diag = parse_decimal(value) != 0;
     } else if (iequals(key, "ip")) {
@@ -418,7 +429,11 @@ bool config_set_key(const char* key, const char* value) {
       log_info("[cfg] %s is too large to edit - %s not saved", g_path.c_str(), key);
       return false;
     case KeyEdit::bad_key:
-      log_info("[cfg] %s=%s is too long for the settings file - not saved", key, value);
+      if (std::strpbrk(key, "=\r\n") || std::strpbrk(value, "\r\n"))
+        log_info("[cfg] %s=%s would not be one line of the settings file - not saved", shown(key).c_str(),
+                 shown(value).c_str());
+      else
+        log_info("[cfg] %s=%s is too long for the settings file - not saved", key, value);
       return false;
     case KeyEdit::edited:
       break;
@@ -529,7 +544,8 @@ bool protect_list_set(const char* bank, uint32_t input, bool add) {
     if (protect_find(bank, input) >= 0) return true;
     // Only what the settings file gives back unchanged after a restart.
     if (!protect_bank_ok(std::string_view(bank, bounded_len(bank, 8))) || input < 1 || input > 65535) {
-      log_info("[48V] %.8s %u is not a desk input - NOT protected", bank, unsigned(input));
+      log_info("[48V] %s %u is not a desk input - NOT protected", shown(std::string_view(bank, bounded_len(bank, 8))).c_str(),
+               unsigned(input));
       return false;
     }
     if (!protect_append(bank, input)) {

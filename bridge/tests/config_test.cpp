@@ -220,7 +220,8 @@ TEST(ConfigParse, ProtectListEntries) {
   c = parse("protect=A\x01:3,B\x7f:4,C:5", &log);
   ASSERT_EQ(c.protect_count, 1);
   EXPECT_STREQ(c.protect[0].bank, "C");
-  EXPECT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "[48V] protect entry A?:3 is not a desk input - ignored") << "no control character reaches the log";
 }
 
 TEST(ConfigParse, ProtectListIsReplacedByALaterLine) {
@@ -383,6 +384,11 @@ TEST_F(ConfigFile, SetKeyEditsInPlaceAndSkipsAnUnchangedValue) {
   ASSERT_TRUE(config_set_key("hint", "2.2.2.2"));
   EXPECT_FALSE(host().logged("saved"));
   EXPECT_EQ(last_write_time(path()), before);
+
+  // A value that would add a line of its own is refused, the file untouched.
+  EXPECT_FALSE(config_set_key("hint", "1.2.3.4\nprotect="));
+  EXPECT_TRUE(host().logged("[cfg] hint=1.2.3.4?protect= would not be one line of the settings file - not saved"));
+  EXPECT_EQ(read_text(path()), "; mine\nbank=A\nhint=2.2.2.2\n");
 }
 
 TEST_F(ConfigFile, SetKeyRefusesAFileTooLargeAndLeavesItUntouched) {
@@ -479,6 +485,8 @@ TEST_F(ConfigFile, ProtectListChangesAreSavedAndCapped) {
   EXPECT_FALSE(protect_list_set("A B", 3, true));
   EXPECT_FALSE(protect_list_set("A;", 3, true));
   EXPECT_TRUE(host().logged("[48V] A,B 3 is not a desk input - NOT protected"));
+  EXPECT_FALSE(protect_list_set("A\nB", 3, true));
+  EXPECT_TRUE(host().logged("[48V] A?B 3 is not a desk input - NOT protected"));
 }
 
 TEST_F(ConfigFile, TheLongestProtectListSurvivesASaveAndARestart) {
