@@ -47,12 +47,16 @@ bool lv1_running(Lv1System& sys) {
   return first_lv1(list) != nullptr;
 }
 
-int32_t lv1_uptime_ms(Lv1System& sys) {
+bool lv1_creation_time(Lv1System& sys, uint64_t& filetime) {
   std::vector<ProcessEntry> list;
-  if (!sys.processes(list)) return -1;
+  if (!sys.processes(list)) return false;
   const ProcessEntry* p = first_lv1(list);
+  return p && sys.process_creation_time(p->pid, filetime);
+}
+
+int32_t lv1_uptime_ms(Lv1System& sys) {
   uint64_t created = 0;
-  if (!p || !sys.process_creation_time(p->pid, created)) return -1;
+  if (!lv1_creation_time(sys, created)) return -1;
   const uint64_t now = sys.now_filetime();
   if (now <= created) return -1;
   // An LV1 that has run for more than 24.8 days stays at the top instead of wrapping negative.

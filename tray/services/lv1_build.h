@@ -58,6 +58,8 @@ Lv1System& system_lv1();
 bool lv1_running(Lv1System& sys);
 // Milliseconds since the first such process started, at most INT32_MAX; -1 when unknown.
 int32_t lv1_uptime_ms(Lv1System& sys);
+// Creation time (FILETIME units) of the first LV1 process in the list; false when unknown.
+bool lv1_creation_time(Lv1System& sys, uint64_t& filetime);
 // The first of the two install locations that exists, "" when neither does.
 std::string lv1_exe_path(Lv1System& sys);
 

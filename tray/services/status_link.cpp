@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "os/shared_memory.h"
+#include "tray/services/ansi_text.h"
 
 namespace ks::tray {
 
@@ -393,7 +394,10 @@ uint32_t StatusLink::post_command(uint32_t op, int32_t channel, uint32_t arg, do
 
 bool StatusLink::command_result(uint32_t seq, uint32_t* result, std::string* reply) {
   if (seq == 0 || !select()) return false;
-  return ring_result(active_view(), seq, result, reply);
+  std::string raw;
+  if (!ring_result(active_view(), seq, result, &raw)) return false;
+  if (reply) *reply = ansi_to_utf8(raw);
+  return true;
 }
 
 std::string StatusLink::command_refusal_text(uint32_t op, int32_t channel) {

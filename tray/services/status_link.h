@@ -171,7 +171,7 @@ class StatusLink {
   bool read_desk_line(std::string_view suffix, char* out, size_t size) const;
   bool read_loader_block(uint8_t (&out)[kLoaderBlockSize]) const;
 
-  // Commands on the active block.
+  // Commands on the active block. The reply comes as UTF-8.
   uint32_t post_command(uint32_t op, int32_t channel, uint32_t arg, double value, std::string_view group = {},
                         uint32_t arg2 = 0);
   bool command_result(uint32_t seq, uint32_t* result, std::string* reply);
