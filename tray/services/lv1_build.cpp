@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "tray/services/sig_trailer.h"
+
 namespace ks::tray {
 
 namespace {
@@ -261,7 +263,10 @@ void Lv1BuildCache::compute(uint64_t s) {
   std::string file;
   if (!cfg.empty() && os.read_file(cfg, kProfilesFileMax, file) == ReadStatus::ok) {
     size_t signed_length = 0;
-    if (env_.verify && env_.verify(file, signed_length) && signed_length <= file.size()) {
+    const bool trusted = env_.verify ? env_.verify(file, signed_length)
+                                     : verify_sig_trailer(reinterpret_cast<const uint8_t*>(file.data()), file.size(),
+                                                          &signed_length);
+    if (trusted && signed_length <= file.size()) {
       auto said = [this](const std::string& why) {
         if (env_.log) env_.log(std::string(kProfilesFileName) + " " + why + " - ignored");
       };

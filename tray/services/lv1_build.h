@@ -114,7 +114,7 @@ using TrailerCheck = std::function<bool(std::string_view file, size_t& signed_le
 struct Lv1BuildEnv {
   Lv1System* sys = nullptr;                    // null: system_lv1()
   std::function<std::string()> install_dir;    // the folder of kestrune_profiles.cfg; "" none
-  TrailerCheck verify;                         // null: the profiles file is never trusted
+  TrailerCheck verify;                         // null: verify_sig_trailer, the profiles key
   std::function<void(const std::string&)> log; // why a profiles file or line was not used
 };
 
