@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/shared_memory.h"
@@ -254,6 +256,38 @@ TEST(CommandRing, HostileSequenceAndUnterminatedReply) {
   std::string reply;
   ASSERT_TRUE(ring_result(b.view(), 1, nullptr, &reply));
   EXPECT_EQ(reply, std::string(95, 'R'));
+}
+
+// A module serving the ring while the tray posts: it must never find a slot pending under its
+// previous sequence with the next request's fields half written (it would serve that request
+// twice). Each request carries its own sequence in arg, so a mismatch shows such a read.
+TEST(CommandRing, ModuleNeverSeesAHalfWrittenRequestUnderTheOldSequence) {
+  RawBlock b = status_block(17);
+  auto* block = reinterpret_cast<StatusBlock*>(b.base());
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0}, served{0};
+  std::thread module([&] {
+    while (!stop.load()) {
+      for (ControlOp& rec : block->ring.op) {
+        const uint32_t seq = shm_load(rec.seq);
+        if (seq == 0 || shm_load(rec.done_seq) == seq) continue;
+        const uint32_t arg = __atomic_load_n(&rec.arg, __ATOMIC_ACQUIRE);
+        if (shm_load(rec.seq) != seq) continue;
+        if (arg != seq) ++bad;
+        ++served;
+        shm_store(rec.done_seq, seq);
+      }
+    }
+  });
+  for (uint32_t posted = 0; posted < 20000;) {
+    const uint32_t next = shm_load(block->last_posted_seq) + 1;
+    if (ring_post(b.view(), {6, 0, next, 0.0, {}, 0}) != 0) ++posted;
+  }
+  while (served.load() < 20000 && bad.load() == 0) std::this_thread::yield();
+  stop = true;
+  module.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(served.load(), 20000);
 }
 
 TEST(CommandRing, MinimumLayoutVersions) {
