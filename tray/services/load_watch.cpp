@@ -6,6 +6,8 @@
 #include "os/file.h"
 #include "shared/records.h"
 #include "tray/services/ansi_text.h"
+#include "tray/services/status_link.h"
+#include "tray/services/tray_log.h"
 
 namespace ks::tray {
 
@@ -48,7 +50,11 @@ std::string load_failure_notice(const LoaderTypeRecord& rec) {
   return text;
 }
 
-LoadWatch::LoadWatch(LoadWatchEnv env) : env_(std::move(env)) {}
+LoadWatch::LoadWatch(LoadWatchEnv env) : env_(std::move(env)) {
+  if (!env_.read_loader_block)
+    env_.read_loader_block = [](uint8_t (&out)[kLoaderBlockSize]) { return StatusLink().read_loader_block(out); };
+  if (!env_.log) env_.log = [](const std::string& line) { tray_log("%s", line.c_str()); };
+}
 
 Lv1System& LoadWatch::sys() { return env_.sys ? *env_.sys : system_lv1(); }
 
@@ -57,7 +63,7 @@ void LoadWatch::notify(const char* title, const std::string& text) {
     env_.sink->set_notice_and_status(text);
     env_.sink->balloon(title, text);
   }
-  if (env_.log) env_.log("notified: " + text);
+  env_.log("notified: " + text);
 }
 
 // The install writes kestrune.version fresh each time; Kestrune.dll keeps its source's write
@@ -87,7 +93,7 @@ void LoadWatch::tick() {
   if (lv1_seen_at_ == 0) lv1_seen_at_ = now ? now : 1;
 
   uint8_t raw[kLoaderBlockSize];
-  if (env_.read_loader_block && env_.read_loader_block(raw)) {
+  if (env_.read_loader_block(raw)) {
     blocked_ = false;
     const auto* block = reinterpret_cast<const LoaderBlock*>(raw);
     for (uint32_t t = 0; t < kConsoleTypes; ++t) {

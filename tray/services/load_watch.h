@@ -64,12 +64,12 @@ std::string load_failure_notice(const LoaderTypeRecord& rec);
 struct LoadWatchEnv {
   Lv1System* sys = nullptr;                                       // null: system_lv1()
   Clock* clock = nullptr;                                         // null: the system clock
-  std::function<bool(uint8_t (&)[kLoaderBlockSize])> read_loader_block;
+  std::function<bool(uint8_t (&)[kLoaderBlockSize])> read_loader_block;  // null: Local\\KestruneLoader
   std::function<std::string()> install_dir;                       // "" while not installed
   std::function<bool(const std::string& path)> is_own_module;     // null: an existing file counts
   std::function<bool(int minutes)> sac_blocked_recently;          // null: the system's event log
   NoticeSink* sink = nullptr;
-  std::function<void(const std::string&)> log;                    // the tray log
+  std::function<void(const std::string&)> log;                    // null: the tray log
 };
 
 class LoadWatch {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tray/services/sig_trailer.h"
+#include "tray/services/tray_log.h"
 
 namespace ks::tray {
 
@@ -194,7 +195,9 @@ std::vector<BuildProfile> parse_profiles(std::string_view body, const std::funct
 
 // ---- the cached record --------------------------------------------------------------------------
 
-Lv1BuildCache::Lv1BuildCache(Lv1BuildEnv env) : env_(std::move(env)) {}
+Lv1BuildCache::Lv1BuildCache(Lv1BuildEnv env) : env_(std::move(env)) {
+  if (!env_.log) env_.log = [](const std::string& line) { tray_log("%s", line.c_str()); };
+}
 
 Lv1System& Lv1BuildCache::sys() { return env_.sys ? *env_.sys : system_lv1(); }
 
@@ -267,9 +270,7 @@ void Lv1BuildCache::compute(uint64_t s) {
                                      : verify_sig_trailer(reinterpret_cast<const uint8_t*>(file.data()), file.size(),
                                                           &signed_length);
     if (trusted && signed_length <= file.size()) {
-      auto said = [this](const std::string& why) {
-        if (env_.log) env_.log(std::string(kProfilesFileName) + " " + why + " - ignored");
-      };
+      auto said = [this](const std::string& why) { env_.log(std::string(kProfilesFileName) + " " + why + " - ignored"); };
       for (const BuildProfile& p : parse_profiles(std::string_view(file).substr(0, signed_length), said)) {
         if (matches_build_profile(image, p.prologue_rva, p.load_rva, p.displacement)) {
           info_.matched = true;
@@ -278,7 +279,7 @@ void Lv1BuildCache::compute(uint64_t s) {
           return;
         }
       }
-    } else if (env_.log) {
+    } else {
       env_.log(std::string(kProfilesFileName) + " is not signed with the profiles key - ignored");
     }
   }

@@ -115,7 +115,7 @@ struct Lv1BuildEnv {
   Lv1System* sys = nullptr;                    // null: system_lv1()
   std::function<std::string()> install_dir;    // the folder of kestrune_profiles.cfg; "" none
   TrailerCheck verify;                         // null: verify_sig_trailer, the profiles key
-  std::function<void(const std::string&)> log; // why a profiles file or line was not used
+  std::function<void(const std::string&)> log; // why a profiles file or line was not used; null: the tray log
 };
 
 // The cached build record, computed again when forced or when the stamp changes.
