@@ -41,12 +41,29 @@ bool served(StatusLink& link, uint32_t seq, uint32_t& result, std::string& reply
   return eventually([&] { return link.command_result(seq, &result, &reply); }, 10000);
 }
 
+// The LV1 stand-in runs as lv1sim.exe; the load watch looks for LV1 by its own name.
+class StandInAsLv1 : public Lv1System {
+ public:
+  bool processes(std::vector<ProcessEntry>& out) override {
+    if (!system_lv1().processes(out)) return false;
+    for (ProcessEntry& p : out)
+      if (p.exe == "lv1sim.exe") p.exe = kLv1ExeName;
+    return true;
+  }
+  bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
+  uint64_t now_filetime() override { return system_lv1().now_filetime(); }
+  std::string file_version(const std::string& path) override { return system_lv1().file_version(path); }
+};
+
 TEST(TrayStatusEndToEnd, ReadsBothBlocksAndCommandsTheRunningModule) {
   DeskRunOptions o;
   o.verbose = true;
   bool checked = false;
   o.outside_check = [&](const DeskProbe& p) {
-    StatusLink link;  // the product's block names, the system clock
+    StandInAsLv1 sys;
+    StatusLinkEnv env;  // the product's block names and the system clock
+    env.lv1_running = [&sys] { return lv1_running(sys); };
+    StatusLink link(env);
     ASSERT_TRUE(eventually([&] { return link.tray_state() == TrayState::linked; }, 10000));
     EXPECT_EQ(link.active_console(), 0);
     EXPECT_FALSE(link.module_too_old());
@@ -132,20 +149,6 @@ struct RecordingSink : NoticeSink {
   void set_status(const std::string& t) override { texts.push_back(t); }
   void clear_notice() override {}
   void balloon(const std::string& title, const std::string& t) override { balloons.push_back(title + ": " + t); }
-};
-
-// The LV1 stand-in runs as lv1sim.exe; the load watch looks for LV1 by its own name.
-class StandInAsLv1 : public Lv1System {
- public:
-  bool processes(std::vector<ProcessEntry>& out) override {
-    if (!system_lv1().processes(out)) return false;
-    for (ProcessEntry& p : out)
-      if (p.exe == "lv1sim.exe") p.exe = kLv1ExeName;
-    return true;
-  }
-  bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
-  uint64_t now_filetime() override { return system_lv1().now_filetime(); }
-  std::string file_version(const std::string& path) override { return system_lv1().file_version(path); }
 };
 
 TEST(TrayStatusEndToEnd, DamagedModuleGivesTheLoadWatchsNotice) {

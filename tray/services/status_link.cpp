@@ -6,6 +6,7 @@
 
 #include "os/shared_memory.h"
 #include "tray/services/ansi_text.h"
+#include "tray/services/lv1_build.h"
 
 namespace ks::tray {
 
@@ -254,7 +255,9 @@ size_t reroute_groups_of(BlockView v, char (*out)[kBankBytes], uint32_t* counts,
 
 const char* status_suffix(int index) { return index == 1 ? kStatusSuffixX32 : kStatusSuffixWing; }
 
-StatusLink::StatusLink(StatusLinkEnv env) : env_(std::move(env)) {}
+StatusLink::StatusLink(StatusLinkEnv env) : env_(std::move(env)) {
+  if (!env_.lv1_running) env_.lv1_running = [] { return lv1_running(system_lv1()); };
+}
 
 StatusLink::~StatusLink() { detach_all(); }
 
@@ -329,7 +332,7 @@ int severity(TrayState s) {
 }  // namespace
 
 TrayState StatusLink::tray_state() {
-  if (env_.lv1_running && !env_.lv1_running()) {
+  if (!env_.lv1_running()) {
     if (lv1_misses_ < 3) ++lv1_misses_;
     if (lv1_misses_ < 3) return last_state_;
     detach_all();

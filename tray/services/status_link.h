@@ -140,7 +140,7 @@ struct StatusLinkEnv {
   std::string status_base = kStatusBlockBaseName;  // + "" or "-x32"
   std::string loader_name = kLoaderBlockName;
   Clock* clock = nullptr;                          // null: the system clock
-  std::function<bool()> lv1_running;               // null: assumed running
+  std::function<bool()> lv1_running;               // null: lv1_running(system_lv1())
   std::function<bool()> blocked;                   // the load watch's verdict; null: false
   std::function<int()> log_problems;               // the tray shell's count; null: 0
 };
