@@ -22,13 +22,13 @@ void section(std::string& s, size_t at, const char* name, uint32_t vsize, uint32
 
 }  // namespace
 
-MixerImage make_mixercore_image(const MixerImageSpec& spec) {
+MixerImage make_mixercore_image(const MixerImagePlan& plan) {
   constexpr uint32_t kPe = 0x80, kOptional = 0xF0, kDataRaw = 0x400, kCodeRaw = 0x600;
   MixerImage m;
   m.pe_offset = kPe;
   m.section_table = kPe + 24 + kOptional;
   m.code_section = m.section_table + 40;
-  const uint32_t lo = std::min(spec.prologue_rva, spec.load_rva), hi = std::max(spec.prologue_rva, spec.load_rva);
+  const uint32_t lo = std::min(plan.prologue_rva, plan.load_rva), hi = std::max(plan.prologue_rva, plan.load_rva);
   const uint32_t code_va = lo & ~0xFFFu;
   const uint32_t code_size = ((hi + 16 - code_va) + 0xFFF) & ~0xFFFu;
 
@@ -46,20 +46,20 @@ MixerImage make_mixercore_image(const MixerImageSpec& spec) {
   section(s, m.code_section, ".text", code_size, code_va, code_size, kCodeRaw);
   std::memset(&s[kCodeRaw], 0xCC, code_size);
 
-  m.prologue_offset = spec.prologue_rva - code_va + kCodeRaw;
-  m.load_offset = spec.load_rva - code_va + kCodeRaw;
-  if (spec.patterns) {
+  m.prologue_offset = plan.prologue_rva - code_va + kCodeRaw;
+  m.load_offset = plan.load_rva - code_va + kCodeRaw;
+  if (plan.patterns) {
     static const unsigned char prologue[4] = {0x48, 0x89, 0x5C, 0x24};
     unsigned char load[7] = {0x48, 0x8B, 0x8F};
-    std::memcpy(load + 3, &spec.displacement, 4);
+    std::memcpy(load + 3, &plan.displacement, 4);
     std::memcpy(&s[m.prologue_offset], prologue, 4);
     std::memcpy(&s[m.load_offset], load, 7);
   }
   return m;
 }
 
-bool write_mixercore_image(const std::string& path, const MixerImageSpec& spec) {
-  const MixerImage m = make_mixercore_image(spec);
+bool write_mixercore_image(const std::string& path, const MixerImagePlan& plan) {
+  const MixerImage m = make_mixercore_image(plan);
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   const bool ok = std::fwrite(m.bytes.data(), 1, m.bytes.size(), f) == m.bytes.size();

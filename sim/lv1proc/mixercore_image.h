@@ -8,7 +8,7 @@
 
 namespace ks::sim {
 
-struct MixerImageSpec {
+struct MixerImagePlan {
   uint32_t prologue_rva = 0;  // both RVAs at 0x2000 or above
   uint32_t load_rva = 0;
   uint32_t displacement = 0;
@@ -24,8 +24,8 @@ struct MixerImage {
   uint64_t load_offset = 0;
 };
 
-MixerImage make_mixercore_image(const MixerImageSpec& spec);
+MixerImage make_mixercore_image(const MixerImagePlan& plan);
 // Writes the image to path (folders must exist); false when it cannot be written.
-bool write_mixercore_image(const std::string& path, const MixerImageSpec& spec);
+bool write_mixercore_image(const std::string& path, const MixerImagePlan& plan);
 
 }  // namespace ks::sim

@@ -14,10 +14,10 @@ namespace {
 
 using sim::make_mixercore_image;
 using sim::MixerImage;
-using sim::MixerImageSpec;
+using sim::MixerImagePlan;
 using testing::FakeLv1System;
 
-MixerImageSpec spec_of(const BuiltinProfile& p, bool patterns = true) {
+MixerImagePlan plan_of(const BuiltinProfile& p, bool patterns = true) {
   return {p.prologue_rva, p.load_rva, p.displacement, patterns};
 }
 
@@ -28,10 +28,10 @@ void put16(std::string& s, size_t at, uint16_t v) { std::memcpy(&s[at], &v, 2); 
 TEST(BuildProfiles, EachBuiltinMatchesItsOwnImageOnly) {
   for (const BuiltinProfile& made : kBuiltinProfiles) {
     SCOPED_TRACE(made.name);
-    const std::string image = make_mixercore_image(spec_of(made)).bytes;
+    const std::string image = make_mixercore_image(plan_of(made)).bytes;
     for (const BuiltinProfile& p : kBuiltinProfiles)
       EXPECT_EQ(matches_build_profile(image, p.prologue_rva, p.load_rva, p.displacement), &p == &made) << p.name;
-    EXPECT_FALSE(matches_build_profile(make_mixercore_image(spec_of(made, false)).bytes, made.prologue_rva,
+    EXPECT_FALSE(matches_build_profile(make_mixercore_image(plan_of(made, false)).bytes, made.prologue_rva,
                                        made.load_rva, made.displacement));
   }
 }
@@ -39,7 +39,7 @@ TEST(BuildProfiles, EachBuiltinMatchesItsOwnImageOnly) {
 // Any one of the 11 pattern bytes wrong breaks the match.
 TEST(BuildProfiles, EachPatternByteWrongFails) {
   const BuiltinProfile& p = kBuiltinProfiles[2];
-  const MixerImage m = make_mixercore_image(spec_of(p));
+  const MixerImage m = make_mixercore_image(plan_of(p));
   ASSERT_TRUE(matches_build_profile(m.bytes, p.prologue_rva, p.load_rva, p.displacement));
   std::vector<uint64_t> at;
   for (int i = 0; i < 4; ++i) at.push_back(m.prologue_offset + i);
@@ -71,7 +71,7 @@ TEST(PeMapper, MapsRvasThroughTheSectionTable) {
 // Damaged images: each bound the mapper checks, crossed by one.
 TEST(PeMapper, DamagedImagesNeverMatch) {
   const BuiltinProfile& p = kBuiltinProfiles[0];
-  const MixerImage good = make_mixercore_image(spec_of(p));
+  const MixerImage good = make_mixercore_image(plan_of(p));
   struct Case {
     const char* what;
     std::function<void(std::string&)> damage;
@@ -194,7 +194,7 @@ struct BuildInfo : ::testing::Test {
                   },
                   [this](const std::string& s) { logged.push_back(s); }};
 
-  void install(const MixerImageSpec& s) {
+  void install(const MixerImagePlan& s) {
     sys.files[exe] = {"", 1, "16.5.0.1"};
     sys.files[mixer] = {make_mixercore_image(s).bytes, 7, "1.2.3.4"};
   }
@@ -211,7 +211,7 @@ TEST_F(BuildInfo, NoLv1GivesAValidEmptyRecord) {
 }
 
 TEST_F(BuildInfo, BuiltinProfileMatches) {
-  install(spec_of(kBuiltinProfiles[1]));
+  install(plan_of(kBuiltinProfiles[1]));
   Lv1BuildCache cache(env);
   const Lv1BuildInfo& i = cache.get();
   EXPECT_TRUE(i.matched);
@@ -247,7 +247,7 @@ TEST_F(BuildInfo, SignedProfilesFileDecidesFirstAndAnUnsignedOneIsIgnored) {
 
 // The image is read again only when MixerCoreSG.dll or the profiles file changes time or size.
 TEST_F(BuildInfo, RecomputedOnlyWhenAFileChanges) {
-  install(spec_of(kBuiltinProfiles[0]));
+  install(plan_of(kBuiltinProfiles[0]));
   Lv1BuildCache cache(env);
   cache.get();
   cache.get();
@@ -270,7 +270,7 @@ TEST_F(BuildInfo, RecomputedOnlyWhenAFileChanges) {
 }
 
 TEST_F(BuildInfo, MixerThatCannotBeReadMatchesNothing) {
-  install(spec_of(kBuiltinProfiles[0]));
+  install(plan_of(kBuiltinProfiles[0]));
   sys.files[mixer].bytes.clear();  // empty file
   Lv1BuildCache cache(env);
   EXPECT_FALSE(cache.get().matched);
