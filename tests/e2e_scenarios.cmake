@@ -14,7 +14,14 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> ${out}
       COMMAND openssl pkeyutl -sign -rawin -inkey ${KS_TEST_SIGNING_KEY} -in ${out} -out ${out}.sig
       DEPENDS ${module} VERBATIM)
-    list(APPEND e2e_signed ${out} ${out}.sig)
+    # The same module cut short and signed again: it verifies, then fails to load.
+    set(cut ${e2e_modules}/${module}-damaged.dll)
+    add_custom_command(OUTPUT ${cut} ${cut}.sig
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> ${cut}
+      COMMAND truncate -s 65536 ${cut}
+      COMMAND openssl pkeyutl -sign -rawin -inkey ${KS_TEST_SIGNING_KEY} -in ${cut} -out ${cut}.sig
+      DEPENDS ${module} VERBATIM)
+    list(APPEND e2e_signed ${out} ${out}.sig ${cut} ${cut}.sig)
   endforeach()
   add_custom_target(e2e_signed_modules DEPENDS ${e2e_signed})
 
