@@ -181,7 +181,20 @@ bool framework_shutdown() {
   }
 
   g_lv1_context.store(nullptr, std::memory_order_release);
-  drop_desk();
+  // The driver joins its own threads (each with its own wait). The loader's thread may be LV1's,
+  // so the driver's stop runs beside it and gets only what is left of the one budget: a driver
+  // still stopping when it runs out counts as a stuck thread, and the module stays mapped.
+  Thread dropper;
+  if (dropper.start([](void*) { drop_desk(); }, nullptr)) {
+    const uint32_t spent = ticks_elapsed(tick_now(), started);
+    if (!dropper.join(spent < budget ? budget - spent : 0)) {
+      log_info("---- the desk driver did not stop within %u ms ----", budget);
+      dropper.detach();
+      complete = false;
+    }
+  } else {
+    drop_desk();
+  }
 
   if (complete) {
     // Nothing of ours runs any more: the stop event can go, and a later start begins afresh.

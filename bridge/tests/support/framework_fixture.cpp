@@ -24,6 +24,7 @@ namespace ks {
 
 void reset_framework() {
   lifecycle_reset_for_tests();
+  mac_missing_reset_for_tests();
   fake_desk().reset();
   config_reset();
   channel_model_reset();
