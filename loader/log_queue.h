@@ -56,23 +56,25 @@ class BasicLogQueue {
     return true;
   }
 
-  // One consumer at a time. Hands each published line, oldest first, to
-  // sink(channel, text, len). With through_claimed it also waits for the lines whose slots were
-  // claimed before the call (their producers are only copying), so that nothing handed over
-  // earlier is left behind; otherwise it stops at the first line not yet published.
+  // One consumer at a time. Hands the lines claimed before the call, oldest first, to
+  // sink(channel, text, len), at most max_lines of them. With through_claimed it waits for those
+  // whose producers are still copying, so that nothing handed over earlier is left behind;
+  // otherwise it stops at the first line not yet published. Lines handed over meanwhile wait for
+  // the next call, so a stream of producers never keeps one drain going.
   template <class Sink>
-  size_t drain(Sink&& sink, bool through_claimed) {
+  size_t drain(Sink&& sink, bool through_claimed, size_t max_lines = Slots) {
     const uint64_t end = tail_.load(std::memory_order_acquire);
     size_t n = 0;
     uint32_t waits = 0;
-    for (;;) {
+    while (n < max_lines) {
       const uint64_t pos = head_.load(std::memory_order_relaxed);
+      if (pos >= end) return n;
       Slot& s = slots_[pos & (Slots - 1)];
       const uint64_t seq = s.seq.load(std::memory_order_acquire);
       if (seq != pos + 1) {
         // A producer that never publishes (a thread suspended or killed halfway) must not hold
         // the writer up for ever: after a long while its line is left for a later drain.
-        if (!through_claimed || pos >= end || ++waits > kMaxClaimedWaits) return n;
+        if (!through_claimed || ++waits > kMaxClaimedWaits) return n;
         std::this_thread::yield();
         continue;
       }
@@ -81,6 +83,7 @@ class BasicLogQueue {
       s.seq.store(pos + Slots, std::memory_order_release);
       ++n;
     }
+    return n;
   }
 
   // Nothing claimed that the consumer has not taken (a line being copied counts as there).

@@ -36,10 +36,13 @@ class BasicLogWriter {
   // Any thread, never waits: false when the queue is full (the caller then uses write_now).
   bool hand_over(int channel, const char* line, size_t n) { return queue_.push(channel, line, n); }
 
-  // The writer's lock held: writes what is queued (see BasicLogQueue::drain for through_claimed).
-  void drain(bool through_claimed) {
-    queue_.drain([this](int channel, const char* line, size_t n) { add(channel, line, n); }, through_claimed);
+  // The writer's lock held: writes what was queued before the call, at most max_lines of it
+  // (see BasicLogQueue::drain for through_claimed); the number of lines taken.
+  size_t drain(bool through_claimed, size_t max_lines = Slots) {
+    const size_t n = queue_.drain([this](int channel, const char* line, size_t k) { add(channel, line, k); },
+                                  through_claimed, max_lines);
     flush();
+    return n;
   }
 
   // The writer's lock held: the caller's own line, behind every line handed over before it.

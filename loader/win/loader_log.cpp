@@ -115,12 +115,19 @@ void write_direct(int channel, const char* line, size_t n) {
   LeaveCriticalSection(&log_lock);
 }
 
+// Lines the log thread writes per hold of log_lock: a caller with a full queue waits for at most
+// one such write before it may write itself.
+constexpr size_t kLinesPerHold = 64;
+
 DWORD WINAPI log_thread(void*) {
   if (in_log_slot != TLS_OUT_OF_INDEXES) TlsSetValue(in_log_slot, reinterpret_cast<void*>(1));
   for (;;) {
-    EnterCriticalSection(&log_lock);
-    drain_locked(false);
-    LeaveCriticalSection(&log_lock);
+    size_t taken;
+    do {
+      EnterCriticalSection(&log_lock);
+      taken = g_writer.drain(false, kLinesPerHold);
+      LeaveCriticalSection(&log_lock);
+    } while (taken == kLinesPerHold);
     InterlockedExchange(&g_log_sleeping, 1);
     if (!g_writer.idle()) {
       // A line arrived (or is being copied) meanwhile: go round again instead of sleeping.
@@ -182,6 +189,13 @@ void log_flush() {
 
 namespace {
 
+// Queues the line and wakes the log thread when it sleeps; false when the queue is full.
+bool hand_over(int channel, const char* line, size_t n) {
+  if (!g_writer.hand_over(channel, line, n)) return false;
+  if (InterlockedCompareExchange(&g_log_sleeping, 0, 1) == 1) SetEvent(g_log_wake);
+  return true;
+}
+
 // Stamps the line now (the time of the call, not of the write) and hands it over; `at_once`
 // writes it before returning, behind everything handed over earlier.
 void log_line(int channel, const char* text, bool at_once) {
@@ -190,10 +204,7 @@ void log_line(int channel, const char* text, bool at_once) {
   GetLocalTime(&t);
   char line[kLogLineBytes];
   size_t n = format_log_line(line, sizeof line, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, text);
-  if (!at_once && g_log_thread && g_writer.hand_over(channel, line, n)) {
-    if (InterlockedCompareExchange(&g_log_sleeping, 0, 1) == 1) SetEvent(g_log_wake);
-    return;
-  }
+  if (!at_once && g_log_thread && hand_over(channel, line, n)) return;
   const bool was_inside = inside_log_path();
   set_inside_log_path(true);
   write_direct(channel, line, n);
