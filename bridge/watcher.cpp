@@ -39,6 +39,10 @@ constexpr std::uint32_t kBankRangeMs = 5000;
 constexpr std::uint32_t kIdentityWaitMs = 800;
 
 std::atomic<bool> g_answering{false};
+// Set while the desk is not answering and until the desk-back decision has been applied: what
+// the desk says then (replies it held through a freeze, among them) reaches neither LV1 nor the
+// replay.
+std::atomic<bool> g_desk_values_held{false};
 // Set when the console at the desk's address turned out to be another one: nothing is read from
 // or written to it until re-finding hands over the real desk.
 std::atomic<bool> g_desk_dropped{false};
@@ -356,6 +360,8 @@ void desk_back(WatcherState& w) {
     return;
   }
   log_info("[sync] desk back - desk is the source of truth, re-seeding LV1");
+  if (int dropped = drop_deferred_writes())
+    log_info("[sync] %d deferred LV1 value(s) not sent - the desk's values are taken instead", dropped);
   want(watcher_flags().reseed_wanted);
   for (ChannelReportState& r : w.report) forget_reports(r);
 }
@@ -510,6 +516,7 @@ void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, do
   }
   bool gain = is("g"), ph = is("vph"), mute = is("mute"), dmute = is("$mute");
   if (!gain && !ph && !mute && !dmute) return;
+  if (g_desk_values_held.load()) return;  // the desk-back decision comes first
   if (gain && !std::isfinite(value)) return;
   for (int ch = 0; ch < watch; ++ch) {
     ChannelView v = channel_view(ch);
@@ -571,6 +578,8 @@ void watcher_pass(WatcherState& w) {
   bool was_answering = w.edge.answering(now);
   bool back = w.edge.pass(now, alive);
   g_answering.store(desk_chosen() && w.edge.answering(now));
+  if (w.edge.ever_alive() && !w.edge.answering(now) && !g_desk_values_held.exchange(true))
+    log_info("[sync] the desk is not answering - its values are held back until the desk-back decision");
 
   if (!alive) {
     want(f.reseed_wanted);
@@ -582,11 +591,17 @@ void watcher_pass(WatcherState& w) {
       f.seed_retry_armed.store(0);
       want(f.reseed_wanted);
     }
-    // With resync = lv1 the pass in which the desk comes back replays LV1's values instead;
-    // the sweep waits for the next pass.
-    bool replay_pass = back && settings().resync_lv1.load();
-    if (patch_is_read() && !replay_pass && take(f.reseed_wanted)) seeding_sweep(w, now);
-    drain_mailboxes(w, clock_now());
+    // The pass in which the desk comes back applies the desk-back decision first (LV1's values
+    // replayed, or the desk's re-read as first values); the sweep waits for the next pass.
+    if (patch_is_read() && !back && take(f.reseed_wanted)) seeding_sweep(w, now);
+    if (back || g_desk_values_held.load()) {
+      // Whatever the desk pushed since it stopped answering waits for nobody: the decision
+      // below sends LV1's values or reads the desk's afresh.
+      mailbox_invalidate_all();
+    } else {
+      send_deferred_writes();
+      drain_mailboxes(w, clock_now());
+    }
     char bank[8];
     settings().bank.get(bank);
     if (gain_range_index(bank) < 0 && ticks_elapsed(now, w.bank_range_tick) > kBankRangeMs) {
@@ -596,7 +611,10 @@ void watcher_pass(WatcherState& w) {
   }
   if (stopping()) return;
 
-  if (back) desk_back(w);
+  if (back) {
+    desk_back(w);
+    if (g_desk_values_held.exchange(false)) log_info("[sync] desk values are taken again");
+  }
   now = clock_now();
   caps_notice(w, now);
   channel_bits();
@@ -645,6 +663,7 @@ void lv1_watcher_thread() {
   }
   delete w;
   g_answering.store(false);
+  g_desk_values_held.store(false);
 }
 
 bool watcher_desk_dropped() { return g_desk_dropped.load(); }
@@ -682,6 +701,7 @@ void watcher_reset() {
   }
   g_answering.store(false);
   g_desk_dropped.store(false);
+  g_desk_values_held.store(false);
   mailbox_reset_all();
   watcher_flags_reset();
 }
