@@ -313,9 +313,10 @@ void drain_mailboxes(WatcherState& w, Tick now) {
     // A value held inside the echo window is reported once the window has passed.
     OwnWrite ow = own_write(ch);
     double db = 0;
-    if (due_gain(w.report[ch], now, ow, &db)) host_report(lv1_context(), ch, db, true, false, false, false);
+    if (due_gain(w.report[ch], now, ow, &db) && !gain_deferred(ch, nullptr))
+      host_report(lv1_context(), ch, db, true, false, false, false);
     bool on = false;
-    if (due_phantom(w.report[ch], now, ow, &on)) {
+    if (due_phantom(w.report[ch], now, ow, &on) && !phantom_deferred(ch, nullptr)) {
       host_report(lv1_context(), ch, 0.0, false, on, true, false);
       log_detail("[bridge] desk 48V ch=%d -> %d", ch, on ? 1 : 0);
       if (on) phantom_alarm(ch);
@@ -433,14 +434,15 @@ void revalidate(WatcherState& w) {
       // forced report of the answer would put the old one back on its strip.
       const OwnWrite before = own_write(ch);
       double db = 0;
-      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes) {
+      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes && !gain_deferred(ch, nullptr)) {
         host_report(lv1_context(), ch, db, true, false, false, true);
         w.report[ch].gain_reported = true;
         w.report[ch].last_gain = db;
         publish_gain(ch, db);
       }
       bool on = false;
-      if (read_phantom_of(v, &on) && own_write(ch).phantom_writes == before.phantom_writes) {
+      if (read_phantom_of(v, &on) && own_write(ch).phantom_writes == before.phantom_writes &&
+          !phantom_deferred(ch, nullptr)) {
         host_report(lv1_context(), ch, 0.0, false, on, true, true);
         w.report[ch].phantom_known = true;
         w.report[ch].last_phantom = on;
@@ -536,6 +538,8 @@ void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, do
 
 void report_desk_gain(WatcherState& w, int ch, double db) {
   if (ch < 0 || ch > 63 || !std::isfinite(db)) return;
+  // LV1's own value is on its way to the desk: what the desk had before it is not news for LV1.
+  if (gain_deferred(ch, nullptr)) return;
   publish_gain(ch, db);
   ReportVerdict v = offer_gain(w.report[ch], db, clock_now(), own_write(ch));
   // Stop may run on LV1's own thread: no call into LV1 once it has been asked for.
@@ -546,6 +550,7 @@ void report_desk_gain(WatcherState& w, int ch, double db) {
 
 void report_desk_phantom(WatcherState& w, int ch, bool on) {
   if (ch < 0 || ch > 63) return;
+  if (phantom_deferred(ch, nullptr)) return;
   publish_phantom(ch, on);
   ReportVerdict v = offer_phantom(w.report[ch], on, clock_now(), own_write(ch));
   if (!is_reported(v) || stopping()) return;

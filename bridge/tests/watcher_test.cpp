@@ -374,6 +374,23 @@ TEST_F(WatcherTest, DeferredWritesGoOutAtTheNextPass) {
   EXPECT_EQ(sends("send_gain LCL 3").size(), 3u) << "sent once";
 }
 
+// While LV1's value waits to be sent, the desk's older value read by a sweep is not put on LV1's
+// strip over it.
+TEST_F(WatcherTest, ASweepDoesNotReportOverADeferredValue) {
+  seed_all();
+  desk().fail("send_gain");
+  EXPECT_EQ(bridge_set_gain(2, 17.5), WriteOutcome::deferred);
+  run_for(400);  // past the echo window
+  desk().set_input("LCL", 3, FakeInput{8.0});  // what the desk holds, LV1's value not there yet
+  want(watcher_flags().reseed_wanted);
+  pass();
+  EXPECT_TRUE(gain_reports(2).empty()) << "the desk's 8.0 dB was reported over LV1's 17.5";
+  EXPECT_DOUBLE_EQ(block->gain_db[2], 17.5) << "the status block shows the value on its way";
+  desk().fail("send_gain", false);
+  pass();
+  EXPECT_EQ(desk().input("LCL", 3).gain, 17.5);
+}
+
 TEST_F(WatcherTest, ShortDropoutIsNotADeskBack) {
   seed_all();
   desk().set_link(false);
