@@ -1,8 +1,8 @@
 // End to end with a WING that stops reading its socket: the LV1 stand-in storms gain_set from two
 // threads through the real Kestrune.dll into the signed Fellbrook while the simulated desk reads
-// nothing, so its socket fills. LV1's thread must never wait for the desk (no call near the link's
-// one-second send time-out), and once the desk reads again every value LV1 left deferred reaches
-// it: the desk ends with LV1's last value on each strip.
+// nothing. LV1's thread must never wait for the desk's socket or its lock (no call near the
+// link's one-second send time-out), and once the desk reads again every value LV1 left deferred
+// reaches it: the desk ends with LV1's last value on each strip.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -100,7 +100,8 @@ TEST(EndToEndWingStorm, Lv1NeverWaitsForADeskThatStopsReadingAndNoDeferredValueI
               "%d deferral(s) logged\n", calls, worst, sim::occurrences(log, "deferred, sent at the next pass"));
   RecordProperty("worst_gain_set_ms", std::to_string(worst));
   EXPECT_GT(calls, 500);
-  EXPECT_GE(sim::occurrences(log, "deferred, sent at the next pass"), 1) << "the socket never filled: nothing was shown";
+  // Two LV1 threads and the watcher meet at the link's socket: some writes find it busy or full.
+  EXPECT_GE(sim::occurrences(log, "deferred, sent at the next pass"), 1) << "no write met a busy or full socket";
   EXPECT_LT(worst, 100.0) << "an LV1 thread waited for the desk's socket";
 
   // Every last value LV1 wrote reaches the desk once it reads again, unless the link was down at
