@@ -66,6 +66,9 @@ struct LinkState : RxSink {
   };
   Late late[kLateMax];
   int late_count = 0;
+  // Whole-node reads that gave up: their items, up to each one's end mark, may still come.
+  int late_multi = 0;
+  Tick late_multi_at = 0;
   std::atomic<uint32_t> late_dropped{0};
 
   // The rest of a frame the socket took only in part: it goes out before any other byte, so the
@@ -97,6 +100,11 @@ struct LinkState : RxSink {
   }
   void on_end_mark() override {
     Guard g(pending_lock);
+    if (late_multi > 0 && ticks_elapsed(now(), late_multi_at) <= kLateReplyMs) {
+      --late_multi;  // the end of a late whole-node reply, not of the read now waiting
+      return;
+    }
+    late_multi = 0;
     if (slot.take_end_mark()) reply_event.set();
   }
   void on_rx_error(RxError e, size_t bytes) override;
@@ -178,9 +186,18 @@ void LinkState::on_node_item(const uint8_t* item, size_t len) {
   bool late_reply = false;
   {
     Guard g(pending_lock);
-    a = slot.take_node_item(item, len, known);
-    if (a == ItemAction::kReply) reply_event.set();
-    if (a == ItemAction::kPush && late_count > 0) late_reply = take_late(hash);
+    const bool read_of_this_node = slot.req.pending && !slot.req.multi_part && !slot.req.block_reply &&
+                                   slot.req.expected_hash == hash;
+    if (late_multi > 0 && ticks_elapsed(now(), late_multi_at) <= kLateReplyMs && !read_of_this_node) {
+      // An item of a late whole-node reply: the desk answers in order, so it comes before any
+      // reply to a later read.
+      late_reply = true;
+      a = ItemAction::kSkip;
+    } else {
+      a = slot.take_node_item(item, len, known);
+      if (a == ItemAction::kReply) reply_event.set();
+      if (a == ItemAction::kPush && late_count > 0) late_reply = take_late(hash);
+    }
   }
   if (late_reply) {
     // What the desk held when it got round to an old question: not a change made at the desk.
@@ -294,6 +311,7 @@ void close_connection(LinkState& s) {
   s.abort_request();  // the waiter fails at once instead of at its time-out
   Guard g(s.pending_lock);
   s.late_count = 0;  // a new connection answers nothing that was asked on the old one
+  s.late_multi = 0;
 }
 
 void rx_thread(void*) {
@@ -525,7 +543,10 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
       if (out_length) *out_length = n;
       ok = true;
       s.settle_late(!block_reply && !multi_part && s.slot.fill >= 5 ? read_be32(s.slot.buf + 1) : 0);
-    } else if (expected_hash != 0 && !block_reply && !multi_part) {
+    } else if (multi_part) {
+      s.late_multi = (s.late_multi < kLateMax ? s.late_multi : kLateMax - 1) + 1;
+      s.late_multi_at = s.now();
+    } else if (expected_hash != 0 && !block_reply) {
       s.note_late(expected_hash);
     }
     s.slot.disarm();

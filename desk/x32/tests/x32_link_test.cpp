@@ -195,6 +195,7 @@ TEST_F(X32Link, ALateReplyNeverAnswersTheNextQueryNorArrivesAsAPush) {
   sim.put("/headamp/000/gain", osc_f(0.0f));   // -12 dB
   sim.put("/headamp/001/gain", osc_f(1.0f));   // +60 dB
   sim.set_reply_delay_ms(350, "/headamp/000/gain");
+  const uint32_t before = x32_late_replies_dropped();
   double db = 0;
   EXPECT_FALSE(x32_read_gain("AN", 1, &db));
   // The first answer arrives while the second question waits: it must not be taken for it.
@@ -203,7 +204,7 @@ TEST_F(X32Link, ALateReplyNeverAnswersTheNextQueryNorArrivesAsAPush) {
   sim.set_reply_delay_ms(0);
   // The late reply to the first question is what the desk held then, not a change at the desk:
   // it is dropped, and a real change of the same head amp afterwards still arrives.
-  ASSERT_TRUE(rec.wait_for([&] { return x32_late_replies_dropped() == 1; }, 3000));
+  ASSERT_TRUE(rec.wait_for([&] { return x32_late_replies_dropped() > before; }, 3000));
   EXPECT_FALSE(has_event("AN", 1, "g"));
   sim.desk_change("/headamp/000/gain", osc_f(0.5f));
   ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 1, "g"); }, 3000));
@@ -281,7 +282,11 @@ TEST_F(X32Link, SteadyChangesAndStatusRepliesAreNoBurst) {
 TEST_F(X32Link, AGainWriteIsFollowedByAReseed) {
   rec.clear();
   auto t = Clock::now();
-  ASSERT_TRUE(x32_send_gain("AN", 1, 3.0));
+  // LV1's write never waits: one that meets another send on its way is taken at the next try.
+  ASSERT_TRUE(rec.wait_for([&] {
+    t = Clock::now();
+    return x32_send_gain("AN", 1, 3.0);
+  }, 1000));
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$reseed") > 0; }, 2000));
   int took = ms_since(t);
   EXPECT_GE(took, 795);
