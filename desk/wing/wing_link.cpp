@@ -100,12 +100,8 @@ struct LinkState : RxSink {
   }
   void on_end_mark() override {
     Guard g(pending_lock);
-    if (late_multi > 0 && ticks_elapsed(now(), late_multi_at) <= kLateReplyMs) {
-      --late_multi;  // the end of a late whole-node reply, not of the read now waiting
-      return;
-    }
-    late_multi = 0;
     if (slot.take_end_mark()) reply_event.set();
+    if (late_multi > 0) --late_multi;  // in order: the end of the oldest whole-node reply
   }
   void on_rx_error(RxError e, size_t bytes) override;
   void on_push(uint32_t hash, const uint8_t* value, size_t len);
@@ -141,6 +137,7 @@ struct LinkState : RxSink {
   // sent before it came too or never will, except those of the same node, which the reply
   // just taken may have been.
   void settle_late(uint32_t reply_hash) {
+    late_multi = 0;
     int kept = 0;
     for (int i = 0; i < late_count; ++i)
       if (reply_hash != 0 && late[i].hash == reply_hash) late[kept++] = late[i];
@@ -186,17 +183,15 @@ void LinkState::on_node_item(const uint8_t* item, size_t len) {
   bool late_reply = false;
   {
     Guard g(pending_lock);
-    const bool read_of_this_node = slot.req.pending && !slot.req.multi_part && !slot.req.block_reply &&
-                                   slot.req.expected_hash == hash;
-    if (late_multi > 0 && ticks_elapsed(now(), late_multi_at) <= kLateReplyMs && !read_of_this_node) {
-      // An item of a late whole-node reply: the desk answers in order, so it comes before any
-      // reply to a later read.
-      late_reply = true;
-      a = ItemAction::kSkip;
-    } else {
-      a = slot.take_node_item(item, len, known);
-      if (a == ItemAction::kReply) reply_event.set();
-      if (a == ItemAction::kPush && late_count > 0) late_reply = take_late(hash);
+    a = slot.take_node_item(item, len, known);
+    if (a == ItemAction::kReply) reply_event.set();
+    if (a == ItemAction::kPush) {
+      // An item while a whole-node read that gave up may still be answered is taken as part of
+      // that late reply; else one of a single read that gave up, by its hash.
+      if (late_multi > 0 && ticks_elapsed(now(), late_multi_at) <= kLateReplyMs)
+        late_reply = true;
+      else if (late_count > 0)
+        late_reply = take_late(hash);
     }
   }
   if (late_reply) {
@@ -395,6 +390,9 @@ void try_connect(LinkState& s) {
     s.sock = std::move(sock);
     s.tail_len = 0;
     s.drop_pending = false;
+    Guard pg(s.pending_lock);
+    s.late_count = 0;  // nothing asked on an earlier connection is answered on this one
+    s.late_multi = 0;
     s.sock_valid.store(true, std::memory_order_release);
   }
   s.link_up = true;
