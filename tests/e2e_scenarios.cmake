@@ -37,6 +37,9 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
   # The WING's ports and the unsuffixed status block are fixed names too.
   ks_test(e2e_wing_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_wing_test.cpp LIBS e2e_desk_run
     LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 900)
+  # LV1 storming gain_set while the WING stops reading its socket.
+  ks_test(e2e_wing_storm_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_wing_storm_test.cpp LIBS e2e_desk_run
+    LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 600)
 
   add_executable(kestrune-demo ${CMAKE_CURRENT_SOURCE_DIR}/e2e/demo_main.cpp)
   target_link_libraries(kestrune-demo PRIVATE e2e_desk_run)
