@@ -133,8 +133,16 @@ bool Installer::carry_settings(const std::string& win64, std::string& message) {
     return false;
   } else {
     bool on[kConsoleCount];
-    for (int c = 0; c < kConsoleCount; ++c)
-      on[c] = !(exists(fs(), p_.disabled_bundle_path(c)) && !exists(fs(), p_.legacy_bundle_path(c)));
+    for (int c = 0; c < kConsoleCount; ++c) {
+      // A console switched off in the older layout stays off: a store we cannot look at fails
+      // the install rather than switching it on.
+      PathKind off = fs().kind(p_.disabled_bundle_path(c)), active = fs().kind(p_.legacy_bundle_path(c));
+      if (off == PathKind::error || active == PathKind::error) {
+        message = "Could not read the older " + std::string(console_table[c].bundle_name) + " bundle. Nothing was changed.";
+        return false;
+      }
+      on[c] = !(off != PathKind::none && active == PathKind::none);
+    }
     if (!fs().write(join(win64, "state.cfg"), installed_state_cfg(on[0], on[1]))) {
       message = kNeedAdmin;
       return false;

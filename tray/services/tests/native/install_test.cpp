@@ -334,7 +334,7 @@ TEST(Install, ModuleCopyRepairsACutFileAndNeverKeepsAPart) {
 // Fails operation k of a run, for every k the run has: afterwards the bundle is the old one or the
 // new one, whole, and every settings file is what it was (or carried unchanged).
 template <class Setup, class Run>
-void sweep(Setup setup, Run run, const char* what) {
+void sweep(Setup setup, Run run, const char* what, bool keeps_protect = true) {
   Tree done;
   int total = 0;
   {
@@ -342,6 +342,7 @@ void sweep(Setup setup, Run run, const char* what) {
     setup(m);
     InstallPaths paths(m.env());
     paths.locate_install();
+    m.fs.count = 0;  // the run's own operations are counted
     Installer inst(paths);
     std::string msg;
     ASSERT_TRUE(run(inst, msg)) << msg;
@@ -355,10 +356,12 @@ void sweep(Setup setup, Run run, const char* what) {
     Tree before = snapshot(m.io);
     InstallPaths paths(m.env());
     paths.locate_install();
+    m.fs.count = 0;
     Installer inst(paths);
     m.fs.fail_at = k;
     std::string msg;
     bool ok = run(inst, msg);
+    EXPECT_TRUE(m.fs.failed) << what << ": op " << k << " was never reached";
     Tree after = snapshot(m.io);
     // Leftovers of ignored deletes may remain beside the bundle; what LV1 reads must be whole.
     auto only = [](const Tree& t, const std::string& prefix) {
@@ -371,6 +374,13 @@ void sweep(Setup setup, Run run, const char* what) {
     Tree now = only(after, main);
     EXPECT_TRUE(now == only(before, main) || now == only(done, main)) << what << ": op " << k << " ok=" << ok << " " << msg << " [" << m.fs.failed_what << "]";
     if (!ok) EXPECT_FALSE(msg.empty()) << what << ": op " << k;
+    // The protect list is somewhere LV1's next start reads it: where it was, or carried over.
+    auto holds_protect = [](const Tree& t) {
+      for (const auto& [rel, v] : t)
+        if (v == kProtectCfg) return true;
+      return false;
+    };
+    if (keeps_protect && holds_protect(before)) EXPECT_TRUE(holds_protect(after)) << what << ": op " << k << " [" << m.fs.failed_what << "]";
     for (const char* cfg : {"Kestrune.bundle/Contents/Win64/wing.cfg", "Kestrune.bundle/Contents/Win64/state.cfg"})
       if (before.count(cfg) && now.count(cfg)) EXPECT_EQ(now[cfg], before[cfg]) << what << ": op " << k << " " << cfg;
   }
@@ -453,6 +463,11 @@ TEST(Install, FromTheOlderLayoutCarriesItsSettingsAndRestoresWaves) {
   std::string w = m.waves(0) + "/Contents/Win64/";
   EXPECT_EQ(snapshot(w), (Tree{{"SoundGrid Wing Control.dll", "WAVES module SoundGrid Wing Control"}}));
   EXPECT_FALSE(fsys::exists(m.disabled + "/Kestrune X32.bundle"));
+}
+
+TEST(Install, FromTheOlderLayoutEveryFailedOperationKeepsTheProtectList) {
+  sweep([](Machine& m) { legacy_in_place(m); }, [](Installer& i, std::string& msg) { return i.install_bundle(msg); },
+        "older layout");
 }
 
 TEST(Remove, RestoresWavesAndLeavesNothingOfOurs) {
@@ -542,7 +557,7 @@ TEST(Remove, EveryFailedOperationLeavesOneWholeBundle) {
         legacy_in_place(m);
         m.installed();
       },
-      [](Installer& i, std::string& msg) { return i.remove_installation(msg); }, "remove");
+      [](Installer& i, std::string& msg) { return i.remove_installation(msg); }, "remove", false);
 }
 
 // ---- currency ----
