@@ -116,6 +116,22 @@ TEST_F(SigTrailer, BodyRewrittenWithCrLfFails) {
   EXPECT_FALSE(verify(crlf + signed_file.substr(marker + 1)));
 }
 
+TEST(SigTrailerBytes, CrLfAndA1AByteAreSignedAsTheyAre) {
+  // Read as bytes: a text-mode read would turn CR LF into LF, or end the file at the 0x1A.
+  const std::string body = test::read_fixture("profiles_crlf_body.txt");
+  const std::string file = test::read_fixture("profiles_crlf_signed.cfg");
+  ASSERT_NE(body.find('\x1a'), std::string::npos);
+  ASSERT_NE(body.find("\r\n"), std::string::npos);
+  size_t n = 0;
+  ASSERT_TRUE(verify(file, &n));
+  EXPECT_EQ(n, body.size());
+  std::string lf;
+  for (char c : body)
+    if (c != '\r') lf += c;
+  EXPECT_FALSE(verify(lf + file.substr(body.size())));
+  EXPECT_FALSE(verify(body.substr(0, body.find('\x1a')) + file.substr(body.size())));
+}
+
 TEST_F(SigTrailer, EverySingleBitFlipIsRefused) {
   // The signed part, the marker included.
   for (size_t i = 0; i < marker + kMarker.size(); ++i)
