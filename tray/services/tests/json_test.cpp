@@ -240,6 +240,39 @@ TEST(Json, LookupsCompareKeysExactly) {
   EXPECT_EQ(json_wstring(&u, "q"), u"");
 }
 
+TEST(Json, MutatedTextsStayInsideTheirBuffer) {
+  // Random single-byte edits, cuts and splices of valid texts, each parsed from a heap buffer of
+  // exactly its size: the sanitizers of the native tier see any read past it. Every parse ends
+  // with the cursor inside the text and the depth back at 0.
+  const std::string seeds[] = {
+      R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":"eyJ9","sig":"AA=="}}}})",
+      R"([1,-2.5e3,"a\u00e9\n",true,false,null,{"k":[[],{}]}])", "\"\\ud83d\\ude00\"", "12345", "[[[[[[1]]]]]]"};
+  uint32_t rng = 12345;
+  auto next = [&] { return rng = rng * 1103515245u + 12345u, rng >> 8; };
+  const char alphabet[] = "{}[]\",:\\u0123456789abcdefE+-.tfn \t\r\n\x1a\xff";
+  for (int round = 0; round < 20000; ++round) {
+    std::string t = seeds[next() % 5];
+    for (int edits = 1 + next() % 3; edits > 0 && !t.empty(); --edits) {
+      size_t at = next() % t.size();
+      switch (next() % 3) {
+        case 0: t[at] = alphabet[next() % (sizeof alphabet - 1)]; break;
+        case 1: t.erase(at, 1 + next() % 4); break;
+        default: t = t.substr(0, at); break;
+      }
+    }
+    std::unique_ptr<char[]> buf(new char[t.size()]);
+    std::memcpy(buf.get(), t.data(), t.size());
+    JsonCursor cur{buf.get(), buf.get() + t.size(), 0};
+    JsonValue v;
+    json_parse(cur, v);
+    ASSERT_GE(cur.pos, buf.get());
+    ASSERT_LE(cur.pos, buf.get() + t.size());
+    ASSERT_EQ(cur.depth, 0) << t;
+    JsonValue w;
+    parsed_then_blank(std::string_view(buf.get(), t.size()), w);
+  }
+}
+
 TEST(Version, ParseTable) {
   struct Case {
     const char* text;
