@@ -91,6 +91,18 @@ TEST_F(TrayLog, OverlongTextIsCutToOneLine) {
   EXPECT_EQ(log.substr(log.size() - kEol.size()), kEol);
 }
 
+TEST_F(TrayLog, LineBreaksInsideTheTextStayOnOneLine) {
+  tray_log("server said: %s", "bad\r\n12:00:00  forged line\nend");
+  EXPECT_EQ(read_log().substr(10), "server said: bad  12:00:00  forged line end" + kEol);
+}
+
+TEST_F(TrayLog, CutNeverSplitsACharacter) {
+  // 2046 bytes, then a 3-byte character that does not fit whole.
+  tray_log("%s\xE2\x82\xAC", std::string(2046, 'x').c_str());
+  const std::string log = read_log();
+  EXPECT_EQ(log.substr(10), std::string(2046, 'x') + kEol);
+}
+
 TEST_F(TrayLog, ALogThatCannotBeOpenedLosesTheLineQuietly) {
   ASSERT_TRUE(make_dirs(tray_log_path()));  // a folder where the file should be
   tray_log("lost %d", 1);

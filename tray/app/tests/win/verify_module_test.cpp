@@ -1,3 +1,4 @@
+// ks-test: timeout=180
 // Kestrune.exe started the way the installer starts it for the module load test: the exit code
 // says whether the library loaded in that throw-away process.
 #include <gtest/gtest.h>
