@@ -33,12 +33,25 @@ TEST(ModulesStorm, HundredSwapsWhileTwoLv1ThreadsStormGainSet) {
     };
     install("wing_good", 0);
 
+    // The storm lasts until the swaps are done (or at most 5 minutes): on a slow machine a hundred
+    // swaps may take longer than any fixed storm would.
+    HANDLE storm_stop = CreateEventA(nullptr, TRUE, FALSE, "KestruneTestStormStop");
+    ASSERT_NE(storm_stop, nullptr);
     RunResult r;
     std::thread lv1([&] {
         r = s.run("factory \"$BUNDLE\"\nbox b 11 2\nlistener b plain\nquery b WavesIOBoxGain g\n"
-                  "mac b 0a1b2c3d4e5f\ncallback g\nsleep 500\nstorm g 90000\n",
-                  200000);
+                  "mac b 0a1b2c3d4e5f\ncallback g\nsleep 500\nstorm g 300000 KestruneTestStormStop\n",
+                  400000);
     });
+    struct EndStorm {
+        HANDLE stop;
+        std::thread& lv1;
+        ~EndStorm() {
+            SetEvent(stop);
+            if (lv1.joinable()) lv1.join();
+            CloseHandle(stop);
+        }
+    } end_storm{storm_stop, lv1};
 
     // The block from this process: the running version tells when a swap is done.
     HANDLE mapping = nullptr;
@@ -75,6 +88,7 @@ TEST(ModulesStorm, HundredSwapsWhileTwoLv1ThreadsStormGainSet) {
     const double swap_ms = now_ms() - t0;
     UnmapViewOfFile(block);
     CloseHandle(mapping);
+    SetEvent(storm_stop);
     lv1.join();
 
     ASSERT_TRUE(r.finished());

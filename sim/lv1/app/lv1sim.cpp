@@ -22,7 +22,8 @@
 //   callback OBJ [KIND]       register a gain-changed callback on a gain object; "-" clears it;
 //                             KIND "stamp": each call also journals its absolute QPC time (qpc=)
 //   gain OBJ CH DB            gain_set (DB may be nan, inf, -inf)
-//   storm OBJ MS              two threads call gain_set on OBJ for MS ms; journals the slowest call
+//   storm OBJ MS [EVENT]      two threads call gain_set on OBJ for MS ms, or until the named event
+//                             EVENT (made by the test) is set; journals the slowest call
 //   timed-gain OBJ CH A B N GAP   N gain_set calls on CH, alternately A and B dB, GAP ms apart;
 //                             journals each call's absolute QPC time (qpc=, taken just before it)
 //                             and how long LV1's thread spent in it (call_us=)
@@ -392,12 +393,14 @@ struct Sim {
       LARGE_INTEGER now;
       QueryPerformanceCounter(&now);
       for (Storm& x : st) x.end = now.QuadPart + std::strtoll(arg(2).c_str(), nullptr, 10) * g_freq.QuadPart / 1000;
+      // A test that drives the storm for as long as its own steps take names an event that ends it.
+      HANDLE stop = arg(3).empty() ? nullptr : OpenEventA(SYNCHRONIZE, FALSE, arg(3).c_str());
       auto run = [](void* p) -> DWORD {
         Storm* x = static_cast<Storm*>(p);
         LARGE_INTEGER a, b;
         for (long i = 0;; ++i) {
           QueryPerformanceCounter(&a);
-          if (a.QuadPart >= x->end) break;
+          if (a.QuadPart >= InterlockedCompareExchange64(&x->end, 0, 0)) break;
           slot<void (*)(void*, int32_t, double)>(x->obj, 5)(x->obj, int32_t(i % 8), double(i % 600) / 10.0);
           QueryPerformanceCounter(&b);
           const double ms = double(b.QuadPart - a.QuadPart) * 1000.0 / double(g_freq.QuadPart);
@@ -409,6 +412,12 @@ struct Sim {
       };
       HANDLE h[2];
       for (int k = 0; k < 2; ++k) h[k] = CreateThread(nullptr, 0, run, &st[k], 0, nullptr);
+      if (stop) {
+        HANDLE both[3] = {h[0], h[1], stop};
+        if (WaitForMultipleObjects(3, both, FALSE, INFINITE) == WAIT_OBJECT_0 + 2)
+          for (Storm& x : st) InterlockedExchange64(&x.end, 0);
+        CloseHandle(stop);
+      }
       WaitForMultipleObjects(2, h, TRUE, INFINITE);
       for (HANDLE x : h) CloseHandle(x);
       journal("storm %s calls=%ld worst=%.3f ms", arg(1).c_str(), st[0].calls + st[1].calls,
@@ -452,8 +461,10 @@ struct Sim {
       void* o = find(objects, arg(1));
       if (!o) return false;
       int32_t ch = std::strtol(arg(2).c_str(), nullptr, 10);
-      slot<void (*)(void*, int32_t, double)>(o, 5)(o, ch, parse_db(arg(3)));
+      // Stamped as the call starts: the loader's 400 ms notice delay runs from the move, not
+      // from the moment LV1's call returned.
       journal("gain %s ch=%d %s", arg(1).c_str(), ch, arg(3).c_str());
+      slot<void (*)(void*, int32_t, double)>(o, 5)(o, ch, parse_db(arg(3)));
     } else if (cmd == "phantom") {
       void* o = find(objects, arg(1));
       if (!o) return false;
