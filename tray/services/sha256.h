@@ -14,7 +14,8 @@ std::string sha256_hex(const uint8_t* data, size_t size);
 std::string sha256_hex(std::string_view bytes);
 
 // The hash service: one SHA-256 of the whole buffer; false when it fails. Windows builds get it
-// from BCrypt; the native test tier links a reference implementation from the tests' support.
+// from BCrypt (win/sha256.cpp). Nothing native ships, so the native build has none of its own:
+// native tests that hash link ks_tray_services_testsupport, which holds a reference SHA-256.
 bool platform_sha256(const uint8_t* data, size_t size, uint8_t digest[32]);
 
 // Bytes as lower-case hexadecimal, high nibble first.

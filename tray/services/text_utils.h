@@ -8,8 +8,8 @@
 
 namespace ks::tray {
 
-// Invalid input converts to U+FFFD, as the platform's converter does without flags; empty input
-// gives empty output.
+// Conversion by the platform's converters (code page 65001, no flags; os/utf.h natively):
+// invalid input becomes U+FFFD as they make it, never an error; empty input gives empty output.
 std::string to_utf8(std::u16string_view wide);
 std::u16string from_utf8(std::string_view bytes);
 

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "os/lock.h"
 #include "os/temp.h"
@@ -31,12 +32,26 @@ void tray_log(const char* format, ...) {
   int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (n < 0) text[0] = '\0';
+  size_t len = std::strlen(text);
+  if (n >= 0 && static_cast<size_t>(n) >= sizeof text) {
+    // Cut at a character boundary, not inside a UTF-8 sequence.
+    size_t start = len;
+    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
+    if (start > 0) {
+      unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+      size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (len - (start - 1) < need) len = start - 1;
+    }
+  }
+  // Texts from outside (server replies, file names) may hold line breaks: a call stays one line.
+  for (size_t i = 0; i < len; ++i)
+    if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
 
   LocalTime t = local_time_now();
   char stamp[16];
   std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d  ", t.hour % 100, t.minute % 100, t.second % 100);
   std::string line = stamp;
-  line += text;
+  line.append(text, len);
 
   // The UI thread and the update thread both log: one line at a time, opened, written whole and
   // closed under the lock, so lines never interleave.

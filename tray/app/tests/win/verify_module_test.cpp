@@ -1,0 +1,55 @@
+// ks-test: timeout=180
+// Kestrune.exe started the way the installer starts it for the module load test: the exit code
+// says whether the library loaded in that throw-away process.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::wstring win_path(std::string p) {
+  if (!p.empty() && p[0] == '/') {
+    for (char& c : p)
+      if (c == '/') c = '\\';
+    p = "Z:" + p;
+  }
+  return std::wstring(p.begin(), p.end());
+}
+
+// Runs Kestrune.exe with `tail` after its quoted path, no window; its exit code or -1.
+long run(const std::wstring& tail) {
+  std::wstring cmd = L"\"" + win_path(KS_KESTRUNE_EXE) + L"\"" + tail;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+    return -1;
+  long code = -1;
+  if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0) {
+    DWORD c = 0;
+    if (GetExitCodeProcess(pi.hProcess, &c)) code = static_cast<long>(c);
+  } else {
+    TerminateProcess(pi.hProcess, 1);
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+TEST(VerifyModule, ExitCodeTellsWhetherTheLibraryLoaded) {
+  struct Case {
+    std::wstring tail;
+    long code;
+    const char* why;
+  } cases[] = {
+      {L" --verify-module", 87, "no path"},
+      {L" --verify-module \"" + win_path(KS_LOADS_OK_DLL) + L"\"", 0, "a library that loads"},
+      {L" --verify-module \"" + win_path(KS_REFUSES_LOAD_DLL) + L"\"", ERROR_DLL_INIT_FAILED, "its entry refuses"},
+      {L" --verify-module \"C:\\no such folder\\missing.dll\"", ERROR_MOD_NOT_FOUND, "no such file"},
+      {L"", 0, "no mode: the program just ends for now"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(run(c.tail), c.code) << c.why;
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+// The rows of Kestrune.exe's mode table and the modes they run (Windows only).
+#pragma once
+
+#include <span>
+
+#include "tray/app/modes.h"
+
+namespace ks::tray {
+
+// In the order they are tried.
+std::span<const ModeRow> app_modes();
+
+// "--verify-module <path>": loads the library in this process and reports whether it loaded.
+// 87 without a path, 0 when it loaded (it stays loaded), else the load error (1 when that is 0).
+int run_verify_module(const ModeArgs& args);
+
+}  // namespace ks::tray

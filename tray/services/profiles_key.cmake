@@ -1,0 +1,50 @@
+# ks_profiles_key(<out hex> <out is-test>): the profiles public key this build trusts.
+#   KS_PROFILES_KEY        the key's hex (64 digits), empty in a test build
+#   KS_RELEASE_KEY         the release key's hex: the profiles key must not be the same key
+#   KS_RELEASE_BUILD       a build that ships: needs KS_PROFILES_KEY and refuses the test key
+#   KS_TEST_PROFILES_KEY   the tree's throw-away key (PEM), made with openssl when missing
+# Also runs in script mode (cmake -P), so its refusals are tested without configuring a tree.
+function(ks_profiles_key out_hex out_is_test)
+  get_filename_component(key_dir ${KS_TEST_PROFILES_KEY} DIRECTORY)
+  set(pub_der ${key_dir}/profiles-signing.pub.der)
+  if(NOT EXISTS ${KS_TEST_PROFILES_KEY})
+    file(MAKE_DIRECTORY ${key_dir})
+    execute_process(COMMAND openssl genpkey -algorithm ed25519 -out ${KS_TEST_PROFILES_KEY} RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "openssl could not make the test profiles key")
+    endif()
+  endif()
+  execute_process(COMMAND openssl pkey -in ${KS_TEST_PROFILES_KEY} -pubout -outform DER -out ${pub_der} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "openssl could not read the test profiles key")
+  endif()
+  file(READ ${pub_der} der HEX)
+  string(SUBSTRING "${der}" 24 64 test_hex)  # the raw key follows a 12-byte DER header
+
+  string(TOLOWER "${KS_PROFILES_KEY}" hex)
+  string(TOLOWER "${KS_RELEASE_KEY}" release_hex)
+  if(hex STREQUAL "")
+    if(KS_RELEASE_BUILD)
+      message(FATAL_ERROR "KS_RELEASE_BUILD needs KS_PROFILES_KEY (hex of the profiles public key)")
+    endif()
+    set(${out_hex} ${test_hex} PARENT_SCOPE)
+    set(${out_is_test} 1 PARENT_SCOPE)
+    return()
+  endif()
+  if(NOT hex MATCHES "^[0-9a-f]+$" OR NOT hex MATCHES "^................................................................$")
+    message(FATAL_ERROR "KS_PROFILES_KEY must be 64 hex digits")
+  endif()
+  if(KS_RELEASE_BUILD AND hex STREQUAL test_hex)
+    message(FATAL_ERROR "KS_PROFILES_KEY is this tree's test key; a release build cannot trust it")
+  endif()
+  if(hex STREQUAL release_hex)
+    message(FATAL_ERROR "KS_PROFILES_KEY must be a key of its own, not the release key")
+  endif()
+  set(${out_hex} ${hex} PARENT_SCOPE)
+  set(${out_is_test} 0 PARENT_SCOPE)
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  ks_profiles_key(hex is_test)
+  message(STATUS "profiles key ${hex} test=${is_test}")
+endif()
