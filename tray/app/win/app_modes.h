@@ -14,4 +14,8 @@ std::span<const ModeRow> app_modes();
 // 87 without a path, 0 when it loaded (it stays loaded), else the load error (1 when that is 0).
 int run_verify_module(const ModeArgs& args);
 
+// "--install", "--remove", "--on=", "--off=": runs the one the command line asks for (tested in
+// that order) and exits 0 on success, 1 on failure.
+int run_unattended_mode(const ModeArgs& args);
+
 }  // namespace ks::tray

@@ -7,6 +7,10 @@ namespace {
 
 constexpr ModeRow kModes[] = {
     {"--verify-module", run_verify_module},
+    {"--install", run_unattended_mode},
+    {"--remove", run_unattended_mode},
+    {"--on=", run_unattended_mode},
+    {"--off=", run_unattended_mode},
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -50,6 +52,28 @@ TEST(VerifyModule, ExitCodeTellsWhetherTheLibraryLoaded) {
       {L"", 0, "no mode: the program just ends for now"},
   };
   for (const Case& c : cases) EXPECT_EQ(run(c.tail), c.code) << c.why;
+}
+
+std::string tray_log() {
+  char dir[MAX_PATH];
+  const DWORD n = GetTempPathA(MAX_PATH, dir);
+  std::ifstream in(std::string(dir, n) + "kestrune-tray.log", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The unattended modes are rows of the program's mode table: on a machine where nothing is
+// installed each one fails with exit code 1 and says so in the tray log. (What they do on an LV1
+// machine is proven on laid-out trees by the installer's own tests.)
+TEST(UnattendedModes, EachFailsCleanlyWhereNothingIsInstalled) {
+  for (const wchar_t* mode : {L" --install", L" --remove", L" --on=wing", L" --off=X32", L" --on=nothing"}) {
+    const std::string before = tray_log();
+    EXPECT_EQ(run(mode), 1) << std::string(mode, mode + wcslen(mode));
+    const std::string added = tray_log().substr(before.size());
+    EXPECT_NE(added.find("unattended "), std::string::npos) << added;
+    EXPECT_NE(added.find(": FAILED"), std::string::npos) << added;
+  }
 }
 
 }  // namespace
