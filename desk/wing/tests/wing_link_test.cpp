@@ -149,11 +149,17 @@ TEST_F(WingLink, MultiPartAndBlockReplies) {
   EXPECT_EQ(hashes[1], sim_.hash_of(input_path("LCL", 2, "g")));
   EXPECT_EQ(hashes[2], sim_.hash_of(input_path("LCL", 2, "vph")));
 
-  Reply def = request(read_frame("LCL", 2, "g", kDefinitionRequest), 0, 600, true);
-  ASSERT_TRUE(def.ok);
-  ASSERT_GE(def.bytes.size(), 3u);
-  EXPECT_EQ(def.bytes[0], 0xDF);
-  EXPECT_EQ(size_t(read_be16(&def.bytes[1])) + 3, def.bytes.size());
+  // The definition block whole, in the console's long form and in the short one.
+  for (bool console : {true, false}) {
+    sim_.update_faults([&](sim::SimFaults& f) { f.console = console; });
+    Reply def = request(read_frame("LCL", 2, "g", kDefinitionRequest), 0, 600, true);
+    ASSERT_TRUE(def.ok) << console;
+    size_t header = 0, total = 0;
+    ASSERT_EQ(def.bytes[0], 0xDF) << console;
+    ASSERT_TRUE(block_header(def.bytes.data(), def.bytes.size(), &header, &total)) << console;
+    EXPECT_EQ(header, console ? 7u : 3u);
+    EXPECT_EQ(total, def.bytes.size()) << console;
+  }
 }
 
 // One request in flight at a time while the desk pushes another node's changes as fast as it
