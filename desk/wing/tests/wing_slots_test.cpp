@@ -318,7 +318,8 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
   EXPECT_STREQ(bank, "B");
   EXPECT_EQ(idx, 12u);
   // The index goes as an integer token, the type the node reads back as; a console refuses a
-  // float for it.
+  // float for it. Read once first: guarded reads never take the writes' echoes for replies.
+  ASSERT_TRUE(wing_read_source("MOD", 29, bank, sizeof bank, &idx));
   for (uint32_t input : {1u, 63u, 64u}) {
     sim_.clear_records();
     ASSERT_TRUE(wing_set_patch("MOD", 29, "C", input));
