@@ -398,18 +398,26 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
   if (c.drop) return;
 
   if (f.oversize_next > 0) {
-    // Claims 65535 bytes and delivers them, full of items that look like pushes.
+    // Claims more than any receive buffer and delivers it, full of items that look like pushes:
+    // 65535 bytes in the short form, 100000 in the long form the console-like desk uses.
+    const size_t size = f.console ? 100000 : 65535;
     WireOut junk;
     junk.raw(0xDF);  // escaped DF: a block opener as data
     junk.raw(0xDE);
-    junk.data(0xFF);
-    junk.data(0xFF);
+    if (f.console) {
+      junk.data(0x00);
+      junk.data(0x00);
+      junk.data_be32(uint32_t(size));
+    } else {
+      junk.data(0xFF);
+      junk.data(0xFF);
+    }
     size_t n = 0;
-    while (n + 10 <= 65535) {
+    while (n + 10 <= size) {
       junk.item(hash_of(r.path), SimValue::of_float(44.0));
       n += 10;
     }
-    for (; n < 65535; ++n) junk.data(0);
+    for (; n < size; ++n) junk.data(0);
     send_frame(c, junk);
   }
   if (f.unknown_next > 0) {

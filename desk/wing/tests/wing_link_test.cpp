@@ -134,8 +134,13 @@ TEST_F(WingLink, ConnectsReadsAndWrites) {
 TEST_F(WingLink, MultiPartAndBlockReplies) {
   start_sim("127.0.0.102");
   connect();
+  // Behind a leaf read whose end mark the desk sends only once this request is out: that mark
+  // is the leaf's, and this reply still ends with its own.
+  sim_.update_faults([](sim::SimFaults& f) { f.late_end_marks = true; });
+  ASSERT_TRUE(read_leaf("LCL", 2, "g").ok);
   Reply whole = request(read_frame("LCL", 2, nullptr), 0, 500, false, true);
   ASSERT_TRUE(whole.ok);
+  sim_.set_faults(sim::SimFaults{});
   // The items of the node, in the desk's order, each with the node's own hash.
   std::vector<uint32_t> hashes;
   for (size_t i = 0; i + 5 <= whole.bytes.size();) {
@@ -362,7 +367,11 @@ TEST_F(WingLink, HostileDeskStreams) {
     bool reply_lost;
   };
   const Case cases[] = {
-      {"oversized block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; }, false},
+      {"oversized long block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; }, false},
+      {"oversized short block before the reply", [](sim::SimFaults& f) {
+         f.console = false;
+         f.oversize_next = 1;
+       }, false},
       {"unknown token before the reply", [](sim::SimFaults& f) { f.unknown_next = 1; }, false},
       {"garbled reply", [](sim::SimFaults& f) { f.garble_next = 1; }, true},
       {"reply sent one byte per segment", [](sim::SimFaults& f) { f.bytewise = true; }, false},
