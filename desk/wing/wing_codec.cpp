@@ -85,6 +85,19 @@ void frame_put_float(NodeFrame& f, float x) {
 
 void frame_put_small(NodeFrame& f, uint8_t v) { frame_put_byte(f, uint8_t(v & 0x3F)); }
 
+void frame_put_int(NodeFrame& f, int32_t v) {
+  if (v >= 0 && v <= 0x3F) {
+    frame_put_byte(f, uint8_t(v));
+  } else if (v >= -32768 && v <= 32767) {
+    frame_put_byte(f, 0xD3);
+    frame_put_byte(f, uint8_t(uint16_t(v) >> 8));
+    frame_put_byte(f, uint8_t(v));
+  } else {
+    frame_put_byte(f, 0xD4);
+    for (int shift = 24; shift >= 0; shift -= 8) frame_put_byte(f, uint8_t(uint32_t(v) >> shift));
+  }
+}
+
 void frame_begin_path(NodeFrame& f) {
   frame_put_marker(f, kControlChannel);
   frame_put_byte(f, kRoot);
@@ -163,15 +176,33 @@ size_t simple_length(const uint8_t* p, size_t avail, size_t* need) {
       return 5;
     case 0xD9:
       return 2;
-    case 0xDF:
-      *need = 3;
-      return avail < 3 ? SIZE_MAX : size_t(read_be16(p + 1)) + 3;
+    case 0xDF: {
+      size_t header = 0, total = 0;
+      *need = avail >= 3 && read_be16(p + 1) == 0 ? 7 : 3;
+      return block_header(p, avail, &header, &total) ? total : SIZE_MAX;
+    }
     default:
       return 0;  // E0..FF
   }
 }
 
 }  // namespace
+
+bool block_header(const uint8_t* p, size_t avail, size_t* header, size_t* total) {
+  if (avail < 3) return false;
+  uint16_t short_len = read_be16(p + 1);
+  if (short_len != 0) {
+    *header = 3;
+    *total = 3 + size_t(short_len);
+    return true;
+  }
+  if (avail < 7) return false;
+  uint64_t t = 7 + uint64_t(read_be32(p + 3));
+  *header = 7;
+  // SIZE_MAX is the "length not known yet" mark of the token table.
+  *total = t >= uint64_t(SIZE_MAX) ? SIZE_MAX - 1 : size_t(t);
+  return true;
+}
 
 TokenScan token_length(const uint8_t* p, size_t avail, size_t* len) {
   *len = 0;
@@ -191,22 +222,26 @@ TokenScan token_length(const uint8_t* p, size_t avail, size_t* len) {
 }
 
 bool decode_value(const uint8_t* p, size_t n, double* value, uint8_t* flag) {
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  while (i < n) {
+    size_t len = 0;
+    if (token_length(p + i, n - i, &len) != TokenScan::kComplete) return false;
     uint8_t b = p[i];
     double v;
-    if (b == 0xD5 && n - i >= 5) {
+    if (b == kFloat) {
       uint32_t bits = read_be32(p + i + 1);
       float x;
       std::memcpy(&x, &bits, 4);
       if (!std::isfinite(x)) return false;
       v = x;
-    } else if (b == 0xD4 && n - i >= 5) {
+    } else if (b == 0xD4) {
       v = double(int32_t(read_be32(p + i + 1)));
-    } else if (b == 0xD3 && n - i >= 3) {
+    } else if (b == 0xD3) {
       v = double(int16_t(read_be16(p + i + 1)));
     } else if (b <= 0x3F) {
       v = b;
     } else {
+      i += len;  // a whole token that is no number here
       continue;
     }
     if (value) *value = v;

@@ -40,6 +40,8 @@ void frame_put_string(NodeFrame& f, const char* text);  // node name, up to 16 c
 void frame_put_text(NodeFrame& f, const char* text);    // string value, up to 64 characters
 void frame_put_float(NodeFrame& f, float x);
 void frame_put_small(NodeFrame& f, uint8_t v);          // small integer 0..63
+// An integer in the shortest token that holds it: small, then 16-bit (D3), then 32-bit (D4).
+void frame_put_int(NodeFrame& f, int32_t v);
 // DF D1 DA "io" "in" <bank> <n> [<leaf>]; the leaf is left out when null or empty.
 void frame_put_path(NodeFrame& f, const char* bank, int32_t n, const char* leaf);
 // DF D1 DA, the start of every control-channel path.
@@ -66,8 +68,16 @@ enum class TokenScan { kComplete, kNeedMore, kUnknown };
 // else to 0.
 TokenScan token_length(const uint8_t* p, size_t avail, size_t* len);
 
-// First numeric token in the bytes (others are skipped one by one). A float that is not finite
-// is no value. `value` and `flag` may be null.
+// A block's header: DF and a 16-bit length, or, when those two bytes are 0, DF 00 00 and a
+// 32-bit length. False until enough bytes are there to tell; then `*header` is 3 or 7 and
+// `*total` the header plus the payload (saturated far above any buffer).
+bool block_header(const uint8_t* p, size_t avail, size_t* header, size_t* total);
+
+// First numeric token in the bytes, walked token by token so nothing inside another token's
+// payload is ever taken for a value. A 0xD6 token is skipped whole: the one float the driver
+// reads is the gain, which answers 0xD5 in dB, and a raw float is no value in a node's unit.
+// A float that is not finite is no value; an unknown or cut token ends the walk. `value` and
+// `flag` may be null.
 bool decode_value(const uint8_t* p, size_t n, double* value, uint8_t* flag);
 // A string token at p[0]: the text, cut to cap - 1 and terminated.
 bool decode_text(const uint8_t* p, size_t n, char* out, size_t cap);

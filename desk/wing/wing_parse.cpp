@@ -13,6 +13,14 @@ ItemAction classify_node_item(const PendingRequest& p, uint32_t hash, bool hash_
   return hash_known ? ItemAction::kPush : ItemAction::kReply;
 }
 
+namespace {
+// Far more requests than ever go unanswered in a row; keeps the count from wrapping.
+constexpr uint32_t kMaxEndsOwed = 1u << 20;
+void owe_end(uint32_t& owed) {
+  if (owed < kMaxEndsOwed) ++owed;
+}
+}  // namespace
+
 uint32_t ReplySlot::arm(bool block_reply, uint32_t expected_hash, bool multi_part) {
   req.pending = true;
   req.block_reply = block_reply;
@@ -20,10 +28,15 @@ uint32_t ReplySlot::arm(bool block_reply, uint32_t expected_hash, bool multi_par
   req.expected_hash = expected_hash;
   done = false;
   fill = 0;
+  items = 0;
+  // A single value or a block completes this request; its end mark, if any, trails.
+  if (!multi_part) owe_end(ends_owed);
   return ++seq;
 }
 
 void ReplySlot::disarm() {
+  // A multi-part request given up before its end mark still gets one later.
+  if (req.pending && req.multi_part) owe_end(ends_owed);
   req = PendingRequest{};
 }
 
@@ -32,6 +45,8 @@ bool ReplySlot::abort() {
   req.pending = false;
   done = false;
   fill = 0;
+  items = 0;
+  ends_owed = 0;  // a new connection owes nothing
   return was;
 }
 
@@ -42,6 +57,11 @@ ItemAction ReplySlot::take_node_item(const uint8_t* item, size_t len, bool hash_
     case ItemAction::kAppend:
       std::memcpy(buf + fill, item, len);
       fill += uint32_t(len);
+      [[fallthrough]];
+    case ItemAction::kSkip:
+      // The desk answers in order: once this reply has begun, no earlier end mark can follow.
+      ++items;
+      ends_owed = 0;
       break;
     case ItemAction::kReply: {
       size_t take = len < kReplyCapacity ? len : kReplyCapacity;
@@ -49,6 +69,7 @@ ItemAction ReplySlot::take_node_item(const uint8_t* item, size_t len, bool hash_
       fill = uint32_t(take);
       req.pending = false;
       done = true;
+      ends_owed = 1;  // only this request's own mark can still come
       break;
     }
     default:
@@ -64,14 +85,18 @@ bool ReplySlot::take_block(const uint8_t* block, size_t len) {
   fill = uint32_t(take);
   req.pending = false;
   done = true;
+  ends_owed = 1;
   return true;
 }
 
 bool ReplySlot::take_end_mark() {
-  if (!req.pending || !req.multi_part) return false;
-  req.pending = false;
-  done = true;
-  return true;
+  if (req.pending && req.multi_part && (items > 0 || ends_owed == 0)) {
+    req.pending = false;
+    done = true;
+    return true;
+  }
+  if (ends_owed > 0) --ends_owed;
+  return false;
 }
 
 void RxStream::reset() {
@@ -115,14 +140,15 @@ size_t RxStream::parse(uint8_t* buf, size_t len, RxSink& sink) {
       sink.on_node_item(p, item);
       i += item;
     } else if (b == kBlock) {
-      if (avail < 3) break;
-      size_t n = read_be16(p + 1);
-      if (n == 0) {
-        sink.on_rx_error(RxError::kEmptyBlock, 3);
-        i += 3;
+      // Short form DF <u16 length> or long form DF 00 00 <u32 length>: either way the block is
+      // taken or skipped whole, its payload never read as tokens.
+      size_t header = 0, item = 0;
+      if (!block_header(p, avail, &header, &item)) break;
+      if (item == header) {
+        sink.on_rx_error(RxError::kEmptyBlock, item);
+        i += item;
         continue;
       }
-      size_t item = n + 3;
       if (item > kRxMaxItem) {
         if (item > avail) {
           discard_ = item - avail;

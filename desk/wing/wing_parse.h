@@ -36,12 +36,21 @@ ItemAction classify_node_item(const PendingRequest& p, uint32_t hash, bool hash_
 
 // The reply being collected. Callers serialise every call (the link holds its pending lock).
 // `seq` grows with every arm, so a waiter can tell its own reply from an older one.
+//
+// A desk may close every data and definition request with an end mark, also when the value
+// itself already answered it; such a trailing mark can arrive after the next request was armed.
+// So an end mark completes a multi-part reply only when it is that reply's own: an item of the
+// reply came first, or no earlier request is still owed its end mark. Any other end mark is
+// counted off as an earlier request's. A desk that sends no trailing marks costs nothing but a
+// time-out on an empty whole-node answer, which fails in any case.
 struct ReplySlot {
   PendingRequest req;
   uint32_t seq = 0;
   bool done = false;  // complete reply held; only this counts as success
   uint8_t buf[kReplyCapacity];
   uint32_t fill = 0;
+  uint32_t items = 0;       // items of the multi-part reply seen, kept or skipped
+  uint32_t ends_owed = 0;   // earlier requests whose trailing end mark may still come
 
   uint32_t arm(bool block_reply, uint32_t expected_hash, bool multi_part);
   void disarm();
@@ -50,12 +59,13 @@ struct ReplySlot {
   // Each returns the action taken; kReply (and an end mark) complete the request.
   ItemAction take_node_item(const uint8_t* item, size_t len, bool hash_known);
   bool take_block(const uint8_t* block, size_t len);  // true: became the reply
-  bool take_end_mark();                               // true: completed a multi-part reply
+  // True: completed a multi-part reply. Otherwise the mark is counted off as an earlier one's.
+  bool take_end_mark();
 };
 
 enum class RxError {
   kUnknownToken,  // node item whose value token is unknown (or another header): header skipped
-  kEmptyBlock,    // DF 00 00 at the top level: skipped
+  kEmptyBlock,    // a block without payload (DF 00 00 00 00 00 00) at the top level: skipped
   kOversize,      // item longer than the buffer can hold: discarded
   kResync,        // unparsable pile-up: buffer dropped
 };

@@ -388,7 +388,8 @@ bool KS_ABI wing_set_patch(const char* slot, uint32_t n, const char* bank, uint3
   path_names(f, {"io", "out", slot});
   frame_put_index(f, int32_t(n));
   frame_put_string(f, "in");
-  frame_put_float(f, float(input));
+  // An integer node: written with the integer token it reads back as.
+  frame_put_int(f, int32_t(input));
   bool b = link_send_frame(f);
   return a && b;
 }

@@ -146,6 +146,8 @@ std::string SimControl::execute(const std::string& line) {
       else if (name == "bytewise") ok = parse_on(arg, &f.bytewise);
       else if (name == "echo") ok = parse_on(arg, &f.echo);
       else if (name == "marker") ok = parse_on(arg, &f.marker);
+      else if (name == "console") ok = parse_on(arg, &f.console);
+      else if (name == "lateend") ok = parse_on(arg, &f.late_end_marks);
       else if (name == "delay") f.delay_ms = uint32_t(n < 0 ? 0 : n);
       else if (name == "garble") f.garble_next = int(n);
       else if (name == "oversize") f.oversize_next = int(n);

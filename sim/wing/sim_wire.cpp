@@ -10,6 +10,7 @@ std::string SimValue::describe() const {
   char buf[96];
   switch (kind) {
     case Kind::kFloat: snprintf(buf, sizeof buf, "%.3f", number); return buf;
+    case Kind::kRaw: snprintf(buf, sizeof buf, "raw %.4f", number); return buf;
     case Kind::kInt: snprintf(buf, sizeof buf, "%d", int(number)); return buf;
     case Kind::kFlag: return number != 0 ? "1" : "0";
     case Kind::kText: return "'" + text + "'";
@@ -24,6 +25,14 @@ void WireOut::value(const SimValue& v) {
       uint32_t bits;
       std::memcpy(&bits, &f, 4);
       data(0xD5);
+      data_be32(bits);
+      break;
+    }
+    case SimValue::Kind::kRaw: {
+      float f = float(v.number);
+      uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      data(0xD6);
       data_be32(bits);
       break;
     }
@@ -101,7 +110,7 @@ size_t request_token_length(const std::vector<uint8_t>& t) {
     case 0xD0: case 0xDA: case 0xDC: case 0xDD: return 1;
     case 0xD1: return t.size() < 2 ? 0 : size_t(t[1]) + 3;
     case 0xD2: case 0xD3: return 3;
-    case 0xD4: case 0xD5: return 5;
+    case 0xD4: case 0xD5: case 0xD6: case 0xD7: return 5;
     default: return SIZE_MAX;
   }
 }
@@ -132,6 +141,13 @@ void RequestReader::token(std::vector<SimRequest>& out) {
   if (b == 0xDA) {
     in_path_ = true;
     segs_.clear();
+    hash_ = 0;
+    return;
+  }
+  if (b == 0xD7) {  // a node by its hash: DC, DD or a value follows
+    in_path_ = true;
+    segs_.clear();
+    hash_ = (uint32_t(t[1]) << 24) | (uint32_t(t[2]) << 16) | (uint32_t(t[3]) << 8) | t[4];
     return;
   }
   if (!in_path_) {
@@ -146,6 +162,7 @@ void RequestReader::token(std::vector<SimRequest>& out) {
     segs_.push_back(std::to_string(((t[1] << 8) | t[2]) + 1));
   } else {
     SimRequest r;
+    r.hash = hash_;
     for (size_t i = 0; i < segs_.size(); ++i) r.path += (i ? "/" : "") + segs_[i];
     if (b == 0xDC) {
       r.kind = SimRequest::Kind::kRead;
@@ -155,7 +172,7 @@ void RequestReader::token(std::vector<SimRequest>& out) {
       r.kind = SimRequest::Kind::kWrite;
       if (b <= 0x3F) {
         r.value = SimValue::of_int(b);
-      } else if (b == 0xD5) {
+      } else if (b == 0xD5 || b == 0xD6) {  // 0xD6 carries a float as well
         uint32_t bits = (uint32_t(t[1]) << 24) | (uint32_t(t[2]) << 16) | (uint32_t(t[3]) << 8) | t[4];
         float f;
         std::memcpy(&f, &bits, 4);
@@ -175,12 +192,14 @@ void RequestReader::token(std::vector<SimRequest>& out) {
         ++junk_;
         in_path_ = false;
         segs_.clear();
+        hash_ = 0;
         return;
       }
     }
     out.push_back(std::move(r));
     in_path_ = false;
     segs_.clear();
+    hash_ = 0;
   }
   if (segs_.size() > 16) {  // no real path is this deep
     ++junk_;

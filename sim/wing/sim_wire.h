@@ -10,7 +10,8 @@
 namespace ks::sim {
 
 struct SimValue {
-  enum class Kind { kNone, kFloat, kInt, kFlag, kText };
+  // kRaw: a float the desk sends as 0xD6 (a position 0..1, not a value in the node's unit).
+  enum class Kind { kNone, kFloat, kInt, kFlag, kText, kRaw };
   Kind kind = Kind::kNone;
   double number = 0;
   std::string text;
@@ -19,6 +20,7 @@ struct SimValue {
   static SimValue of_int(int v) { return {Kind::kInt, double(v), {}}; }
   static SimValue of_flag(bool on) { return {Kind::kFlag, on ? 1.0 : 0.0, {}}; }
   static SimValue of_text(std::string t) { return {Kind::kText, 0, std::move(t)}; }
+  static SimValue of_raw(double v) { return {Kind::kRaw, v, {}}; }
   bool operator==(const SimValue& o) const {
     return kind == o.kind && number == o.number && text == o.text;
   }
@@ -54,8 +56,9 @@ class WireOut {
 struct SimRequest {
   enum class Kind { kRead, kDefinition, kWrite };
   Kind kind = Kind::kRead;
-  std::string path;  // "io/in/LCL/1/g": node names and indexes joined with '/'
-  SimValue value;    // writes only
+  std::string path;   // "io/in/LCL/1/g": node names and indexes joined with '/'
+  uint32_t hash = 0;  // addressed by node hash (D7 + hash) instead of a path; the desk resolves it
+  SimValue value;     // writes only
 };
 
 // Reads requests out of any chunking of the byte stream. Bytes that fit no request are counted
@@ -75,6 +78,7 @@ class RequestReader {
   size_t need_ = 0;           // its full length once known
   bool in_path_ = false;
   std::vector<std::string> segs_;
+  uint32_t hash_ = 0;
   uint32_t junk_ = 0;
 };
 

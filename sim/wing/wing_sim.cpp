@@ -25,8 +25,19 @@ std::vector<std::string> split(const std::string& path) {
   return out;
 }
 
-// Leaves of one input, in the order a whole-node read returns them.
-const char* const kInputLeaves[] = {"$ha", "g", "vph", "mute", "$mute", "mode", "name", "rmt", "$ract"};
+// Leaves of one input, in the order a whole-node read returns them. "$graw" is the gain knob's
+// position 0..1, a raw float (0xD6) only the console-like answers carry.
+const char* const kInputLeaves[] = {"$ha", "g", "vph", "mute", "$mute", "mode", "name", "rmt", "$ract", "$graw"};
+const char kRawGain[] = "$graw";
+
+bool ends_with_leaf(const std::string& path, const std::string& leaf) {
+  return path.size() > leaf.size() && path[path.size() - leaf.size() - 1] == '/' &&
+         path.compare(path.size() - leaf.size(), std::string::npos, leaf) == 0;
+}
+
+double raw_position(const GainRange& r, double db) {
+  return r.max > r.min ? (db - r.min) / (r.max - r.min) : 0.0;
+}
 
 }  // namespace
 
@@ -36,6 +47,7 @@ struct WingSim::Conn {
   std::mutex send_m;
   std::thread thread;
   std::atomic<bool> drop{false}, done{false};
+  bool end_held = false;  // serving thread only: a trailing end mark not sent yet
 };
 
 WingSim::WingSim() { fill_tree(); }
@@ -59,6 +71,7 @@ void WingSim::fill_tree() {
       tree_[node + "/name"] = SimValue::of_text("");
       tree_[node + "/rmt"] = SimValue::of_text("OFF");
       tree_[node + "/$ract"] = SimValue::of_int(0);
+      tree_[node + "/" + kRawGain] = SimValue::of_raw(raw_position(ranges_[b.name], 0.0));
       std::vector<std::string>& order = node_order_[node];
       for (const char* leaf : kInputLeaves) order.push_back(leaf);
     }
@@ -171,7 +184,12 @@ void WingSim::serve(std::shared_ptr<Conn> c) {
     reader.feed(buf, size_t(r), reqs);
     junk_ += reader.junk() - junk_seen;
     junk_seen = reader.junk();
-    for (const SimRequest& q : reqs) {
+    for (SimRequest& q : reqs) {
+      if (q.hash != 0) {
+        // Addressed by hash: the node of the current build, names after it relative to it.
+        std::string base = path_of(q.hash);
+        q.path = base.empty() ? std::string() : q.path.empty() ? base : base + "/" + q.path;
+      }
       answer(*c, q);
       {
         // Recorded after the answer, so a test that sees the record sees its effect too.
@@ -201,6 +219,16 @@ std::string WingSim::salt() const {
 void WingSim::set_firmware(const std::string& fw) {
   std::lock_guard<std::mutex> g(m_);
   identity_.firmware = fw;
+}
+
+std::string WingSim::path_of(uint32_t hash) const {
+  std::lock_guard<std::mutex> g(m_);
+  const std::string& salt = identity_.firmware;
+  for (const auto& [path, v] : tree_)
+    if (node_hash(salt, path) == hash) return path;
+  for (const auto& [path, leaves] : node_order_)
+    if (node_hash(salt, path) == hash) return path;
+  return {};
 }
 
 SimIdentity WingSim::identity() const {
@@ -245,6 +273,10 @@ bool WingSim::store(const std::string& path, const SimValue& v, SimValue* stored
       if (v.kind == SimValue::Kind::kText) return false;
       nv.number = double(std::lround(v.number));
       break;
+    case SimValue::Kind::kRaw:
+      if (v.kind == SimValue::Kind::kText || !std::isfinite(v.number)) return false;
+      nv.number = v.number < 0 ? 0 : v.number > 1 ? 1 : v.number;
+      break;
     case SimValue::Kind::kFloat: {
       if (v.kind == SimValue::Kind::kText || !std::isfinite(v.number)) return false;
       double x = v.number;
@@ -255,6 +287,8 @@ bool WingSim::store(const std::string& path, const SimValue& v, SimValue* stored
         x = gr.min + std::round((x - gr.min) / gr.step) * gr.step;
         if (x < gr.min) x = gr.min;
         if (x > gr.max) x = gr.max;
+        auto raw = tree_.find(path.substr(0, path.size() - 1) + kRawGain);
+        if (raw != tree_.end()) raw->second.number = raw_position(gr, x);
       }
       nv.number = x;
       break;
@@ -280,11 +314,28 @@ bool WingSim::set(const std::string& path, const SimValue& v) {
   return true;
 }
 
+bool WingSim::retype(const std::string& path, const SimValue& v) {
+  std::lock_guard<std::mutex> g(m_);
+  auto it = tree_.find(path);
+  if (it == tree_.end()) return false;
+  it->second = v;
+  return true;
+}
+
 void WingSim::write_value(Conn& from, const std::string& path, const SimValue& v) {
   SimValue stored;
   bool changed, echo;
   {
     std::lock_guard<std::mutex> g(m_);
+    // The console takes a write only in a token type that fits the node: no float for a number
+    // that is an integer or an on/off.
+    auto it = tree_.find(path);
+    bool whole = it != tree_.end() &&
+                 (it->second.kind == SimValue::Kind::kInt || it->second.kind == SimValue::Kind::kFlag);
+    if (faults_.console && whole && v.kind == SimValue::Kind::kFloat) {
+      ++rejected_;
+      return;
+    }
     changed = store(path, v, &stored);
     echo = faults_.echo;
   }
@@ -337,6 +388,13 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
       if (faults_.wrong_type_next > 0) --faults_.wrong_type_next;
     }
   }
+  if (c.end_held && !f.silent) {
+    // The end mark of the last answer, sent only now that the next request is in.
+    WireOut end;
+    end.data(0xDE);
+    send_frame(c, end);
+    c.end_held = false;
+  }
   if (r.kind == SimRequest::Kind::kWrite) {
     write_value(c, r.path, r.value);
     return;
@@ -348,18 +406,26 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
   if (c.drop) return;
 
   if (f.oversize_next > 0) {
-    // Claims 65535 bytes and delivers them, full of items that look like pushes.
+    // Claims more than any receive buffer and delivers it, full of items that look like pushes:
+    // 65535 bytes in the short form, 100000 in the long form the console-like desk uses.
+    const size_t size = f.console ? 100000 : 65535;
     WireOut junk;
     junk.raw(0xDF);  // escaped DF: a block opener as data
     junk.raw(0xDE);
-    junk.data(0xFF);
-    junk.data(0xFF);
+    if (f.console) {
+      junk.data(0x00);
+      junk.data(0x00);
+      junk.data_be32(uint32_t(size));
+    } else {
+      junk.data(0xFF);
+      junk.data(0xFF);
+    }
     size_t n = 0;
-    while (n + 10 <= 65535) {
+    while (n + 10 <= size) {
       junk.item(hash_of(r.path), SimValue::of_float(44.0));
       n += 10;
     }
-    for (; n < 65535; ++n) junk.data(0);
+    for (; n < size; ++n) junk.data(0);
     send_frame(c, junk);
   }
   if (f.unknown_next > 0) {
@@ -377,14 +443,12 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
     std::lock_guard<std::mutex> g(m_);
     auto it = tree_.find(r.path);
     is_leaf = it != tree_.end();
-    if (is_leaf && !f.omit_leaf.empty() && r.path.size() > f.omit_leaf.size() &&
-        r.path.compare(r.path.size() - f.omit_leaf.size() - 1, std::string::npos, "/" + f.omit_leaf) == 0)
-      is_leaf = false;
+    if (is_leaf && !f.omit_leaf.empty() && ends_with_leaf(r.path, f.omit_leaf)) is_leaf = false;
     if (is_leaf) leaf = it->second;
     auto order = node_order_.find(r.path);
     if (!is_leaf && order != node_order_.end()) {
       for (const std::string& l : order->second) {
-        if (l == f.omit_leaf || l == f.omit_item) continue;
+        if (l == f.omit_leaf || l == f.omit_item || (l == kRawGain && !f.console)) continue;
         auto v = tree_.find(r.path + "/" + l);
         if (v != tree_.end()) items.emplace_back(v->first, v->second);
       }
@@ -392,10 +456,24 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
   }
   uint32_t hash = hash_of(r.path);
   if (f.wrong_hash_next > 0) hash ^= 0x5A5A5A5A;
+  // The console closes every data and definition request with an end mark; a whole-node answer
+  // always had one, as its last item's terminator.
+  auto finish = [&](WireOut& w, bool trailing) {
+    if (f.console && trailing && f.late_end_marks) {
+      c.end_held = true;
+    } else if (f.console || !trailing) {
+      w.data(0xDE);
+    }
+    if (!w.bytes().empty()) send_frame(c, w);
+  };
 
   if (r.kind == SimRequest::Kind::kDefinition) {
     std::vector<std::string> seg = split(r.path);
-    if (!is_leaf || seg.size() != 5 || seg[4] != "g") return;  // only gains have a definition here
+    if (!is_leaf || seg.size() != 5 || seg[4] != "g") {  // only gains have a definition here
+      WireOut w;
+      if (f.console) finish(w, false);
+      return;
+    }
     GainRange gr = gain_range(seg[2]);
     std::vector<uint8_t> body(10, 0x01);  // opaque header bytes
     body.push_back(1);
@@ -417,10 +495,16 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
     be32(uint32_t(std::lround((gr.max - gr.min) / gr.step)) + 1);
     WireOut w;
     w.data(0xDF);
-    w.data(uint8_t(body.size() >> 8));
-    w.data(uint8_t(body.size()));
+    if (f.console) {  // long form: 16 zero bits, then a 32-bit length
+      w.data(0x00);
+      w.data(0x00);
+      w.data_be32(uint32_t(body.size()));
+    } else {
+      w.data(uint8_t(body.size() >> 8));
+      w.data(uint8_t(body.size()));
+    }
     for (uint8_t b : body) w.data(b);
-    send_frame(c, w);
+    finish(w, true);
     return;
   }
 
@@ -436,16 +520,14 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
     } else {
       w.item(hash, leaf);
     }
-    send_frame(c, w);
+    finish(w, true);
     return;
   }
-  if (!items.empty()) {
-    WireOut w;
-    for (auto& [p, v] : items) w.item(f.wrong_hash_next > 0 ? hash_of(p) ^ 0x5A5A5A5A : hash_of(p), v);
-    w.data(0xDE);
-    send_frame(c, w);
-  }
-  // An unknown path gets no answer: the reader times out.
+  WireOut w;
+  for (auto& [p, v] : items) w.item(f.wrong_hash_next > 0 ? hash_of(p) ^ 0x5A5A5A5A : hash_of(p), v);
+  // An unknown path gets no value: the console-like desk sends the end mark alone, the other
+  // nothing at all; either way a reader of a leaf times out.
+  if (!items.empty() || f.console) finish(w, false);
 }
 
 void WingSim::set_faults(const SimFaults& f) {

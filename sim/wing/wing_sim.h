@@ -40,6 +40,12 @@ struct SimFaults {
   bool bytewise = false;       // one byte per TCP segment
   bool echo = true;            // push a client's own writes back to it too
   bool marker = true;          // open every frame with DF D1
+  // Like the console: an end mark after every data and definition request (a leaf's value and
+  // a definition block too), definition blocks in the long form, raw-float (0xD6) leaves in
+  // whole-node answers, and writes taken only in a token type that fits the node. Off: the
+  // stream the drivers were first written against (end marks after whole-node answers only).
+  bool console = true;
+  bool late_end_marks = false; // the trailing end mark goes only after the next request came
   int garble_next = 0;         // reply's value token replaced by an unknown one
   int oversize_next = 0;       // a block too large for any buffer goes before the reply
   int unknown_next = 0;        // an item with an unknown value token goes before the reply
@@ -78,7 +84,13 @@ class WingSim {
   bool get(const std::string& path, SimValue* out) const;
   // A move at the desk: stores (stepped and clamped like a write) and pushes to every client.
   bool set(const std::string& path, const SimValue& v);
+  // The node now holds this value in this type, as a build may encode it otherwise (a raw
+  // float, a string where a number was). Nothing is pushed.
+  bool retype(const std::string& path, const SimValue& v);
   uint32_t hash_of(const std::string& path) const { return node_hash(salt(), path); }
+  // The leaf or node with this hash under the current build; empty when there is none.
+  std::string path_of(uint32_t hash) const;
+  uint32_t rejected_writes() const { return rejected_.load(); }
   std::string salt() const;
   void set_firmware(const std::string& fw);  // another build: other hashes
   SimIdentity identity() const;
@@ -128,7 +140,7 @@ class WingSim {
   Socket listener_;
   std::thread accept_thread_;
   std::atomic<bool> running_{false};
-  std::atomic<uint32_t> accepted_{0}, junk_{0};
+  std::atomic<uint32_t> accepted_{0}, junk_{0}, rejected_{0};
   uint32_t addr_ = 0;
   int receive_buffer_ = 0;
   int next_conn_ = 0;

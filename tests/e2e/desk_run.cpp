@@ -778,10 +778,14 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
     return r;
   }
   desk.set(lcl(1, "g"), sim::SimValue::of_float(24.0));
+  // The console's stream, end marks held late: the mark that closes each value or definition
+  // answer comes only after the module's next request is out.
+  desk.update_faults([](sim::SimFaults& f) { f.late_end_marks = true; });
   const sim::SimIdentity id = desk.identity();
   run.say(format("desk    WING simulator \"%s\" (%s, firmware %s) on 127.0.0.1: control TCP 2222, discovery UDP 2222/2223;",
                  id.name.c_str(), id.model.c_str(), id.firmware.c_str()));
-  run.say("        its patch gives card MOD 1..24 LCL 1..24; the LCL 1 head amp stands at +24.0 dB");
+  run.say("        its patch gives card MOD 1..24 LCL 1..24; the LCL 1 head amp stands at +24.0 dB;");
+  run.say("        it answers like the console, each answer's end mark sent only after the next request");
   if (!run.install()) return r;
   run.start_lv1(session_script(go_save, go_load));
   run.say("LV1     stand-in loads Kestrune.dll, opens a WING card (box, gain object, callback)");

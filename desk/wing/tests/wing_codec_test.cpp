@@ -252,6 +252,13 @@ TEST(WingTokens, LengthTable) {
       {{0xDF, 0x00, 0x02, 1, 2}, TokenScan::kComplete, 5},
       {{0xDF, 0x01}, TokenScan::kNeedMore, 0},
       {{0xDF, 0xFF, 0xFF}, TokenScan::kNeedMore, 65538},
+      // Long form: the 16-bit length is 0 and a 32-bit length follows.
+      {{0xDF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 1, 2}, TokenScan::kComplete, 9},
+      {{0xDF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, TokenScan::kComplete, 7},
+      {{0xDF, 0x00, 0x00, 0x00, 0x01}, TokenScan::kNeedMore, 0},
+      {{0xDF, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}, TokenScan::kNeedMore, 65543},
+      {{0xDF, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}, TokenScan::kNeedMore, size_t(0xFFFFFFFFu) + 7},
+      {{0xD7, 1, 2, 3, 4, 0xDF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 9}, TokenScan::kComplete, 13},
       {{0xE0}, TokenScan::kUnknown, 0},
       {{0xFF}, TokenScan::kUnknown, 0},
   };
@@ -285,9 +292,20 @@ TEST(WingDecode, Values) {
       {{0x01}, true, 1.0, 1},
       {{0x02}, true, 2.0, 1},
       {{0x3F}, true, 63.0, 1},
-      {{0x85, 'h', 'e', 'l', 'l', 'o', 0x01}, true, 1.0, 1},  // skips non-numeric bytes
+      {{0x84, 'h', 'e', 'l', 'l', 'o', 0x01}, true, 1.0, 1},  // skips a whole non-numeric token
+      {{0x85, 'h', 'e', 'l', 'l', 'o', 0x01}, false, 0, 0},    // ... the 0x01 is the string's
       {{0xD5, 0x41, 0x48}, false, 0, 0},                       // truncated float
-      {{0xD4, 0x00, 0x00, 0x05}, true, 0.0, 0},                // cut D4: skipped, its next byte reads
+      {{0xD4, 0x00, 0x00, 0x05}, false, 0, 0},                 // cut D4: its bytes are no value
+      // Nothing inside another token's payload is a value.
+      {{0xD6, 0x3F, 0x80, 0x00, 0x00}, false, 0, 0},           // raw float: skipped, not 63
+      {{0xD6, 0x3F, 0x80, 0x00, 0x00, 0x05}, true, 5.0, 1},    // ... whole, so the next token reads
+      {{0x81, 'A', '1'}, false, 0, 0},                         // string "A1", not 49
+      {{0xC1, 'i', 'n', 0x02}, true, 2.0, 1},
+      {{0xDF, 0x00, 0x02, 0x07, 0x08}, false, 0, 0},           // block payload
+      {{0xDF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x07}, false, 0, 0},
+      {{0xD7, 0x00, 0x00, 0x00, 0x09, 0x01}, false, 0, 0},     // a nested item is no value
+      {{0xD9, 0x03}, false, 0, 0},
+      {{0xE5, 0x01}, false, 0, 0},                             // unknown token ends the walk
       {{0x85, 'h', 'e', 'l', 'l', 'o'}, false, 0, 0},
       {{0xD5, 0x7F, 0xC0, 0x00, 0x00}, false, 0, 0},           // NaN is no value
       {{0xD5, 0x7F, 0x80, 0x00, 0x00}, false, 0, 0},           // infinity neither

@@ -134,8 +134,13 @@ TEST_F(WingLink, ConnectsReadsAndWrites) {
 TEST_F(WingLink, MultiPartAndBlockReplies) {
   start_sim("127.0.0.102");
   connect();
+  // Behind a leaf read whose end mark the desk sends only once this request is out: that mark
+  // is the leaf's, and this reply still ends with its own.
+  sim_.update_faults([](sim::SimFaults& f) { f.late_end_marks = true; });
+  ASSERT_TRUE(read_leaf("LCL", 2, "g").ok);
   Reply whole = request(read_frame("LCL", 2, nullptr), 0, 500, false, true);
   ASSERT_TRUE(whole.ok);
+  sim_.set_faults(sim::SimFaults{});
   // The items of the node, in the desk's order, each with the node's own hash.
   std::vector<uint32_t> hashes;
   for (size_t i = 0; i + 5 <= whole.bytes.size();) {
@@ -149,11 +154,17 @@ TEST_F(WingLink, MultiPartAndBlockReplies) {
   EXPECT_EQ(hashes[1], sim_.hash_of(input_path("LCL", 2, "g")));
   EXPECT_EQ(hashes[2], sim_.hash_of(input_path("LCL", 2, "vph")));
 
-  Reply def = request(read_frame("LCL", 2, "g", kDefinitionRequest), 0, 600, true);
-  ASSERT_TRUE(def.ok);
-  ASSERT_GE(def.bytes.size(), 3u);
-  EXPECT_EQ(def.bytes[0], 0xDF);
-  EXPECT_EQ(size_t(read_be16(&def.bytes[1])) + 3, def.bytes.size());
+  // The definition block whole, in the console's long form and in the short one.
+  for (bool console : {true, false}) {
+    sim_.update_faults([&](sim::SimFaults& f) { f.console = console; });
+    Reply def = request(read_frame("LCL", 2, "g", kDefinitionRequest), 0, 600, true);
+    ASSERT_TRUE(def.ok) << console;
+    size_t header = 0, total = 0;
+    ASSERT_EQ(def.bytes[0], 0xDF) << console;
+    ASSERT_TRUE(block_header(def.bytes.data(), def.bytes.size(), &header, &total)) << console;
+    EXPECT_EQ(header, console ? 7u : 3u);
+    EXPECT_EQ(total, def.bytes.size()) << console;
+  }
 }
 
 // One request in flight at a time while the desk pushes another node's changes as fast as it
@@ -356,7 +367,11 @@ TEST_F(WingLink, HostileDeskStreams) {
     bool reply_lost;
   };
   const Case cases[] = {
-      {"oversized block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; }, false},
+      {"oversized long block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; }, false},
+      {"oversized short block before the reply", [](sim::SimFaults& f) {
+         f.console = false;
+         f.oversize_next = 1;
+       }, false},
       {"unknown token before the reply", [](sim::SimFaults& f) { f.unknown_next = 1; }, false},
       {"garbled reply", [](sim::SimFaults& f) { f.garble_next = 1; }, true},
       {"reply sent one byte per segment", [](sim::SimFaults& f) { f.bytewise = true; }, false},

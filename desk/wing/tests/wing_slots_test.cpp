@@ -208,6 +208,64 @@ TEST_F(WingSlots, WritesReachTheDeskAndPushesReachTheFramework) {
   EXPECT_EQ(events().size(), before);
 }
 
+// The console ends every data and definition request with an end mark, also when the value
+// already answered it, and the mark may come only after the next request went out. A
+// whole-node read behind a leaf read or a definition read must not take that mark as its end.
+TEST_F(WingSlots, PreampReadsBehindTrailingEndMarks) {
+  sim_.set(in("LCL", 6, "g"), SimValue::of_float(18.0));
+  sim_.set(in("LCL", 6, "vph"), SimValue::of_flag(true));
+  connect();
+  struct Case { const char* what; bool console, late; };
+  const Case cases[] = {
+      {"end marks after whole-node answers only", false, false},
+      {"end marks after every request", true, false},
+      {"end marks after every request, sent late", true, true},
+  };
+  for (const Case& c : cases) {
+    sim_.update_faults([&](sim::SimFaults& f) {
+      f.console = c.console;
+      f.late_end_marks = c.late;
+    });
+    int ok = 0;
+    for (int i = 0; i < 10; ++i) {
+      double db = 0, mn = 0, mx = 0, st = 0;
+      uint8_t on = 0, valid = 0;
+      EXPECT_TRUE(wing_read_gain("LCL", 6, &db)) << c.what;
+      bool a = wing_read_preamp("LCL", 6, &db, &on, &valid);
+      EXPECT_TRUE(a && db == 18.0 && on == 1 && valid == 1) << c.what << " after a leaf read, round " << i;
+      EXPECT_TRUE(wing_gain_range("LCL", 6, &mn, &mx, &st)) << c.what;
+      EXPECT_EQ(mx, 45.5) << c.what;
+      bool b = wing_read_preamp("LCL", 6, &db, &on, &valid);
+      EXPECT_TRUE(b && db == 18.0 && on == 1 && valid == 1) << c.what << " after a definition read, round " << i;
+      ok += a && b;
+    }
+    EXPECT_EQ(ok, 10) << c.what;
+  }
+}
+
+// A value is read only from a whole token of a type the read takes: a raw float or a string
+// where the desk says whether another desk holds the preamp is no answer, not 63 or 49.
+TEST_F(WingSlots, ValuesOnlyFromWholeTokens) {
+  wing_reset_name_state();
+  struct Case { const char* what; int n; SimValue ract; uint32_t type; const char* log; };
+  const Case cases[] = {
+      {"raw float 1.0", 6, SimValue::of_raw(1.0), 3, "[patch] A 6: remote control is enabled"},
+      {"string 'A1'", 7, SimValue::of_text("A1"), 3, "[patch] A 7: remote control is enabled"},
+      {"integer 2", 8, SimValue::of_int(2), 0, "[patch] A 8: preamp controlled remotely by another desk over AES50 - no knob here (2)"},
+  };
+  for (const Case& c : cases) {
+    sim_.set(in("A", c.n, "rmt"), SimValue::of_text("ON"));
+    ASSERT_TRUE(sim_.retype(in("A", c.n, "$ract"), c.ract));
+  }
+  connect();
+  for (const Case& c : cases) {
+    uint32_t type = 99;
+    ASSERT_TRUE(wing_headamp_type("A", c.n, &type)) << c.what;
+    EXPECT_EQ(type, c.type) << c.what;
+    EXPECT_EQ(rec_.count_containing(c.log), 1) << c.what;
+  }
+}
+
 TEST_F(WingSlots, ModeMuteAndStereoLead) {
   // Before connecting: a first (unguarded) read could take a concurrent push for its reply.
   sim_.set(in("LCL", 9, "mode"), SimValue::of_text("ST"));
@@ -259,6 +317,25 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
   ASSERT_TRUE(wing_read_source("MOD", 30, bank, sizeof bank, &idx));
   EXPECT_STREQ(bank, "B");
   EXPECT_EQ(idx, 12u);
+  // The index goes as an integer token, the type the node reads back as; a console refuses a
+  // float for it. Read once first: guarded reads never take the writes' echoes for replies.
+  ASSERT_TRUE(wing_read_source("MOD", 29, bank, sizeof bank, &idx));
+  for (uint32_t input : {1u, 63u, 64u}) {
+    sim_.clear_records();
+    ASSERT_TRUE(wing_set_patch("MOD", 29, "C", input));
+    sim::SimRecord write{};
+    ASSERT_TRUE(sim_.wait_records([&](auto& r) {
+      for (auto& x : r)
+        if (x.request.path == "io/out/MOD/29/in" && x.request.kind == sim::SimRequest::Kind::kWrite) return write = x, true;
+      return false;
+    }, 2000));
+    EXPECT_EQ(write.request.value.kind, SimValue::Kind::kInt) << input;
+    EXPECT_EQ(write.request.value.number, double(input));
+    ASSERT_TRUE(wing_read_source("MOD", 29, bank, sizeof bank, &idx)) << input;
+    EXPECT_STREQ(bank, "C");
+    EXPECT_EQ(idx, input);
+  }
+  EXPECT_EQ(sim_.rejected_writes(), 0u);
   EXPECT_FALSE(wing_set_patch("MOD", 65, "B", 1));
   EXPECT_FALSE(wing_set_patch("MOD", 1, "B", 0));
 

@@ -149,7 +149,8 @@ TEST_F(WingSimServe, AnswersReadsAndPushesWritesToEveryClient) {
 
   ASSERT_TRUE(a.send(kLcl1G + Bytes{0xDC}));
   uint32_t h = sim_.hash_of("io/in/LCL/1/g");
-  Bytes esc = Bytes{0xDF, 0xD1} + escaped(Bytes{0xD7} + be32(h) + Bytes{0xD5, 0, 0, 0, 0});
+  // Like the console, a leaf's value is followed by the end mark.
+  Bytes esc = Bytes{0xDF, 0xD1} + escaped(Bytes{0xD7} + be32(h) + Bytes{0xD5, 0, 0, 0, 0, 0xDE});
   EXPECT_EQ(a.read(esc.size()), esc);
 
   // A write of 20.2 dB is stepped to 20.0 at the desk and pushed to both clients.
@@ -204,9 +205,9 @@ TEST_F(WingSimServe, FaultSwitches) {
 
   sim_.update_faults([](SimFaults& f) { f.garble_next = 1; });
   ASSERT_TRUE(a.send(kLcl1G + Bytes{0xDC}));
-  Bytes garbled = a.read(9, 500);
-  ASSERT_GE(garbled.size(), 9u);
-  EXPECT_EQ(garbled[garbled.size() - 2], 0xE5) << "value token is not in the table";
+  Bytes garbled = a.read(10, 500);
+  ASSERT_GE(garbled.size(), 10u);
+  EXPECT_EQ(garbled[garbled.size() - 3], 0xE5) << "value token is not in the table";
 
   sim_.drop_connections();
   EXPECT_TRUE(a.closed_by_peer(1000));
@@ -214,6 +215,119 @@ TEST_F(WingSimServe, FaultSwitches) {
   Client b;
   ASSERT_TRUE(b.open(addr_));
   EXPECT_TRUE(b.closed_by_peer(1000)) << "refused";
+}
+
+// What the console sends and the first-written stream did not: end marks after every data and
+// definition request, long definition blocks, raw floats, and requests addressed by hash.
+TEST_F(WingSimServe, AnswersLikeTheConsole) {
+  Client a;
+  ASSERT_TRUE(a.open(addr_));
+  const uint32_t hg = sim_.hash_of("io/in/LCL/1/g");
+  const Bytes g_item = Bytes{0xD7} + be32(hg) + Bytes{0xD5, 0, 0, 0, 0};
+  struct Case {
+    const char* what;
+    bool console;
+    Bytes request;
+    Bytes answer;  // un-escaped, after DF D1
+  };
+  Bytes def_body;  // the gain definition's payload as the reader expects it
+  {
+    Client d;
+    ASSERT_TRUE(d.open(addr_));
+    sim_.update_faults([](SimFaults& f) { f.console = false; });
+    ASSERT_TRUE(d.send(kLcl1G + Bytes{0xDD}));
+    Bytes got = d.read(64, 300);
+    ASSERT_GE(got.size(), 6u);
+    def_body.assign(got.begin() + 6, got.end());  // after DF D1, the escaped DF, the u16
+    sim_.set_faults(SimFaults{});
+  }
+  const Bytes d7_lcl1g = Bytes{0xDF, 0xD1, 0xD7} + be32(hg);
+  const Case cases[] = {
+      {"leaf read", true, kLcl1G + Bytes{0xDC}, g_item + Bytes{0xDE}},
+      {"leaf read, first stream", false, kLcl1G + Bytes{0xDC}, g_item},
+      {"read by hash", true, d7_lcl1g + Bytes{0xDC}, g_item + Bytes{0xDE}},
+      {"definition, long form", true, kLcl1G + Bytes{0xDD},
+       Bytes{0xDF, 0x00, 0x00} + be32(uint32_t(def_body.size())) + def_body + Bytes{0xDE}},
+      {"definition by hash", true, d7_lcl1g + Bytes{0xDD},
+       Bytes{0xDF, 0x00, 0x00} + be32(uint32_t(def_body.size())) + def_body + Bytes{0xDE}},
+      {"definition, short form", false, kLcl1G + Bytes{0xDD},
+       Bytes{0xDF, 0x00, uint8_t(def_body.size())} + def_body},
+      {"unknown path: the end mark alone", true,
+       Bytes{0xDF, 0xD1, 0xDA, 0xC1, 'x', 'y', 0xDC}, Bytes{0xDE}},
+      {"unknown hash: the end mark alone", true, Bytes{0xDF, 0xD1, 0xD7, 1, 2, 3, 4, 0xDC}, Bytes{0xDE}},
+  };
+  for (const Case& c : cases) {
+    sim_.update_faults([&](SimFaults& f) { f.console = c.console; });
+    ASSERT_TRUE(a.send(c.request));
+    Bytes want = Bytes{0xDF, 0xD1} + escaped(c.answer);
+    EXPECT_EQ(a.read(want.size() + 1, 300), want) << c.what;
+  }
+  sim_.set_faults(SimFaults{});
+  ASSERT_FALSE(def_body.empty());
+
+  // Whole-node answers carry the gain knob's position as a raw float (0xD6) in console mode.
+  sim_.set("io/in/LCL/1/g", SimValue::of_float(sim_.gain_range("LCL").max));
+  Bytes node(kLcl1G.begin(), kLcl1G.end() - 2);
+  ASSERT_TRUE(a.send(node + Bytes{0xDC}));
+  Bytes got = a.read(2000, 300);
+  Bytes raw = Bytes{0xD7} + be32(sim_.hash_of("io/in/LCL/1/$graw")) + Bytes{0xD6, 0x3F, 0x80, 0x00, 0x00};
+  EXPECT_NE(std::search(got.begin(), got.end(), raw.begin(), raw.end()), got.end());
+  EXPECT_EQ(got.back(), 0xDE);
+}
+
+TEST_F(WingSimServe, WritesByHashAndTokenType) {
+  Client a;
+  ASSERT_TRUE(a.open(addr_));
+  // 0xD6 carries a float; addressed by hash.
+  uint32_t hg = sim_.hash_of("io/in/LCL/2/g");
+  ASSERT_TRUE(a.send(Bytes{0xDF, 0xD1, 0xD7} + be32(hg) + Bytes{0xD6, 0x41, 0x40, 0x00, 0x00}));
+  ASSERT_TRUE(sim_.wait_records([](const std::vector<SimRecord>& r) { return r.size() == 1; }, 1000));
+  SimValue v;
+  ASSERT_TRUE(sim_.get("io/in/LCL/2/g", &v));
+  EXPECT_EQ(v.number, 12.0);
+  EXPECT_EQ(sim_.records()[0].request.path, "io/in/LCL/2/g");
+  EXPECT_EQ(sim_.records()[0].request.hash, hg);
+
+  // An integer node takes an integer token and refuses a float, like the console.
+  const Bytes in30 = {0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC2, 'o', 'u', 't', 0xC2, 'M', 'O', 'D', 0x5D, 0xC1, 'i', 'n'};
+  struct Case { bool console; Bytes value; double want; uint32_t rejected; };
+  const Case cases[] = {
+      {true, {0x0C}, 12, 0},
+      {true, {0xD3, 0x00, 0x40}, 64, 0},
+      {true, {0xD5, 0x41, 0x00, 0x00, 0x00}, 64, 1},   // 8.0 as a float: refused, 64 stays
+      {false, {0xD5, 0x41, 0x00, 0x00, 0x00}, 8, 1},  // the first stream coerced it
+  };
+  for (const Case& c : cases) {
+    sim_.update_faults([&](SimFaults& f) { f.console = c.console; });
+    size_t before = sim_.records().size();
+    ASSERT_TRUE(a.send(in30 + c.value));
+    ASSERT_TRUE(sim_.wait_records([&](const std::vector<SimRecord>& r) { return r.size() == before + 1; }, 1000));
+    ASSERT_TRUE(sim_.get("io/out/MOD/30/in", &v));
+    EXPECT_EQ(v.number, c.want) << testing::PrintToString(c.value);
+    EXPECT_EQ(sim_.rejected_writes(), c.rejected) << testing::PrintToString(c.value);
+  }
+}
+
+// The trailing end mark held back until the next request is in: it then comes first.
+TEST_F(WingSimServe, LateEndMarks) {
+  Client a;
+  ASSERT_TRUE(a.open(addr_));
+  sim_.update_faults([](SimFaults& f) { f.late_end_marks = true; });
+  uint32_t hg = sim_.hash_of("io/in/LCL/1/g");
+  Bytes g_item = Bytes{0xD7} + be32(hg) + Bytes{0xD5, 0, 0, 0, 0};
+  ASSERT_TRUE(a.send(kLcl1G + Bytes{0xDC}));
+  Bytes want = Bytes{0xDF, 0xD1} + g_item;
+  EXPECT_EQ(a.read(want.size() + 1, 300), want) << "no end mark yet";
+  ASSERT_TRUE(a.send(kLcl1G + Bytes{0xDC}));
+  want = Bytes{0xDF, 0xD1, 0xDE} + Bytes{0xDF, 0xD1} + g_item;
+  EXPECT_EQ(a.read(want.size() + 1, 300), want) << "the last answer's mark, then this value";
+  // A whole-node answer's own mark is never held.
+  Bytes node(kLcl1G.begin(), kLcl1G.end() - 2);
+  ASSERT_TRUE(a.send(node + Bytes{0xDC}));
+  Bytes got = a.read(2000, 300);
+  ASSERT_GE(got.size(), 4u);
+  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{0xDF, 0xD1, 0xDE}));
+  EXPECT_EQ(got.back(), 0xDE);
 }
 
 TEST_F(WingSimServe, ControlCommands) {
@@ -227,7 +341,12 @@ TEST_F(WingSimServe, ControlCommands) {
   EXPECT_EQ(control.execute("fault silent on"), "ok");
   EXPECT_TRUE(sim_.faults().silent);
   EXPECT_EQ(control.execute("fault silent maybe"), "err unknown fault or value");
+  EXPECT_EQ(control.execute("fault console off"), "ok");
+  EXPECT_EQ(control.execute("fault lateend on"), "ok");
+  EXPECT_FALSE(sim_.faults().console);
+  EXPECT_TRUE(sim_.faults().late_end_marks);
   EXPECT_EQ(control.execute("fault clear"), "ok");
+  EXPECT_TRUE(sim_.faults().console) << "console-like is the default";
   EXPECT_FALSE(sim_.faults().silent);
   EXPECT_EQ(control.execute("bogus"), "err unknown command");
   uint32_t before = sim_.hash_of("io/in/LCL/2/g");
