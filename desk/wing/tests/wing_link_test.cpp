@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "desk/wing/tests/support/link_requests.h"
 #include "desk/wing/tests/support/wing_test_support.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
@@ -27,43 +28,11 @@ using test::eventually;
 using test::now_ms;
 using sim::SimValue;
 
-std::string input_path(const char* bank, int n, const char* leaf) {
-  return std::string("io/in/") + bank + "/" + std::to_string(n) + "/" + leaf;
-}
-
-NodeFrame read_frame(const char* bank, int n, const char* leaf, uint8_t end = kDataRequest) {
-  NodeFrame f;
-  frame_reset(f);
-  frame_put_path(f, bank, n, leaf);
-  frame_put_byte(f, end);
-  return f;
-}
-
-struct Reply {
-  bool ok = false;
-  std::vector<uint8_t> bytes;
-  uint32_t hash() const { return bytes.size() >= 5 ? read_be32(bytes.data() + 1) : 0; }
-  double value() const {
-    double v = -999;
-    if (bytes.size() > 5) decode_value(bytes.data() + 5, bytes.size() - 5, &v, nullptr);
-    return v;
-  }
-};
-
-Reply request(const NodeFrame& f, uint32_t expected, uint32_t timeout_ms = 400, bool block = false,
-              bool multi = false) {
-  Reply r;
-  uint8_t buf[kReplyCapacity];
-  uint32_t n = 0;
-  r.ok = link_request(f, block, expected, buf, sizeof buf, &n, timeout_ms, multi);
-  r.bytes.assign(buf, buf + n);
-  return r;
-}
-
-// A read as the driver makes it: guarded by the node's hash once that is learned.
-Reply read_leaf(const char* bank, int n, const char* leaf, uint32_t timeout_ms = 400) {
-  return request(read_frame(bank, n, leaf), node_table().lookup(bank, uint32_t(n), leaf), timeout_ms);
-}
+using test::input_path;
+using test::read_frame;
+using test::read_leaf;
+using test::Reply;
+using test::request;
 
 // What the driver's keep-alive does: read the gain of LCL 1.
 bool keep_alive_read() {

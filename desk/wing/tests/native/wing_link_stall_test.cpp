@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "desk/wing/tests/support/link_requests.h"
 #include "desk/wing/tests/support/wing_test_support.h"
 #include "desk/wing/wing_link.h"
 #include "desk/wing/wing_nodes.h"
@@ -24,41 +25,11 @@ namespace {
 using sim::SimValue;
 using test::eventually;
 
-std::string input_path(const char* bank, int n, const char* leaf) {
-  return std::string("io/in/") + bank + "/" + std::to_string(n) + "/" + leaf;
-}
-
-NodeFrame read_frame(const char* bank, int n, const char* leaf) {
-  NodeFrame f;
-  frame_reset(f);
-  frame_put_path(f, bank, n, leaf);
-  frame_put_byte(f, kDataRequest);
-  return f;
-}
-
-struct Reply {
-  bool ok = false;
-  std::vector<uint8_t> bytes;
-  double value() const {
-    double v = -999;
-    if (bytes.size() > 5) decode_value(bytes.data() + 5, bytes.size() - 5, &v, nullptr);
-    return v;
-  }
-};
-
-Reply request(const NodeFrame& f, uint32_t expected, uint32_t timeout_ms = 400, bool block = false,
-              bool multi = false) {
-  Reply r;
-  uint8_t buf[kReplyCapacity];
-  uint32_t n = 0;
-  r.ok = link_request(f, block, expected, buf, sizeof buf, &n, timeout_ms, multi);
-  r.bytes.assign(buf, buf + n);
-  return r;
-}
-
-Reply read_leaf(const char* bank, int n, const char* leaf, uint32_t timeout_ms = 400) {
-  return request(read_frame(bank, n, leaf), node_table().lookup(bank, uint32_t(n), leaf), timeout_ms);
-}
+using test::input_path;
+using test::read_frame;
+using test::read_leaf;
+using test::Reply;
+using test::request;
 
 class WingLink : public testing::Test {
  protected:
