@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "tray/services/json.h"
+#include "tray/ui/model/ui_state.h"
 #include "tray/ui/canvas.h"
 #include "tray/ui/kit.h"
 
 namespace ks::tray {
 
-inline constexpr int32_t kModalConfirmOff = 10, kModalConfirmRemove = 11,
-                         kModalConfirmUpdate = 12, kModalAddress = 13;
 
 struct ConsoleChoice {
   std::u16string name;
