@@ -19,11 +19,12 @@ namespace {
 constexpr size_t kConfigReadCap = 1 << 20;  // a settings file is a few hundred bytes
 
 struct Line {
-  std::string_view text;  // without LF; may end in CR
-  bool cut;               // the line was longer than kConfigLineMax
+  std::string_view text;  // without LF, cut at a NUL; may end in CR
+  bool nul;               // a NUL byte ended the line early
 };
 
-// Splits text at LF, each line cut to kConfigLineMax characters.
+// Splits text at LF. A line ends at its first NUL: nothing after one is read, so no value keeps
+// bytes a C string would not show and no check looks at text the value never holds.
 template <class F>
 void for_each_line(std::string_view text, F&& f) {
   size_t pos = 0;
@@ -31,9 +32,9 @@ void for_each_line(std::string_view text, F&& f) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
-    bool cut = line.size() > kConfigLineMax;
-    if (cut) line = line.substr(0, kConfigLineMax);
-    f(Line{line, cut});
+    size_t nul = line.find('\0');
+    if (nul != std::string_view::npos) line = line.substr(0, nul);
+    f(Line{line, nul != std::string_view::npos});
     pos = end + 1;
   }
 }
@@ -42,6 +43,39 @@ void for_each_line(std::string_view text, F&& f) {
 std::string_view value_part(std::string_view v) {
   size_t end = v.find_first_of("\r\n;");
   return end == std::string_view::npos ? v : v.substr(0, end);
+}
+
+// ip, hint and console: blanks around the value dropped, and dropped again after the cut to the
+// field, so that a value cut short never ends in a blank.
+void copy_trimmed(char* dst, size_t cap, std::string_view v) {
+  v = trim_blanks(v);
+  if (v.size() > cap - 1) v = v.substr(0, cap - 1);
+  copy_text(dst, cap, trim_blanks(v));
+}
+
+// Text from the file or the dashboard as a log line may show it: at most 40 characters, control
+// characters as '?'.
+std::string shown(std::string_view v) {
+  std::string out;
+  for (size_t i = 0; i < v.size() && i < 40; ++i) {
+    unsigned char c = static_cast<unsigned char>(v[i]);
+    out += (c < 0x20 || c == 0x7F) ? '?' : char(c);
+  }
+  return out;
+}
+
+// Characters that end a protect entry in the file.
+constexpr const char* kProtectSeparators = ", \t;";
+
+// A bank the file can carry and give back unchanged: 1 to 7 characters, none of them a separator,
+// the colon or a control character.
+bool protect_bank_ok(std::string_view bank) {
+  if (bank.empty() || bank.size() > 7) return false;
+  for (char ch : bank) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || c == ':' || std::strchr(kProtectSeparators, ch)) return false;
+  }
+  return true;
 }
 
 void logf(const ConfigLog& log, const char* fmt, ...) KS_PRINTF(2, 3);
@@ -79,8 +113,8 @@ bool protect_entry_parse(std::string_view entry, ConsoleConfig& cfg, const Confi
   if (input < 1) return false;
   // A bank name that does not fit, or an input the status block cannot show, would protect
   // some other input than the one written: skip it and say so.
-  if (bank.size() > 7 || input > 65535) {
-    logf(log, "[48V] protect entry %.*s is not a desk input - ignored", int(entry.size()), entry.data());
+  if (!protect_bank_ok(bank) || input > 65535) {
+    logf(log, "[48V] protect entry %s is not a desk input - ignored", shown(entry).c_str());
     return false;
   }
   for (int i = 0; i < cfg.protect_count; ++i)
@@ -101,12 +135,20 @@ void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& lo
   int line_no = 0;
   for_each_line(text, [&](const Line& line) {
     ++line_no;
-    if (line.cut) logf(log, "[cfg] line %d is longer than %d characters - the rest of it is ignored", line_no,
-                       int(kConfigLineMax));
-    size_t eq = line.text.find('=');
+    if (line.nul) logf(log, "[cfg] line %d holds a NUL byte - the rest of it is ignored", line_no);
+    std::string_view l = line.text;
+    size_t eq = l.substr(0, kConfigLineMax).find('=');
+    bool protect = eq != std::string_view::npos && iequals(l.substr(0, eq), "protect");
+    // The protect line is read whole up to what 32 entries can need; any other line to the cap.
+    size_t cap = protect ? kConfigProtectLineMax : kConfigLineMax;
+    bool cut = l.size() > cap;
+    if (cut) {
+      logf(log, "[cfg] line %d is longer than %d characters - the rest of it is ignored", line_no, int(cap));
+      l = l.substr(0, cap);
+    }
     if (eq == std::string_view::npos) return;
-    std::string_view key = line.text.substr(0, eq);
-    std::string_view value = value_part(line.text.substr(eq + 1));
+    std::string_view key = l.substr(0, eq);
+    std::string_view value = value_part(l.substr(eq + 1));
     if (iequals(key, "bank")) {
       copy_text(cfg.bank, sizeof cfg.bank, value);
     } else if (iequals(key, "base")) {
@@ -120,23 +162,35 @@ void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& lo
       copy_text(cfg.card, sizeof cfg.card, value);
     } else if (iequals(key, "resync")) {
       cfg.resync_lv1 = !iequals(trim_blanks(value), "desk");
-    } else if (iequals(key, "protect")) {
+    } else if (protect) {
       cfg.protect_count = 0;
+      // An entry the cut went through is not the entry that was written (AES50A:44 would read
+      // as AES50A:4): unless the character after the cut ends an entry, the last one is dropped.
+      std::string_view partial;
+      if (cut && value.size() == l.size() - eq - 1 && !std::strchr("\r;, \t", line.text[cap])) {
+        size_t last = value.find_last_of(kProtectSeparators);
+        size_t from = last == std::string_view::npos ? 0 : last + 1;
+        partial = value.substr(from);
+        value = value.substr(0, from);
+      }
       size_t pos = 0;
       while (pos <= value.size()) {
-        size_t end = value.find_first_of(", \t;", pos);
+        size_t end = value.find_first_of(kProtectSeparators, pos);
         if (end == std::string_view::npos) end = value.size();
         if (end > pos) protect_entry_parse(value.substr(pos, end - pos), cfg, log);
         pos = end + 1;
       }
+      if (!partial.empty())
+        logf(log, "[48V] protect entry %s... is cut off at the end of line %d - ignored", shown(partial).c_str(),
+             line_no);
     } else if (iequals(key, "diag")) {
       cfg.diag = parse_decimal(value) != 0;
     } else if (iequals(key, "ip")) {
-      copy_text(cfg.ip, sizeof cfg.ip, trim_blanks(value));
+      copy_trimmed(cfg.ip, sizeof cfg.ip, value);
     } else if (iequals(key, "hint")) {
-      copy_text(cfg.hint, sizeof cfg.hint, trim_blanks(value));
+      copy_trimmed(cfg.hint, sizeof cfg.hint, value);
     } else if (iequals(key, "console")) {
-      copy_text(cfg.console, sizeof cfg.console, value);
+      copy_trimmed(cfg.console, sizeof cfg.console, value);
     } else if (iequals(key, "session_recall")) {
       cfg.session_recall = !istarts_with(value, "off");
     }
@@ -186,6 +240,10 @@ std::string config_format(const ConsoleConfig& cfg) {
 
 KeyEdit config_edit_key(std::string& text, std::string_view key, std::string_view value) {
   if (key.empty() || key.size() + 1 + value.size() > kConfigNewLineMax) return KeyEdit::bad_key;
+  // One line, and the key it says: no line break or NUL in either, no "=" in the key.
+  if (key.find_first_of("=\r\n", 0) != std::string_view::npos || key.find('\0') != std::string_view::npos ||
+      value.find_first_of("\r\n", 0) != std::string_view::npos || value.find('\0') != std::string_view::npos)
+    return KeyEdit::bad_key;
   std::string new_line;
   new_line.append(key).append("=").append(value);
   std::string out;
@@ -199,7 +257,6 @@ KeyEdit config_edit_key(std::string& text, std::string_view key, std::string_vie
     bool key_line = line.size() > key.size() && istarts_with(line, key) && line[key.size()] == '=';
     if (key_line) {
       if (!found) {
-        if (line == new_line) return KeyEdit::unchanged;
         out += new_line;
         out += '\n';
         found = true;
@@ -217,6 +274,8 @@ KeyEdit config_edit_key(std::string& text, std::string_view key, std::string_vie
     out += '\n';
   }
   if (out.size() >= kConfigEditCap) return KeyEdit::too_large;
+  // Decided on the whole file: a later key line (the one readers take) may still differ.
+  if (out == text) return KeyEdit::unchanged;
   text.swap(out);
   return KeyEdit::edited;
 }
@@ -370,7 +429,11 @@ bool config_set_key(const char* key, const char* value) {
       log_info("[cfg] %s is too large to edit - %s not saved", g_path.c_str(), key);
       return false;
     case KeyEdit::bad_key:
-      log_info("[cfg] %s=%s is too long for the settings file - not saved", key, value);
+      if (std::strpbrk(key, "=\r\n") || std::strpbrk(value, "\r\n"))
+        log_info("[cfg] %s=%s would not be one line of the settings file - not saved", shown(key).c_str(),
+                 shown(value).c_str());
+      else
+        log_info("[cfg] %s=%s is too long for the settings file - not saved", key, value);
       return false;
     case KeyEdit::edited:
       break;
@@ -402,14 +465,16 @@ void config_reload_live() {
     if (first || same) return;
     if (read_file(g_path, kConfigReadCap, text) != ReadStatus::ok) return;
   }
+  // The same reading as the load, on top of the values in force (a key the file no longer
+  // holds keeps its value).
   Settings& s = settings();
-  bool diag = s.diag.load();
-  bool recall = s.session_recall.load();
-  for_each_line(text, [&](const Line& line) {
-    std::string_view l = line.text;
-    if (l.substr(0, 5) == "diag=") diag = parse_decimal(value_part(l.substr(5))) != 0;
-    if (l.substr(0, 15) == "session_recall=") recall = !istarts_with(value_part(l.substr(15)), "off");
-  });
+  ConsoleConfig c;
+  config_defaults(c);
+  c.diag = s.diag.load();
+  c.session_recall = s.session_recall.load();
+  config_parse(text, c, nullptr);
+  bool diag = c.diag;
+  bool recall = c.session_recall;
   if (diag != s.diag.exchange(diag))
     log_info("[cfg] detailed logging %s (changed in kestrune settings)", diag ? "ON" : "off");
   s.session_recall.store(recall);
@@ -421,21 +486,13 @@ AddressReload config_reload_address() {
   std::string path = g_path.empty() ? host_config_path() : g_path;
   std::string text;
   if (path.empty() || read_file(path, kConfigReadCap, text) != ReadStatus::ok) return r;
-  char ip[64];
-  char console[40];
-  copy_text(ip, sizeof ip, g_ip);
-  copy_text(console, sizeof console, g_console);
-  for_each_line(text, [&](const Line& line) {
-    std::string_view l = line.text;
-    if (istarts_with(l, "ip=")) {
-      copy_text(ip, sizeof ip, trim_blanks(value_part(trim_blanks(l.substr(3)))));
-    } else if (istarts_with(l, "console=")) {
-      std::string_view v = l.substr(8);
-      size_t end = v.find_first_of("\r\n ;");
-      if (end != std::string_view::npos) v = v.substr(0, end);
-      copy_text(console, sizeof console, v);
-    }
-  });
+  ConsoleConfig c;
+  config_defaults(c);
+  copy_text(c.ip, sizeof c.ip, g_ip);
+  copy_text(c.console, sizeof c.console, g_console);
+  config_parse(text, c, nullptr);
+  const char* ip = c.ip;
+  const char* console = c.console;
   if (std::strcmp(ip, g_ip) != 0) {
     log_info("[cfg] ip= %s", ip[0] ? ip : "(cleared - discovery finds the console)");
     copy_text(g_ip, sizeof g_ip, ip);
@@ -485,8 +542,10 @@ bool protect_list_set(const char* bank, uint32_t input, bool add) {
   std::lock_guard<std::mutex> lock(g_cfg_lock);
   if (add) {
     if (protect_find(bank, input) >= 0) return true;
-    if (!bank[0] || bounded_len(bank, 8) > 7 || input < 1 || input > 65535) {
-      log_info("[48V] %.8s %u is not a desk input - NOT protected", bank, unsigned(input));
+    // Only what the settings file gives back unchanged after a restart.
+    if (!protect_bank_ok(std::string_view(bank, bounded_len(bank, 8))) || input < 1 || input > 65535) {
+      log_info("[48V] %s %u is not a desk input - NOT protected", shown(std::string_view(bank, bounded_len(bank, 8))).c_str(),
+               unsigned(input));
       return false;
     }
     if (!protect_append(bank, input)) {

@@ -15,6 +15,9 @@ namespace ks {
 
 constexpr int kProtectMax = 32;  // inputs on the 48 V protect list
 constexpr size_t kConfigLineMax = 255;     // characters of a line the module reads
+// ... except the protect line: "protect=" and 32 entries of the longest form (7-character bank,
+// 5-digit input) each followed by ", " fit.
+constexpr size_t kConfigProtectLineMax = 511;
 constexpr size_t kConfigEditCap = 16384;   // bytes config_set_key will edit
 constexpr size_t kConfigNewLineMax = 159;  // characters of the line config_set_key writes
 
@@ -45,8 +48,10 @@ using ConfigLog = std::function<void(const char* line)>;
 void config_defaults(ConsoleConfig& cfg);
 
 // Applies the key=value lines of text on top of cfg. Unknown keys and lines without "=" are
-// ignored; over-long lines are cut at kConfigLineMax characters and the rest of them dropped;
-// bad protect entries and entries beyond the cap are skipped, each with a log line.
+// ignored; a line ends at a NUL byte; over-long lines are cut at kConfigLineMax characters
+// (the protect line at kConfigProtectLineMax) and the rest of them dropped, and a protect entry
+// the cut went through is dropped too; bad protect entries and entries beyond the cap are
+// skipped, each with a log line. The live reloads read the file with this same function.
 void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& log);
 
 // Adds one protect-list entry from its file form ("LCL:3"). Returns false when it was skipped;
@@ -60,10 +65,10 @@ std::string config_format(const ConsoleConfig& cfg);
 std::string protect_list_text(const ProtectedInput* entries, int count);
 
 enum class KeyEdit {
-  unchanged,  // the first key line already is key=value: nothing to write
+  unchanged,  // the file already is what the edit would make: nothing to write
   edited,     // text now holds the new file
   too_large,  // the file would reach kConfigEditCap bytes
-  bad_key,    // empty key or a line longer than kConfigNewLineMax
+  bad_key,    // empty key, a line longer than kConfigNewLineMax, or a line break in either
 };
 // Replaces the first key=... line of text (key case-insensitive) with key=value and drops later
 // key lines; appends the line, after making sure the text ends in LF, when there was none.

@@ -95,5 +95,6 @@ void host_rebuild_strip(int32_t channel) {
 }
 
 uint32_t mac_missing_count() { return g_mac_missing.load(); }
+void mac_missing_reset_for_tests() { g_mac_missing.store(0); }
 
 }  // namespace ks

@@ -35,5 +35,7 @@ void host_report(GainObject* ctx, int32_t channel, double db, bool has_gain, boo
 void host_rebuild_strip(int32_t channel);
 
 uint32_t mac_missing_count();
+// Back to the count at load (tests only: a module counts for its whole life).
+void mac_missing_reset_for_tests();
 
 }  // namespace ks

@@ -51,6 +51,7 @@ std::atomic<uint32_t> g_watcher_started{0};
 std::atomic<uint32_t> g_stopping{0};
 std::atomic<uint32_t> g_stuck_threads{0};
 std::atomic<uint32_t> g_join_ms{kFrameworkJoinMs};
+std::atomic<uint32_t> g_driver_stops{0};  // driver stops still running (one may outlive its stop)
 
 std::atomic<Event*> g_stop_event{nullptr};
 // Thread objects: touched by start (loader's thread, discovery thread for the watcher) and by
@@ -100,6 +101,7 @@ bool stop_requested() { return g_stopping.load() != 0; }
 bool framework_started() { return g_framework_started.load() != 0; }
 bool watcher_started() { return g_watcher_started.load() != 0; }
 uint32_t stuck_threads() { return g_stuck_threads.load(); }
+bool driver_stop_running() { return g_driver_stops.load(std::memory_order_acquire) != 0; }
 void add_stuck_thread() { g_stuck_threads.fetch_add(1); }
 void set_framework_join_ms(uint32_t ms) { g_join_ms.store(ms); }
 
@@ -181,7 +183,25 @@ bool framework_shutdown() {
   }
 
   g_lv1_context.store(nullptr, std::memory_order_release);
-  drop_desk();
+  // The driver joins its own threads (each with its own wait). The loader's thread may be LV1's,
+  // so the driver's stop runs beside it and gets only what is left of the one budget: a driver
+  // still stopping when it runs out counts as a stuck thread, and the module stays mapped.
+  Thread dropper;
+  g_driver_stops.fetch_add(1);
+  if (dropper.start([](void*) {
+        drop_desk();
+        g_driver_stops.fetch_sub(1, std::memory_order_release);
+      }, nullptr)) {
+    const uint32_t spent = ticks_elapsed(tick_now(), started);
+    if (!dropper.join(spent < budget ? budget - spent : 0)) {
+      log_info("---- the desk driver did not stop within %u ms ----", budget);
+      dropper.detach();
+      complete = false;
+    }
+  } else {
+    drop_desk();
+    g_driver_stops.fetch_sub(1, std::memory_order_release);
+  }
 
   if (complete) {
     // Nothing of ours runs any more: the stop event can go, and a later start begins afresh.

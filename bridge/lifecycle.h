@@ -67,6 +67,8 @@ bool watcher_started();
 // one for each of their threads that misses its wait.
 uint32_t stuck_threads();
 void add_stuck_thread();
+// A desk driver's stop is still running: one that outlasted its stop's budget goes on alone.
+bool driver_stop_running();
 
 // Waits up to ms on the stop event (a sleep of ms when there is none) through the framework's
 // clock; true when stopping was asked for.

@@ -52,8 +52,6 @@ void KS_ABI op_session_recall(const double* gain, const uint32_t* phantom, const
 
 ConsoleModuleTable make_table(const char* type_name) {
   set_module_type_name(type_name);
-  install_watcher_hooks();
-  install_discovery_hooks();
   return ConsoleModuleTable{
       kModuleApiVersion, kModuleTableSize, type_name,    kModuleVersionText, op_start,    op_stop,
       op_attach,         op_set_gain,      op_set_phantom, op_has_preamp,     op_gain_min, op_gain_max,
@@ -66,6 +64,10 @@ ConsoleModuleTable make_table(const char* type_name) {
 const ConsoleModuleTable* console_module_entry(uint32_t version, const char* type_name) {
   if (version != kModuleApiVersion) return nullptr;
   static const ConsoleModuleTable table = make_table(type_name);
+  // Every answer arms the module's own thread bodies, not just the first: the same values each
+  // time, and a module whose hooks were put back (a test's reset) gets them again.
+  install_watcher_hooks();
+  install_discovery_hooks();
   return &table;
 }
 

@@ -32,7 +32,15 @@ struct ChannelWriteState {
   std::atomic<uint32_t> gain_sent{0};
   std::atomic<uint32_t> gain_writes{0};
   std::atomic<uint32_t> phantom_writes{0};
+  // Deferred values: the latest one per kind. The state word says whether one waits (kWaiting)
+  // or the watcher is sending it (kSending); a value deferred meanwhile sets kWaiting again.
+  std::atomic<uint64_t> deferred_gain_bits{0};
+  std::atomic<uint8_t> deferred_phantom_on{0};
+  std::atomic<uint8_t> gain_state{0};
+  std::atomic<uint8_t> phantom_state{0};
 };
+
+constexpr uint8_t kNone = 0, kWaiting = 1, kSending = 2;
 
 ChannelWriteState g_ch[kChannelCount];
 std::atomic<uint32_t> g_replay_running{0};
@@ -77,6 +85,19 @@ void for_each_gang_member(int ch, const ChannelView& v, bool by_head_amp, F&& f)
     if (o.has_head_amp && theirs == mine && iequals(o.bank, v.bank)) f(other);
   }
 }
+
+// A deferred value goes out before any newer one of the same kind, so the desk never gets them
+// out of order: while one waits, a newer value replaces it instead of being sent past it.
+bool defer_gain(int ch, double db) {
+  g_ch[ch].deferred_gain_bits.store(std::bit_cast<uint64_t>(db));
+  return g_ch[ch].gain_state.exchange(kWaiting) == kNone;
+}
+bool defer_phantom(int ch, bool on) {
+  g_ch[ch].deferred_phantom_on.store(on ? 1 : 0);
+  return g_ch[ch].phantom_state.exchange(kWaiting) == kNone;
+}
+
+thread_local bool t_sending_deferred = false;  // the watcher's send of a deferred value
 
 bool seeding_gate(int ch) {
   return !watcher_flags().seeding_done.load() && !g_ch[ch].seeded.load();
@@ -156,10 +177,23 @@ WriteOutcome bridge_set_gain(int32_t channel, double db) {
   }
   note_write(ch, &ChannelWriteState::gain_writes);
   const DeskDriver* d = desk_driver();
-  if (!d || !d->send_gain || !d->send_gain(v.bank, int32_t(v.gain_input), db)) {
+  if (!d || !d->send_gain) {
     log_info("SET gain ch=%d %.1f dB  [the desk driver could not send it to %s %u]", ch, db, v.bank,
              unsigned(v.gain_input));
     return WriteOutcome::send_failed;
+  }
+  const bool behind_deferred = !t_sending_deferred && g_ch[ch].gain_state.load() != kNone;
+  if (behind_deferred || !d->send_gain(v.bank, int32_t(v.gain_input), db)) {
+    // The desk cannot take it now (its socket is full or busy): LV1's thread does not wait. The
+    // watcher sends the latest value at its next pass; the status block shows it meanwhile, and
+    // the strips ganged with it get it once it is sent.
+    if (t_sending_deferred) return WriteOutcome::deferred;
+    if (defer_gain(ch, db))
+      log_info("SET gain ch=%d %.1f dB  [the desk is not taking writes at once - deferred, sent at the next pass]", ch, db);
+    else
+      log_detail("SET gain ch=%d %.1f dB  [deferred, replaces the value still waiting]", ch, db);
+    publish_gain(ch, step_and_clamp(db, channel_gain_range(ch)));
+    return WriteOutcome::deferred;
   }
   publish_gain(ch, step_and_clamp(db, channel_gain_range(ch)));
   g_ch[ch].last_gain_bits.store(std::bit_cast<uint64_t>(db));
@@ -227,9 +261,22 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on) {
   }
   note_write(ch, &ChannelWriteState::phantom_writes);
   const DeskDriver* d = desk_driver();
-  if (!d || !d->send_phantom || !d->send_phantom(v.bank, int32_t(v.input), on ? 1 : 0)) {
+  if (!d || !d->send_phantom) {
     log_info("[48V] ch=%d -> %s %u = %s: the desk driver could not send it", ch, v.bank, unsigned(v.input), on_off(on));
     return WriteOutcome::send_failed;
+  }
+  const bool behind_deferred = !t_sending_deferred && g_ch[ch].phantom_state.load() != kNone;
+  if (behind_deferred || !d->send_phantom(v.bank, int32_t(v.input), on ? 1 : 0)) {
+    if (t_sending_deferred) return WriteOutcome::deferred;
+    if (defer_phantom(ch, on))
+      log_info("[48V] ch=%d -> %s %u = %s: the desk is not taking writes at once - deferred, sent at the next pass", ch,
+               v.bank, unsigned(v.input), on_off(on));
+    else
+      log_detail("[48V] ch=%d -> %s %u = %s: deferred, replaces the value still waiting", ch, v.bank, unsigned(v.input),
+                 on_off(on));
+    publish_phantom(ch, on);
+    g_ch[ch].phantom.store(on ? 1 : 0);
+    return WriteOutcome::deferred;
   }
   publish_phantom(ch, on);
   g_ch[ch].phantom.store(on ? 1 : 0);
@@ -277,6 +324,74 @@ bool last_gain_sent(int channel, double* db) {
   return true;
 }
 
+namespace {
+
+// One deferred value of one kind: taken for sending, then settled by the outcome. A value LV1
+// deferred while it was being sent stays waiting for the next pass.
+template <class Send>
+bool send_one_deferred(std::atomic<uint8_t>& state, Send&& send) {
+  uint8_t waiting = kWaiting;
+  if (!state.compare_exchange_strong(waiting, kSending)) return false;
+  t_sending_deferred = true;
+  WriteOutcome o = send();
+  t_sending_deferred = false;
+  uint8_t sending = kSending;
+  if (o == WriteOutcome::deferred || o == WriteOutcome::gated || o == WriteOutcome::link_down) {
+    state.compare_exchange_strong(sending, kWaiting);  // not taken yet: a later pass
+    return false;
+  }
+  // Sent, or given up by the writer's own checks (logged there; resync reconciles it).
+  state.compare_exchange_strong(sending, kNone);
+  return o == WriteOutcome::sent;
+}
+
+}  // namespace
+
+int send_deferred_writes() {
+  int sent = 0;
+  // Only when a write could go out at all: the writer's own gates would only log each pass.
+  if (!patch_is_read() || identity_check_pending() || !desk_chosen() || !desk_link_alive()) return 0;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    ChannelWriteState& c = g_ch[ch];
+    if (c.gain_state.load() == kWaiting &&
+        send_one_deferred(c.gain_state, [&] {
+          return bridge_set_gain(ch, std::bit_cast<double>(c.deferred_gain_bits.load()));
+        })) {
+      ++sent;
+      log_info("SET gain ch=%d %.1f dB  [deferred value sent]", ch, std::bit_cast<double>(c.deferred_gain_bits.load()));
+    }
+    if (c.phantom_state.load() == kWaiting &&
+        send_one_deferred(c.phantom_state, [&] { return bridge_set_phantom(ch, c.deferred_phantom_on.load() != 0); })) {
+      ++sent;
+      log_info("[48V] ch=%d -> %s: deferred value sent", ch, on_off(c.deferred_phantom_on.load() != 0));
+    }
+  }
+  return sent;
+}
+
+int drop_deferred_writes() {
+  int dropped = 0;
+  for (ChannelWriteState& c : g_ch) {
+    uint8_t w = kWaiting;
+    if (c.gain_state.compare_exchange_strong(w, kNone)) ++dropped;
+    w = kWaiting;
+    if (c.phantom_state.compare_exchange_strong(w, kNone)) ++dropped;
+  }
+  return dropped;
+}
+
+bool gain_deferred(int channel, double* db) {
+  if (!valid_channel(channel) || g_ch[channel].gain_state.load() == kNone) return false;
+  if (db) *db = std::bit_cast<double>(g_ch[channel].deferred_gain_bits.load());
+  return true;
+}
+
+bool phantom_deferred(int channel, bool* on) {
+  if (!valid_channel(channel) || g_ch[channel].phantom_state.load() == kNone) return false;
+  if (on) *on = g_ch[channel].deferred_phantom_on.load() != 0;
+  return true;
+}
+
 void set_replay_running(bool on) { g_replay_running.store(on ? 1 : 0); }
 void set_identity_check_pending(bool on) { g_identity_check_pending.store(on ? 1 : 0); }
 bool identity_check_pending() { return g_identity_check_pending.load() != 0; }
@@ -294,6 +409,10 @@ void value_writer_reset() {
     c.gain_sent.store(0);
     c.gain_writes.store(0);
     c.phantom_writes.store(0);
+    c.deferred_gain_bits.store(0);
+    c.deferred_phantom_on.store(0);
+    c.gain_state.store(kNone);
+    c.phantom_state.store(kNone);
   }
   g_replay_running.store(0);
   g_identity_check_pending.store(0);

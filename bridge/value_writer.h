@@ -20,6 +20,8 @@ enum class WriteOutcome : uint8_t {
   link_down,    // the desk link is down: nothing was sent
   refused,      // never: bad channel or value, no head amp, protected input
   send_failed,  // the driver could not send it
+  deferred,     // the desk could not take it at once: kept (latest per channel and kind) and
+                // sent by the watcher's next pass, or reconciled by resync
 };
 
 WriteOutcome bridge_set_gain(int32_t channel, double db);
@@ -44,6 +46,16 @@ void clear_seeded(int channel);
 bool module_phantom(int channel);
 // The last gain the module sent for channel, when it sent one.
 bool last_gain_sent(int channel, double* db);
+
+// The watcher's pass: sends every deferred value the desk takes now (the latest per channel and
+// kind, in the writer's checks again). Returns how many went out.
+int send_deferred_writes();
+// The desk is the source of truth again (resync=desk): deferred values give way to its values.
+// Returns how many were dropped.
+int drop_deferred_writes();
+// A value of this channel and kind waits to be sent (status and tests).
+bool gain_deferred(int channel, double* db);
+bool phantom_deferred(int channel, bool* on);
 
 // Set while the desk-back replay runs (no gang copies then).
 void set_replay_running(bool on);

@@ -39,6 +39,10 @@ constexpr std::uint32_t kBankRangeMs = 5000;
 constexpr std::uint32_t kIdentityWaitMs = 800;
 
 std::atomic<bool> g_answering{false};
+// Set while the desk is not answering and until the desk-back decision has been applied: what
+// the desk says then (replies it held through a freeze, among them) reaches neither LV1 nor the
+// replay.
+std::atomic<bool> g_desk_values_held{false};
 // Set when the console at the desk's address turned out to be another one: nothing is read from
 // or written to it until re-finding hands over the real desk.
 std::atomic<bool> g_desk_dropped{false};
@@ -309,9 +313,10 @@ void drain_mailboxes(WatcherState& w, Tick now) {
     // A value held inside the echo window is reported once the window has passed.
     OwnWrite ow = own_write(ch);
     double db = 0;
-    if (due_gain(w.report[ch], now, ow, &db)) host_report(lv1_context(), ch, db, true, false, false, false);
+    if (due_gain(w.report[ch], now, ow, &db) && !gain_deferred(ch, nullptr))
+      host_report(lv1_context(), ch, db, true, false, false, false);
     bool on = false;
-    if (due_phantom(w.report[ch], now, ow, &on)) {
+    if (due_phantom(w.report[ch], now, ow, &on) && !phantom_deferred(ch, nullptr)) {
       host_report(lv1_context(), ch, 0.0, false, on, true, false);
       log_detail("[bridge] desk 48V ch=%d -> %d", ch, on ? 1 : 0);
       if (on) phantom_alarm(ch);
@@ -356,6 +361,8 @@ void desk_back(WatcherState& w) {
     return;
   }
   log_info("[sync] desk back - desk is the source of truth, re-seeding LV1");
+  if (int dropped = drop_deferred_writes())
+    log_info("[sync] %d deferred LV1 value(s) not sent - the desk's values are taken instead", dropped);
   want(watcher_flags().reseed_wanted);
   for (ChannelReportState& r : w.report) forget_reports(r);
 }
@@ -427,14 +434,15 @@ void revalidate(WatcherState& w) {
       // forced report of the answer would put the old one back on its strip.
       const OwnWrite before = own_write(ch);
       double db = 0;
-      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes) {
+      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes && !gain_deferred(ch, nullptr)) {
         host_report(lv1_context(), ch, db, true, false, false, true);
         w.report[ch].gain_reported = true;
         w.report[ch].last_gain = db;
         publish_gain(ch, db);
       }
       bool on = false;
-      if (read_phantom_of(v, &on) && own_write(ch).phantom_writes == before.phantom_writes) {
+      if (read_phantom_of(v, &on) && own_write(ch).phantom_writes == before.phantom_writes &&
+          !phantom_deferred(ch, nullptr)) {
         host_report(lv1_context(), ch, 0.0, false, on, true, true);
         w.report[ch].phantom_known = true;
         w.report[ch].last_phantom = on;
@@ -510,6 +518,7 @@ void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, do
   }
   bool gain = is("g"), ph = is("vph"), mute = is("mute"), dmute = is("$mute");
   if (!gain && !ph && !mute && !dmute) return;
+  if (g_desk_values_held.load()) return;  // the desk-back decision comes first
   if (gain && !std::isfinite(value)) return;
   for (int ch = 0; ch < watch; ++ch) {
     ChannelView v = channel_view(ch);
@@ -529,6 +538,8 @@ void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, do
 
 void report_desk_gain(WatcherState& w, int ch, double db) {
   if (ch < 0 || ch > 63 || !std::isfinite(db)) return;
+  // LV1's own value is on its way to the desk: what the desk had before it is not news for LV1.
+  if (gain_deferred(ch, nullptr)) return;
   publish_gain(ch, db);
   ReportVerdict v = offer_gain(w.report[ch], db, clock_now(), own_write(ch));
   // Stop may run on LV1's own thread: no call into LV1 once it has been asked for.
@@ -539,6 +550,7 @@ void report_desk_gain(WatcherState& w, int ch, double db) {
 
 void report_desk_phantom(WatcherState& w, int ch, bool on) {
   if (ch < 0 || ch > 63) return;
+  if (phantom_deferred(ch, nullptr)) return;
   publish_phantom(ch, on);
   ReportVerdict v = offer_phantom(w.report[ch], on, clock_now(), own_write(ch));
   if (!is_reported(v) || stopping()) return;
@@ -571,6 +583,8 @@ void watcher_pass(WatcherState& w) {
   bool was_answering = w.edge.answering(now);
   bool back = w.edge.pass(now, alive);
   g_answering.store(desk_chosen() && w.edge.answering(now));
+  if (w.edge.ever_alive() && !w.edge.answering(now) && !g_desk_values_held.exchange(true))
+    log_info("[sync] the desk is not answering - its values are held back until the desk-back decision");
 
   if (!alive) {
     want(f.reseed_wanted);
@@ -582,11 +596,17 @@ void watcher_pass(WatcherState& w) {
       f.seed_retry_armed.store(0);
       want(f.reseed_wanted);
     }
-    // With resync = lv1 the pass in which the desk comes back replays LV1's values instead;
-    // the sweep waits for the next pass.
-    bool replay_pass = back && settings().resync_lv1.load();
-    if (patch_is_read() && !replay_pass && take(f.reseed_wanted)) seeding_sweep(w, now);
-    drain_mailboxes(w, clock_now());
+    // The pass in which the desk comes back applies the desk-back decision first (LV1's values
+    // replayed, or the desk's re-read as first values); the sweep waits for the next pass.
+    if (patch_is_read() && !back && take(f.reseed_wanted)) seeding_sweep(w, now);
+    if (back || g_desk_values_held.load()) {
+      // Whatever the desk pushed since it stopped answering waits for nobody: the decision
+      // below sends LV1's values or reads the desk's afresh.
+      mailbox_invalidate_all();
+    } else {
+      send_deferred_writes();
+      drain_mailboxes(w, clock_now());
+    }
     char bank[8];
     settings().bank.get(bank);
     if (gain_range_index(bank) < 0 && ticks_elapsed(now, w.bank_range_tick) > kBankRangeMs) {
@@ -596,7 +616,10 @@ void watcher_pass(WatcherState& w) {
   }
   if (stopping()) return;
 
-  if (back) desk_back(w);
+  if (back) {
+    desk_back(w);
+    if (g_desk_values_held.exchange(false)) log_info("[sync] desk values are taken again");
+  }
   now = clock_now();
   caps_notice(w, now);
   channel_bits();
@@ -645,6 +668,7 @@ void lv1_watcher_thread() {
   }
   delete w;
   g_answering.store(false);
+  g_desk_values_held.store(false);
 }
 
 bool watcher_desk_dropped() { return g_desk_dropped.load(); }
@@ -682,6 +706,7 @@ void watcher_reset() {
   }
   g_answering.store(false);
   g_desk_dropped.store(false);
+  g_desk_values_held.store(false);
   mailbox_reset_all();
   watcher_flags_reset();
 }

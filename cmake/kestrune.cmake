@@ -20,6 +20,15 @@ else()
   endif()
 endif()
 
+# KS_FUZZ (clang only, set by tools/fuzz.sh): every fuzz target becomes a libFuzzer binary and
+# the code under test gets coverage instrumentation; the tests are not built in such a tree.
+option(KS_FUZZ "Build the fuzz targets as libFuzzer binaries (clang)" OFF)
+if(KS_FUZZ)
+  # clang has no gnu_printf format checks; the g++ builds make them.
+  add_compile_options(-fsanitize=fuzzer-no-link -Wno-ignored-attributes)
+  add_custom_target(ks_fuzz_all)
+endif()
+
 # GoogleTest from Debian's sources, built in each build.
 if(NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -62,6 +71,30 @@ function(ks_test name)
   endif()
 endfunction()
 
+# ks_fuzz(<name> <source> <corpus folder> <libs...>)
+# One fuzz target (a file defining LLVMFuzzerTestOneInput). In the native build it is a test that
+# replays every file of its checked-in corpus through the target under the sanitizers, so a fault
+# once found stays fixed; with KS_FUZZ it is the libFuzzer binary fuzz_<name>.
+function(ks_fuzz name source corpus)
+  if(KS_WINDOWS)
+    return()
+  endif()
+  if(KS_FUZZ)
+    add_executable(fuzz_${name} ${source})
+    target_link_libraries(fuzz_${name} PRIVATE ${ARGN})
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
+    add_dependencies(ks_fuzz_all fuzz_${name})
+    return()
+  endif()
+  add_executable(${name} ${source} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_replay.cpp)
+  target_link_libraries(${name} PRIVATE ${ARGN} gtest)
+  add_test(NAME ${name} COMMAND ${name} ${corpus})
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT 120
+    ENVIRONMENT "GTEST_OUTPUT=xml:${KS_RESULTS_DIR}/${name}.xml;KS_TEST_NAME=${name};KS_TEST_TEMP=${CMAKE_BINARY_DIR}/tmp/${name}")
+endfunction()
+
 # ks_component(<folder> [DEPS <targets...>] [SYSTEM_LIBS_WINDOWS <libs...>] [SYSTEM_LIBS_POSIX <libs...>])
 #
 # The one build rule of a component folder, so that adding a file never means editing CMake:
@@ -71,6 +104,8 @@ endfunction()
 #   <folder>/tests/support/*.cpp   fakes and fixtures for its tests   -> library ks_<name>_testsupport
 #   <folder>/tests/*_test.cpp      one test executable per file, both tiers
 #   <folder>/tests/win/*_test.cpp  Windows tier only; tests/native/*_test.cpp native tier only
+#   <folder>/tests/fuzz/*_fuzz.cpp one fuzz target per file, its corpus in tests/fuzz/corpus/<stem>/
+#                                  (native tier: a replay test; tools/fuzz.sh: libFuzzer)
 # <name> is the folder with "/" turned into "_" (desk/wing -> ks_desk_wing). Includes are written
 # from the repository root ("os/thread.h"). A test file may carry one line of tags:
 #   // ks-test: lock=<resource>[,<resource>] timeout=<seconds>
@@ -113,6 +148,12 @@ function(ks_component folder)
     file(GLOB more CONFIGURE_DEPENDS ${dir}/tests/native/*_test.cpp)
   endif()
   list(APPEND tests ${more})
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${dir}/tests/fuzz/*_fuzz.cpp)
+  foreach(f ${fuzzers})
+    get_filename_component(stem ${f} NAME_WE)
+    ks_fuzz(${name}_${stem} ${f} ${dir}/tests/fuzz/corpus/${stem} ${testlibs})
+  endforeach()
+
   foreach(t ${tests})
     get_filename_component(stem ${t} NAME_WE)
     set(lock "")

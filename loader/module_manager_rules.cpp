@@ -80,7 +80,7 @@ bool version_newer(const ModuleVersion& a, const ModuleVersion& b) {
 }
 
 std::string version_text(const ModuleVersion& v) {
-    char buf[24];
+    char buf[kVersionTextMax + 1];
     std::snprintf(buf, sizeof buf, "%d.%d.%d", int(v.major), int(v.minor), int(v.patch));
     return buf;
 }
@@ -95,6 +95,11 @@ bool parse_module_file_name(std::string_view name, std::string_view type_name, M
     if (!read_number(name, pos, v.minor) || pos >= name.size() || name[pos++] != '.') return false;
     if (!read_number(name, pos, v.patch)) return false;
     if (!equal_nocase(name.substr(pos), ".dll")) return false;
+    // The version is shown whole in 23 characters (the log, the loader block): a name whose
+    // version would be cut there is no module file of the type.
+    char text[32];
+    if (std::snprintf(text, sizeof text, "%d.%d.%d", int(v.major), int(v.minor), int(v.patch)) > int(kVersionTextMax))
+        return false;
     out = v;
     return true;
 }

@@ -35,13 +35,16 @@ struct ModuleVersion {
     int32_t major = 0, minor = 0, patch = 0;
 };
 bool version_newer(const ModuleVersion& a, const ModuleVersion& b);  // a > b
-// "%d.%d.%d", always NUL-terminated in 24 bytes.
+// Characters of a version text: it is kept in 24-byte fields with their NUL.
+inline constexpr size_t kVersionTextMax = 23;
+// "%d.%d.%d", at most kVersionTextMax characters.
 std::string version_text(const ModuleVersion& v);
 
 // "<type>-...<major>.<minor>.<patch>.dll", the version after the name's last '-': the type's
-// prefix and the ".dll" end compare without case, each number is 1 to 9 decimal digits.
-// Anything else (two numbers, letters after the patch, a fourth number, a sign, blanks, a
-// number too long to hold) is not a module file of the type.
+// prefix and the ".dll" end compare without case, each number is 1 to 9 decimal digits and the
+// version text of the three fits kVersionTextMax. Anything else (two numbers, letters after the
+// patch, a fourth number, a sign, blanks, a number too long to hold, a version too long to
+// show whole) is not a module file of the type.
 bool parse_module_file_name(std::string_view name, std::string_view type_name, ModuleVersion& out);
 
 // Paths compared as Windows compares them for these purposes: without case (ASCII).

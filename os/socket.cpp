@@ -168,6 +168,10 @@ bool Socket::set_recv_timeout(uint32_t ms) {
 #endif
 }
 
+bool Socket::set_receive_buffer(int bytes) {
+  return valid() && ::setsockopt(raw(s_), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 bool Socket::set_nonblocking(bool on) {
   if (!valid()) return false;
 #ifdef _WIN32
@@ -249,11 +253,57 @@ bool Socket::send_all(const void* buf, size_t len, uint32_t timeout_ms) {
     if (timeout_ms != kInfinite && spent >= timeout_ms) return false;
     if (!wait_one(s_, true, timeout_ms == kInfinite ? kInfinite : timeout_ms - spent)) return false;
     int n = send(p, len);
+    if (n < 0 && KS_WOULDBLOCK(last_error())) continue;  // a non-blocking socket that filled again
     if (n <= 0) return false;
     p += n;
     len -= static_cast<size_t>(n);
   }
   return true;
+}
+
+namespace {
+
+#ifdef _WIN32
+// Winsock has no per-call "don't wait": the socket is non-blocking for the one call.
+template <class F>
+int without_waiting(sock_t s, F&& f) {
+  u_long on = 1, off = 0;
+  if (ioctlsocket(s, FIONBIO, &on) != 0) return kSocketError;
+  int n = f(0);
+  int e = WSAGetLastError();
+  ioctlsocket(s, FIONBIO, &off);
+  if (n >= 0) return n;
+  WSASetLastError(e);
+  return KS_WOULDBLOCK(e) ? kSocketTimeout : kSocketError;
+}
+#else
+template <class F>
+int without_waiting(sock_t, F&& f) {
+  int n = f(MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (n >= 0) return n;
+  return KS_WOULDBLOCK(errno) ? kSocketTimeout : kSocketError;
+}
+#endif
+
+}  // namespace
+
+int Socket::try_send(const void* buf, size_t len) {
+  if (!valid()) return kSocketError;
+  if (len == 0) return 0;
+  const int n = static_cast<int>(len > 0x7FFFFFFF ? 0x7FFFFFFF : len);
+  return without_waiting(raw(s_), [&](int flags) {
+    return static_cast<int>(::send(raw(s_), static_cast<const char*>(buf), n, flags));
+  });
+}
+
+int Socket::try_send_to(const void* buf, size_t len, Endpoint to) {
+  if (!valid()) return kSocketError;
+  sockaddr_in sa = to_sockaddr(to);
+  const int n = static_cast<int>(len > 0xFFFF ? 0xFFFF : len);
+  return without_waiting(raw(s_), [&](int flags) {
+    return static_cast<int>(::sendto(raw(s_), static_cast<const char*>(buf), n, flags,
+                                     reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  });
 }
 
 int Socket::send_to(const void* buf, size_t len, Endpoint to) {

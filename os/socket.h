@@ -56,6 +56,7 @@ public:
   bool set_reuse_address(bool on);
   bool set_nodelay(bool on);
   bool set_recv_timeout(uint32_t ms);  // SO_RCVTIMEO, for plain recv without a wait
+  bool set_receive_buffer(int bytes);  // SO_RCVBUF (a listener's passes to what it accepts)
   bool set_nonblocking(bool on);
   std::optional<Endpoint> local_endpoint() const;
 
@@ -72,6 +73,11 @@ public:
   int send(const void* buf, size_t len);
   // Sends everything, waiting up to `timeout_ms` in total; false when not all was sent.
   bool send_all(const void* buf, size_t len, uint32_t timeout_ms);
+  // Sends what the socket takes at once, never waiting: bytes sent (possibly fewer than len),
+  // kSocketTimeout when it takes nothing now, kSocketError. For threads that must not stall; on
+  // Windows it switches the socket to non-blocking for the call, so callers serialise their sends.
+  int try_send(const void* buf, size_t len);
+  int try_send_to(const void* buf, size_t len, Endpoint to);
 
   int send_to(const void* buf, size_t len, Endpoint to);
   int recv_from(void* buf, size_t cap, Endpoint* from, uint32_t timeout_ms);

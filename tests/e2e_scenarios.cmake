@@ -14,7 +14,14 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> ${out}
       COMMAND openssl pkeyutl -sign -rawin -inkey ${KS_TEST_SIGNING_KEY} -in ${out} -out ${out}.sig
       DEPENDS ${module} VERBATIM)
-    list(APPEND e2e_signed ${out} ${out}.sig)
+    # The same module cut short and signed again: it verifies, then fails to load.
+    set(cut ${e2e_modules}/${module}-damaged.dll)
+    add_custom_command(OUTPUT ${cut} ${cut}.sig
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> ${cut}
+      COMMAND truncate -s 65536 ${cut}
+      COMMAND openssl pkeyutl -sign -rawin -inkey ${KS_TEST_SIGNING_KEY} -in ${cut} -out ${cut}.sig
+      DEPENDS ${module} VERBATIM)
+    list(APPEND e2e_signed ${out} ${out}.sig ${cut} ${cut}.sig)
   endforeach()
   add_custom_target(e2e_signed_modules DEPENDS ${e2e_signed})
 
@@ -30,6 +37,9 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
   # The WING's ports and the unsuffixed status block are fixed names too.
   ks_test(e2e_wing_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_wing_test.cpp LIBS e2e_desk_run
     LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 900)
+  # LV1 storming gain_set while the WING stops reading its socket.
+  ks_test(e2e_wing_storm_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_wing_storm_test.cpp LIBS e2e_desk_run
+    LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 600)
 
   add_executable(kestrune-demo ${CMAKE_CURRENT_SOURCE_DIR}/e2e/demo_main.cpp)
   target_link_libraries(kestrune-demo PRIVATE e2e_desk_run)

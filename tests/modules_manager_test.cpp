@@ -271,6 +271,51 @@ TEST(ModulesManager, NoUnloadWhileAStopOnLv1sThreadRuns) {
     EXPECT_NE(log.find("[loader] wing stopped: LV1 released the device"), std::string::npos);
 }
 
+// LV1 clears its last WING callback on one thread (a 3 s stop) and registers it again on another
+// while that stop runs: the start must not go into the stopping module, and must not be lost:
+// it is made up once the stop has finished.
+TEST(ModulesManager, AStartAskedForDuringAStopOnAnotherLv1ThreadFollowsTheStop) {
+    Live l("stopstart");
+    l.install("wing_slow_stop", "wing-4.2.0.dll");
+    l.start(std::string(kWingCard) + "sleep 1500\nasync callback g -\nsleep 700\ncallback g\njoin\nsleep 1500\n");
+    ASSERT_GT(l.wait_log(1, "FAKE slow-stop stop begins"), 0);
+    ASSERT_GT(l.wait_log(1, "FAKE slow-stop start v=3", 2, 10000), 0);
+    ASSERT_TRUE(l.finish().finished());
+    const std::string log = l.log(1);
+    const size_t begins = log.find("FAKE slow-stop stop begins");
+    const size_t ended = log.find("FAKE slow-stop stop reports true");
+    // Registered, cleared, registered again.
+    const size_t cleared = log.find("GOT gain_changed_callback=", log.find("GOT gain_changed_callback=") + 1);
+    const size_t registered = log.find("GOT gain_changed_callback=", cleared + 1);
+    ASSERT_NE(ended, std::string::npos) << log;
+    EXPECT_LT(begins, registered) << "the registration fell inside the stop";
+    EXPECT_LT(registered, ended) << log;
+    const size_t restarted = log.find("FAKE slow-stop start v=3", begins);
+    EXPECT_GT(restarted, ended) << "no start while the stop ran\n" << log;
+    EXPECT_NE(log.find("FAKE slow-stop attach ", restarted), std::string::npos) << "the made-up start attaches\n" << log;
+}
+
+// The other order: LV1 registers its callback (a 1.5 s start runs) and clears it on another
+// thread before the start returned. The stop waits for the start instead of finding the module
+// "not started" and leaving it running with no card.
+TEST(ModulesManager, AStopAskedForDuringAStartFollowsTheStart) {
+    Live l("startstop");
+    l.install("wing_slow_start", "wing-4.2.0.dll");
+    std::string wing_without_callback = kWingCard;
+    wing_without_callback.resize(wing_without_callback.find("callback g\n"));
+    l.start(wing_without_callback + "sleep 1500\nasync callback g\nsleep 500\ncallback g -\njoin\nsleep 500\n");
+    ASSERT_GT(l.wait_log(1, "FAKE slow-start stop begins", 1, 10000), 0);
+    ASSERT_TRUE(l.finish().finished());
+    const std::string log = l.log(1);
+    const size_t returned = log.find("FAKE slow-start start returns");
+    const size_t begins = log.find("FAKE slow-start stop begins");
+    ASSERT_NE(returned, std::string::npos) << log;
+    EXPECT_LT(returned, begins) << log;
+    EXPECT_NE(log.find("[loader] wing stopped: LV1 released the device"), std::string::npos) << log;
+    EXPECT_EQ(log.find("FAKE slow-start start v=3", log.find("FAKE slow-start start v=3") + 1), std::string::npos)
+        << "one start only\n" << log;
+}
+
 // LV1's calls reach a module only once its start has returned: while start runs (1.5 s here, on
 // the watcher's thread), the values stay in the loader's cache.
 TEST(ModulesManager, NoCallReachesAModuleBeforeItsStartReturned) {

@@ -5,14 +5,24 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=${KS_JOBS:-$(nproc)}
 
-run_ctest() {  # <build dir>
-  rm -rf "$1/test-results" "$1/tmp" "$1/ctest-junit.xml"
-  mkdir -p "$1/test-results" "$1/tmp"
-  (cd "$1" && ctest -j "$jobs" --output-on-failure --output-junit ctest-junit.xml)
+run_ctest() {  # <build dir> [more ctest arguments]
+  local dir=$1
+  shift
+  rm -rf "$dir/test-results" "$dir/tmp" "$dir/ctest-junit.xml"
+  mkdir -p "$dir/test-results" "$dir/tmp"
+  (cd "$dir" && ctest -j "$jobs" --output-on-failure --output-junit ctest-junit.xml "$@")
 }
 
 echo "== native tier"
 run_ctest build/native
+
+# The same tests under ThreadSanitizer, in a random order (executables and the cases inside
+# each): the races only it sees, and any test that leans on another one having run first. A
+# failing order is printed with its seed ("Randomizing tests' orders with a seed of N").
+echo "== native tier under ThreadSanitizer (shuffled)"
+tsan_start=$(date +%s)
+GTEST_SHUFFLE=1 TSAN_OPTIONS="second_deadlock_stack=1" run_ctest build/native-tsan --schedule-random
+echo "== ThreadSanitizer tier took $(( $(date +%s) - tsan_start )) s"
 
 echo "== windows tier (Wine)"
 export KS_WINEPREFIX=$root/build/windows/wineprefix

@@ -40,6 +40,8 @@ TEST(ConfigParse, DefaultsWhenEmpty) {
   EXPECT_EQ(c.protect_count, 0);
 }
 
+#define LONG62 "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+
 struct KeyCase {
   const char* line;
   const char* field;
@@ -87,7 +89,11 @@ TEST(ConfigParse, EveryKeyAndItsReadRule) {
       {"diag=0", "diag", "1"},
       {"ip=  10.0.0.5\t ; desk", "ip", "10.0.0.5"},
       {"hint=\t192.168.1.20  ", "hint", "192.168.1.20"},
-      {"console=S1234 ;x", "console", "S1234 "},
+      // Trimmed after the cut to the field as well: a cut value never ends in a blank.
+      {"ip= " LONG62 " b", "ip", LONG62},
+      {"hint=" LONG62 " \t", "hint", LONG62},
+      {"console=S1234 ; the FOH desk", "console", "S1234"},
+      {"console=\tname:FOH desk  ", "console", "name:FOH desk"},
       {"session_recall=OFF ; not now", "session_recall", "off"},
       {"session_recall=off", "session_recall", "off"},
       {"session_recall=no", "session_recall", "on"},
@@ -124,6 +130,80 @@ TEST(ConfigParse, OverLongLineIsCutAndItsRestNeverReadAsALine) {
   EXPECT_EQ(std::strlen(d.console), 39u);
 }
 
+TEST(ConfigParse, ALineEndsAtANulByte) {
+  // One entry must not take two slots (the duplicate check and the stored bank must see the
+  // same text), and no value may keep the blank in front of a NUL.
+  std::vector<std::string> log;
+  const char text[] = "protect=A:1,A\0B:1\nip=10.0.0.5 \0x\nhint=1.2.3.4\0\nbank=C\n";
+  ConsoleConfig c = parse(std::string(text, sizeof text - 1), &log);
+  ASSERT_EQ(c.protect_count, 1);
+  EXPECT_STREQ(c.protect[0].bank, "A");
+  EXPECT_STREQ(c.ip, "10.0.0.5");
+  EXPECT_STREQ(c.hint, "1.2.3.4");
+  EXPECT_STREQ(c.bank, "C") << "the next line is read as usual";
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0], "[cfg] line 1 holds a NUL byte - the rest of it is ignored");
+}
+
+// 32 entries of the longest form the reader accepts.
+ConsoleConfig longest_protect_list() {
+  ConsoleConfig c;
+  config_defaults(c);
+  for (int i = 0; i < kProtectMax; ++i) {
+    std::snprintf(c.protect[i].bank, sizeof c.protect[i].bank, "AES50%c%c", 'A' + i % 8, 'A' + i / 8);
+    c.protect[i].input = uint32_t(65535 - i);
+  }
+  c.protect_count = kProtectMax;
+  return c;
+}
+
+TEST(ConfigParse, TheLongestProtectListWrittenIsTheListRead) {
+  ConsoleConfig c = longest_protect_list();
+  std::string text = config_format(c);
+  std::vector<std::string> log;
+  ConsoleConfig back = parse(text, &log);
+  EXPECT_TRUE(log.empty()) << log[0];
+  ASSERT_EQ(back.protect_count, kProtectMax);
+  for (int i = 0; i < kProtectMax; ++i) {
+    EXPECT_STREQ(back.protect[i].bank, c.protect[i].bank) << i;
+    EXPECT_EQ(back.protect[i].input, c.protect[i].input) << i;
+  }
+  // Written with ", " between entries by hand, it still fits.
+  std::string spaced = "protect=";
+  for (int i = 0; i < kProtectMax; ++i)
+    spaced += std::string(c.protect[i].bank) + ":" + std::to_string(c.protect[i].input) + ", ";
+  EXPECT_EQ(parse(spaced).protect_count, kProtectMax);
+}
+
+TEST(ConfigParse, AProtectEntryTheCutGoesThroughIsDroppedNotReadAsAnotherInput) {
+  struct Case {
+    size_t pad;          // blanks after "A:1,"
+    const char* entry;   // the entry at the cut
+    bool kept;
+  };
+  // "protect=A:1," is 12 characters: the entry starts at 12 + pad.
+  const size_t start = kConfigProtectLineMax - 12;
+  const Case cases[] = {
+      {start - 8, "AES50A:44", false},  // the cut falls between its two 4s
+      {start - 9, "AES50A:44", true},   // ends right at the cut, a blank after it
+      {start + 2, "AES50A:44", false},  // wholly past the cut: never seen at all
+  };
+  for (const Case& k : cases) {
+    std::string line = "protect=A:1," + std::string(k.pad, ' ') + k.entry + " ; ribbon mic";
+    std::vector<std::string> log;
+    ConsoleConfig c = parse(line, &log);
+    ASSERT_GE(c.protect_count, 1) << k.pad;
+    EXPECT_STREQ(c.protect[0].bank, "A");
+    ASSERT_EQ(c.protect_count, k.kept ? 2 : 1) << k.pad;
+    if (k.kept) {
+      EXPECT_EQ(c.protect[1].input, 44u);
+    }
+    bool said = false;
+    for (const std::string& l : log) said |= l.find("cut off") != std::string::npos;
+    EXPECT_EQ(said, k.pad == start - 8) << k.pad;
+  }
+}
+
 TEST(ConfigParse, ProtectListEntries) {
   std::vector<std::string> log;
   ConsoleConfig c = parse("protect=LCL:3, A:12 B,:4,C:0,C:-2,SC:x,lcl:3,AVERYLONGBANK:2,A:70000", &log);
@@ -134,6 +214,14 @@ TEST(ConfigParse, ProtectListEntries) {
   EXPECT_EQ(c.protect[1].input, 12u);
   // The two that name an input the module cannot represent say so; the rest are silently skipped.
   EXPECT_EQ(log.size(), 2u);
+
+  // A bank the file could not give back as it is, or with control characters, is no desk input.
+  log.clear();
+  c = parse("protect=A\x01:3,B\x7f:4,C:5", &log);
+  ASSERT_EQ(c.protect_count, 1);
+  EXPECT_STREQ(c.protect[0].bank, "C");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "[48V] protect entry A?:3 is not a desk input - ignored") << "no control character reaches the log";
 }
 
 TEST(ConfigParse, ProtectListIsReplacedByALaterLine) {
@@ -205,6 +293,13 @@ TEST(ConfigEditKey, Cases) {
       {"", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\n"},
       {"hinter=x\n", "hint", "1", KeyEdit::edited, "hinter=x\nhint=1\n"},
       {"a=1\n", "", "1", KeyEdit::bad_key, "a=1\n"},
+      // The first key line already holds the value, but readers take the last one.
+      {"hint=3.3.3.3\nbank=A\nhint=9.9.9.9\n", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\nbank=A\n"},
+      {"HINT=3.3.3.3\n", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\n"},
+      {"hint=3.3.3.3\r\n", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\n"},
+      // A value or key that would make more than one line.
+      {"a=1\n", "hint", "1\nprotect=", KeyEdit::bad_key, "a=1\n"},
+      {"a=1\n", "hi=nt", "1", KeyEdit::bad_key, "a=1\n"},
   };
   for (const Case& c : cases) {
     std::string text = c.before;
@@ -289,6 +384,11 @@ TEST_F(ConfigFile, SetKeyEditsInPlaceAndSkipsAnUnchangedValue) {
   ASSERT_TRUE(config_set_key("hint", "2.2.2.2"));
   EXPECT_FALSE(host().logged("saved"));
   EXPECT_EQ(last_write_time(path()), before);
+
+  // A value that would add a line of its own is refused, the file untouched.
+  EXPECT_FALSE(config_set_key("hint", "1.2.3.4\nprotect="));
+  EXPECT_TRUE(host().logged("[cfg] hint=1.2.3.4?protect= would not be one line of the settings file - not saved"));
+  EXPECT_EQ(read_text(path()), "; mine\nbank=A\nhint=2.2.2.2\n");
 }
 
 TEST_F(ConfigFile, SetKeyRefusesAFileTooLargeAndLeavesItUntouched) {
@@ -308,16 +408,17 @@ TEST_F(ConfigFile, ReloadLiveFollowsDiagAndSessionRecallAtMostEvery3s) {
   write_text(path(), "diag=0\n");
   config_load(path());
   config_reload_live();  // the first look only remembers the file's time
-  write_text(path(), "diag=0\nsession_recall=off\nDiag=1\ndiag=1\n");
-  // Make sure the file's time moved even on a coarse file system clock.
-  write_file_replace(path(), "diag=0\nsession_recall=off\nDiag=0\ndiag=1\n");
+  write_text(path(), "diag=0\nsession_recall=off\ndiag=0\n");
+  // Make sure the file's time moved even on a coarse file system clock. The key is read without
+  // case, as the load reads it.
+  write_file_replace(path(), "diag=0\nSession_Recall=off\ndiag=0\nDIAG=1 ; detail\n");
   config_reload_live();  // less than 3000 ms later: not looked at
   EXPECT_FALSE(settings().diag.load());
   clock.advance(3000);
   uint64_t t = last_write_time(path());
   if (t == 0) GTEST_SKIP() << "no file times here";
   config_reload_live();
-  EXPECT_TRUE(settings().diag.load()) << "the last diag= line wins; Diag= is not that key here";
+  EXPECT_TRUE(settings().diag.load()) << "the last diag line wins, whatever its case";
   EXPECT_FALSE(settings().session_recall.load());
   EXPECT_TRUE(host().logged("[cfg] detailed logging ON (changed in kestrune settings)"));
 }
@@ -325,16 +426,34 @@ TEST_F(ConfigFile, ReloadLiveFollowsDiagAndSessionRecallAtMostEvery3s) {
 TEST_F(ConfigFile, ReloadAddressReportsWhatChanged) {
   write_text(path(), "ip=10.0.0.1\nconsole=S1\n");
   config_load(path());
-  write_text(path(), "IP=  10.0.0.7 ; new\nconsole=S9 extra\n");
+  write_text(path(), "IP=  10.0.0.7 ; new\nconsole=S9 ; the FOH desk\n");
   AddressReload r = config_reload_address();
   EXPECT_TRUE(r.ip_changed);
   EXPECT_TRUE(r.console_changed);
   EXPECT_TRUE(host().logged("[cfg] ip= 10.0.0.7"));
   EXPECT_TRUE(host().logged("[cfg] console= S9"));
+  char console[40];
+  config_console(console);
+  EXPECT_STREQ(console, "S9");
   write_text(path(), "console=S9\n");
   r = config_reload_address();
   EXPECT_FALSE(r.ip_changed);  // a file without ip= keeps what is known
   EXPECT_FALSE(r.console_changed);
+}
+
+TEST_F(ConfigFile, AReloadReadsWhatTheLoadRead) {
+  // Loaded and then re-read unchanged, the file reports no change and keeps every value.
+  write_text(path(), "ip=\t10.0.0.1 ; FOH\nconsole=S1234 ; the FOH desk\nDiag=1\nSESSION_RECALL=off\n");
+  config_load(path());
+  char console[40];
+  config_console(console);
+  EXPECT_STREQ(console, "S1234");
+  AddressReload r = config_reload_address();
+  EXPECT_FALSE(r.ip_changed);
+  EXPECT_FALSE(r.console_changed);
+  EXPECT_FALSE(host().logged("[cfg] console="));
+  EXPECT_TRUE(settings().diag.load());
+  EXPECT_FALSE(settings().session_recall.load());
 }
 
 TEST_F(ConfigFile, ProtectListChangesAreSavedAndCapped) {
@@ -361,6 +480,25 @@ TEST_F(ConfigFile, ProtectListChangesAreSavedAndCapped) {
   EXPECT_EQ(c.protect_count, 31);
   EXPECT_FALSE(protect_list_set("", 3, true));
   EXPECT_FALSE(protect_list_set("A", 0, true));
+  // A bank the file would give back as other inputs is refused rather than saved.
+  EXPECT_FALSE(protect_list_set("A,B", 3, true));
+  EXPECT_FALSE(protect_list_set("A B", 3, true));
+  EXPECT_FALSE(protect_list_set("A;", 3, true));
+  EXPECT_TRUE(host().logged("[48V] A,B 3 is not a desk input - NOT protected"));
+  EXPECT_FALSE(protect_list_set("A\nB", 3, true));
+  EXPECT_TRUE(host().logged("[48V] A?B 3 is not a desk input - NOT protected"));
+}
+
+TEST_F(ConfigFile, TheLongestProtectListSurvivesASaveAndARestart) {
+  write_text(path(), "bank=A\n");
+  config_load(path());
+  ConsoleConfig c = longest_protect_list();
+  for (int i = 0; i < kProtectMax; ++i) ASSERT_TRUE(protect_list_set(c.protect[i].bank, c.protect[i].input, true));
+  config_load(path());
+  ASSERT_EQ(protect_list_count(), kProtectMax);
+  for (int i = 0; i < kProtectMax; ++i)
+    EXPECT_TRUE(protect_list_contains(c.protect[i].bank, c.protect[i].input)) << c.protect[i].bank;
+  EXPECT_FALSE(host().logged("longer than"));
 }
 
 }  // namespace

@@ -69,12 +69,13 @@ class Lifecycle : public FrameworkTest {
     g_release = false;
     g_close_calls = 0;
     g_close_unmap = -1;
+    // The entry installs the module's own hooks; these tests replace the thread bodies after it.
+    table = console_module_entry(3, "wing");
     framework_hooks().lv1_watcher_thread = counting_watcher;
     framework_hooks().discovery_thread = counting_discovery;
     framework_hooks().status_close = record_close;
     cfg = path_join(dir, "wing.cfg");
     use_host(cfg);
-    table = console_module_entry(3, "wing");
   }
   void TearDown() override {
     g_release = true;
@@ -213,6 +214,34 @@ TEST_F(Lifecycle, ADriverThreadThatMissesItsWaitMakesStopFalse) {
   EXPECT_FALSE(table->stop());
   EXPECT_EQ(stuck_threads(), 1u);
   EXPECT_TRUE(host().logged("a thread is still running"));
+}
+
+// LV1's thread waits for the whole stop: the framework's threads and the driver's together get
+// one budget. A driver whose own stop outlasts it counts as stuck and keeps the module mapped.
+TEST_F(Lifecycle, TheWholeStopFitsOneBudgetAndADriverThatOutlastsItIsStuck) {
+  set_framework_join_ms(300);
+  desk().delay("disconnect", 2000);
+  ASSERT_EQ(table->start(host().host()), 1);
+  table->attach(&host().gain_object);
+  ASSERT_TRUE(eventually([] { return g_watcher_runs.load() == 1; }));
+
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(table->stop());
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  // The driver alone would have held the stop for 2 s.
+  EXPECT_LT(waited, std::chrono::milliseconds(1500));
+  EXPECT_EQ(stuck_threads(), 1u);
+  EXPECT_EQ(g_close_unmap.load(), 0) << "the driver may still write to what it uses";
+  EXPECT_TRUE(host().logged("---- the desk driver did not stop within 300 ms ----"));
+  EXPECT_TRUE(host().logged("---- a thread did not come back; not re-arming ----"));
+  EXPECT_TRUE(host().logged("a thread is still running, the loader keeps this module mapped"));
+
+  // The driver's stop still ends, late, and the module stays stuck: no re-arming.
+  ASSERT_TRUE(eventually([this] { return desk().calls_of("meters_stop").size() == 1; }));
+  EXPECT_EQ(table->start(host().host()), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(g_discovery_runs.load(), 1);
+  EXPECT_FALSE(table->stop());
 }
 
 TEST_F(Lifecycle, HasPreampCountsQueriesAndKeepsTheExtremes) {

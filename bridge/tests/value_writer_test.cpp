@@ -160,23 +160,89 @@ TEST_F(ValueWriter, BadChannelsAndValuesNeverReachTheDesk) {
   EXPECT_TRUE(desk().calls_of("send_").empty());
 }
 
-TEST_F(ValueWriter, ADriverThatCannotSendIsNotReportedAsSent) {
+// A desk that cannot take a write at once (its socket full, or another thread sending): LV1's
+// value is not lost and not sent out of order. The latest per channel and kind waits, the status
+// block shows it, and the watcher's next pass sends it once the desk takes writes again.
+TEST_F(ValueWriter, AWriteTheDeskCannotTakeNowIsDeferredThenSentLatestFirst) {
   ready();
   channel_store(0, make_record("LCL", 1));
   channel_store(1, make_record("LCL", 1));
   desk().fail("send_gain");
   desk().fail("send_phantom");
   block->gain_db[0] = 4.0;
-  EXPECT_EQ(bridge_set_gain(0, 20.0), WriteOutcome::send_failed);
-  EXPECT_EQ(bridge_set_phantom(0, true), WriteOutcome::send_failed);
-  EXPECT_DOUBLE_EQ(block->gain_db[0], 4.0) << "the block keeps the desk's value";
-  EXPECT_EQ(block->phantom[0], 0);
-  EXPECT_EQ(block->sent_count, 0u);
+  EXPECT_EQ(bridge_set_gain(0, 20.0), WriteOutcome::deferred);
+  EXPECT_EQ(bridge_set_gain(0, 22.4), WriteOutcome::deferred);
+  EXPECT_EQ(bridge_set_phantom(0, true), WriteOutcome::deferred);
+  EXPECT_DOUBLE_EQ(block->gain_db[0], 22.5) << "the block shows the value on its way, stepped";
+  EXPECT_EQ(block->phantom[0], 1);
+  EXPECT_EQ(block->sent_count, 0u) << "nothing counts as sent before the desk took it";
   EXPECT_FALSE(last_gain_sent(0, nullptr));
-  EXPECT_FALSE(module_phantom(0));
+  double db = 0;
+  bool on = false;
+  ASSERT_TRUE(gain_deferred(0, &db));
+  EXPECT_DOUBLE_EQ(db, 22.4);
+  ASSERT_TRUE(phantom_deferred(0, &on));
+  EXPECT_TRUE(on);
   uint32_t seen = 0;
   MailboxTake t;
-  EXPECT_FALSE(mailbox_take(1, &seen, &t)) << "no gang copy of a value the desk never got";
+  EXPECT_FALSE(mailbox_take(1, &seen, &t)) << "no gang copy before the desk has the value";
+  EXPECT_EQ(host().lines_with("SET gain ch=0 20.0 dB  [the desk is not taking writes at once - deferred, sent at the next pass]").size(), 1u);
+  EXPECT_EQ(host().lines_with("deferred, sent at the next pass").size(), 2u) << "once per waiting value, not per move";
+  EXPECT_TRUE(host().logged("48V] ch=0 -> LCL 1 = ON: the desk is not taking writes at once - deferred"));
+
+  // Still full at the next pass: the values keep waiting.
+  EXPECT_EQ(send_deferred_writes(), 0);
+  EXPECT_TRUE(gain_deferred(0, nullptr));
+  EXPECT_TRUE(phantom_deferred(0, nullptr));
+
+  // The desk takes writes again; a newer LV1 value does not overtake the one waiting.
+  desk().fail("send_gain", false);
+  desk().fail("send_phantom", false);
+  desk().clear_calls();
+  EXPECT_EQ(bridge_set_gain(0, 30.0), WriteOutcome::deferred);
+  EXPECT_TRUE(desk().calls_of("send_gain").empty());
+  EXPECT_EQ(send_deferred_writes(), 2);
+  EXPECT_EQ(desk().calls_of("send_gain"), std::vector<std::string>{"send_gain LCL 1 30.00"});
+  EXPECT_EQ(desk().calls_of("send_phantom"), std::vector<std::string>{"send_phantom LCL 1 1"});
+  EXPECT_FALSE(gain_deferred(0, nullptr));
+  EXPECT_FALSE(phantom_deferred(0, nullptr));
+  EXPECT_EQ(block->sent_count, 2u);
+  EXPECT_TRUE(last_gain_sent(0, &db));
+  EXPECT_DOUBLE_EQ(db, 30.0);
+  ASSERT_TRUE(mailbox_take(1, &seen, &t));
+  EXPECT_TRUE(t.has_gain);
+  EXPECT_DOUBLE_EQ(t.gain, 30.0);
+  EXPECT_EQ(send_deferred_writes(), 0) << "each value goes out once";
+  EXPECT_EQ(bridge_set_gain(0, 31.0), WriteOutcome::sent) << "with nothing waiting, writes go straight out";
+}
+
+// Deferred values wait through a lost link and go out when it is back; the desk as the source
+// of truth after a loss drops them instead, and a driver without the slot is no deferral.
+TEST_F(ValueWriter, DeferredValuesWaitForTheLinkOrGiveWayToTheDesk) {
+  ready();
+  channel_store(0, make_record("LCL", 1));
+  desk().fail("send_gain");
+  EXPECT_EQ(bridge_set_gain(0, 12.0), WriteOutcome::deferred);
+  desk().fail("send_gain", false);
+  desk().set_link(false);
+  desk().clear_calls();
+  EXPECT_EQ(send_deferred_writes(), 0);
+  EXPECT_TRUE(desk().calls_of("send_gain").empty());
+  EXPECT_TRUE(gain_deferred(0, nullptr)) << "a lost link loses no deferred value";
+  desk().set_link(true);
+  EXPECT_EQ(send_deferred_writes(), 1);
+  EXPECT_EQ(desk().calls_of("send_gain"), std::vector<std::string>{"send_gain LCL 1 12.00"});
+
+  desk().fail("send_gain");
+  EXPECT_EQ(bridge_set_gain(0, 14.0), WriteOutcome::deferred);
+  EXPECT_EQ(drop_deferred_writes(), 1);
+  EXPECT_FALSE(gain_deferred(0, nullptr));
+  desk().fail("send_gain", false);
+  EXPECT_EQ(send_deferred_writes(), 0);
+
+  desk().desc.send_gain = nullptr;
+  EXPECT_EQ(bridge_set_gain(0, 16.0), WriteOutcome::send_failed);
+  EXPECT_FALSE(gain_deferred(0, nullptr));
   EXPECT_TRUE(host().logged("could not send"));
 }
 

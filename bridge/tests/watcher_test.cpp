@@ -312,6 +312,85 @@ TEST_F(WatcherTest, DeskBackWithDeskAsSourceReseedsEveryChannelAsAFirstValue) {
   EXPECT_TRUE(sends("send_").empty());
 }
 
+// A desk that stopped answering and then answers everything it held at once (replies to reads
+// that timed out long ago, carrying a value changed at the desk meanwhile): none of it reaches
+// LV1 before the desk-back decision. LV1 as the source of truth keeps LV1's value and sends it;
+// the desk as the source of truth takes the desk's value through the fresh re-seed, once.
+TEST_F(WatcherTest, WhatAFrozenDeskSaysWaitsForTheDeskBackDecision) {
+  for (bool lv1_wins : {true, false}) {
+    SCOPED_TRACE(lv1_wins ? "resync=lv1" : "resync=desk");
+    seed_all();
+    host().gain_object.gain[0] = 12.0;  // LV1's value of LCL 1
+    settings().resync_lv1.store(lv1_wins);
+    desk().set_link(false);
+    run_for(6500);
+    EXPECT_TRUE(host().logged("[sync] the desk is not answering - its values are held back until the desk-back decision"));
+    desk().set_input("LCL", 1, FakeInput{40.0});  // moved at the desk while it did not answer
+    desk().push("LCL", 1, "g", 40.0, 0);
+    desk().set_link(true);
+    desk().push("LCL", 1, "g", 40.0, 0);  // the flood, just before the watcher's pass
+    host().clear();
+    desk().clear_calls();
+    pass();  // desk back
+    EXPECT_TRUE(gain_reports(0).empty()) << "a desk value reached LV1 before the decision";
+    if (lv1_wins) {
+      EXPECT_EQ(sends("send_gain LCL 1 12.00").size(), 1u);
+      run_for(1000);
+      for (const FakeReport& r : gain_reports(0)) EXPECT_DOUBLE_EQ(r.db, 12.0) << "LV1's value was overwritten";
+      EXPECT_EQ(desk().input("LCL", 1).gain, 12.0);
+    } else {
+      pass();  // the re-seed
+      auto g = gain_reports(0);
+      ASSERT_EQ(g.size(), 1u);
+      EXPECT_DOUBLE_EQ(g[0].db, 40.0);
+      EXPECT_TRUE(sends("send_").empty());
+    }
+    EXPECT_TRUE(host().logged("[sync] desk values are taken again"));
+    // After the decision the desk's own moves are LV1's again.
+    host().clear();
+    desk().set_input("LCL", 2, FakeInput{33.0});
+    desk().push("LCL", 2, "g", 33.0, 0);
+    pass();
+    auto g = gain_reports(1);
+    ASSERT_EQ(g.size(), 1u);
+    EXPECT_DOUBLE_EQ(g[0].db, 33.0);
+    desk().set_input("LCL", 1, FakeInput{0.0});
+    desk().set_input("LCL", 2, FakeInput{2.5});
+  }
+}
+
+// LV1's writes the desk could not take at once go out at the watcher's next pass.
+TEST_F(WatcherTest, DeferredWritesGoOutAtTheNextPass) {
+  seed_all();
+  desk().fail("send_gain");
+  EXPECT_EQ(bridge_set_gain(2, 17.5), WriteOutcome::deferred);
+  pass();
+  EXPECT_EQ(sends("send_gain LCL 3 17.50").size(), 2u) << "LV1's try, then the pass's: the desk still refuses";
+  desk().fail("send_gain", false);
+  pass();
+  EXPECT_EQ(sends("send_gain LCL 3 17.50").size(), 3u);
+  EXPECT_EQ(desk().input("LCL", 3).gain, 17.5);
+  pass();
+  EXPECT_EQ(sends("send_gain LCL 3").size(), 3u) << "sent once";
+}
+
+// While LV1's value waits to be sent, the desk's older value read by a sweep is not put on LV1's
+// strip over it.
+TEST_F(WatcherTest, ASweepDoesNotReportOverADeferredValue) {
+  seed_all();
+  desk().fail("send_gain");
+  EXPECT_EQ(bridge_set_gain(2, 17.5), WriteOutcome::deferred);
+  run_for(400);  // past the echo window
+  desk().set_input("LCL", 3, FakeInput{8.0});  // what the desk holds, LV1's value not there yet
+  want(watcher_flags().reseed_wanted);
+  pass();
+  EXPECT_TRUE(gain_reports(2).empty()) << "the desk's 8.0 dB was reported over LV1's 17.5";
+  EXPECT_DOUBLE_EQ(block->gain_db[2], 17.5) << "the status block shows the value on its way";
+  desk().fail("send_gain", false);
+  pass();
+  EXPECT_EQ(desk().input("LCL", 3).gain, 17.5);
+}
+
 TEST_F(WatcherTest, ShortDropoutIsNotADeskBack) {
   seed_all();
   desk().set_link(false);

@@ -29,6 +29,10 @@ constexpr uint32_t kBackoffMs = 400;
 constexpr uint32_t kBackoffMaxWaitMs = 600;
 constexpr uint32_t kThreadStopMs = 2000;
 constexpr uint32_t kStalePartialMs = 1000;
+// A reply can come this long after its request gave up (a desk that froze and then answers all it
+// queued); until then an item of that node is taken as the late reply, never as a desk change.
+constexpr uint32_t kLateReplyMs = 30000;
+constexpr int kLateMax = 64;
 
 using Guard = LockGuard<CriticalSection>;
 
@@ -55,6 +59,22 @@ struct LinkState : RxSink {
   std::atomic<uint32_t> backoff_deadline{0};
 
   ReplySlot slot;  // pending_lock
+  // Requests that gave up and whose replies may still come, oldest first (pending_lock).
+  struct Late {
+    uint32_t hash;
+    Tick at;
+  };
+  Late late[kLateMax];
+  int late_count = 0;
+  // Whole-node reads that gave up: their items, up to each one's end mark, may still come.
+  int late_multi = 0;
+  Tick late_multi_at = 0;
+  std::atomic<uint32_t> late_dropped{0};
+
+  // The rest of a frame the socket took only in part: it goes out before any other byte, so the
+  // stream stays whole (socket_lock).
+  uint8_t tail[kNodeFrameCapacity];
+  uint32_t tail_len = 0;
   RxStream rx;     // receive thread only
 
   Thread connect_thread, rx_thread;
@@ -81,12 +101,47 @@ struct LinkState : RxSink {
   void on_end_mark() override {
     Guard g(pending_lock);
     if (slot.take_end_mark()) reply_event.set();
+    if (late_multi > 0) --late_multi;  // in order: the end of the oldest whole-node reply
   }
   void on_rx_error(RxError e, size_t bytes) override;
   void on_push(uint32_t hash, const uint8_t* value, size_t len);
   void abort_request() {
     Guard g(pending_lock);
     if (slot.abort()) reply_event.set();
+  }
+  // pending_lock held.
+  void note_late(uint32_t hash) {
+    if (late_count == kLateMax) {
+      std::memmove(late, late + 1, sizeof late[0] * (kLateMax - 1));
+      --late_count;
+    }
+    late[late_count++] = Late{hash, now()};
+  }
+  // pending_lock held. True when an item of `hash` is the late reply of a request that gave up.
+  bool take_late(uint32_t hash) {
+    Tick t = now();
+    int kept = 0;
+    bool found = false;
+    for (int i = 0; i < late_count; ++i) {
+      if (ticks_elapsed(t, late[i].at) > kLateReplyMs) continue;
+      if (!found && late[i].hash == hash) {
+        found = true;
+        continue;
+      }
+      late[kept++] = late[i];
+    }
+    late_count = kept;
+    return found;
+  }
+  // pending_lock held. The desk answers in order: once a reply came, the replies of requests
+  // sent before it came too or never will, except those of the same node, which the reply
+  // just taken may have been.
+  void settle_late(uint32_t reply_hash) {
+    late_multi = 0;
+    int kept = 0;
+    for (int i = 0; i < late_count; ++i)
+      if (reply_hash != 0 && late[i].hash == reply_hash) late[kept++] = late[i];
+    late_count = kept;
   }
 };
 
@@ -125,10 +180,25 @@ void LinkState::on_node_item(const uint8_t* item, size_t len) {
   uint32_t hash = read_be32(item + 1);
   bool known = node_table().find(hash) != nullptr;
   ItemAction a;
+  bool late_reply = false;
   {
     Guard g(pending_lock);
     a = slot.take_node_item(item, len, known);
     if (a == ItemAction::kReply) reply_event.set();
+    if (a == ItemAction::kPush) {
+      // An item while a whole-node read that gave up may still be answered is taken as part of
+      // that late reply; else one of a single read that gave up, by its hash.
+      if (late_multi > 0 && ticks_elapsed(now(), late_multi_at) <= kLateReplyMs)
+        late_reply = true;
+      else if (late_count > 0)
+        late_reply = take_late(hash);
+    }
+  }
+  if (late_reply) {
+    // What the desk held when it got round to an old question: not a change made at the desk.
+    uint32_t n = ++late_dropped;
+    if (rare(n)) driver_log_detail("[ctl] a late reply (hash %08X) came after its request gave up - dropped, not a desk change (%u so far)", hash, n);
+    return;
   }
   if (a == ItemAction::kPush) on_push(hash, item + 5, len - 5);
 }
@@ -159,6 +229,11 @@ void LinkState::on_push(uint32_t hash, const uint8_t* value, size_t len) {
   if (push) push(e->bank, int32_t(e->index), e->leaf, v, flag);
 }
 
+void drop_after_send_failure(LinkState& s) {
+  if (!s.drop_pending.exchange(true)) driver_log_info("[ctl] send to %s:2222 failed or timed out, dropping", s.address);
+  s.link_up = false;
+}
+
 // Callers hold socket_lock. A send that fails or times out drops the connection, so the next
 // one starts on a clean stream.
 bool link_send(LinkState& s, const NodeFrame& f) {
@@ -167,10 +242,51 @@ bool link_send(LinkState& s, const NodeFrame& f) {
     return false;
   }
   if (!s.sock_valid.load() || s.drop_pending.load()) return false;
+  if (s.tail_len > 0) {
+    if (!s.sock.send_all(s.tail, s.tail_len, kSendTimeoutMs)) {
+      drop_after_send_failure(s);
+      return false;
+    }
+    s.tail_len = 0;
+  }
   if (f.fill > 0 && !s.sock.send_all(f.bytes, f.fill, kSendTimeoutMs)) {
-    if (!s.drop_pending.exchange(true)) driver_log_info("[ctl] send to %s:2222 failed or timed out, dropping", s.address);
-    s.link_up = false;
+    drop_after_send_failure(s);
     return false;
+  }
+  s.last_send = s.now();
+  ++s.sent;
+  return true;
+}
+
+// Callers hold socket_lock. Sends what the socket takes now and never waits: false when nothing
+// of the frame went out (the stream is as before). A frame the socket took in part is sent: its
+// rest waits in the tail, ahead of every later byte.
+bool link_send_now(LinkState& s, const NodeFrame& f) {
+  if (f.overflow) {
+    driver_log_detail("[ctl] request longer than %u bytes - not sent", kNodeFrameCapacity);
+    return false;
+  }
+  if (!s.sock_valid.load() || s.drop_pending.load()) return false;
+  while (s.tail_len > 0) {
+    int n = s.sock.try_send(s.tail, s.tail_len);
+    if (n == kSocketTimeout || n == 0) return false;
+    if (n < 0) {
+      drop_after_send_failure(s);
+      return false;
+    }
+    std::memmove(s.tail, s.tail + n, s.tail_len - uint32_t(n));
+    s.tail_len -= uint32_t(n);
+  }
+  if (f.fill == 0) return true;
+  int n = s.sock.try_send(f.bytes, f.fill);
+  if (n == kSocketTimeout || n == 0) return false;
+  if (n < 0) {
+    drop_after_send_failure(s);
+    return false;
+  }
+  if (uint32_t(n) < f.fill) {
+    s.tail_len = f.fill - uint32_t(n);
+    std::memcpy(s.tail, f.bytes + n, s.tail_len);
   }
   s.last_send = s.now();
   ++s.sent;
@@ -183,10 +299,14 @@ void close_connection(LinkState& s) {
     s.sock.close();
     s.sock_valid = false;
     s.link_up = false;
+    s.tail_len = 0;
   }
   s.drop_pending = false;
   s.rx.reset();
   s.abort_request();  // the waiter fails at once instead of at its time-out
+  Guard g(s.pending_lock);
+  s.late_count = 0;  // a new connection answers nothing that was asked on the old one
+  s.late_multi = 0;
 }
 
 void rx_thread(void*) {
@@ -268,7 +388,11 @@ void try_connect(LinkState& s) {
   {
     Guard g(s.socket_lock);
     s.sock = std::move(sock);
+    s.tail_len = 0;
     s.drop_pending = false;
+    Guard pg(s.pending_lock);
+    s.late_count = 0;  // nothing asked on an earlier connection is answered on this one
+    s.late_multi = 0;
     s.sock_valid.store(true, std::memory_order_release);
   }
   s.link_up = true;
@@ -361,6 +485,7 @@ void link_stop() {
     Guard sg(s.socket_lock);
     s.sock.close();
     s.sock_valid = false;
+    s.tail_len = 0;
     s.rx.reset();
   }
   s.link_up = false;
@@ -371,6 +496,16 @@ bool link_send_frame(const NodeFrame& frame) {
   if (!s.initialised.load()) return false;
   Guard g(s.socket_lock);
   return link_send(s, frame);
+}
+
+bool link_try_send_frame(const NodeFrame& frame) {
+  LinkState& s = L();
+  if (!s.initialised.load() || !s.sock_valid.load()) return false;
+  // Another thread is sending (and may wait on a full socket): LV1's thread does not queue behind it.
+  if (!s.socket_lock.try_lock()) return false;
+  bool ok = link_send_now(s, frame);
+  s.socket_lock.unlock();
+  return ok;
 }
 
 bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_hash, uint8_t* out,
@@ -405,6 +540,12 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
       if (out && n) std::memcpy(out, s.slot.buf, n);
       if (out_length) *out_length = n;
       ok = true;
+      s.settle_late(!block_reply && !multi_part && s.slot.fill >= 5 ? read_be32(s.slot.buf + 1) : 0);
+    } else if (multi_part) {
+      s.late_multi = (s.late_multi < kLateMax ? s.late_multi : kLateMax - 1) + 1;
+      s.late_multi_at = s.now();
+    } else if (expected_hash != 0 && !block_reply) {
+      s.note_late(expected_hash);
     }
     s.slot.disarm();
   } else {
@@ -424,6 +565,7 @@ uint32_t link_failed_connects() { return L().failed_connects.load(); }
 uint32_t link_sent_count() { return L().sent.load(); }
 uint32_t link_received_count() { return L().received.load(); }
 uint32_t link_event_count() { return L().events.load(); }
+uint32_t link_late_replies_dropped() { return L().late_dropped.load(); }
 
 void link_set_push_callback(LinkPushFn fn) {
   LinkState& s = L();

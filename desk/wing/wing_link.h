@@ -29,6 +29,9 @@ void link_stop();
 
 // A write: sends the frame when connected. Never waits longer than the send time-out.
 bool link_send_frame(const NodeFrame& frame);
+// A write from a thread that must never wait (LV1's): false at once, with nothing sent, when
+// another thread holds the socket or the socket takes nothing now. The caller defers the value.
+bool link_try_send_frame(const NodeFrame& frame);
 // A read: sends the frame and waits up to `timeout_ms` for the reply the parser assigns to it.
 // `out` receives at most `capacity` bytes of the reply (node item, block, or the node items of a
 // multi-part reply).
@@ -41,6 +44,8 @@ uint32_t link_failed_connects();
 uint32_t link_sent_count();
 uint32_t link_received_count();
 uint32_t link_event_count();
+// Replies that came after their request gave up and were dropped rather than taken as pushes.
+uint32_t link_late_replies_dropped();
 
 // Installs (null: clears) the push callback. When it returns, no call of the old one is running.
 void link_set_push_callback(LinkPushFn fn);

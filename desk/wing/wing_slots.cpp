@@ -287,7 +287,8 @@ bool KS_ABI wing_send_gain(const char* bank, int32_t n, double db) {
   frame_reset(f);
   frame_put_path(f, bank, n, "g");
   frame_put_float(f, float(db));
-  return link_send_frame(f);
+  // Called on LV1's threads: false when it cannot go out at once, and the framework defers it.
+  return link_try_send_frame(f);
 }
 
 bool KS_ABI wing_send_phantom(const char* bank, int32_t n, uint8_t on) {
@@ -296,7 +297,7 @@ bool KS_ABI wing_send_phantom(const char* bank, int32_t n, uint8_t on) {
   frame_reset(f);
   frame_put_path(f, bank, n, "vph");
   frame_put_small(f, on ? 1 : 0);
-  return link_send_frame(f);
+  return link_try_send_frame(f);
 }
 
 bool KS_ABI wing_send_mode(const char* bank, int32_t n, const char* mode) {

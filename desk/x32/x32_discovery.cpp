@@ -64,7 +64,37 @@ int32_t card_of(uint32_t ip) {
   return -1;
 }
 
+// The desk's texts go into log lines and the status block: control characters become '?'.
+void printable(char* s) {
+  for (; *s; ++s) {
+    unsigned char c = static_cast<unsigned char>(*s);
+    if (c < 0x20 || c == 0x7F) *s = '?';
+  }
+}
+
 }  // namespace
+
+bool x32_parse_xinfo(const uint8_t* data, size_t n, const char* sender_ip, DeskAnswer* out) {
+  if (!data || !sender_ip || !out) return false;
+  OscMessage m;
+  if (osc_parse(data, n, &m) != OscError::ok || std::strcmp(m.address, "/xinfo") != 0 || m.string_count < 3)
+    return false;
+  DeskAnswer a;
+  std::memset(&a, 0, sizeof a);
+  copy_text(a.ip, sizeof a.ip, sender_ip);
+  copy_text(a.name, sizeof a.name, m.strings[1]);
+  copy_text(a.model, sizeof a.model, m.strings[2]);
+  put_field(a.identity, sizeof a.identity, "X32,%s,%s,%s,%s", m.strings[0], m.strings[1], m.strings[2],
+            m.strings[3]);
+  printable(a.ip);
+  printable(a.name);
+  printable(a.model);
+  printable(a.identity);
+  put_field(a.id, sizeof a.id, "name:%s", a.name);
+  a.card = -1;
+  *out = a;
+  return true;
+}
 
 void x32_set_discovery_net(const X32DiscoveryNet& net) { g_net = net; }
 
@@ -123,29 +153,21 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     int got = const_cast<Socket*>(all[size_t(r)])->recv_from(buf, sizeof buf, &from, 0);
     if (got == kSocketTimeout || got == kSocketError) continue;
     if (only && from.addr != *only) continue;
-    OscMessage m;
-    bool is_answer = got > 0 && osc_parse(buf, size_t(got), &m) == OscError::ok &&
-                     std::strcmp(m.address, "/xinfo") == 0 && m.string_count >= 3;
-    if (!is_answer) {
+    std::string sender = format_ipv4(from.addr);
+    DeskAnswer answer;
+    if (got <= 0 || !x32_parse_xinfo(buf, size_t(got), sender.c_str(), &answer)) {
       // Our own question echoed by a broadcast, or anything else that is not a desk's answer.
       if (ignored_logged++ < kIgnoredLoggedPerSweep)
         x32_info("[desk] ignored a %d-byte reply from %s during discovery", got < 0 ? 0 : got,
                  format_ipv4(from.addr).c_str());
       continue;
     }
-    std::string sender = format_ipv4(from.addr);
     bool seen = false;
     for (int i = 0; i < found; i++) seen |= std::strcmp(out[i].ip, sender.c_str()) == 0;
     if (seen) continue;
     DeskAnswer& a = out[found++];
-    std::memset(&a, 0, sizeof a);
-    copy_text(a.ip, sizeof a.ip, sender.c_str());
-    copy_text(a.name, sizeof a.name, m.strings[1]);
-    copy_text(a.model, sizeof a.model, m.strings[2]);
-    put_field(a.identity, sizeof a.identity, "X32,%s,%s,%s,%s", m.strings[0], m.strings[1], m.strings[2],
-                  m.strings[3]);
-    if (!x32_arp_mac(from.addr, a.id, sizeof a.id)) put_field(a.id, sizeof a.id, "name:%s", a.name);
-    a.card = -1;
+    a = answer;
+    x32_arp_mac(from.addr, a.id, sizeof a.id);  // else the "name:" id stays
     if (only) break;
   }
   for (int i = 0; i < found; i++) {

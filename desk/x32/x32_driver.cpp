@@ -395,7 +395,8 @@ bool x32_send_gain(const char* bank, int32_t n, double db) {
   if (!headamp_address(bank, n, "gain", addr)) return false;
   uint8_t buf[64];
   size_t len = osc_encode_float(addr, x32_gain_to_wire(db), buf, sizeof buf);
-  bool ok = x32_send(buf, len);
+  // Called on LV1's threads: false when it cannot go out at once, and the framework defers it.
+  bool ok = x32_try_send(buf, len);
   x32_note_local_write();
   return ok;
 }
@@ -405,7 +406,7 @@ bool x32_send_phantom(const char* bank, int32_t n, uint8_t on) {
   if (!headamp_address(bank, n, "phantom", addr)) return false;
   uint8_t buf[64];
   size_t len = osc_encode_int(addr, on ? 1 : 0, buf, sizeof buf);
-  return x32_send(buf, len);
+  return x32_try_send(buf, len);
 }
 
 bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out) {

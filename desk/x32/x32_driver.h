@@ -27,6 +27,12 @@ const char* x32_identity();  // null before a desk was adopted
 // broadcast. Writes at most max (and at most 8) answers.
 int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait_ms);
 
+// One datagram received from sender_ip during discovery, as an answer: an "/xinfo" with at least
+// three strings. Fills ip, name, model and identity (control characters in the desk's texts
+// become '?'), id "name:" + name (discovery replaces it with the MAC when ARP gives one) and card
+// -1. False, out untouched, for anything else.
+bool x32_parse_xinfo(const uint8_t* data, size_t n, const char* sender_ip, DeskAnswer* out);
+
 // What discovery asks when no address is given; the framework's network utilities by default.
 // Tests hand in their own lists so that a sweep stays on loopback.
 struct X32DiscoveryNet {

@@ -18,6 +18,15 @@ namespace {
 constexpr size_t kReceiveCap = 2048;
 constexpr uint32_t kReceiveWaitMs = 250;
 constexpr int kBadDatagramsLoggedAtInfo = 3;
+// A reply can come this long after its query gave up (a desk that froze, then answered all it
+// had queued); until then a message at that address is taken as the late reply, not a change.
+constexpr uint32_t kLateReplyMs = 30000;
+constexpr int kLateMax = 64;
+
+struct LateQuery {
+  char address[96];
+  Tick at;
+};
 
 struct Link {
   char ip[64] = {};
@@ -38,6 +47,10 @@ struct Link {
   bool done = false;
   char pending_address[96] = {};
   OscMessage reply{};
+  // Queries that gave up and whose replies may still come, oldest first (pending_lock).
+  LateQuery late[kLateMax];
+  int late_count = 0;
+  std::atomic<uint32_t> late_dropped{0};
 
   std::atomic<uint32_t> sent{0}, received{0}, events{0}, dropped{0}, foreign{0};
   std::atomic<int> bad_logged{0};
@@ -47,8 +60,9 @@ struct Link {
   std::atomic<bool> ha_link_dirty{false};
   std::atomic<bool> facts_logged{false};
 
-  // Guards the socket handle against a close while a framework thread (LV1's, for a gain) sends.
-  CriticalSection socket_lock;
+  // Guards the socket handle against a close while a framework thread (LV1's, for a gain) sends:
+  // senders share it (datagrams need no more), opening and closing take it alone.
+  RwLock socket_lock;
   CriticalSection event_lock;  // held while the callback runs, so clearing it waits for a push
   EventFn event_fn = nullptr;
 
@@ -63,6 +77,44 @@ Link& link() {
 }
 
 Tick now() { return x32_clock().now(); }
+
+// pending_lock held.
+void note_late(Link& l, const char* address) {
+  if (l.late_count == kLateMax) {
+    std::memmove(l.late, l.late + 1, sizeof l.late[0] * (kLateMax - 1));
+    --l.late_count;
+  }
+  LateQuery& q = l.late[l.late_count++];
+  std::memcpy(q.address, address, sizeof q.address);
+  q.at = now();
+}
+
+// pending_lock held. True when a message at `address` is the late reply of a query that gave up.
+bool take_late(Link& l, const char* address) {
+  Tick t = now();
+  int kept = 0;
+  bool found = false;
+  for (int i = 0; i < l.late_count; ++i) {
+    if (ticks_elapsed(t, l.late[i].at) > kLateReplyMs) continue;
+    if (!found && std::strcmp(l.late[i].address, address) == 0) {
+      found = true;
+      continue;
+    }
+    l.late[kept++] = l.late[i];
+  }
+  l.late_count = kept;
+  return found;
+}
+
+// pending_lock held. The desk answers in order: once a reply came, the replies to queries sent
+// before it came too or never will, but for those at the same address (the reply just taken may
+// have been one of them).
+void settle_late(Link& l, const char* address) {
+  int kept = 0;
+  for (int i = 0; i < l.late_count; ++i)
+    if (std::strcmp(l.late[i].address, address) == 0) l.late[kept++] = l.late[i];
+  l.late_count = kept;
+}
 
 bool send_query(const char* address) {
   uint8_t buf[kOscMaxQuery];
@@ -107,7 +159,7 @@ void receive_loop() {
         x32_detail("[x32] dropped a datagram from the desk: %s", why);
       continue;
     }
-    bool answered = false;
+    bool answered = false, late_reply = false;
     {
       LockGuard g(l.pending_lock);
       if (l.pending && !l.done && std::strcmp(msg.address, l.pending_address) == 0) {
@@ -116,9 +168,19 @@ void receive_loop() {
         l.pending = false;
         l.reply_event.set();
         answered = true;
+      } else if (l.late_count > 0) {
+        late_reply = take_late(l, msg.address);
       }
     }
     if (answered) continue;
+    if (late_reply) {
+      // What the desk held when it got round to an old question: not a change made at the desk.
+      uint32_t k = ++l.late_dropped;
+      if (k == 1 || k % 100 == 0)
+        x32_detail("[x32] a late reply to %s came after its query gave up - dropped, not a desk change (%u so far)",
+                   msg.address, unsigned(k));
+      continue;
+    }
     if (std::strcmp(msg.address, "/status") != 0 && std::strncmp(msg.address, "/-stat/aes50/", 13) != 0)
       l.burst.note_push(now());
     x32_on_push(msg);
@@ -200,6 +262,10 @@ bool x32_connect(const char* ip) {
   l.ha_link_dirty = true;
   l.facts_logged = false;
   l.bad_logged = 0;
+  {
+    LockGuard g(l.pending_lock);
+    l.late_count = 0;
+  }
   l.burst.reset();
   l.reseed.reset(now());
   x32_reset_connection_state();
@@ -209,7 +275,7 @@ bool x32_connect(const char* ip) {
   }
   l.stop_event.reset();
   {
-    LockGuard g(l.socket_lock);
+    LockGuard<RwLock> g(l.socket_lock);
     l.socket = Socket::udp();
     if (!l.socket.valid() || !l.socket.bind({0, 0})) {
       l.socket.close();
@@ -249,7 +315,7 @@ void x32_disconnect() {
     l.poll_thread.detach();
     return;
   }
-  LockGuard g(l.socket_lock);
+  LockGuard<RwLock> g(l.socket_lock);
   l.socket.close();
 }
 
@@ -261,10 +327,21 @@ bool x32_link_alive() {
 bool x32_send(const uint8_t* data, size_t len) {
   Link& l = link();
   if (!l.linked || len == 0) return false;
-  LockGuard g(l.socket_lock);
+  SharedGuard g(l.socket_lock);
   if (!l.socket.valid() || l.socket.send_to(data, len, l.desk) != int(len)) return false;
   l.sent++;
   return true;
+}
+
+bool x32_try_send(const uint8_t* data, size_t len) {
+  Link& l = link();
+  if (!l.linked || len == 0) return false;
+  // The socket is being opened or closed: LV1's thread does not wait for that.
+  if (!l.socket_lock.try_lock_shared()) return false;
+  bool ok = l.socket.valid() && l.socket.try_send_to(data, len, l.desk) == int(len);
+  l.socket_lock.unlock_shared();
+  if (ok) l.sent++;
+  return ok;
 }
 
 bool x32_query(const char* address, OscMessage* reply, uint32_t timeout_ms) {
@@ -282,12 +359,16 @@ bool x32_query(const char* address, OscMessage* reply, uint32_t timeout_ms) {
     l.pending = true;
   }
   bool ok = false;
-  if (x32_send(buf, n)) x32_clock().wait(l.reply_event, timeout_ms);
+  bool sent = x32_send(buf, n);
+  if (sent) x32_clock().wait(l.reply_event, timeout_ms);
   {
     LockGuard g(l.pending_lock);
     if (l.done) {
       ok = true;
       if (reply) *reply = l.reply;
+      settle_late(l, address);
+    } else if (sent) {
+      note_late(l, l.pending_address);
     }
     l.pending = false;
     l.done = false;
@@ -301,6 +382,7 @@ uint32_t x32_received_count() { return link().received; }
 uint32_t x32_event_count() { return link().events; }
 uint32_t x32_dropped_count() { return link().dropped; }
 uint32_t x32_foreign_count() { return link().foreign; }
+uint32_t x32_late_replies_dropped() { return link().late_dropped; }
 void x32_count_event() { link().events++; }
 
 void x32_set_event_callback(EventFn fn) {

@@ -27,6 +27,9 @@ bool x32_linked();
 bool x32_query(const char* address, OscMessage* reply, uint32_t timeout_ms);
 // Sends one datagram to the desk; true when all of it went out (then counted as sent).
 bool x32_send(const uint8_t* data, size_t len);
+// The same from a thread that must never wait (LV1's): false at once, nothing sent, while the
+// socket is being opened or closed or when it takes nothing now. The caller defers the value.
+bool x32_try_send(const uint8_t* data, size_t len);
 const char* x32_desk_ip();
 
 uint32_t x32_sent_count();
@@ -34,6 +37,7 @@ uint32_t x32_received_count();
 uint32_t x32_event_count();
 uint32_t x32_dropped_count();  // datagrams from the desk that did not parse
 uint32_t x32_foreign_count();  // datagrams from anyone but the desk
+uint32_t x32_late_replies_dropped();  // replies after their query gave up, not taken as pushes
 
 void x32_set_event_callback(EventFn fn);
 // Calls the event callback, if any; after set_event_callback(null) returns, none is running.

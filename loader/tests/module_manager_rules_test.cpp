@@ -81,6 +81,11 @@ TEST(ModuleFileName, Versions) {
         {"wing-0.0.0.dll", true, 0, 0, 0},
         {"wing-999999999.0.1.dll", true, 999999999, 0, 1},
         {"wing-1234567890.0.0.dll", false, 0, 0, 0},  // would not fit
+        // The version text must fit its 23 characters whole.
+        {"wing-9999999.9999999.9999999.dll", true, 9999999, 9999999, 9999999},
+        {"wing-00000001.000000002.3.dll", true, 1, 2, 3},  // leading zeros are not shown
+        {"wing-999999999.999999999.999999999.dll", false, 0, 0, 0},
+        {"wing-99999999.9999999.9999999.dll", false, 0, 0, 0},
         {"wing-4.2.dll", false, 0, 0, 0},
         {"wing-4.2.0x.dll", false, 0, 0, 0},
         {"wing-4.2.0.1.dll", false, 0, 0, 0},
@@ -106,8 +111,10 @@ TEST(ModuleFileName, Versions) {
             EXPECT_EQ(v.patch, c.patch) << c.name;
         }
     }
-    ModuleVersion big{999999999, 999999999, 999999999};
-    EXPECT_EQ(version_text(big), "999999999.999999999.999");  // bounded to 23 characters
+    // Every accepted name's version text is its numbers, whole.
+    ModuleVersion v;
+    ASSERT_TRUE(parse_module_file_name("wing-9999999.9999999.9999999.dll", "wing", v));
+    EXPECT_EQ(version_text(v), "9999999.9999999.9999999");
 }
 
 // A stand-in modules folder: listing order, which files verify, and a record of the checks.

@@ -1,5 +1,10 @@
-// Log files are Win32 handles written from stack buffers: the same path serves the
+// Log files are Win32 handles written from static and stack buffers: the same path serves the
 // access-violation handler, which must not touch a CRT stream or the heap the fault may have hit.
+//
+// A line is stamped and formatted on the caller's thread and handed to the log queue; the log
+// thread writes it. Only when the queue is full does the caller write itself, after draining
+// what was handed over before its line, so each file keeps its order. The access-violation
+// logger writes at once (the process may be about to end) through the same direct path.
 #include "loader/win/loader_log.h"
 
 #include <cstdarg>
@@ -7,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "loader/log_writer.h"
 #include "loader/win/guard.h"
 
 namespace ks {
@@ -24,6 +30,10 @@ volatile LONG lock_state = 0;  // 0 none, 1 being created, 2 ready
 Channel channels[kLogChannels];
 DWORD in_log_slot = TLS_OUT_OF_INDEXES;  // set while this thread is inside the log path
 volatile LONG access_violations = 0;
+
+HANDLE g_log_thread = nullptr;       // null: every line is written directly
+HANDLE g_log_wake = nullptr;         // auto-reset: a line arrived while the log thread slept
+volatile LONG g_log_sleeping = 0;    // 1 while the log thread waits (or is about to)
 
 // <temp folder><name> into out; false when it does not fit.
 bool log_path(int channel, bool rotated, wchar_t* out, DWORD cap) {
@@ -78,6 +88,57 @@ bool ready_channel(int channel) {
   return true;
 }
 
+// ---- writing (all under log_lock) ----
+
+class WinLogFiles final : public LogFiles {
+ public:
+  bool ready(int channel) override { return ready_channel(channel); }
+  uint64_t bytes(int channel) override { return channels[channel].bytes; }
+  void write(int channel, const char* data, size_t n) override {
+    Channel& ch = channels[channel];
+    if (ch.file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(ch.file, data, static_cast<DWORD>(n), &written, nullptr);
+    ch.bytes += written;
+  }
+};
+
+WinLogFiles g_files;
+LogWriter g_writer(g_files);
+
+void drain_locked(bool through_claimed) { g_writer.drain(through_claimed); }
+
+// The caller's own write: everything handed over before this line goes first.
+void write_direct(int channel, const char* line, size_t n) {
+  EnterCriticalSection(&log_lock);
+  g_writer.write_now(channel, line, n);
+  LeaveCriticalSection(&log_lock);
+}
+
+// Lines the log thread writes per hold of log_lock: a caller with a full queue waits for at most
+// one such write before it may write itself.
+constexpr size_t kLinesPerHold = 64;
+
+DWORD WINAPI log_thread(void*) {
+  if (in_log_slot != TLS_OUT_OF_INDEXES) TlsSetValue(in_log_slot, reinterpret_cast<void*>(1));
+  for (;;) {
+    size_t taken;
+    do {
+      EnterCriticalSection(&log_lock);
+      taken = g_writer.drain(false, kLinesPerHold);
+      LeaveCriticalSection(&log_lock);
+    } while (taken == kLinesPerHold);
+    InterlockedExchange(&g_log_sleeping, 1);
+    if (!g_writer.idle()) {
+      // A line arrived (or is being copied) meanwhile: go round again instead of sleeping.
+      InterlockedExchange(&g_log_sleeping, 0);
+      Sleep(0);
+      continue;
+    }
+    WaitForSingleObject(g_log_wake, INFINITE);
+  }
+}
+
 bool inside_log_path() { return in_log_slot != TLS_OUT_OF_INDEXES && TlsGetValue(in_log_slot) != nullptr; }
 void set_inside_log_path(bool on) {
   if (in_log_slot != TLS_OUT_OF_INDEXES) TlsSetValue(in_log_slot, on ? reinterpret_cast<void*>(1) : nullptr);
@@ -91,31 +152,68 @@ void log_attach() {
   if (InterlockedCompareExchange(&lock_state, 1, 0) == 0) {
     InitializeCriticalSection(&log_lock);
     in_log_slot = TlsAlloc();
+    g_log_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // Runs for the life of the process (the loader stays mapped); it counts as inside the log
+    // path, so that a fault in it is never logged through itself.
+    if (g_log_wake) g_log_thread = CreateThread(nullptr, 0, log_thread, nullptr, 0, nullptr);
     InterlockedExchange(&lock_state, 2);
   }
   while (!lock_ready()) Sleep(0);
   InterlockedExchange(&logging_on, 1);
 }
 
-void log_detach() { InterlockedExchange(&logging_on, 0); }
+void log_detach() {
+  InterlockedExchange(&logging_on, 0);
+  if (!lock_ready()) return;
+  // What is still queued goes out now. The loader stays mapped, so this is the process ending:
+  // every other thread is gone already, the log thread perhaps halfway through a write with the
+  // lock held. Then nobody else can touch the logs any more, and they are written without it
+  // (a line that thread was writing may appear twice, none is lost).
+  if (TryEnterCriticalSection(&log_lock)) {
+    drain_locked(false);
+    LeaveCriticalSection(&log_lock);
+  } else {
+    drain_locked(false);
+  }
+}
 
-void write_log_line(int channel, const char* text) {
-  if (!logging_on || !lock_ready() || channel < 0 || channel >= kLogChannels) return;
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  char line[kLogTextBytes + 32];
-  size_t n = format_log_line(line, sizeof line, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, text);
+void log_flush() {
+  if (!lock_ready()) return;
   const bool was_inside = inside_log_path();
   set_inside_log_path(true);
   EnterCriticalSection(&log_lock);
-  if (ready_channel(channel)) {
-    DWORD written = 0;
-    WriteFile(channels[channel].file, line, static_cast<DWORD>(n), &written, nullptr);
-    channels[channel].bytes += written;
-  }
+  drain_locked(true);
   LeaveCriticalSection(&log_lock);
   set_inside_log_path(was_inside);
 }
+
+namespace {
+
+// Queues the line and wakes the log thread when it sleeps; false when the queue is full.
+bool hand_over(int channel, const char* line, size_t n) {
+  if (!g_writer.hand_over(channel, line, n)) return false;
+  if (InterlockedCompareExchange(&g_log_sleeping, 0, 1) == 1) SetEvent(g_log_wake);
+  return true;
+}
+
+// Stamps the line now (the time of the call, not of the write) and hands it over; `at_once`
+// writes it before returning, behind everything handed over earlier.
+void log_line(int channel, const char* text, bool at_once) {
+  if (!logging_on || !lock_ready() || channel < 0 || channel >= kLogChannels) return;
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  char line[kLogLineBytes];
+  size_t n = format_log_line(line, sizeof line, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, text);
+  if (!at_once && g_log_thread && hand_over(channel, line, n)) return;
+  const bool was_inside = inside_log_path();
+  set_inside_log_path(true);
+  write_direct(channel, line, n);
+  set_inside_log_path(was_inside);
+}
+
+}  // namespace
+
+void write_log_line(int channel, const char* text) { log_line(channel, text, false); }
 
 void loader_log(int channel, const char* format, ...) {
   char text[kLogTextBytes];
@@ -135,6 +233,7 @@ void log_chunk_text(int channel, const char* label, const char* text) {
 void log_close_all() {
   if (!lock_ready()) return;
   EnterCriticalSection(&log_lock);
+  drain_locked(true);
   for (Channel& ch : channels) {
     if (ch.file != INVALID_HANDLE_VALUE) CloseHandle(ch.file);
     ch.file = INVALID_HANDLE_VALUE;
@@ -205,7 +304,7 @@ LONG CALLBACK on_access_violation(EXCEPTION_POINTERS* info) {
   char line[MAX_PATH + 80];
   describe_address(reinterpret_cast<DWORD64>(info->ExceptionRecord->ExceptionAddress), where, sizeof where);
   std::snprintf(line, sizeof line, "!! ACCESS VIOLATION #%ld at %s", n, where);
-  write_log_line(kLogLoader, line);
+  log_line(kLogLoader, line, true);
   static_assert(sizeof(Backtrace) < 4096, "the backtrace lives on the faulting thread's stack");
   Backtrace bt;
   bt.count = 0;
@@ -216,7 +315,7 @@ LONG CALLBACK on_access_violation(EXCEPTION_POINTERS* info) {
   for (unsigned i = 0; i < bt.count; ++i) {
     describe_address(bt.frames[i], where, sizeof where);
     std::snprintf(line, sizeof line, "     #%02u %s", i, where);
-    write_log_line(kLogLoader, line);
+    log_line(kLogLoader, line, true);
   }
   set_inside_log_path(false);
   return EXCEPTION_CONTINUE_SEARCH;

@@ -40,6 +40,7 @@ struct ManagerState {
     bool counters_seen = false;
     CriticalSection refresh_lock;      // one refresh_live_card at a time per type
     std::atomic<int> lv1_stops{0};     // stops running on LV1's thread right now
+    bool starting = false;             // a start call is running (under module_srw)
     std::atomic<bool> lv1_stop_refused{false};  // such a stop reported false for this load
 };
 
@@ -320,10 +321,13 @@ namespace {
 // callback while a pass held module_lock, and LV1's thread only tries that lock.
 bool start_pending(int type) {
     ConsoleTypeRecord& t = console_type(type);
+    ManagerState& m = g_state[type];
     {
         SharedGuard g(t.module_srw);
-        if (!t.table || t.started) return false;
+        if (!t.table || t.started || m.starting) return false;
     }
+    // A stop still running on LV1's thread makes the start up itself once it has finished.
+    if (m.lv1_stops.load() > 0) return false;
     return live_gain_object(type) != nullptr;
 }
 
@@ -364,17 +368,23 @@ void start_modules_watcher() {
 // module_lock is held by the caller (a watcher pass, or LV1's callback registration that got
 // it), so no swap can come between the start and the flag. The flag is set only once start has
 // returned: until then LV1's calls find the module not running and keep their values cached.
+//
+// A start never overlaps a stop of the same module: while LV1's thread stops it, the start is
+// left to that thread, which makes it up when the stop is over (start_pending).
 void start_console_module(int type) {
     ConsoleTypeRecord& t = console_type(type);
+    ManagerState& m = g_state[type];
     const ConsoleModuleTable* table;
     {
-        SharedGuard g(t.module_srw);
+        LockGuard<RwLock> g(t.module_srw);
         table = t.table;
-        if (!table || t.started) return;
+        if (!table || t.started || m.starting || m.lv1_stops.load() > 0) return;
+        m.starting = true;
     }
     table->start(&t.host);
     {
         LockGuard<RwLock> g(t.module_srw);
+        m.starting = false;
         if (t.table == table) {
             t.started = 1;
             t.attached = nullptr;
@@ -407,13 +417,22 @@ void stop_console_module_for_lv1(int type) {
     ManagerState& m = g_state[type];
     const ConsoleModuleTable* table;
     bool was_started;
-    {
-        LockGuard<RwLock> g(t.module_srw);
-        was_started = t.started != 0;
-        table = t.table;
-        t.started = 0;
-        t.attached = nullptr;
-        if (was_started && table) ++m.lv1_stops;  // seen by a swap that takes the module next
+    for (;;) {
+        {
+            LockGuard<RwLock> g(t.module_srw);
+            // A start in flight (another LV1 thread, or the watcher) is waited out rather than
+            // missed: it is short, and stopping a module halfway into its start would leave it
+            // running with nobody to stop it. No lock is held while waiting.
+            if (!m.starting) {
+                was_started = t.started != 0;
+                table = t.table;
+                t.started = 0;
+                t.attached = nullptr;
+                if (was_started && table) ++m.lv1_stops;  // seen by a swap or a start meanwhile
+                break;
+            }
+        }
+        Sleep(1);
     }
     if (!was_started || !table) return;
     const bool clean = table->stop();
@@ -421,6 +440,16 @@ void stop_console_module_for_lv1(int type) {
     --m.lv1_stops;
     loader_log(t.log_channel, "[loader] %s stopped: LV1 released the device%s", t.type_name,
                clean ? "" : " (not cleanly - it stays mapped)");
+    // LV1 may have registered a callback again while the module stopped: that start is made up
+    // now. When a pass (or another registration) holds module_lock, the watcher is woken to do
+    // it at the end of its pass instead, so this thread never waits for the lock.
+    if (!start_pending(type)) return;
+    if (module_lock().try_lock()) {
+        if (start_pending(type)) start_console_module(type);
+        module_lock().unlock();
+    } else {
+        g_changed.set();
+    }
 }
 
 }  // namespace ks

@@ -7,4 +7,3 @@
 #define KS_BOX_LISTENER 320         /* DeviceBox: LV1's listener */
 #define KS_BOX_SLOT_SET_LISTENER 6
 #define KS_CHUNK_INFO_WAVES 32      /* ChunkInfoWrapper: Waves' own object (may be null) */
-#define KS_GUARD_OUT_SLOT 32        /* ks_guarded_call: where the code pointer sits in its frame */

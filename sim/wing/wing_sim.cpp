@@ -92,6 +92,7 @@ bool WingSim::start(uint32_t addr, uint16_t port) {
   listener_ = Socket::tcp();
   if (!listener_.valid()) return false;
   listener_.set_reuse_address(true);
+  if (receive_buffer_ > 0) listener_.set_receive_buffer(receive_buffer_);
   if (!listener_.bind(Endpoint{addr, port}) || !listener_.listen(16)) {
     listener_.close();
     return false;
@@ -152,7 +153,13 @@ void WingSim::serve(std::shared_ptr<Conn> c) {
   uint32_t junk_seen = 0;
   bool first = true;
   while (running_ && !c->drop) {
-    int r = c->sock.recv(buf, sizeof buf, 100);
+    // Looked at once the bytes are there, so a stall set meanwhile leaves them unread.
+    if (!c->sock.wait_readable(100)) continue;
+    if (faults().stall) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    int r = c->sock.recv(buf, sizeof buf, 0);
     if (r == kSocketTimeout) continue;
     if (r <= 0) break;
     if (first && MeterSim::claims(buf, size_t(r))) {
@@ -285,6 +292,7 @@ void WingSim::write_value(Conn& from, const std::string& path, const SimValue& v
 }
 
 void WingSim::push_to_all(const std::string& path, const SimValue& v, const Conn* skip) {
+  if (faults().hold_pushes) return;
   WireOut w;
   w.item(hash_of(path), v);
   std::vector<std::shared_ptr<Conn>> all;

@@ -48,6 +48,8 @@ struct SimFaults {
   std::string omit_leaf;       // this leaf is missing from the tree as clients see it
   std::string omit_item;       // this leaf is left out of whole-node answers only
   int max_connections = 8;
+  bool stall = false;          // read nothing: requests queue in TCP until cleared, then each is answered
+  bool hold_pushes = false;    // changes at the desk are stored, not pushed (with stall: a frozen desk)
 };
 
 struct SimRecord {
@@ -65,6 +67,8 @@ class WingSim {
 
   // Listens on addr:port (port 2222 for the real thing). False when it cannot bind.
   bool start(uint32_t addr, uint16_t port = 2222);
+  // Before start: the receive buffer of every connection (small, so a stall fills it soon).
+  void set_receive_buffer(int bytes) { receive_buffer_ = bytes; }
   void stop();
   uint32_t address() const { return addr_; }
   // The meter stream: subscriptions arrive on connections to the same port.
@@ -126,6 +130,7 @@ class WingSim {
   std::atomic<bool> running_{false};
   std::atomic<uint32_t> accepted_{0}, junk_{0};
   uint32_t addr_ = 0;
+  int receive_buffer_ = 0;
   int next_conn_ = 0;
   MeterSim meters_;
 };

@@ -71,10 +71,19 @@ void X32Sim::stop() {
 
 void X32Sim::run() {
   uint8_t buf[4096];
+  // A datagram that came in while the freeze began waits with those still queued.
+  std::vector<std::pair<UdpPeer, std::vector<uint8_t>>> held;
   while (running_) {
+    if (frozen_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    for (auto& [peer, bytes] : held) handle(peer, bytes.data(), bytes.size());
+    held.clear();
     UdpPeer from;
     int n = socket_.receive(buf, sizeof buf, &from, 50);
-    if (n > 0) handle(from, buf, size_t(n));
+    if (n > 0 && frozen_) held.emplace_back(from, std::vector<uint8_t>(buf, buf + n));
+    else if (n > 0) handle(from, buf, size_t(n));
   }
 }
 
@@ -172,7 +181,7 @@ void X32Sim::reply(const UdpPeer& to, OscPacket p) {
 }
 
 void X32Sim::fan_out(const OscPacket& p, const UdpPeer* except) {
-  if (silent_) return;
+  if (silent_ || frozen_) return;
   auto bytes = osc_write(p);
   for (const UdpPeer& s : subscribers())
     if (!except || !(s == *except)) socket_.send(s, bytes.data(), bytes.size());

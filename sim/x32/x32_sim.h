@@ -66,6 +66,9 @@ class X32Sim {
 
   // Misbehaviour.
   void set_silent(bool on) { silent_ = on; }            // receive, never send
+  // Frozen: reads nothing and sends nothing; datagrams queue until it thaws, then each is answered
+  // with the value the store holds by then.
+  void set_frozen(bool on) { frozen_ = on; }
   // Falls silent the moment a datagram for this address arrives (before answering it).
   void set_silent_from(const std::string& address);
   void set_drop_every(int n) { drop_every_ = n; }       // drop every n-th datagram received (0: none)
@@ -97,6 +100,7 @@ class X32Sim {
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> silent_{false};
+  std::atomic<bool> frozen_{false};
   std::atomic<int> drop_every_{0};
   std::atomic<bool> wrong_address_{false};
   std::atomic<int> reply_delay_ms_{0};

@@ -169,8 +169,9 @@ class Run {
     const std::string modules = s_.loader_folder() + "\\modules";
     CreateDirectoryW(wide(modules).c_str(), nullptr);
     const std::string name = std::string(f_.type) + "-" + KS_E2E_VERSION + ".dll";
-    if (!copy_into(f_.module_file, modules + "\\" + name) ||
-        !copy_into(std::string(f_.module_file) + ".sig", modules + "\\" + name + ".sig")) {
+    std::string file = f_.module_file;
+    if (o_.damaged_module) file = file.substr(0, file.size() - 4) + "-damaged.dll";
+    if (!copy_into(file, modules + "\\" + name) || !copy_into(file + ".sig", modules + "\\" + name + ".sig")) {
       say("setup   the signed module could not be copied into the bundle");
       return false;
     }
@@ -180,8 +181,8 @@ class Run {
       say("setup   " + cfg + " could not be written");
       return false;
     }
-    say("setup   bundle " + s_.bundle() + " with modules\\" + name + " (signed with the test key); " + cfg + ": " +
-        f_.settings_said + ", resync=" + resync);
+    say("setup   bundle " + s_.bundle() + " with modules\\" + name + (o_.damaged_module ? " (cut short, then " : " (") +
+        "signed with the test key); " + cfg + ": " + f_.settings_said + ", resync=" + resync);
     return true;
   }
 
@@ -785,6 +786,19 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
   run.start_lv1(session_script(go_save, go_load));
   run.say("LV1     stand-in loads Kestrune.dll, opens a WING card (box, gain object, callback)");
 
+  WingSide side(desk, answers, found);
+  DeskProbe probe;
+  probe.identity_line = found.line;
+  probe.desk_gain_db = [&side](int n) { return side.gain_db(n); };
+  probe.say = [&run](const std::string& line) { run.say(line); };
+  if (o.outside_check && o.damaged_module) {
+    o.outside_check(probe);
+    run.finish();
+    answers.stop();
+    desk.stop();
+    return r;
+  }
+
   double t = wait_ms([&] {
     std::vector<sim::MeterSubscriber> s = desk.meters().subscribers();
     return desk.connections() >= 2 && !s.empty() && s.back().well_formed && s.back().open;
@@ -797,11 +811,17 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
                    unsigned(sub.port), unsigned(sub.id), run.since_start()));
   }
 
-  WingSide side(desk, answers, found);
   run.seeded();
   run.lv1_moves(side);
   run.desk_moves(side);
   run.status_shows_desk(side);
+  if (o.outside_check) {
+    o.outside_check(probe);
+    run.finish();
+    answers.stop();
+    desk.stop();
+    return r;
+  }
   wing_session_saved(run, side, go_save, r);
   wing_session_recalled(run, side, go_load, r);
   wing_meters_in_status(run, desk, r);

@@ -4,14 +4,27 @@
 // loopback. The run moves values from both ends and records what each side saw.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace ks::e2e {
 
+// What a check from outside the run (the tray program's side, in this process) may ask of it.
+struct DeskProbe {
+  std::string identity_line;                 // the line the simulated desk answers with
+  std::function<double(int)> desk_gain_db;   // the head-amp gain of input n of the watched bank
+  std::function<void(const std::string&)> say;  // a line for the transcript
+};
+
 struct DeskRunOptions {
   bool resync_desk = false;  // `resync` = desk: when the desk returns, LV1 takes its values
   bool verbose = false;      // the transcript also carries the module's log
+  // The bundle's module is cut short and signed again: it verifies, then fails to load.
+  bool damaged_module = false;
+  // Another side's turn (WING run). With a sound module it comes once the values moved both ways
+  // and the status block shows them; with a damaged one as soon as LV1 runs. The run ends after it.
+  std::function<void(const DeskProbe&)> outside_check;
 };
 
 // What was seen, step by step. Each flag is set only when the thing was observed.

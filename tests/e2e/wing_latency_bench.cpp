@@ -3,11 +3,13 @@
 // on 127.0.0.1. Prints, for a gain move, LV1 -> desk latency (the stand-in's gain_set to the
 // simulator holding the write) and desk -> LV1 latency (the simulator's push to the stand-in's
 // gain-changed callback) beside a raw loopback TCP send of the same frame, and the CPU time the
-// stand-in process uses while connected and idle. A benchmark: it asserts nothing about speed and
+// stand-in process uses while connected and idle; then what one gain_set costs LV1's thread
+// (median, p99.9, worst) against the healthy desk and against one that stops reading its socket,
+// and how long the last value LV1 wrote then takes to reach the desk once it reads again. A benchmark: it asserts nothing about speed and
 // exits non-zero only when the run itself could not happen.
 //
 //   KS_WINEPREFIX=$PWD/build/windows/bench-prefix tools/netns-run tools/wine-run
-//       build/windows/tests/wing_latency_bench.exe [--samples N] [--idle-seconds S]
+//       build/windows/tests/wing_latency_bench.exe [--samples N] [--idle-seconds S] [--calls N]
 //
 // One clock for both processes: QueryPerformanceCounter, which under Wine reads the host's
 // monotonic clock in every process. The stand-in journals the QPC time of each gain_set and of
@@ -260,16 +262,45 @@ void end_stand_in() {
 struct Options {
   int samples = 200;
   int idle_s = 60;
+  int calls = 3000;  // gain_set calls timed against the healthy and the stalled desk, each
 };
+
+struct CallFigures {
+  size_t n = 0;
+  double median = 0, p999 = 0, worst = 0;  // ms
+};
+
+CallFigures call_figures(std::vector<double> ms) {
+  CallFigures f;
+  f.n = ms.size();
+  if (ms.empty()) return f;
+  std::sort(ms.begin(), ms.end());
+  f.median = ms.size() % 2 ? ms[ms.size() / 2] : (ms[ms.size() / 2 - 1] + ms[ms.size() / 2]) / 2;
+  f.p999 = ms[size_t(std::ceil(0.999 * double(ms.size()))) - 1];  // nearest rank
+  f.worst = ms.back();
+  return f;
+}
+
+// call_us of the journal's timed-gain lines [from, to).
+std::vector<double> call_ms_of(const std::vector<std::string>& lines, size_t from, size_t to) {
+  std::vector<double> ms;
+  for (size_t i = from; i < to && i < lines.size(); ++i) {
+    const char* c = std::strstr(lines[i].c_str(), "call_us=");
+    if (c) ms.push_back(std::atof(c + 8) / 1000.0);
+  }
+  return ms;
+}
 
 bool parse(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
     if (std::strcmp(argv[i], "--samples") == 0 && has_value) o->samples = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--idle-seconds") == 0 && has_value) o->idle_s = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--calls") == 0 && has_value) o->calls = std::atoi(argv[++i]);
     else return false;
   }
-  return o->samples >= 10 && o->samples <= 100000 && o->idle_s >= 1 && o->idle_s <= 3600;
+  return o->samples >= 10 && o->samples <= 100000 && o->idle_s >= 1 && o->idle_s <= 3600 && o->calls >= 100 &&
+         o->calls <= 100000;
 }
 
 }  // namespace
@@ -277,7 +308,7 @@ bool parse(int argc, char** argv, Options* o) {
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, &o)) {
-    std::fprintf(stderr, "usage: wing_latency_bench [--samples 10..100000] [--idle-seconds 1..3600]\n");
+    std::fprintf(stderr, "usage: wing_latency_bench [--samples 10..100000] [--idle-seconds 1..3600] [--calls 100..100000]\n");
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -287,6 +318,7 @@ int main(int argc, char** argv) {
 
   // The desk and its discovery answers, on 127.0.0.1 (under Wine every datagram leaves from there).
   sim::WingSim desk;
+  desk.set_receive_buffer(4096);  // so that a desk that stops reading fills its socket soon
   sim::DiscoveryResponder answers;
   sim::DiscoveryBehaviour behaviour;
   behaviour.line = desk.identity_line();
@@ -309,20 +341,25 @@ int main(int argc, char** argv) {
   const std::string case_folder = s.module_root().substr(0, s.module_root().rfind('\\'));
   const std::string journal_path = case_folder + "\\journal.txt";
   const std::string go_lv1 = case_folder + "\\go-lv1", go_idle = case_folder + "\\go-idle",
-                    go_end = case_folder + "\\go-end";
+                    go_end = case_folder + "\\go-end", go_calls = case_folder + "\\go-calls",
+                    go_stall = case_folder + "\\go-stall";
   const std::string script =
       ks::sim::card_setup_script("box b 11 2") + "callback g stamp\n"
       "wait-file \"" + go_lv1 + "\" 120000\n" +
       "timed-gain g " + std::to_string(kLv1Channel) + " 10 20 " + std::to_string(o.samples) + " " +
       std::to_string(kGapMs) + "\n" +
-      "wait-file \"" + go_idle + "\" " + std::to_string(600000 + o.samples * 200) + "\n" +
+      "wait-file \"" + go_calls + "\" " + std::to_string(600000 + o.samples * 200) + "\n" +
+      "timed-gain g " + std::to_string(kLv1Channel) + " 10 20 " + std::to_string(o.calls) + " 1\n" +
+      "wait-file \"" + go_stall + "\" 600000\n" +
+      "timed-gain g " + std::to_string(kLv1Channel) + " 12 22 " + std::to_string(o.calls) + " 1\n" +
+      "wait-file \"" + go_idle + "\" 600000\n" +
       "idle " + std::to_string(o.idle_s * 1000) + "\n" +
       "wait-file \"" + go_end + "\" 60000\n"
       "release b\n";
   std::atomic<bool> lv1_ended{false};
   sim::RunResult run;
   std::thread lv1([&] {
-    run = s.run(script, uint32_t(900000 + o.samples * 300 + o.idle_s * 1000));
+    run = s.run(script, uint32_t(900000 + o.samples * 300 + o.calls * 40 + o.idle_s * 1000));
     lv1_ended = true;
   });
   auto journal = [&] { return sim::read_text(journal_path); };
@@ -432,6 +469,41 @@ int main(int argc, char** argv) {
   const std::vector<double> floor = loopback_floor(o.samples, 5, &floor_error);
   const std::vector<double> plain = plain_to_desk(desk, o.samples, &plain_error);
 
+  // What one gain_set costs LV1's thread: against the healthy desk, then against one that reads
+  // nothing (its socket fills after a few hundred writes), then how long LV1's last value takes
+  // to reach the desk once it reads again.
+  const size_t call0 = lines_with(journal(), "timed-gain n=").size();
+  auto calls_done = [&](size_t n) {
+    return wait_until([&] { return lines_with(journal(), "timed-gain n=").size() >= n || lv1_ended; },
+                      60000 + o.calls * 40, 20);
+  };
+  write_file(go_calls, "");
+  calls_done(call0 + size_t(o.calls));
+  desk.update_faults([](sim::SimFaults& f) { f.stall = true; });
+  write_file(go_stall, "");
+  calls_done(call0 + 2 * size_t(o.calls));
+  const int64_t thawed = qpc();
+  desk.update_faults([](sim::SimFaults& f) { f.stall = false; });
+  const std::vector<std::string> all_calls = lines_with(journal(), "timed-gain n=");
+  const CallFigures healthy = call_figures(call_ms_of(all_calls, call0, call0 + size_t(o.calls)));
+  const CallFigures stalled =
+      call_figures(call_ms_of(all_calls, call0 + size_t(o.calls), call0 + 2 * size_t(o.calls)));
+  double last_db = 0;
+  if (!all_calls.empty())
+    if (const char* d = std::strstr(all_calls.back().c_str(), "db=")) last_db = std::atof(d + 3);
+  double reached_ms = -1;
+  if (wait_until([&] {
+        SimValue v;
+        return desk.get(kLv1Path, &v) && v.number == last_db;
+      }, 20000))
+    reached_ms = ms_between(thawed, qpc());
+  const std::string mlog = module_log();
+  int deferrals = 0;
+  for (size_t at = mlog.find("deferred, sent at the next pass"); at != std::string::npos;
+       at = mlog.find("deferred, sent at the next pass", at + 1))
+    ++deferrals;
+  const bool link_dropped = mlog.find("failed or timed out, dropping") != std::string::npos;
+
   // Connected and idle: the stand-in measures its own CPU time over the interval.
   const uint32_t frames_before = desk.meters().frames_sent();
   write_file(go_idle, "");
@@ -490,6 +562,18 @@ int main(int argc, char** argv) {
   if (sim_lag_min <= sim_lag_max)
     std::printf("  the simulator's own record stamps (steady clock, whole ms) lie %.3f .. %.3f ms before ours\n",
                 sim_lag_min, sim_lag_max);
+
+  std::printf("\n  %-58s %7s %12s %12s %12s\n", "LV1's gain_set call (LV1's thread)", "calls", "median", "p99.9",
+              "worst");
+  for (auto [what, f] : {std::pair<const char*, CallFigures>{"desk healthy", healthy},
+                         std::pair<const char*, CallFigures>{"desk stopped reading its socket", stalled}})
+    std::printf("  %-58s %7zu %9.3f ms %9.3f ms %9.3f ms\n", what, f.n, f.median, f.p999, f.worst);
+  std::printf("  calls 1 ms apart; while stalled the module logged %d deferral(s)%s\n", deferrals,
+              link_dropped ? " and dropped the link after a send timed out" : "");
+  if (reached_ms >= 0)
+    std::printf("  LV1's last value (%.1f dB) was at the desk %.1f ms after it read again\n", last_db, reached_ms);
+  else
+    std::printf("  LV1's last value (%.1f dB) never reached the desk after it read again\n", last_db);
 
   double wall_ms = 0, cpu_ms = 0;
   if (std::sscanf(idle_line.c_str(), "idle ms=%*d wall_ms=%lf cpu_ms=%lf", &wall_ms, &cpu_ms) == 2 && wall_ms > 0) {

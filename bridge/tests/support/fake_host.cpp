@@ -27,7 +27,10 @@ struct FakeHostThunks {
     for (int i = 0; i < 6; ++i) out[i] = h->mac[i];
     return true;
   }
-  static IoBoxListener* KS_ABI lv1_listener() { return nullptr; }
+  static IoBoxListener* KS_ABI lv1_listener() {
+    FakeHost* h = g_current.load();
+    return h ? h->listener : nullptr;
+  }
   static void KS_ABI report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on, uint32_t has_48v,
                             uint32_t forced) {
     if (FakeHost* h = g_current.load()) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shared/gain_object.h"
+#include "shared/iobox.h"
 #include "shared/module_table.h"
 
 namespace ks {
@@ -40,6 +41,8 @@ class FakeHost {
   bool has_mac = false;
   uint8_t mac[6] = {0x00, 0x1b, 0x21, 0xaa, 0xbb, 0xcc};
   bool live = true;
+  // What lv1_listener answers (LV1's listener of the live box); null: none.
+  IoBoxListener* listener = nullptr;
 
  private:
   ModuleHost host_{};

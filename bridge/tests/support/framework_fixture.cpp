@@ -1,6 +1,8 @@
 #include "bridge/tests/support/framework_fixture.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -23,7 +25,11 @@
 namespace ks {
 
 void reset_framework() {
+  // A stop that ran out of its budget left the driver's stop running on: it still uses the fake
+  // desk, so it ends before anything is reset under it.
+  for (int i = 0; i < 10000 && driver_stop_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   lifecycle_reset_for_tests();
+  mac_missing_reset_for_tests();
   fake_desk().reset();
   config_reset();
   channel_model_reset();

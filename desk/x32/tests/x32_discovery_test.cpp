@@ -120,6 +120,28 @@ TEST_F(X32Discovery, AnswersThatAreNoDeskAreIgnored) {
   EXPECT_TRUE(rec.has_line("[desk] ignored a 12-byte reply from " + ip + " during discovery"));
 }
 
+TEST(X32DiscoveryAnswer, TheDesksTextsReachLogsAndTheStatusBlockWithoutControlCharacters) {
+  auto d = sim::osc_write({"/xinfo", {sim::osc_s("10.0.0.9\r"), sim::osc_s("FOH\x1b[2J\nfake line"),
+                                      sim::osc_s("X32\x7f\t"), sim::osc_s("4.06\x01")}});
+  DeskAnswer a;
+  ASSERT_TRUE(x32_parse_xinfo(d.data(), d.size(), "127.0.0.31", &a));
+  EXPECT_STREQ(a.ip, "127.0.0.31");
+  EXPECT_STREQ(a.name, "FOH?[2J?fake line");
+  EXPECT_STREQ(a.model, "X32??");
+  EXPECT_STREQ(a.identity, "X32,10.0.0.9?,FOH?[2J?fake line,X32??,4.06?");
+  EXPECT_STREQ(a.id, "name:FOH?[2J?fake line");
+  EXPECT_EQ(a.card, -1);
+
+  // Not an answer: out untouched.
+  std::memset(&a, 'z', sizeof a);
+  auto two = sim::osc_write({"/xinfo", {sim::osc_s("a"), sim::osc_s("b")}});
+  auto other = sim::osc_write({"/info", {sim::osc_s("a"), sim::osc_s("b"), sim::osc_s("c")}});
+  EXPECT_FALSE(x32_parse_xinfo(two.data(), two.size(), "127.0.0.31", &a));
+  EXPECT_FALSE(x32_parse_xinfo(other.data(), other.size(), "127.0.0.31", &a));
+  EXPECT_FALSE(x32_parse_xinfo(d.data(), d.size() - 1, "127.0.0.31", &a));
+  EXPECT_EQ(a.name[0], 'z');
+}
+
 TEST_F(X32Discovery, AtMostMaxAnswers) {
   sim::X32Sim a;
   ASSERT_TRUE(start(a, 31, "FOH", "X32"));

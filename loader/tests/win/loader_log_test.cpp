@@ -18,6 +18,7 @@ using test::read_file;
 using test::temp_dir;
 
 uint64_t size_of(const std::string& path) {
+  log_flush();
   WIN32_FILE_ATTRIBUTE_DATA a;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
   return (uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
@@ -97,6 +98,48 @@ TEST_F(LoaderLog, ExistingLogIsAppendedAndCountedFromItsSize) {
   write_log_line(kLogX32, "rotates at once");
   EXPECT_EQ(size_of(temp_dir() + log_file_name(kLogX32, true)), kLogRotateBytes);
   EXPECT_EQ(read_file(temp_dir() + log_file_name(kLogX32, false)).substr(14), "rotates at once\n");
+}
+
+// A burst from several threads at once, far more lines than the queue holds: the queue runs
+// full, callers write their own lines, and still every line is in the file once, whole, and in
+// its thread's order.
+TEST_F(LoaderLog, ABurstBeyondTheQueueKeepsEveryLineWholeAndInOrder) {
+  constexpr int kThreads = 4, kLines = 2500;  // about 1.5 MB: no rotation meanwhile
+  const std::string pad(120, 'p');
+  struct Arg {
+    int thread;
+    const std::string* pad;
+  } args[kThreads];
+  HANDLE threads[kThreads];
+  for (int t = 0; t < kThreads; ++t) {
+    args[t] = {t, &pad};
+    threads[t] = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+      const Arg& a = *static_cast<Arg*>(p);
+      for (int i = 0; i < kLines; ++i) loader_log(kLogWing, "burst %d %d %s", a.thread, i, a.pad->c_str());
+      return 0;
+    }, &args[t], 0, nullptr);
+    ASSERT_NE(threads[t], nullptr);
+  }
+  WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);
+  for (HANDLE h : threads) CloseHandle(h);
+  const std::string body = read_file(temp_dir() + log_file_name(kLogWing, false));
+  const std::regex line_re("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  burst (\\d+) (\\d+) p{120}$");
+  int next[kThreads] = {};
+  int lines = 0;
+  size_t at = 0;
+  while (at < body.size()) {
+    const size_t nl = body.find('\n', at);
+    ASSERT_NE(nl, std::string::npos) << "a line without its end";
+    std::smatch m;
+    const std::string line = body.substr(at, nl - at);
+    ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
+    const int t = std::stoi(m[1]), i = std::stoi(m[2]);
+    ASSERT_EQ(i, next[t]) << "thread " << t << " out of order";
+    ++next[t];
+    ++lines;
+    at = nl + 1;
+  }
+  EXPECT_EQ(lines, kThreads * kLines);
 }
 
 volatile int* volatile g_null = nullptr;

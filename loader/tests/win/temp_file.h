@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "loader/win/loader_log.h"
+
 namespace ks::test {
 
 // The temporary folder, with its trailing separator.
@@ -14,8 +16,10 @@ inline std::string temp_dir() {
   return std::string(buf, n);
 }
 
-// The whole file, read while the loader may still hold it open; "" when missing.
+// The whole file, read while the loader may still hold it open; "" when missing. The lines
+// queued so far are written first.
 inline std::string read_file(const std::string& path) {
+  log_flush();
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   std::string out;

@@ -36,6 +36,9 @@
 //   decode OBJ TEXT [SINK]    a chunk-info object's decode into a sink ("half": no 48 V slot)
 //   scene OBJ LIST COUNT TEXT a channels-chunk object's scene recall (LIST "1,5,70" or "-null")
 //   release BOX
+//   async COMMAND...          runs one command on a thread of its own (a second LV1 thread) while
+//                             the script goes on; "join" waits for every such thread
+//   join
 //   sleep MS
 //   wait-file PATH MS         wait until PATH exists, at most MS (a test's signal to go on)
 // The journal ends with "done" when the whole script ran.
@@ -235,6 +238,7 @@ struct Sim {
   void* iface = nullptr;
   std::map<std::string, void*> boxes;
   std::map<std::string, void*> objects;
+  std::vector<HANDLE> side_threads;  // "async" commands still running
 
   void* find(std::map<std::string, void*>& m, const std::string& name) {
     auto it = m.find(name);
@@ -525,6 +529,32 @@ struct Sim {
       if (!b) return false;
       u64 r = slot<u64 (*)(void*)>(b, 0)(b);
       journal("release %s -> %llx", arg(1).c_str(), (unsigned long long)r);
+    } else if (cmd == "async") {
+      if (w.size() < 2) return false;
+      struct Job {
+        Sim* sim;
+        std::vector<std::string> words;
+      };
+      Job* job = new Job{this, std::vector<std::string>(w.begin() + 1, w.end())};
+      HANDLE h = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+        Job* j = static_cast<Job*>(p);
+        if (!j->sim->run(j->words)) journal("error: async %s failed", j->words[0].c_str());
+        delete j;
+        return 0;
+      }, job, 0, nullptr);
+      if (!h) {
+        delete job;
+        return false;
+      }
+      side_threads.push_back(h);
+      journal("async %s started", arg(1).c_str());
+    } else if (cmd == "join") {
+      for (HANDLE h : side_threads) {
+        WaitForSingleObject(h, INFINITE);
+        CloseHandle(h);
+      }
+      side_threads.clear();
+      journal("joined");
     } else if (cmd == "sleep") {
       Sleep(std::strtoul(arg(1).c_str(), nullptr, 10));
     } else if (cmd == "wait-file") {

@@ -9,35 +9,9 @@
 #include <string_view>
 
 #include "shared/status_block.h"
+#include "tray/services/status_snapshot.h"  // the record itself
 
 namespace ks::tray {
-
-struct StatusSnapshot {
-  uint32_t present;         // 1: a block with the right magic was read
-  uint32_t desk_answering;
-  uint32_t lv1_loaded;
-  uint32_t version;         // layout version of the block
-  char status_text[kStatusTextBytes];
-  char desk_line[160];
-  uint8_t has_head_amp[kChannels];
-  char src_bank[kChannels][kBankBytes];
-  uint32_t src_input[kChannels];
-  // layout 15 and later
-  uint32_t discovery_decision;
-  uint32_t answer_count;
-  DeskAnswerSummary answers[kAnswerSummaries];
-  char chosen_console[40];
-  // layout 16 and later
-  uint32_t source_device_count;
-  SourceDevice source_devices[kSourceDevices];
-  // layout 17 and later
-  uint32_t address_state;
-  uint32_t address_moves;
-  char address_ip[48];
-  char address_id[40];
-  char address_name[40];
-};
-static_assert(kPlainRecord<StatusSnapshot>);
 
 // A text field of a snapshot (or of any shared record), never read past its array.
 template <size_t N>

@@ -1,0 +1,1 @@
+#include "tray/services/tests/support/faulty_fs.h"

@@ -1,0 +1,29 @@
+// The machine's own bindings under Wine: version resources made with windres, and the load test
+// in a child process against a DLL that loads and one whose entry refuses.
+#include <gtest/gtest.h>
+
+#include "os/tests/support/process.h"
+#include "tray/services/install_machine.h"
+
+namespace ks::tray {
+namespace {
+
+std::string at(const char* name) { return ks::testing::exe_dir() + name; }
+
+TEST(VersionProbe, ProductNameDecides) {
+  EXPECT_TRUE(is_own_module_file(at("tray_fixture_own.dll")));  // "KESTRUNE": case does not matter
+  EXPECT_FALSE(is_own_module_file(at("tray_fixture_waves.dll")));
+  EXPECT_FALSE(is_own_module_file(at("tray_fixture_refusing.dll")));  // no version resource
+  EXPECT_FALSE(is_own_module_file(at("no-such.dll")));
+}
+
+TEST(LoadTest, ChildCodes) {
+  const std::string child = at("tray_verify_child.exe");
+  EXPECT_EQ(run_load_test(child, at("tray_fixture_own.dll")), 0u);
+  EXPECT_EQ(run_load_test(child, at("tray_fixture_refusing.dll")), 1114u);
+  EXPECT_EQ(run_load_test(child, at("no-such.dll")), 126u);
+  EXPECT_EQ(run_load_test(at("no-such.exe"), at("tray_fixture_own.dll")), 2u);  // the start error
+}
+
+}  // namespace
+}  // namespace ks::tray
