@@ -105,22 +105,28 @@ float console_card(Ctx& c, const JsonValue& cd, int i, float y, bool open,
   card(g, L, y, cw, h, tone_border_color(edge, open ? 0xFF2F3B46 : 0xFF1C242C));
   g.fill_rect(tone_color(edge), L + 18, y + 14, 3, 38);
 
+  const float X = L + cw - 60;
+  const std::u16string status = str(&cd, "status");
+  // Name and meta give way to the status text on a narrow page instead of running under it.
+  const float status_left =
+      status.empty() ? X - 48 : X - 62 - text_width(g, status, fSemi) - 15;
+  const float room = std::max(status_left - 10 - (L + 35), 40.0f);
   const std::u16string name = str(&cd, "name");
-  draw_text_box(g, name, fName, pal::text, L + 35, y + 14, 260, TextAlign::near_);
+  const float name_w = std::min(260.0f, room - (flag(&cd, "beta") ? 50.0f : 0.0f));
+  draw_text_box(g, name, fName, pal::text, L + 35, y + 14, name_w, TextAlign::near_);
   if (flag(&cd, "beta")) {
-    const float bx = L + 35 + std::min(text_width(g, name, fName), 260.0f) + 8;
+    const float bx = L + 35 + std::min(text_width(g, name, fName), name_w) + 8;
     const float bwid = text_width(g, u"BETA", fBeta) + 10;
     add_rounded_rect(g, 0xFF3D4B57, bx, y + 16, bwid, 16, 4);
     draw_text_centred(g, u"BETA", fBeta, kSecondary, bx, y + 16, bwid, 16, true, 0);
   }
-  draw_text_box(g, str(&cd, "meta"), fText, pal::muted, L + 35, y + 36, 300, TextAlign::near_);
+  draw_text_box(g, str(&cd, "meta"), fText, pal::muted, L + 35, y + 36, std::min(300.0f, room),
+                TextAlign::near_);
 
-  const float X = L + cw - 60;
   draw_toggle(g, c.pc, X, y + 21, flag(&cd, "on"), 400 + i, flag(&cd, "switchEnabled"));
   g.fill_rect(0xFF242D36, X - 48, y + 10, 1, 46);
   draw_text_box(g, flag(&cd, "on") ? u"On" : u"Off", fSwitch, pal::muted, X - 34, y + 25.5f, 26,
                 TextAlign::near_);
-  const std::u16string status = str(&cd, "status");
   if (!status.empty()) {
     const float sw = text_width(g, status, fSemi);
     draw_text_box(g, status, fSemi, kSecondary, X - 62 - sw, y + 25, 0, TextAlign::near_);

@@ -116,6 +116,27 @@ TEST(SetupPage, ContentWidthCardsAndHostileModels) {
   EXPECT_EQ(res.candidate_ids[0][7], "id7");
 }
 
+TEST(SetupPage, NameAndMetaGiveWayToTheStatusOnANarrowPage) {
+  const JsonValue m = parse(R"({"cards":[{"c":0,"name":"WING Rack with a long name","beta":true,
+      "meta":"WSG card \u00b7 10.42.20.2 \u00b7 fw 3.1-0 and more text","status":"Choose the console"}]})");
+  RecordingCanvas g;
+  PaintContext pc;
+  paint_setup_page(g, pc, m, {}, 540);
+  const DrawOp* status = nullptr;
+  std::vector<const DrawOp*> left;
+  for (const auto& o : g.ops) {
+    if (o.kind != DrawOp::k_text) continue;
+    if (o.text == u"Choose the console") status = &o;
+    if (o.text.rfind(u"WSG card", 0) == 0 || o.text.rfind(u"WING Rack", 0) == 0) left.push_back(&o);
+  }
+  ASSERT_NE(status, nullptr);
+  ASSERT_EQ(left.size(), 2u);
+  for (const DrawOp* o : left) {
+    EXPECT_EQ(o->text.back(), u'\u2026');
+    EXPECT_LT(o->x + o->w, status->x - 15);  // clear of the status dot too
+  }
+}
+
 TEST(SetupPage, ActionMessageToneAndHeight) {
   for (auto [msg, bad] : {std::pair{u"Could not install.", true}, {u"Network blocked it.", true},
                           {u"Installed.", false}}) {

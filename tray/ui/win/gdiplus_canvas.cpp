@@ -125,8 +125,25 @@ void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f
   fmt->SetAlignment(a == TextAlign::centre ? StringAlignmentCenter
                     : a == TextAlign::far_ ? StringAlignmentFar
                                            : StringAlignmentNear);
+  // Wine's GDI+ cuts a line at the box without the ellipsis, so the text is trimmed here:
+  // the longest prefix that fits with the ellipsis after it.
+  std::u16string shown = text;
+  if (w > 0 && w < 4000) {
+    RectF m;
+    g_.MeasureString(wide(text), -1, &font.font, PointF(0, 0), shared_, &m);
+    if (m.Width > w) {
+      size_t lo = 0, hi = text.size();
+      while (lo < hi) {
+        const size_t mid = (lo + hi + 1) / 2;
+        const std::u16string t = text.substr(0, mid) + u"\u2026";
+        g_.MeasureString(wide(t), -1, &font.font, PointF(0, 0), shared_, &m);
+        if (m.Width <= w) lo = mid; else hi = mid - 1;
+      }
+      shown = text.substr(0, lo) + u"\u2026";
+    }
+  }
   SolidBrush b{Color(c)};
-  g_.DrawString(wide(text), -1, &font.font, RectF(x, y, w, h), fmt, &b);
+  g_.DrawString(wide(shown), -1, &font.font, RectF(x, y, w, h), fmt, &b);
   delete fmt;
 }
 
