@@ -8,7 +8,19 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+#include <objidl.h>
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
 #include "tray/ui/kit.h"
+#include "tray/ui/model/page_model.h"
+#include "tray/ui/model/preview_demo.h"
+#include "tray/ui/model/ui_state.h"
 #include "tray/ui/win/gdiplus_canvas.h"
 
 namespace ks::tray {
@@ -37,13 +49,29 @@ Png read_header(const std::wstring& path) {
   return p;
 }
 
-TEST(Render, SetupStatesAtScalesAndWidths) {
-  const char* pages[] = {"setup", "setup-first", "setup-choose", "setup-nothing-addr",
-                         "setup-cfm-remove-lv1", "setup-addr", "setup-trouble"};
-  for (const char* page : pages) {
+// Pixels at geometry that carries no text: the page background in the left margin and the
+// header card's fill left of its icon.
+void probe(const std::wstring& path, int scale, int width, const char* page) {
+  Gdiplus::Bitmap bmp(path.c_str());
+  ASSERT_EQ(bmp.GetLastStatus(), Gdiplus::Ok) << page;
+  Gdiplus::Color c;
+  bmp.GetPixel(4 * scale, 40 * scale, &c);
+  EXPECT_EQ(c.GetValue(), pal::background) << page;
+  const float cw = std::min(width - 48.0f, 852.0f), L = (width - cw) / 2;
+  bmp.GetPixel(static_cast<int>((L + 6) * scale), 40 * scale, &c);
+  EXPECT_EQ(c.GetValue(), 0xFF151A20u) << page;
+}
+
+TEST(Render, EverySetupStateAtScalesAndWidths) {
+  Gdiplus::GdiplusStartupInput in;
+  ULONG_PTR token = 0;
+  ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &in, nullptr), Gdiplus::Ok);
+  std::vector<std::string> pages = {"setup"};
+  for (const char* s : kSetupStates) pages.push_back(s);
+  for (const auto& page : pages) {
     for (int scale : {1, 2}) {
       for (int width : {540, 900}) {
-        const std::wstring path = out_dir() + L"/" + std::wstring(page, page + strlen(page)) +
+        const std::wstring path = out_dir() + L"/" + std::wstring(page.begin(), page.end()) +
                                   L"-" + std::to_wstring(scale) + L"x" + std::to_wstring(width) +
                                   L".png";
         ASSERT_EQ(render_setup_preview(path, page, scale, width), 0) << page;
@@ -52,9 +80,16 @@ TEST(Render, SetupStatesAtScalesAndWidths) {
         EXPECT_EQ(p.w, static_cast<uint32_t>(width * scale)) << page;
         EXPECT_GT(p.h, static_cast<uint32_t>(300 * scale)) << page;
         EXPECT_EQ(p.h % scale, 0u) << page;
+        // A modal veils the page; the probes are for the page itself.
+        PreviewDemo demo;
+        DashboardUiState ui;
+        PageModelInputs inputs;
+        if (page == "setup" || (apply_render_state(page, demo, ui, inputs) && ui.modal == 0))
+          probe(path, scale, width, page.c_str());
       }
     }
   }
+  Gdiplus::GdiplusShutdown(token);
 }
 
 TEST(Render, BadInputs) {
