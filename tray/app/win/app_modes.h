@@ -18,4 +18,8 @@ int run_verify_module(const ModeArgs& args);
 // that order) and exits 0 on success, 1 on failure.
 int run_unattended_mode(const ModeArgs& args);
 
+// "--render [out] [page] [scale] [width]": the page into a PNG; 0 written, 1 not, 2 an unknown
+// page or setup state.
+int run_render(const ModeArgs& args);
+
 }  // namespace ks::tray

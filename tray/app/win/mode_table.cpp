@@ -11,6 +11,7 @@ constexpr ModeRow kModes[] = {
     {"--remove", run_unattended_mode},
     {"--on=", run_unattended_mode},
     {"--off=", run_unattended_mode},
+    {"--render", run_render},
 };
 
 }  // namespace

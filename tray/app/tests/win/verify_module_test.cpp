@@ -76,4 +76,21 @@ TEST(UnattendedModes, EachFailsCleanlyWhereNothingIsInstalled) {
   }
 }
 
+// "--render" is a row of the mode table: the PNG is written where the command line says, and an
+// unknown page is refused with exit code 2.
+TEST(RenderMode, WritesThePngItIsAskedFor) {
+  char dir[MAX_PATH];
+  const DWORD n = GetTempPathA(MAX_PATH, dir);
+  const std::string png = std::string(dir, n) + "render-mode.png";
+  DeleteFileA(png.c_str());
+  const std::wstring wpng(png.begin(), png.end());
+  EXPECT_EQ(run(L" --render \"" + wpng + L"\" setup-first 2 540"), 0);
+  std::ifstream in(png, std::ios::binary);
+  char magic[8] = {};
+  in.read(magic, sizeof magic);
+  EXPECT_EQ(std::string(magic, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(run(L" --render \"" + wpng + L"\" nosuchpage"), 2);
+  EXPECT_EQ(run(L" --render \"" + wpng + L"\" setup-nosuchstate"), 2);
+}
+
 }  // namespace
