@@ -120,6 +120,7 @@ bool json_parse_string(JsonCursor& cur, std::string& out) {
 }
 
 bool json_parse(JsonCursor& cur, JsonValue& out) {
+  out = JsonValue{};  // a value used before keeps nothing of its earlier parse
   json_skip_ws(cur);
   if (cur.pos >= cur.end) return false;
   DepthGuard guard(cur.depth);

@@ -218,6 +218,20 @@ TEST(Json, DuplicateKeysKeptFirstOneFound) {
   EXPECT_EQ(json_find(v, "a")->number, 1.0);
 }
 
+// A value parsed into twice holds the second text only: an earlier parse's members would
+// otherwise be found first.
+TEST(Json, AReusedValueKeepsNothingOfItsEarlierParse) {
+  JsonValue v;
+  ASSERT_TRUE(parsed_then_blank(R"({"version":"1.0.0","url":"a"})", v));
+  ASSERT_TRUE(parsed_then_blank(R"({"version":"2.0.0"})", v));
+  EXPECT_EQ(json_get_string(v, "version"), "2.0.0");
+  EXPECT_EQ(json_find(v, "url"), nullptr);
+  EXPECT_EQ(v.members.size(), 1u);
+  ASSERT_TRUE(parsed_then_blank("[1,2]", v));
+  ASSERT_TRUE(parsed_then_blank("[3]", v));
+  EXPECT_EQ(v.items.size(), 1u);
+}
+
 TEST(Json, LookupsCompareKeysExactly) {
   JsonValue v;
   ASSERT_TRUE(parsed_then_blank(R"({"name":"x","Name":"y","num":5,"nul":null,"ab":"z"})", v));
