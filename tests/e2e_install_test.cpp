@@ -1,19 +1,21 @@
 // The installed product end to end with a WING: LV1's I/O-module folder laid out as an LV1 machine
 // (Waves' three card bundles, an older installation in place of Waves' WING module with a settings
-// file holding a protect list), installed by the installer core the unattended --install mode
-// runs, with the signed loader and WING module from the program folder. The LV1 stand-in then loads
-// the installed Kestrune.dll, which loads the installed Fellbrook and reaches the simulated WING;
+// file holding a protect list), installed by the unattended --install mode's own core with the
+// signed loader and WING module of the program folder. The LV1 stand-in then loads the installed
+// Kestrune.dll, which loads the installed Fellbrook and reaches the simulated WING;
 // the protect list is still in the installed settings and the protected input's 48 V never
 // reaches the desk. Removal then puts Waves' bundles back byte for byte, with nothing of ours left.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+#include <vector>
 
 #include "tests/e2e/bundle_files.h"
 #include "tests/e2e/desk_run.h"
 #include "tray/services/install_machine.h"
 #include "tray/services/installer.h"
+#include "tray/services/unattended.h"
 #include "tray/services/tests/support/files.h"
 
 namespace ks::e2e {
@@ -42,8 +44,12 @@ bool cp(const std::string& from, const std::string& to) {
   return fsys::copy_file(fsys::u8path(windows_path(from)), fsys::u8path(to), ec);
 }
 
-tray::InstallEnv machine_env(const std::string& io, const std::string& prog, const std::string& disabled) {
+// The machine's own bindings, as Kestrune.exe's unattended modes get them, over the test's folders;
+// the modes' log lines go to lines.
+tray::InstallEnv machine_env(const std::string& io, const std::string& prog, const std::string& disabled,
+                             std::vector<std::string>& lines) {
   tray::InstallEnv env = tray::machine_install_env([] { return false; });
+  env.log = [&lines](const std::string& l) { lines.push_back(l); };
   env.io_modules_dir = io;
   env.disabled_dir = disabled;
   env.program_dir = prog;
@@ -58,6 +64,7 @@ TEST(EndToEndInstall, InstalledBundleReachesTheWingAndRemovalRestoresWaves) {
   const std::string prog = tmp.at("prog"), disabled = tmp.at("disabled");
   const std::string module = std::string("wing-") + KS_E2E_VERSION + ".dll";
   std::string io, settings;
+  std::vector<std::string> log;
   Tree waves_shipped;
 
   DeskRunOptions o;
@@ -94,16 +101,15 @@ TEST(EndToEndInstall, InstalledBundleReachesTheWingAndRemovalRestoresWaves) {
       said = "the program folder could not be laid out";
       return false;
     }
-    tray::InstallPaths paths(machine_env(io, prog, disabled));
+    tray::InstallPaths paths(machine_env(io, prog, disabled, log));
     tray::Installer inst(paths);
     paths.locate_install();
     if (!paths.state().legacy) {
       said = "the older installation was not found";
       return false;
     }
-    std::string msg;
-    if (!inst.install_bundle(msg)) {
-      said = "the install failed: " + msg;
+    if (tray::run_unattended("Kestrune.exe --install", paths, inst) != 0) {
+      said = "--install failed: " + (log.empty() ? std::string() : log.back());
       return false;
     }
     said = "installed over the older layout; Kestrune.bundle made, Waves' WING module put back";
@@ -127,11 +133,9 @@ TEST(EndToEndInstall, InstalledBundleReachesTheWingAndRemovalRestoresWaves) {
     if (l.find("loaded from") != std::string::npos && l.find("Kestrune.bundle") != std::string::npos) from_bundle = true;
   EXPECT_TRUE(from_bundle);
 
-  tray::InstallPaths paths(machine_env(io, prog, disabled));
+  tray::InstallPaths paths(machine_env(io, prog, disabled, log));
   tray::Installer inst(paths);
-  paths.locate_install();
-  std::string msg;
-  EXPECT_TRUE(inst.remove_installation(msg)) << msg;
+  EXPECT_EQ(tray::run_unattended("Kestrune.exe --remove", paths, inst), 0) << (log.empty() ? "" : log.back());
   // Compared path by path: a module's bytes make an unreadable message.
   const Tree after = snapshot(io);
   for (const auto& [rel, bytes] : waves_shipped) {
@@ -142,8 +146,10 @@ TEST(EndToEndInstall, InstalledBundleReachesTheWingAndRemovalRestoresWaves) {
   // to remove, anything else new is.
   for (const auto& [rel, bytes] : after)
     if (rel.rfind("go-", 0) != 0) EXPECT_TRUE(waves_shipped.count(rel)) << "left behind: " << rel;
-  if (::testing::Test::HasFailure())
+  if (::testing::Test::HasFailure()) {
     for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
+    for (const std::string& l : log) std::printf("installer %s\n", l.c_str());
+  }
 }
 
 }  // namespace
