@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <thread>
@@ -166,6 +167,16 @@ class Run {
   // The bundle as installed: the loader, its settings file and the signed module beside it,
   // in a folder no earlier run used (a stale journal or go-file would pass a step that never ran).
   bool install() {
+    const char* resync = o_.resync_desk ? "desk" : "lv1";
+    if (o_.install_bundle) {
+      // The scenario laid out a bundle of its own; the installer is to make it.
+      std::error_code ec;
+      std::filesystem::remove_all(std::filesystem::path(wide(s_.bundle())), ec);
+      std::string said;
+      const bool ok = !ec && o_.install_bundle(s_.module_root(), std::string(f_.settings) + "resync=" + resync + "\n", said);
+      say("setup   " + (ec ? "the scenario's own bundle could not be removed" : said));
+      return ok;
+    }
     const std::string modules = s_.loader_folder() + "\\modules";
     CreateDirectoryW(wide(modules).c_str(), nullptr);
     const std::string name = std::string(f_.type) + "-" + KS_E2E_VERSION + ".dll";
@@ -175,7 +186,6 @@ class Run {
       say("setup   the signed module could not be copied into the bundle");
       return false;
     }
-    const char* resync = o_.resync_desk ? "desk" : "lv1";
     const std::string cfg = std::string(f_.type) + ".cfg";
     if (!write_file(s_.loader_folder() + "\\" + cfg, std::string(f_.settings) + "resync=" + resync + "\n")) {
       say("setup   " + cfg + " could not be written");

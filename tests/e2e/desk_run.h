@@ -25,6 +25,10 @@ struct DeskRunOptions {
   // Another side's turn (WING run). With a sound module it comes once the values moved both ways
   // and the status block shows them; with a damaged one as soon as LV1 runs. The run ends after it.
   std::function<void(const DeskProbe&)> outside_check;
+  // Puts the bundle in place instead of the run copying it: given LV1's I/O-module folder (with
+  // Waves' card bundles, no Kestrune.bundle) and the console's settings text, it installs and
+  // says what it did (false: it could not, with why). The run then loads the loader it left there.
+  std::function<bool(const std::string& io_modules, const std::string& settings, std::string& said)> install_bundle;
 };
 
 // What was seen, step by step. Each flag is set only when the thing was observed.
