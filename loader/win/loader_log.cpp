@@ -168,13 +168,16 @@ void log_detach() {
   // What is still queued goes out now. The loader stays mapped, so this is the process ending:
   // every other thread is gone already, the log thread perhaps halfway through a write with the
   // lock held. Then nobody else can touch the logs any more, and they are written without it
-  // (a line that thread was writing may appear twice, none is lost).
-  if (TryEnterCriticalSection(&log_lock)) {
-    drain_locked(false);
-    LeaveCriticalSection(&log_lock);
-  } else {
-    drain_locked(false);
+  // (a line that thread was writing may appear twice, none is lost). Under Wine the other
+  // threads are ended asynchronously, so the log thread may still be finishing its batch: it gets
+  // a moment to let go of the lock first, so that two writers never share a file's handle.
+  bool locked = TryEnterCriticalSection(&log_lock);
+  for (int waited = 0; !locked && waited < 200; ++waited) {
+    Sleep(1);
+    locked = TryEnterCriticalSection(&log_lock);
   }
+  drain_locked(false);
+  if (locked) LeaveCriticalSection(&log_lock);
 }
 
 void log_flush() {
