@@ -26,17 +26,9 @@ using ks::tray::testing::put;
 using ks::tray::testing::slurp;
 using R = DeskRunResult;
 
-using Tree = std::map<std::string, std::string>;
-Tree snapshot(const std::string& root) {
-  Tree t;
-  for (auto& e : fsys::recursive_directory_iterator(fsys::u8path(root)))
-    t[fsys::relative(e.path(), fsys::u8path(root)).string()] = e.is_directory() ? "<dir>" : slurp(e.path().string());
-  return t;
-}
-void mk(const std::string& path, const std::string& bytes) {
-  fsys::create_directories(fsys::u8path(path).parent_path());
-  put(path, bytes);
-}
+using ks::tray::testing::mk;
+using ks::tray::testing::snapshot;
+using ks::tray::testing::Tree;
 bool cp(const std::string& from, const std::string& to) {
   std::error_code ec;
   fsys::create_directories(fsys::u8path(to).parent_path(), ec);
@@ -144,8 +136,11 @@ TEST(EndToEndInstall, InstalledBundleReachesTheWingAndRemovalRestoresWaves) {
   }
   // The run's own signal files (go-lv1, go-end ...) lie at the top of the folder; they are not ours
   // to remove, anything else new is.
-  for (const auto& [rel, bytes] : after)
-    if (rel.rfind("go-", 0) != 0) EXPECT_TRUE(waves_shipped.count(rel)) << "left behind: " << rel;
+  for (const auto& [rel, bytes] : after) {
+    if (rel.rfind("go-", 0) != 0) {
+      EXPECT_TRUE(waves_shipped.count(rel)) << "left behind: " << rel;
+    }
+  }
   if (::testing::Test::HasFailure()) {
     for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());
     for (const std::string& l : log) std::printf("installer %s\n", l.c_str());

@@ -52,4 +52,17 @@ void put(const std::string& path, const std::string& bytes) {
   ASSERT_TRUE(write_file_replace(path, bytes)) << path;
 }
 
+void mk(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::u8path(path).parent_path());
+  put(path, bytes);
+}
+
+Tree snapshot(const std::string& root) {
+  namespace fsys = std::filesystem;
+  Tree t;
+  for (auto& e : fsys::recursive_directory_iterator(fsys::u8path(root)))
+    t[fsys::relative(e.path(), fsys::u8path(root)).string()] = e.is_directory() ? "<dir>" : slurp(e.path().string());
+  return t;
+}
+
 }  // namespace ks::tray::testing

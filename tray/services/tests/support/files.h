@@ -1,6 +1,7 @@
 // A fresh folder per test and byte-exact file access for the settings tests.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,11 @@ private:
 // The whole file, or "<missing>" when it cannot be read.
 std::string slurp(const std::string& path);
 void put(const std::string& path, const std::string& bytes);  // fails the test when it cannot
+// put, making the folders on the way first.
+void mk(const std::string& path, const std::string& bytes);
+
+// Every file and folder under root by its relative path: a file's bytes, a folder "<dir>".
+using Tree = std::map<std::string, std::string>;
+Tree snapshot(const std::string& root);
 
 }  // namespace ks::tray::testing

@@ -26,18 +26,9 @@ using testing::slurp;
 using testing::TempFolder;
 namespace fsys = std::filesystem;
 
-using Tree = std::map<std::string, std::string>;
-Tree snapshot(const std::string& root) {
-  Tree t;
-  for (auto& e : fsys::recursive_directory_iterator(fsys::u8path(root)))
-    t[fsys::relative(e.path(), fsys::u8path(root)).string()] = e.is_directory() ? "<dir>" : slurp(e.path().string());
-  return t;
-}
-
-void mk(const std::string& path, const std::string& bytes) {
-  fsys::create_directories(fsys::u8path(path).parent_path());
-  put(path, bytes);
-}
+using testing::mk;
+using testing::snapshot;
+using testing::Tree;
 void cp(const std::string& from, const std::string& to) {
   fsys::create_directories(fsys::u8path(to).parent_path());
   fsys::remove(fsys::u8path(to));  // this libstdc++ refuses overwrite_existing under Wine
