@@ -72,6 +72,7 @@ bool parse_x32_reply(const uint8_t* data, size_t n, std::string* line) {
   size_t tag = 8;
   while (tag < n && data[tag] != ',') ++tag;
   std::string fields[4];
+  size_t read = 0;
   if (tag < n) {
     size_t tag_end = tag;
     while (tag_end < n && data[tag_end] != 0) ++tag_end;
@@ -84,9 +85,12 @@ bool parse_x32_reply(const uint8_t* data, size_t n, std::string* line) {
         if (len == n - at) break;  // runs past the end: not a string
         fields[k] = reply_text(data + at, len);
         at += (len / 4 + 1) * 4;
+        ++read;
       }
     }
   }
+  // Without even the ip it names no desk, and taking it would end the search for one that does.
+  if (read == 0) return false;
   if (line) {
     std::string text = "X32," + fields[0] + "," + fields[1] + "," + fields[2] + "," + fields[3];
     *line = cut_units(text, kDiscoveryLineMax);

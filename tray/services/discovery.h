@@ -63,7 +63,7 @@ bool parse_wing_reply(const uint8_t* data, size_t n, std::string* line);
 
 // An X32/M32's answer: at least 16 bytes, the OSC address exactly "/xinfo", then up to four
 // string arguments (ip, name, model, version) as the type tag announces them; a missing or
-// unterminated one is empty. The line is "X32,ip,name,model,version".
+// unterminated one is empty, but the ip must be there. The line is "X32,ip,name,model,version".
 bool parse_x32_reply(const uint8_t* data, size_t n, std::string* line);
 
 // Field `index` (0-based) of a comma-separated line, at most kDiscoveryFieldMax UTF-16 units.
