@@ -7,6 +7,7 @@
 #include "tray/services/console_table.h"
 #include "tray/services/fs_ops.h"
 #include "tray/services/settings_file.h"
+#include "tray/services/status_link.h"
 #include "tray/services/text_utils.h"
 #include "tray/services/tray_log.h"
 
@@ -234,6 +235,15 @@ bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Cloc
 }
 
 // ---- the records --------------------------------------------------------------------------------
+
+std::function<bool(std::string_view, std::string*)> desk_lines_of(const StatusLink& link) {
+  return [&link](std::string_view suffix, std::string* line) {
+    char buf[kDiscoveryLineMax + 1];
+    if (!link.read_desk_line(suffix, buf, sizeof buf)) return false;
+    *line = buf;
+    return true;
+  };
+}
 
 ConsoleDiscovery::ConsoleDiscovery(DiscoveryEnv env) : env_(std::move(env)) {}
 

@@ -165,6 +165,11 @@ struct DiscoveryEnv {
   std::function<void(const std::string&)> log;              // null: the tray log
 };
 
+class StatusLink;
+
+// DiscoveryEnv::desk_line bound to the tray's status link (which must outlive the search).
+std::function<bool(std::string_view suffix, std::string* line)> desk_lines_of(const StatusLink& link);
+
 class ConsoleDiscovery {
  public:
   explicit ConsoleDiscovery(DiscoveryEnv env = {});
