@@ -207,7 +207,7 @@ bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Cloc
       Endpoint from;
       const int got = io.receive(buf, sizeof buf, &from, ticks_elapsed(deadline, clock.now()));
       if (got == kSocketTimeout) continue;
-      if (got == kSocketError || got == 0) {
+      if (got == kSocketError) {
         // Not a reason to give up the round, but no reason to spin on it either.
         clock.sleep(std::min<uint32_t>(10, ticks_elapsed(deadline, clock.now())));
         continue;
@@ -216,6 +216,8 @@ bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Cloc
       const char* why = nullptr;
       if (got == kSocketTruncated)
         why = "oversized";
+      else if (got <= 0)
+        why = "empty";
       else if (!answer_source_ok(net, port, from))
         why = "from an address or port not asked";
       else if (!(wing ? parse_wing_reply(buf, size_t(got), &text) : parse_x32_reply(buf, size_t(got), &text)))

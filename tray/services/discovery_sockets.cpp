@@ -12,11 +12,11 @@ class SocketDiscoveryIo : public DiscoveryIo {
   bool open(const std::vector<uint32_t>& broadcast_from) override {
     close();
     main_ = Socket::udp();
-    if (!main_.valid() || !main_.set_broadcast(true) || !main_.set_recv_timeout(kDiscoveryRoundMs) ||
-        !main_.bind({0, 0})) {
+    if (!main_.valid() || !main_.set_broadcast(true) || !main_.bind({0, 0})) {
       main_.close();
       return false;
     }
+    main_.set_recv_timeout(kDiscoveryRoundMs);  // the waits are select's; this only bounds a stray recv
     for (uint32_t addr : broadcast_from) {
       if (extra_.size() >= kMaxBroadcastSockets) break;
       Socket s = Socket::udp();

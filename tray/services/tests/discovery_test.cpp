@@ -388,6 +388,7 @@ TEST(DiscoveryRounds, FirstGoodAnswerEndsTheSearchWhateverCameBefore) {
                            {42222, 40, kWingSim, {}, true},                                // oversized
                            {42222, 50, kWingSim, xinfo},                                   // the other kind
                            {42222, 60, kWingSim, B("garbage")},
+                           {42222, 70, kWingSim, {}},                                      // empty
                            {42222, 530, kWingSim, B(kWingLine)},                           // in round 2
                            {42222, 540, kWingSim, B("WING,10.0.0.99,second desk,,,")},
                        });
