@@ -170,7 +170,7 @@ AddressLayout paint_address_dialog(Canvas& g, PaintContext& pc, const JsonValue&
   fill_round_rect(g, 0xFF12181E, x + 24, box_y, 404, 36, 6);
   add_rounded_rect(g, pal::accent, x + 24, box_y, 404, 36, 6);
 
-  out.edit = {x + 24 + 11, box_y + 9, 382, 19, true};
+  out.edit = {x + 24 + 11, box_y + 9, 382, 19, in.dpi_scale, true};
   if (in.last_posted && !(*in.last_posted == out.edit)) {
     *in.last_posted = out.edit;
     out.place_changed = true;
