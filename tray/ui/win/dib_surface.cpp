@@ -1,7 +1,7 @@
 #include "tray/ui/win/dib_surface.h"
 
 #include <algorithm>
-#include <new>
+
 namespace Gdiplus {
 using std::max;
 using std::min;
@@ -14,8 +14,9 @@ namespace ks::tray {
 namespace {
 
 Gdiplus::Bitmap* wrap_bits(int32_t w, int32_t h, void* bits) {
-  return new (std::nothrow) Gdiplus::Bitmap(w, h, w * 4, PixelFormat32bppPARGB,
-                                            static_cast<BYTE*>(bits));
+  // GDI+ objects come from GdipAlloc, which gives null instead of throwing.
+  return new Gdiplus::Bitmap(w, h, w * 4, PixelFormat32bppPARGB,
+                             static_cast<BYTE*>(bits));
 }
 
 }  // namespace
