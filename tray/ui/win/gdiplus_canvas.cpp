@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 // GDI+'s C++ wrappers expect min and max from the Windows headers.
@@ -52,6 +53,9 @@ struct GdiplusCanvas::Cache {
     std::unique_ptr<Font> font;
   };
   std::vector<FontEntry> fonts;
+  // Measures already taken this paint: the page measures many texts more than once (a button
+  // for its width, then again to centre its label), and each measure is a costly GDI+ call.
+  std::unordered_map<std::u16string, TextSize> measured;
   SolidBrush brush{Color(0)};
   std::unique_ptr<StringFormat> shared;  // the measuring format
   std::unique_ptr<StringFormat> wrap;    // the same with wrapping
@@ -191,16 +195,35 @@ void GdiplusCanvas::draw_layer(int px, float x, float y, float size,
   g_.DrawImage(&layer, RectF(x, y, size, size));
 }
 
+namespace {
+template <typename T>
+void append_bytes(std::u16string& key, const T& v) {
+  char16_t units[(sizeof v + 1) / 2] = {};
+  std::memcpy(units, &v, sizeof v);
+  key.append(units, sizeof units / sizeof units[0]);
+}
+}  // namespace
+
 TextSize GdiplusCanvas::measure(const std::u16string& text, const FontSpec& f, float box_w,
                                 float box_h, bool wrap) {
   if (text.empty()) return {0, 0};
-  Font* font = cache_->font(f).font.get();
+  auto& fe = cache_->font(f);
+  std::u16string key = text;
+  key.push_back(u'\0');
+  append_bytes(key, fe.font.get());  // fonts live as long as the canvas
+  append_bytes(key, wrap ? box_w : 0.0f);
+  append_bytes(key, wrap ? box_h : 0.0f);
+  key.push_back(wrap ? u'w' : u'l');
+  if (auto it = cache_->measured.find(key); it != cache_->measured.end()) return it->second;
   RectF out;
   if (!wrap)
-    g_.MeasureString(wide(text), -1, font, PointF(0, 0), cache_->shared.get(), &out);
+    g_.MeasureString(wide(text), -1, fe.font.get(), PointF(0, 0), cache_->shared.get(), &out);
   else
-    g_.MeasureString(wide(text), -1, font, RectF(0, 0, box_w, box_h), cache_->wrap.get(), &out);
-  return {out.Width, out.Height};
+    g_.MeasureString(wide(text), -1, fe.font.get(), RectF(0, 0, box_w, box_h), cache_->wrap.get(),
+                     &out);
+  const TextSize size{out.Width, out.Height};
+  cache_->measured.emplace(std::move(key), size);
+  return size;
 }
 
 void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f, Argb c,
@@ -211,10 +234,9 @@ void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f
   // Wine's GDI+ cuts a line at the box without the ellipsis, so the text is trimmed here:
   // the longest prefix that fits with the ellipsis after it.
   std::u16string shown = text;
-  if (w > 0 && w < 4000) {
+  if (w > 0 && w < 4000 && measure(text, f, 0, 0, false).w > w) {
     RectF m;
-    g_.MeasureString(wide(text), -1, font, PointF(0, 0), shared, &m);
-    if (m.Width > w) {
+    {
       size_t lo = 0, hi = text.size();
       while (lo < hi) {
         const size_t mid = (lo + hi + 1) / 2;
