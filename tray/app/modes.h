@@ -1,5 +1,6 @@
 // Kestrune.exe's faces, chosen by the command line: a table of modes, tried in order. A row is
-// taken when its option occurs anywhere in the raw command line; a program with no matching
+// taken when one argument is its option (or, for an option ending in "=", begins with it), so
+// a file name that merely contains an option never picks a mode; a program with no matching
 // row goes on as the tray program. A new mode is one more row in win/mode_table.cpp.
 #pragma once
 
@@ -22,7 +23,7 @@ struct ModeRow {
   int (*run)(const ModeArgs& args);  // the process's exit code
 };
 
-// The first row whose option occurs in `command_line`; null when none does.
-const ModeRow* find_mode(std::span<const ModeRow> rows, std::u16string_view command_line);
+// The first row whose option matches an argument after the program's name; null when none does.
+const ModeRow* find_mode(std::span<const ModeRow> rows, const ModeArgs& args);
 
 }  // namespace ks::tray

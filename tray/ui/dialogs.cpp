@@ -16,9 +16,9 @@ const FontSpec kAddr{"Segoe UI", 13, FontWeight::regular};
 
 bool json_true(const JsonValue* v) { return v && v->kind == JsonKind::boolean && v->boolean; }
 
-// The card in "cards" whose "c" (a number, truncated) is i.
-const JsonValue* card_of(const JsonValue& model, int32_t i) {
-  const JsonValue* cards = json_find(model, "cards");
+// The entry of a list ("cards", "nothingAddr") whose "c" (a number, truncated) is i.
+const JsonValue* entry_of(const JsonValue& model, const char* list, int32_t i) {
+  const JsonValue* cards = json_find(model, list);
   if (!cards || cards->kind != JsonKind::array) return nullptr;
   for (const auto& c : cards->items) {
     const JsonValue* n = json_find(c, "c");
@@ -27,6 +27,16 @@ const JsonValue* card_of(const JsonValue& model, int32_t i) {
         static_cast<int32_t>(n->number) == i)
       return &c;
   }
+  return nullptr;
+}
+const JsonValue* card_of(const JsonValue& model, int32_t i) { return entry_of(model, "cards", i); }
+
+// The console's "addr" object: on its card, or, while no console answered and so no card is
+// shown, on its entry of the address offers.
+const JsonValue* address_object(const JsonValue& model, int32_t i) {
+  for (const char* list : {"cards", "nothingAddr"})
+    if (const JsonValue* e = entry_of(model, list, i))
+      if (const JsonValue* a = json_find(*e, "addr"); a && a->kind == JsonKind::object) return a;
   return nullptr;
 }
 
@@ -148,8 +158,7 @@ ConfirmLayout paint_confirm_dialog(Canvas& g, PaintContext& pc, const JsonValue&
 AddressLayout paint_address_dialog(Canvas& g, PaintContext& pc, const JsonValue& model,
                                    const AddressInputs& in, float W, float H) {
   AddressLayout out;
-  const JsonValue* card = card_of(model, in.console);
-  const JsonValue* a = card ? json_find(*card, "addr") : nullptr;
+  const JsonValue* a = address_object(model, in.console);
   const std::u16string title = or_default(json_wstring(a, "title"), u"Console address");
   const std::u16string body = json_wstring(a, "body");
   const std::u16string placeholder = json_wstring(a, "placeholder");
@@ -170,7 +179,7 @@ AddressLayout paint_address_dialog(Canvas& g, PaintContext& pc, const JsonValue&
   fill_round_rect(g, 0xFF12181E, x + 24, box_y, 404, 36, 6);
   add_rounded_rect(g, pal::accent, x + 24, box_y, 404, 36, 6);
 
-  out.edit = {x + 24 + 11, box_y + 9, 382, 19, true};
+  out.edit = {x + 24 + 11, box_y + 9, 382, 19, in.dpi_scale, true};
   if (in.last_posted && !(*in.last_posted == out.edit)) {
     *in.last_posted = out.edit;
     out.place_changed = true;

@@ -35,18 +35,26 @@ struct ConfirmLayout {
   bool drawn = false;
 };
 
-// The address dialog's native edit box: where it belongs and whether it must be moved there.
+// The address dialog's native edit box: where it belongs (design units, at the window's DPI
+// scale) and whether it must be moved there. The scale is part of the place, so a DPI change
+// moves the box even though its design rectangle stays the same.
 struct AddressEditPlace {
   float x = 0, y = 0, w = 0, h = 0;
+  float scale = 1;
   bool valid = false;
   bool operator==(const AddressEditPlace&) const = default;
 };
+
+// The window forgets the place it last posted whenever it makes a new edit box (each time the
+// dialog opens), so a reopened dialog places its box even at the same window size.
+inline void forget_address_edit_place(AddressEditPlace& last) { last = AddressEditPlace{}; }
 
 struct AddressInputs {
   int32_t console = 0;           // whose card's "addr" object is shown
   std::u16string message;        // the dashboard input's last message, shown under the box
   bool edit_exists = false;      // the native edit box is up (a render has none)
   AddressEditPlace* last_posted = nullptr;  // the place last sent to the window (may be null)
+  float dpi_scale = 1;           // the window's DPI / 96
 };
 
 struct AddressLayout {

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "tray/ui/state_icon.h"
+
 namespace ks::tray {
 
 namespace {
@@ -222,21 +224,75 @@ void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t
 }
 
 void draw_check_glyph(Canvas& g, float cx, float cy, float s, Argb c) {
-  g.line(c, cx - s, cy + 0.1f * s, cx - 0.25f * s, cy + 0.75f * s, 1.3f);
-  g.line(c, cx - 0.25f * s, cy + 0.75f * s, cx + s, cy - 0.7f * s, 1.3f);
+  const Pt pts[3] = {{cx - s, cy + 0.1f * s}, {cx - 0.25f * s, cy + 0.75f * s},
+                     {cx + s, cy - 0.7f * s}};
+  g.line(c, pts[0].x, pts[0].y, pts[1].x, pts[1].y, 1.3f);
+  g.line(c, pts[1].x, pts[1].y, pts[2].x, pts[2].y, 1.3f);
+}
+
+void draw_gear_glyph(Canvas& g, float cx, float cy, float s, Argb c) {
+  const float pen = 0.18f * s, r = 0.33f * s;
+  g.stroke_ellipse(c, cx - r, cy - r, 2 * r, 2 * r, pen);
+  constexpr float k = 0.70711f;
+  const float dirs[8][2] = {{1, 0}, {k, k}, {0, 1}, {-k, k}, {-1, 0}, {-k, -k}, {0, -1}, {k, -k}};
+  for (auto& d : dirs) {
+    const Pt spoke[2] = {{cx + 0.74f * s * d[0], cy + 0.74f * s * d[1]},
+                         {cx + s * d[0], cy + s * d[1]}};
+    g.stroke_polyline(c, spoke, 2, false, pen, LineCap::round, false);
+  }
+}
+
+namespace {
+// A point of the 20 x 20 glyph grid centred on (cx, cy), in units of u.
+Pt grid(float cx, float cy, float u, float gx, float gy) {
+  return {cx - 10 * u + gx * u, cy - 10 * u + gy * u};
+}
+}  // namespace
+
+void draw_reroute_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
+  const float u = size / 20;
+  auto p = [&](float x, float y) { return grid(cx, cy, u, x, y); };
+  const Pt top[2] = {p(3, 7), p(15, 7)}, top_head[3] = {p(12, 4), p(15, 7), p(12, 10)};
+  const Pt low[2] = {p(17, 13), p(5, 13)}, low_head[3] = {p(8, 10), p(5, 13), p(8, 16)};
+  for (auto* path : {top, low}) g.stroke_polyline(c, path, 2, false, 1.8f, LineCap::round, true);
+  for (auto* path : {top_head, low_head})
+    g.stroke_polyline(c, path, 3, false, 1.8f, LineCap::round, true);
+}
+
+void draw_shield_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
+  const float u = size / 20, pen = 1.7f * u;
+  const Pt outline[6] = {{cx, cy - 7.5f * u},        {cx + 6 * u, cy - 5 * u},
+                         {cx + 6 * u, cy - 0.5f * u}, {cx, cy + 7.5f * u},
+                         {cx - 6 * u, cy - 0.5f * u}, {cx - 6 * u, cy - 5 * u}};
+  g.stroke_polyline(c, outline, 6, true, pen, LineCap::round, true);
+  const Pt check[3] = {{cx - 2.7f * u, cy - 0.2f * u}, {cx - 0.8f * u, cy + 1.7f * u},
+                       {cx + 2.8f * u, cy - 2 * u}};
+  g.stroke_polyline(c, check, 3, false, pen, LineCap::round, true);
 }
 
 void draw_plug_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
   const float u = size / 20, pen = size / 18 * 1.7f;
-  auto gx = [&](float v) { return cx - 10 * u + v * u; };
-  auto gy = [&](float v) { return cy - 10 * u + v * u; };
-  g.line(c, gx(4), gy(6), gx(16), gy(6), pen);
-  g.line(c, gx(8), gy(6), gx(8), gy(4), pen);
-  g.line(c, gx(8), gy(4), gx(12), gy(4), pen);
-  g.line(c, gx(12), gy(4), gx(12), gy(6), pen);
-  g.line(c, gx(6), gy(6), gx(7), gy(16), pen);
-  g.line(c, gx(7), gy(16), gx(13), gy(16), pen);
-  g.line(c, gx(13), gy(16), gx(14), gy(6), pen);
+  auto p = [&](float x, float y) { return grid(cx, cy, u, x, y); };
+  const Pt bar[2] = {p(4, 6), p(16, 6)};
+  const Pt prong[4] = {p(8, 6), p(8, 4), p(12, 4), p(12, 6)};
+  const Pt body[4] = {p(6, 6), p(7, 16), p(13, 16), p(14, 6)};
+  g.stroke_polyline(c, bar, 2, false, pen, LineCap::round, true);
+  g.stroke_polyline(c, prong, 4, false, pen, LineCap::round, true);
+  g.stroke_polyline(c, body, 4, false, pen, LineCap::round, true);
+}
+
+void draw_warning_glyph(Canvas& g, float cx, float cy, float r, Argb c, float pen) {
+  const Pt tri[3] = {{cx, cy - r}, {cx + 1.15f * r, cy + 0.85f * r}, {cx - 1.15f * r, cy + 0.85f * r}};
+  g.stroke_polyline(c, tri, 3, true, pen, LineCap::round, true);
+  const Pt bar[2] = {{cx, cy - 0.2f * r}, {cx, cy + 0.3f * r}};
+  g.stroke_polyline(c, bar, 2, false, pen, LineCap::round, true);
+  g.fill_ellipse(c, cx - 0.9f, cy + 0.52f * r, 1.9f, 1.9f);
+}
+
+void draw_radio(Canvas& g, float cx, float cy, bool on) {
+  const Argb c = on ? pal::accent : pal::muted;
+  g.stroke_ellipse(c, cx - 6, cy - 6, 12, 12, 1.5f);
+  if (on) g.fill_ellipse(pal::accent, cx - 2.5f, cy - 2.5f, 5, 5);
 }
 
 void draw_shadow(Canvas& g, float x, float y, float w, float h, float r) {
@@ -251,10 +307,10 @@ int draw_state_icon(Canvas& g, float x, float y, float size, Argb c) {
   float s = g.world_scale();
   if (!(s > 0.5f && s < 8.0f)) s = 1;
   const int px = static_cast<int>(size * s + 0.5f);
-  // The linked state: a ring with a dot, drawn as vectors at the canvas's own scale.
-  const float pen = std::max(1.5f, size / 10);
-  g.stroke_ellipse(c, x + pen, y + pen, size - 2 * pen, size - 2 * pen, pen);
-  g.fill_ellipse(c, x + size * 0.34f, y + size * 0.34f, size * 0.32f, size * 0.32f);
+  // Painted at the device size it will cover, so the ring stays crisp at any scale.
+  g.draw_layer(px, x, y, size, [&](Canvas& layer) {
+    paint_state_icon(layer, px, kIconLinked, false, &c);
+  });
   return px;
 }
 

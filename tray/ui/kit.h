@@ -77,8 +77,14 @@ void draw_status_dot(Canvas& g, float x, float y, Argb c);
 float draw_48v_badge(Canvas& g, const FontSpec& f, float x, float y, Argb c);
 void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t id,
                  bool enabled);
+// Stroked glyphs centred on (cx, cy), scaled from their size.
 void draw_check_glyph(Canvas& g, float cx, float cy, float size, Argb c);
+void draw_gear_glyph(Canvas& g, float cx, float cy, float size, Argb c);
+void draw_reroute_glyph(Canvas& g, float cx, float cy, float size, Argb c);
+void draw_shield_glyph(Canvas& g, float cx, float cy, float size, Argb c);
 void draw_plug_glyph(Canvas& g, float cx, float cy, float size, Argb c);
+void draw_warning_glyph(Canvas& g, float cx, float cy, float r, Argb c, float pen);
+void draw_radio(Canvas& g, float cx, float cy, bool on);
 void draw_shadow(Canvas& g, float x, float y, float w, float h, float r);
 // The tray's state icon (linked) drawn into (x, y, size, size); returns the pixel size the
 // bitmap is rendered at for the canvas's world scale.

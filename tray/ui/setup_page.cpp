@@ -446,7 +446,8 @@ SetupPageResult paint_setup_page(Canvas& g, PaintContext& pc, const JsonValue& m
     const auto col = button_colours(ButtonKind::plain, true, pc.hover_id == 4);
     fill_round_rect(g, col.fill, x, y, w, 32, 6);
     add_rounded_rect(g, col.border, x, y, w, 32, 6);
-    g.stroke_ellipse(kSecondary, x + 10, y + 10, 12, 12, 1.6f);
+    // The refresh mark: an open ring whose start carries the arrow's head.
+    g.stroke_arc(kSecondary, x + 16, y + 10, 12, 12, -30, -300, 1.6f, LineCap::round);
     g.line(kSecondary, x + 27, y + 11, x + 27, y + 14, 1.6f);
     g.line(kSecondary, x + 27, y + 14, x + 24, y + 14, 1.6f);
     draw_text_centred(g, u"Rescan", fSemi, 0xFFCDD8DF, x + 37, y, w - 37, 32, false, 0);

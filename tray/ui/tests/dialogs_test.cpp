@@ -135,6 +135,61 @@ TEST(AddressDialog, ButtonsByAddressAndTheEditBoxPlace) {
   EXPECT_FALSE(has_text(g2, u"192.168.1.20"));
 }
 
+// While no console answered there is no card; the dialog then takes its texts from the
+// console's address offer, so the typed-address dialog still explains itself.
+TEST(AddressDialog, TextsComeFromTheAddressOfferWhenNoCardIsShown) {
+  const JsonValue m = model(R"({"cards": [], "nothingAddr": [
+      {"c": 1, "btn": "X32 / M32 address", "addr": {"title": "Address of the X32", "body": "X body",
+       "placeholder": "e.g. 10.0.0.9", "set": ""}},
+      {"c": 0, "btn": "WING address", "addr": {"title": "Address of the WING", "body": "WING body",
+       "placeholder": "e.g. 192.168.1.20", "set": ""}}]})");
+  for (int console : {0, 1}) {
+    RecordingCanvas g;
+    PaintContext pc;
+    AddressInputs in;
+    in.console = console;
+    paint_address_dialog(g, pc, m, in, 800, 700);
+    EXPECT_TRUE(has_text(g, console == 0 ? u"Address of the WING" : u"Address of the X32"));
+    EXPECT_TRUE(has_text(g, console == 0 ? u"WING body" : u"X body"));
+    EXPECT_TRUE(has_text(g, console == 0 ? u"e.g. 192.168.1.20" : u"e.g. 10.0.0.9"));
+  }
+}
+
+// The window moves its edit box once per change of place: a resize, a DPI change (same design
+// rectangle, other device pixels) and a reopened dialog (a new box at the same size) each post.
+TEST(AddressDialog, EditBoxIsPlacedAgainAfterReopenAndDpiChange) {
+  const JsonValue m = model(kModel);
+  struct Frame {
+    const char* what;
+    float W, dpi_scale;
+    bool reopen;  // the dialog was closed and opened again: a new edit box
+    bool posts;
+  } frames[] = {
+      {"first frame", 800, 1, false, true},
+      {"same frame again", 800, 1, false, false},
+      {"resized", 900, 1, false, true},
+      {"dpi 144", 900, 1.5f, false, true},
+      {"dpi unchanged", 900, 1.5f, false, false},
+      {"closed and reopened at the same size", 900, 1.5f, true, true},
+      {"next frame of the reopened dialog", 900, 1.5f, false, false},
+      {"back to 96 dpi", 900, 1, false, true},
+  };
+  AddressEditPlace last;
+  for (const Frame& f : frames) {
+    if (f.reopen) forget_address_edit_place(last);
+    AddressInputs in;
+    in.last_posted = &last;
+    in.dpi_scale = f.dpi_scale;
+    in.edit_exists = true;
+    RecordingCanvas g;
+    PaintContext pc;
+    const AddressLayout out = paint_address_dialog(g, pc, m, in, f.W, 700);
+    EXPECT_EQ(out.place_changed, f.posts) << f.what;
+    EXPECT_EQ(last, out.edit) << f.what;
+    EXPECT_FLOAT_EQ(last.scale, f.dpi_scale) << f.what;
+  }
+}
+
 TEST(AddressDialog, ALongMessageGrowsTheCardInsteadOfBeingCut) {
   const JsonValue m = model(kModel);
   RecordingCanvas g;

@@ -2,6 +2,8 @@
 // with marks, small controls and the layout rules.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tray/ui/kit.h"
 #include "tray/ui/recording_canvas.h"
 
@@ -162,7 +164,7 @@ TEST(Kit, ParagraphTokensMarksAndBreaks) {
   }
 }
 
-TEST(Kit, BadgeToggleAndStateIcon) {
+TEST(Kit, BadgeAndToggle) {
   RecordingCanvas g;
   const float on = draw_48v_badge(g, kFont, 0, 0, pal::bad);
   const float off = draw_48v_badge(g, kFont, 0, 0, pal::muted);
@@ -184,14 +186,83 @@ TEST(Kit, BadgeToggleAndStateIcon) {
     EXPECT_EQ(tg.ops.back().colour == 0x96151A20u, !enabled);  // the veil
   }
 
-  struct {
-    float scale;
-    int px;
-  } icons[] = {{1.5f, 24}, {2, 32}, {8, 16}, {0.5f, 16}, {0, 16}, {7.9f, 126}};
-  for (auto& c : icons) {
-    RecordingCanvas ig;
-    ig.scale = c.scale;
-    EXPECT_EQ(draw_state_icon(ig, 0, 0, 16, pal::ok), c.px) << c.scale;
+}
+
+// Every stroked glyph stays inside the box its size gives, in its pen, with the shape's own
+// points where the drawing names them.
+TEST(Kit, GlyphsStrokeTheirShapesInsideTheirSize) {
+  using Draw = void (*)(Canvas&, float, float, float, Argb);
+  struct Case {
+    const char* name;
+    Draw draw;
+    float half;  // the glyph's reach from its centre, in units of its size
+    float pen;   // at size 20
+  } cases[] = {
+      {"check", draw_check_glyph, 1.0f, 1.3f},  {"gear", draw_gear_glyph, 1.0f, 3.6f},
+      {"reroute", draw_reroute_glyph, 0.5f, 1.8f}, {"shield", draw_shield_glyph, 0.5f, 1.7f},
+      {"plug", draw_plug_glyph, 0.5f, 20 / 18.0f * 1.7f},
+  };
+  for (const Case& c : cases) {
+    RecordingCanvas g;
+    c.draw(g, 100, 50, 20, pal::accent);
+    ASSERT_FALSE(g.ops.empty()) << c.name;
+    for (const DrawOp& o : g.ops) {
+      EXPECT_EQ(o.colour, pal::accent) << c.name;
+      EXPECT_FLOAT_EQ(o.pen, c.pen) << c.name;
+      std::vector<Pt> pts = o.pts;
+      if (o.kind == DrawOp::k_line) pts = {{o.x, o.y}, {o.x + o.w, o.y + o.h}};
+      if (o.kind == DrawOp::k_ellipse_stroke) pts = {{o.x, o.y}, {o.x + o.w, o.y + o.h}};
+      for (const Pt& p : pts) {
+        EXPECT_LE(std::abs(p.x - 100), c.half * 20 + 1e-3) << c.name;
+        EXPECT_LE(std::abs(p.y - 50), c.half * 20 + 1e-3) << c.name;
+      }
+    }
+  }
+
+  RecordingCanvas g;
+  draw_shield_glyph(g, 0, 0, 20, pal::muted);  // u = 1
+  ASSERT_EQ(g.ops.size(), 2u);
+  EXPECT_TRUE(g.ops[0].closed);
+  ASSERT_EQ(g.ops[0].pts.size(), 6u);
+  EXPECT_FLOAT_EQ(g.ops[0].pts[3].y, 7.5f);  // the point at the bottom
+  EXPECT_FALSE(g.ops[1].closed);             // the check inside
+
+  RecordingCanvas r;
+  draw_reroute_glyph(r, 0, 0, 20, pal::muted);
+  ASSERT_EQ(r.ops.size(), 4u);
+  // Two opposite arrows: the upper one runs right, the lower one left.
+  EXPECT_GT(r.ops[0].pts[1].x, r.ops[0].pts[0].x);
+  EXPECT_LT(r.ops[1].pts[1].x, r.ops[1].pts[0].x);
+  EXPECT_LT(r.ops[0].pts[0].y, r.ops[1].pts[0].y);
+
+  RecordingCanvas gear;
+  draw_gear_glyph(gear, 0, 0, 10, pal::muted);
+  EXPECT_EQ(gear.ops.size(), 9u);  // the circle and eight spokes
+  EXPECT_FLOAT_EQ(gear.ops[0].w, 6.6f);
+  for (size_t i = 1; i < gear.ops.size(); ++i) {
+    const Pt a = gear.ops[i].pts[0], b = gear.ops[i].pts[1];
+    EXPECT_NEAR(std::hypot(a.x, a.y), 7.4f, 1e-3);
+    EXPECT_NEAR(std::hypot(b.x, b.y), 10.0f, 1e-3);
+  }
+
+  RecordingCanvas w;
+  draw_warning_glyph(w, 10, 10, 8, pal::warn, 1.5f);
+  ASSERT_EQ(w.ops.size(), 3u);
+  EXPECT_TRUE(w.ops[0].closed);
+  EXPECT_FLOAT_EQ(w.ops[0].pts[1].x, 10 + 1.15f * 8);
+  EXPECT_FLOAT_EQ(w.ops[0].pen, 1.5f);
+  EXPECT_EQ(w.ops[2].kind, DrawOp::k_ellipse_fill);  // the dot
+  EXPECT_FLOAT_EQ(w.ops[2].w, 1.9f);
+
+  for (bool on : {true, false}) {
+    RecordingCanvas rg;
+    draw_radio(rg, 20, 20, on);
+    ASSERT_EQ(rg.ops.size(), on ? 2u : 1u);
+    EXPECT_EQ(rg.ops[0].colour, on ? pal::accent : pal::muted);
+    EXPECT_FLOAT_EQ(rg.ops[0].w, 12);
+    if (on) {
+      EXPECT_FLOAT_EQ(rg.ops[1].w, 5);
+    }
   }
 }
 

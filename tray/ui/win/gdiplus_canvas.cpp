@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 // GDI+'s C++ wrappers expect min and max from the Windows headers.
@@ -14,12 +17,7 @@ using std::min;
 #include <objidl.h>  // PROPID, which a lean windows.h leaves out
 #include <gdiplus.h>
 
-#include "tray/ui/dialogs.h"
 #include "tray/ui/kit.h"
-#include "tray/ui/model/page_loader.h"
-#include "tray/ui/model/page_model.h"
-#include "tray/ui/model/preview_demo.h"
-#include "tray/ui/setup_page.h"
 
 namespace ks::tray {
 
@@ -42,35 +40,73 @@ void round_path(GraphicsPath& p, float x, float y, float w, float h, float r) {
   p.CloseFigure();
 }
 
-// One font per call, as the drawing routines make theirs.
-struct FontFor {
-  FontFamily family;
-  Font font;
-  explicit FontFor(const FontSpec& f)
-      : family(std::wstring(f.family, f.family + strlen(f.family)).c_str()),
-        font(&family, f.px,
-             f.weight == FontWeight::bold ? FontStyleBold : FontStyleRegular, UnitPixel) {}
-};
-
 }  // namespace
 
-GdiplusCanvas::GdiplusCanvas(Graphics& g) : g_(g) {
-  shared_ = StringFormat::GenericTypographic()->Clone();
-  shared_->SetFormatFlags(shared_->GetFormatFlags() | StringFormatFlagsMeasureTrailingSpaces);
-}
+// A canvas lives for one paint; what it makes once is used by every call of that paint, so
+// the cost of a frame is the drawing and not the making of fonts and formats.
+struct GdiplusCanvas::Cache {
+  struct FontEntry {
+    std::string family;
+    float px;
+    FontWeight weight;
+    std::unique_ptr<FontFamily> fam;
+    std::unique_ptr<Font> font;
+  };
+  std::vector<FontEntry> fonts;
+  // Measures already taken this paint: the page measures many texts more than once (a button
+  // for its width, then again to centre its label), and each measure is a costly GDI+ call.
+  std::unordered_map<std::u16string, TextSize> measured;
+  SolidBrush brush{Color(0)};
+  std::unique_ptr<StringFormat> shared;  // the measuring format
+  std::unique_ptr<StringFormat> wrap;    // the same with wrapping
+  std::unique_ptr<StringFormat> line[3];  // one line, ellipsis, by alignment
 
-GdiplusCanvas::~GdiplusCanvas() { delete shared_; }
+  Cache() {
+    shared.reset(StringFormat::GenericTypographic()->Clone());
+    shared->SetFormatFlags(shared->GetFormatFlags() | StringFormatFlagsMeasureTrailingSpaces);
+    wrap.reset(shared->Clone());
+    wrap->SetFormatFlags(wrap->GetFormatFlags() & ~StringFormatFlagsNoWrap);
+    const StringAlignment al[3] = {StringAlignmentNear, StringAlignmentCenter,
+                                   StringAlignmentFar};
+    for (int i = 0; i < 3; ++i) {
+      line[i].reset(shared->Clone());
+      line[i]->SetFormatFlags(line[i]->GetFormatFlags() | StringFormatFlagsNoWrap);
+      line[i]->SetTrimming(StringTrimmingEllipsisCharacter);
+      line[i]->SetAlignment(al[i]);
+    }
+  }
+
+  FontEntry& font(const FontSpec& f) {
+    for (auto& e : fonts)
+      if (e.px == f.px && e.weight == f.weight && e.family == f.family) return e;
+    FontEntry e{f.family, f.px, f.weight, nullptr, nullptr};
+    const std::wstring name(f.family, f.family + strlen(f.family));
+    e.fam = std::make_unique<FontFamily>(name.c_str());
+    e.font = std::make_unique<Font>(
+        e.fam.get(), f.px, f.weight == FontWeight::bold ? FontStyleBold : FontStyleRegular,
+        UnitPixel);
+    fonts.push_back(std::move(e));
+    return fonts.back();
+  }
+
+  SolidBrush& solid(Argb c) {
+    brush.SetColor(Color(c));
+    return brush;
+  }
+};
+
+GdiplusCanvas::GdiplusCanvas(Graphics& g) : g_(g), cache_(std::make_unique<Cache>()) {}
+
+GdiplusCanvas::~GdiplusCanvas() = default;
 
 void GdiplusCanvas::fill_rect(Argb c, float x, float y, float w, float h) {
-  SolidBrush b{Color(c)};
-  g_.FillRectangle(&b, x, y, w, h);
+  g_.FillRectangle(&cache_->solid(c), x, y, w, h);
 }
 
 void GdiplusCanvas::fill_round_rect(Argb c, float x, float y, float w, float h, float r) {
   GraphicsPath p;
   round_path(p, x, y, w, h, r);
-  SolidBrush b{Color(c)};
-  g_.FillPath(&b, &p);
+  g_.FillPath(&cache_->solid(c), &p);
 }
 
 void GdiplusCanvas::stroke_round_rect(Argb c, float x, float y, float w, float h, float r,
@@ -82,8 +118,7 @@ void GdiplusCanvas::stroke_round_rect(Argb c, float x, float y, float w, float h
 }
 
 void GdiplusCanvas::fill_ellipse(Argb c, float x, float y, float w, float h) {
-  SolidBrush b{Color(c)};
-  g_.FillEllipse(&b, x, y, w, h);
+  g_.FillEllipse(&cache_->solid(c), x, y, w, h);
 }
 
 void GdiplusCanvas::stroke_ellipse(Argb c, float x, float y, float w, float h, float pen) {
@@ -99,71 +134,136 @@ void GdiplusCanvas::line(Argb c, float x1, float y1, float x2, float y2, float p
   g_.DrawLine(&pn, x1, y1, x2, y2);
 }
 
+void GdiplusCanvas::stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed, float pen,
+                                    LineCap cap, bool join_round) {
+  if (n < 2) return;
+  Pen pn(Color(c), pen);
+  const Gdiplus::LineCap gc = cap == LineCap::round ? LineCapRound : LineCapFlat;
+  pn.SetStartCap(gc);
+  pn.SetEndCap(gc);
+  if (join_round) pn.SetLineJoin(LineJoinRound);
+  std::vector<PointF> p;
+  p.reserve(n);
+  for (size_t i = 0; i < n; ++i) p.emplace_back(pts[i].x, pts[i].y);
+  if (closed)
+    g_.DrawPolygon(&pn, p.data(), static_cast<INT>(n));
+  else
+    g_.DrawLines(&pn, p.data(), static_cast<INT>(n));
+}
+
+void GdiplusCanvas::stroke_arc(Argb c, float x, float y, float w, float h, float start,
+                               float sweep, float pen, LineCap cap) {
+  Pen pn(Color(c), pen);
+  const Gdiplus::LineCap gc = cap == LineCap::round ? LineCapRound : LineCapFlat;
+  pn.SetStartCap(gc);
+  pn.SetEndCap(gc);
+  g_.DrawArc(&pn, x, y, w, h, start, sweep);
+}
+
+void GdiplusCanvas::clear(Argb c) { g_.Clear(Color(c)); }
+
+void GdiplusCanvas::set_antialias(bool on) {
+  g_.SetSmoothingMode(on ? SmoothingModeAntiAlias : SmoothingModeNone);
+}
+
+void GdiplusCanvas::erase_line(float x1, float y1, float x2, float y2, float pen) {
+  const CompositingMode was = g_.GetCompositingMode();
+  g_.SetCompositingMode(CompositingModeSourceCopy);
+  Pen pn(Color(0, 0, 0, 0), pen);
+  g_.DrawLine(&pn, x1, y1, x2, y2);
+  g_.SetCompositingMode(was);
+}
+
+void GdiplusCanvas::erase_rect(float x, float y, float w, float h) {
+  const CompositingMode was = g_.GetCompositingMode();
+  g_.SetCompositingMode(CompositingModeSourceCopy);
+  g_.FillRectangle(&cache_->solid(0), x, y, w, h);
+  g_.SetCompositingMode(was);
+}
+
+void GdiplusCanvas::draw_layer(int px, float x, float y, float size,
+                               const std::function<void(Canvas&)>& paint) {
+  if (px < 1) return;
+  Bitmap layer(px, px, PixelFormat32bppPARGB);
+  if (layer.GetLastStatus() != Ok) return;
+  {
+    Graphics lg(&layer);
+    lg.SetSmoothingMode(SmoothingModeAntiAlias);
+    GdiplusCanvas lc(lg);
+    paint(lc);
+  }
+  g_.DrawImage(&layer, RectF(x, y, size, size));
+}
+
+namespace {
+template <typename T>
+void append_bytes(std::u16string& key, const T& v) {
+  char16_t units[(sizeof v + 1) / 2] = {};
+  std::memcpy(units, &v, sizeof v);
+  key.append(units, sizeof units / sizeof units[0]);
+}
+}  // namespace
+
 TextSize GdiplusCanvas::measure(const std::u16string& text, const FontSpec& f, float box_w,
                                 float box_h, bool wrap) {
   if (text.empty()) return {0, 0};
-  FontFor font(f);
+  auto& fe = cache_->font(f);
+  std::u16string key = text;
+  key.push_back(u'\0');
+  append_bytes(key, fe.font.get());  // fonts live as long as the canvas
+  append_bytes(key, wrap ? box_w : 0.0f);
+  append_bytes(key, wrap ? box_h : 0.0f);
+  key.push_back(wrap ? u'w' : u'l');
+  if (auto it = cache_->measured.find(key); it != cache_->measured.end()) return it->second;
   RectF out;
-  if (!wrap) {
-    g_.MeasureString(wide(text), -1, &font.font, PointF(0, 0), shared_, &out);
-    return {out.Width, out.Height};
-  }
-  StringFormat* fmt = shared_->Clone();
-  fmt->SetFormatFlags(fmt->GetFormatFlags() & ~StringFormatFlagsNoWrap);
-  g_.MeasureString(wide(text), -1, &font.font, RectF(0, 0, box_w, box_h), fmt, &out);
-  delete fmt;
-  return {out.Width, out.Height};
+  if (!wrap)
+    g_.MeasureString(wide(text), -1, fe.font.get(), PointF(0, 0), cache_->shared.get(), &out);
+  else
+    g_.MeasureString(wide(text), -1, fe.font.get(), RectF(0, 0, box_w, box_h), cache_->wrap.get(),
+                     &out);
+  const TextSize size{out.Width, out.Height};
+  cache_->measured.emplace(std::move(key), size);
+  return size;
 }
 
 void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f, Argb c,
                                    float x, float y, float w, float h, TextAlign a) {
   if (text.empty()) return;
-  FontFor font(f);
-  StringFormat* fmt = shared_->Clone();
-  fmt->SetFormatFlags(fmt->GetFormatFlags() | StringFormatFlagsNoWrap);
-  fmt->SetTrimming(StringTrimmingEllipsisCharacter);
-  fmt->SetAlignment(a == TextAlign::centre ? StringAlignmentCenter
-                    : a == TextAlign::far_ ? StringAlignmentFar
-                                           : StringAlignmentNear);
+  Font* font = cache_->font(f).font.get();
+  StringFormat* shared = cache_->shared.get();
   // Wine's GDI+ cuts a line at the box without the ellipsis, so the text is trimmed here:
   // the longest prefix that fits with the ellipsis after it.
   std::u16string shown = text;
-  if (w > 0 && w < 4000) {
+  if (w > 0 && w < 4000 && measure(text, f, 0, 0, false).w > w) {
     RectF m;
-    g_.MeasureString(wide(text), -1, &font.font, PointF(0, 0), shared_, &m);
-    if (m.Width > w) {
+    {
       size_t lo = 0, hi = text.size();
       while (lo < hi) {
         const size_t mid = (lo + hi + 1) / 2;
         const std::u16string t = text.substr(0, mid) + u"\u2026";
-        g_.MeasureString(wide(t), -1, &font.font, PointF(0, 0), shared_, &m);
+        g_.MeasureString(wide(t), -1, font, PointF(0, 0), shared, &m);
         if (m.Width <= w) lo = mid; else hi = mid - 1;
       }
       shown = text.substr(0, lo) + u"\u2026";
     }
   }
-  SolidBrush b{Color(c)};
-  g_.DrawString(wide(shown), -1, &font.font, RectF(x, y, w, h), fmt, &b);
-  delete fmt;
+  g_.DrawString(wide(shown), -1, font, RectF(x, y, w, h),
+                cache_->line[static_cast<int>(a) % 3].get(), &cache_->solid(c));
 }
 
 void GdiplusCanvas::draw_wrapped(const std::u16string& text, const FontSpec& f, Argb c, float x,
                                  float y, float w, float h) {
   if (text.empty()) return;
-  FontFor font(f);
-  StringFormat* fmt = shared_->Clone();
-  fmt->SetFormatFlags(fmt->GetFormatFlags() & ~StringFormatFlagsNoWrap);
-  SolidBrush b{Color(c)};
-  g_.DrawString(wide(text), -1, &font.font, RectF(x, y, w, h), fmt, &b);
-  delete fmt;
+  g_.DrawString(wide(text), -1, cache_->font(f).font.get(), RectF(x, y, w, h),
+                cache_->wrap.get(), &cache_->solid(c));
 }
 
 float GdiplusCanvas::ascent(const FontSpec& f) {
-  FontFor font(f);
-  const INT style = font.font.GetStyle();
-  const UINT16 em = font.family.GetEmHeight(style);
+  auto& e = cache_->font(f);
+  const INT style = e.font->GetStyle();
+  const UINT16 em = e.fam->GetEmHeight(style);
   if (em == 0) return f.px;
-  return f.px * static_cast<float>(font.family.GetCellAscent(style)) / em;
+  return f.px * static_cast<float>(e.fam->GetCellAscent(style)) / em;
 }
 
 float GdiplusCanvas::world_scale() const {
@@ -193,81 +293,6 @@ bool save_png(Bitmap& image, const std::wstring& path) {
     if (enc[i].MimeType && wcscmp(enc[i].MimeType, L"image/png") == 0)
       return image.Save(path.c_str(), &enc[i].Clsid, nullptr) == Ok;
   return false;
-}
-
-namespace {
-
-struct Prepared {
-  JsonValue model;
-  DashboardUiState ui;
-};
-
-void paint_all(Canvas& c, PaintContext& pc, const Prepared& p, float W, float H, bool lv1,
-               float* content) {
-  SetupPageInputs in;
-  in.panel_open = {p.ui.setup_panel_open[0], p.ui.setup_panel_open[1]};
-  auto res = paint_setup_page(c, pc, p.model, in, W);
-  if (content) *content = res.content_height;
-  if (p.ui.modal >= kModalConfirmOff) {
-    pc.regions.clear();
-    AddressInputs ai;
-    ai.console = p.ui.pending_console >= 0 ? p.ui.pending_console : 0;
-    ai.message = std::u16string(p.ui.address_message.begin(), p.ui.address_message.end());
-    paint_confirm_dialog(c, pc, p.model, {p.ui.modal, p.ui.pending_console, lv1}, W, H, &ai);
-  }
-}
-
-}  // namespace
-
-int render_setup_preview(const std::wstring& out, const std::string& page, int scale,
-                         int width) {
-  scale = std::clamp(scale, 1, 4);
-  width = std::max(width, 540);
-  PreviewDemo demo;
-  Prepared p;
-  PageModelInputs inputs;
-  inputs.version = "3.2.0";
-  if (page.rfind("setup-", 0) == 0) {
-    if (!apply_render_state(page, demo, p.ui, inputs)) {
-      std::fprintf(stderr, "render: unknown setup state '%s'\n", page.c_str());
-      return 2;
-    }
-  } else if (page.rfind("setup", 0) != 0) {
-    std::fprintf(stderr, "render: unknown page '%s'\n", page.c_str());
-    return 2;
-  }
-  DashboardState st;
-  fill_demo_snapshot(demo, st);
-  if (!parse_page_model(build_page_model(st, inputs), p.model)) return 1;
-
-  GdiplusSession session;
-  if (!session.ok()) return 1;
-  int rc = 1;
-  {
-    float content = 0;
-    {
-      Bitmap scratch(width, 64, PixelFormat32bppARGB);
-      Graphics g(&scratch);
-      GdiplusCanvas c(g);
-      PaintContext pc;
-      paint_all(c, pc, p, static_cast<float>(width), 64, demo.lv1_running, &content);
-    }
-    const int h = std::max(1, static_cast<int>(std::ceil(content)));
-    Bitmap image(width * scale, h * scale, PixelFormat32bppARGB);
-    if (image.GetLastStatus() == Ok) {
-      Graphics g(&image);
-      if (scale != 1) g.ScaleTransform(static_cast<REAL>(scale), static_cast<REAL>(scale));
-      g.SetSmoothingMode(SmoothingModeAntiAlias);
-      g.SetTextRenderingHint(TextRenderingHintClearTypeGridFit);
-      g.Clear(Color(pal::background));
-      GdiplusCanvas c(g);
-      PaintContext pc;
-      paint_all(c, pc, p, static_cast<float>(width), static_cast<float>(h), demo.lv1_running,
-                nullptr);
-      rc = save_png(image, out) ? 0 : 1;
-    }
-  }  // every GDI+ object is gone before the session shuts GDI+ down
-  return rc;
 }
 
 }  // namespace ks::tray

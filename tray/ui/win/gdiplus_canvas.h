@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "tray/ui/canvas.h"
@@ -32,10 +33,21 @@ class GdiplusCanvas : public Canvas {
                     float w, float h) override;
   float ascent(const FontSpec& f) override;
   float world_scale() const override;
+  void stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed, float pen, LineCap cap,
+                       bool join_round) override;
+  void stroke_arc(Argb c, float x, float y, float w, float h, float start, float sweep,
+                  float pen, LineCap cap) override;
+  void clear(Argb c) override;
+  void set_antialias(bool on) override;
+  void erase_line(float x1, float y1, float x2, float y2, float pen) override;
+  void erase_rect(float x, float y, float w, float h) override;
+  void draw_layer(int px, float x, float y, float size,
+                  const std::function<void(Canvas&)>& paint) override;
 
  private:
+  struct Cache;  // fonts, the one brush and the string formats, made once per canvas
   Gdiplus::Graphics& g_;
-  Gdiplus::StringFormat* shared_;  // the measuring format, cloned per call where flags differ
+  std::unique_ptr<Cache> cache_;
 };
 
 // Starts GDI+ for the life of the object; every GDI+ object must be gone before it ends.
@@ -51,9 +63,10 @@ class GdiplusSession {
 
 bool save_png(Gdiplus::Bitmap& image, const std::wstring& path);
 
-// Paints the setup page of a preview state ("setup" or "setup-<state>") into a PNG: the page is
+// Paints a setup page ("setup", "setupopen", "setupinstalled", "setupbusy") or a setup state
+// ("setup-<state>") into a PNG at scale 1..4 and width (0: the default); the page is
 // measured first so the image is as tall as its content. 0 written, 1 not written, 2 unknown
-// state (message on standard error).
+// page or state (message on standard error).
 int render_setup_preview(const std::wstring& out, const std::string& page, int scale, int width);
 
 }  // namespace ks::tray

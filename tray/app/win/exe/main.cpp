@@ -44,7 +44,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   RegisterWindowMessageW(L"KestruneShowDashboard");
 
   const ks::tray::ModeArgs args = mode_args();
-  if (const ks::tray::ModeRow* mode = ks::tray::find_mode(ks::tray::app_modes(), args.command_line))
+  if (const ks::tray::ModeRow* mode = ks::tray::find_mode(ks::tray::app_modes(), args))
     return mode->run(args);
 
   // The resident tray program comes with its window; until then there is nothing more to do.
