@@ -16,7 +16,7 @@ PlaceOutcome stage_loader_and_app(const PlaceEnv& env) {
   auto log = [&](const std::string& s) {
     if (env.log) env.log(s);
   };
-  auto verify = [&](const std::string& p) { return env.verify && is_file(fs, p) && env.verify(p); };
+  auto verify = [&](const std::string& p) { return env.verify && env.verify(p); };
   PlaceOutcome out;
 
   const std::string staged_modules = join(env.staged_folder, "modules");
@@ -32,8 +32,11 @@ PlaceOutcome stage_loader_and_app(const PlaceEnv& env) {
     }
   }
 
+  // A staged file that cannot even be looked at is tried again later, not discarded.
   const std::string staged_loader = join(env.staged_folder, "Kestrune.dll");
-  if (fs.kind(staged_loader) != PathKind::none) {
+  const PathKind loader_kind = fs.kind(staged_loader);
+  if (loader_kind == PathKind::error) return out;
+  if (loader_kind != PathKind::none) {
     if (!verify(staged_loader)) {
       log("update: staged loader fails verification - discarded");
       // It never verifies again; the next check stages the release anew.
@@ -47,7 +50,9 @@ PlaceOutcome stage_loader_and_app(const PlaceEnv& env) {
   }
 
   const std::string staged_exe = join(env.staged_folder, "Kestrune.exe");
-  if (fs.kind(staged_exe) != PathKind::none) {
+  const PathKind exe_kind = fs.kind(staged_exe);
+  if (exe_kind == PathKind::error) return out;
+  if (exe_kind != PathKind::none) {
     PlaceOps ops;
     ops.copy = [&](const std::string& a, const std::string& b) { return fs.copy_file(a, b); };
     ops.move = [&](const std::string& a, const std::string& b) { return !exists(fs, b) && fs.move(a, b); };

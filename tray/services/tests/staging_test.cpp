@@ -115,7 +115,9 @@ TEST(Staging, AFailureAtEachFileOperationNeverLeavesAPlaceableHalfRelease) {
     EXPECT_FALSE(failed.empty());
     // Either the earlier release is untouched with its marker, or no marker is left at all.
     expect_placeable_or_nothing(fs, staged, new_rel, old_rel, "failure at op " + std::to_string(at));
-    if (at >= 2) EXPECT_EQ(read_ready_marker(fs, staged), "") << "failure at op " << at;
+    if (at >= 2) {
+      EXPECT_EQ(read_ready_marker(fs, staged), "") << "failure at op " << at;
+    }
   }
 }
 
