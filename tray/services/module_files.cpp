@@ -52,7 +52,10 @@ void prune_old_modules(FileSystem& fs, const std::string& folder, const std::str
 
 std::string loaded_module_version(const std::string& block_name, const std::string& type) {
   SharedMemory m;
-  if (!m.open(block_name, kLoaderBlockMinSize, SharedMemory::Access::read_only)) return {};
+  // The whole block, or the records of an older, shorter one.
+  if (!m.open(block_name, kLoaderBlockSize, SharedMemory::Access::read_only) &&
+      !m.open(block_name, kLoaderBlockMinSize, SharedMemory::Access::read_only))
+    return {};
   uint8_t copy[kLoaderBlockSize];
   if (!loader_block_of({static_cast<uint8_t*>(m.data()), m.size()}, copy)) return {};
   const auto* block = reinterpret_cast<const LoaderBlock*>(copy);
