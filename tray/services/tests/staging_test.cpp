@@ -52,7 +52,7 @@ public:
   bool remove_tree(const std::string& p) override {
     if (!step()) return false;
     for (auto it = files.begin(); it != files.end();)
-      it = it->first.rfind(p + "/", 0) == 0 ? files.erase(it) : std::next(it);
+      it = it->first.rfind(p + "/", 0) == 0 || it->first.rfind(p + "\\", 0) == 0 ? files.erase(it) : std::next(it);
     dirs.erase(p);
     return true;
   }
@@ -132,7 +132,8 @@ TEST(Staging, ALaterReleaseNeverInheritsFilesOfAnEarlierOne) {
   EXPECT_EQ(read_ready_marker(fs, staged), "3.3.0");
   std::set<std::string> names;
   for (auto& [path, bytes] : fs.files) names.insert(path);
-  EXPECT_EQ(names, (std::set<std::string>{staged + "/Kestrune.dll", staged + "/Kestrune.dll.sig", staged + "/ready"}));
+  EXPECT_EQ(names, (std::set<std::string>{stage_join(staged, "Kestrune.dll"), stage_join(staged, "Kestrune.dll.sig"),
+                                          stage_join(staged, "ready")}));
 }
 
 TEST(Staging, WriteFileReplacingKeepsTheOldFileWhenTheMoveFails) {
