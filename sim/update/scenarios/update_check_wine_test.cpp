@@ -139,5 +139,16 @@ TEST_F(CheckUnderWine, EachMisbehaviourLeavesEveryFileAsItWas) {
   }
 }
 
+TEST_F(CheckUnderWine, AnUntrustedCertificateFailsTheCheck) {
+  auto e = env();
+  e.check_url = "https://localhost:8444/v1/updates?product=kestrune";  // a CA no store holds
+  const auto bundle_before = snapshot(bundle), app_before = snapshot(app);
+  run_update_check(state, e);
+  EXPECT_EQ(log, std::vector<std::string>{"update: check failed (HTTP 0) - next try in 6 h"});
+  EXPECT_EQ(snapshot(bundle), bundle_before);
+  EXPECT_EQ(snapshot(app), app_before);
+  EXPECT_FALSE(exists(real_file_system(), staged));
+}
+
 }  // namespace
 }  // namespace ks::tray

@@ -128,7 +128,6 @@ void update_tick_at(const UpdateHost& host, uint64_t now_ms) {
   const std::string staged = staged_folder(), pending = install_pending_path();
   auto log = [&host](const std::string& s) { log_line(host.log, s); };
   const bool auto_install = host.auto_install && host.auto_install();
-  if (!staged.empty()) fs.make_dirs(updates_folder());
 
   SchedulerHooks h;
   h.auto_install = auto_install;
