@@ -1,5 +1,7 @@
 #include "tray/services/staging.h"
 
+#include "tray/services/fs_ops.h"
+
 namespace ks::tray {
 namespace {
 #ifdef _WIN32
@@ -40,7 +42,7 @@ bool stage_release(StageFiles& fs, const std::string& staged_folder, const std::
                    const std::vector<StagedFile>& files, std::string& failed) {
   failed.clear();
   std::string ready = stage_join(staged_folder, "ready");
-  if (!fs.make_dir(staged_folder) || !fs.remove(ready)) {
+  if (!fs.remove(ready) || !fs.remove_tree(staged_folder) || !fs.make_dir(staged_folder)) {
     failed = "ready";
     return false;
   }
@@ -64,5 +66,21 @@ bool stage_release(StageFiles& fs, const std::string& staged_folder, const std::
   }
   return true;
 }
+
+bool FsStageFiles::write_new(const std::string& path, std::string_view bytes) {
+  return fs_.write(path, std::string(bytes));
+}
+bool FsStageFiles::move_replacing(const std::string& from, const std::string& to) { return fs_.move(from, to); }
+bool FsStageFiles::remove(const std::string& path) {
+  PathKind k = fs_.kind(path);
+  if (k == PathKind::none) return true;
+  if (k != PathKind::file) return false;  // a folder under a file's name is not removed here
+  return fs_.remove_tree(path);
+}
+bool FsStageFiles::read(const std::string& path, std::string& out) {
+  return fs_.kind(path) == PathKind::file && fs_.read(path, 64 << 20, out);
+}
+bool FsStageFiles::make_dir(const std::string& path) { return fs_.make_dirs(path); }
+bool FsStageFiles::remove_tree(const std::string& path) { return fs_.remove_tree(path); }
 
 }  // namespace ks::tray

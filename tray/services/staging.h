@@ -18,6 +18,24 @@ public:
   virtual bool remove(const std::string& path) = 0;  // true when the file is gone, also when absent
   virtual bool read(const std::string& path, std::string& out) = 0;
   virtual bool make_dir(const std::string& path) = 0;  // true when it exists afterwards
+  // The folder with all it holds; true when it is gone, also when it was absent.
+  virtual bool remove_tree(const std::string& path) = 0;
+};
+
+class FileSystem;
+// StageFiles over the tray's file system (the real one, or one that fails on demand).
+class FsStageFiles final : public StageFiles {
+public:
+  explicit FsStageFiles(FileSystem& fs) : fs_(fs) {}
+  bool write_new(const std::string& path, std::string_view bytes) override;
+  bool move_replacing(const std::string& from, const std::string& to) override;
+  bool remove(const std::string& path) override;
+  bool read(const std::string& path, std::string& out) override;
+  bool make_dir(const std::string& path) override;
+  bool remove_tree(const std::string& path) override;
+
+private:
+  FileSystem& fs_;
 };
 
 std::string stage_join(const std::string& folder, const std::string& name);
@@ -37,9 +55,10 @@ struct StagedFile {
   std::array<uint8_t, 64> sig{};
 };
 
-// Stages a whole release. The old ready marker goes before the first file is touched, so a
-// release that fails half-way is never taken for the earlier complete one. On failure `failed`
-// names the file that could not be written.
+// Stages a whole release into an emptied folder. The old ready marker goes before anything else
+// is touched, then whatever an earlier staging left, so a release that fails half-way is never
+// taken for the earlier complete one, and no file of an earlier release is ever placed with a
+// later marker. On failure `failed` names the file that could not be written.
 bool stage_release(StageFiles& fs, const std::string& staged_folder, const std::string& version,
                    const std::vector<StagedFile>& files, std::string& failed);
 

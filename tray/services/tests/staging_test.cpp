@@ -49,6 +49,13 @@ public:
     dirs.insert(p);
     return true;
   }
+  bool remove_tree(const std::string& p) override {
+    if (!step()) return false;
+    for (auto it = files.begin(); it != files.end();)
+      it = it->first.rfind(p + "/", 0) == 0 || it->first.rfind(p + "\\", 0) == 0 ? files.erase(it) : std::next(it);
+    dirs.erase(p);
+    return true;
+  }
 };
 
 std::vector<StagedFile> release(char fill) {
@@ -108,8 +115,25 @@ TEST(Staging, AFailureAtEachFileOperationNeverLeavesAPlaceableHalfRelease) {
     EXPECT_FALSE(failed.empty());
     // Either the earlier release is untouched with its marker, or no marker is left at all.
     expect_placeable_or_nothing(fs, staged, new_rel, old_rel, "failure at op " + std::to_string(at));
-    if (at >= 2) EXPECT_EQ(read_ready_marker(fs, staged), "") << "failure at op " << at;
+    if (at >= 2) {
+      EXPECT_EQ(read_ready_marker(fs, staged), "") << "failure at op " << at;
+    }
   }
+}
+
+TEST(Staging, ALaterReleaseNeverInheritsFilesOfAnEarlierOne) {
+  const std::string staged = "/upd/staged";
+  MemFiles fs;
+  std::string failed;
+  ASSERT_TRUE(stage_release(fs, staged, "3.2.5", release('o'), failed));
+  // The later release brings a loader only: the earlier program must not stay beside its marker.
+  std::vector<StagedFile> loader_only = {release('n')[0]};
+  ASSERT_TRUE(stage_release(fs, staged, "3.3.0", loader_only, failed)) << failed;
+  EXPECT_EQ(read_ready_marker(fs, staged), "3.3.0");
+  std::set<std::string> names;
+  for (auto& [path, bytes] : fs.files) names.insert(path);
+  EXPECT_EQ(names, (std::set<std::string>{stage_join(staged, "Kestrune.dll"), stage_join(staged, "Kestrune.dll.sig"),
+                                          stage_join(staged, "ready")}));
 }
 
 TEST(Staging, WriteFileReplacingKeepsTheOldFileWhenTheMoveFails) {
