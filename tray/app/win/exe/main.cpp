@@ -44,9 +44,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   RegisterWindowMessageW(L"KestruneShowDashboard");
 
   const ks::tray::ModeArgs args = mode_args();
-  if (const ks::tray::ModeRow* mode = ks::tray::find_mode(ks::tray::app_modes(), args.command_line))
-    return mode->run(args);
+  ks::tray::ModeArgs chosen = args;
+  if (const ks::tray::ModeRow* mode = ks::tray::find_mode(ks::tray::app_modes(), args.args, &chosen.option))
+    return mode->run(chosen);
 
-  // The resident tray program comes with its window; until then there is nothing more to do.
-  return 0;
+  return ks::tray::run_tray_program(args);
 }
