@@ -1,9 +1,10 @@
 // The real Kestrune.exe in a virtual X display with a Wine desktop (so the notification area has
-// a host): one instance, the icon added and following the state, the dashboard shown, captured
-// and scrolled, a console switched off through its confirmation and on again, and an address
-// typed into the address dialog. This program plays the user and LV1's side: it lays out an
-// installation, runs LV1's process stand-in, publishes a status block, clicks at the centres of
-// the regions the same painters give for the same state, and reads the files the clicks wrote.
+// a host), beside the real plug-in side: one instance, the icon added and following the state,
+// the dashboard shown, captured and scrolled, the WING switched off through its confirmation (the
+// real loader stops its module) and on again (it starts again), and an address typed into the
+// address dialog that ends up in the console's settings file. This program plays the user: it
+// clicks at the centres of the regions the same painters give for the same state, and reads the
+// files and logs the clicks led to.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -22,9 +23,9 @@ using std::min;
 #include <sstream>
 #include <thread>
 
-#include "os/shared_memory.h"
 #include "shared/names.h"
 #include "shared/status_block.h"
+#include "tray/app/tests/desktop/plugin_side.h"
 #include "tray/app/win/live_bindings.h"
 #include "tray/services/install_paths.h"
 #include "tray/services/tray_log.h"
@@ -48,8 +49,13 @@ bool eventually(const std::function<bool()>& ready, int limit_ms) {
 
 std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// A build path as Windows names it under Wine (the root of the host is drive Z:).
-std::string win(const char* unix_path) { return unix_path[0] == '/' ? std::string("Z:") + unix_path : unix_path; }
+std::string win(const char* unix_path) { return testing::win_path(unix_path); }
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
 
 std::string read_text(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -164,44 +170,11 @@ bool click(HWND dash, const std::vector<HitRegion>& regions, int32_t id) {
   return false;
 }
 
-// A status block as a running, linked WING module publishes it.
-struct LinkedBlock {
-  SharedMemory mem;
-  bool publish() {
-    if (!mem.create(kStatusBlockBaseName, kStatusBlockUsed)) return false;
-    auto* b = static_cast<StatusBlock*>(mem.data());
-    std::strcpy(b->desk_ip, "192.168.1.40");
-    std::strcpy(b->desk_line, "WING,192.168.1.40,FOH,ngc-full,S-77,3.0.5");
-    b->desk_answering = 1;
-    b->lv1_loaded = 1;
-    b->watch_count = 48;
-    b->version = kStatusLayoutVersion;
-    b->magic = kStatusMagic;
-    return true;
-  }
-};
-
-class TrayWindow : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // LV1's I/O-module folder with Waves' WING card and the installed bundle.
-    io_ = kIoModulesDir;
-    fs::remove_all(io_ + "\\Kestrune.bundle");
-    const std::string card = io_ + "\\SoundGrid Wing Control.bundle\\Contents\\Win64";
-    fs::create_directories(card);
-    fs::copy_file(win(KS_WAVES_DLL), card + "\\SoundGrid Wing Control.dll", fs::copy_options::overwrite_existing);
-    win64_ = io_ + "\\Kestrune.bundle\\Contents\\Win64";
-    fs::create_directories(win64_);
-    fs::copy_file(win(KS_KESTRUNE_DLL), win64_ + "\\Kestrune.dll", fs::copy_options::overwrite_existing);
-    write_text(win64_ + "\\state.cfg", "wing=on\nx32=off\n");
-    write_text(win64_ + "\\wing.cfg", "bank=LCL\nwatch=48\n");
-  }
-  void TearDown() override { fs::remove_all(io_ + "\\Kestrune.bundle"); }
-
-  std::string io_, win64_;
-};
-
-TEST_F(TrayWindow, TheResidentProgramAsAUserMeetsIt) {
+TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
+  testing::PluginSide plugin;
+  std::string why;
+  ASSERT_TRUE(plugin.install(why)) << why;
+  const std::string win64_ = plugin.win64();
   const fs::path out = fs::path(win(KS_RESULTS_DIR)) / "tray-window";
   fs::create_directories(out);
   const std::string log_path = tray_log_path();
@@ -228,12 +201,17 @@ TEST_F(TrayWindow, TheResidentProgramAsAUserMeetsIt) {
   EXPECT_EQ(first.wait(0), -1) << "the first copy still runs";
   EXPECT_TRUE(fs::exists(win64_ + "\\Kestrune.dll")) << "no option inside a path acted";
 
-  // LV1 runs and its WING module links: the icon turns to linked.
-  Process lv1;
-  ASSERT_TRUE(lv1.start(win(KS_LV1_STANDIN), "120"));
-  LinkedBlock block;
-  ASSERT_TRUE(block.publish());
-  EXPECT_TRUE(eventually([&] { return log_since().find("state 0 -> 1") != std::string::npos; }, 15000)) << log_since();
+  // LV1 starts, its loader starts the WING module and the module links with the desk: the icon
+  // turns to linked.
+  ASSERT_TRUE(plugin.start(why)) << why;
+  ASSERT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 1; }, 30000)) << plugin.module_log();
+  auto linked = [&] {
+    const std::string l = log_since();
+    for (size_t at = l.find(" -> 1"); at != std::string::npos; at = l.find(" -> 1", at + 1))
+      if (at + 5 == l.size() || l[at + 5] == '\r' || l[at + 5] == '\n') return true;
+    return false;
+  };
+  EXPECT_TRUE(eventually(linked, 30000)) << log_since();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few frames at the new state
   EXPECT_GT(capture(dash, out / "dashboard.png"), 8u);
@@ -251,12 +229,15 @@ TEST_F(TrayWindow, TheResidentProgramAsAUserMeetsIt) {
   ASSERT_TRUE(click(dash, regions_now(mine, dash, kModalConfirmOff, 0), 463));
   EXPECT_TRUE(eventually([&] { return read_text(win64_ + "\\state.cfg").find("wing=off") != std::string::npos; }, 5000))
       << read_text(win64_ + "\\state.cfg");
+  // The loader heard the modules event and stopped the module.
+  EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " switched off") == 1; }, 15000)) << plugin.module_log();
 
   // Switching it on again needs no confirmation.
   mine.sources->poll_tick();
   ASSERT_TRUE(click(dash, regions_now(mine, dash, 0, -1), 400));
   EXPECT_TRUE(eventually([&] { return read_text(win64_ + "\\state.cfg").find("wing=on") != std::string::npos; }, 5000))
       << read_text(win64_ + "\\state.cfg");
+  EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 2; }, 15000)) << plugin.module_log();
 
   // The address dialog: its edit box takes a typed address; Enter saves it without zeros.
   mine.sources->poll_tick();
@@ -275,9 +256,8 @@ TEST_F(TrayWindow, TheResidentProgramAsAUserMeetsIt) {
       << read_text(win64_ + "\\wing.cfg");
   EXPECT_TRUE(eventually([&] { return FindWindowExW(dash, nullptr, L"EDIT", nullptr) == nullptr; }, 5000));
 
-  // Scrolling: a window shorter than its content moves by a wheel notch.
-  SetWindowPos(dash, nullptr, 0, 0, 700, 360, SWP_NOMOVE | SWP_NOZORDER);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Scrolling: the WING's details make the page taller than the desktop's work area, so the
+  // window stops at the work area and the wheel moves the page.
   std::vector<uint32_t> top, scrolled;
   capture(dash, out / "top.png", &top);
   POINT centre{200, 200};
@@ -285,6 +265,10 @@ TEST_F(TrayWindow, TheResidentProgramAsAUserMeetsIt) {
   PostMessageW(dash, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), MAKELPARAM(centre.x, centre.y));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   capture(dash, out / "scrolled.png", &scrolled);
+  RECT wr, work{};
+  GetWindowRect(dash, &wr);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_LE(wr.bottom - wr.top, work.bottom - work.top) << "never taller than the work area";
   ASSERT_EQ(top.size(), scrolled.size());
   EXPECT_NE(top, scrolled) << "the wheel did not move the page";
 
