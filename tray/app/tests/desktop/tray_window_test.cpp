@@ -19,13 +19,13 @@ using std::min;
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
 #include <sstream>
 #include <thread>
 
 #include "shared/names.h"
 #include "shared/status_block.h"
 #include "tray/app/tests/desktop/plugin_side.h"
+#include "tray/app/tests/desktop/window_capture.h"
 #include "tray/app/win/live_bindings.h"
 #include "tray/services/install_paths.h"
 #include "tray/services/tray_log.h"
@@ -98,34 +98,8 @@ HWND visible_dashboard() {
   return d && IsWindowVisible(d) ? d : nullptr;
 }
 
-// The dashboard's client area as the screen shows it, saved as a PNG; the number of distinct
-// colours in it (a blank or failed capture has one or none).
 size_t capture(HWND hwnd, const fs::path& png, std::vector<uint32_t>* pixels = nullptr) {
-  RECT rc;
-  GetClientRect(hwnd, &rc);
-  const int w = rc.right, h = rc.bottom;
-  if (w <= 0 || h <= 0) return 0;
-  HDC wdc = GetDC(hwnd);
-  HDC mem = CreateCompatibleDC(wdc);
-  BITMAPINFO bi{};
-  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB};
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(wdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, w, h, wdc, 0, 0, SRCCOPY);
-  std::set<uint32_t> colours;
-  const auto* px = static_cast<const uint32_t*>(bits);
-  for (int i = 0; i < w * h; ++i) colours.insert(px[i] & 0xFFFFFF);
-  if (pixels) pixels->assign(px, px + w * h);
-  {
-    Gdiplus::Bitmap image(w, h, w * 4, PixelFormat32bppRGB, static_cast<BYTE*>(bits));
-    save_png(image, png.wstring());
-  }
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
-  ReleaseDC(hwnd, wdc);
-  return colours.size();
+  return testing::capture_window(hwnd, png.wstring(), pixels);
 }
 
 // The regions the painters give for the state of this moment at the window's client size, in
