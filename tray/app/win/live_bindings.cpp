@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <map>
 
 #include "os/file.h"
 #include "shared/names.h"
@@ -34,17 +35,80 @@ InstallProbe probe_of(InstallPaths& paths) {
   return p;
 }
 
+// File facts keyed by the file's size and write time: a verdict or version is read again only
+// when the file changed.
+struct FileStamp {
+  uint64_t size = 0, time = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+bool stamp_of(const std::string& path, FileStamp& out) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &a)) return false;
+  out.size = (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+  out.time = (static_cast<uint64_t>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+template <typename T>
+class FileMemo {
+ public:
+  template <typename Read>
+  T get(const std::string& path, Read read) {
+    FileStamp st;
+    if (!stamp_of(path, st)) return read(path);
+    auto it = memo_.find(path);
+    if (it != memo_.end() && it->second.first == st) return it->second.second;
+    T v = read(path);
+    memo_[path] = {st, v};
+    return v;
+  }
+
+ private:
+  std::map<std::string, std::pair<FileStamp, T>> memo_;
+};
+
+// The system's LV1 facts with the process list kept for 500 ms and file versions per file stamp.
+class PacedLv1 final : public Lv1System {
+ public:
+  bool processes(std::vector<ProcessEntry>& out) override {
+    const uint64_t now = GetTickCount64();
+    if (!have_ || now - at_ >= 500) {
+      list_.clear();
+      have_ = system_lv1().processes(list_);
+      at_ = now;
+      if (!have_) {
+        out.clear();
+        return false;
+      }
+    }
+    out = list_;
+    return true;
+  }
+  bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
+  uint64_t now_filetime() override { return system_lv1().now_filetime(); }
+  std::string file_version(const std::string& path) override {
+    return versions_.get(path, [](const std::string& p) { return system_lv1().file_version(p); });
+  }
+  bool file_exists(const std::string& path) override { return system_lv1().file_exists(path); }
+
+ private:
+  std::vector<ProcessEntry> list_;
+  bool have_ = false;
+  uint64_t at_ = 0;
+  FileMemo<std::string> versions_;
+};
+
 class LiveSources final : public DashboardSources {
  public:
   explicit LiveSources(TrayProgram& p) : p_(p) {}
 
-  bool lv1_running() override { return ks::tray::lv1_running(system_lv1()); }
-  int32_t lv1_uptime_ms() override { return ks::tray::lv1_uptime_ms(system_lv1()); }
+  bool lv1_running() override { return ks::tray::lv1_running(*p_.lv1); }
+  int32_t lv1_uptime_ms() override { return ks::tray::lv1_uptime_ms(*p_.lv1); }
   std::string lv1_version() override {
-    const std::string exe = lv1_exe_path(system_lv1());
-    return exe.empty() ? std::string() : system_lv1().file_version(exe);
+    const std::string exe = lv1_exe_path(*p_.lv1);
+    return exe.empty() ? std::string() : p_.lv1->file_version(exe);
   }
-  bool lv1_exe_present() override { return !lv1_exe_path(system_lv1()).empty(); }
+  bool lv1_exe_present() override { return !lv1_exe_path(*p_.lv1).empty(); }
   bool read_loader_block(LoaderBlock& out) override {
     uint8_t bytes[kLoaderBlockSize];
     if (!p_.link.read_loader_block(bytes)) return false;
@@ -94,7 +158,7 @@ class LiveActions final : public ShellActions {
     p_.paths.locate_install();
     p_.sources->poll_tick();  // what the pages read must follow at once
   }
-  bool lv1_running() override { return ks::tray::lv1_running(system_lv1()); }
+  bool lv1_running() override { return ks::tray::lv1_running(*p_.lv1); }
   bool card_module_present(int i) override { return file_exists(p_.paths.card_module_path(i)); }
   bool console_state(int i, bool& on) override {
     on = false;
@@ -152,7 +216,7 @@ class LiveActions final : public ShellActions {
   std::string address_edit_text() override { return to_utf8(ks::tray::address_edit_text()); }
   void close_address_edit() override { destroy_address_edit(); }
   bool open_lv1() override {
-    const std::string exe = lv1_exe_path(system_lv1());
+    const std::string exe = lv1_exe_path(*p_.lv1);
     if (exe.empty()) return false;
     const std::wstring w = wide(exe);
     return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", w.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
@@ -215,7 +279,7 @@ class LivePollSteps final : public PollSteps {
     if (p_.services.update_tick) p_.services.update_tick();
   }
   void locate_install() override { p_.paths.locate_install(); }
-  bool lv1_running() override { return ks::tray::lv1_running(system_lv1()); }
+  bool lv1_running() override { return ks::tray::lv1_running(*p_.lv1); }
   bool selected_block_lv1_loaded() override {
     if (!p_.link.select()) return false;
     return snapshot_of(p_.link.active_view()).lv1_loaded != 0;
@@ -266,14 +330,23 @@ class LivePollSteps final : public PollSteps {
 }  // namespace
 
 TrayProgram::TrayProgram()
-    : link([this] {
+    : lv1(std::make_unique<PacedLv1>()),
+      link([this] {
         StatusLinkEnv env;
+        env.lv1_running = [this] { return ks::tray::lv1_running(*lv1); };
         env.blocked = [this] { return load_watch && load_watch->blocked(); };
         env.log_problems = [this] { return static_cast<int>(faults.count); };
         return env;
       }()),
-      paths(machine_install_env([] { return ks::tray::lv1_running(system_lv1()); })),
+      paths(machine_install_env([this] { return ks::tray::lv1_running(*lv1); })),
       installer(paths) {
+  // Whether a module file is ours reads its version resource; the install is located every
+  // second while the setup page is open, so each file is judged once per change.
+  auto memo = std::make_shared<FileMemo<bool>>();
+  auto judge = paths.env().is_own_module;
+  paths.env().is_own_module = [memo, judge](const std::string& file) {
+    return judge && memo->get(file, [&judge](const std::string& f) { return judge(f); });
+  };
   live_sources = std::make_unique<LiveSources>(*this);
   sources = std::make_unique<PollCachedSources>(*live_sources);
   actions = std::make_unique<LiveActions>(*this);
@@ -283,6 +356,7 @@ TrayProgram::TrayProgram()
   env.install_dir = [this] { return paths.state().installed ? paths.state().install_dir : std::string(); };
   env.is_own_module = [this](const std::string& file) { return paths.env().is_own_module(file); };
   env.sink = notices.get();
+  env.sys = lv1.get();
   load_watch = std::make_unique<LoadWatch>(env);
 }
 

@@ -11,6 +11,7 @@
 #include "tray/services/json.h"
 #include "tray/services/installer.h"
 #include "tray/services/load_watch.h"
+#include "tray/services/lv1_build.h"
 #include "tray/services/status_link.h"
 #include "tray/ui/model/cached_sources.h"
 #include "tray/ui/model/dashboard_state.h"
@@ -41,6 +42,9 @@ struct TrayProgram {
   TrayProgram();
   ~TrayProgram();
 
+  // LV1's process list and file versions, read at most once per half second per question: the
+  // poll tick, the tooltip, the load watch and every frame ask.
+  std::unique_ptr<Lv1System> lv1;
   DashboardUiState ui;
   StatusLink link;
   InstallPaths paths;

@@ -182,11 +182,6 @@ void open_module_log() {
   ShellExecuteW(nullptr, L"open", L"notepad.exe", reinterpret_cast<const wchar_t*>(w.c_str()), nullptr, SW_SHOWNORMAL);
 }
 
-void clear_clip_history() {
-  tray_log("clip history cleared (%u channel(s), %u overload(s))", 0u, 0u);
-  invalidate_dashboard();
-}
-
 void toggle_detailed_logging() {
   const std::string dir = g_p->install_dir();
   const std::string cfg = dir.empty() ? std::string() : console_cfg_path(dir, g_p->link.active_console());
@@ -255,7 +250,6 @@ void tray_command(int id) {
     case 1018:
       if (p.link.select()) p.link.status_post_request(status_suffix(p.link.active_console()), id == 1017);
       return;
-    case kMenuClearClips: clear_clip_history(); return;
     case kMenuDetailedLogging: toggle_detailed_logging(); return;
     case kMenuSupportBundle: p.actions->write_support_bundle(); return;
     case kMenuExit: PostQuitMessage(0); return;
@@ -397,7 +391,7 @@ int run_tray_program(const ModeArgs& args) {
     host.ui = &program.ui;
     host.actions = program.actions.get();
     host.page_model = [&program](JsonValue& out) { return program.page_model(out); };
-    host.lv1_running = [] { return lv1_running(system_lv1()); };
+    host.lv1_running = [&program] { return lv1_running(*program.lv1); };
     host.window_icon = dashboard_icon;
     host.always_on_top = &program.always_on_top;
     bind_dashboard(host);
