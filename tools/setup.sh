@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for p in cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix wine64 \
-         openssl python3 iproute2 fonts-dejavu-core util-linux liblo-tools "$@"; do
+         openssl python3 iproute2 fonts-dejavu-core util-linux liblo-tools xvfb "$@"; do
   have "$p" || need+=("$p")
 done
 

@@ -2,22 +2,24 @@
 
 namespace ks::tray {
 
-namespace {
-
-bool matches(std::u16string_view option, std::u16string_view arg) {
-  if (!option.empty() && option.back() == u'=') return arg.substr(0, option.size()) == option;
-  return arg == option;
+const std::u16string* find_option(std::span<const std::u16string> args, std::string_view option) {
+  if (option.empty()) return nullptr;
+  const std::u16string want(option.begin(), option.end());
+  const bool prefix = option.back() == '=';
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::u16string& a = args[i];
+    if (prefix ? a.compare(0, want.size(), want) == 0 : a == want) return &a;
+  }
+  return nullptr;
 }
 
-}  // namespace
-
-const ModeRow* find_mode(std::span<const ModeRow> rows, const ModeArgs& args) {
+const ModeRow* find_mode(std::span<const ModeRow> rows, std::span<const std::u16string> args,
+                         std::u16string* which) {
   for (const ModeRow& row : rows) {
-    std::u16string option;
-    for (const char* p = row.option; *p; ++p) option += static_cast<char16_t>(static_cast<unsigned char>(*p));
-    if (option.empty()) continue;
-    for (size_t i = 1; i < args.args.size(); ++i)
-      if (matches(option, args.args[i])) return &row;
+    if (const std::u16string* a = find_option(args, row.option)) {
+      if (which) *which = *a;
+      return &row;
+    }
   }
   return nullptr;
 }

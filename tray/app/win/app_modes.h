@@ -22,4 +22,7 @@ int run_unattended_mode(const ModeArgs& args);
 // page or setup state.
 int run_render(const ModeArgs& args);
 
+// The resident tray program: one instance, the icon, the menu and the dashboard. Its exit code.
+int run_tray_program(const ModeArgs& args);
+
 }  // namespace ks::tray

@@ -12,7 +12,9 @@ namespace ks::tray {
 int run_unattended_mode(const ModeArgs& args) {
   InstallPaths paths(machine_install_env([] { return lv1_running(system_lv1()); }));
   Installer installer(paths);
-  return run_unattended(to_utf8(args.command_line), paths, installer);
+  // Only the argument that chose the mode is acted on: another option's letters elsewhere on the
+  // line (a folder called "--remove") must not pick a second operation.
+  return run_unattended(to_utf8(args.option), paths, installer);
 }
 
 }  // namespace ks::tray

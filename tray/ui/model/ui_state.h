@@ -78,6 +78,11 @@ struct DashboardUiState {
   // hint) and, per console, the typed address waiting to be confirmed by the console answering.
   std::string address_message;        // UTF-8
   std::string remembered_address[2];
+  int32_t address_console = -1;       // the console the open address dialog is for, -1 none
+
+  // Per console, the identity of each answer the setup page drew (its painter fills them); a
+  // "use this console" click names a slot of these.
+  std::string candidate_ids[2][8];
 
   // The console whose status block the dashboard shows (0 WING, 1 X32/M32).
   int32_t active_console = 0;

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "tray/app/win/app_modes.h"
-#include "tray/services/updater.h"
 
 namespace {
 
@@ -45,12 +44,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   RegisterWindowMessageW(L"KestruneShowDashboard");
 
   const ks::tray::ModeArgs args = mode_args();
-  if (const ks::tray::ModeRow* mode = ks::tray::find_mode(ks::tray::app_modes(), args))
-    return mode->run(args);
+  ks::tray::ModeArgs chosen = args;
+  if (const ks::tray::ModeRow* mode = ks::tray::find_mode(ks::tray::app_modes(), args.args, &chosen.option))
+    return mode->run(chosen);
 
   // A copy started by the updater waits for the one it replaces, then removes it.
   ks::tray::finish_self_update(args.command_line);
 
-  // The resident tray program comes with its window; until then there is nothing more to do.
-  return 0;
+  return ks::tray::run_tray_program(args);
 }

@@ -1,0 +1,78 @@
+// The resident program's bindings of the shell's interfaces to the running system: the
+// dashboard's sources (status link, LV1 facts, install state, settings files, discovery), the
+// actions its clicks take, and the steps of the poll tick.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tray/services/install_paths.h"
+#include "tray/services/json.h"
+#include "tray/services/installer.h"
+#include "tray/services/load_watch.h"
+#include "tray/services/lv1_build.h"
+#include "tray/services/status_link.h"
+#include "tray/ui/model/cached_sources.h"
+#include "tray/ui/model/dashboard_state.h"
+#include "tray/ui/shell/poll_tick.h"
+#include "tray/ui/shell/setup_actions.h"
+
+namespace ks::tray {
+
+// The tray's own console discovery, bound by the program once it is built: a search, its record
+// per console, and the hints of the found consoles saved into their settings files. Unbound, the
+// program searches nothing and the console modules' own links are all the pages show.
+struct DiscoverySeam {
+  std::function<void()> discover_consoles;
+  std::function<DiscoveryRecord(int console)> record;
+  std::function<void()> save_console_hints;
+};
+
+// Entries other parts of the program provide: the diagnostics report, the support bundle and the
+// update scheduler's tick. Unbound entries do nothing.
+struct ServiceSeams {
+  std::function<void()> write_diagnostics_report;
+  std::function<void()> write_support_bundle;
+  std::function<void()> update_tick;
+};
+
+// Everything the resident program owns, for the life of its message loop.
+struct TrayProgram {
+  TrayProgram();
+  ~TrayProgram();
+
+  // LV1's process list and file versions, read at most once per half second per question: the
+  // poll tick, the tooltip, the load watch and every frame ask.
+  std::unique_ptr<Lv1System> lv1;
+  DashboardUiState ui;
+  StatusLink link;
+  InstallPaths paths;
+  Installer installer;
+  std::unique_ptr<NoticeSink> notices;
+  std::unique_ptr<LoadWatch> load_watch;
+  DiscoverySeam discovery;
+  ServiceSeams services;
+  LinkAgeMemory ages;
+  FaultSummary faults;
+  TrayState shown = TrayState::idle;
+  bool always_on_top = true;
+
+  std::unique_ptr<DashboardSources> live_sources;
+  std::unique_ptr<PollCachedSources> sources;
+  std::unique_ptr<ShellActions> actions;
+
+  // The page model of this moment, with the action message.
+  bool page_model(JsonValue& out);
+  const std::string& install_dir() { return paths.state().install_dir; }
+};
+
+// The poll tick's steps over the program; icon and tooltip through the given callbacks.
+std::unique_ptr<PollSteps> make_poll_steps(TrayProgram& p, std::function<void(TrayState, TrayState)> show_icon,
+                                           std::function<void()> refresh_tooltip,
+                                           std::function<void()> invalidate);
+
+// Sets a console's identify words in the loader block; false when it cannot be reached.
+bool blink_card_in_loader(int console);
+
+}  // namespace ks::tray

@@ -1,0 +1,67 @@
+// The dashboard: one resizable top-level window of class KestruneDash whose whole client area the
+// frame painter draws in design units, scaled by the window's DPI. Clicks go through the shell's
+// dispatch; the console-address dialog adds a native edit box to it.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "tray/services/json.h"
+#include "tray/ui/canvas.h"
+#include "tray/ui/kit.h"
+#include "tray/ui/shell/shell_actions.h"
+
+namespace ks::tray {
+
+inline constexpr UINT WM_FIT_CONTENT = WM_APP + 3;
+inline constexpr UINT WM_PLACE_ADDRESS_EDIT = WM_APP + 4;
+inline constexpr UINT WM_ADDRESS_EDIT_KEY = WM_APP + 5;
+
+// Where the bridge pages' painters plug into the frame: the page over the setup page (details
+// panel or channel page) and the modal pages they own (reroute page, remove page). Without them
+// nothing is drawn there.
+class BridgePagePainters {
+ public:
+  virtual ~BridgePagePainters() = default;
+  virtual void paint_page(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) {}
+  virtual void paint_modal(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) {}
+};
+
+// What the window works with; bound once before it is first opened.
+struct DashboardHost {
+  DashboardUiState* ui = nullptr;
+  ShellActions* actions = nullptr;
+  BridgePageClicks* bridge_clicks = nullptr;
+  BridgePagePainters* bridge_painters = nullptr;
+  std::function<bool(JsonValue&)> page_model;  // gathered now, with the action message
+  std::function<bool()> lv1_running;
+  std::function<HICON()> window_icon;          // the 32-pixel linked icon
+  const bool* always_on_top = nullptr;
+};
+
+void bind_dashboard(const DashboardHost& host);
+
+HWND dashboard_window();
+// Creates the window (or restores an existing one) and brings it to the foreground.
+void open_dashboard();
+// Scroll to the top, size to the content, keep the centre, stay inside the work area.
+void place_dashboard_window();
+void apply_dashboard_z_order();
+void set_dashboard_icon(HICON icon);
+
+// The address dialog's edit box.
+void create_address_edit(int console, const std::u16string& text);
+void destroy_address_edit();
+std::u16string address_edit_text();
+
+// The "set" text of the "addr" object of a console's card (in "cards", then "nothingAddr").
+std::u16string address_text_of(const JsonValue& model, int console);
+
+// The DPI of a window: GetDpiForWindow, else the screen's logical pixels, else 96.
+int window_dpi(HWND hwnd);
+
+// Frees the back buffer and the brush; called before GDI+ shuts down.
+void release_dashboard_resources();
+
+}  // namespace ks::tray
