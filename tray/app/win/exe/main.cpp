@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tray/app/win/app_modes.h"
+#include "tray/services/updater.h"
 
 namespace {
 
