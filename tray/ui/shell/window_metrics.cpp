@@ -72,43 +72,4 @@ int32_t hit_test(std::span<const HitRegion> regions, float x, float y) {
   return 0;
 }
 
-namespace {
-
-struct IconRow {
-  int32_t px;
-  float ring_radius, ring_stroke, dot_radius, needle_stroke, strike_gap;
-};
-constexpr IconRow kIconRows[] = {
-    {16, 6.5f, 2.0f, 2.5f, 2.5f, 2.0f},      {20, 7.75f, 2.5f, 3.0f, 2.75f, 2.5f},
-    {24, 9.5f, 3.0f, 3.5f, 3.0f, 3.0f},      {32, 13.0f, 4.0f, 5.0f, 4.0f, 4.0f},
-    {48, 19.0f, 5.0f, 7.5f, 5.0f, 5.5f},     {64, 25.0f, 6.5f, 9.5f, 6.5f, 7.0f},
-    {128, 48.0f, 12.0f, 18.5f, 12.0f, 13.0f}, {256, 96.0f, 24.0f, 37.0f, 24.0f, 26.0f},
-};
-
-}  // namespace
-
-StateIconMetrics state_icon_metrics(int32_t px) {
-  if (px < 1) px = 1;
-  // The band: the last row whose size is not above px (the first row below 20).
-  const IconRow* row = &kIconRows[0];
-  for (const IconRow& r : kIconRows)
-    if (px >= r.px) row = &r;
-  StateIconMetrics m;
-  m.row_px = row->px;
-  m.scale = static_cast<float>(px) / static_cast<float>(row->px);
-  m.ring_radius = row->ring_radius * m.scale;
-  m.ring_stroke = row->ring_stroke * m.scale;
-  m.dot_radius = row->dot_radius * m.scale;
-  m.needle_stroke = row->needle_stroke * m.scale;
-  m.strike_gap = row->strike_gap * m.scale;
-  return m;
-}
-
-uint32_t state_icon_colour(int32_t state, bool light_taskbar) {
-  constexpr uint32_t light[4] = {0xFF63717C, 0xFF008043, 0xFF9A6300, 0xFFC73D4B};
-  constexpr uint32_t dark[4] = {0xFF93A2AD, 0xFF3FB86F, 0xFFE09A35, 0xFFE0555F};
-  if (state < 0 || state > 3) state = 0;
-  return light_taskbar ? light[state] : dark[state];
-}
-
 }  // namespace ks::tray

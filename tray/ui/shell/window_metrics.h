@@ -63,15 +63,4 @@ DesignPoint design_point(int32_t px, int32_t py, int32_t dpi, float scroll, bool
 // The id of the last enabled region that holds the point (edges included), 0 for none.
 int32_t hit_test(std::span<const HitRegion> regions, float x, float y);
 
-// The state icon's geometry at a pixel size: the row of its band scaled by px / row px.
-struct StateIconMetrics {
-  int32_t row_px = 16;
-  float scale = 1.0f;
-  float ring_radius = 0, ring_stroke = 0, dot_radius = 0, needle_stroke = 0, strike_gap = 0;
-};
-StateIconMetrics state_icon_metrics(int32_t px);
-
-// The state colours (ARGB) for the light and the dark taskbar; 0 idle .. 3 unreachable.
-uint32_t state_icon_colour(int32_t state, bool light_taskbar);
-
 }  // namespace ks::tray

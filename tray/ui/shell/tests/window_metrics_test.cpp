@@ -101,33 +101,5 @@ TEST(HitTest, LastEnabledRegionWinsEdgesIncluded) {
   EXPECT_EQ(hit_test({}, 0, 0), 0);
 }
 
-TEST(StateIcon, BandsAndScale) {
-  struct Case {
-    int px, row;
-    float ring_radius;
-  } cases[] = {
-      {16, 16, 6.5f}, {18, 16, 6.5f * 18 / 16}, {19, 16, 6.5f * 19 / 16}, {20, 20, 7.75f},
-      {24, 24, 9.5f}, {31, 24, 9.5f * 31 / 24}, {32, 32, 13}, {40, 32, 16.25f}, {48, 48, 19},
-      {64, 64, 25},   {127, 64, 25 * 127 / 64.0f}, {128, 128, 48}, {256, 256, 96}, {512, 256, 192},
-      {8, 16, 3.25f},
-  };
-  for (const Case& c : cases) {
-    const StateIconMetrics m = state_icon_metrics(c.px);
-    EXPECT_EQ(m.row_px, c.row) << c.px;
-    EXPECT_FLOAT_EQ(m.ring_radius, c.ring_radius) << c.px;
-  }
-  const StateIconMetrics m = state_icon_metrics(18);
-  EXPECT_FLOAT_EQ(m.strike_gap, 2.0f * 18 / 16);
-  EXPECT_FLOAT_EQ(m.needle_stroke, 2.5f * 18 / 16);
-}
-
-TEST(StateIcon, ColoursFollowTheTaskbar) {
-  EXPECT_EQ(state_icon_colour(1, true), 0xFF008043u);
-  EXPECT_EQ(state_icon_colour(1, false), 0xFF3FB86Fu);
-  EXPECT_EQ(state_icon_colour(3, true), 0xFFC73D4Bu);
-  EXPECT_EQ(state_icon_colour(2, false), 0xFFE09A35u);
-  EXPECT_EQ(state_icon_colour(9, false), state_icon_colour(0, false));
-}
-
 }  // namespace
 }  // namespace ks::tray
