@@ -145,7 +145,8 @@ constexpr int kWatched = 8;  // both runs' settings say watch=8
 class Run {
  public:
   Run(DeskRunResult& r, const DeskRunOptions& o, const Facts& f)
-      : r_(r), o_(o), f_(f), s_(std::string("e2e-") + f.type + "-" + std::to_string(GetTickCount64())),
+      : r_(r), o_(o), f_(f), s_(std::string("e2e-") + f.type + "-" + std::to_string(GetTickCount64()),
+           {sim::kWavesModules[0], sim::kWavesModules[1], sim::kWavesModules[2]}, o.io_modules_root),
         status_(f.status_suffix) {}
   ~Run() { finish_lv1(); }
 
@@ -342,7 +343,7 @@ class Run {
   StatusView status_;
   const std::string go_lv1_ = s_.module_root() + "\\go-lv1";
   const std::string go_end_ = s_.module_root() + "\\go-end";
-  const std::string journal_ = s_.module_root().substr(0, s_.module_root().rfind('\\')) + "\\journal.txt";
+  const std::string journal_ = s_.case_folder() + "\\journal.txt";
   std::vector<std::string> signals_;
   std::thread lv1_;
   sim::RunResult run_;

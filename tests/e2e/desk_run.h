@@ -29,6 +29,8 @@ struct DeskRunOptions {
   // Waves' card bundles, no Kestrune.bundle) and the console's settings text, it installs and
   // says what it did (false: it could not, with why). The run then loads the loader it left there.
   std::function<bool(const std::string& io_modules, const std::string& settings, std::string& said)> install_bundle;
+  // LV1's I/O-module folder, when not one of the run's own (e.g. the fixed one of an LV1 machine).
+  std::string io_modules_root;
 };
 
 // What was seen, step by step. Each flag is set only when the thing was observed.

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "os/tests/support/process.h"
+#include "sim/lv1machine/lv1_machine.h"
 #include "tray/services/install_machine.h"
 #include "tray/services/installer.h"
 #include "tray/services/tests/support/files.h"
@@ -39,25 +40,24 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
   if (std::string(KS_SIGNED_DIR).empty()) GTEST_SKIP() << "built without the loader and the WING module";
   TempFolder tmp;
   const std::string io = tmp.at("io"), prog = tmp.at("prog"), signed_dir = KS_SIGNED_DIR;
-  const std::string fx_own = ks::testing::exe_dir() + "tray_fixture_own.dll";
-  const std::string fx_waves = ks::testing::exe_dir() + "tray_fixture_waves.dll";
   // Waves' three card bundles as Waves ships them.
-  const char* vdid[3] = {"0x0001\r\n0x0002\r\n", "0x0002\n0x0003  \n\n", "0x0003\r\n0x0004"};
-  for (int c = 0; c < 3; ++c) {
-    std::string b = io + "\\" + kWavesCards[c] + ".bundle", n = kWavesCards[c];
-    mk(b + "\\" + n + ".ico", "icon " + n);
-    mk(b + "\\Contents\\manifest.yaml", "waves manifest");
-    cp(fx_waves, b + "\\Contents\\Win64\\" + n + ".dll");
-    mk(b + "\\Contents\\Resources\\VDID\\1000", vdid[c]);
-    mk(b + "\\Contents\\Resources\\APPINFO\\" + n + ".yaml", "assignment_priority: 350.0\r\n");
-  }
+  sim::Lv1Machine m;
+  m.io_modules = io;
+  m.disabled = tmp.at("disabled");
+  m.waves_dll = sim::waves_module_dll();
+  std::string why;
+  ASSERT_TRUE(sim::lay_out_lv1_machine(m, why)) << why;
   const Tree waves_shipped = snapshot(io);
   // The older layout: our loader in place of Waves' WING module, Waves' kept beside it.
-  const std::string w = io + "\\SoundGrid Wing Control.bundle\\Contents\\Win64\\";
-  cp(w + "SoundGrid Wing Control.dll", w + "SoundGrid Wing Control.orig.dll");
-  cp(fx_own, w + "SoundGrid Wing Control.dll");
   const std::string protect = "console=wing\r\nprotect=LCL:3,A:12\r\n";
-  mk(w + "kestrune.cfg", protect);
+  sim::Lv1Machine older;
+  older.io_modules = io;
+  for (bool& c : older.cards) c = false;
+  older.older_in_place_loader = sim::own_module_dll();
+  older.older_settings = protect;
+  older.older_bundles = true;  // and the per-console bundles, the X32's switched off
+  older.disabled = m.disabled;
+  ASSERT_TRUE(sim::lay_out_lv1_machine(older, why)) << why;
   // The program folder: the signed loader and module.
   cp(signed_dir + "/Kestrune.dll", prog + "\\Kestrune.dll");
   cp(signed_dir + "/Kestrune.dll.sig", prog + "\\Kestrune.dll.sig");
@@ -66,7 +66,7 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
 
   InstallEnv env = machine_install_env([] { return false; });
   env.io_modules_dir = io;
-  env.disabled_dir = tmp.at("disabled");
+  env.disabled_dir = m.disabled;
   env.program_dir = prog;
   const std::string child = ks::testing::exe_dir() + "tray_verify_child.exe";
   env.verify_module = [&](const std::string& dll) { return run_load_test(child, dll); };
@@ -83,11 +83,13 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
   EXPECT_EQ(slurp(b + "Kestrune.dll"), slurp(prog + "\\Kestrune.dll"));
   EXPECT_EQ(slurp(b + "modules\\" + KS_WING_MODULE_FILE + ".sig"), slurp(prog + "\\modules\\" + KS_WING_MODULE_FILE + ".sig"));
   EXPECT_EQ(slurp(b + "wing.cfg"), protect);
-  EXPECT_EQ(slurp(b + "state.cfg"), "wing=on\r\nx32=on\r\n");
+  EXPECT_EQ(slurp(b + "x32.cfg"), "console=x32\r\n");  // from the switched-off bundle
+  EXPECT_EQ(slurp(b + "state.cfg"), "wing=on\r\nx32=off\r\n");
+  EXPECT_EQ(snapshot(m.disabled), Tree{}) << "the switched-off bundle is gone";
   EXPECT_EQ(slurp(b + "kestrune.version"), "3.2.0");
-  EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\VDID\\1000"), "0x0001\r\n0x0002\r\n0x0003\r\n0x0004\r\n");
+  EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\VDID\\1000"), sim::kVdidUnion);
   EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\APPINFO\\SoundGrid Wing Control.yaml"),
-            "assignment_priority: 600.0\r\n");
+            "name: SoundGrid Wing Control\r\nassignment_priority: 600.0\r\nkind: io\r\n");
   // Waves' card bundles are again as Waves shipped them.
   Tree now = snapshot(io);
   for (const auto& [rel, bytes] : waves_shipped) EXPECT_EQ(now[rel], bytes) << rel;
@@ -103,7 +105,7 @@ TEST(InstallUnderWine, ALoaderThatDoesNotLoadChangesNothing) {
   if (std::string(KS_SIGNED_DIR).empty()) GTEST_SKIP() << "built without the loader and the WING module";
   TempFolder tmp;
   const std::string io = tmp.at("io"), prog = tmp.at("prog");
-  cp(ks::testing::exe_dir() + "tray_fixture_waves.dll", io + "\\SoundGrid Wing Control.bundle\\Contents\\Win64\\SoundGrid Wing Control.dll");
+  cp(sim::waves_module_dll(), io + "\\SoundGrid Wing Control.bundle\\Contents\\Win64\\SoundGrid Wing Control.dll");
   cp(ks::testing::exe_dir() + "tray_fixture_refusing.dll", prog + "\\Kestrune.dll");
   fsys::create_directories(fsys::u8path(prog + "\\modules"));
   const Tree before = snapshot(io);
