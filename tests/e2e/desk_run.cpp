@@ -159,6 +159,7 @@ class Run {
   double since_start() const { return ms_since(started_); }
   std::string journal_text() const { return sim::read_text(journal_); }
   std::string module_log() const { return s_.log(f_.log_channel); }
+  const std::string& log_folder() const { return s_.temp(); }
   // A file the LV1 script waits for (wait-file); a run that stops early has finish write it.
   std::string signal_file(const std::string& name) {
     signals_.push_back(s_.module_root() + "\\" + name);
@@ -806,6 +807,7 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
   probe.identity_line = found.line;
   probe.desk_gain_db = [&side](int n) { return side.gain_db(n); };
   probe.say = [&run](const std::string& line) { run.say(line); };
+  probe.log_folder = run.log_folder();
   if (o.outside_check && o.damaged_module) {
     o.outside_check(probe);
     run.finish();

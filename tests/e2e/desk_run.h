@@ -15,6 +15,7 @@ struct DeskProbe {
   std::string identity_line;                 // the line the simulated desk answers with
   std::function<double(int)> desk_gain_db;   // the head-amp gain of input n of the watched bank
   std::function<void(const std::string&)> say;  // a line for the transcript
+  std::string log_folder;                    // LV1's temporary folder, where the loader logs
 };
 
 struct DeskRunOptions {
