@@ -6,14 +6,16 @@
 //   <name>.ico
 //   Contents\manifest.yaml
 //   Contents\Win64\<name>.dll                  Waves' card module
-//   Contents\Resources\APPINFO\<name>.yaml     "assignment_priority: 350.0" and more lines
+//   Contents\Resources\APPINFO\<name>.yaml     "name: <name>" and "assignment_priority: 350.25"
 //   Contents\Resources\VDID\1000               the card's device ids (kVdid: CR LF, LF with blanks
 //                                              and an empty line, no line end at the end)
 //   Contents\Resources\IOM_VERSION\1000
+//   Contents\Resources\shared.txt             "shared from <name>": the same file in every bundle
 //   Contents\Wfis\<name>.wfi
 // The older layouts: our loader in place of Waves' WING module with Waves' kept beside it as
 // "<name>.orig.dll" and a kestrune.cfg; the per-console bundles "Kestrune WING.bundle" in the
 // folder and "Kestrune X32.bundle" in the disabled store, each with Contents\Win64\kestrune.cfg.
+// Paths are joined with "\\" when the folder given has one, else with "/" (a native test tree).
 #pragma once
 
 #include <string>
@@ -32,6 +34,8 @@ struct Lv1Machine {
   // A DLL whose version resource names another product, copied in as each card module; empty:
   // the card modules already there are kept (a card without one gets none).
   std::string waves_dll;
+  // Where no DLL is loaded (native trees): each card module is this text and the card's name.
+  std::string waves_module_text;
   bool cards[3] = {true, true, true};
   // Our loader (a DLL whose version resource names "Kestrune") in place of Waves' WING module.
   std::string older_in_place_loader;

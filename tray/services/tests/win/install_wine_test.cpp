@@ -92,7 +92,7 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
   EXPECT_EQ(slurp(b + "kestrune.version"), "3.2.0");
   EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\VDID\\1000"), sim::kVdidUnion);
   EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\APPINFO\\SoundGrid Wing Control.yaml"),
-            "name: SoundGrid Wing Control\r\nassignment_priority: 600.0\r\nkind: io\r\n");
+            "name: SoundGrid Wing Control\r\nassignment_priority: 600.25\r\n");
   // Waves' card bundles are again as Waves shipped them.
   Tree now = snapshot(io);
   for (const auto& [rel, bytes] : waves_shipped) EXPECT_EQ(now[rel], bytes) << rel;
