@@ -106,6 +106,12 @@ TEST_F(SupportBundle, ZippedWithTheReportLogsAndSettings) {
   EXPECT_NE(zip.find("protect=LCL:3\r\n"), std::string::npos);
   EXPECT_NE(zip.find("Kestrune diagnostics  "), std::string::npos);
   EXPECT_NE(zip.find("bridge not running (LV1 closed, or the module was not loaded)\r\n"), std::string::npos);
+
+  // A second bundle in the same minute is made again, not refused.
+  std::string again;
+  ASSERT_TRUE(create_support_bundle(env_, again, message)) << message;
+  EXPECT_EQ(again, path);
+  EXPECT_EQ(slurp(again).substr(0, 4), std::string("PK\x03\x04", 4));
 }
 
 TEST_F(SupportBundle, FolderStaysWhenTarFailsHangsOrIsMissing) {
