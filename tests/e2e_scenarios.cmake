@@ -45,11 +45,11 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
   # loader and module come signed from the install tests' copies.
   if(TARGET tray_install_signed)
     ks_test(e2e_install_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_install_test.cpp
-      LIBS e2e_desk_run ks_tray_services ks_tray_services_testsupport
-      LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 600)
-    add_dependencies(e2e_install_test tray_install_signed tray_fixture_own tray_verify_child)
+      LIBS e2e_desk_run ks_tray_services ks_tray_services_testsupport ks_sim_lv1machine
+      LOCK loader-block udp-2222 wing-desk-loopback status-block lv1-machine lv1-install TIMEOUT 600)
+    add_dependencies(e2e_install_test tray_install_signed lv1machine_dlls KestruneExe)
     target_compile_definitions(e2e_install_test PRIVATE KS_E2E_SIGNED="${PROJECT_BINARY_DIR}/tray/services/install_signed"
-      KS_E2E_FIXTURES="${PROJECT_BINARY_DIR}/tray/services")
+      KS_E2E_KESTRUNE_EXE="$<TARGET_FILE:KestruneExe>")
   endif()
 
   add_executable(kestrune-demo ${CMAKE_CURRENT_SOURCE_DIR}/e2e/demo_main.cpp)

@@ -145,7 +145,8 @@ constexpr int kWatched = 8;  // both runs' settings say watch=8
 class Run {
  public:
   Run(DeskRunResult& r, const DeskRunOptions& o, const Facts& f)
-      : r_(r), o_(o), f_(f), s_(std::string("e2e-") + f.type + "-" + std::to_string(GetTickCount64())),
+      : r_(r), o_(o), f_(f), s_(std::string("e2e-") + f.type + "-" + std::to_string(GetTickCount64()),
+           {sim::kWavesModules[0], sim::kWavesModules[1], sim::kWavesModules[2]}, o.io_modules_root),
         status_(f.status_suffix) {}
   ~Run() { finish_lv1(); }
 
@@ -158,6 +159,7 @@ class Run {
   double since_start() const { return ms_since(started_); }
   std::string journal_text() const { return sim::read_text(journal_); }
   std::string module_log() const { return s_.log(f_.log_channel); }
+  const std::string& log_folder() const { return s_.temp(); }
   // A file the LV1 script waits for (wait-file); a run that stops early has finish write it.
   std::string signal_file(const std::string& name) {
     signals_.push_back(s_.module_root() + "\\" + name);
@@ -342,7 +344,7 @@ class Run {
   StatusView status_;
   const std::string go_lv1_ = s_.module_root() + "\\go-lv1";
   const std::string go_end_ = s_.module_root() + "\\go-end";
-  const std::string journal_ = s_.module_root().substr(0, s_.module_root().rfind('\\')) + "\\journal.txt";
+  const std::string journal_ = s_.case_folder() + "\\journal.txt";
   std::vector<std::string> signals_;
   std::thread lv1_;
   sim::RunResult run_;
@@ -805,6 +807,7 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
   probe.identity_line = found.line;
   probe.desk_gain_db = [&side](int n) { return side.gain_db(n); };
   probe.say = [&run](const std::string& line) { run.say(line); };
+  probe.log_folder = run.log_folder();
   if (o.outside_check && o.damaged_module) {
     o.outside_check(probe);
     run.finish();

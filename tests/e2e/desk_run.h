@@ -15,6 +15,7 @@ struct DeskProbe {
   std::string identity_line;                 // the line the simulated desk answers with
   std::function<double(int)> desk_gain_db;   // the head-amp gain of input n of the watched bank
   std::function<void(const std::string&)> say;  // a line for the transcript
+  std::string log_folder;                    // LV1's temporary folder, where the loader logs
 };
 
 struct DeskRunOptions {
@@ -29,6 +30,8 @@ struct DeskRunOptions {
   // Waves' card bundles, no Kestrune.bundle) and the console's settings text, it installs and
   // says what it did (false: it could not, with why). The run then loads the loader it left there.
   std::function<bool(const std::string& io_modules, const std::string& settings, std::string& said)> install_bundle;
+  // LV1's I/O-module folder, when not one of the run's own (e.g. the fixed one of an LV1 machine).
+  std::string io_modules_root;
 };
 
 // What was seen, step by step. Each flag is set only when the thing was observed.

@@ -29,13 +29,13 @@ std::string format_diagnostics_report(const DiagFacts& f) {
   add(out, "Kestrune             : %s\n", f.version_text.c_str());
   if (f.install_folder_known) {
     const char* state = "this app's version, or newer";
-    if (f.install == InstallState::older_layout)
+    if (f.install == DiagInstall::older_layout)
       state = "older layout (2.x) - press Update in Setup to move it into Kestrune.bundle";
-    else if (f.install == InstallState::behind)
+    else if (f.install == DiagInstall::behind)
       state = "BEHIND this app's - it installs once LV1 is closed";
-    else if (f.install == InstallState::not_installed)
+    else if (f.install == DiagInstall::not_installed)
       state = "not installed (stock Waves module)";
-    bool older = f.install == InstallState::older_layout;
+    bool older = f.install == DiagInstall::older_layout;
     std::string version = older ? "" : f.installed_version.empty()
                                            ? "of unknown version (installed before the version file existed)"
                                            : f.installed_version;

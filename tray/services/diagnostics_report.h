@@ -55,7 +55,7 @@ struct DiagStatus {
   std::vector<DiagPatchRow> patch;
 };
 
-enum class InstallState { not_installed, older_layout, behind, current };
+enum class DiagInstall { not_installed, older_layout, behind, current };
 
 struct DiagLog {
   std::string path;
@@ -66,7 +66,7 @@ struct DiagFacts {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   std::string version_text;
   bool install_folder_known = false;
-  InstallState install = InstallState::not_installed;
+  DiagInstall install = DiagInstall::not_installed;
   std::string installed_version;  // from kestrune.version; empty: unknown
   bool diag_enabled = false;
   std::optional<std::string> loader_version;  // absent: no loader block

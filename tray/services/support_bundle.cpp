@@ -40,3 +40,23 @@ std::string bundle_result_path(const BundlePlan& plan, bool tar_exit_zero, bool 
 }
 
 }  // namespace ks::tray
+
+namespace ks::tray {
+
+UserMessage diagnostics_saved_message(const std::string& path) {
+  return {"Kestrune diagnostics",
+          "Saved to your Desktop:\n\n" + path +
+              "\n\nNothing has been sent anywhere. Attach this file if you are reporting a problem.",
+          false};
+}
+
+UserMessage support_bundle_message(bool ok, const std::string& s) {
+  if (!ok) return {"Kestrune", s, true};
+  return {"Kestrune support file",
+          "Saved to your Desktop:\n\n" + s +
+              "\n\nIt contains Kestrune's logs, its settings for each console and a diagnostics report. Nothing has "
+              "been sent anywhere - attach it when you report a problem (" + kSupportContact + ").",
+          false};
+}
+
+}  // namespace ks::tray

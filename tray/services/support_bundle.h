@@ -37,3 +37,21 @@ BundlePlan plan_support_bundle(const BundleInputs& in);
 std::string bundle_result_path(const BundlePlan& plan, bool tar_exit_zero, bool zip_exists);
 
 }  // namespace ks::tray
+
+namespace ks::tray {
+
+inline constexpr char kSupportFolderFailed[] = "Could not create the support folder on the Desktop.";
+inline constexpr char kSupportNothingYet[] = "There was nothing to collect yet.";
+inline constexpr char kSupportContact[] = "support@kestrune.audio";
+
+struct UserMessage {
+  std::string title, text;
+  bool warning = false;  // else information
+};
+
+// The box after a diagnostics report was saved to `path`.
+UserMessage diagnostics_saved_message(const std::string& path);
+// The box after create_support_bundle: its path on success, its message on failure.
+UserMessage support_bundle_message(bool ok, const std::string& path_or_message);
+
+}  // namespace ks::tray

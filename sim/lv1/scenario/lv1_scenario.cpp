@@ -84,9 +84,9 @@ bool RunResult::finished() const {
   return !timed_out && exit_code == 0 && !journal.lines.empty() && journal.lines.back().text == "done";
 }
 
-Scenario::Scenario(const std::string& name, const std::vector<std::string>& waves) {
+Scenario::Scenario(const std::string& name, const std::vector<std::string>& waves, const std::string& module_root) {
   case_ = temp_root() + "\\" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++g_cases);
-  root_ = case_ + "\\SoundGrid IO Modules";
+  root_ = module_root.empty() ? case_ + "\\SoundGrid IO Modules" : module_root;
   temp_ = case_ + "\\tmp";
   make_dirs(loader_folder());
   make_dirs(temp_);

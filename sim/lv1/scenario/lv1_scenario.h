@@ -42,10 +42,14 @@ class Scenario {
  public:
   // A fresh case folder under TEMP with the loader and the Waves stand-in installed under each
   // of the given module names.
+  // `module_root` (when given) is the I/O-module folder to use in place of one in the case folder,
+  // e.g. the fixed one of an LV1 machine.
   explicit Scenario(const std::string& name,
-                    const std::vector<std::string>& waves = {kWavesModules[0], kWavesModules[1], kWavesModules[2]});
+                    const std::vector<std::string>& waves = {kWavesModules[0], kWavesModules[1], kWavesModules[2]},
+                    const std::string& module_root = "");
 
   const std::string& module_root() const { return root_; }
+  const std::string& case_folder() const { return case_; }
   std::string bundle() const { return root_ + "\\Kestrune.bundle"; }
   std::string loader_folder() const { return bundle() + "\\Contents\\Win64"; }
 

@@ -17,7 +17,7 @@ DiagFacts live() {
   f.year = 2026, f.month = 12, f.day = 11, f.hour = 6, f.minute = 5, f.second = 9;
   f.version_text = "3.2.0 standard \xC2\xB7 abc123";
   f.install_folder_known = true;
-  f.install = InstallState::current;
+  f.install = DiagInstall::current;
   f.installed_version = "3.2.0";
   f.loader_version = "3.2.0";
   f.loader_types = {{"wing", true, true, "3.2.0", 0, "", 0}, {"x32", false, false, "", 2, "x32-3.1.0.dll", 4551}};
@@ -72,7 +72,7 @@ TEST(DiagnosticsReport, LiveSystemLines) {
 TEST(DiagnosticsReport, EveryMissingSourceIsItsOwnLine) {
   DiagFacts f;
   f.install_folder_known = true;
-  f.install = InstallState::older_layout;
+  f.install = DiagInstall::older_layout;
   f.mixer_core_path = "C:\\LV1\\MixerCoreSG.dll";
   f.log_folder_found = false;
   f.unreadable_accounts = 2;
@@ -88,7 +88,7 @@ TEST(DiagnosticsReport, EveryMissingSourceIsItsOwnLine) {
   };
   for (const char* l : lines) EXPECT_TRUE(has_line(r, l)) << "missing: " << l << "\n--- report ---\n" << r;
 
-  f.install = InstallState::behind;
+  f.install = DiagInstall::behind;
   f.installed_version.clear();
   r = format_diagnostics_report(f);
   EXPECT_TRUE(has_line(r, "installed module     : BEHIND this app's - it installs once LV1 is closed - installed loader "

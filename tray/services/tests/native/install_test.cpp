@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 
+#include "sim/lv1machine/lv1_machine.h"
 #include "tray/services/bundle_merge.h"
 #include "tray/services/installer.h"
 #include "tray/services/settings_file.h"
@@ -46,9 +47,10 @@ void mk(const std::string& path, const std::string& bytes) {
   put(path, bytes);
 }
 
-constexpr char kWingVdid[] = "0x0001\r\n0x0002\r\n";
-constexpr char kXwsgVdid[] = "0x0002\n0x0003  \n\n";
-constexpr char kDn32Vdid[] = "0x0003\r\n0x0004";
+// The card bundles' device-id files (CR LF; LF with blanks and an empty line; no end).
+constexpr const char* kWingVdid = sim::kVdid[0];
+constexpr const char* kXwsgVdid = sim::kVdid[1];
+constexpr const char* kDn32Vdid = sim::kVdid[2];
 constexpr char kProtectCfg[] = "console=wing\r\nprotect=LCL:3,A:12\r\n";
 
 struct Machine {
@@ -63,19 +65,14 @@ struct Machine {
 
   std::string waves(int card) const { return io + "/" + kWavesCards[card] + ".bundle"; }
 
+  // Waves' three card bundles as the LV1 machine's layout has them, with text in place of DLLs.
   void waves_bundles() {
-    const char* vdid[3] = {kWingVdid, kXwsgVdid, kDn32Vdid};
-    for (int c = 0; c < 3; ++c) {
-      std::string b = waves(c), n = kWavesCards[c];
-      mk(b + "/" + n + ".ico", "icon of " + n);
-      mk(b + "/Contents/manifest.yaml", "waves manifest");
-      mk(b + "/Contents/Win64/" + n + ".dll", "WAVES module " + n);
-      mk(b + "/Contents/Resources/VDID/1000", vdid[c]);
-      mk(b + "/Contents/Resources/IOM_VERSION/1000", "11.0");
-      mk(b + "/Contents/Resources/APPINFO/" + n + ".yaml", "name: x\r\nassignment_priority: 350.25\r\n");
-      mk(b + "/Contents/Resources/shared.txt", "shared from " + n);
-      mk(b + "/Contents/Wfis/" + n + ".wfi", "wfi");
-    }
+    sim::Lv1Machine layout;
+    layout.io_modules = io;
+    layout.disabled = disabled;
+    layout.waves_module_text = "WAVES module ";
+    std::string why;
+    ASSERT_TRUE(sim::lay_out_lv1_machine(layout, why)) << why;
   }
   void program(const std::string& loader = "OWN loader 3.2.0") {
     mk(prog + "/Kestrune.dll", loader);
@@ -231,7 +228,7 @@ TEST(Install, FromWavesBundlesOverAnEarlierInstallation) {
   EXPECT_EQ(t["Contents/Win64/modules/wing-4.2.0.dll"], "OWN wing module");
   EXPECT_EQ(t["Contents/Win64/modules/x32-2.0.0.dll"], "OWN x32 module");  // the updater's, carried
   EXPECT_EQ(t.count("Contents/Win64/modules/bad-1.0.0.dll"), 0u);           // unsigned, left behind
-  EXPECT_EQ(t["Contents/Resources/APPINFO/SoundGrid Wing Control.yaml"], "name: x\r\nassignment_priority: 600.25\r\n");
+  EXPECT_EQ(t["Contents/Resources/APPINFO/SoundGrid Wing Control.yaml"], "name: SoundGrid Wing Control\r\nassignment_priority: 600.25\r\n");
   EXPECT_EQ(t["Contents/Resources/VDID/1000"], "0x0001\r\n0x0002\r\n0x0003\r\n0x0004\r\n");
   EXPECT_EQ(t.count("Contents/manifest.yaml"), 0u);
   EXPECT_FALSE(fsys::exists(m.io + "/Kestrune.bundle.new"));
@@ -579,7 +576,7 @@ TEST(LoaderNeedsUpdate, VersionAndFileRules) {
     std::string w = win64(m);
     // Same Wfis and IOM_VERSION as the Waves bundles, so only the loader decides.
     for (int card = 0; card < 3; ++card) mk(m.io + "/Kestrune.bundle/Contents/Wfis/" + kWavesCards[card] + ".wfi", "wfi");
-    mk(m.io + "/Kestrune.bundle/Contents/Resources/IOM_VERSION/1000", "11.0");
+    mk(m.io + "/Kestrune.bundle/Contents/Resources/IOM_VERSION/1000", slurp(m.waves(0) + "/Contents/Resources/IOM_VERSION/1000"));
     if (c.installed) put(w + "/kestrune.version", c.installed);
     else fsys::remove(w + "/kestrune.version");
     put(w + "/Kestrune.dll", c.same_dll ? "OWN loader 3.2.0" : "OWN other");
