@@ -317,7 +317,9 @@ void rx_thread(void*) {
   while (s.running.load()) {
     if (!s.sock_valid.load(std::memory_order_acquire)) {
       s.rx.reset();
-      s.nap(kRxWaitMs);
+      // Only a poll for the connect thread's socket, no timer of the link: it waits in real time,
+      // as the reads below do.
+      s.stop_event.wait(kRxWaitMs);
       continue;
     }
     if (s.drop_pending.load()) {
