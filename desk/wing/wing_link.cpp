@@ -562,7 +562,6 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
 }
 
 bool link_alive() { return L().link_up.load(); }
-bool link_initialised() { return L().initialised.load(); }
 uint32_t link_failed_connects() { return L().failed_connects.load(); }
 uint32_t link_sent_count() { return L().sent.load(); }
 uint32_t link_received_count() { return L().received.load(); }
