@@ -323,8 +323,9 @@ TEST_F(X32Link, AFrozenDeskAnsweringEverythingAtOnceGivesNoEvents) {
 }
 
 TEST_F(X32Link, QueriesFromSeveralThreadsEachGetTheirOwnAnswer) {
-  for (int i = 0; i < 8; i++) sim.put("/headamp/" + std::string(i < 10 ? "00" : "0") + std::to_string(i) + "/gain",
-                                      osc_f(float(i) / 8.0f));
+  // Head amp i holds i/8 of the desk's range: -12 dB at 0, +60 dB at 1, in 9 dB eighths.
+  const double kDb[8] = {-12.0, -3.0, 6.0, 15.0, 24.0, 33.0, 42.0, 51.0};
+  for (int i = 0; i < 8; i++) sim.put("/headamp/00" + std::to_string(i) + "/gain", osc_f(float(i) / 8.0f));
   std::atomic<int> wrong{0}, failed{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; t++)
@@ -334,7 +335,7 @@ TEST_F(X32Link, QueriesFromSeveralThreadsEachGetTheirOwnAnswer) {
         double db;
         if (!x32_read_gain("AN", i + 1, &db)) {
           failed++;
-        } else if (std::fabs(db - (i / 8.0 * 72 - 12)) > 1e-4) {
+        } else if (std::fabs(db - kDb[i]) > 1e-4) {
           wrong++;
         }
       }
