@@ -87,13 +87,6 @@ bool is_configured_address_for(const char* hint, const char* ip, const uint32_t*
   return (ipv4_parse_net(hint, &a) && a == *address) || (ipv4_parse_net(ip, &a) && a == *address);
 }
 
-bool is_configured_address(const uint32_t* address) {
-  char hint[64], ip[64];
-  config_hint(hint);
-  config_ip(ip);
-  return is_configured_address_for(hint, ip, address);
-}
-
 int wait_sockets_readable(const Socket::Native* sockets, int n, uint32_t timeout_ms) {
   if (!sockets || n < 1) return -1;
   return select_readable(sockets, n > kMaxWaitSockets ? kMaxWaitSockets : n, timeout_ms);

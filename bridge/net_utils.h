@@ -38,7 +38,6 @@ int open_broadcast_sockets(Socket* out, uint32_t* bound_addresses, int max);
 
 // True when the address equals the `hint` or the `ip` setting (each only when it parses).
 bool is_configured_address_for(const char* hint, const char* ip, const uint32_t* address);
-bool is_configured_address(const uint32_t* address);
 
 // Waits with select over the distinct sockets among the first n (at most 64) for at most
 // timeout_ms: the index in the caller's list of the first readable one, or -1 on time-out,

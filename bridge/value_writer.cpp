@@ -396,7 +396,6 @@ void set_replay_running(bool on) { g_replay_running.store(on ? 1 : 0); }
 void set_identity_check_pending(bool on) { g_identity_check_pending.store(on ? 1 : 0); }
 bool identity_check_pending() { return g_identity_check_pending.load() != 0; }
 
-StatusBlock* status_view() { return g_status.load(std::memory_order_acquire); }
 void set_status_view(StatusBlock* block) { g_status.store(block, std::memory_order_release); }
 
 void value_writer_reset() {

@@ -65,7 +65,6 @@ bool identity_check_pending();
 
 // The status block the writer records into (null: none). The status block's publish and close
 // keep it current.
-StatusBlock* status_view();
 void set_status_view(StatusBlock* block);
 
 // Back to the state at load (tests, and a module re-armed after stop).

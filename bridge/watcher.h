@@ -30,7 +30,6 @@ struct WatcherState {
   Tick bank_range_tick = 0;
   Tick publish_tick = 0;
   Tick patch_tick = 0;
-  bool published_once = false;
 };
 
 // What the thread does before its first pass: the first patch read and the start ticks.

@@ -17,8 +17,6 @@ void bump(DeskValueMailbox& m) { m.change_count.fetch_add(1, std::memory_order_r
 
 }  // namespace
 
-DeskValueMailbox* desk_mailboxes() { return g_mailboxes; }
-
 void mailbox_put_gain(int channel, double db) {
   DeskValueMailbox* m = box(channel);
   if (!m) return;

@@ -30,9 +30,6 @@ struct DeskValueMailbox {
   std::atomic<std::uint8_t> own_gain_valid{0};
 };
 
-// The module's 64 mailboxes (one per LV1 channel).
-DeskValueMailbox* desk_mailboxes();
-
 // Writers; channels outside 0..63 are ignored. Safe from any thread, never block.
 void mailbox_put_gain(int channel, double db);
 void mailbox_put_phantom(int channel, bool on);

@@ -38,8 +38,8 @@ struct ConsoleTypeRecord {
   ModuleHost host{};                // given to the module's start
   std::u16string config_path;       // host.config_path points here
 
-  // Over the five fields after it. Exclusive to load, swap, start and stop; every call that
-  // comes from LV1 only tries it shared and treats "busy" as "no module".
+  // Over the eight fields after it. Exclusive to load, swap, start and stop; LV1's value calls
+  // only try it shared and treat "busy" as "no module".
   RwLock module_srw;
   const ConsoleModuleTable* table = nullptr;
   void* module_handle = nullptr;
@@ -49,8 +49,6 @@ struct ConsoleTypeRecord {
   uint8_t hands_off = 0;
   uint8_t started = 0;
   GainObject* attached = nullptr;   // the object last handed to attach
-
-  std::vector<std::u16string> rejected_files;  // module files that failed to load
 
   // The module's last answers, per channel (0.0 / 0: never asked).
   uint32_t has_preamp[kChannels] = {};

@@ -1,5 +1,6 @@
 #include "os/clock.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "os/event.h"
@@ -60,6 +61,16 @@ bool ManualClock::wait_for_waiters(int n, uint32_t real_timeout_ms) {
   return cv_.wait_for(g, std::chrono::milliseconds(real_timeout_ms), [&] { return waiters_ >= n; });
 }
 
+bool ManualClock::wait_idle(int n, uint32_t real_timeout_ms) {
+  std::unique_lock<std::mutex> g(m_);
+  return cv_.wait_for(g, std::chrono::milliseconds(real_timeout_ms), [&] {
+    if (waiters_ < n) return false;
+    for (uint64_t d : deadlines_)
+      if (d <= now_.load()) return false;
+    return true;
+  });
+}
+
 void ManualClock::sleep(uint32_t ms) {
   slept_ += ms;
   if (mode_ == Mode::automatic) {
@@ -87,6 +98,7 @@ bool ManualClock::wait(Event& ev, uint32_t ms) {
 bool ManualClock::wait_until(uint64_t deadline, Event* ev) {
   std::unique_lock<std::mutex> g(m_);
   ++waiters_;
+  deadlines_.push_back(deadline);
   cv_.notify_all();
   bool signalled = false;
   while (now_.load() < deadline) {
@@ -100,6 +112,7 @@ bool ManualClock::wait_until(uint64_t deadline, Event* ev) {
     }
   }
   --waiters_;
+  deadlines_.erase(std::find(deadlines_.begin(), deadlines_.end(), deadline));
   cv_.notify_all();
   return signalled;
 }

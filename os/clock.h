@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <condition_variable>
+#include <vector>
 
 namespace ks {
 
@@ -68,6 +69,10 @@ public:
   int waiting();
   // Real-time bounded wait until at least `n` threads sit in sleep()/wait(); false on timeout.
   bool wait_for_waiters(int n, uint32_t real_timeout_ms = 5000);
+  // Real-time bounded wait until at least `n` threads sit in sleep()/wait() and none of those
+  // waits is due, so every thread the last advance() woke has run on to its next wait; false on
+  // timeout.
+  bool wait_idle(int n, uint32_t real_timeout_ms = 5000);
   uint64_t total_slept() const { return slept_.load(); }
 
 private:
@@ -78,6 +83,7 @@ private:
   std::atomic<uint64_t> now_;
   std::atomic<uint64_t> slept_{0};
   int waiters_ = 0;
+  std::vector<uint64_t> deadlines_;  // one per thread in wait_until
   Mode mode_;
 };
 

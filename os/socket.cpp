@@ -224,7 +224,6 @@ Socket Socket::accept(uint32_t timeout_ms, Endpoint* peer) {
 }
 
 bool Socket::wait_readable(uint32_t timeout_ms) const { return wait_one(s_, false, timeout_ms); }
-bool Socket::wait_writable(uint32_t timeout_ms) const { return wait_one(s_, true, timeout_ms); }
 
 int Socket::recv(void* buf, size_t cap, uint32_t timeout_ms) {
   if (!valid() || cap == 0) return kSocketError;

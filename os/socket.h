@@ -83,7 +83,6 @@ public:
   int recv_from(void* buf, size_t cap, Endpoint* from, uint32_t timeout_ms);
 
   bool wait_readable(uint32_t timeout_ms) const;
-  bool wait_writable(uint32_t timeout_ms) const;
 
   // System error of the last failed call on this thread (WSAGetLastError / errno).
   static int last_error();

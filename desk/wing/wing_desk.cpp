@@ -54,7 +54,9 @@ const DeskDriver kWingDriver = {
     wing_read_port_devices,
     wing_read_port_remote,
     wing_stagebox_channels,
-    0x1F,  // stereo links and the card patch may be set from here; the higher bits are not read
+    // Stereo links and the card patch may be set from here; 0x1C keeps the word the desk has
+    // always handed over (0x1F), bits that no reader looks at.
+    CAP_STEREO_LINK | CAP_REPATCH | 0x1C,
     wing_bank_size,
     wing_read_tcplock,
     nullptr,  // ha_link_partner: 48 V pairs follow the stereo links

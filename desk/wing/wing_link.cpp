@@ -317,7 +317,9 @@ void rx_thread(void*) {
   while (s.running.load()) {
     if (!s.sock_valid.load(std::memory_order_acquire)) {
       s.rx.reset();
-      s.nap(kRxWaitMs);
+      // Only a poll for the connect thread's socket, no timer of the link: it waits in real time,
+      // as the reads below do.
+      s.stop_event.wait(kRxWaitMs);
       continue;
     }
     if (s.drop_pending.load()) {
@@ -560,7 +562,6 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
 }
 
 bool link_alive() { return L().link_up.load(); }
-bool link_initialised() { return L().initialised.load(); }
 uint32_t link_failed_connects() { return L().failed_connects.load(); }
 uint32_t link_sent_count() { return L().sent.load(); }
 uint32_t link_received_count() { return L().received.load(); }

@@ -39,7 +39,6 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
                   uint32_t capacity, uint32_t* out_length, uint32_t timeout_ms, bool multi_part);
 
 bool link_alive();
-bool link_initialised();
 uint32_t link_failed_connects();
 uint32_t link_sent_count();
 uint32_t link_received_count();

@@ -238,7 +238,6 @@ Clock& x32_clock() {
 }
 
 bool x32_linked() { return link().linked; }
-const char* x32_desk_ip() { return link().ip; }
 
 bool x32_connect(const char* ip) {
   Link& l = link();

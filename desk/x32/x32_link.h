@@ -30,7 +30,6 @@ bool x32_send(const uint8_t* data, size_t len);
 // The same from a thread that must never wait (LV1's): false at once, nothing sent, while the
 // socket is being opened or closed or when it takes nothing now. The caller defers the value.
 bool x32_try_send(const uint8_t* data, size_t len);
-const char* x32_desk_ip();
 
 uint32_t x32_sent_count();
 uint32_t x32_received_count();

@@ -3,8 +3,9 @@
 //
 // Locks: module_lock (one watcher pass) is always taken before a type's module_srw. module_srw is
 // held exclusively only to change the running-module fields, never across a call into the
-// module; start and stop run outside it, attach under it shared. Calls from LV1 only ever try
-// module_srw shared, so no LV1 thread waits for a swap.
+// module; start and stop run outside it, attach under it shared. LV1's value calls only try
+// module_srw shared (ModuleCall), so none waits for a swap; LV1's registration and release of
+// its callback take it for a moment around those fields, and only ever try module_lock.
 #include "loader/win/module_manager.h"
 
 #include <windows.h>

@@ -110,5 +110,34 @@ TEST(ManualClock, SteppedWaitEndsEarlyWhenTheEventIsSet) {
   EXPECT_EQ(result.load(), 0);
 }
 
+// A loop that sleeps in steps, as the timed threads do: after each advance the test waits until
+// the loop has run and gone back to sleep, and only then looks at what it did.
+TEST(ManualClock, WaitIdleReturnsOnceEveryWokenThreadIsBackInItsWait) {
+  ManualClock clock(0);
+  std::atomic<int> passes{0};
+  std::atomic<bool> stop{false};
+  Thread t;
+  ASSERT_TRUE(t.start([&] {
+    while (!stop.load()) {
+      clock.sleep(100);
+      ++passes;
+    }
+  }));
+  ASSERT_TRUE(clock.wait_idle(1));
+  EXPECT_EQ(passes.load(), 0);
+  clock.advance(99);
+  ASSERT_TRUE(clock.wait_idle(1));
+  EXPECT_EQ(passes.load(), 0) << "not due yet";
+  for (int want = 1; want <= 5; ++want) {
+    clock.advance(100);
+    ASSERT_TRUE(clock.wait_idle(1)) << want;
+    EXPECT_EQ(passes.load(), want);
+  }
+  EXPECT_FALSE(clock.wait_idle(2, 50)) << "only one thread waits";
+  stop = true;
+  clock.advance(100);
+  EXPECT_TRUE(t.join(5000));
+}
+
 }  // namespace
 }  // namespace ks

@@ -4,15 +4,21 @@
 // ks-test: lock=udp10023 timeout=120
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <ranges>
 #include <thread>
 
 #include "desk/x32/tests/support/x32_recorders.h"
 #include "desk/x32/x32_driver.h"
 #include "desk/x32/x32_link.h"
+#include "desk/x32/x32_rules.h"
 #include "desk/x32/x32_tables.h"
 #include "sim/x32/x32_sim.h"
 
@@ -22,13 +28,73 @@ namespace {
 using sim::osc_f;
 using sim::osc_i;
 using sim::osc_s;
-using Clock = std::chrono::steady_clock;
-
 const std::string kDeskText = test::x32_test_address(21);
 const char* const kDesk = kDeskText.c_str();
 
-int ms_since(Clock::time_point t) {
-  return int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+// The link's timers (queries, polls, reseeds, the burst's end, the desk's silence) run on a clock
+// that moves only by the test's hand. Set before the connect, cleared after the disconnect; a
+// thread left running keeps it for the rest of the process.
+class HandClock {
+ public:
+  HandClock() { x32_set_clock(clock_.get()); }
+  ~HandClock() {
+    x32_set_clock(nullptr);
+    next_start_ = clock_->now64() + 100000;
+    if (keep_) clock_.release();
+  }
+  ManualClock& operator*() { return *clock_; }
+  ManualClock* operator->() { return clock_.get(); }
+  void keep() { keep_ = true; }
+
+  // Steps in the poll thread's 100 ms, letting it run each step before the next.
+  void step(uint32_t ms) {
+    for (uint32_t done = 0; done < ms; done += 100) {
+      clock_->advance(ms - done < 100 ? ms - done : 100);
+      clock_->wait_idle(1, 2000);
+    }
+  }
+  // Steps until ready() holds, at most `limit_ms` of the link's time.
+  bool step_until(const std::function<bool()>& ready, uint32_t limit_ms) {
+    for (uint32_t t = 0; t <= limit_ms; t += 100) {
+      if (ready()) return true;
+      step(100);
+    }
+    return ready();
+  }
+  // Runs a call that waits for a reply that will not come: the clock is stepped a query's wait
+  // at a time, each time the waiting threads are idle, until the call has given up (behind a
+  // query of the poll thread's, that takes two steps).
+  template <class F>
+  auto expire(F call) {
+    decltype(call()) result{};
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+      result = call();
+      done = true;
+    });
+    for (int i = 0; i < 100 && !done.load(); ++i) {
+      clock_->wait_idle(2, 50);
+      clock_->advance(kX32QueryMs);
+      for (int k = 0; k < 25 && !done.load(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    t.join();
+    return result;
+  }
+
+ private:
+  // Each clock starts well after the last one ended: nothing an earlier test left in the link's
+  // time is still pending.
+  static inline uint64_t next_start_ = 100000;
+  std::unique_ptr<ManualClock> clock_ = std::make_unique<ManualClock>(next_start_);
+  bool keep_ = false;
+};
+
+// The connection's first questions (the head-amp link, then the facts, the last of which is
+// "/config/linkcfg/hadly") are answered at once by a healthy desk; after them the poll thread only
+// waits for its next step, and stepping the clock can no longer time out a question in flight.
+bool first_questions_done(test::X32Recorder& rec, ManualClock& clock) {
+  return rec.wait_for([&] { return rec.has_line("[x32] facts: /config/linkcfg/hadly"); }, 4000) &&
+         clock.wait_idle(1);
 }
 
 class X32Link : public ::testing::Test {
@@ -44,11 +110,14 @@ class X32Link : public ::testing::Test {
     ASSERT_TRUE(x32_connect(kDesk));
     ASSERT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 3000));
     ASSERT_TRUE(sim.wait_for([&] { return sim.subscribers().size() == 1; }, 3000));
+    ASSERT_TRUE(first_questions_done(rec, *clock));
   }
   void TearDown() override {
-    auto t = Clock::now();
+    int stuck = test::X32Recorder::stuck_reports();
     x32_disconnect();
-    EXPECT_LT(ms_since(t), 1000);
+    // With the clock standing still, only a prompt stop lets both threads end in their 2 s.
+    EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck);
+    if (test::X32Recorder::stuck_reports() != stuck) clock.keep();
     sim.stop();
   }
   std::vector<uint8_t> last_from_driver(const std::string& address) {
@@ -62,6 +131,7 @@ class X32Link : public ::testing::Test {
     return false;
   }
 
+  HandClock clock;
   test::X32Recorder rec;
   sim::X32Sim sim;
 };
@@ -70,9 +140,9 @@ class X32Link : public ::testing::Test {
 // framework defers it to the watcher's next pass).
 template <class Send>
 bool taken_soon(Send send) {
-  for (int i = 0; i < 50; ++i) {
+  for (int i = 0; i < 1000; ++i) {
     if (send()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::yield();
   }
   return false;
 }
@@ -193,13 +263,22 @@ TEST_F(X32Link, AReplyAtAnotherAddressIsAPushAndTheQueryTimesOut) {
   ASSERT_TRUE(rec.wait_for([&] { return rec.has_line("[x32] facts: /config/linkcfg/hadly"); }, 4000));
   sim.set_wrong_reply_address(true);
   uint32_t events = x32_event_count();
-  auto t = Clock::now();
-  double db;
-  EXPECT_FALSE(x32_read_gain("AN", 1, &db));
-  int took = ms_since(t);
-  EXPECT_GE(took, 290);
-  EXPECT_LT(took, 1000);
-  EXPECT_TRUE(rec.wait_for([&] { return x32_event_count() > events; }, 500));
+  std::atomic<bool> returned{false}, ok{true};
+  std::thread reader([&] {
+    double db;
+    ok = x32_read_gain("AN", 1, &db);
+    returned = true;
+  });
+  ASSERT_TRUE(clock->wait_idle(2)) << "the query waits beside the poll thread";
+  EXPECT_TRUE(rec.wait_for([&] { return x32_event_count() > events; }, 3000)) << "the reply came, as a push";
+  clock->advance(kX32QueryMs - 1);
+  ASSERT_TRUE(clock->wait_idle(2));
+  EXPECT_FALSE(returned.load()) << "a reply at another address does not answer the query";
+  clock->advance(1);
+  EXPECT_TRUE(rec.wait_for([&] { return returned.load(); }, 3000)) << "it times out at 300 ms";
+  if (!returned) clock->advance(kX32QueryMs);
+  reader.join();
+  EXPECT_FALSE(ok.load());
 }
 
 TEST_F(X32Link, ALateReplyNeverAnswersTheNextQueryNorArrivesAsAPush) {
@@ -208,7 +287,7 @@ TEST_F(X32Link, ALateReplyNeverAnswersTheNextQueryNorArrivesAsAPush) {
   sim.set_reply_delay_ms(350, "/headamp/000/gain");
   const uint32_t before = x32_late_replies_dropped();
   double db = 0;
-  EXPECT_FALSE(x32_read_gain("AN", 1, &db));
+  EXPECT_FALSE(clock.expire([&] { return x32_read_gain("AN", 1, &db); }));
   // The first answer arrives while the second question waits: it must not be taken for it.
   ASSERT_TRUE(x32_read_gain("AN", 2, &db));
   EXPECT_EQ(db, 60.0);
@@ -219,8 +298,11 @@ TEST_F(X32Link, ALateReplyNeverAnswersTheNextQueryNorArrivesAsAPush) {
   EXPECT_FALSE(has_event("AN", 1, "g"));
   sim.desk_change("/headamp/000/gain", osc_f(0.5f));
   ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 1, "g"); }, 3000));
-  for (auto& e : rec.events())
-    if (e.kind == "g" && e.n == 1) EXPECT_EQ(e.value, 24.0);
+  for (auto& e : rec.events()) {
+    if (e.kind == "g" && e.n == 1) {
+      EXPECT_EQ(e.value, 24.0);
+    }
+  }
 }
 
 // A desk that froze, queued the queries and then answered them all at once with a value changed
@@ -230,7 +312,7 @@ TEST_F(X32Link, AFrozenDeskAnsweringEverythingAtOnceGivesNoEvents) {
   uint32_t before = x32_late_replies_dropped();
   sim.set_frozen(true);
   double db = 0;
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(x32_read_gain("AN", 3, &db));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(clock.expire([&] { return x32_read_gain("AN", 3, &db); }));
   sim.put("/headamp/002/gain", osc_f(0.75f));  // moved at the desk while it was frozen
   sim.set_frozen(false);
   ASSERT_TRUE(rec.wait_for([&] { return x32_late_replies_dropped() >= before + 3; }, 3000))
@@ -241,8 +323,9 @@ TEST_F(X32Link, AFrozenDeskAnsweringEverythingAtOnceGivesNoEvents) {
 }
 
 TEST_F(X32Link, QueriesFromSeveralThreadsEachGetTheirOwnAnswer) {
-  for (int i = 0; i < 8; i++) sim.put("/headamp/" + std::string(i < 10 ? "00" : "0") + std::to_string(i) + "/gain",
-                                      osc_f(float(i) / 8.0f));
+  // Head amp i holds i/8 of the desk's range: -12 dB at 0, +60 dB at 1, in 9 dB eighths.
+  const double kDb[8] = {-12.0, -3.0, 6.0, 15.0, 24.0, 33.0, 42.0, 51.0};
+  for (int i = 0; i < 8; i++) sim.put("/headamp/00" + std::to_string(i) + "/gain", osc_f(float(i) / 8.0f));
   std::atomic<int> wrong{0}, failed{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; t++)
@@ -252,7 +335,7 @@ TEST_F(X32Link, QueriesFromSeveralThreadsEachGetTheirOwnAnswer) {
         double db;
         if (!x32_read_gain("AN", i + 1, &db)) {
           failed++;
-        } else if (std::fabs(db - (i / 8.0 * 72 - 12)) > 1e-4) {
+        } else if (std::fabs(db - kDb[i]) > 1e-4) {
           wrong++;
         }
       }
@@ -268,14 +351,17 @@ TEST_F(X32Link, SceneLoadBurstLeadsToOneReread) {
   ASSERT_TRUE(x32_read_source("CRD", 1, bank, sizeof bank, &n));
   int block_reads = sim.count("/config/routing/CARD/1-8");
   rec.clear();
+  uint32_t received = x32_received_count();
   sim.scene_load(200, 300);
-  auto last_push = Clock::now();
+  ASSERT_TRUE(rec.wait_for([&] { return x32_received_count() >= received + 200; }, 5000));
+  // The pushes all came at one moment of the link's clock; the burst ends 700 ms after the last.
+  clock->advance(kX32BurstQuietMs);
+  ASSERT_TRUE(clock->wait_idle(1));
+  EXPECT_EQ(rec.count_kind("$reread"), 0) << "not while the desk may still be sending";
+  clock->advance(100);
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$reread") > 0; }, 3000));
-  int after = ms_since(last_push);
-  EXPECT_GE(after, 690);
-  EXPECT_LT(after, 1500);
   EXPECT_TRUE(rec.has_line("[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  clock.step(300);
   EXPECT_EQ(rec.count_kind("$reread"), 1);
   // The patch cache was dropped: the next read asks the desk again.
   ASSERT_TRUE(x32_read_source("CRD", 1, bank, sizeof bank, &n));
@@ -284,23 +370,22 @@ TEST_F(X32Link, SceneLoadBurstLeadsToOneReread) {
 
 TEST_F(X32Link, SteadyChangesAndStatusRepliesAreNoBurst) {
   rec.clear();
+  uint32_t received = x32_received_count();
   for (int i = 0; i < 140; i++) sim.desk_change("/headamp/001/gain", osc_f(0.5f));
   for (int i = 0; i < 100; i++) sim.send_raw_to_subscribers(sim::osc_write({"/status", {osc_s("active")}}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  ASSERT_TRUE(rec.wait_for([&] { return x32_received_count() >= received + 240; }, 5000));
+  clock.step(1200);
   EXPECT_EQ(rec.count_kind("$reread"), 0);
 }
 
 TEST_F(X32Link, AGainWriteIsFollowedByAReseed) {
   rec.clear();
-  auto t = Clock::now();
-  ASSERT_TRUE(taken_soon([&] {
-    t = Clock::now();
-    return x32_send_gain("AN", 1, 3.0);
-  }));
+  ASSERT_TRUE(taken_soon([&] { return x32_send_gain("AN", 1, 3.0); }));
+  clock->advance(800);
+  ASSERT_TRUE(clock->wait_idle(1));
+  EXPECT_EQ(rec.count_kind("$reseed"), 0) << "the desk is given 801 ms to settle";
+  clock->advance(100);
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$reseed") > 0; }, 2000));
-  int took = ms_since(t);
-  EXPECT_GE(took, 795);
-  EXPECT_LT(took, 1500);
   for (auto& e : rec.events()) {
     if (e.kind == "$reseed") {
       EXPECT_EQ(e.bank, "");
@@ -399,6 +484,9 @@ TEST_F(X32Link, HeadAmpLinkIsReadWhenTheDeskChangesIt) {
   sim.put("/-ha/01/index", osc_i(32));  // channel 1 from A 1
   sim.put("/-ha/02/index", osc_i(33));  // channel 2 from A 2
   sim.desk_change("/config/linkcfg/hadly", osc_i(1));
+  // Read on the poll thread's next step.
+  ASSERT_TRUE(rec.wait_for([] { return x32_ha_link_dirty(); }, 3000));
+  clock->advance(100);
   ASSERT_TRUE(rec.wait_for([&] { return x32_ha_link_partner("A", 1, bank, sizeof bank, &n) == 1; }, 3000));
   EXPECT_STREQ(bank, "A");
   EXPECT_EQ(n, 2);
@@ -415,6 +503,7 @@ TEST_F(X32Link, StatusFactsAreLoggedOncePerConnection) {
 }
 
 TEST(X32LinkSilentDesk, DisconnectIsPromptWhileTheDeskSaysNothing) {
+  HandClock clock;
   test::X32Recorder rec;
   sim::X32Sim sim;
   sim::X32Sim::Options o;
@@ -423,18 +512,23 @@ TEST(X32LinkSilentDesk, DisconnectIsPromptWhileTheDeskSaysNothing) {
   ASSERT_TRUE(sim.start(o));
   sim.set_silent(true);
   int stuck = test::X32Recorder::stuck_reports();
-  for (int delay : {0, 150, 450, 1300}) {
-    SCOPED_TRACE(delay);
+  // Stopped at points along the connection's first questions, each of which waits 300 ms.
+  for (uint32_t into : {0u, 150u, 450u, 1300u}) {
+    SCOPED_TRACE(into);
     ASSERT_TRUE(x32_connect(address.c_str()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    ASSERT_TRUE(clock->wait_idle(1));
+    for (uint32_t t = 0; t < into; t += 50) {
+      clock->advance(50);
+      clock->wait_idle(1, 2000);
+    }
     EXPECT_FALSE(x32_link_alive());
     double db;
-    EXPECT_FALSE(x32_read_gain("AN", 1, &db));
-    auto t = Clock::now();
+    // Queued behind the poll thread's question, then one of its own.
+    EXPECT_FALSE(clock.expire([&] { return x32_read_gain("AN", 1, &db); }));
+    // The clock stands still: the rest of the sequence can only be cut short by the stop.
     x32_disconnect();
-    EXPECT_LT(ms_since(t), 700);  // at most one query's wait, never the whole sequence
+    EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck);
   }
-  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck);
   EXPECT_FALSE(x32_linked());
   double db;
   EXPECT_FALSE(x32_read_gain("AN", 1, &db));  // no link, no query
@@ -449,23 +543,27 @@ namespace {
 // The desk forgets a client 10 s after its last "/xremote"; the driver renews well before, and
 // stops calling the desk alive 15 s after it last heard from it.
 TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
-  auto t0 = Clock::now();
-  ASSERT_TRUE(sim.wait_for([&] { return sim.count("/xremote") >= 2; }, 9500));
-  int renewed_after = ms_since(t0);
-  EXPECT_LT(renewed_after, 9500);
+  EXPECT_EQ(sim.count("/xremote"), 1);
+  clock.step(7900);
+  EXPECT_EQ(sim.count("/xremote"), 1) << "renewed every 8 s";
+  clock.step(100);
+  ASSERT_TRUE(sim.wait_for([&] { return sim.count("/xremote") == 2; }, 3000));
   EXPECT_EQ(sim.subscribers().size(), 1u);
   // Still subscribed: a change at the desk still arrives.
   sim.desk_change("/headamp/009/phantom", osc_i(1));
   ASSERT_TRUE(rec.wait_for([&] { return has_event("AN", 10, "vph"); }, 3000));
 
+  // The desk last answers at a known step, then falls silent.
+  uint32_t received = x32_received_count();
+  clock.step(1000);  // one AES50 poll
+  ASSERT_TRUE(rec.wait_for([&] { return x32_received_count() > received; }, 3000));
   sim.set_silent(true);
-  auto quiet = Clock::now();
-  ASSERT_TRUE(rec.wait_for([] { return !x32_link_alive(); }, 17000));
-  int dead_after = ms_since(quiet);
-  EXPECT_GE(dead_after, 13500);  // heard last up to one AES50 poll (1 s) before going quiet
+  clock.step(14000);
+  EXPECT_TRUE(x32_link_alive()) << "heard at most 1 s before the silence";
+  ASSERT_TRUE(clock.step_until([] { return !x32_link_alive(); }, 1100)) << "15 s after it last heard the desk";
   EXPECT_TRUE(x32_linked());     // the link itself stays up for the desk's return
   sim.set_silent(false);
-  EXPECT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 2000));
+  EXPECT_TRUE(clock.step_until([] { return x32_link_alive(); }, 2000));
 }
 
 }  // namespace
@@ -474,44 +572,62 @@ TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
 namespace ks {
 namespace {
 
-std::atomic<bool> g_hold{false};
-std::atomic<bool> g_held{false};
+// Holds the poll thread inside its "$reseed" call until released (10 s at most).
+struct Hold {
+  std::mutex m;
+  std::condition_variable cv;
+  bool armed = false, held = false;
+};
+Hold g_hold;
 
-// Holds the poll thread inside its "$reseed" call until released (at most 5 s).
 void KS_ABI holding_callback(const char*, int32_t, const char* kind, double, uint8_t, const void*) {
-  if (std::strcmp(kind, "$reseed") != 0 || !g_hold) return;
-  g_held = true;
-  for (int i = 0; i < 500 && g_hold; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (std::strcmp(kind, "$reseed") != 0) return;
+  std::unique_lock<std::mutex> g(g_hold.m);
+  if (!g_hold.armed) return;
+  g_hold.held = true;
+  g_hold.cv.notify_all();
+  g_hold.cv.wait_for(g, std::chrono::seconds(10), [] { return !g_hold.armed; });
+  g_hold.held = false;
+  g_hold.cv.notify_all();
+}
+
+void arm_hold(bool on) {
+  std::lock_guard<std::mutex> g(g_hold.m);
+  g_hold.armed = on;
+  g_hold.cv.notify_all();
+}
+
+bool held() {
+  std::lock_guard<std::mutex> g(g_hold.m);
+  return g_hold.held;
 }
 
 TEST(X32LinkStuck, AThreadThatMissesItsWaitIsReportedAndBlocksARestart) {
+  HandClock clock;
   test::X32Recorder rec;
   sim::X32Sim sim;
   sim::X32Sim::Options o;
   std::string address = test::x32_test_address(23);
   o.address = address;
   ASSERT_TRUE(sim.start(o));
-  g_hold = true;
-  g_held = false;
+  arm_hold(true);
   x32_set_event_callback(holding_callback);
   ASSERT_TRUE(x32_connect(address.c_str()));
-  ASSERT_TRUE(taken_soon([] { return x32_send_gain("AN", 1, 0.0); }));  // a reseed follows about 800 ms later
-  ASSERT_TRUE(rec.wait_for([] { return g_held.load(); }, 3000));
+  ASSERT_TRUE(first_questions_done(rec, *clock));
+  ASSERT_TRUE(taken_soon([] { return x32_send_gain("AN", 1, 0.0); }));  // a reseed follows 801 ms later
+  clock->advance(900);
+  ASSERT_TRUE(rec.wait_for([] { return held(); }, 5000));
 
   int stuck = test::X32Recorder::stuck_reports();
-  auto t = Clock::now();
   x32_disconnect();
-  int took = ms_since(t);
-  EXPECT_GE(took, 1900);
-  EXPECT_LT(took, 3000);
-  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck + 1);
+  EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck + 1) << "the poll thread, past its 2000 ms";
   EXPECT_TRUE(rec.has_line("[x32] a thread did not stop in time"));
 
   // A second set of threads would share the first one's state: refused while it runs.
   EXPECT_FALSE(x32_connect(address.c_str()));
   EXPECT_TRUE(rec.has_line("[x32] not connecting: a thread of the last link is still running"));
-  g_hold = false;
-  ASSERT_TRUE(rec.wait_for([&] { return x32_connect(address.c_str()); }, 2000));
+  arm_hold(false);
+  ASSERT_TRUE(rec.wait_for([&] { return x32_connect(address.c_str()); }, 5000));
   x32_set_event_callback(nullptr);
   ASSERT_TRUE(rec.wait_for([] { return x32_link_alive(); }, 3000));
   x32_disconnect();
@@ -525,6 +641,7 @@ namespace ks {
 namespace {
 
 TEST(X32LinkSilentDesk, DisconnectIsPromptWhenTheDeskFallsSilentMidSequence) {
+  HandClock clock;
   test::X32Recorder rec;
   sim::X32Sim sim;
   sim::X32Sim::Options o;
@@ -536,10 +653,9 @@ TEST(X32LinkSilentDesk, DisconnectIsPromptWhenTheDeskFallsSilentMidSequence) {
   int stuck = test::X32Recorder::stuck_reports();
   ASSERT_TRUE(x32_connect(address.c_str()));
   ASSERT_TRUE(sim.wait_for([&] { return sim.count("/config/chlink/3-4") > 0; }, 3000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  auto t = Clock::now();
+  ASSERT_TRUE(clock->wait_idle(1)) << "the poll thread waits for its answer";
+  // The clock stands still: the rest of the sequence can only be cut short by the stop.
   x32_disconnect();
-  EXPECT_LT(ms_since(t), 700);
   EXPECT_EQ(test::X32Recorder::stuck_reports(), stuck);
   EXPECT_EQ(sim.count("/config/chlink/5-6"), 0);  // the rest of the sequence was not asked
 }
