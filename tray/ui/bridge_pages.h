@@ -44,6 +44,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
 void paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui,
                           BridgeState& bs, BridgeLink& link, float W, float H);
 
+// The reroute grid's columns for the page's inner width.
+int reroute_columns(float inner_width);
 void paint_reroute_page(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui, BridgeState& bs,
                         BridgeLink& link, float W, float H);
 

@@ -5,6 +5,8 @@
 
 #include "tray/app/win/app_modes.h"
 #include "tray/services/text_utils.h"
+#include "tray/ui/dashboard_preview.h"
+#include "tray/ui/win/dashboard_render.h"
 #include "tray/ui/win/gdiplus_canvas.h"
 
 namespace ks::tray {
@@ -32,6 +34,11 @@ int run_render(const ModeArgs& args) {
   std::string page = to_utf8(arg_after(args, at, 1));
   if (page.empty()) page = "setup";
   const int scale = whole_number(arg_after(args, at, 2), 1);
+  // The dashboard's pages: their own painters and a wider default page.
+  if (is_dashboard_page(page)) {
+    const int dash_width = whole_number(arg_after(args, at, 3), 976);
+    return render_dashboard_preview(std::wstring(out.begin(), out.end()), page, scale, dash_width ? dash_width : 976);
+  }
   const int width = whole_number(arg_after(args, at, 3), 628);
   return render_setup_preview(std::wstring(out.begin(), out.end()), page, scale, width);
 }
