@@ -1,6 +1,7 @@
 // The preview's dashboard pages into a PNG: measured on a scratch bitmap first, so the image is
 // as tall as what the page drew, never shorter than the dashboard's own height rule.
 #include <windows.h>
+#include <objidl.h>  // PROPID, which a lean windows.h leaves out
 #include <gdiplus.h>
 
 #include <algorithm>
