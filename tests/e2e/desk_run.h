@@ -15,6 +15,10 @@ struct DeskProbe {
   std::string identity_line;                 // the line the simulated desk answers with
   std::function<double(int)> desk_gain_db;   // the head-amp gain of input n of the watched bank
   std::function<void(const std::string&)> say;  // a line for the transcript
+  // WING run only: a node of the desk as text (numbers as "%g", "" when absent), and the engineer
+  // switching 48 V on input n of the watched bank at the desk.
+  std::function<std::string(const std::string&)> desk_node;
+  std::function<void(int, bool)> desk_phantom;
 };
 
 struct DeskRunOptions {

@@ -189,7 +189,7 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     fx += text_width(g, u"No clips", fSmall) + 14;
   }
   // Overall meter at the right.
-  const float mw = std::min(180.0f, std::max(80.0f, W * 0.16f)), mx = W - 16 - mw;
+  const float mw = std::min(180.0f, std::max(80.0f, W * 0.16f)), mx = W - 16 - 12 - mw;
   draw_text_box(g, u"\u221260", fNum, pal::dim, mx - 30, y + 6, 28, TextAlign::near_);
   g.fill_round_rect(0xFF0A0D10, mx, y + 10, mw, 6, 3);
   bs.meters.push_back({mx, y + 10, mw, 6, -1, 0});
@@ -256,8 +256,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     g.fill_round_rect(source_tag_colour(field_text(b->src_bank[c])), x + 5, cy + 3, 2, 72, 1);
     draw_text_box(g, fmt("%02d", c + 1), fNum, pal::dim, x + 12, cy + 7, 22, TextAlign::near_);
     const std::u16string src = is_unpatched(b, c) ? u"unpatched" : source_label(b, c);
-    draw_text_box(g, src, fSmall, pal::muted, x + 34, cy + 6, cw - 34 - 34, TextAlign::near_);
     const uint8_t lm = block_version(b) >= 5 ? b->link_mode[c] : 0;
+    draw_text_box(g, src, fSmall, pal::muted, x + 34, cy + 6, cw - 34 - (lm ? 34 : 6), TextAlign::near_);
     if (lm) {
       const char16_t* lt = lm == 1 ? u"L" : (lm == 2 ? u"R" : u"M/S");
       const float bw = std::max(17.0f, text_width(g, lt, fSmall) + 8);
