@@ -104,6 +104,7 @@ struct Dashboard {
 
 TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
   DeskRunOptions o;
+  o.verbose = true;
   bool checked = false;
   o.outside_check = [&](const DeskProbe& p) {
     StandInAsLv1 sys;
@@ -153,8 +154,11 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     p.say("tray    channel page 03: Stereo, \"LCL 4 takes 48V\", Link: done; the desk's LCL 3 mode reads " +
           p.desk_node("io/in/LCL/3/mode"));
 
-    // Channel 5 (LCL 5) with the protected LCL 6: the engineer switches 48 V on at LCL 5 while
-    // the popover is open, and the module refuses the link it then asks for.
+    // Channel 5 (LCL 5) with the protected LCL 6: 48 V is off at LCL 5 when the popover opens,
+    // the engineer switches it on at the desk while it is open, and the module refuses the link
+    // the popover then asks for.
+    p.desk_phantom(5, false);
+    ASSERT_TRUE(eventually([&] { return link.block()->phantom[4] == 0; }, 5000));
     ASSERT_TRUE(d.click(1004));
     d.frame();
     ASSERT_TRUE(d.click(22));
@@ -176,7 +180,7 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     ASSERT_TRUE(d.click(20));
     d.frame();
 
-    // Channel 8 (the card's channel 8, LCL 8) repatched to LCL 12.
+    // Channel 8 (the card's channel 8, LCL 8) repatched to LCL 2, from the group's listed inputs.
     ASSERT_TRUE(d.click(1007));
     d.frame();
     ASSERT_TRUE(d.click(24));
@@ -186,19 +190,20 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     d.frame();
     int cell = -1;
     for (size_t i = 0; i < d.bs.cell_inputs.size(); ++i)
-      if (d.bs.cell_inputs[i] == 12) cell = int(i);
-    ASSERT_GE(cell, 0);
+      if (d.bs.cell_inputs[i] == 2) cell = int(i);
+    ASSERT_GE(cell, 0) << d.bs.cell_inputs.size() << " cells, group " << d.ui.reroute_group << ", listed "
+                       << link.block()->input_list_count << " of " << link.block()->input_list_group;
     ASSERT_TRUE(d.click(700 + cell));
-    EXPECT_EQ(d.ui.reroute_input, 12u);
+    EXPECT_EQ(d.ui.reroute_input, 2u);
     d.frame();
-    EXPECT_TRUE(d.shows(u"Repatch 08 \u2192 LCL 12"));
+    EXPECT_TRUE(d.shows(u"Repatch 08 \u2192 LCL 2"));
     ASSERT_TRUE(d.click(37));
     ASSERT_TRUE(d.settle());
     EXPECT_EQ(d.ui.modal, kModalNone) << d.ui.reroute_reply;
     EXPECT_EQ(p.desk_node("io/out/MOD/8/grp"), "LCL");
-    EXPECT_EQ(p.desk_node("io/out/MOD/8/in"), "12");
-    EXPECT_TRUE(eventually([&] { return link.block() && link.block()->src_input[7] == 12; }, 5000));
-    p.say("tray    reroute page 08: LCL 12 picked, Repatch: done; the desk's MOD 8 reads " +
+    EXPECT_EQ(p.desk_node("io/out/MOD/8/in"), "2");
+    EXPECT_TRUE(eventually([&] { return link.block() && link.block()->src_input[7] == 2; }, 5000));
+    p.say("tray    reroute page 08: LCL 2 picked, Repatch: done; the desk's MOD 8 reads " +
           p.desk_node("io/out/MOD/8/grp") + " " + p.desk_node("io/out/MOD/8/in"));
     checked = true;
   };
