@@ -72,7 +72,12 @@ bool prepare_dashboard_preview(std::string_view name, DashboardPreview& p) {
   if (name == "detail") open = 4;
   else if (name == "detailR") open = 15;
   else if (name == "detailmid") open = 27;
-  else if (name == "detailbus") open = 62;
+  else if (name == "detailbus") {
+    // A return on the strip: patched, without a head amp.
+    open = 62;
+    std::memcpy(b.src_bank[62], "USB", 4);
+    b.src_input[62] = 7;
+  }
   else if (name == "detailshared") open = 41;
   else if (name == "detailprot") open = 2;
   else if (name == "detailalarm") open = 2, b.phantom[2] = 1;
