@@ -1,6 +1,6 @@
 // What the bridge pages keep between frames beside DashboardUiState: clip tracking, the signal
 // scan, the geometry the status page records for the pages anchored to it, the reroute page's
-// input cache and the inputs it drew, and the details panel's cached install answer.
+// input cache and the inputs it drew.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -28,11 +28,6 @@ struct BridgeState {
   // number drawn in each grid cell of the last frame, so a click picks what was shown.
   std::map<std::string, std::vector<ListedInput>> input_cache;
   std::vector<uint16_t> cell_inputs;
-
-  // The details panel's installed-state answer, asked at most every 4000 ms.
-  bool install_checked = false;
-  uint64_t install_checked_ms = 0;
-  bool install_pending = false;
 };
 
 }  // namespace ks::tray
