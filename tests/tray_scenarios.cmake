@@ -14,6 +14,9 @@ if(TARGET e2e_desk_run)
   ks_test(tray_diagnostics_e2e_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tray_diagnostics_e2e_test.cpp
     LIBS e2e_desk_run ks_tray_services ks_tray_services_testsupport
     LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 900)
+  # The bridge pages' clicks served by the running module, seen at the desk.
+  ks_test(bridge_pages_e2e_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bridge_pages_e2e_test.cpp
+    LIBS e2e_desk_run ks_tray_ui LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 900)
 endif()
 
 # A kestrune_profiles.cfg signed with this tree's profiles key, made at configure time.

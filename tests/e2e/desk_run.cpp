@@ -808,6 +808,12 @@ DeskRunResult run_wing(const DeskRunOptions& o) {
   probe.desk_gain_db = [&side](int n) { return side.gain_db(n); };
   probe.say = [&run](const std::string& line) { run.say(line); };
   probe.log_folder = run.log_folder();
+  probe.desk_node = [&desk](const std::string& path) {
+    sim::SimValue v;
+    if (!desk.get(path, &v)) return std::string();
+    return v.kind == sim::SimValue::Kind::kText ? v.text : format("%g", v.number);
+  };
+  probe.desk_phantom = [&side](int n, bool on) { side.switch_phantom(n, on); };
   if (o.outside_check && o.damaged_module) {
     o.outside_check(probe);
     run.finish();

@@ -16,6 +16,10 @@ struct DeskProbe {
   std::function<double(int)> desk_gain_db;   // the head-amp gain of input n of the watched bank
   std::function<void(const std::string&)> say;  // a line for the transcript
   std::string log_folder;                    // LV1's temporary folder, where the loader logs
+  // WING run only: a node of the desk as text (numbers as "%g", "" when absent), and the engineer
+  // switching 48 V on input n of the watched bank at the desk.
+  std::function<std::string(const std::string&)> desk_node;
+  std::function<void(int, bool)> desk_phantom;
 };
 
 struct DeskRunOptions {
