@@ -6,49 +6,6 @@
 
 namespace ks::tray {
 
-void draw_gear_glyph(Canvas& g, float cx, float cy, float s, Argb c) {
-  const float pen = 0.18f * s;
-  g.stroke_ellipse(c, cx - 0.33f * s, cy - 0.33f * s, 0.66f * s, 0.66f * s, pen);
-  const float d[8][2] = {{1, 0}, {0.70711f, 0.70711f}, {0, 1}, {-0.70711f, 0.70711f},
-                         {-1, 0}, {-0.70711f, -0.70711f}, {0, -1}, {0.70711f, -0.70711f}};
-  for (const auto& v : d) g.line(c, cx + v[0] * 0.74f * s, cy + v[1] * 0.74f * s, cx + v[0] * s, cy + v[1] * s, pen);
-}
-
-void draw_reroute_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
-  const float u = size / 20;
-  auto P = [&](float gx, float gy, float hx, float hy) {
-    g.line(c, cx - 10 * u + gx * u, cy - 10 * u + gy * u, cx - 10 * u + hx * u, cy - 10 * u + hy * u, 1.8f);
-  };
-  P(3, 7, 15, 7), P(12, 4, 15, 7), P(15, 7, 12, 10);
-  P(17, 13, 5, 13), P(8, 10, 5, 13), P(5, 13, 8, 16);
-}
-
-void draw_shield_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
-  const float u = size / 20, pen = 1.7f * u;
-  const float pts[][2] = {{0, -7.5f}, {6, -5}, {6, -0.5f}, {0, 7.5f}, {-6, -0.5f}, {-6, -5}};
-  for (int i = 0; i < 6; ++i) {
-    const auto& a = pts[i];
-    const auto& b = pts[(i + 1) % 6];
-    g.line(c, cx + a[0] * u, cy + a[1] * u, cx + b[0] * u, cy + b[1] * u, pen);
-  }
-  g.line(c, cx - 2.7f * u, cy - 0.2f * u, cx - 0.8f * u, cy + 1.7f * u, pen);
-  g.line(c, cx - 0.8f * u, cy + 1.7f * u, cx + 2.8f * u, cy - 2 * u, pen);
-}
-
-void draw_warning_glyph(Canvas& g, float cx, float cy, float r, Argb c, float pen) {
-  g.line(c, cx, cy - r, cx + 1.15f * r, cy + 0.85f * r, pen);
-  g.line(c, cx + 1.15f * r, cy + 0.85f * r, cx - 1.15f * r, cy + 0.85f * r, pen);
-  g.line(c, cx - 1.15f * r, cy + 0.85f * r, cx, cy - r, pen);
-  g.line(c, cx, cy - 0.2f * r, cx, cy + 0.3f * r, pen);
-  g.fill_ellipse(c, cx - 0.9f, cy + 0.52f * r, 1.9f, 1.9f);
-}
-
-void draw_radio(Canvas& g, float cx, float cy, bool on) {
-  const Argb c = on ? pal::accent : pal::muted;
-  g.stroke_ellipse(c, cx - 6, cy - 6, 12, 12, 1.5f);
-  if (on) g.fill_ellipse(c, cx - 2.5f, cy - 2.5f, 5, 5);
-}
-
 void draw_close_cross(Canvas& g, float cx, float cy, Argb c) {
   g.line(c, cx - 3.6f, cy - 3.6f, cx + 3.6f, cy + 3.6f, 1.7f);
   g.line(c, cx + 3.6f, cy - 3.6f, cx - 3.6f, cy + 3.6f, 1.7f);

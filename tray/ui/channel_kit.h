@@ -1,6 +1,5 @@
-// The small controls and glyphs the bridge pages add to the kit: stroked glyphs (reroute arrows,
-// shield, warning triangle, radio), the channel page's step and segment buttons, its section rule
-// and the link popover's choice pair.
+// The small controls the bridge pages add to the kit (whose glyphs they use): the close cross, the
+// channel page's step and segment buttons, its section rule and the link popover's choice pair.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,11 +8,6 @@
 
 namespace ks::tray {
 
-void draw_gear_glyph(Canvas& g, float cx, float cy, float size, Argb c);
-void draw_reroute_glyph(Canvas& g, float cx, float cy, float size, Argb c);
-void draw_shield_glyph(Canvas& g, float cx, float cy, float size, Argb c);
-void draw_warning_glyph(Canvas& g, float cx, float cy, float r, Argb c, float pen);
-void draw_radio(Canvas& g, float cx, float cy, bool on);
 void draw_close_cross(Canvas& g, float cx, float cy, Argb c);
 
 // The step buttons' labels for a step ("−0.50"/"+0.50" below 1 dB, else one decimal).
