@@ -5,6 +5,7 @@
 // new Kestrune.exe is started with --updated=<pid> and the old copy closes; the new one waits for
 // it and removes the old file.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,34 @@ bool eventually(const std::function<bool()>& ready, int limit_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return true;
+}
+
+// The new program stays as the resident tray program: closed through its menu's exit command,
+// and any copy still running from `exe` after that is ended, so that no tray program outlives the
+// test (it would hold the single-instance name and the test's output pipes).
+void close_tray_programs(const std::string& exe) {
+  if (HWND tray = FindWindowW(L"KestruneTray", nullptr)) {
+    PostMessageW(tray, WM_COMMAND, 1022, 0);
+    eventually([] { return FindWindowW(L"KestruneTray", nullptr) == nullptr; }, 10000);
+  }
+  const std::wstring want = ks::win::widen(exe);
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W e{};
+  e.dwSize = sizeof e;
+  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e)) {
+    if (_wcsicmp(e.szExeFile, L"Kestrune.exe") != 0) continue;
+    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, e.th32ProcessID);
+    if (!p) continue;
+    wchar_t path[MAX_PATH * 2];
+    DWORD n = MAX_PATH * 2;
+    if (QueryFullProcessImageNameW(p, 0, path, &n) && _wcsicmp(path, want.c_str()) == 0) {
+      TerminateProcess(p, 0);
+      WaitForSingleObject(p, 5000);
+    }
+    CloseHandle(p);
+  }
+  CloseHandle(snap);
 }
 
 struct Process {
@@ -81,6 +110,10 @@ TEST(SelfUpdate, StagedWhileLv1RunsPlacedWhenItEndsAndTheNewProgramTakesOver) {
 
   TempFolder root;
   const std::string prog = root.at("Kestrune"), exe = join(prog, "Kestrune.exe");
+  struct CloseAtEnd {
+    std::string exe;
+    ~CloseAtEnd() { close_tray_programs(exe); }
+  } close_at_end{exe};
   const std::string bundle = join(join(root.at("Kestrune.bundle"), "Contents"), "Win64");
   mk(exe, slurp(sim::wine_path(KS_TRAY_HOST)));
   mk(join(prog, "Kestrune.dll"), "the loader of 3.2.0");
