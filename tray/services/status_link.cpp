@@ -317,6 +317,12 @@ bool StatusLink::select() {
   return true;
 }
 
+bool StatusLink::show_console(int index) {
+  if (index < 0 || index > 1 || !view(index)) return false;
+  active_ = index;
+  return true;
+}
+
 namespace {
 
 int severity(TrayState s) {

@@ -128,6 +128,9 @@ class StatusLink {
   static bool alive(BlockView v);
 
   int active_console() const { return active_; }
+  // The console tabs: makes that console's block the shown one when its view exists. select()
+  // keeps it while it stays attached and alive, as it keeps any active block.
+  bool show_console(int index);
   BlockView active_view() const { return view(active_); }
   bool module_too_old() const { return too_old_; }
 

@@ -47,6 +47,7 @@ class StatusLinkBridge : public BridgeLink {
   uint32_t post(const CommandRequest& r, std::string* refusal) override;
   bool result(uint32_t seq, uint32_t* result, std::string* reply) override;
   bool console_alive(int i) override;
+  void show_console(int i) override { link_.show_console(i); }
 
  private:
   StatusLink& link_;

@@ -117,6 +117,35 @@ TEST_F(Views, ActiveBlockFollowsTheRunningModule) {
   EXPECT_EQ(link.active_console(), 0);
 }
 
+// The console tabs pick the shown block; it stays while it runs, and only a view that exists
+// can be picked.
+TEST_F(Views, ConsoleTabShowsThatConsolesBlockWhileItRuns) {
+  ModuleBlock wing, x32;
+  ASSERT_TRUE(wing.publish(env.status_base));
+  StatusLink link(env);
+  wing.flags(true, true);
+  ASSERT_TRUE(link.select());
+  EXPECT_FALSE(link.show_console(1));  // no X32 block yet
+  EXPECT_FALSE(link.show_console(2));
+  EXPECT_FALSE(link.show_console(-1));
+  EXPECT_EQ(link.active_console(), 0);
+  ASSERT_TRUE(x32.publish(env.status_base + "-x32"));
+  x32.flags(true, true);
+  clock.advance(1000);
+  link.select();
+  ASSERT_TRUE(link.show_console(1));
+  ASSERT_TRUE(link.select());
+  EXPECT_EQ(link.active_console(), 1);
+  EXPECT_EQ(link.active_view().base, link.view(1).base);
+  ASSERT_TRUE(link.show_console(0));
+  link.select();
+  EXPECT_EQ(link.active_console(), 0);
+  ASSERT_TRUE(link.show_console(1));
+  x32.flags(false, false, "Module stopped");  // the shown module stops: the running one returns
+  link.select();
+  EXPECT_EQ(link.active_console(), 0);
+}
+
 TEST_F(Views, TrayState) {
   struct Side {
     bool present, answering, loaded;
