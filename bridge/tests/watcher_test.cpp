@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bridge/channel_model.h"
+#include "bridge/config.h"
 #include "bridge/desk.h"
 #include "bridge/lifecycle.h"
 #include "bridge/settings.h"
