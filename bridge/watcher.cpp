@@ -11,6 +11,7 @@
 #include "bridge/desk.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
+#include "bridge/lv1_notify.h"
 #include "bridge/session_recall.h"
 #include "bridge/settings.h"
 #include "bridge/status_block.h"
