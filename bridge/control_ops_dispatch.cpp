@@ -11,6 +11,7 @@
 #include "bridge/host.h"
 #include "bridge/input_list.h"
 #include "bridge/lifecycle.h"
+#include "bridge/lv1_notify.h"
 #include "bridge/settings.h"
 #include "bridge/status_block.h"
 #include "bridge/text.h"

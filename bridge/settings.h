@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "bridge/config.h"
+#include "bridge/config_text.h"
 #include "bridge/shared_values.h"
 
 namespace ks {

@@ -50,9 +50,6 @@ void status_block_sync();
 // that did not come back may still write into it).
 void status_block_close(bool unmap);
 
-// Asks LV1 to re-read the channel types of the live box (when allowed and possible).
-void notify_channel_types();
-
 // The desk taken: its ip and identity line into the block.
 void status_desk_taken(const char* ip, const char* identity_line);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bridge/host.h"
+#include "bridge/lv1_notify.h"
 #include "bridge/status_block.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "shared/iobox.h"

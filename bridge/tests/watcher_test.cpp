@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bridge/channel_model.h"
+#include "bridge/config.h"
 #include "bridge/desk.h"
 #include "bridge/lifecycle.h"
 #include "bridge/settings.h"
@@ -107,49 +108,43 @@ TEST_F(WatcherTest, ChannelsAboveTheWatchCountAreNeverReported) {
 // ---- desk events: what each kind asks for --------------------------------------------------
 
 TEST_F(WatcherTest, DeskEventRouting) {
+  enum : unsigned { kPatch = 1, kReseed = 2, kNames = 4, kRereadMode = 8, kStereo = 16 };
+  struct Case {
+    const char* bank;
+    std::int32_t n;
+    const char* kind;
+    unsigned wants;         // the requests raised, and no other
+    std::uint64_t repatch;  // the channels marked for a re-patch read
+    std::uint64_t mode;     // the channels marked for a mode read
+  } cases[] = {
+      {"", 0, "$reread", kPatch | kReseed | kNames, 0, 0},
+      {"", 0, "$reseed", kRereadMode | kReseed, 0, 0},
+      {"LCL", 3, "grp", kNames, 1ull << 2, 0},  // card channel 3 is LV1 channel 3 only
+      {"LCL", 64, "in", kNames, 1ull << 63, 0},
+      {"LCL", 65, "in", kPatch | kNames, 0, 0},  // no such channel: the whole patch
+      {"LCL", 0, "grp", kPatch | kNames, 0, 0},
+      {"LCL", 2, "name", kNames, 0, 0},
+      {"LCL", 2, "cnm", kNames, 0, 0},
+      {"lcl", 3, "mode", 0, 0, (1ull << 2) | (1ull << 3)},  // input 3 and its partner 4
+      {"LCL", 6, "mode", 0, 0, (1ull << 4) | (1ull << 5)},  // input 6 and its partner 5
+      {"A", 3, "mode", kStereo, 0, 0},                      // nobody watches A 3
+      {"LCL", 7, "$ha", 0, 1ull << 6, 0},
+      {"lcl", 8, "rmt", 0, 1ull << 7, 0},
+      {"A", 7, "$ract", 0, 0, 0},                           // nobody watches A 7
+      {"LCL", 7, nullptr, 0, 0, 0},                         // a null kind is ignored
+      {"LCL", 7, "fader", 0, 0, 0},                         // an unknown one too
+  };
   WatcherFlags& f = watcher_flags();
-  auto reset = [&] { watcher_flags_reset(); };
-
-  reset();
-  on_desk_event("", 0, "$reread", 0, 0, nullptr);
-  EXPECT_TRUE(f.patch_wanted && f.reseed_wanted && f.names_wanted);
-
-  reset();
-  on_desk_event("", 0, "$reseed", 0, 0, nullptr);
-  EXPECT_TRUE(f.reread_mode && f.reseed_wanted);
-  EXPECT_FALSE(f.patch_wanted);
-
-  reset();
-  on_desk_event("LCL", 3, "grp", 0, 0, nullptr);
-  EXPECT_EQ(f.repatch_bits.load(), 1ull << 2);
-  EXPECT_FALSE(f.patch_wanted);
-  EXPECT_TRUE(f.names_wanted);
-
-  reset();
-  on_desk_event("LCL", 65, "in", 0, 0, nullptr);
-  EXPECT_EQ(f.repatch_bits.load(), 0u);
-  EXPECT_TRUE(f.patch_wanted);
-
-  reset();
-  on_desk_event("LCL", 2, "name", 0, 0, nullptr);
-  EXPECT_TRUE(f.names_wanted);
-
-  reset();
-  on_desk_event("lcl", 3, "mode", 0, 0, nullptr);  // input 3 and its partner 4: channels 2 and 3
-  EXPECT_EQ(f.mode_bits.load(), (1ull << 2) | (1ull << 3));
-  reset();
-  on_desk_event("A", 3, "mode", 0, 0, nullptr);  // nobody watches A 3
-  EXPECT_EQ(f.mode_bits.load(), 0u);
-  EXPECT_TRUE(f.stereo_wanted);
-
-  reset();
-  on_desk_event("LCL", 7, "$ha", 0, 0, nullptr);
-  EXPECT_EQ(f.repatch_bits.load(), 1ull << 6);
-
-  reset();
-  on_desk_event("LCL", 7, nullptr, 0, 0, nullptr);  // a null kind is ignored
-  on_desk_event("LCL", 7, "fader", 0, 0, nullptr);  // an unknown one too
-  EXPECT_FALSE(f.patch_wanted || f.names_wanted || f.stereo_wanted);
+  for (const Case& c : cases) {
+    watcher_flags_reset();
+    on_desk_event(c.bank, c.n, c.kind, 0, 0, nullptr);
+    unsigned got = (f.patch_wanted ? kPatch : 0) | (f.reseed_wanted ? kReseed : 0) | (f.names_wanted ? kNames : 0) |
+                   (f.reread_mode ? kRereadMode : 0) | (f.stereo_wanted ? kStereo : 0);
+    const char* kind = c.kind ? c.kind : "(null)";
+    EXPECT_EQ(got, c.wants) << kind << " " << c.bank << " " << c.n;
+    EXPECT_EQ(f.repatch_bits.load(), c.repatch) << kind << " " << c.bank << " " << c.n;
+    EXPECT_EQ(f.mode_bits.load(), c.mode) << kind << " " << c.bank << " " << c.n;
+  }
 }
 
 TEST_F(WatcherTest, GainPushOnAStereoPartnerGoesToTheParkedGain) {

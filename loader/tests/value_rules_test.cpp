@@ -39,12 +39,23 @@ TEST(GainSet, Decisions) {
 }
 
 TEST(PhantomSet, Decisions) {
-  EXPECT_EQ(decide_phantom_set(0, true, false, true), SetDecision::kStore);
-  EXPECT_EQ(decide_phantom_set(0, true, true, true), SetDecision::kSame);
-  EXPECT_EQ(decide_phantom_set(0, false, true, true), SetDecision::kStore);
-  EXPECT_EQ(decide_phantom_set(0, true, false, false), SetDecision::kNotLive);
-  EXPECT_EQ(decide_phantom_set(64, true, false, true), SetDecision::kIgnore);
-  EXPECT_EQ(decide_phantom_set(0xFFFFFFFFu, true, false, true), SetDecision::kIgnore);
+  struct Case {
+    std::uint32_t ch;
+    bool on, cached, live;
+    SetDecision want;
+  } cases[] = {
+      {0, true, false, true, SetDecision::kStore},
+      {63, true, false, true, SetDecision::kStore},
+      {0, true, true, true, SetDecision::kSame},
+      {0, false, false, true, SetDecision::kSame},
+      {0, false, true, true, SetDecision::kStore},
+      {0, true, false, false, SetDecision::kNotLive},
+      {64, true, false, true, SetDecision::kIgnore},
+      {0xFFFFFFFFu, true, false, true, SetDecision::kIgnore},
+      {64, true, false, false, SetDecision::kIgnore},  // outside the channels, not even a line
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(decide_phantom_set(c.ch, c.on, c.cached, c.live), c.want) << c.ch << " " << c.on << " " << c.cached;
 }
 
 TEST(RangeQueries, DefaultsAndCache) {
