@@ -12,10 +12,25 @@ namespace ks {
 
 namespace {
 
+std::atomic<const DeskDriver*> g_driver{nullptr};
+std::atomic<uint32_t (*)()> g_refusals{nullptr};
+
 std::mutex g_desk_lock;
 DeskIdentity g_desk{};
 
 }  // namespace
+
+void use_desk_driver(const DeskDriver* driver, uint32_t (*refusals)()) {
+  g_refusals.store(refusals, std::memory_order_release);
+  g_driver.store(driver, std::memory_order_release);
+}
+
+const DeskDriver* desk_driver() { return g_driver.load(std::memory_order_acquire); }
+
+uint32_t control_refusals() {
+  uint32_t (*refusals)() = g_refusals.load(std::memory_order_acquire);
+  return refusals ? refusals() : 0;
+}
 
 DeskIdentity desk_identity() {
   std::lock_guard<std::mutex> lock(g_desk_lock);

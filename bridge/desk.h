@@ -1,5 +1,6 @@
-// The framework's side of the desk driver: taking a desk and dropping it, the desk identity that
-// the watcher and re-finding share, and small guards for calls into the driver.
+// The framework's side of the desk driver: the driver record the module hands over, taking a
+// desk and dropping it, the desk identity that the watcher and re-finding share, and small guards
+// for calls into the driver.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,15 @@
 #include "shared/desk_driver.h"
 
 namespace ks {
+
+// The module's desk driver, handed over at the module's entry (tests hand theirs): the static
+// record, and its count of refused control connections (null: the desk refuses none). Before
+// any is handed, desk_driver() is null.
+void use_desk_driver(const DeskDriver* driver, uint32_t (*control_refusals)());
+// The handed record; the same pointer on every call until another is handed. Any thread.
+const DeskDriver* desk_driver();
+// Refused control connections so far (WING: consecutive failed control connects; X32/M32: 0).
+uint32_t control_refusals();
 
 // The desk as the framework knows it (copied under a lock; any thread).
 struct DeskIdentity {

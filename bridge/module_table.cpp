@@ -1,6 +1,8 @@
 #include "bridge/module_table.h"
 
+#include "bridge/desk.h"
 #include "bridge/discovery.h"
+#include "bridge/driver_services.h"
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
 #include "bridge/value_writer.h"
@@ -50,6 +52,16 @@ void KS_ABI op_session_recall(const double* gain, const uint32_t* phantom, const
   guarded("session_recall", 0, [&] { framework_hooks().session_recall(gain, phantom, preamp); return 0; });
 }
 
+// The driver's lines go into the module log: info always, detail only with diag.
+void driver_log(int level, const char* text) {
+  if (level <= 1)
+    log_info("%s", text);
+  else
+    log_detail("%s", text);
+}
+
+const DriverServices kFrameworkServices = {driver_log, add_stuck_thread, stop_requested};
+
 ConsoleModuleTable make_table(const char* type_name) {
   set_module_type_name(type_name);
   return ConsoleModuleTable{
@@ -61,14 +73,18 @@ ConsoleModuleTable make_table(const char* type_name) {
 
 }  // namespace
 
-const ConsoleModuleTable* console_module_entry(uint32_t version, const char* type_name) {
+const ConsoleModuleTable* console_module_entry(uint32_t version, const ModuleParts& parts) {
   if (version != kModuleApiVersion) return nullptr;
-  static const ConsoleModuleTable table = make_table(type_name);
-  // Every answer arms the module's own thread bodies, not just the first: the same values each
-  // time, and a module whose hooks were put back (a test's reset) gets them again.
+  static const ConsoleModuleTable table = make_table(parts.type_name);
+  // Every answer wires the module up, not just the first: the same values each time, and a
+  // module whose hooks were put back (a test's reset) gets them again.
+  use_desk_driver(parts.driver, parts.control_refusals);
+  set_driver_services(&kFrameworkServices);
   install_watcher_hooks();
   install_discovery_hooks();
   return &table;
 }
+
+const DriverServices* framework_driver_services() { return &kFrameworkServices; }
 
 }  // namespace ks

@@ -1,6 +1,6 @@
 // DeskDriver: the one static table through which the console bridge framework reaches a console.
-// Each console module links one desk driver (WING or X32/M32) that fills it; the framework never
-// speaks to a desk itself. Also EventFn, the driver's push of desk values, and DeskAnswer, one
+// Each console module is built with one desk driver (WING or X32/M32) that fills it, and hands it
+// to the framework at its entry; the framework never speaks to a desk itself. Also EventFn, the driver's push of desk values, and DeskAnswer, one
 // console found on the network.
 //
 // Conventions of the table: bank is a desk input group ("LCL", "A", "AN", "CRD", ...) compared
@@ -191,11 +191,5 @@ static_assert(offsetof(DeskDriver, bank_size) == 0x140);
 static_assert(offsetof(DeskDriver, read_tcplock) == 0x148);
 static_assert(offsetof(DeskDriver, ha_link_partner) == 0x150);
 static_assert(offsetof(DeskDriver, aes50_port_present) == 0x158);
-
-// Supplied by the desk driver linked into a console module.
-// The module's one DeskDriver record (static, read-only; the same pointer on every call).
-const DeskDriver* desk_driver();
-// Refused control connections so far (WING: consecutive failed control connects; X32/M32: 0).
-uint32_t control_refusals();
 
 }  // namespace ks

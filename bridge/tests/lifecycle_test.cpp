@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "bridge/desk.h"
+#include "bridge/driver_services.h"
 #include "bridge/host.h"
 #include "bridge/module_table.h"
 #include "bridge/settings.h"
@@ -70,7 +72,7 @@ class Lifecycle : public FrameworkTest {
     g_close_calls = 0;
     g_close_unmap = -1;
     // The entry installs the module's own hooks; these tests replace the thread bodies after it.
-    table = console_module_entry(3, "wing");
+    table = console_module_entry(3, {"wing", &desk().desc, nullptr});
     framework_hooks().lv1_watcher_thread = counting_watcher;
     framework_hooks().discovery_thread = counting_discovery;
     framework_hooks().status_close = record_close;
@@ -88,9 +90,9 @@ class Lifecycle : public FrameworkTest {
 
 TEST_F(Lifecycle, EntryAnswersVersion3Only) {
   ASSERT_NE(table, nullptr);
-  EXPECT_EQ(console_module_entry(3, "x32"), table) << "the same table every time";
-  EXPECT_EQ(console_module_entry(2, "wing"), nullptr);
-  EXPECT_EQ(console_module_entry(4, "wing"), nullptr);
+  EXPECT_EQ(console_module_entry(3, {"x32", &desk().desc, nullptr}), table) << "the same table every time";
+  EXPECT_EQ(console_module_entry(2, {"wing", &desk().desc, nullptr}), nullptr);
+  EXPECT_EQ(console_module_entry(4, {"wing", &desk().desc, nullptr}), nullptr);
   EXPECT_EQ(table->version, 3u);
   EXPECT_EQ(table->size, 104u);
   EXPECT_STREQ(table->type_name, "wing");
@@ -99,6 +101,47 @@ TEST_F(Lifecycle, EntryAnswersVersion3Only) {
                   (void*)table->set_phantom, (void*)table->has_preamp, (void*)table->gain_min, (void*)table->gain_max,
                   (void*)table->gain_step, (void*)table->session_recall})
     EXPECT_NE(op, nullptr);
+}
+
+std::atomic<int> g_stopping_seen{-1};
+void KS_ABI disconnect_noting_stop() { g_stopping_seen = driver_stopping() ? 1 : 0; }
+uint32_t seven_refusals() { return 7; }
+
+// The entry is where the module hands over its driver: the framework then reaches that record
+// alone, reads the refusals beside it, and gives the driver the module log, `stuck_threads` and
+// the stop flag.
+TEST_F(Lifecycle, TheEntryHandsOverTheDriverAndGivesItTheFrameworksServices) {
+  DeskDriver other = desk().desc;
+  other.model_name = "Other Desk";
+  other.disconnect = disconnect_noting_stop;
+  g_stopping_seen = -1;
+  use_desk_driver(nullptr, nullptr);
+  set_driver_services(nullptr);
+  EXPECT_EQ(console_module_entry(2, {"wing", &other, seven_refusals}), nullptr);
+  EXPECT_EQ(desk_driver(), nullptr) << "a refused version hands nothing over";
+  EXPECT_EQ(control_refusals(), 0u);
+  driver_log_info("[desk] before the entry");
+
+  ASSERT_EQ(console_module_entry(3, {"wing", &other, seven_refusals}), table);
+  EXPECT_EQ(desk_driver(), &other);
+  EXPECT_EQ(control_refusals(), 7u);
+  ASSERT_EQ(table->start(host().host()), 1);
+  EXPECT_TRUE(host().logged("[bridge] searching for a Other Desk ..."));
+
+  driver_log_info("[desk] seen %d", 1);
+  driver_log_detail("[desk] detail %d", 2);
+  EXPECT_FALSE(host().logged("[desk] before the entry"));
+  EXPECT_TRUE(host().logged("[desk] seen 1"));
+  EXPECT_FALSE(host().logged("[desk] detail 2")) << "detail lines only with diag";
+  settings().diag.store(true);
+  driver_log_detail("[desk] detail %d", 3);
+  EXPECT_TRUE(host().logged("[desk] detail 3"));
+  EXPECT_FALSE(driver_stopping());
+
+  driver_thread_stuck();
+  EXPECT_EQ(stuck_threads(), 1u);
+  EXPECT_FALSE(table->stop()) << "a driver thread that missed its wait keeps the module mapped";
+  EXPECT_EQ(g_stopping_seen.load(), 1) << "the driver's stop sees the module stopping";
 }
 
 TEST_F(Lifecycle, AHostOfAnotherVersionIsRefusedAndNothingStarts) {

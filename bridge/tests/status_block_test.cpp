@@ -6,6 +6,7 @@
 
 #include "bridge/channel_model.h"
 #include "bridge/config.h"
+#include "bridge/desk.h"
 #include "bridge/lifecycle.h"
 #include "bridge/settings.h"
 #include "bridge/status_block.h"
@@ -76,6 +77,18 @@ TEST_F(StatusBlockTest, PatchUnreadShowsReadingAndDegraded) {
   EXPECT_EQ(block->degraded, 1u);
   EXPECT_EQ(block->patch_age_ms, kPatchNeverRead);
   EXPECT_EQ(block->range_max, kUnknownRangeMax);
+}
+
+// The refusals are the count handed over with the driver; a module that hands none (the
+// X32/M32) never shows the refused-link text.
+TEST_F(StatusBlockTest, HandedRefusalsTurnAnUnreadPatchIntoTheRefusedLinkText) {
+  channel_model_reset();
+  use_desk_driver(&desk().desc, [] { return uint32_t(3); });
+  status_block_sync();
+  EXPECT_STREQ(block->status_text, "Desk refused the control link - close WING Edit / the WING app, or check the firewall");
+  use_desk_driver(&desk().desc, nullptr);
+  status_block_sync();
+  EXPECT_STREQ(block->status_text, "Reading the desk patch...");
 }
 
 TEST_F(StatusBlockTest, WatchRequestIsAppliedOnceAndBounded) {

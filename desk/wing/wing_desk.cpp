@@ -1,4 +1,6 @@
 // The WING's DeskDriver record: the framework reaches the desk only through it.
+#include "desk/wing/wing_desk.h"
+
 #include "desk/wing/wing_desk_rules.h"
 #include "desk/wing/wing_discovery.h"
 #include "desk/wing/wing_link.h"
@@ -63,10 +65,10 @@ const DeskDriver kWingDriver = {
     nullptr,  // aes50_port_present
 };
 
+const ModuleParts kWingModule = {"wing", &kWingDriver, link_failed_connects};
+
 }  // namespace
 
-const DeskDriver* desk_driver() { return &kWingDriver; }
-// Connects the desk refused or let time out: the status block shows them.
-uint32_t control_refusals() { return link_failed_connects(); }
+const ModuleParts& wing_module_parts() { return kWingModule; }
 
 }  // namespace ks

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include <atomic>
 #include "bridge/net_utils.h"
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 #include "os/clock.h"
 #include "os/socket.h"
 
@@ -16,13 +15,6 @@ namespace {
 
 constexpr size_t kFieldMax = 63;  // characters of a field before it is cut to its record field
 constexpr int kIgnoredLogMax = 3;  // ignored datagrams logged per call
-
-std::atomic<bool (*)()> g_stop_check{nullptr};
-
-bool stopping() {
-  bool (*f)() = g_stop_check.load();
-  return f && f();
-}
 
 void put_field(char* dst, size_t cap, std::string_view src) {
   if (src.size() > kFieldMax) src = src.substr(0, kFieldMax);
@@ -59,8 +51,6 @@ bool ask_card(const char* ip, const char* address, char* text, int text_len) {
 }
 
 }  // namespace
-
-void set_wing_discovery_stop_check(bool (*f)()) { g_stop_check.store(f); }
 
 bool wing_parse_identity(std::string_view d, const char* sender_ip, DeskAnswer* out) {
   if (!out || !sender_ip) return false;
@@ -163,10 +153,10 @@ int32_t KS_ABI wing_discover(const char* ip, DeskAnswer* out, int32_t max, uint3
   main.close();
   for (int i = 0; i < nb; ++i) bcast[i].close();
 
-  for (int i = 0; i < n && !stopping(); ++i) {
+  for (int i = 0; i < n && !driver_stopping(); ++i) {
     char opt[64] = {}, type[64] = {};
     bool have_opt = ask_card(out[i].ip, "/$syscfg/opt_mod", opt, sizeof opt);
-    bool have_type = !stopping() && ask_card(out[i].ip, "/cards/$type", type, sizeof type);
+    bool have_type = !driver_stopping() && ask_card(out[i].ip, "/cards/$type", type, sizeof type);
     out[i].card = wing_card_from(have_opt ? opt : nullptr, have_type ? type : nullptr);
   }
   return n;

@@ -29,11 +29,8 @@ int32_t wing_card_from(const char* opt_mod, const char* card_type);
 
 // The discover slot of the WING driver: asks ip (null: every reachable network) and waits up to
 // timeout_ms for answers, at most min(max, 8); then asks each answer about its card (500 ms per
-// question) unless the module is stopping. Returns the number of answers.
+// question) unless the module is stopping (the driver services say). Returns the number of
+// answers.
 int32_t KS_ABI wing_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t timeout_ms);
-
-// The module's stop flag, asked before each card question (null: never stopping). The console
-// module installs the framework's at start.
-void set_wing_discovery_stop_check(bool (*stopping)());
 
 }  // namespace ks

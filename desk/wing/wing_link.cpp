@@ -7,7 +7,7 @@
 #include "desk/wing/wing_desk_rules.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 #include "os/clock.h"
 #include "os/event.h"
 #include "os/lock.h"

@@ -5,7 +5,7 @@
 
 #include "desk/wing/wing_connect.h"
 #include "desk/wing/wing_meters_frame.h"
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 #include "os/clock.h"
 #include "os/event.h"
 #include "os/lock.h"

@@ -9,7 +9,7 @@
 #include "desk/wing/wing_link.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 #include "desk/wing/wing_slots.h"
 #include "os/clock.h"
 #include "os/lock.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 #include "os/lock.h"
 
 namespace ks {

@@ -10,7 +10,7 @@
 #include "desk/wing/wing_link.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 #include "os/lock.h"
 
 namespace ks {

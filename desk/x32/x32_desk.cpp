@@ -1,4 +1,6 @@
 // The X32/M32's DeskDriver record: the framework reaches the desk only through it.
+#include "desk/x32/x32_desk.h"
+
 #include "desk/x32/x32_driver.h"
 #include "desk/x32/x32_link.h"
 #include "desk/x32/x32_tables.h"
@@ -118,9 +120,10 @@ const DeskDriver kX32Driver = {
     d_aes50_port_present,
 };
 
+const ModuleParts kX32Module = {"x32", &kX32Driver, nullptr};
+
 }  // namespace
 
-const DeskDriver* desk_driver() { return &kX32Driver; }
-uint32_t control_refusals() { return 0; }
+const ModuleParts& x32_module_parts() { return kX32Module; }
 
 }  // namespace ks

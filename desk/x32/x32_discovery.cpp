@@ -5,7 +5,8 @@
 
 #include "desk/x32/x32_driver.h"
 #include "desk/x32/x32_link.h"
-#include "desk/x32/x32_log.h"
+#include "bridge/driver_services.h"
+#include "bridge/net_utils.h"
 #include "os/clock.h"
 #include "os/socket.h"
 
@@ -21,11 +22,14 @@ constexpr int kIgnoredLoggedPerSweep = 5;
 X32DiscoveryNet g_net;
 bool g_first_discovery_logged = false;
 
-int32_t default_targets(uint32_t* out, int32_t max) {
-  if (max < 1) return 0;
-  out[0] = kBroadcast;
-  return 1;
+// The framework's lists are in network order; the driver's in host order.
+int32_t framework_targets(uint32_t* out, int32_t max) {
+  int n = discovery_targets(out, max);
+  for (int i = 0; i < n; i++) out[i] = ipv4_from_net(out[i]);
+  return n;
 }
+
+int32_t framework_broadcast_sockets(Socket* out, int32_t max) { return open_broadcast_sockets(out, nullptr, max); }
 
 // Formats into a fixed field, cutting what does not fit (the fields are the record's).
 void put_field(char* out, size_t cap, const char* fmt, ...) {
@@ -122,19 +126,20 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     main.send_to(q, qn, {*only, kX32Port});
   } else {
     uint32_t targets[kMaxTargets];
-    int nt = (g_net.targets ? g_net.targets : default_targets)(targets, kMaxTargets);
+    int nt = (g_net.targets ? g_net.targets : framework_targets)(targets, kMaxTargets);
     for (int i = 0; i < nt && i < kMaxTargets; i++) {
       bool ok = main.send_to(q, qn, {targets[i], kX32Port}) == int(qn);
       if (log_sends)
-        x32_info("[desk] /xinfo -> %s:%d %s", format_ipv4(targets[i]).c_str(), kX32Port, ok ? "sent" : "SEND FAILED");
+        driver_log_info("[desk] /xinfo -> %s:%d %s", format_ipv4(targets[i]).c_str(), kX32Port, ok ? "sent" : "SEND FAILED");
     }
-    if (g_net.broadcast_sockets) n_extra = g_net.broadcast_sockets(extra.data(), kMaxBroadcastSockets);
+    n_extra = (g_net.broadcast_sockets ? g_net.broadcast_sockets : framework_broadcast_sockets)(extra.data(),
+                                                                                               kMaxBroadcastSockets);
     if (n_extra > kMaxBroadcastSockets) n_extra = kMaxBroadcastSockets;
     for (int i = 0; i < n_extra; i++) {
       bool ok = extra[size_t(i)].send_to(q, qn, {kBroadcast, kX32Port}) == int(qn);
       if (log_sends) {
         auto local = extra[size_t(i)].local_endpoint();
-        x32_info("[desk] /xinfo -> 255.255.255.255:%d out of %s %s", kX32Port,
+        driver_log_info("[desk] /xinfo -> 255.255.255.255:%d out of %s %s", kX32Port,
                  local ? format_ipv4(local->addr).c_str() : "?", ok ? "sent" : "SEND FAILED");
       }
     }
@@ -158,7 +163,7 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     if (got <= 0 || !x32_parse_xinfo(buf, size_t(got), sender.c_str(), &answer)) {
       // Our own question echoed by a broadcast, or anything else that is not a desk's answer.
       if (ignored_logged++ < kIgnoredLoggedPerSweep)
-        x32_info("[desk] ignored a %d-byte reply from %s during discovery", got < 0 ? 0 : got,
+        driver_log_info("[desk] ignored a %d-byte reply from %s during discovery", got < 0 ? 0 : got,
                  format_ipv4(from.addr).c_str());
       continue;
     }
@@ -171,7 +176,7 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     if (only) break;
   }
   for (int i = 0; i < found; i++) {
-    if (g_net.stopping && g_net.stopping()) break;
+    if (driver_stopping()) break;
     auto addr = parse_ipv4(out[i].ip);
     if (addr) out[i].card = card_of(*addr);
   }

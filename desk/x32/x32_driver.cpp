@@ -6,7 +6,7 @@
 #include <string>
 
 #include "desk/x32/x32_link.h"
-#include "desk/x32/x32_log.h"
+#include "bridge/driver_services.h"
 #include "desk/x32/x32_tables.h"
 #include "os/lock.h"
 
@@ -107,7 +107,7 @@ bool aes_status(int p, uint32_t max_age_ms, char* out) {
     LockGuard g(s.lock);
     bool changed = !s.aes[p].have || std::strcmp(s.aes[p].text, m.strings[0]) != 0;
     if (changed)
-      x32_info("[x32] %s = \"%s\"%s", aes_address(p), m.strings[0], m.strings[0][0] ? "" : " (empty)");
+      driver_log_info("[x32] %s = \"%s\"%s", aes_address(p), m.strings[0], m.strings[0][0] ? "" : " (empty)");
     copy_text(s.aes[p].text, 64, m.strings[0]);
     s.aes[p].tick = now();
     s.aes[p].have = true;
@@ -166,7 +166,7 @@ void push_aes(int p, const char* text) {
     s.aes[p].have = true;
   }
   if (!had || std::strcmp(old, text) == 0) return;
-  x32_info("[x32] %s = \"%s\"", aes_address(p), text);
+  driver_log_info("[x32] %s = \"%s\"", aes_address(p), text);
   const char* bank = p == 0 ? "A" : "B";
   for (int n = 1; n <= 48; n++)
     if (x32_aes50_digit(old, n) != x32_aes50_digit(text, n)) x32_emit(bank, n, "$ha", 0, 0);
@@ -181,7 +181,7 @@ void push_headamp(const OscMessage& m, int index, const char* leaf) {
   if (std::strcmp(leaf, "gain") == 0) {
     double db;
     if (!x32_gain_from_wire(v, &db)) {
-      x32_detail("[x32] ignored %s: %g is not a gain", m.address, v);
+      driver_log_detail("[x32] ignored %s: %g is not a gain", m.address, v);
       return;
     }
     x32_emit(bank, n, "g", db, 0);
@@ -316,7 +316,7 @@ void x32_read_ha_link() {
       std::snprintf(part, sizeof part, " ch%d-%d", 2 * p + 1, 2 * p + 2);
     line += part;
   }
-  x32_info("[x32] HA link %s", line.c_str());
+  driver_log_info("[x32] HA link %s", line.c_str());
   LockGuard g(s.lock);
   s.ha_link_failed = false;
   s.ha_link_read = true;
@@ -333,7 +333,7 @@ void x32_log_facts() {
     if (!x32_linked()) return;
     OscMessage m;
     if (!x32_query(address, &m, kX32QueryMs)) {
-      x32_info("[x32] facts: %s -> no reply", address);
+      driver_log_info("[x32] facts: %s -> no reply", address);
       continue;
     }
     char line[301];
@@ -347,7 +347,7 @@ void x32_log_facts() {
       else if (t == 'i') len += std::snprintf(line + len, room, " %d", int(m.arg_value[i]));
       else len += std::snprintf(line + len, room, " <%c>", t);
     }
-    x32_info("%s", line);
+    driver_log_info("%s", line);
   }
 }
 
@@ -367,7 +367,7 @@ bool x32_read_gain(const char* bank, int32_t n, double* db) {
   OscMessage m;
   if (!x32_query(addr, &m, kX32QueryMs) || m.arg_count < 1 || m.arg_tag[0] != 'f') return false;
   if (!x32_gain_from_wire(m.arg_value[0], db)) {
-    x32_info("[x32] %s answered %g, not a gain - ignored", addr, m.arg_value[0]);
+    driver_log_info("[x32] %s answered %g, not a gain - ignored", addr, m.arg_value[0]);
     return false;
   }
   return true;
@@ -431,11 +431,11 @@ bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank
     if (!x32_query(addr, &m, kX32QueryMs)) return false;
     char tag = m.arg_count > 0 ? m.arg_tag[0] : '-';
     if (!reply_integer(m, &v, &tag)) {
-      x32_info("[x32] %s answered a %c, not a number - patch not read", addr, tag);
+      driver_log_info("[x32] %s answered a %c, not a number - patch not read", addr, tag);
       return false;
     }
     LockGuard g(s.lock);
-    if (!s.card[k].valid || s.card[k].value != v) x32_info("[x32] %s = %d", addr, v);
+    if (!s.card[k].valid || s.card[k].value != v) driver_log_info("[x32] %s = %d", addr, v);
     s.card[k] = {v, now(), true};
   }
   X32Route r = x32_card_route(v, n);
@@ -456,9 +456,9 @@ bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank
       LockGuard g(s.lock);
       if (!entry.valid || entry.value != u) {
         if (std::strcmp(to.bank, "OUT") != 0)
-          x32_info("[x32] %s = %d (%s %u) -> card %u", addr, u, to.bank, to.n, n);
+          driver_log_info("[x32] %s = %d (%s %u) -> card %u", addr, u, to.bank, to.n, n);
         else
-          x32_info("[x32] %s = %d (no preamp) -> card %u", addr, u, n);
+          driver_log_info("[x32] %s = %d (no preamp) -> card %u", addr, u, n);
       }
       entry = {u, now(), true};
     }

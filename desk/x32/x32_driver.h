@@ -33,12 +33,11 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
 // -1. False, out untouched, for anything else.
 bool x32_parse_xinfo(const uint8_t* data, size_t n, const char* sender_ip, DeskAnswer* out);
 
-// What discovery asks when no address is given; the framework's network utilities by default.
-// Tests hand in their own lists so that a sweep stays on loopback.
+// What discovery asks when no address is given; a null slot uses the framework's network
+// utilities. Tests hand in their own lists so that a sweep stays on loopback.
 struct X32DiscoveryNet {
   int32_t (*targets)(uint32_t* out, int32_t max) = nullptr;            // host-order addresses
   int32_t (*broadcast_sockets)(Socket* out, int32_t max) = nullptr;    // bound, broadcast on
-  bool (*stopping)() = nullptr;                                        // framework stopping
 };
 void x32_set_discovery_net(const X32DiscoveryNet& net);
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "desk/x32/x32_log.h"
+#include "bridge/driver_services.h"
 #include "desk/x32/x32_rules.h"
 #include "desk/x32/x32_socket_options.h"
 #include "os/event.h"
@@ -137,7 +137,7 @@ void receive_loop() {
     if (n == kSocketTruncated) {
       // Too large to be anything we asked for; its sender is not known, so it proves nothing.
       l.dropped++;
-      x32_detail("[x32] dropped a datagram larger than %d bytes", int(kReceiveCap));
+      driver_log_detail("[x32] dropped a datagram larger than %d bytes", int(kReceiveCap));
       continue;
     }
     // Only the desk's own port speaks for the desk; anyone else could forge values.
@@ -154,9 +154,9 @@ void receive_loop() {
       const char* why = osc_error_text(e);
       l.dropped++;
       if (l.bad_logged.fetch_add(1) < kBadDatagramsLoggedAtInfo)
-        x32_info("[x32] dropped a datagram from the desk: %s", why);
+        driver_log_info("[x32] dropped a datagram from the desk: %s", why);
       else
-        x32_detail("[x32] dropped a datagram from the desk: %s", why);
+        driver_log_detail("[x32] dropped a datagram from the desk: %s", why);
       continue;
     }
     bool answered = false, late_reply = false;
@@ -177,7 +177,7 @@ void receive_loop() {
       // What the desk held when it got round to an old question: not a change made at the desk.
       uint32_t k = ++l.late_dropped;
       if (k == 1 || k % 100 == 0)
-        x32_detail("[x32] a late reply to %s came after its query gave up - dropped, not a desk change (%u so far)",
+        driver_log_detail("[x32] a late reply to %s came after its query gave up - dropped, not a desk change (%u so far)",
                    msg.address, unsigned(k));
       continue;
     }
@@ -197,7 +197,7 @@ bool poll_step() {
   if (l.reseed.take_due(t)) x32_emit("", 0, "$reseed", 0, 0);
   if (l.burst.take_end(t)) {
     x32_forget_patch();
-    x32_info("[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps");
+    driver_log_info("[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps");
     x32_emit("", 0, "$reread", 0, 0);
   }
   return true;
@@ -245,12 +245,12 @@ bool x32_connect(const char* ip) {
   if (l.linked) return true;
   if (l.threads_running != 0) {
     // A thread of the last connection never came back: a second set would share its state.
-    x32_info("[x32] not connecting: a thread of the last link is still running");
+    driver_log_info("[x32] not connecting: a thread of the last link is still running");
     return false;
   }
   auto addr = parse_ipv4(ip);
   if (!addr) {
-    x32_info("[x32] not an IPv4 address: %.63s", ip);
+    driver_log_info("[x32] not an IPv4 address: %.63s", ip);
     return false;
   }
   std::strncpy(l.ip, ip, sizeof l.ip - 1);
@@ -278,7 +278,7 @@ bool x32_connect(const char* ip) {
     l.socket = Socket::udp();
     if (!l.socket.valid() || !l.socket.bind({0, 0})) {
       l.socket.close();
-      x32_info("[x32] could not open a UDP socket");
+      driver_log_info("[x32] could not open a UDP socket");
       return false;
     }
     l.socket.set_recv_timeout(kReceiveWaitMs);
@@ -291,7 +291,7 @@ bool x32_connect(const char* ip) {
   if (!ok_receive) l.threads_running--;
   bool ok_poll = l.poll_thread.start([] { thread_body(poll_loop); });
   if (!ok_poll) l.threads_running--;
-  x32_info("[x32] talking OSC to %s:%d", l.ip, kX32Port);
+  driver_log_info("[x32] talking OSC to %s:%d", l.ip, kX32Port);
   return ok_receive && ok_poll;
 }
 
@@ -307,8 +307,8 @@ void x32_disconnect() {
   uint32_t left = spent >= kX32ThreadWaitMs ? 0 : uint32_t(kX32ThreadWaitMs - spent);
   ok = l.poll_thread.join(left) && ok;
   if (!ok) {
-    x32_report_stuck_thread();
-    x32_info("[x32] a thread did not stop in time");
+    driver_thread_stuck();
+    driver_log_info("[x32] a thread did not stop in time");
     // The socket stays with the stuck thread; the next connect refuses until it has ended.
     l.receive_thread.detach();
     l.poll_thread.detach();
@@ -372,7 +372,7 @@ bool x32_query(const char* address, OscMessage* reply, uint32_t timeout_ms) {
     l.pending = false;
     l.done = false;
   }
-  if (!ok) x32_detail("[x32] no reply to %s", address);
+  if (!ok) driver_log_detail("[x32] no reply to %s", address);
   return ok;
 }
 

@@ -1,7 +1,8 @@
-// Controls of the test console module (the framework with the fake desk), for the tests that
-// load it as the loader would. Each export reaches the fake desk inside the DLL.
+// The test console module (the framework with the fake desk as its driver), for the tests that
+// load it as the loader would: its entry, and controls that reach the fake desk inside the DLL.
 #include <cstdint>
 
+#include "bridge/module_table.h"
 #include "bridge/tests/support/fake_desk.h"
 
 namespace {
@@ -14,6 +15,10 @@ struct ResetOnLoad {
   }
 } g_reset_on_load;
 }  // namespace
+
+extern "C" __declspec(dllexport) const ks::ConsoleModuleTable* ks_module_entry(uint32_t version) {
+  return ks::console_module_entry(version, {"wing", &ks::fake_desk().desc, nullptr});
+}
 
 // A driver thread that misses its wait at the next disconnect.
 extern "C" __declspec(dllexport) void ks_test_stick_on_disconnect(int32_t on) {

@@ -239,9 +239,6 @@ std::string fake_key(const std::string& bank) {
 
 FakeDesk& fake_desk() { return g_fake; }
 
-const DeskDriver* desk_driver() { return &g_fake.desc; }
-uint32_t control_refusals() { return 0; }
-
 void FakeDesk::reset() {
   desc = DeskDriver{};
   desc.model_name = "Fake Desk";

@@ -42,7 +42,7 @@ class FakeDesk {
   // Back to a desk with every slot filled, the link up, caps 0x3, no inputs and no routes.
   void reset();
 
-  // The record desk_driver() returns (tests may null slots or change caps).
+  // The record handed to the framework as its driver (tests may null slots or change caps).
   DeskDriver desc{};
 
   // ---- the desk ----

@@ -31,6 +31,8 @@ void reset_framework() {
   lifecycle_reset_for_tests();
   mac_missing_reset_for_tests();
   fake_desk().reset();
+  // The fake desk is the driver of every framework test, handed over as a module's entry does.
+  use_desk_driver(&fake_desk().desc, nullptr);
   config_reset();
   channel_model_reset();
   patch_reader_reset();

@@ -1,5 +1,6 @@
 // The common fixture of the framework's tests: every module-wide piece back to its state at
-// load, the fake desk reset, a fake host installed and a private folder for settings files.
+// load, the fake desk reset and handed over as the module's driver, a fake host installed and a
+// private folder for settings files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 namespace ks {
 
+// Everything back to its state at load, with the fake desk (reset) as the driver.
 void reset_framework();
 
 // A channel record fed from bank/input; an upper stereo or mid/side leg takes its head amp from

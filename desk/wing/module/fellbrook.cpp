@@ -1,29 +1,7 @@
-// Fellbrook's own part: the WING driver's log, stuck-thread count and discovery stop check
-// wired into the framework it is built with.
-#include "bridge/host.h"
-#include "bridge/lifecycle.h"
-#include "desk/wing/wing_discovery.h"
-#include "desk/wing/wing_services.h"
+// Fellbrook, the WING console module: its one export hands the framework the WING driver.
+#include "bridge/module_table.h"
+#include "desk/wing/wing_desk.h"
 
-namespace ks {
-namespace {
-
-void to_module_log(int level, const char* text) {
-  if (level <= 1)
-    log_info("%s", text);
-  else
-    log_detail("%s", text);
+extern "C" __declspec(dllexport) const ks::ConsoleModuleTable* ks_module_entry(uint32_t version) {
+  return ks::console_module_entry(version, ks::wing_module_parts());
 }
-
-const DriverServices kServices = {to_module_log, add_stuck_thread};
-
-bool wire_into_framework() {
-  set_driver_services(&kServices);
-  set_wing_discovery_stop_check(stop_requested);
-  return true;
-}
-
-const bool g_wired = wire_into_framework();
-
-}  // namespace
-}  // namespace ks

@@ -126,6 +126,18 @@ TEST(WingDiscover, AskedAddressGivesOneAnswerWithItsCard) {
   }
 }
 
+TEST(WingDiscover, AStoppingModuleAsksNoCardQuestion) {
+  test::DriverRecorder services;
+  services.set_stopping(true);
+  sim::DiscoveryResponder sim;
+  ASSERT_TRUE(sim.start(addr(kDeskIp), desk(kDeskIp, "S47")));
+  DeskAnswer out[8];
+  ASSERT_EQ(wing_discover(kDeskIp, out, 8, 1000), 1);
+  EXPECT_STREQ(out[0].id, "S47");
+  EXPECT_EQ(out[0].card, -1) << "not asked: unknown";
+  EXPECT_EQ(sim.card_questions(), 0);
+}
+
 TEST(WingDiscover, BadDatagramsAreIgnoredAndTheGoodAnswerStillCounts) {
   const std::string bad[] = {"WING?", "hello", "WING,1,2,3", std::string("WING,") + std::string(600, 'x')};
   for (const auto& junk : bad) {

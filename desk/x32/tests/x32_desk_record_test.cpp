@@ -1,20 +1,24 @@
-// The X32/M32's DeskDriver record: what it offers, what it leaves to the desk, and its stubs.
+// The X32/M32's DeskDriver record as the module hands it over: what it offers, what it leaves to
+// the desk, and its stubs.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "desk/x32/x32_desk.h"
 #include "shared/desk_driver.h"
 
 namespace ks {
 namespace {
 
 TEST(X32DeskRecord, SlotsAndStubs) {
-  const DeskDriver* d = desk_driver();
-  ASSERT_EQ(d, desk_driver());
+  const DeskDriver* d = x32_module_parts().driver;
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d, x32_module_parts().driver);
+  EXPECT_STREQ(x32_module_parts().type_name, "x32");
   EXPECT_STREQ(d->model_name, "Behringer X32 / Midas M32");
   EXPECT_STREQ(d->maker, "Music Tribe");
   EXPECT_EQ(d->caps, 0u);
-  EXPECT_EQ(control_refusals(), 0u);
+  EXPECT_EQ(x32_module_parts().control_refusals, nullptr) << "the framework answers 0";
   // Left to the framework's defaults.
   EXPECT_EQ(d->read_card_type, nullptr);
   EXPECT_EQ(d->read_port_devices, nullptr);
@@ -71,7 +75,7 @@ TEST(X32DeskRecord, SlotsAndStubs) {
 }
 
 TEST(X32DeskRecord, AdoptKeepsTheIdentityLineBounded) {
-  const DeskDriver* d = desk_driver();
+  const DeskDriver* d = x32_module_parts().driver;
   DeskAnswer a;
   std::memset(&a, 'x', sizeof a);  // no terminator anywhere: the copy must stop at the field
   d->adopt(&a);

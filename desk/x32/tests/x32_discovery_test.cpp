@@ -24,6 +24,9 @@ int32_t test_targets(uint32_t* out, int32_t max) {
   return n;
 }
 
+// No adapter's broadcast: the sweep stays on the loopback targets above.
+int32_t no_broadcast_sockets(Socket*, int32_t) { return 0; }
+
 uint32_t ip_of(const std::string& text) { return *parse_ipv4(text); }
 
 class X32Discovery : public ::testing::Test {
@@ -31,6 +34,7 @@ class X32Discovery : public ::testing::Test {
   void SetUp() override {
     X32DiscoveryNet net;
     net.targets = test_targets;
+    net.broadcast_sockets = no_broadcast_sockets;
     x32_set_discovery_net(net);
   }
   void TearDown() override { x32_set_discovery_net({}); }
@@ -85,6 +89,18 @@ TEST_F(X32Discovery, ASweepListsEachDeskOnceWithItsCard) {
     EXPECT_STREQ(m->identity, "X32,127.0.0.32,Monitors, left,M32,4.06-8");
     EXPECT_EQ(m->card, 0);  // a card type below 11 is another card
   }
+}
+
+TEST_F(X32Discovery, AStoppingModuleAsksNoCardQuestion) {
+  sim::X32Sim a;
+  ASSERT_TRUE(start(a, 34, "FOH", "X32"));
+  std::string ip = test::x32_test_address(34);
+  rec.set_stopping(true);
+  DeskAnswer out[8];
+  ASSERT_EQ(x32_discover(ip.c_str(), out, 8, 1000), 1);
+  EXPECT_STREQ(out[0].name, "FOH");
+  EXPECT_EQ(out[0].card, -1) << "not asked: unknown";
+  EXPECT_EQ(a.count("/-stat/xcardtype"), 0);
 }
 
 TEST_F(X32Discovery, AnswersThatAreNoDeskAreIgnored) {

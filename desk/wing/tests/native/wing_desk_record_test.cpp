@@ -1,5 +1,6 @@
-// The WING's DeskDriver record: names, capability bits, which slots it fills, and that each slot
-// reaches the desk as its name says (a swapped slot would send a gain as 48 V).
+// The WING's DeskDriver record as the module hands it over: names, capability bits, which slots
+// it fills, the refusal count beside it, and that each slot reaches the desk as its name says (a
+// swapped slot would send a gain as 48 V).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "desk/wing/tests/support/wing_test_support.h"
+#include "desk/wing/wing_desk.h"
 #include "desk/wing/wing_link.h"
 #include "os/socket.h"
 #include "shared/desk_driver.h"
@@ -21,8 +23,10 @@ using sim::SimValue;
 using test::eventually;
 
 TEST(WingDeskRecord, NamesCapsAndFilledSlots) {
-  const DeskDriver* d = desk_driver();
-  ASSERT_EQ(d, desk_driver());
+  const DeskDriver* d = wing_module_parts().driver;
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d, wing_module_parts().driver);
+  EXPECT_STREQ(wing_module_parts().type_name, "wing");
   EXPECT_STREQ(d->model_name, "Behringer WING");
   EXPECT_STREQ(d->maker, "Music Tribe");
   EXPECT_EQ(d->caps, 0x1Fu);
@@ -55,16 +59,18 @@ TEST(WingDeskRecord, NamesCapsAndFilledSlots) {
 
 TEST(WingDeskRecord, RefusalsAreTheLinksFailedConnects) {
   test::DriverRecorder rec;
-  const DeskDriver* d = desk_driver();
-  const uint32_t before = control_refusals();
+  const ModuleParts& parts = wing_module_parts();
+  const DeskDriver* d = parts.driver;
+  ASSERT_NE(parts.control_refusals, nullptr);
+  const uint32_t before = parts.control_refusals();
   EXPECT_EQ(before, link_failed_connects());
   // Nothing listens here: every connect is refused.
   ASSERT_TRUE(d->connect("127.0.0.152"));
-  EXPECT_TRUE(eventually([&] { return control_refusals() > before; }, 8000));
+  EXPECT_TRUE(eventually([&] { return parts.control_refusals() > before; }, 8000));
   d->disconnect();
   EXPECT_FALSE(d->link_alive());
-  EXPECT_EQ(control_refusals(), link_failed_connects());
-  EXPECT_GT(control_refusals(), before);
+  EXPECT_EQ(parts.control_refusals(), link_failed_connects());
+  EXPECT_GT(parts.control_refusals(), before);
 }
 
 struct Event {
@@ -93,7 +99,7 @@ TEST(WingDeskRecord, SlotsReachTheDesk) {
   desk.set("io/in/A/3/g", SimValue::of_float(18.0));
   desk.set("io/in/A/4/vph", SimValue::of_flag(true));
 
-  const DeskDriver* d = desk_driver();
+  const DeskDriver* d = wing_module_parts().driver;
   DeskAnswer a{};
   std::snprintf(a.ip, sizeof a.ip, "127.0.0.151");
   std::snprintf(a.identity, sizeof a.identity, "%s", desk.identity_line().c_str());

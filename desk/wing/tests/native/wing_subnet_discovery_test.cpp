@@ -19,7 +19,9 @@
 #include "bridge/config.h"
 #include "bridge/desk.h"
 #include "bridge/discovery.h"
+#include "bridge/driver_services.h"
 #include "bridge/lifecycle.h"
+#include "bridge/module_table.h"
 #include "bridge/status_block.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "desk/wing/wing_discovery.h"
@@ -113,13 +115,14 @@ protected:
     discovery_reset();
     status_block_reset();
     status_block_use_memory(block.get());
+    // The fake desk with the WING's discovery, and the framework's services for it.
     desk().desc.discover = wing_discover;
-    set_wing_discovery_stop_check(stop_requested);
+    set_driver_services(framework_driver_services());
     cfg = path_join(dir, "wing.cfg");
   }
   void TearDown() override {
     framework_shutdown();
-    set_wing_discovery_stop_check(nullptr);
+    set_driver_services(nullptr);
     status_block_reset();
     discovery_reset();
     FrameworkTest::TearDown();

@@ -1,5 +1,6 @@
-// Stand-ins for the framework around the WING driver in its tests: a log that records every
-// line, a stuck-thread counter, and a recorder of pushed values.
+// Stand-ins for the framework around the WING driver in its tests: the recording driver
+// services (a log that records every line, a stuck-thread counter, a stop flag), and a recorder
+// of pushed values.
 #pragma once
 
 #include <atomic>
@@ -7,18 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace ks::test {
+#include "bridge/tests/support/driver_recorder.h"
 
-// Installs recording driver services for the life of the object.
-class DriverRecorder {
- public:
-  DriverRecorder();
-  ~DriverRecorder();
-  std::vector<std::string> lines() const;
-  int count_containing(const std::string& text) const;
-  uint32_t stuck() const;
-  void clear();
-};
+namespace ks::test {
 
 struct PushRecord {
   std::string bank, leaf;

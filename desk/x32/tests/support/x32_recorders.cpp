@@ -5,55 +5,35 @@
 #include <thread>
 
 #include "desk/x32/x32_link.h"
-#include "desk/x32/x32_log.h"
 
 namespace ks::test {
 
 namespace {
 std::mutex g_mutex;
 std::vector<RecordedEvent> g_events;
-std::vector<std::string> g_lines;
-std::atomic<int> g_stuck{0};
 
 void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag, const void*) {
   std::lock_guard<std::mutex> g(g_mutex);
   g_events.push_back({std::chrono::steady_clock::now(), bank ? bank : "", n, kind ? kind : "", value, flag});
 }
-
-void on_log(int, const char* text) {
-  std::lock_guard<std::mutex> g(g_mutex);
-  g_lines.emplace_back(text);
-}
-
-void on_stuck() { g_stuck++; }
 }  // namespace
 
 X32Recorder::X32Recorder() {
   clear();
-  x32_set_log_sink(on_log);
-  x32_set_stuck_sink(on_stuck);
   x32_set_event_callback(on_event);
 }
 
-X32Recorder::~X32Recorder() {
-  x32_set_event_callback(nullptr);
-  x32_set_log_sink(nullptr);
-}
+X32Recorder::~X32Recorder() { x32_set_event_callback(nullptr); }
 
 std::vector<RecordedEvent> X32Recorder::events() {
   std::lock_guard<std::mutex> g(g_mutex);
   return g_events;
 }
 
-std::vector<std::string> X32Recorder::lines() {
-  std::lock_guard<std::mutex> g(g_mutex);
-  return g_lines;
-}
-
 void X32Recorder::clear() {
+  services_.clear();
   std::lock_guard<std::mutex> g(g_mutex);
   g_events.clear();
-  g_lines.clear();
 }
 
 int X32Recorder::count_kind(const std::string& kind) {
@@ -61,13 +41,6 @@ int X32Recorder::count_kind(const std::string& kind) {
   int n = 0;
   for (auto& e : g_events) n += e.kind == kind;
   return n;
-}
-
-bool X32Recorder::has_line(const std::string& part) {
-  std::lock_guard<std::mutex> g(g_mutex);
-  for (auto& l : g_lines)
-    if (l.find(part) != std::string::npos) return true;
-  return false;
 }
 
 bool X32Recorder::wait_for(const std::function<bool()>& ready, int timeout_ms) {
@@ -78,8 +51,6 @@ bool X32Recorder::wait_for(const std::function<bool()>& ready, int timeout_ms) {
   }
   return true;
 }
-
-int X32Recorder::stuck_reports() { return g_stuck; }
 
 }  // namespace ks::test
 

@@ -1,4 +1,5 @@
-// What the driver tells the framework, recorded for tests: its events and its log lines.
+// What the driver tells the framework, recorded for tests: its events, its log lines and its
+// stuck threads.
 #pragma once
 
 #include <chrono>
@@ -6,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/tests/support/driver_recorder.h"
 #include "shared/desk_driver.h"
 
 namespace ks::test {
@@ -19,19 +21,25 @@ struct RecordedEvent {
   uint8_t flag;
 };
 
-// Installs itself as the driver's event callback and log sink while alive.
+// Installs itself as the driver's event callback and, through its DriverRecorder, as the driver
+// services while alive.
 class X32Recorder {
  public:
   X32Recorder();
   ~X32Recorder();
   std::vector<RecordedEvent> events();
-  std::vector<std::string> lines();
+  std::vector<std::string> lines() { return services_.lines(); }
+  // Forgets the events and the lines.
   void clear();
   int count_kind(const std::string& kind);
-  bool has_line(const std::string& part);
+  bool has_line(const std::string& part) { return services_.has_line(part); }
+  void set_stopping(bool on) { services_.set_stopping(on); }
   // Waits (real time) until ready() holds; false on time-out.
   bool wait_for(const std::function<bool()>& ready, int timeout_ms);
-  static int stuck_reports();
+  static int stuck_reports() { return int(DriverRecorder::stuck()); }
+
+ private:
+  DriverRecorder services_;
 };
 
 }  // namespace ks::test

@@ -1,4 +1,4 @@
-#include "desk/wing/wing_services.h"
+#include "bridge/driver_services.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -14,7 +14,7 @@ void emit(int level, const char* format, va_list args) {
   const DriverServices* s = g_services.load(std::memory_order_acquire);
   if (!s || !s->log) return;
   char line[1024];
-  vsnprintf(line, sizeof line, format, args);
+  std::vsnprintf(line, sizeof line, format, args);
   s->log(level, line);
 }
 
@@ -41,6 +41,11 @@ void driver_log_detail(const char* format, ...) {
 void driver_thread_stuck() {
   const DriverServices* s = g_services.load(std::memory_order_acquire);
   if (s && s->thread_stuck) s->thread_stuck();
+}
+
+bool driver_stopping() {
+  const DriverServices* s = g_services.load(std::memory_order_acquire);
+  return s && s->stopping && s->stopping();
 }
 
 }  // namespace ks
