@@ -12,8 +12,8 @@
 #include "bridge/value_writer.h"
 #include "bridge/watcher_flags.h"
 #include "bridge/watcher_mailbox.h"
-#include "os/event.h"
 #include "os/socket.h"
+#include "os/stoppable_threads.h"
 #include "os/thread.h"
 #include "shared/module_table.h"
 
@@ -53,29 +53,23 @@ std::atomic<uint32_t> g_stuck_threads{0};
 std::atomic<uint32_t> g_join_ms{kFrameworkJoinMs};
 std::atomic<uint32_t> g_driver_stops{0};  // driver stops still running (one may outlive its stop)
 
-std::atomic<Event*> g_stop_event{nullptr};
-// Thread objects: touched by start (loader's thread, discovery thread for the watcher) and by
-// stop. The watcher may be started from the discovery thread while the loader attaches, so each
-// slot is claimed by its started flag before it is written.
-Thread g_discovery_thread;
-Thread g_watcher_thread;
+// The discovery and watcher threads and the stop event every framework thread waits on. They
+// start apart (the loader's start; attach or the discovery thread for the watcher), each claimed
+// by its started flag first. Discovery has the first slot, so a stop waits for it first: it is
+// the one that may still be starting the watcher.
+StoppableThreads g_threads;
+constexpr int kDiscoverySlot = 0;
+constexpr int kWatcherSlot = 1;
 
 std::atomic<uint32_t> g_caps_count{0};
 std::atomic<int32_t> g_caps_lowest{0x7FFFFFFF};
 std::atomic<int32_t> g_caps_highest{-1};
 
-Event* ensure_stop_event() {
-  Event* ev = g_stop_event.load(std::memory_order_acquire);
-  if (ev) return ev;
-  Event* mine = new Event();
-  if (!mine->create(Event::Reset::manual, false)) {
-    delete mine;
-    return nullptr;
-  }
-  Event* expected = nullptr;
-  if (g_stop_event.compare_exchange_strong(expected, mine, std::memory_order_acq_rel)) return mine;
-  delete mine;  // another thread installed its event first
-  return expected;
+// A start during shutdown is refused rather than waited for: the discovery thread, which the
+// shutdown waits for, may be the one starting the watcher.
+bool launch(int slot, void (*body)(void*)) {
+  StoppableThreads::Start start(g_threads, false);
+  return start.launch(slot, body);
 }
 
 void run_watcher(void*) { framework_hooks().lv1_watcher_thread(); }
@@ -107,7 +101,7 @@ void set_framework_join_ms(uint32_t ms) { g_join_ms.store(ms); }
 
 bool wait_stop(uint32_t ms) {
   if (stop_requested()) return true;
-  bool signalled = bridge_clock().wait_stop(g_stop_event.load(std::memory_order_acquire), ms);
+  bool signalled = bridge_clock().wait_stop(g_threads.stop_event(), ms);
   return signalled || stop_requested();
 }
 
@@ -142,16 +136,14 @@ void framework_start() {
   set_searching(true);
   const DeskDriver* d = desk_driver();
   log_info("[bridge] searching for a %s ...", (d && d->model_name) ? d->model_name : "desk");
-  if (!ensure_stop_event()) log_info("[bridge] could not create the stop event");
-  if (!g_discovery_thread.start(run_discovery, nullptr)) log_info("[bridge] could not start the discovery thread");
+  if (!launch(kDiscoverySlot, run_discovery)) log_info("[bridge] could not start the discovery thread");
 }
 
 void start_lv1_watcher() {
   if (stop_requested()) return;
   uint32_t expected = 0;
   if (!g_watcher_started.compare_exchange_strong(expected, 1)) return;
-  if (!ensure_stop_event()) log_info("[bridge] could not create the stop event");
-  if (!g_watcher_thread.start(run_watcher, nullptr)) {
+  if (!launch(kWatcherSlot, run_watcher)) {
     log_info("[bridge] could not start the LV1 watcher thread");
     g_watcher_started.store(0);  // a later attach or desk choice tries again
   }
@@ -165,22 +157,12 @@ void framework_attach(GainObject* live) {
 bool framework_shutdown() {
   if (g_stopping.exchange(1) != 0) return false;
   log_info("---- shutting down: stopping threads ----");
-  Event* ev = g_stop_event.load(std::memory_order_acquire);
-  if (ev) ev->set();
 
-  // One budget for both threads together. Discovery first: it is the one that may still be
-  // starting the watcher.
+  // One budget for both threads together. One that does not come back runs on with everything
+  // it uses left in place.
   const uint32_t budget = g_join_ms.load();
   const Tick started = tick_now();
-  bool complete = true;
-  for (Thread* t : {&g_discovery_thread, &g_watcher_thread}) {
-    if (!t->joinable()) continue;
-    uint32_t spent = ticks_elapsed(tick_now(), started);
-    if (!t->join(spent < budget ? budget - spent : 0)) {
-      complete = false;
-      t->detach();  // the handle goes; the thread runs on with everything it uses left in place
-    }
-  }
+  bool complete = g_threads.stop(budget, StoppableThreads::Budget::kShared).left == 0;
 
   g_lv1_context.store(nullptr, std::memory_order_release);
   // The driver joins its own threads (each with its own wait). The loader's thread may be LV1's,
@@ -204,9 +186,7 @@ bool framework_shutdown() {
   }
 
   if (complete) {
-    // Nothing of ours runs any more: the stop event can go, and a later start begins afresh.
-    Event* old = g_stop_event.exchange(nullptr, std::memory_order_acq_rel);
-    delete old;
+    // Nothing of ours runs any more: a later start begins afresh.
     set_desk_chosen(false);
     set_searching(false);
     g_framework_started.store(0);
@@ -286,7 +266,6 @@ void lifecycle_reset_for_tests() {
   g_caps_count.store(0);
   reset_capability_extremes();
   set_module_host(nullptr);
-  delete g_stop_event.exchange(nullptr);  // callers make sure no thread of a test still runs
 }
 
 }  // namespace ks

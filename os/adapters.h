@@ -1,4 +1,4 @@
-// The IPv4 addresses of this machine's network adapters (GetAdaptersAddresses).
+// The IPv4 addresses of this machine's network adapters (GetAdaptersAddresses), and ARP.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +26,9 @@ using AdapterSource = std::function<std::vector<Ipv4Adapter>()>;
 void set_adapter_source(AdapterSource source);
 // The system's list, whatever source is set.
 std::vector<Ipv4Adapter> system_ipv4_adapters();
+
+// The MAC of a host on a local network by ARP (SendARP), `addr` in host order. False where none
+// can be learnt: loopback, a host that does not answer, and natively (no ARP without raw sockets).
+bool arp_mac(uint32_t addr, uint8_t mac[6]);
 
 }  // namespace ks

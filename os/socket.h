@@ -32,6 +32,8 @@ constexpr int kSocketError = -1;
 constexpr int kSocketTimeout = -2;
 constexpr int kSocketTruncated = -3;  // datagram larger than the buffer: dropped (sender still told)
 
+enum class ConnectState { kConnected, kPending, kFailed };
+
 class Socket {
 public:
   using Native = uint64_t;  // SOCKET or fd
@@ -56,6 +58,8 @@ public:
   bool set_reuse_address(bool on);
   bool set_nodelay(bool on);
   bool set_recv_timeout(uint32_t ms);  // SO_RCVTIMEO, for plain recv without a wait
+  // SO_SNDTIMEO: a send that cannot go out within ms fails instead of holding its caller.
+  bool set_send_timeout(uint32_t ms);
   bool set_receive_buffer(int bytes);  // SO_RCVBUF (a listener's passes to what it accepts)
   bool set_nonblocking(bool on);
   std::optional<Endpoint> local_endpoint() const;
@@ -63,6 +67,12 @@ public:
   // TCP: connects within `timeout_ms` (non-blocking connect, select, SO_ERROR); the socket is
   // blocking again afterwards.
   bool connect(Endpoint remote, uint32_t timeout_ms);
+  // The same connect in steps, so that a caller can give it up between short waits (a stop need
+  // not sit behind a connect to a host that does not answer). connect_begin starts it; each
+  // connect_poll waits up to `ms` for it. Once connected or failed the socket is blocking again;
+  // *error is the system error of a failure (SO_ERROR, or the call's own).
+  ConnectState connect_begin(Endpoint remote, int* error);
+  ConnectState connect_poll(uint32_t ms, int* error);
   bool listen(int backlog = 8);
   // Waits up to `timeout_ms` for a connection; an invalid socket on time-out or error.
   Socket accept(uint32_t timeout_ms, Endpoint* peer = nullptr);

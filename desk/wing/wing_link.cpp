@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstring>
 
-#include "desk/wing/wing_connect.h"
 #include "desk/wing/wing_desk_rules.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
@@ -12,7 +11,7 @@
 #include "os/event.h"
 #include "os/lock.h"
 #include "os/socket.h"
-#include "os/thread.h"
+#include "os/stoppable_threads.h"
 
 namespace ks {
 
@@ -36,14 +35,17 @@ constexpr int kLateMax = 64;
 
 using Guard = LockGuard<CriticalSection>;
 
+// Slots of the two threads; a stop waits for the connect thread first.
+constexpr int kConnectSlot = 0;
+constexpr int kRxSlot = 1;
+
 struct LinkState : RxSink {
-  CriticalSection start_lock;    // link_start / link_stop
+  StoppableThreads threads;      // the connect and receive threads, their stop event
   CriticalSection socket_lock;   // the socket handle and every send
   CriticalSection request_lock;  // one request in flight; taken before socket_lock
   CriticalSection pending_lock;  // the reply slot, shared with the receive thread
   CriticalSection push_lock;     // held around every push callback
   Event reply_event;             // manual reset: the armed request completed or was aborted
-  Event stop_event;              // manual reset: set by link_stop, ends every nap at once
 
   char address[64] = {};
   std::atomic<KeepAliveFn> keep_alive{nullptr};
@@ -51,7 +53,7 @@ struct LinkState : RxSink {
 
   Socket sock;  // written under socket_lock; closed only by the receive thread (or after stop)
   std::atomic<bool> sock_valid{false};
-  std::atomic<bool> running{false}, initialised{false}, link_up{false}, drop_pending{false};
+  std::atomic<bool> initialised{false}, link_up{false}, drop_pending{false};
   std::atomic<uint32_t> last_send{0};
   std::atomic<uint32_t> sent{0}, received{0}, events{0}, failed_connects{0};
   std::atomic<uint32_t> unknown_tokens{0}, empty_blocks{0}, oversize{0}, resyncs{0};
@@ -77,8 +79,6 @@ struct LinkState : RxSink {
   uint32_t tail_len = 0;
   RxStream rx;     // receive thread only
 
-  Thread connect_thread, rx_thread;
-  std::atomic<int> live_threads{0};
   std::atomic<Clock*> clock{nullptr};
 
   Clock& clk() {
@@ -86,12 +86,9 @@ struct LinkState : RxSink {
     return c ? *c : system_clock();
   }
   Tick now() { return clk().now(); }
+  bool running() const { return threads.running(); }
   // Sleeps up to ms; false when the link is being stopped.
-  bool nap(uint32_t ms) {
-    if (!running.load()) return false;
-    clk().wait(stop_event, ms);
-    return running.load();
-  }
+  bool nap(uint32_t ms) { return !threads.wait_stop(clk(), ms); }
 
   void on_node_item(const uint8_t* item, size_t len) override;
   void on_block(const uint8_t* block, size_t len) override {
@@ -314,12 +311,12 @@ void rx_thread(void*) {
   uint8_t buf[kRxReceiveChunk];
   bool partial_waiting = false;  // an incomplete item has been waiting since partial_since
   Tick partial_since = 0;
-  while (s.running.load()) {
+  while (s.running()) {
     if (!s.sock_valid.load(std::memory_order_acquire)) {
       s.rx.reset();
       // Only a poll for the connect thread's socket, no timer of the link: it waits in real time,
       // as the reads below do.
-      s.stop_event.wait(kRxWaitMs);
+      system_clock().wait_stop(s.threads.stop_event(), kRxWaitMs);
       continue;
     }
     if (s.drop_pending.load()) {
@@ -349,12 +346,11 @@ void rx_thread(void*) {
       }
       continue;
     }
-    if (!s.drop_pending.load() && s.running.load())
+    if (!s.drop_pending.load() && s.running())
       driver_log_info("[ctl] %s:2222 closed the connection%s", s.address, r == kSocketClosed ? "" : " (error)");
     partial_waiting = false;
     close_connection(s);
   }
-  --s.live_threads;
 }
 
 // One connect attempt, given up in slices so a stop never waits behind it.
@@ -370,12 +366,12 @@ void try_connect(LinkState& s) {
     return;
   }
   int err = 0;
-  ConnectState st = connect_begin(sock, Endpoint{*addr, kWingControlPort}, &err);
+  ConnectState st = sock.connect_begin(Endpoint{*addr, kWingControlPort}, &err);
   Tick start = s.now();
-  while (st == ConnectState::kPending && s.running.load() &&
+  while (st == ConnectState::kPending && s.running() &&
          ticks_elapsed(s.now(), start) < kConnectWaitMs)
-    st = connect_poll(sock, kConnectSliceMs, &err);
-  if (!s.running.load()) return;
+    st = sock.connect_poll(kConnectSliceMs, &err);
+  if (!s.running()) return;
   if (st != ConnectState::kConnected) {
     uint32_t n = ++s.failed_connects;
     if (n == 1 || n % 20 == 0)
@@ -407,7 +403,7 @@ void connect_thread(void*) {
   LinkState& s = L();
   bool attempted = false;
   Tick last_attempt = 0;
-  while (s.running.load()) {
+  while (s.running()) {
     if (!s.sock_valid.load()) {
       if (attempted && ticks_elapsed(s.now(), last_attempt) < kRetryMs) {
         s.nap(150);
@@ -420,15 +416,14 @@ void connect_thread(void*) {
     }
     KeepAliveFn ka = s.keep_alive.load();
     if (!s.drop_pending.load() && ticks_elapsed(s.now(), s.last_send.load()) > kKeepAliveAfterMs && ka &&
-        s.running.load() && !ka()) {
-      if (s.running.load() && !s.drop_pending.exchange(true)) {
+        s.running() && !ka()) {
+      if (s.running() && !s.drop_pending.exchange(true)) {
         driver_log_info("[ctl] keep-alive failed, dropping");
         s.link_up = false;
       }
     }
     s.nap(kConnectLoopMs);
   }
-  --s.live_threads;
 }
 
 }  // namespace
@@ -437,9 +432,9 @@ bool link_start(const char* ip, KeepAliveFn keep_alive) {
   LinkState& s = L();
   s.keep_alive = keep_alive;
   if (!ip || !*ip) return false;
-  Guard g(s.start_lock);
-  if (s.connect_thread.joinable()) return true;
-  if (s.live_threads.load() > 0) {
+  StoppableThreads::Start start(s.threads);
+  if (start.running()) return true;
+  if (start.left_over()) {
     driver_log_info("[ctl] a link thread of the last stop is still running - not starting the link again");
     return false;
   }
@@ -448,17 +443,12 @@ bool link_start(const char* ip, KeepAliveFn keep_alive) {
   s.address[n] = 0;
   s.failed_connects = 0;
   if (!s.initialised.load()) {
-    if (!s.reply_event.create(Event::Reset::manual) || !s.stop_event.create(Event::Reset::manual))
-      return false;
+    if (!s.reply_event.create(Event::Reset::manual)) return false;
     s.initialised = true;
   }
-  s.stop_event.reset();
   s.drop_pending = false;
-  s.running = true;
-  s.live_threads += 2;
-  if (!s.rx_thread.start(rx_thread, nullptr)) --s.live_threads;
-  if (!s.connect_thread.start(connect_thread, nullptr)) {
-    --s.live_threads;
+  if (!start.launch(kRxSlot, rx_thread) || !start.launch(kConnectSlot, connect_thread)) {
+    start.abandon();
     return false;
   }
   return true;
@@ -466,24 +456,14 @@ bool link_start(const char* ip, KeepAliveFn keep_alive) {
 
 void link_stop() {
   LinkState& s = L();
-  Guard g(s.start_lock);
-  s.running = false;
+  StoppableThreads::Stopped stopped =
+      s.threads.stop(kThreadStopMs, StoppableThreads::Budget::kEach, [] { L().abort_request(); });
+  // Left running: counted, and the link refuses to start again until it has ended.
+  for (int i = 0; i < stopped.left; ++i) driver_thread_stuck();
   if (!s.initialised.load()) return;
-  s.stop_event.set();
-  s.abort_request();
-  bool rx_ended = true;
-  for (Thread* t : {&s.connect_thread, &s.rx_thread}) {
-    if (!t->joinable()) continue;
-    if (!t->join(kThreadStopMs)) {
-      // Left running: counted, and the link refuses to start again until it has ended.
-      driver_thread_stuck();
-      t->detach();
-      if (t == &s.rx_thread) rx_ended = false;
-    }
-  }
   // The receive thread is the one that reads the socket without the lock; once it has ended the
   // socket can go (anyone else touches it only under the lock).
-  if (rx_ended) {
+  if (!s.threads.alive(kRxSlot)) {
     Guard sg(s.socket_lock);
     s.sock.close();
     s.sock_valid = false;
@@ -518,7 +498,7 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
   if (expected_hash == 0 && s.backoff_set.load()) {
     // Let a late reply to the failed request drain as a push before an unguarded read.
     uint32_t left = s.backoff_deadline.load() - s.now();
-    if (int32_t(left) > 0) s.clk().wait(s.stop_event, left < kBackoffMaxWaitMs ? left : kBackoffMaxWaitMs);
+    if (int32_t(left) > 0) s.clk().wait_stop(s.threads.stop_event(), left < kBackoffMaxWaitMs ? left : kBackoffMaxWaitMs);
     s.backoff_set = false;
   }
   Guard rg(s.request_lock);
@@ -531,7 +511,7 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
       seq = s.slot.arm(block_reply, expected_hash, multi_part);
       s.reply_event.reset();
     }
-    sent = s.running.load() && link_send(s, frame);
+    sent = s.running() && link_send(s, frame);
   }
   bool ok = false;
   if (sent) {

@@ -3,14 +3,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "desk/wing/wing_connect.h"
 #include "desk/wing/wing_meters_frame.h"
 #include "bridge/driver_services.h"
 #include "os/clock.h"
-#include "os/event.h"
-#include "os/lock.h"
 #include "os/socket.h"
-#include "os/thread.h"
+#include "os/stoppable_threads.h"
 
 namespace ks {
 
@@ -32,11 +29,7 @@ constexpr uint32_t kOddDatagramsLogged = 3;
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-CriticalSection g_control;  // meters_start / meters_stop
-Thread g_thread;
-Event g_stop;
-std::atomic<bool> g_running{false};
-std::atomic<int> g_live{0};  // meter threads not yet returned, including one left behind by a stop
+StoppableThreads g_threads;  // the meter thread, its start lock and stop event
 std::atomic<Clock*> g_clock{nullptr};
 
 char g_ip[64];
@@ -52,20 +45,20 @@ Clock& clock() {
   return c ? *c : system_clock();
 }
 
-bool stopping() { return !g_running.load(std::memory_order_acquire); }
+bool stopping() { return !g_threads.running(); }
 
 // Waits `ms` on the stream's clock; true when a stop came meanwhile.
-bool pause(uint32_t ms) { return clock().wait_stop(&g_stop, ms) || stopping(); }
+bool pause(uint32_t ms) { return g_threads.wait_stop(clock(), ms); }
 
 // A connect to the desk that gives up between short waits once a stop is asked for.
 bool connect_desk(Socket& tcp) {
   tcp = Socket::tcp();
   if (!tcp.valid()) return false;
   int error = 0;
-  ConnectState st = connect_begin(tcp, Endpoint{g_desk_addr, kDeskPort}, &error);
+  ConnectState st = tcp.connect_begin(Endpoint{g_desk_addr, kDeskPort}, &error);
   for (uint32_t waited = 0; st == ConnectState::kPending && waited < kConnectWaitMs && !stopping();
        waited += kConnectSliceMs)
-    st = connect_poll(tcp, kConnectSliceMs, &error);
+    st = tcp.connect_poll(kConnectSliceMs, &error);
   return st == ConnectState::kConnected;
 }
 
@@ -234,10 +227,7 @@ void meter_thread() {
   g_levels.set_flowing(false);
 }
 
-void thread_main(void*) {
-  meter_thread();
-  g_live.fetch_sub(1, std::memory_order_acq_rel);
-}
+void thread_main(void*) { meter_thread(); }
 
 // A value that differs between processes and runs, for the subscription id.
 uint64_t process_salt() { return reinterpret_cast<uintptr_t>(&g_levels) >> 4; }
@@ -245,10 +235,10 @@ uint64_t process_salt() { return reinterpret_cast<uintptr_t>(&g_levels) >> 4; }
 }  // namespace
 
 bool KS_ABI wing_meters_start(const DeskAnswer* answer) {
-  LockGuard<CriticalSection> hold(g_control);
+  StoppableThreads::Start start(g_threads);
   if (!answer || !answer->ip[0]) return false;
-  if (g_running.load()) return true;
-  if (g_live.load(std::memory_order_acquire) != 0) {
+  if (start.running()) return true;
+  if (start.left_over()) {
     driver_log_info("[nat] the meter thread of the last stop is still running - meters stay off");
     return false;
   }
@@ -258,8 +248,6 @@ bool KS_ABI wing_meters_start(const DeskAnswer* answer) {
     driver_log_info("[nat] desk address '%.47s' is not an IPv4 address - no meters", answer->ip);
     return false;
   }
-  if (!g_stop.valid() && !g_stop.create(Event::Reset::manual)) return false;
-  g_stop.reset();
   std::memcpy(g_ip, answer->ip, len);
   g_ip[len] = 0;
   g_desk_addr = *addr;
@@ -269,24 +257,13 @@ bool KS_ABI wing_meters_start(const DeskAnswer* answer) {
   g_subscriptions.store(0, kRelaxed);
   g_renewals.store(0, kRelaxed);
   g_foreign.store(0, kRelaxed);
-  g_running.store(true, std::memory_order_release);
-  g_live.fetch_add(1, std::memory_order_acq_rel);
-  if (!g_thread.start(thread_main, nullptr)) {
-    g_live.fetch_sub(1, std::memory_order_acq_rel);
-    g_running.store(false);
-    return false;
-  }
-  return true;
+  return start.launch(0, thread_main);
 }
 
 void KS_ABI wing_meters_stop() {
-  LockGuard<CriticalSection> hold(g_control);
-  if (!g_running.exchange(false)) return;
-  g_stop.set();
-  if (!g_thread.join(kStopWaitMs)) {
-    driver_thread_stuck();
-    g_thread.detach();
-  }
+  StoppableThreads::Stopped stopped = g_threads.stop(kStopWaitMs, StoppableThreads::Budget::kEach);
+  if (!stopped.was_running) return;
+  if (stopped.left) driver_thread_stuck();
   g_levels.set_flowing(false);
 }
 

@@ -7,6 +7,7 @@
 #include "desk/x32/x32_link.h"
 #include "bridge/driver_services.h"
 #include "bridge/net_utils.h"
+#include "os/adapters.h"
 #include "os/clock.h"
 #include "os/socket.h"
 
@@ -172,7 +173,9 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     if (seen) continue;
     DeskAnswer& a = out[found++];
     a = answer;
-    x32_arp_mac(from.addr, a.id, sizeof a.id);  // else the "name:" id stays
+    uint8_t mac[6];
+    if (arp_mac(from.addr, mac))  // else the "name:" id stays
+      std::snprintf(a.id, sizeof a.id, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     if (only) break;
   }
   for (int i = 0; i < found; i++) {

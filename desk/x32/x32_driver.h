@@ -41,7 +41,4 @@ struct X32DiscoveryNet {
 };
 void x32_set_discovery_net(const X32DiscoveryNet& net);
 
-// The sender's MAC by ARP, "%02x:...". False where that cannot be learnt (loopback, natively).
-bool x32_arp_mac(uint32_t ip, char* out, size_t cap);
-
 }  // namespace ks

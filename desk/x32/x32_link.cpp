@@ -5,11 +5,10 @@
 
 #include "bridge/driver_services.h"
 #include "desk/x32/x32_rules.h"
-#include "desk/x32/x32_socket_options.h"
 #include "os/event.h"
 #include "os/lock.h"
 #include "os/socket.h"
-#include "os/thread.h"
+#include "os/stoppable_threads.h"
 
 namespace ks {
 
@@ -32,7 +31,8 @@ struct Link {
   char ip[64] = {};
   Endpoint desk;
   Socket socket;
-  std::atomic<bool> linked{false};
+  // The receive and poll threads; running while linked.
+  StoppableThreads threads;
   std::atomic<bool> initialised{false};
   std::atomic<bool> heard{false};
   std::atomic<Tick> heard_tick{0};
@@ -42,7 +42,6 @@ struct Link {
   CriticalSection query_lock;
   CriticalSection pending_lock;
   Event reply_event;
-  Event stop_event;
   bool pending = false;
   bool done = false;
   char pending_address[96] = {};
@@ -66,9 +65,9 @@ struct Link {
   CriticalSection event_lock;  // held while the callback runs, so clearing it waits for a push
   EventFn event_fn = nullptr;
 
-  Thread receive_thread, poll_thread;
-  std::atomic<int> threads_running{0};
   std::atomic<Clock*> clock{nullptr};
+
+  bool linked() const { return threads.running(); }
 };
 
 Link& link() {
@@ -125,13 +124,13 @@ bool send_query(const char* address) {
 void receive_loop() {
   Link& l = link();
   uint8_t buf[kReceiveCap];
-  while (l.linked) {
+  while (l.linked()) {
     Endpoint from;
     int n = l.socket.recv_from(buf, sizeof buf, &from, kReceiveWaitMs);
     if (n == kSocketTimeout) continue;
     if (n == kSocketError) {
       // Not a datagram (a reset from an earlier send, or the socket is going away): do not spin.
-      x32_clock().wait_stop(&l.stop_event, 20);
+      l.threads.wait_stop(x32_clock(), 20);
       continue;
     }
     if (n == kSocketTruncated) {
@@ -190,9 +189,9 @@ void receive_loop() {
 // One 100 ms step of the poll thread; false when the link is going down.
 bool poll_step() {
   Link& l = link();
-  if (x32_clock().wait_stop(&l.stop_event, 100) || !l.linked) return false;
+  if (l.threads.wait_stop(x32_clock(), 100)) return false;
   if (l.ha_link_dirty) x32_read_ha_link();
-  if (!l.linked) return false;
+  if (!l.linked()) return false;
   Tick t = now();
   if (l.reseed.take_due(t)) x32_emit("", 0, "$reseed", 0, 0);
   if (l.burst.take_end(t)) {
@@ -205,16 +204,16 @@ bool poll_step() {
 
 void poll_loop() {
   Link& l = link();
-  while (l.linked) {
+  while (l.linked()) {
     send_query("/xremote");
     send_query("/status");
     if (l.ha_link_dirty) x32_read_ha_link();
-    if (!l.linked) break;
+    if (!l.linked()) break;
     if (!l.facts_logged && x32_link_alive()) {
       x32_log_facts();
       l.facts_logged = true;
     }
-    for (int round = 0; round < 8 && l.linked; round++) {
+    for (int round = 0; round < 8 && l.linked(); round++) {
       send_query("/-stat/aes50/A");
       send_query("/-stat/aes50/B");
       for (int step = 0; step < 10; step++)
@@ -223,10 +222,8 @@ void poll_loop() {
   }
 }
 
-void thread_body(void (*loop)()) {
-  loop();
-  link().threads_running--;
-}
+void receive_thread(void*) { receive_loop(); }
+void poll_thread(void*) { poll_loop(); }
 
 }  // namespace
 
@@ -237,13 +234,14 @@ Clock& x32_clock() {
   return c ? *c : system_clock();
 }
 
-bool x32_linked() { return link().linked; }
+bool x32_linked() { return link().linked(); }
 
 bool x32_connect(const char* ip) {
   Link& l = link();
   if (!ip || !*ip) return false;
-  if (l.linked) return true;
-  if (l.threads_running != 0) {
+  StoppableThreads::Start start(l.threads);
+  if (start.running()) return true;
+  if (start.left_over()) {
     // A thread of the last connection never came back: a second set would share its state.
     driver_log_info("[x32] not connecting: a thread of the last link is still running");
     return false;
@@ -269,10 +267,9 @@ bool x32_connect(const char* ip) {
   l.reseed.reset(now());
   x32_reset_connection_state();
   if (!l.initialised) {
-    if (!l.reply_event.create(Event::Reset::manual) || !l.stop_event.create(Event::Reset::manual)) return false;
+    if (!l.reply_event.create(Event::Reset::manual)) return false;
     l.initialised = true;
   }
-  l.stop_event.reset();
   {
     LockGuard<RwLock> g(l.socket_lock);
     l.socket = Socket::udp();
@@ -282,36 +279,29 @@ bool x32_connect(const char* ip) {
       return false;
     }
     l.socket.set_recv_timeout(kReceiveWaitMs);
-    x32_set_receive_buffer(l.socket.native(), 0x100000);
-    x32_set_send_timeout(l.socket.native(), 1000);
+    l.socket.set_receive_buffer(0x100000);
+    // A send that cannot go out soon fails instead of holding a caller (LV1's thread).
+    l.socket.set_send_timeout(1000);
   }
-  l.linked = true;
-  l.threads_running = 2;
-  bool ok_receive = l.receive_thread.start([] { thread_body(receive_loop); });
-  if (!ok_receive) l.threads_running--;
-  bool ok_poll = l.poll_thread.start([] { thread_body(poll_loop); });
-  if (!ok_poll) l.threads_running--;
+  if (!start.launch(0, receive_thread) || !start.launch(1, poll_thread)) {
+    start.abandon();
+    driver_log_info("[x32] could not start the link's threads");
+    return false;
+  }
   driver_log_info("[x32] talking OSC to %s:%d", l.ip, kX32Port);
-  return ok_receive && ok_poll;
+  return true;
 }
 
 void x32_disconnect() {
   Link& l = link();
-  if (!l.linked) return;
-  l.linked = false;
-  l.stop_event.set();
-  l.reply_event.set();  // a waiting query ends now, without done: it fails
-  uint64_t t0 = tick_now64();
-  bool ok = l.receive_thread.join(kX32ThreadWaitMs);
-  uint64_t spent = tick_now64() - t0;
-  uint32_t left = spent >= kX32ThreadWaitMs ? 0 : uint32_t(kX32ThreadWaitMs - spent);
-  ok = l.poll_thread.join(left) && ok;
-  if (!ok) {
+  // Both threads together; a waiting query ends at once, without done: it fails.
+  StoppableThreads::Stopped stopped = l.threads.stop(kX32ThreadWaitMs, StoppableThreads::Budget::kShared,
+                                                     [] { link().reply_event.set(); });
+  if (!stopped.was_running) return;
+  if (stopped.left) {
     driver_thread_stuck();
     driver_log_info("[x32] a thread did not stop in time");
     // The socket stays with the stuck thread; the next connect refuses until it has ended.
-    l.receive_thread.detach();
-    l.poll_thread.detach();
     return;
   }
   LockGuard<RwLock> g(l.socket_lock);
@@ -320,12 +310,12 @@ void x32_disconnect() {
 
 bool x32_link_alive() {
   Link& l = link();
-  return l.linked && l.heard && ticks_elapsed(now(), l.heard_tick) < kX32AliveMs;
+  return l.linked() && l.heard && ticks_elapsed(now(), l.heard_tick) < kX32AliveMs;
 }
 
 bool x32_send(const uint8_t* data, size_t len) {
   Link& l = link();
-  if (!l.linked || len == 0) return false;
+  if (!l.linked() || len == 0) return false;
   SharedGuard g(l.socket_lock);
   if (!l.socket.valid() || l.socket.send_to(data, len, l.desk) != int(len)) return false;
   l.sent++;
@@ -334,7 +324,7 @@ bool x32_send(const uint8_t* data, size_t len) {
 
 bool x32_try_send(const uint8_t* data, size_t len) {
   Link& l = link();
-  if (!l.linked || len == 0) return false;
+  if (!l.linked() || len == 0) return false;
   // The socket is being opened or closed: LV1's thread does not wait for that.
   if (!l.socket_lock.try_lock_shared()) return false;
   bool ok = l.socket.valid() && l.socket.try_send_to(data, len, l.desk) == int(len);
@@ -345,7 +335,7 @@ bool x32_try_send(const uint8_t* data, size_t len) {
 
 bool x32_query(const char* address, OscMessage* reply, uint32_t timeout_ms) {
   Link& l = link();
-  if (!l.initialised || !l.linked) return false;
+  if (!l.initialised || !l.linked()) return false;
   uint8_t buf[kOscMaxQuery];
   size_t n = osc_encode_query(address, buf, sizeof buf);
   if (n == 0) return false;

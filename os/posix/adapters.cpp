@@ -33,4 +33,6 @@ std::vector<Ipv4Adapter> system_ipv4_adapters() {
   return out;
 }
 
+bool arp_mac(uint32_t, uint8_t*) { return false; }
+
 }  // namespace ks

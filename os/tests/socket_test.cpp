@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "os/clock.h"
 #include "os/thread.h"
@@ -189,6 +190,79 @@ TEST(Tcp, ConnectToAClosedPortFailsAndAcceptTimesOut) {
   ASSERT_TRUE(server.bind({kLoopback, 0}));
   ASSERT_TRUE(server.listen());
   EXPECT_FALSE(server.accept(30).valid());
+}
+
+// The connect in steps: each poll waits a slice, so a caller can give up between slices.
+TEST(Tcp, ConnectInStepsConnectsFailsOrStaysPending) {
+  Socket server = Socket::tcp();
+  ASSERT_TRUE(server.bind({kLoopback, 0}));
+  ASSERT_TRUE(server.listen());
+  Socket probe = Socket::tcp();
+  ASSERT_TRUE(probe.bind({kLoopback, 0}));
+  Endpoint closed = probe.local_endpoint().value();
+  probe.close();
+  // A listener whose accept queue is full answers neither yes nor no.
+  Socket full = Socket::tcp();
+  ASSERT_TRUE(full.bind({kLoopback, 0}));
+  ASSERT_TRUE(full.listen(0));
+  Endpoint full_ep = full.local_endpoint().value();
+  std::vector<Socket> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(Socket::tcp());
+    fillers.back().connect(full_ep, 50);
+  }
+
+  struct Case {
+    const char* what;
+    Endpoint to;
+    ConnectState after_slices;
+  };
+  const Case cases[] = {
+      {"listener", server.local_endpoint().value(), ConnectState::kConnected},
+      {"closed port", closed, ConnectState::kFailed},
+      {"full accept queue", full_ep, ConnectState::kPending},
+  };
+  for (const Case& c : cases) {
+    Socket s = Socket::tcp();
+    int error = -1;
+    ConnectState st = s.connect_begin(c.to, &error);
+    for (int slice = 0; slice < 10 && st == ConnectState::kPending; ++slice) st = s.connect_poll(50, &error);
+    EXPECT_EQ(st, c.after_slices) << c.what;
+    if (st == ConnectState::kFailed) {
+      EXPECT_NE(error, 0) << c.what;
+    }
+    if (st == ConnectState::kConnected) {
+      EXPECT_EQ(error, 0);
+      Socket accepted = server.accept(2000);
+      ASSERT_TRUE(accepted.valid());
+      ASSERT_TRUE(s.send_all("ping", 4, 2000));
+      char buf[8];
+      EXPECT_EQ(accepted.recv(buf, sizeof buf, 2000), 4);
+      EXPECT_EQ(s.recv(buf, sizeof buf, 20), kSocketTimeout) << "blocking again, and nothing came";
+    }
+  }
+  Socket none;
+  int error = 0;
+  EXPECT_EQ(none.connect_begin(server.local_endpoint().value(), &error), ConnectState::kFailed);
+  EXPECT_EQ(none.connect_poll(10, &error), ConnectState::kFailed);
+  EXPECT_NE(error, 0);
+}
+
+// A send to a peer that stops reading fails once the send time-out passes, instead of holding
+// its caller for good.
+TEST(Tcp, SendTimeoutEndsASendThePeerNeverTakes) {
+  Socket server = Socket::tcp();
+  ASSERT_TRUE(server.bind({kLoopback, 0}));
+  ASSERT_TRUE(server.listen());
+  Socket client = Socket::tcp();
+  ASSERT_TRUE(client.connect(server.local_endpoint().value(), 2000));
+  Socket accepted = server.accept(2000);
+  ASSERT_TRUE(accepted.valid());
+  ASSERT_TRUE(client.set_send_timeout(100));
+  std::string chunk(64 * 1024, 'x');
+  int result = 0;
+  for (int i = 0; i < 2000 && result >= 0; ++i) result = client.send(chunk.data(), chunk.size());
+  EXPECT_EQ(result, kSocketError) << "the buffers filled and a send gave up";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <iphlpapi.h>
 #include <netioapi.h>
 
+#include <cstring>
 #include <vector>
 
 #include "os/win/wide.h"
@@ -42,6 +43,14 @@ std::vector<Ipv4Adapter> system_ipv4_adapters() {
     }
   }
   return out;
+}
+
+bool arp_mac(uint32_t addr, uint8_t mac[6]) {
+  ULONG buf[2] = {};
+  ULONG len = 6;
+  if (SendARP(htonl(addr), 0, buf, &len) != NO_ERROR || len < 6) return false;
+  std::memcpy(mac, buf, 6);
+  return true;
 }
 
 }  // namespace ks
