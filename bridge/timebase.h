@@ -1,5 +1,5 @@
 // The one clock and wait of the framework's timed code. The module runs on the system clock;
-// tests hand in a ManualClock and step it instead of sleeping.
+// tests hand in a clock they step instead of sleeping.
 #pragma once
 
 #include <cstdint>

@@ -12,6 +12,7 @@
 #include "bridge/settings.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "bridge/timebase.h"
+#include "os/tests/support/manual_clock.h"
 
 namespace ks {
 namespace {

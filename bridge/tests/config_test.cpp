@@ -9,8 +9,8 @@
 #include "bridge/settings.h"
 #include "bridge/tests/support/framework_fixture.h"
 #include "bridge/timebase.h"
-#include "os/clock.h"
 #include "os/file.h"
+#include "os/tests/support/manual_clock.h"
 
 namespace ks {
 namespace {

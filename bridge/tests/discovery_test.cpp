@@ -17,6 +17,7 @@
 #include "bridge/tests/support/framework_fixture.h"
 #include "bridge/timebase.h"
 #include "os/file.h"
+#include "os/tests/support/manual_clock.h"
 #include "os/thread.h"
 
 namespace ks {

@@ -18,6 +18,7 @@
 #include "bridge/tests/support/framework_fixture.h"
 #include "bridge/timebase.h"
 #include "bridge/watcher_flags.h"
+#include "os/tests/support/manual_clock.h"
 
 namespace ks {
 namespace {

@@ -19,6 +19,7 @@
 #include "bridge/timebase.h"
 #include "bridge/watcher_flags.h"
 #include "bridge/watcher_mailbox.h"
+#include "os/tests/support/manual_clock.h"
 
 namespace ks {
 namespace {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "os/tests/support/manual_clock.h"
 #include "os/thread.h"
 
 namespace ks {

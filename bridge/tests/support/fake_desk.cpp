@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bridge/lifecycle.h"
-#include "os/clock.h"
+#include "os/tests/support/manual_clock.h"
 
 namespace ks {
 

@@ -9,7 +9,7 @@
 
 #include "bridge/tests/support/framework_fixture.h"
 #include "bridge/watcher.h"
-#include "os/clock.h"
+#include "os/tests/support/manual_clock.h"
 #include "shared/status_block.h"
 
 namespace ks {

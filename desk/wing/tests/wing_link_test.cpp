@@ -22,8 +22,8 @@
 #include "desk/wing/tests/support/wing_test_support.h"
 #include "desk/wing/wing_nodes.h"
 #include "desk/wing/wing_parse.h"
-#include "os/clock.h"
 #include "os/socket.h"
+#include "os/tests/support/manual_clock.h"
 #include "sim/wing/wing_sim.h"
 
 namespace ks {

@@ -14,8 +14,8 @@
 
 #include "desk/wing/tests/support/wing_test_support.h"
 #include "desk/wing/wing_link.h"
-#include "os/clock.h"
 #include "os/socket.h"
+#include "os/tests/support/manual_clock.h"
 #include "sim/wing/meters.h"
 #include "sim/wing/wing_sim.h"
 

@@ -20,6 +20,7 @@
 #include "desk/x32/x32_link.h"
 #include "desk/x32/x32_rules.h"
 #include "desk/x32/x32_tables.h"
+#include "os/tests/support/manual_clock.h"
 #include "sim/x32/x32_sim.h"
 
 namespace ks {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "os/tests/support/manual_clock.h"
 #include "tray/services/settings_file.h"
 #include "tray/services/tests/support/files.h"
 

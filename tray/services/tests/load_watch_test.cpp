@@ -7,7 +7,7 @@
 #include <cstring>
 #include <optional>
 
-#include "os/clock.h"
+#include "os/tests/support/manual_clock.h"
 #include "tray/services/tests/support/fake_lv1_system.h"
 
 namespace ks::tray {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "os/clock.h"
 #include "os/shared_memory.h"
+#include "os/tests/support/manual_clock.h"
 #include "tray/services/status_link.h"
 
 #ifdef _WIN32
