@@ -75,8 +75,8 @@ bool read_text_node(const NodeFrame& f, const char* bank, uint32_t index, const 
   return decode_text(r.value(), r.value_len(), out, cap);
 }
 
-// Flag read of any node: 0x00 / 0x01, learned only then. A reply without a value counts as off
-// where `empty_is_off` says so.
+// Flag read of any node: 0x00 / 0x01, learned only then. A reply without a value, or with an
+// empty text, counts as off.
 bool read_flag_node(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf, uint8_t* on) {
   Reply r;
   if (!ask(f, bank, index, leaf, &r)) return false;
