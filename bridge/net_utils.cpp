@@ -172,6 +172,4 @@ int udp_ask(const char* ip, uint16_t port, const uint8_t* data, int len, uint8_t
   return keep;
 }
 
-extern "C" void empty_callback() {}
-
 }  // namespace ks

@@ -61,8 +61,4 @@ uint8_t osc_first_arg(const uint8_t* msg, int len, char* text, int text_len, uin
 int udp_ask(const char* ip, uint16_t port, const uint8_t* data, int len, uint8_t* reply, int cap,
             uint32_t timeout_ms);
 
-// Takes anything, does nothing: fills driver slots that must do nothing. Under the Windows x64
-// calling convention the caller cleans up, so it stands in for any slot returning nothing.
-extern "C" void empty_callback();
-
 }  // namespace ks

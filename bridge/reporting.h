@@ -7,7 +7,7 @@
 //     last wrote that channel, and a gain only when it moved by at least 0.01 dB from the last
 //     gain reported.
 // A value that arrives inside the 250 ms window is not thrown away: it is held as the channel's
-// pending value and reported by `report_due` once the window has passed (a genuine move at the
+// pending value and reported by `due_gain` / `due_phantom` once the window has passed (a genuine move at the
 // desk just after a write from LV1 would otherwise be lost until the next re-seed). A write by
 // the module after the pending value arrived supersedes it: the desk then holds the module's value.
 #pragma once

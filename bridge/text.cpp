@@ -18,7 +18,8 @@ size_t copy_text(char* dst, size_t cap, std::string_view src) {
 }
 
 size_t copy_text(char* dst, size_t cap, const char* src) {
-  return copy_text(dst, cap, src ? std::string_view(src) : std::string_view());
+  // Reads no further than it can copy: a driver's field may lack its NUL.
+  return copy_text(dst, cap, std::string_view(src, bounded_len(src, cap ? cap - 1 : 0)));
 }
 
 size_t bounded_len(const char* s, size_t cap) {
@@ -44,6 +45,17 @@ bool iequals(std::string_view a, std::string_view b) {
 
 bool istarts_with(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
+}
+
+bool icontains(std::string_view hay, std::string_view needle) {
+  for (size_t i = 0; i < hay.size() && hay.size() - i >= needle.size(); ++i)
+    if (iequals(hay.substr(i, needle.size()), needle)) return true;
+  return false;
+}
+
+bool iequals(const char* a, const char* b) {
+  if (!a || !b) return a == b;
+  return iequals(std::string_view(a), std::string_view(b));
 }
 
 std::string_view trim_blanks(std::string_view s) {

@@ -12,7 +12,8 @@
 namespace ks {
 
 // Copies src (at most cap - 1 bytes, stopping at a NUL) into dst[cap] and terminates it.
-// Returns the number of bytes copied. cap 0 writes nothing.
+// Returns the number of bytes copied. cap 0 writes nothing; a null src copies nothing. The
+// const char* form reads at most cap - 1 bytes of src, so src need not be terminated.
 size_t copy_text(char* dst, size_t cap, std::string_view src);
 size_t copy_text(char* dst, size_t cap, const char* src);
 
@@ -25,6 +26,9 @@ char* terminate(char* buf, size_t cap);
 char ascii_lower(char c);
 bool iequals(std::string_view a, std::string_view b);
 bool istarts_with(std::string_view s, std::string_view prefix);
+bool icontains(std::string_view hay, std::string_view needle);
+// For NUL-terminated texts a driver hands over: a null pointer equals only another null.
+bool iequals(const char* a, const char* b);
 
 // Blanks are space and tab.
 std::string_view trim_blanks(std::string_view s);

@@ -17,7 +17,5 @@ inline uint64_t clock_now64() { return bridge_clock().now64(); }
 
 // At least `ms` milliseconds from `then` to `now`, across the tick wrap.
 inline bool ticks_elapsed_at_least(Tick now, Tick then, uint32_t ms) { return ticks_elapsed(now, then) >= ms; }
-// More than `ms` milliseconds from `then` to `now`, across the tick wrap.
-inline bool ticks_elapsed_more_than(Tick now, Tick then, uint32_t ms) { return ticks_elapsed(now, then) > ms; }
 
 }  // namespace ks

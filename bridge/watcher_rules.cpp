@@ -1,7 +1,6 @@
 #include "bridge/watcher_rules.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "bridge/text.h"
 
@@ -9,13 +8,11 @@ namespace ks {
 
 namespace {
 
-bool same_bank(const char* a, const char* b) { return strncasecmp(a, b, 7) == 0; }
-
-void copy_bank(char (&dst)[8], const char* src) {
-  std::size_t n = 0;
-  for (; src && src[n] && n < 7; ++n) dst[n] = src[n];
-  dst[n] = '\0';
+// Banks are compared on their first seven characters, as the record holds them.
+bool same_bank(const char* a, const char* b) {
+  return iequals(std::string_view(a, bounded_len(a, 7)), std::string_view(b, bounded_len(b, 7)));
 }
+
 
 }  // namespace
 
@@ -48,10 +45,10 @@ bool BankSkipList::note_read(const char* bank, bool answered) {
     ++fails_in_row_;
   } else {
     fails_in_row_ = 1;
-    copy_bank(last_failed_, bank);
+    copy_text(last_failed_, sizeof last_failed_, bank);
   }
   if (fails_in_row_ < 2 || count_ >= kMax || skipped(bank)) return false;
-  copy_bank(banks_[count_++], bank);
+  copy_text(banks_[count_++], sizeof banks_[0], bank);
   return true;
 }
 

@@ -1,20 +1,14 @@
 #include "loader/card_table.h"
 
+#include "shared/iobox.h"
+
 namespace ks {
 
 const CardRow kCardTable[kCardRows] = {
-    {"SoundGrid Wing Control", 11, {2, 5}, 0},
-    {"SoundGrid X-WSG Control", 11, {0, 3}, 1},
-    {"SoundGrid DN32-WSG Control", 11, {1, 4}, 1},
+    {kWavesModuleWing, kCardVendor, {2, 5}, kTypeWing},
+    {kWavesModuleXWsg, kCardVendor, {0, 3}, kTypeX32},
+    {kWavesModuleDn32, kCardVendor, {1, 4}, kTypeX32},
 };
-
-const char* console_type_name(int type) {
-  switch (type) {
-    case 0: return "wing";
-    case 1: return "x32";
-    default: return nullptr;
-  }
-}
 
 int find_card_row(uint32_t vendor, uint32_t product) {
   for (int i = 0; i < kCardRows; ++i) {

@@ -25,9 +25,6 @@ struct CardRow {
 
 extern const CardRow kCardTable[kCardRows];
 
-// "wing" / "x32"; null outside 0..1.
-const char* console_type_name(int type);
-
 // Row of the card LV1 names by vendor and product id, or -1 when Kestrune does not know it.
 int find_card_row(uint32_t vendor, uint32_t product);
 

@@ -38,8 +38,8 @@ struct ConsoleTypeRecord {
   ModuleHost host{};                // given to the module's start
   std::u16string config_path;       // host.config_path points here
 
-  // Over the eight fields after it. Exclusive to load, swap, start and stop; LV1's value calls
-  // only try it shared and treat "busy" as "no module".
+  // Over the eight fields after it, held exclusively only while they change (never across a call
+  // into the module); LV1's value calls only try it shared and treat "busy" as "no module".
   RwLock module_srw;
   const ConsoleModuleTable* table = nullptr;
   void* module_handle = nullptr;

@@ -19,28 +19,29 @@ std::string format_mac(const uint8_t mac[6]) {
   return buf;
 }
 
-std::string format_status(const uint8_t status[kDeviceStatusBytes]) {
+std::string format_status(const uint8_t status[kBoxStatusBytes]) {
   std::string out;
   char buf[4];
-  for (size_t i = 0; i < kDeviceStatusBytes; ++i) {
+  for (size_t i = 0; i < kBoxStatusBytes; ++i) {
     std::snprintf(buf, sizeof buf, "%02x ", status[i]);
     out += buf;
   }
   return out;
 }
 
-DeviceInfo parse_device_info(const uint8_t info[kDeviceInfoBytes]) {
+DeviceInfo parse_device_info(const uint8_t info[kDeviceUpInfoBytes]) {
   DeviceInfo d{};
   for (int i = 0; i < 6; ++i) d.firmware[i] = info[i];
   size_t n = 0;
-  for (; n < 63; ++n) {
-    uint8_t c = info[6 + n];
+  for (; n < kDeviceUpOwnerMax; ++n) {
+    uint8_t c = info[kDeviceUpOwnerOffset + n];
     if (c == 0) break;
     d.owner[n] = (c >= 32 && c <= 126) ? static_cast<char>(c) : '?';
   }
   d.owner[n] = 0;
-  d.ownership = static_cast<uint32_t>(info[1288]) | static_cast<uint32_t>(info[1289]) << 8 |
-                static_cast<uint32_t>(info[1290]) << 16 | static_cast<uint32_t>(info[1291]) << 24;
+  const uint8_t* w = info + kDeviceUpOwnershipOffset;
+  d.ownership = static_cast<uint32_t>(w[0]) | static_cast<uint32_t>(w[1]) << 8 | static_cast<uint32_t>(w[2]) << 16 |
+                static_cast<uint32_t>(w[3]) << 24;
   return d;
 }
 

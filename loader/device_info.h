@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace ks {
+#include "shared/iobox.h"
 
-constexpr size_t kDeviceInfoBytes = 1292;
-constexpr size_t kDeviceStatusBytes = 16;
+namespace ks {
 
 enum class MacKind {
   kNone,     // all six bytes zero (or no MAC): only forwarded
@@ -23,14 +22,14 @@ MacKind classify_mac(const uint8_t mac[6]);
 std::string format_mac(const uint8_t mac[6]);
 
 // The 16 status bytes as "%02x " each.
-std::string format_status(const uint8_t status[kDeviceStatusBytes]);
+std::string format_status(const uint8_t status[kBoxStatusBytes]);
 
 struct DeviceInfo {
   uint8_t firmware[6];  // bytes 0-5: two three-part versions
-  char owner[64];       // from byte 6, at most 63, up to the first 0; unprintable bytes as '?'
+  char owner[kDeviceUpOwnerMax + 1];  // from byte 6, at most 63, up to the first 0; unprintable bytes as '?'
   uint32_t ownership;   // u32 at byte 1288
 };
 
-DeviceInfo parse_device_info(const uint8_t info[kDeviceInfoBytes]);
+DeviceInfo parse_device_info(const uint8_t info[kDeviceUpInfoBytes]);
 
 }  // namespace ks

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "shared/records.h"
+
 namespace ks {
 namespace {
 
@@ -17,8 +19,6 @@ bool equal_nocase(std::string_view a, std::string_view b) {
 bool starts_nocase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && equal_nocase(s.substr(0, prefix.size()), prefix);
 }
-
-const char* const kTypeNames[2] = {"wing", "x32"};
 
 // 1 to 9 digits, so the value always fits (a longer run is not a version a release would use).
 bool read_number(std::string_view s, size_t& pos, int32_t& out) {
@@ -50,7 +50,7 @@ void parse_state_cfg(std::string_view text, TypeSwitches out[2]) {
         size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
         std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
-        for (int t = 0; t < 2; ++t) {
+        for (uint32_t t = 0; t < kConsoleTypes; ++t) {
             std::string guest = std::string(kTypeNames[t]) + ".guest";
             if (equal_nocase(key, kTypeNames[t]))
                 out[t].enabled = !starts_nocase(value, "off");

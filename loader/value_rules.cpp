@@ -1,5 +1,7 @@
 #include "loader/value_rules.h"
 
+#include "shared/gain_object.h"
+
 namespace ks {
 
 SetDecision decide_gain_set(int ch, double db, double cached, bool live) {
@@ -19,11 +21,11 @@ SetDecision decide_phantom_set(uint32_t ch, bool on, bool cached, bool live) {
 
 double range_default(RangeKind kind) {
   switch (kind) {
-    case RangeKind::kMin: return 0.0;
-    case RangeKind::kMax: return 60.0;
-    case RangeKind::kStep: return 0.5;
+    case RangeKind::kMin: return kDefaultGainMin;
+    case RangeKind::kMax: return kDefaultGainMax;
+    case RangeKind::kStep: return kDefaultGainStep;
   }
-  return 0.0;
+  return kDefaultGainMin;
 }
 
 double range_from_cache(RangeKind kind, double cached) {

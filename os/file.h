@@ -23,7 +23,6 @@ bool dir_exists(const std::string& path);
 // Creates the folder and any missing parents; true when it exists afterwards.
 bool make_dirs(const std::string& path);
 bool remove_file(const std::string& path);
-bool move_file_replace(const std::string& from, const std::string& to);
 
 // Last write time in 100 ns units since 1601-01-01 UTC (FILETIME), 0 when unknown.
 uint64_t last_write_time(const std::string& path);

@@ -35,7 +35,6 @@ private:
   void* h_ = nullptr;
 };
 
-uint32_t current_thread_id();
 uint32_t current_process_id();
 
 }  // namespace ks

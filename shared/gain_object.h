@@ -59,7 +59,7 @@ static_assert(offsetof(GainObject, gain_set) == 5 * 8);
 static_assert(offsetof(GainObject, phantom_set) == 8 * 8);
 static_assert(offsetof(GainObject, phantom_get) == 9 * 8);
 static_assert(offsetof(GainObject, set_gain_changed_callback) == 25 * 8);
-static_assert(offsetof(GainObject, gain) == 208);
+static_assert(offsetof(GainObject, gain) == kGainObjectSlots * 8);
 static_assert(offsetof(GainObject, phantom) == 720);
 static_assert(offsetof(GainObject, callback) == 784);
 

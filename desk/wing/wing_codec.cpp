@@ -1,8 +1,9 @@
 #include "desk/wing/wing_codec.h"
-#include "desk/wing/wing_desk_rules.h"
 
 #include <cmath>
 #include <cstring>
+
+#include "bridge/text.h"
 
 namespace ks {
 
@@ -108,7 +109,7 @@ const char* wire_bank_name(const char* bank) {
       {"BUS", "$BUS"}, {"MAIN", "$MAIN"}, {"MTX", "$MTX"}, {"SEND", "$SEND"}, {"MON", "$MON"}};
   if (!bank) return "";
   for (const auto& r : renamed)
-    if (ascii_iequal(bank, r[0])) return r[1];
+    if (iequals(bank, r[0])) return r[1];
   return bank;
 }
 

@@ -4,44 +4,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "bridge/text.h"
 #include "desk/wing/wing_codec.h"
 
 namespace ks {
 
 namespace {
 
-
-bool icontains(const char* hay, const char* needle) {
-  size_t n = std::strlen(needle);
-  for (const char* p = hay; *p; ++p) {
-    size_t i = 0;
-    while (i < n && p[i] &&
-           std::tolower(static_cast<unsigned char>(p[i])) == std::tolower(static_cast<unsigned char>(needle[i])))
-      ++i;
-    if (i == n) return true;
-  }
-  return false;
-}
-
 bool alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
-void copy_cut(const char* from, size_t len, char* out, size_t cap) {
-  size_t n = len < cap - 1 ? len : cap - 1;
-  std::memcpy(out, from, n);
-  out[n] = 0;
-}
-
 }  // namespace
-
-bool ascii_iequal(const char* a, const char* b) {
-  if (!a || !b) return a == b;
-  for (;; ++a, ++b) {
-    int x = std::tolower(static_cast<unsigned char>(*a));
-    int y = std::tolower(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
 
 bool identity_field_from_end(const char* line, int from_end, char* out, size_t cap) {
   if (!out || cap == 0) return false;
@@ -58,7 +30,7 @@ bool identity_field_from_end(const char* line, int from_end, char* out, size_t c
   size_t start = end;
   while (start > 0 && line[start - 1] != ',') --start;
   if (start == 0) return false;  // no comma before: not a field of the line
-  copy_cut(line + start, end - start, out, cap);
+  copy_text(out, cap, std::string_view(line + start, end - start));
   return true;
 }
 
@@ -73,16 +45,16 @@ uint32_t wing_bank_size_for(const char* model, const char* bank) {
   if (!bank) return 0;
   const char* m = model ? model : "";
   if (icontains(m, "rack") || icontains(m, "compact")) {
-    if (ascii_iequal(bank, "LCL")) return 24;
-  } else if (icontains(m, "full") || icontains(m, "bk") || ascii_iequal(m, "wing")) {
-    if (ascii_iequal(bank, "LCL") || ascii_iequal(bank, "AUX")) return 8;
+    if (iequals(bank, "LCL")) return 24;
+  } else if (icontains(m, "full") || icontains(m, "bk") || iequals(m, "wing")) {
+    if (iequals(bank, "LCL") || iequals(bank, "AUX")) return 8;
   }
-  if (ascii_iequal(bank, "AUX")) return 0;
+  if (iequals(bank, "AUX")) return 0;
   static const struct { const char* bank; uint32_t n; } groups[] = {
       {"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},  {"C", 48},  {"SC", 32},
       {"USB", 48}, {"CRD", 64}, {"MOD", 64}, {"PLAY", 4}, {"AES", 2}, {"USR", 56}};
   for (const auto& g : groups)
-    if (ascii_iequal(bank, g.bank)) return g.n;
+    if (iequals(bank, g.bank)) return g.n;
   return 0;
 }
 

@@ -10,9 +10,6 @@
 
 namespace ks {
 
-// Bank words and leaves are compared without case (ASCII only).
-bool ascii_iequal(const char* a, const char* b);
-
 // Field of the identity line counted from the end: 0 is after the last comma (firmware), 1 the
 // serial, 2 the model. False when the line has too few commas. Cut to cap - 1.
 bool identity_field_from_end(const char* line, int from_end, char* out, size_t cap);

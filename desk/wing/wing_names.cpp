@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bridge/text.h"
 #include "desk/wing/wing_codec.h"
 #include "desk/wing/wing_desk_rules.h"
 #include "desk/wing/wing_link.h"
@@ -112,7 +113,7 @@ bool read_channel(int c, MapEntry* e, bool* usable) {
   node_hash_learn(read_be32(buf + 1), kChannelBank, uint32_t(c), "cin");
   char name[20];
   if (!channel_text(c, {"name"}, "cnm", name, sizeof name)) return false;
-  if (!grp[0] || ascii_iequal(grp, "OFF") || idx < 1 || idx > 64 || !name[0]) return true;
+  if (!grp[0] || iequals(grp, "OFF") || idx < 1 || idx > 64 || !name[0]) return true;
   std::snprintf(e->group, sizeof e->group, "%s", grp);
   e->index = uint32_t(idx);
   std::snprintf(e->name, sizeof e->name, "%s", name);
@@ -135,7 +136,7 @@ void rebuild_map_if_old(ChannelMap& m) {
     failures = 0;
     if (!usable || count >= kMapEntries) continue;
     bool dup = false;
-    for (int i = 0; i < count && !dup; ++i) dup = fresh[i].index == e.index && ascii_iequal(fresh[i].group, e.group);
+    for (int i = 0; i < count && !dup; ++i) dup = fresh[i].index == e.index && iequals(fresh[i].group, e.group);
     if (!dup) fresh[count++] = e;
   }
   std::memcpy(m.entries, fresh, sizeof(MapEntry) * size_t(count));
@@ -167,7 +168,7 @@ bool KS_ABI wing_read_name(const char* bank, int32_t n, char* out, int32_t len) 
     LockGuard<CriticalSection> g(m.lock);
     rebuild_map_if_old(m);
     for (int i = 0; i < m.count; ++i) {
-      if (m.entries[i].index == uint32_t(n) && ascii_iequal(m.entries[i].group, bank)) {
+      if (m.entries[i].index == uint32_t(n) && iequals(m.entries[i].group, bank)) {
         std::snprintf(out, size_t(len), "%s", m.entries[i].name);
         return true;
       }

@@ -1,22 +1,14 @@
 #include "desk/wing/wing_nodes.h"
 
-#include "desk/wing/wing_desk_rules.h"
-
 #include <cstring>
 
 #include "bridge/driver_services.h"
+#include "bridge/text.h"
 #include "os/lock.h"
 
 namespace ks {
 
 namespace {
-
-
-void copy7(char (&dst)[8], const char* src) {
-  size_t n = src ? strnlen(src, 7) : 0;
-  std::memcpy(dst, src ? src : "", n);
-  dst[n] = 0;
-}
 
 CriticalSection& node_table_lock() {
   static CriticalSection lock;
@@ -36,9 +28,9 @@ LearnResult NodeHashTable::learn(uint32_t hash, const char* bank, uint32_t index
   }
   NodeHashEntry& e = entries_[n];
   e.hash = hash;
-  copy7(e.bank, bank);
+  copy_text(e.bank, sizeof e.bank, bank);
   e.index = index;
-  copy7(e.leaf, leaf);
+  copy_text(e.leaf, sizeof e.leaf, leaf);
   count_.store(n + 1, std::memory_order_release);
   return LearnResult::kAdded;
 }
@@ -53,12 +45,12 @@ const NodeHashEntry* NodeHashTable::find(uint32_t hash) const {
 uint32_t NodeHashTable::lookup(const char* bank, uint32_t index, const char* leaf) const {
   if (!bank || !leaf) return 0;
   char b[8], l[8];
-  copy7(b, bank);
-  copy7(l, leaf);
+  copy_text(b, sizeof b, bank);
+  copy_text(l, sizeof l, leaf);
   uint32_t n = size();
   for (uint32_t i = 0; i < n; ++i) {
     const NodeHashEntry& e = entries_[i];
-    if (e.index == index && ascii_iequal(e.bank, b) && ascii_iequal(e.leaf, l)) return e.hash;
+    if (e.index == index && iequals(e.bank, b) && iequals(e.leaf, l)) return e.hash;
   }
   return 0;
 }

@@ -18,7 +18,6 @@ constexpr size_t kRxResyncAt = 6145;
 // as it arrives rather than ever parsing its payload as tokens.
 constexpr size_t kRxMaxItem = kRxResyncAt - 1;
 constexpr size_t kReplyCapacity = 320;
-constexpr size_t kReplyValueCapacity = kReplyCapacity - 5;
 
 // The request in flight as the parser sees it.
 struct PendingRequest {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bridge/text.h"
 #include "desk/wing/wing_codec.h"
 #include "desk/wing/wing_desk_rules.h"
 #include "desk/wing/wing_link.h"
@@ -35,13 +36,6 @@ char g_identity[160];
 
 std::atomic<EventFn> g_event{nullptr};
 
-
-void copy_text(char* out, size_t cap, const char* text) {
-  if (!out || cap == 0) return;
-  size_t n = text ? strnlen(text, cap - 1) : 0;
-  if (n) std::memcpy(out, text, n);
-  out[n] = 0;
-}
 
 struct Reply {
   uint8_t bytes[kReplyCapacity];
@@ -81,8 +75,8 @@ bool read_text_node(const NodeFrame& f, const char* bank, uint32_t index, const 
   return decode_text(r.value(), r.value_len(), out, cap);
 }
 
-// Flag read of any node: 0x00 / 0x01, learned only then. A reply without a value counts as off
-// where `empty_is_off` says so.
+// Flag read of any node: 0x00 / 0x01, learned only then. A reply without a value, or with an
+// empty text, counts as off.
 bool read_flag_node(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf, uint8_t* on) {
   Reply r;
   if (!ask(f, bank, index, leaf, &r)) return false;
@@ -216,7 +210,7 @@ bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* p
     const uint8_t* v = buf + i + 5;
     size_t vlen = item - 5;
     const NodeHashEntry* e = node_table().find(h);
-    if (e && (e->index != uint32_t(n) || !ascii_iequal(e->bank, bank))) {
+    if (e && (e->index != uint32_t(n) || !iequals(e->bank, bank))) {
       link_deliver_push(h, v, vlen);  // another node's value that came along
     } else {
       own = true;
@@ -328,7 +322,7 @@ bool KS_ABI wing_gain_range(const char* bank, int32_t n, double* min, double* ma
 bool KS_ABI wing_is_preamp_bank(const char* bank) {
   if (!bank) return false;
   for (const char* b : {"LCL", "A", "B", "C", "SC"})
-    if (ascii_iequal(bank, b)) return true;
+    if (iequals(bank, b)) return true;
   return false;
 }
 
@@ -414,9 +408,9 @@ bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint
 bool KS_ABI wing_read_card_type(const char* slot, char* out, int32_t len) {
   if (!slot || !out || len <= 0) return false;
   NodeFrame f;
-  if (ascii_iequal(slot, "MOD")) {
+  if (iequals(slot, "MOD")) {
     path_names(f, {"$syscfg", "opt_mod"});
-  } else if (ascii_iequal(slot, "CRD")) {
+  } else if (iequals(slot, "CRD")) {
     path_names(f, {"cards", "$type"});
   } else {
     return false;
@@ -428,9 +422,9 @@ bool KS_ABI wing_read_card_type(const char* slot, char* out, int32_t len) {
 bool KS_ABI wing_read_port_devices(const char* port, char* out, int32_t len) {
   if (!port || !out || len <= 0) return false;
   NodeFrame f;
-  if (ascii_iequal(port, "SC")) {
+  if (iequals(port, "SC")) {
     path_names(f, {"$stat", "sc_devices"});
-  } else if (ascii_iequal(port, "A") || ascii_iequal(port, "B") || ascii_iequal(port, "C")) {
+  } else if (iequals(port, "A") || iequals(port, "B") || iequals(port, "C")) {
     char name[2] = {char(std::toupper(static_cast<unsigned char>(port[0]))), 0};
     path_names(f, {"$stat", name, "dev"});
   } else {
@@ -441,7 +435,7 @@ bool KS_ABI wing_read_port_devices(const char* port, char* out, int32_t len) {
 }
 
 bool KS_ABI wing_read_port_remote(const char* port, uint8_t* on) {
-  if (!port || !(ascii_iequal(port, "A") || ascii_iequal(port, "B") || ascii_iequal(port, "C"))) return false;
+  if (!port || !(iequals(port, "A") || iequals(port, "B") || iequals(port, "C"))) return false;
   char name[2] = {char(std::tolower(static_cast<unsigned char>(port[0]))), 0};
   NodeFrame f;
   path_names(f, {"$globals", "harmt", name});

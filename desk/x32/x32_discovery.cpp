@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bridge/text.h"
 #include "desk/x32/x32_driver.h"
 #include "desk/x32/x32_link.h"
 #include "bridge/driver_services.h"
@@ -38,12 +39,6 @@ void put_field(char* out, size_t cap, const char* fmt, ...) {
   va_start(ap, fmt);
   std::vsnprintf(out, cap, fmt, ap);
   va_end(ap);
-}
-
-void copy_text(char* out, size_t cap, const char* in) {
-  size_t n = strnlen(in, cap - 1);
-  std::memcpy(out, in, n);
-  out[n] = 0;
 }
 
 // The card question: a fresh socket, one datagram, one reply from the desk's port.

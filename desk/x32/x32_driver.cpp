@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "bridge/text.h"
 #include "desk/x32/x32_link.h"
 #include "bridge/driver_services.h"
 #include "desk/x32/x32_tables.h"
@@ -58,13 +59,6 @@ Tick now() { return x32_clock().now(); }
 
 bool fresh(const Cached& c, Tick t, uint32_t valid_ms) {
   return c.valid && ticks_elapsed(t, c.tick) < valid_ms;
-}
-
-void copy_text(char* out, size_t cap, const char* in) {
-  if (!cap) return;
-  size_t n = in ? strnlen(in, cap - 1) : 0;
-  if (n) std::memcpy(out, in, n);
-  out[n] = 0;
 }
 
 // A whole number from a reply's first argument ('i', or a finite 'f'); false otherwise.

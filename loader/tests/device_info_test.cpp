@@ -21,7 +21,7 @@ TEST(Mac, Classes) {
 }
 
 TEST(DeviceInfo, OwnerIsBoundedAndPrintable) {
-  uint8_t info[kDeviceInfoBytes] = {};
+  uint8_t info[kDeviceUpInfoBytes] = {};
   const uint8_t fw[6] = {1, 2, 3, 4, 5, 6};
   std::memcpy(info, fw, 6);
   std::memcpy(info + 6, "FOH\x01PC\x7f", 7);
@@ -38,7 +38,7 @@ TEST(DeviceInfo, OwnerIsBoundedAndPrintable) {
 }
 
 TEST(DeviceStatus, HexBytes) {
-  uint8_t s[kDeviceStatusBytes] = {0x00, 0x01, 0xff};
+  uint8_t s[kBoxStatusBytes] = {0x00, 0x01, 0xff};
   EXPECT_EQ(format_status(s), "00 01 ff 00 00 00 00 00 00 00 00 00 00 00 00 00 ");
 }
 

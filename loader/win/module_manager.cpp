@@ -38,10 +38,9 @@ constexpr size_t kStateCfgMaxBytes = 1 << 20;
 struct ManagerState {
     RejectedFiles rejected;            // watcher thread only
     uint32_t last_counters[kCallCounters] = {};
-    bool counters_seen = false;
     CriticalSection refresh_lock;      // one refresh_live_card at a time per type
     std::atomic<int> lv1_stops{0};     // stops running on LV1's thread right now
-    bool starting = false;             // a start call is running (under module_srw)
+    bool starting = false;             // a start call is running (read and set under module_srw)
     std::atomic<bool> lv1_stop_refused{false};  // such a stop reported false for this load
 };
 

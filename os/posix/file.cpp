@@ -104,8 +104,6 @@ bool make_dirs(const std::string& path) {
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool move_file_replace(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
-
 uint64_t last_write_time(const std::string& path) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return 0;

@@ -1,7 +1,6 @@
 #include "os/thread.h"
 
 #include <pthread.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -56,7 +55,6 @@ bool Thread::join(uint32_t timeout_ms) {
   return true;
 }
 
-uint32_t current_thread_id() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 uint32_t current_process_id() { return static_cast<uint32_t>(getpid()); }
 
 }  // namespace ks

@@ -177,16 +177,7 @@ TEST(Thread, DetachedThreadRunsOn) {
   EXPECT_TRUE(s.finished.load());
 }
 
-TEST(Thread, IdsDifferBetweenThreads) {
-  uint32_t mine = current_thread_id();
-  std::atomic<uint32_t> theirs{0};
-  Thread t;
-  ASSERT_TRUE(t.start([&] { theirs = current_thread_id(); }));
-  ASSERT_TRUE(t.join(5000));
-  EXPECT_NE(theirs.load(), 0u);
-  EXPECT_NE(theirs.load(), mine);
-  EXPECT_NE(current_process_id(), 0u);
-}
+TEST(Thread, ProcessIdIsKnown) { EXPECT_NE(current_process_id(), 0u); }
 
 }  // namespace
 }  // namespace ks

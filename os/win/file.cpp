@@ -115,10 +115,6 @@ bool make_dirs(const std::string& path) {
 
 bool remove_file(const std::string& path) { return DeleteFileW(win::widen(path).c_str()) != 0; }
 
-bool move_file_replace(const std::string& from, const std::string& to) {
-  return move_over(win::widen(from), win::widen(to));
-}
-
 uint64_t last_write_time(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA a;
   return attributes(path, a) ? ft(a.ftLastWriteTime) : 0;

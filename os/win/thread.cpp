@@ -38,7 +38,6 @@ bool Thread::join(uint32_t timeout_ms) {
   return true;
 }
 
-uint32_t current_thread_id() { return GetCurrentThreadId(); }
 uint32_t current_process_id() { return GetCurrentProcessId(); }
 
 }  // namespace ks
