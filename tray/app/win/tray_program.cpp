@@ -386,6 +386,8 @@ int run_tray_program(const ModeArgs& args) {
     RegisterClassExW(&wc);
     g_tray = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayClass, L"Kestrune", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst,
                              nullptr);
+    bind_discovery(program);
+    bind_updater(program, g_tray);
 
     DashboardHost host;
     host.ui = &program.ui;
