@@ -8,8 +8,10 @@
 
 #include "os/file.h"
 #include "shared/names.h"
+#include "tray/app/win/bridge_bindings.h"
 #include "tray/services/console_switch.h"
 #include "tray/services/console_table.h"
+#include "tray/services/diagnostics_machine.h"
 #include "tray/services/install_machine.h"
 #include "tray/services/lv1_build.h"
 #include "tray/services/settings_file.h"
@@ -354,6 +356,7 @@ TrayProgram::TrayProgram()
   sources = std::make_unique<PollCachedSources>(*live_sources);
   actions = std::make_unique<LiveActions>(*this);
   notices = std::make_unique<TrayNotices>(*this);
+  bridge = std::make_unique<BridgePages>(*this);
   LoadWatchEnv env;
   env.read_loader_block = [this](uint8_t (&out)[kLoaderBlockSize]) { return link.read_loader_block(out); };
   env.install_dir = [this] { return paths.state().installed ? paths.state().install_dir : std::string(); };
@@ -422,6 +425,15 @@ void bind_updater(TrayProgram& p, void* tray_window) {
   p.paths.env().update_staged = [] { return update_staged(); };
   p.paths.env().update_busy = [] { return update_busy(); };
   p.services.update_tick = [host = update_host_of(p, tray_window)] { update_tick(host); };
+}
+
+void bind_diagnostics(TrayProgram& p, void* tray_window) {
+  auto owner = [tray_window] {
+    HWND d = dashboard_window();
+    return d && IsWindowVisible(d) ? d : static_cast<HWND>(tray_window);
+  };
+  p.services.write_diagnostics_report = [owner] { save_diagnostics_to_desktop(owner()); };
+  p.services.write_support_bundle = [owner] { save_support_bundle_to_desktop(owner()); };
 }
 
 bool blink_card_in_loader(int console) {

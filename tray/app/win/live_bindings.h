@@ -22,6 +22,8 @@
 
 namespace ks::tray {
 
+class BridgePages;
+
 // The tray's own console discovery: a search, its record per console, and the hints of the found
 // consoles saved into their settings files. Unbound, nothing is searched.
 struct DiscoverySeam {
@@ -63,6 +65,7 @@ struct TrayProgram {
   std::unique_ptr<DashboardSources> live_sources;
   std::unique_ptr<PollCachedSources> sources;
   std::unique_ptr<ShellActions> actions;
+  std::unique_ptr<BridgePages> bridge;
 
   // The page model of this moment, with the action message.
   bool page_model(JsonValue& out);
@@ -86,6 +89,10 @@ UpdateHost update_host_of(TrayProgram& p, void* tray_window);
 // Binds the updater: its tick into the poll tick's step, and its staged and busy words into the
 // installer's guard and the pages' pending update.
 void bind_updater(TrayProgram& p, void* tray_window);
+
+// Binds the menu's and the dashboard's diagnostics report and support bundle: the file on the
+// Desktop, then a message box over the dashboard while it is shown, else over `tray_window`.
+void bind_diagnostics(TrayProgram& p, void* tray_window);
 
 // Sets a console's identify words in the loader block; false when it cannot be reached.
 bool blink_card_in_loader(int console);

@@ -1,8 +1,9 @@
 // The resident program's bindings of discovery and the updater, over a real TrayProgram: the
 // search reaches the simulated desks on 127.0.0.1 (targets and ports handed in, nothing is
 // broadcast) and its records are what the pages read; the updater's words guard the installer
-// and its tick fails quietly when no update server listens.
-// ks-test: timeout=120
+// and its tick fails quietly when no update server listens; the bridge pages read the shown
+// console's block, latch its clips on the frame tick and take the view commands.
+// ks-test: lock=update-server,kestrune-updates,status-block timeout=120
 #include "tray/app/win/live_bindings.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,12 @@
 #include <vector>
 
 #include "bridge/config.h"
+#include "os/shared_memory.h"
+#include "shared/names.h"
+#include "shared/status_block.h"
 #include "sim/wing/discovery.h"
 #include "sim/x32/x32_sim.h"
+#include "tray/app/win/bridge_bindings.h"
 #include "tray/services/tests/support/files.h"
 #include "tray/ui/model/dashboard_state.h"
 
@@ -129,6 +134,9 @@ TEST(LiveBindings, UpdaterWordsGuardTheInstallerAndMarkAnUpdatePending) {
 TEST(LiveBindings, UpdateTickWithNoServerFailsQuietlyAndWaitsSixHours) {
   TrayProgram p;
   UpdateHost host = update_host_of(p, nullptr);
+  // Whatever an earlier run left staged in this account stays where it is: nothing is placed
+  // or installed while LV1 runs.
+  host.lv1_running = [] { return true; };
   std::mutex m;
   std::vector<std::string> lines;
   host.log = [&](const std::string& s) {
@@ -154,6 +162,56 @@ TEST(LiveBindings, UpdateTickWithNoServerFailsQuietlyAndWaitsSixHours) {
   }
   update_tick_at(host, t0 + kFirstCheckDelayMs + 1000);  // no second check before six hours
   EXPECT_EQ(u.busy.load(), 0u);
+}
+
+TEST(LiveBindings, TheBridgePagesFollowTheShownBlockAndLatchItsClips) {
+  SharedMemory m;
+  ASSERT_TRUE(m.create(kStatusBlockBaseName, sizeof(StatusBlock)));
+  ASSERT_FALSE(m.existed()) << "another WING block is up";
+  auto* b = static_cast<StatusBlock*>(m.data());
+  b->magic = kStatusMagic;
+  b->version = kStatusLayoutVersion;
+  b->watch_count = 8;
+  b->lv1_loaded = 1;
+  b->meters_live = 1;
+  b->clip[3] = 1;
+
+  TrayProgram p;
+  BridgePages& pages = *p.bridge;
+  const BridgeView v = pages.view();
+  ASSERT_NE(v.block, nullptr);
+  EXPECT_EQ(v.block->watch_count, 8u);  // the program's own view of the same block
+  EXPECT_EQ(v.active_console, 0);
+  EXPECT_FALSE(v.both_alive);
+
+  // A clip held over several ticks is one overload; a new edge is another, on the same channel.
+  pages.frame_tick();
+  pages.frame_tick();
+  EXPECT_EQ(pages.clips().latch[3], 1);
+  EXPECT_EQ(pages.clips().clipped_channels, 1u);
+  EXPECT_EQ(pages.clips().overloads, 1u);
+  b->clip[3] = 0;
+  pages.frame_tick();
+  b->clip[3] = 1;
+  pages.frame_tick();
+  EXPECT_EQ(pages.clips().clipped_channels, 1u);
+  EXPECT_EQ(pages.clips().overloads, 2u);
+  b->meters_live = 0;  // no meters: nothing is tracked
+  b->clip[5] = 1;
+  pages.frame_tick();
+  EXPECT_EQ(pages.clips().latch[5], 0);
+
+  // The status page's tools: the clipped filter, then clearing the clips returns to all.
+  DashboardUiState ui;
+  pages.page_command(ui, 17);
+  EXPECT_EQ(ui.view_filter, 2u);
+  pages.page_command(ui, 19);
+  EXPECT_EQ(ui.view_filter, 0u);
+  EXPECT_EQ(pages.clips().clipped_channels, 0u);
+  EXPECT_EQ(pages.clips().latch[3], 0);
+  // The X32's tab while its block is not up changes nothing.
+  pages.page_command(ui, 901);
+  EXPECT_EQ(ui.active_console, 0);
 }
 
 }  // namespace
