@@ -41,7 +41,9 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
                         BridgeState& bs, float W);
 
 // Takes the pending action's outcome first, then draws the channel page (or its link popover).
-void paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui,
+// Returns the height the card needs, margins included (0 when nothing is drawn): an area that
+// tall always has room for it.
+float paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui,
                           BridgeState& bs, BridgeLink& link, float W, float H);
 
 // The reroute grid's columns for the page's inner width.

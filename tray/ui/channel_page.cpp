@@ -446,10 +446,10 @@ float popover_body(Canvas& g, PaintContext& pc, const Facts& f, DashboardUiState
 
 }  // namespace
 
-void paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui, BridgeState& bs,
-                          BridgeLink& link, float W, float H) {
+float paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui, BridgeState& bs,
+                           BridgeLink& link, float W, float H) {
   const int c = ui.selected_channel;
-  if (!v.block || c < 0 || c >= watched_channels(v.block)) return;
+  if (!v.block || c < 0 || c >= watched_channels(v.block)) return 0;
   take_action_outcome(ui, link);
   const Facts f = facts_of(v, c);
   float cell_x, cell_y, acx;
@@ -462,12 +462,13 @@ void paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, Dash
     const PopoverPlace p = place_popover(cell_x, acx, cell_y, w, h, W, H, bs.cell_w);
     card_with_arrow(g, p, w, h, acx, cell_y);
     popover_body(g, pc, f, ui, ui.action_reply, p.x, p.y, w);
-    return;
+    return h + 16;
   }
   const float h = channel_body(m, scratch, f, bs, ui.action_reply, 0, 0);
   const PopoverPlace p = place_popover(cell_x, acx, cell_y, kCardW, h, W, H, bs.cell_w);
   card_with_arrow(g, p, kCardW, h, acx, cell_y);
   channel_body(g, pc, f, bs, ui.action_reply, p.x, p.y);
+  return h + 16;
 }
 
 }  // namespace ks::tray

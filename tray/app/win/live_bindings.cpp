@@ -8,8 +8,10 @@
 
 #include "os/file.h"
 #include "shared/names.h"
+#include "tray/app/win/bridge_bindings.h"
 #include "tray/services/console_switch.h"
 #include "tray/services/console_table.h"
+#include "tray/services/diagnostics_machine.h"
 #include "tray/services/install_machine.h"
 #include "tray/services/lv1_build.h"
 #include "tray/services/settings_file.h"
@@ -116,7 +118,10 @@ class LiveSources final : public DashboardSources {
     return true;
   }
   bool load_blocked() override { return p_.load_watch && p_.load_watch->blocked(); }
-  bool update_pending() override { return !p_.install_dir().empty() && p_.paths.loader_needs_update(); }
+  bool update_pending() override {
+    if (p_.paths.env().update_staged && p_.paths.env().update_staged()) return true;
+    return !p_.install_dir().empty() && p_.paths.loader_needs_update();
+  }
   bool legacy_install() override { return p_.paths.state().legacy; }
   bool card_module_present(int kind) override { return file_exists(p_.paths.card_module_path(kind)); }
   bool console_module_state(int kind, bool& on) override {
@@ -351,6 +356,7 @@ TrayProgram::TrayProgram()
   sources = std::make_unique<PollCachedSources>(*live_sources);
   actions = std::make_unique<LiveActions>(*this);
   notices = std::make_unique<TrayNotices>(*this);
+  bridge = std::make_unique<BridgePages>(*this);
   LoadWatchEnv env;
   env.read_loader_block = [this](uint8_t (&out)[kLoaderBlockSize]) { return link.read_loader_block(out); };
   env.install_dir = [this] { return paths.state().installed ? paths.state().install_dir : std::string(); };
@@ -377,6 +383,57 @@ bool TrayProgram::page_model(JsonValue& out) {
 std::unique_ptr<PollSteps> make_poll_steps(TrayProgram& p, std::function<void(TrayState, TrayState)> show_icon,
                                            std::function<void()> refresh_tooltip, std::function<void()> invalidate) {
   return std::make_unique<LivePollSteps>(p, std::move(show_icon), std::move(refresh_tooltip), std::move(invalidate));
+}
+
+void bind_discovery(TrayProgram& p, DiscoveryEnv env) {
+  if (!env.desk_line) env.desk_line = desk_lines_of(p.link);
+  if (!env.install_dir)
+    env.install_dir = [&p] { return p.paths.state().installed ? p.paths.state().install_dir : std::string(); };
+  p.finder = std::make_unique<ConsoleDiscovery>(std::move(env));
+  ConsoleDiscovery& f = *p.finder;
+  p.discovery.discover_consoles = [&f] { f.discover_consoles(); };
+  p.discovery.record = [&f](int console) {
+    if (console == 0) return f.wing();
+    if (console == 1) return f.x32();
+    return DiscoveryRecord{};
+  };
+  // The hints are saved by every search; saving again writes the records found last.
+  p.discovery.save_console_hints = [&f] {
+    const DiscoveryRecord keep = f.current();
+    for (const DiscoveryRecord* r : {&f.wing(), &f.x32()}) {
+      if (!r->found) continue;
+      f.set_current(*r);
+      f.save_console_hint();
+    }
+    f.set_current(keep);
+  };
+  p.paths.env().current_is_x32 = [&f] { return f.current().found && f.current().line.rfind("X32,", 0) == 0; };
+}
+
+UpdateHost update_host_of(TrayProgram& p, void* tray_window) {
+  UpdateHost h;
+  h.tray_window = tray_window;
+  h.install_folder = [&p] { return p.paths.state().installed ? p.paths.state().install_dir : std::string(); };
+  h.auto_install = [&p] { return p.paths.state().installed && !p.paths.state().legacy; };
+  h.lv1_running = [&p] { return ks::tray::lv1_running(*p.lv1); };
+  h.install_loader = [&p](std::string& error) { return p.installer.install_bundle(error); };
+  h.deferred_install_tick = [&p] { p.installer.deferred_install_tick(); };
+  return h;
+}
+
+void bind_updater(TrayProgram& p, void* tray_window) {
+  p.paths.env().update_staged = [] { return update_staged(); };
+  p.paths.env().update_busy = [] { return update_busy(); };
+  p.services.update_tick = [host = update_host_of(p, tray_window)] { update_tick(host); };
+}
+
+void bind_diagnostics(TrayProgram& p, void* tray_window) {
+  auto owner = [tray_window] {
+    HWND d = dashboard_window();
+    return d && IsWindowVisible(d) ? d : static_cast<HWND>(tray_window);
+  };
+  p.services.write_diagnostics_report = [owner] { save_diagnostics_to_desktop(owner()); };
+  p.services.write_support_bundle = [owner] { save_support_bundle_to_desktop(owner()); };
 }
 
 bool blink_card_in_loader(int console) {

@@ -17,6 +17,7 @@ using std::min;
 #include "shared/names.h"
 #include "shared/status_block.h"
 #include "tray/app/win/app_modes.h"
+#include "tray/app/win/bridge_bindings.h"
 #include "tray/app/win/live_bindings.h"
 #include "tray/services/console_table.h"
 #include "tray/services/settings_file.h"
@@ -147,7 +148,13 @@ void open_and_front() {
   }
 }
 
-// The hot key, the double click and TrayCommand 1001.
+// A console module runs in LV1: the dashboard's main page is then its status page.
+bool bridge_running() {
+  return g_p->link.select() && snapshot_of(g_p->link.active_view()).lv1_loaded != 0;
+}
+
+// The hot key, the double click and TrayCommand 1001: the channels while the bridge runs, else
+// the setup page, chosen as at start.
 void show_dashboard_window() {
   HWND d = dashboard_window();
   if (d && IsWindowVisible(d)) {
@@ -155,7 +162,10 @@ void show_dashboard_window() {
     return;
   }
   g_p->paths.locate_install();
-  if (!g_p->ui.setup_open) {
+  if (bridge_running()) {
+    if (g_p->ui.setup_open) g_p->ui.fit_shrink = true;  // the status page is the shorter one
+    g_p->ui.setup_open = false;
+  } else if (!g_p->ui.setup_open) {
     g_p->ui.setup_open = true;
     g_p->actions->discover_consoles();
   }
@@ -250,6 +260,13 @@ void tray_command(int id) {
     case 1018:
       if (p.link.select()) p.link.status_post_request(status_suffix(p.link.active_console()), id == 1017);
       return;
+    case kMenuClearClips: {
+      ClipHistory& h = p.bridge->clips();
+      tray_log("clip history cleared (%u channel(s), %u overload(s))", h.clipped_channels, h.overloads);
+      clear_clip_history(h);
+      invalidate_dashboard();
+      return;
+    }
     case kMenuDetailedLogging: toggle_detailed_logging(); return;
     case kMenuSupportBundle: p.actions->write_support_bundle(); return;
     case kMenuExit: PostQuitMessage(0); return;
@@ -268,6 +285,7 @@ void show_tray_menu() {
   MenuFacts f;
   f.tray = tray_facts();
   f.always_on_top = p.always_on_top;
+  f.clipped_channels = p.bridge->clips().clipped_channels;
   for (int i = 0; i < 2; ++i) {
     f.module_present[i] = p.actions->card_module_present(i) && p.actions->console_state(i, f.console_on[i]);
   }
@@ -325,6 +343,7 @@ LRESULT CALLBACK tray_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_TIMER:
       if (wp == TIMER_FRAME) {
+        g_p->bridge->frame_tick();
         HWND d = dashboard_window();
         if (d && IsWindowVisible(d)) InvalidateRect(d, nullptr, FALSE);
       } else {
@@ -386,10 +405,15 @@ int run_tray_program(const ModeArgs& args) {
     RegisterClassExW(&wc);
     g_tray = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayClass, L"Kestrune", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst,
                              nullptr);
+    bind_discovery(program);
+    bind_updater(program, g_tray);
+    bind_diagnostics(program, g_tray);
 
     DashboardHost host;
     host.ui = &program.ui;
     host.actions = program.actions.get();
+    host.bridge_clicks = program.bridge.get();
+    host.bridge_painters = program.bridge.get();
     host.page_model = [&program](JsonValue& out) { return program.page_model(out); };
     host.lv1_running = [&program] { return lv1_running(*program.lv1); };
     host.window_icon = dashboard_icon;
@@ -423,7 +447,7 @@ int run_tray_program(const ModeArgs& args) {
       tray_log(program.installer.live_module_update(message) ? "console modules updated live" : "live module update failed");
     }
     if (program.services.update_tick) program.services.update_tick();
-    if (!program.link.select() || snapshot_of(program.link.active_view()).lv1_loaded == 0) {
+    if (!bridge_running()) {
       program.ui.setup_open = true;
       program.actions->discover_consoles();
     }

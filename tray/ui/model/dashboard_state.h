@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "shared/loader_block.h"
+#include "tray/services/discovery.h"  // DiscoveryRecord: the tray's last search per console kind
 #include "tray/ui/model/status_snapshot.h"
 
 namespace ks::tray {
@@ -15,13 +16,6 @@ namespace ks::tray {
 inline constexpr int kWing = 0;
 inline constexpr int kX32 = 1;
 inline constexpr uint32_t kLinkAgeNever = 0xFFFFFFFF;
-
-// The tray program's last console discovery for one console kind.
-struct DiscoveryRecord {
-  uint8_t found = 0;
-  std::string line;   // the identity line, UTF-8
-  std::string spare;  // carried, never filled or read
-};
 
 struct DashboardState {
   uint8_t lv1_found;

@@ -225,6 +225,31 @@ TEST(ChannelPage, CardIsPlacedAgainstItsCellAndNothingBeyondTheWatchCount) {
   EXPECT_TRUE(q.pc.regions.empty());
 }
 
+// A window shorter than the card leaves its top above the page; the room the card says it needs
+// holds all of it, for the channel page and for the link popover alike.
+TEST(ChannelPage, TheRoomItNeedsHoldsTheWholeCard) {
+  for (bool popover : {false, true}) {
+    SCOPED_TRACE(popover);
+    Page p;
+    p.ui.link_popover_open = popover;
+    p.ui.link_op = 1;
+    p.status(628);
+    p.ui.selected_channel = 0;
+    const float need = paint_channel_detail(p.g, p.pc, p.v, p.ui, p.bs, p.f.link(), 628, 300);
+    ASSERT_GT(need, 300);
+    p.pc.regions.clear();
+    EXPECT_FLOAT_EQ(paint_channel_detail(p.g, p.pc, p.v, p.ui, p.bs, p.f.link(), 628, need), need);
+    ASSERT_FALSE(p.pc.regions.empty());
+    for (const HitRegion& r : p.pc.regions) {
+      EXPECT_GE(r.y, 8) << r.id;
+      EXPECT_LE(r.y + r.h, need - 8) << r.id;
+    }
+  }
+  Page none;
+  none.ui.selected_channel = 8;  // beyond the watch count
+  EXPECT_EQ(paint_channel_detail(none.g, none.pc, none.v, none.ui, none.bs, none.f.link(), 628, 300), 0);
+}
+
 TEST(LinkPopover, ProtectedPartnerForcesSwitchingOffFirst) {
   Page p;
   p.f.b().phantom[2] = 1;

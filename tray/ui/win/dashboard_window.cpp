@@ -171,8 +171,10 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
   const int w = client.right - client.left, h = client.bottom - client.top;
   if (w <= 0 || h <= 0 || !g_buffer.ensure(hdc, w, h)) return;
 
+  // The page model is gathered only for the pages drawn from it: the setup page and its dialogs.
+  const bool bridge_main = !ui.setup_open && g_host.bridge_painters;
   JsonValue model;
-  const bool have_model = g_host.page_model && g_host.page_model(model);
+  const bool have_model = (!bridge_main || ui.modal >= kModalConfirmOff) && g_host.page_model && g_host.page_model(model);
   const float before = ui.content_height;
   {
     Graphics g(g_buffer.image);
@@ -191,7 +193,9 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
     ui.scroll_offset = std::clamp(ui.scroll_offset, 0.0f, overflow);
     g.TranslateTransform(0, -ui.scroll_offset);
 
-    if (have_model) {
+    if (bridge_main) {
+      ui.content_height = g_host.bridge_painters->paint_page(canvas, pc, ui, W, H);
+    } else if (have_model) {
       SetupPageInputs in;
       in.action_message = from_utf8(ui.action_message.text);
       in.panel_open = {ui.setup_panel_open[0], ui.setup_panel_open[1]};
@@ -200,7 +204,6 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
       for (int c = 0; c < 2; ++c)
         for (int s = 0; s < 8; ++s) ui.candidate_ids[c][s] = res.candidate_ids[c][s];
     }
-    if (!ui.setup_open && g_host.bridge_painters) g_host.bridge_painters->paint_page(canvas, pc, ui, W, H);
 
     g.ResetTransform();
     g.ScaleTransform(scale, scale);
@@ -227,7 +230,7 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
           paint_confirm_dialog(canvas, pc, model, {ui.modal, ui.pending_console, lv1}, W, H);
         }
       } else if (g_host.bridge_painters) {
-        g_host.bridge_painters->paint_modal(canvas, pc, ui, W, H);
+        ui.content_height = std::max(ui.content_height, g_host.bridge_painters->paint_modal(canvas, pc, ui, W, H));
       }
     }
     g_hit_regions = std::move(pc.regions);

@@ -18,14 +18,16 @@ inline constexpr UINT WM_FIT_CONTENT = WM_APP + 3;
 inline constexpr UINT WM_PLACE_ADDRESS_EDIT = WM_APP + 4;
 inline constexpr UINT WM_ADDRESS_EDIT_KEY = WM_APP + 5;
 
-// Where the bridge pages' painters plug into the frame: the page over the setup page (details
-// panel or channel page) and the modal pages they own (reroute page, remove page). Without them
-// nothing is drawn there.
+// Where the bridge pages' painters plug into the frame: the main page while the setup page is
+// closed (the status page, with the details panel or the channel page over it), and the modal
+// pages they own (reroute page, remove page). Without them the setup page is the only page.
 class BridgePagePainters {
  public:
   virtual ~BridgePagePainters() = default;
-  virtual void paint_page(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) {}
-  virtual void paint_modal(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) {}
+  // Drawn under the scroll translation; returns the content height.
+  virtual float paint_page(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) { return 0; }
+  // Returns the window height the modal page needs (0: any): the window grows to it.
+  virtual float paint_modal(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) { return 0; }
 };
 
 // What the window works with; bound once before it is first opened.

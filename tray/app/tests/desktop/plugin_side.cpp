@@ -1,5 +1,6 @@
 #include "tray/app/tests/desktop/plugin_side.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -151,5 +152,12 @@ std::string PluginSide::module_log() const {
 }
 
 std::string PluginSide::identity_line() const { return desk_->wing.identity_line(); }
+
+double PluginSide::desk_gain_db(int n) const {
+  sim::SimValue v;
+  if (!desk_->wing.get("io/in/LCL/" + std::to_string(n) + "/g", &v))
+    return std::nan("");
+  return v.number;
+}
 
 }  // namespace ks::tray::testing

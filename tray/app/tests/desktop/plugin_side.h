@@ -26,6 +26,8 @@ class PluginSide {
   std::string win64() const { return win64_; }          // the bundle's Contents\Win64
   std::string module_log() const;                       // the WING module's log ("" none yet)
   std::string identity_line() const;
+  // The head-amp gain the desk holds for its local input n (from 1); NaN when it has none.
+  double desk_gain_db(int n) const;
 
  private:
   struct Desk;
