@@ -44,6 +44,23 @@ bool Lv1System::file_stat(const std::string& path, uint64_t& write_time, uint64_
   return write_time != 0;
 }
 
+bool PacedProcessList::get(Lv1System& sys, uint64_t now_ms, std::vector<ProcessEntry>& out) {
+  bool fresh = !have_ || now_ms - at_ >= max_age_ms_;
+  if (fresh && have_ && lv1_ >= 0 && sys.watch_process(list_[static_cast<size_t>(lv1_)]) == ProcessWatch::runs)
+    fresh = false;
+  if (fresh) {
+    list_.clear();
+    lv1_ = -1;
+    have_ = sys.processes(list_);
+    at_ = now_ms;
+    if (!have_) list_.clear();
+    const ProcessEntry* p = first_lv1(list_);
+    if (p) lv1_ = static_cast<int>(p - list_.data());
+  }
+  out = list_;
+  return have_;
+}
+
 bool lv1_running(Lv1System& sys) {
   std::vector<ProcessEntry> list;
   if (!sys.processes(list)) return true;

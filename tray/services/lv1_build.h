@@ -31,6 +31,9 @@ struct ProcessEntry {
   uint32_t pid = 0;
 };
 
+// What the system can tell of one listed process without taking the list again.
+enum class ProcessWatch { unknown, runs, ended };
+
 class Lv1System {
  public:
   virtual ~Lv1System() = default;
@@ -47,6 +50,30 @@ class Lv1System {
   virtual ReadStatus read_file(const std::string& path, size_t cap, std::string& out) {
     return ks::read_file(path, cap, out);
   }
+  // Whether the listed process still runs, told by a handle the system keeps to it (one process
+  // at a time); unknown when it cannot tell.
+  virtual ProcessWatch watch_process(const ProcessEntry& p) {
+    (void)p;
+    return ProcessWatch::unknown;
+  }
+};
+
+// The process list for questions asked every second and more often: taken again once it is
+// `max_age_ms` old, except that a list holding LV1 stays the answer while that LV1 process runs.
+// A running LV1 thus costs no new list (taking one is the dearest part of the tray's second);
+// an LV1 that ended is noticed as soon as the list is that old.
+class PacedProcessList {
+ public:
+  explicit PacedProcessList(uint64_t max_age_ms = 500) : max_age_ms_(max_age_ms) {}
+  // The list as `sys` gives it; false (and an empty list) when it cannot be taken.
+  bool get(Lv1System& sys, uint64_t now_ms, std::vector<ProcessEntry>& out);
+
+ private:
+  uint64_t max_age_ms_;
+  std::vector<ProcessEntry> list_;
+  bool have_ = false;
+  uint64_t at_ = 0;
+  int lv1_ = -1;  // index of the first LV1 entry in list_
 };
 
 // The real process list, times and version resources (Windows); natively the list cannot be

@@ -69,23 +69,11 @@ class FileMemo {
   std::map<std::string, std::pair<FileStamp, T>> memo_;
 };
 
-// The system's LV1 facts with the process list kept for 500 ms and file versions per file stamp.
+// The system's LV1 facts with the process list paced (kept while its LV1 runs, else for 500 ms)
+// and file versions per file stamp.
 class PacedLv1 final : public Lv1System {
  public:
-  bool processes(std::vector<ProcessEntry>& out) override {
-    const uint64_t now = GetTickCount64();
-    if (!have_ || now - at_ >= 500) {
-      list_.clear();
-      have_ = system_lv1().processes(list_);
-      at_ = now;
-      if (!have_) {
-        out.clear();
-        return false;
-      }
-    }
-    out = list_;
-    return true;
-  }
+  bool processes(std::vector<ProcessEntry>& out) override { return list_.get(system_lv1(), GetTickCount64(), out); }
   bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
   uint64_t now_filetime() override { return system_lv1().now_filetime(); }
   std::string file_version(const std::string& path) override {
@@ -94,9 +82,7 @@ class PacedLv1 final : public Lv1System {
   bool file_exists(const std::string& path) override { return system_lv1().file_exists(path); }
 
  private:
-  std::vector<ProcessEntry> list_;
-  bool have_ = false;
-  uint64_t at_ = 0;
+  PacedProcessList list_;
   FileMemo<std::string> versions_;
 };
 

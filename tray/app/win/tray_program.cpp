@@ -104,9 +104,14 @@ void copy_tip(const std::u16string& tip) {
   g_nid.szTip[n] = 0;
 }
 
+// Every NIM_MODIFY is a message to Explorer's process (with the icon's bitmaps when NIF_ICON is
+// set), so the notification area hears of the tip only when its text changed.
 void refresh_tooltip() {
+  wchar_t shown[std::size(g_nid.szTip)];
+  std::memcpy(shown, g_nid.szTip, sizeof shown);
   copy_tip(tooltip_text(tray_facts()));
-  g_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  if (std::memcmp(shown, g_nid.szTip, sizeof shown) == 0) return;
+  g_nid.uFlags = NIF_TIP;
   Shell_NotifyIconW(NIM_MODIFY, &g_nid);
 }
 

@@ -150,6 +150,70 @@ TEST(ProfilesFile, LinesAreReadAsTheFileFormatSays) {
 
 // ---- process facts ----
 
+// The list the tray asks every second: taken again once 500 ms old, unless its LV1 still runs.
+TEST(PacedProcessList, ListWithoutLv1IsTakenAgainOnceOld) {
+  FakeLv1System sys;
+  sys.procs = {{"explorer.exe", 4}};
+  PacedProcessList paced;
+  std::vector<ProcessEntry> out;
+  for (uint64_t now : {0, 1, 499}) ASSERT_TRUE(paced.get(sys, now, out));
+  EXPECT_EQ(sys.lists, 1);
+  sys.procs.push_back({"eMotion LV1.exe", 10});
+  ASSERT_TRUE(paced.get(sys, 500, out));
+  EXPECT_EQ(sys.lists, 2);
+  ASSERT_EQ(out.size(), 2u);  // an LV1 started meanwhile is seen
+  EXPECT_EQ(out[1].pid, 10u);
+}
+
+TEST(PacedProcessList, RunningLv1KeepsItsListUntilItEnds) {
+  FakeLv1System sys;
+  sys.procs = {{"explorer.exe", 4}, {"EMOTION lv1.exe", 10}, {"eMotion LV1.exe", 11}};
+  sys.watch[10] = ProcessWatch::runs;
+  sys.watch[11] = ProcessWatch::ended;  // not the first LV1: never asked
+  PacedProcessList paced;
+  std::vector<ProcessEntry> out;
+  for (uint64_t now : {0ull, 500ull, 60000ull, 6ull * 3600 * 1000}) {
+    ASSERT_TRUE(paced.get(sys, now, out));
+    ASSERT_EQ(out.size(), 3u);
+  }
+  EXPECT_EQ(sys.lists, 1);
+
+  sys.procs = {{"explorer.exe", 4}};
+  sys.watch[10] = ProcessWatch::ended;
+  ASSERT_TRUE(paced.get(sys, 6ull * 3600 * 1000 + 1, out));
+  EXPECT_EQ(sys.lists, 2);
+  EXPECT_EQ(out.size(), 1u);
+
+  // The same with a system that cannot watch: the LV1 list ages like any other.
+  FakeLv1System blind;
+  blind.procs = {{"eMotion LV1.exe", 10}};
+  PacedProcessList paced2;
+  ASSERT_TRUE(paced2.get(blind, 0, out));
+  ASSERT_TRUE(paced2.get(blind, 499, out));
+  EXPECT_EQ(blind.lists, 1);
+  blind.procs.clear();
+  ASSERT_TRUE(paced2.get(blind, 500, out));
+  EXPECT_EQ(blind.lists, 2);
+  EXPECT_TRUE(out.empty());
+}
+
+// A list that cannot be taken is no answer (LV1 counts as running then) and is tried again at
+// the next question.
+TEST(PacedProcessList, FailedListIsTriedAgainAtOnce) {
+  FakeLv1System sys;
+  sys.list_fails = true;
+  PacedProcessList paced;
+  std::vector<ProcessEntry> out = {{"stale.exe", 1}};
+  EXPECT_FALSE(paced.get(sys, 0, out));
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(paced.get(sys, 1, out));
+  EXPECT_EQ(sys.lists, 2);
+  sys.list_fails = false;
+  sys.procs = {{"eMotion LV1.exe", 10}};
+  EXPECT_TRUE(paced.get(sys, 2, out));
+  EXPECT_EQ(out.size(), 1u);
+}
+
 TEST(Lv1Process, RunningUptimeAndPath) {
   FakeLv1System sys;
   EXPECT_FALSE(lv1_running(sys));

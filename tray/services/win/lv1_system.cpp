@@ -16,6 +16,10 @@ uint64_t filetime_of(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 
 
 class WindowsLv1System : public Lv1System {
  public:
+  ~WindowsLv1System() override {
+    if (watched_) CloseHandle(watched_);
+  }
+
   bool processes(std::vector<ProcessEntry>& out) override {
     out.clear();
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -39,6 +43,36 @@ class WindowsLv1System : public Lv1System {
     if (!ok) return false;
     filetime = filetime_of(created);
     return true;
+  }
+
+  // The handle keeps the process id from being reused while it is held; the image name, read
+  // once per process, makes sure the id still named that process when it was opened.
+  ProcessWatch watch_process(const ProcessEntry& p) override {
+    if (!watched_ || watched_pid_ != p.pid) {
+      if (watched_) CloseHandle(watched_);
+      watched_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, p.pid);
+      watched_pid_ = p.pid;
+      if (!watched_) return ProcessWatch::unknown;
+      wchar_t path[1024] = {};
+      DWORD n = 1024;
+      const std::wstring want = win::widen(p.exe);
+      const bool named = QueryFullProcessImageNameW(watched_, 0, path, &n) && n >= want.size() &&
+                         (n == want.size() || path[n - want.size() - 1] == L'\\') &&
+                         lstrcmpiW(path + (n - want.size()), want.c_str()) == 0;
+      if (!named) {
+        CloseHandle(watched_);
+        watched_ = nullptr;
+        return ProcessWatch::unknown;
+      }
+    }
+    const DWORD w = WaitForSingleObject(watched_, 0);
+    if (w == WAIT_TIMEOUT) return ProcessWatch::runs;
+    if (w == WAIT_OBJECT_0) {
+      CloseHandle(watched_);
+      watched_ = nullptr;
+      return ProcessWatch::ended;
+    }
+    return ProcessWatch::unknown;
   }
 
   uint64_t now_filetime() override {
@@ -65,6 +99,10 @@ class WindowsLv1System : public Lv1System {
                   unsigned(LOWORD(info->dwFileVersionLS)));
     return text;
   }
+
+ private:
+  HANDLE watched_ = nullptr;
+  uint32_t watched_pid_ = 0;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 namespace ks::tray::testing {
 
 bool FakeLv1System::processes(std::vector<ProcessEntry>& out) {
+  ++lists;
   if (list_fails) return false;
   out = procs;
   return true;

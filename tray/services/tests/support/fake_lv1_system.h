@@ -24,6 +24,8 @@ class FakeLv1System : public Lv1System {
   uint64_t now = 0;
   std::map<std::string, File> files;
   std::map<std::string, int> reads;
+  int lists = 0;                         // lists taken
+  std::map<uint32_t, ProcessWatch> watch;  // pid -> what a watch tells; absent: unknown
 
   bool processes(std::vector<ProcessEntry>& out) override;
   bool process_creation_time(uint32_t pid, uint64_t& filetime) override;
@@ -32,6 +34,10 @@ class FakeLv1System : public Lv1System {
   bool file_exists(const std::string& path) override { return files.count(path) != 0; }
   bool file_stat(const std::string& path, uint64_t& write_time, uint64_t& size) override;
   ReadStatus read_file(const std::string& path, size_t cap, std::string& out) override;
+  ProcessWatch watch_process(const ProcessEntry& p) override {
+    auto it = watch.find(p.pid);
+    return it == watch.end() ? ProcessWatch::unknown : it->second;
+  }
 };
 
 }  // namespace ks::tray::testing
