@@ -235,8 +235,8 @@ TEST(ChannelPage, TheRoomItNeedsHoldsTheWholeCard) {
     p.ui.link_op = 1;
     p.status(628);
     p.ui.selected_channel = 0;
-    const float need = paint_channel_detail(p.g, p.pc, p.v, p.ui, p.bs, p.f.link(), 628, 300);
-    ASSERT_GT(need, 300);
+    const float need = paint_channel_detail(p.g, p.pc, p.v, p.ui, p.bs, p.f.link(), 628, 200);
+    ASSERT_GT(need, 200);
     p.pc.regions.clear();
     EXPECT_FLOAT_EQ(paint_channel_detail(p.g, p.pc, p.v, p.ui, p.bs, p.f.link(), 628, need), need);
     ASSERT_FALSE(p.pc.regions.empty());

@@ -212,6 +212,13 @@ TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
   EXPECT_TRUE(eventually([&] { return read_text(win64_ + "\\state.cfg").find("wing=on") != std::string::npos; }, 5000))
       << read_text(win64_ + "\\state.cfg");
   EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 2; }, 15000)) << plugin.module_log();
+  // The card's rows follow the module's link: it is up again, and the program has seen it,
+  // before the regions are taken from this state.
+  EXPECT_TRUE(eventually([&] {
+    const StatusSnapshot s = mine.link.read_status_snapshot("");
+    return s.present && s.lv1_loaded && s.desk_answering;
+  }, 15000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   // The address dialog: its edit box takes a typed address; Enter saves it without zeros.
   mine.sources->poll_tick();
