@@ -1,13 +1,13 @@
 #include "bridge/config.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "bridge/host.h"
 #include "bridge/settings.h"
 #include "bridge/text.h"
 #include "bridge/timebase.h"
 #include "os/file.h"
+#include "os/lock.h"
 
 namespace ks {
 
@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kConfigReadCap = 1 << 20;  // a settings file is a few hundred bytes
 
 // Serialises every read-modify-write of the settings file and guards the string settings.
-std::mutex g_cfg_lock;
+CriticalSection g_cfg_lock;
 std::string g_path;  // empty: no file kept
 char g_ip[64], g_hint[64], g_console[40];
 uint64_t g_live_mtime = 0;
@@ -99,7 +99,7 @@ bool write_locked(const ConsoleConfig& c) {
 }  // namespace
 
 void config_reset() {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   g_path.clear();
   ConsoleConfig c;
   config_defaults(c);
@@ -111,7 +111,7 @@ void config_reset() {
 }
 
 void config_load(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   g_path = path.substr(0, 4 * 260);  // the host gives at most 260 wide characters
   ConsoleConfig c;
   config_defaults(c);
@@ -131,13 +131,13 @@ void config_load(const std::string& path) {
 }
 
 bool config_save() {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   return write_locked(snapshot_locked());
 }
 
 bool config_set_key(const char* key, const char* value) {
   if (!key || !*key || !value) return false;
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   if (g_path.empty()) return false;
   std::string text;
   switch (read_file(g_path, kConfigEditCap, text)) {
@@ -182,7 +182,7 @@ void config_reload_live() {
   uint32_t now = clock_now();
   std::string text;
   {
-    std::lock_guard<std::mutex> lock(g_cfg_lock);
+    LockGuard<CriticalSection> lock(g_cfg_lock);
     if (g_path.empty()) return;
     if (g_live_looked && !ticks_elapsed_at_least(now, g_live_last_look, 3000)) return;
     g_live_looked = true;
@@ -213,7 +213,7 @@ void config_reload_live() {
 
 AddressReload config_reload_address() {
   AddressReload r;
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   std::string path = g_path.empty() ? host_config_path() : g_path;
   std::string text;
   if (path.empty() || read_file(path, kConfigReadCap, text) != ReadStatus::ok) return r;
@@ -238,19 +238,19 @@ AddressReload config_reload_address() {
 }
 
 void config_ip(char out[64]) {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   copy_text(out, 64, g_ip);
 }
 void config_hint(char out[64]) {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   copy_text(out, 64, g_hint);
 }
 void config_console(char out[40]) {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   copy_text(out, 40, g_console);
 }
 std::string config_path() {
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   return g_path;
 }
 
@@ -270,7 +270,7 @@ int protect_list_count() { return protect_count(); }
 
 bool protect_list_set(const char* bank, uint32_t input, bool add) {
   if (!bank) return false;
-  std::lock_guard<std::mutex> lock(g_cfg_lock);
+  LockGuard<CriticalSection> lock(g_cfg_lock);
   if (add) {
     if (protect_find(bank, input) >= 0) return true;
     // Only what the settings file gives back unchanged after a restart.

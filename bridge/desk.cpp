@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 #include "bridge/host.h"
 #include "bridge/lifecycle.h"
 #include "bridge/text.h"
+#include "os/lock.h"
 
 namespace ks {
 
@@ -15,7 +15,7 @@ namespace {
 std::atomic<const DeskDriver*> g_driver{nullptr};
 std::atomic<uint32_t (*)()> g_refusals{nullptr};
 
-std::mutex g_desk_lock;
+CriticalSection g_desk_lock;
 DeskIdentity g_desk{};
 
 }  // namespace
@@ -33,7 +33,7 @@ uint32_t control_refusals() {
 }
 
 DeskIdentity desk_identity() {
-  std::lock_guard<std::mutex> lock(g_desk_lock);
+  LockGuard<CriticalSection> lock(g_desk_lock);
   return g_desk;
 }
 
@@ -45,7 +45,7 @@ void use_desk(const DeskAnswer& answer) {
   copy_text(name, sizeof name, std::string_view(answer.name, bounded_len(answer.name, sizeof answer.name)));
   copy_text(model, sizeof model, std::string_view(answer.model, bounded_len(answer.model, sizeof answer.model)));
   {
-    std::lock_guard<std::mutex> lock(g_desk_lock);
+    LockGuard<CriticalSection> lock(g_desk_lock);
     copy_text(g_desk.ip, sizeof g_desk.ip, ip);
     copy_text(g_desk.id, sizeof g_desk.id, id);
     copy_text(g_desk.name, sizeof g_desk.name, name[0] ? name : (id[0] ? id : ip));
@@ -101,7 +101,7 @@ bool desk_read_name(const char* bank, int32_t n, char* out, int32_t len) {
 }
 
 void desk_reset() {
-  std::lock_guard<std::mutex> lock(g_desk_lock);
+  LockGuard<CriticalSection> lock(g_desk_lock);
   std::memset(&g_desk, 0, sizeof g_desk);
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "bridge/config.h"
@@ -14,6 +13,7 @@
 #include "bridge/timebase.h"
 #include "bridge/watcher.h"
 #include "bridge/watcher_rules.h"
+#include "os/lock.h"
 #include "shared/status_block.h"
 
 namespace ks {
@@ -30,7 +30,7 @@ struct DiscoveryMemory {
   int logged_decision = -1;
   int logged_count = -1;
 };
-std::mutex g_memory_lock;
+CriticalSection g_memory_lock;
 DiscoveryMemory g_memory;
 
 enum AskKind { kAskOther = 0, kAskSilentLooking, kAskUnchecked, kAskSilentWaiting, kAskUsing };
@@ -164,7 +164,7 @@ int pick_answer(const DeskAnswer* answers, int n) {
 
   bool changed;
   {
-    std::lock_guard<std::mutex> hold(g_memory_lock);
+    LockGuard<CriticalSection> hold(g_memory_lock);
     changed = g_memory.logged_decision != int(decision) || g_memory.logged_count != n;
     g_memory.logged_decision = int(decision);
     g_memory.logged_count = n;
@@ -204,7 +204,7 @@ bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char*
 
   int silent;
   {
-    std::lock_guard<std::mutex> hold(g_memory_lock);
+    LockGuard<CriticalSection> hold(g_memory_lock);
     if (std::strcmp(g_memory.last_ip, ip) != 0) {
       copy_text(g_memory.last_ip, sizeof g_memory.last_ip, ip);
       g_memory.silent_sweeps = 0;
@@ -222,7 +222,7 @@ bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char*
 
   bool log_it;
   {
-    std::lock_guard<std::mutex> hold(g_memory_lock);
+    LockGuard<CriticalSection> hold(g_memory_lock);
     const char* id = got ? got->id : "";
     log_it = g_memory.last_kind != kind || std::strcmp(g_memory.last_kind_id, id) != 0;
     g_memory.last_kind = kind;
@@ -419,7 +419,7 @@ void discovery_thread() {
 void install_discovery_hooks() { framework_hooks().discovery_thread = discovery_thread; }
 
 void discovery_reset() {
-  std::lock_guard<std::mutex> hold(g_memory_lock);
+  LockGuard<CriticalSection> hold(g_memory_lock);
   g_memory = DiscoveryMemory{};
 }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <mutex>
 
 #include "bridge/channel_model.h"
 #include "bridge/desk.h"
@@ -11,6 +10,7 @@
 #include "bridge/settings.h"
 #include "bridge/value_writer.h"
 #include "bridge/watcher_flags.h"
+#include "os/lock.h"
 
 namespace ks {
 
@@ -26,7 +26,7 @@ struct HeldValues {
 };
 
 // Statically initialised: LV1's session load and the watcher may be the first to touch it at once.
-std::mutex g_recall_lock;
+CriticalSection g_recall_lock;
 HeldValues g_held;                       // guarded by g_recall_lock
 std::atomic<std::uint32_t> g_has_held{0};
 std::atomic<std::uint32_t> g_apply_pending{0};
@@ -43,7 +43,7 @@ void session_recall(const double* gain, const std::uint32_t* phantom, const std:
   if (!gain || !phantom || !preamp) return;
   int dropped = 0;
   {
-    std::lock_guard<std::mutex> hold(g_recall_lock);
+    LockGuard<CriticalSection> hold(g_recall_lock);
     for (int ch = 0; ch < 64; ++ch) {
       g_held.gain[ch] = gain[ch];
       g_held.phantom[ch] = phantom[ch] != 0 ? 1 : 0;
@@ -74,7 +74,7 @@ int apply_held_values() {
   }
   HeldValues v;
   {
-    std::lock_guard<std::mutex> hold(g_recall_lock);
+    LockGuard<CriticalSection> hold(g_recall_lock);
     v = g_held;
   }
   int applied = 0;
@@ -94,7 +94,7 @@ int apply_held_values() {
 }
 
 void session_recall_reset() {
-  std::lock_guard<std::mutex> hold(g_recall_lock);
+  LockGuard<CriticalSection> hold(g_recall_lock);
   g_has_held.store(0);
   g_apply_pending.store(0);
 }

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "bridge/channel_model.h"
@@ -16,6 +15,7 @@
 #include "bridge/status_text.h"
 #include "bridge/text.h"
 #include "bridge/value_writer.h"
+#include "os/lock.h"
 #include "os/shared_memory.h"
 #include "os/utf.h"
 
@@ -24,16 +24,16 @@ namespace ks {
 namespace {
 
 // Publishing may be tried from discovery, from taking a desk and from the watcher at once.
-std::mutex g_publish_lock;
+CriticalSection g_publish_lock;
 SharedMemory g_mapping;
 StatusBlock* g_memory = nullptr;
 std::atomic<StatusBlock*> g_block{nullptr};
 std::string g_name;  // built once
 
-std::mutex g_address_lock;
+CriticalSection g_address_lock;
 AddressCheck g_address;
 
-std::mutex g_text_lock;
+CriticalSection g_text_lock;
 char g_last_set_text[kStatusTextBytes] = {};
 
 void stamp(StatusBlock* b) {
@@ -56,7 +56,7 @@ void on_published(StatusBlock* b) {
 StatusBlock* status_block() { return g_block.load(std::memory_order_acquire); }
 
 void status_block_use_memory(StatusBlock* mem) {
-  std::lock_guard<std::mutex> hold(g_publish_lock);
+  LockGuard<CriticalSection> hold(g_publish_lock);
   g_memory = mem;
   if (mem) {
     stamp(mem);
@@ -69,7 +69,7 @@ void status_block_use_memory(StatusBlock* mem) {
 }
 
 bool status_block_publish() {
-  std::lock_guard<std::mutex> hold(g_publish_lock);
+  LockGuard<CriticalSection> hold(g_publish_lock);
   if (g_block.load()) return true;
   if (g_memory) {
     stamp(g_memory);
@@ -91,7 +91,7 @@ bool status_block_publish() {
 }
 
 void status_set_address(const AddressCheck& check) {
-  std::lock_guard<std::mutex> hold(g_address_lock);
+  LockGuard<CriticalSection> hold(g_address_lock);
   g_address = check;
   g_address.ip[sizeof g_address.ip - 1] = '\0';
   g_address.id[sizeof g_address.id - 1] = '\0';
@@ -99,7 +99,7 @@ void status_set_address(const AddressCheck& check) {
 }
 
 AddressCheck status_address() {
-  std::lock_guard<std::mutex> hold(g_address_lock);
+  LockGuard<CriticalSection> hold(g_address_lock);
   return g_address;
 }
 
@@ -137,7 +137,7 @@ void status_set_text(const char* text) {
   StatusBlock* b = status_block();
   if (!b) return;
   status_write_address();
-  std::lock_guard<std::mutex> hold(g_text_lock);
+  LockGuard<CriticalSection> hold(g_text_lock);
   if (!text || !*text) {
     char current[kStatusTextBytes];
     copy_field_text(current, b->status_text, sizeof b->status_text);
@@ -173,13 +173,13 @@ void status_text_sync(StatusBlock* b) {
   in.desk_display = id.name[0] ? id.name : id.id;
   char text[kStatusTextBytes] = {};
   choose_status_text(in, text, sizeof text);
-  std::lock_guard<std::mutex> hold(g_text_lock);
+  LockGuard<CriticalSection> hold(g_text_lock);
   write_status_text(b, text);
   g_last_set_text[0] = '\0';
 }
 
 void status_block_close(bool unmap) {
-  std::lock_guard<std::mutex> hold(g_publish_lock);
+  LockGuard<CriticalSection> hold(g_publish_lock);
   StatusBlock* b = g_block.load();
   if (!b) return;
   shm_store(b->desk_answering, 0);
@@ -193,7 +193,7 @@ void status_block_close(bool unmap) {
 }
 
 void status_block_reset() {
-  std::lock_guard<std::mutex> hold(g_publish_lock);
+  LockGuard<CriticalSection> hold(g_publish_lock);
   g_block.store(nullptr);
   set_status_view(nullptr);
   g_memory = nullptr;
@@ -204,10 +204,10 @@ void status_block_reset() {
   // One lock at a time: the status-text path takes the address lock while it holds the text
   // lock, so holding both here in the other order could deadlock against it.
   {
-    std::lock_guard<std::mutex> hold_address(g_address_lock);
+    LockGuard<CriticalSection> hold_address(g_address_lock);
     g_address = AddressCheck{};
   }
-  std::lock_guard<std::mutex> hold_text(g_text_lock);
+  LockGuard<CriticalSection> hold_text(g_text_lock);
   g_last_set_text[0] = '\0';
 }
 

@@ -2,7 +2,6 @@
 // that the console answering at the desk's address is still the desk.
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 #include "bridge/config.h"
 #include "bridge/desk.h"
@@ -12,6 +11,7 @@
 #include "bridge/value_writer.h"
 #include "bridge/watcher_mailbox.h"
 #include "bridge/watcher_steps.h"
+#include "os/lock.h"
 
 namespace ks {
 
@@ -24,12 +24,12 @@ constexpr std::uint32_t kIdentityWaitMs = 800;
 std::atomic<bool> g_desk_dropped{false};
 
 // The re-find hand-over: one answer, taken by the watcher.
-std::mutex g_handover_lock;
+CriticalSection g_handover_lock;
 bool g_handover_set = false;
 DeskAnswer g_handover{};
 
 bool take_handover(DeskAnswer* out) {
-  std::lock_guard<std::mutex> hold(g_handover_lock);
+  LockGuard<CriticalSection> hold(g_handover_lock);
   if (!g_handover_set) return false;
   *out = g_handover;
   g_handover_set = false;
@@ -101,14 +101,14 @@ bool identity_recheck() {
 bool watcher_desk_dropped() { return g_desk_dropped.load(); }
 
 void watcher_hand_over_desk(const DeskAnswer& answer) {
-  std::lock_guard<std::mutex> hold(g_handover_lock);
+  LockGuard<CriticalSection> hold(g_handover_lock);
   g_handover = answer;
   g_handover_set = true;
 }
 
 void watcher_desk_reset() {
   {
-    std::lock_guard<std::mutex> hold(g_handover_lock);
+    LockGuard<CriticalSection> hold(g_handover_lock);
     g_handover_set = false;
   }
   g_desk_dropped.store(false);

@@ -14,6 +14,7 @@
 
 #include "loader/log_writer.h"
 #include "loader/win/guard.h"
+#include "os/lock.h"
 
 namespace ks {
 
@@ -24,7 +25,9 @@ struct Channel {
   uint64_t bytes = 0;
 };
 
-CRITICAL_SECTION log_lock;
+// Made once by log_attach and never freed: the log outlives every other part of the loader,
+// and at process end the log thread may still hold it.
+CriticalSection* log_lock = nullptr;
 volatile LONG logging_on = 0;
 volatile LONG lock_state = 0;  // 0 none, 1 being created, 2 ready
 Channel channels[kLogChannels];
@@ -110,9 +113,8 @@ void drain_locked(bool through_claimed) { g_writer.drain(through_claimed); }
 
 // The caller's own write: everything handed over before this line goes first.
 void write_direct(int channel, const char* line, size_t n) {
-  EnterCriticalSection(&log_lock);
+  LockGuard<CriticalSection> hold(*log_lock);
   g_writer.write_now(channel, line, n);
-  LeaveCriticalSection(&log_lock);
 }
 
 // Lines the log thread writes per hold of log_lock: a caller with a full queue waits for at most
@@ -124,9 +126,8 @@ DWORD WINAPI log_thread(void*) {
   for (;;) {
     size_t taken;
     do {
-      EnterCriticalSection(&log_lock);
+      LockGuard<CriticalSection> hold(*log_lock);
       taken = g_writer.drain(false, kLinesPerHold);
-      LeaveCriticalSection(&log_lock);
     } while (taken == kLinesPerHold);
     InterlockedExchange(&g_log_sleeping, 1);
     if (!g_writer.idle()) {
@@ -150,7 +151,7 @@ bool lock_ready() { return lock_state == 2; }
 
 void log_attach() {
   if (InterlockedCompareExchange(&lock_state, 1, 0) == 0) {
-    InitializeCriticalSection(&log_lock);
+    log_lock = new CriticalSection;
     in_log_slot = TlsAlloc();
     g_log_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     // Runs for the life of the process (the loader stays mapped); it counts as inside the log
@@ -171,22 +172,23 @@ void log_detach() {
   // (a line that thread was writing may appear twice, none is lost). Under Wine the other
   // threads are ended asynchronously, so the log thread may still be finishing its batch: it gets
   // a moment to let go of the lock first, so that two writers never share a file's handle.
-  bool locked = TryEnterCriticalSection(&log_lock);
+  bool locked = log_lock->try_lock();
   for (int waited = 0; !locked && waited < 200; ++waited) {
     Sleep(1);
-    locked = TryEnterCriticalSection(&log_lock);
+    locked = log_lock->try_lock();
   }
   drain_locked(false);
-  if (locked) LeaveCriticalSection(&log_lock);
+  if (locked) log_lock->unlock();
 }
 
 void log_flush() {
   if (!lock_ready()) return;
   const bool was_inside = inside_log_path();
   set_inside_log_path(true);
-  EnterCriticalSection(&log_lock);
-  drain_locked(true);
-  LeaveCriticalSection(&log_lock);
+  {
+    LockGuard<CriticalSection> hold(*log_lock);
+    drain_locked(true);
+  }
   set_inside_log_path(was_inside);
 }
 
@@ -235,14 +237,13 @@ void log_chunk_text(int channel, const char* label, const char* text) {
 
 void log_close_all() {
   if (!lock_ready()) return;
-  EnterCriticalSection(&log_lock);
+  LockGuard<CriticalSection> hold(*log_lock);
   drain_locked(true);
   for (Channel& ch : channels) {
     if (ch.file != INVALID_HANDLE_VALUE) CloseHandle(ch.file);
     ch.file = INVALID_HANDLE_VALUE;
     ch.bytes = 0;
   }
-  LeaveCriticalSection(&log_lock);
 }
 
 namespace {
