@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "tray/app/tests/desktop/desktop_helpers.h"
 #include "tray/app/tests/desktop/plugin_side.h"
 #include "tray/app/tests/desktop/window_capture.h"
 #include "tray/services/status_link.h"
@@ -17,24 +18,13 @@
 namespace {
 
 using namespace ks::tray;
-
-bool eventually(bool (*ready)(), int limit_ms) {
-  for (int waited = 0; !ready(); waited += 100) {
-    if (waited > limit_ms) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
+using testing::eventually;
+using testing::visible_dashboard;
 
 bool answering() {
   StatusLink link;
   const StatusSnapshot s = link.read_status_snapshot("");
   return s.present && s.desk_answering && s.lv1_loaded;
-}
-
-HWND visible_dashboard() {
-  HWND d = FindWindowW(L"KestruneDash", nullptr);
-  return d && IsWindowVisible(d) ? d : nullptr;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ using std::min;
 
 #include "shared/names.h"
 #include "shared/status_block.h"
+#include "tray/app/tests/desktop/desktop_helpers.h"
 #include "tray/app/tests/desktop/plugin_side.h"
 #include "tray/app/tests/desktop/window_capture.h"
 #include "tray/app/win/live_bindings.h"
@@ -38,16 +39,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool eventually(const std::function<bool()>& ready, int limit_ms) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+using testing::eventually;
+using testing::Process;
+using testing::read_text;
+using testing::visible_dashboard;
+using testing::wide;
 
 std::string win(const char* unix_path) { return testing::win_path(unix_path); }
 
@@ -55,47 +51,6 @@ int count(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
-}
-
-std::string read_text(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_text(const fs::path& p, const std::string& text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
-
-struct Process {
-  PROCESS_INFORMATION pi{};
-  bool start(const std::string& exe, const std::string& args) {
-    std::wstring cmd = L"\"" + wide(exe) + L"\" " + wide(args);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
-  }
-  // The exit code, or -1 when it did not end in time.
-  long wait(DWORD ms) {
-    if (!pi.hProcess || WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    return static_cast<long>(code);
-  }
-  ~Process() {
-    if (pi.hProcess) {
-      if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 9);
-      CloseHandle(pi.hProcess);
-      CloseHandle(pi.hThread);
-    }
-  }
-};
-
-HWND visible_dashboard() {
-  HWND d = FindWindowW(L"KestruneDash", nullptr);
-  return d && IsWindowVisible(d) ? d : nullptr;
 }
 
 size_t capture(HWND hwnd, const fs::path& png, std::vector<uint32_t>* pixels = nullptr) {
