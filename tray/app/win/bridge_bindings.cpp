@@ -8,6 +8,7 @@
 #include "tray/services/text_utils.h"
 #include "tray/ui/lookups.h"
 #include "tray/ui/meters.h"
+#include "tray/ui/page_key.h"
 
 namespace ks::tray {
 
@@ -50,8 +51,9 @@ float BridgePages::paint_page(Canvas& g, PaintContext& pc, DashboardUiState& ui,
   // The status link may have turned to the other console's block since the last frame.
   ui.active_console = v.active_console;
   const float content = paint_status_page(g, pc, v, ui, bs_, W);
-  // The meters belong to the status page: drawn before anything that lies over it.
-  draw_meter_overlay(g, bs_.meters, v.block, bs_.clips, watched_channels(v.block));
+  // The meters belong to the status page: drawn before anything that lies over it, or, with
+  // nothing over them, last of the frame (draw_meters).
+  if (ui.modal != kModalNone || !meters_apart(ui)) draw_meter_overlay(g, bs_.meters, v.block, bs_.clips, watched_channels(v.block));
   if (ui.details_open) {
     paint_details_panel(g, v, bs_);
     return content;
@@ -74,6 +76,15 @@ float BridgePages::paint_modal(Canvas& g, PaintContext& pc, DashboardUiState& ui
     paint_remove_page(g, pc, p_.sources->lv1_running(), W, H);
   return 0;
 }
+
+bool BridgePages::meters_apart(const DashboardUiState& ui) { return !ui.details_open && ui.selected_channel < 0; }
+
+void BridgePages::draw_meters(Canvas& g) {
+  const StatusBlock* b = link_.block();
+  draw_meter_overlay(g, bs_.meters, b, bs_.clips, watched_channels(b));
+}
+
+uint64_t BridgePages::page_key() { return status_page_key(view(), bs_); }
 
 void BridgePages::reroute_click(DashboardUiState& ui, int32_t id, float x, float y) {
   const float* r = ui.reroute_panel;

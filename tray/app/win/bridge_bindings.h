@@ -25,6 +25,9 @@ public:
 
   float paint_page(Canvas& g, PaintContext& pc, DashboardUiState& ui, float W, float H) override;
   float paint_modal(Canvas& g, PaintContext& pc, DashboardUiState& ui, float W, float H) override;
+  bool meters_apart(const DashboardUiState& ui) override;
+  void draw_meters(Canvas& g) override;
+  uint64_t page_key() override;
   void reroute_click(DashboardUiState& ui, int32_t id, float x, float y) override;
   void page_command(DashboardUiState& ui, int32_t id) override;
 

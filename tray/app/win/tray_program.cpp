@@ -316,6 +316,7 @@ void show_tray_menu() {
 }
 
 LRESULT CALLBACK tray_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg != WM_TIMER || wp != TIMER_FRAME) note_dashboard_activity();
   if (msg == g_show_message && g_show_message) {
     open_dashboard();
     if (HWND d = dashboard_window()) {

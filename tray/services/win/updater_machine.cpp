@@ -90,13 +90,19 @@ UpdaterState& updater_state() { return g_state; }
 bool update_staged() { return g_state.staged.load() != 0; }
 bool update_busy() { return g_state.busy.load() != 0; }
 
-std::string updates_folder() {
+static std::string ask_updates_folder() {
   PWSTR local = nullptr;
   std::string out;
   if (SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local) == S_OK && local)
     out = narrow(std::wstring(local) + L"\\Kestrune\\updates");
   CoTaskMemFree(local);
   return out;
+}
+
+std::string updates_folder() {
+  // The profile's folder does not move while the program runs: asked once, not at every poll tick.
+  static const std::string folder = ask_updates_folder();
+  return folder;
 }
 std::string staged_folder() {
   std::string u = updates_folder();

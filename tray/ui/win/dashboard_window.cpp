@@ -8,6 +8,7 @@ using std::min;
 #include <gdiplus.h>
 #include <windowsx.h>
 
+#include <cstring>
 #include <vector>
 
 #include "tray/services/text_utils.h"
@@ -87,6 +88,34 @@ struct BackBuffer {
   }
 };
 BackBuffer g_buffer;
+
+// The last whole frame of the main page without its meters. While nothing but the frame timer
+// has happened and the page's key is the same, a frame is this copy with new meters over it.
+struct MeterBase {
+  std::vector<uint32_t> pixels;
+  bool valid = false;
+  uint64_t key = 0;
+};
+MeterBase g_meter_base;
+bool g_activity = true;
+
+uint64_t frame_key(uint64_t page, int w, int h, int dpi, const DashboardUiState& ui) {
+  uint64_t k = page;
+  auto mix = [&k](uint64_t v) { k = (k ^ v) * 0x100000001b3ull; };
+  uint32_t scroll, content;
+  std::memcpy(&scroll, &ui.scroll_offset, sizeof scroll);
+  std::memcpy(&content, &ui.content_height, sizeof content);
+  for (uint64_t v : {uint64_t(w), uint64_t(h), uint64_t(dpi), uint64_t(scroll), uint64_t(content),
+                     uint64_t(uint32_t(ui.hover_id)), uint64_t(uint32_t(ui.view_filter))})
+    mix(v);
+  return k;
+}
+
+void begin_drawing(Graphics& g, float scale) {
+  g.SetSmoothingMode(SmoothingModeAntiAlias);
+  g.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
+  g.ScaleTransform(scale, scale);
+}
 
 int work_area_of(HMONITOR mon, PxRect& out) {
   MONITORINFO mi{};
@@ -175,6 +204,28 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
   const bool bridge_main = !ui.setup_open && g_host.bridge_painters;
   JsonValue model;
   const bool have_model = (!bridge_main || ui.modal >= kModalConfirmOff) && g_host.page_model && g_host.page_model(model);
+  const bool meters_apart =
+      bridge_main && ui.modal == kModalNone && g_host.bridge_painters->meters_apart(ui);
+  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
+
+  // Only the levels moved: the last page, and the meters drawn afresh over it.
+  if (meters_apart && !g_activity && g_meter_base.valid && g_meter_base.pixels.size() == pixels &&
+      g_meter_base.key == frame_key(g_host.bridge_painters->page_key(), w, h, dpi, ui)) {
+    std::memcpy(g_buffer.bits, g_meter_base.pixels.data(), pixels * 4);
+    {
+      Graphics g(g_buffer.image);
+      begin_drawing(g, scale);
+      g.TranslateTransform(0, -ui.scroll_offset);
+      GdiplusCanvas canvas(g);
+      g_host.bridge_painters->draw_meters(canvas);
+      g.Flush(FlushIntentionSync);
+    }
+    BitBlt(hdc, 0, 0, w, h, g_buffer.dc, 0, 0, SRCCOPY);
+    return;
+  }
+  g_activity = false;
+  g_meter_base.valid = false;
+
   const float before = ui.content_height;
   {
     Graphics g(g_buffer.image);
@@ -237,6 +288,18 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
 
     if (ui.content_height > before + 1 || ui.fit_shrink) PostMessageW(hwnd, WM_FIT_CONTENT, ui.fit_shrink ? 1 : 0, 0);
     ui.fit_shrink = false;
+
+    if (meters_apart) {
+      g.Flush(FlushIntentionSync);
+      g_meter_base.pixels.resize(pixels);
+      std::memcpy(g_meter_base.pixels.data(), g_buffer.bits, pixels * 4);
+      g_meter_base.key = frame_key(g_host.bridge_painters->page_key(), w, h, dpi, ui);
+      g_meter_base.valid = true;
+      g.ResetTransform();
+      g.ScaleTransform(scale, scale);
+      g.TranslateTransform(0, -ui.scroll_offset);
+      g_host.bridge_painters->draw_meters(canvas);
+    }
     g.Flush(FlushIntentionSync);
   }
   BitBlt(hdc, 0, 0, w, h, g_buffer.dc, 0, 0, SRCCOPY);
@@ -260,6 +323,8 @@ int32_t hit_at(HWND hwnd, LPARAM lp) {
 
 LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   DashboardUiState& ui = *g_host.ui;
+  // A paint, or the system asking where the pointer is, changes nothing the frame shows.
+  if (msg != WM_PAINT && msg != WM_NCHITTEST && msg != WM_SETCURSOR) g_activity = true;
   switch (msg) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
@@ -382,6 +447,8 @@ LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 
 void bind_dashboard(const DashboardHost& host) { g_host = host; }
 
+void note_dashboard_activity() { g_activity = true; }
+
 std::u16string address_text_of(const JsonValue& model, int console) {
   const JsonValue* card = card_for(model, console);
   const JsonValue* addr = card ? json_find(*card, "addr") : nullptr;
@@ -489,6 +556,7 @@ std::u16string address_edit_text() {
 
 void release_dashboard_resources() {
   g_buffer.release();
+  g_meter_base = {};
   if (g_edit_brush) DeleteObject(g_edit_brush);
   g_edit_brush = nullptr;
 }

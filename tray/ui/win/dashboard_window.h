@@ -28,6 +28,12 @@ class BridgePagePainters {
   virtual float paint_page(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) { return 0; }
   // Returns the window height the modal page needs (0: any): the window grows to it.
   virtual float paint_modal(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) { return 0; }
+  // True when nothing lies over the main page's meters: paint_page then leaves them to
+  // draw_meters, which the frame calls last, under the same scroll translation.
+  virtual bool meters_apart(const DashboardUiState&) { return false; }
+  virtual void draw_meters(Canvas&) {}
+  // Equal words: the main page would be drawn as last time but for its meters.
+  virtual uint64_t page_key() { return 0; }
 };
 
 // What the window works with; bound once before it is first opened.
@@ -43,6 +49,10 @@ struct DashboardHost {
 };
 
 void bind_dashboard(const DashboardHost& host);
+
+// Something may have changed what the dashboard shows: the next frame is drawn whole. The tray
+// window calls it for every message but the frame timer; the dashboard's own messages count too.
+void note_dashboard_activity();
 
 HWND dashboard_window();
 // Creates the window (or restores an existing one) and brings it to the foreground.
