@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tests/e2e/desk_run.h"
+#include "tests/e2e/tray_side.h"
 #include "tray/services/lv1_build.h"
 #include "tray/services/status_link.h"
 #include "tray/services/text_utils.h"
@@ -25,28 +26,6 @@ namespace ks::e2e {
 namespace {
 
 using namespace ks::tray;
-
-bool eventually(const std::function<bool()>& ready, int limit_ms) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-class StandInAsLv1 : public Lv1System {
- public:
-  bool processes(std::vector<ProcessEntry>& out) override {
-    if (!system_lv1().processes(out)) return false;
-    for (ProcessEntry& p : out)
-      if (p.exe == "lv1sim.exe") p.exe = kLv1ExeName;
-    return true;
-  }
-  bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
-  uint64_t now_filetime() override { return system_lv1().now_filetime(); }
-  std::string file_version(const std::string& path) override { return system_lv1().file_version(path); }
-};
 
 // The dashboard as the window procedure drives it: frames painted, clicks hit-tested.
 struct Dashboard {

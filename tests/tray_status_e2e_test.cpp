@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tests/e2e/desk_run.h"
+#include "tests/e2e/tray_side.h"
 #include "tray/services/load_watch.h"
 #include "tray/services/status_link.h"
 
@@ -19,15 +20,6 @@ namespace ks::e2e {
 namespace {
 
 using namespace ks::tray;
-
-bool eventually(const std::function<bool()>& ready, int limit_ms) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 bool same_db(double a, double b) { return std::fabs(a - b) < 0.01; }
 
@@ -40,20 +32,6 @@ void print_transcript(const DeskRunResult& r) {
 bool served(StatusLink& link, uint32_t seq, uint32_t& result, std::string& reply) {
   return eventually([&] { return link.command_result(seq, &result, &reply); }, 10000);
 }
-
-// The LV1 stand-in runs as lv1sim.exe; the load watch looks for LV1 by its own name.
-class StandInAsLv1 : public Lv1System {
- public:
-  bool processes(std::vector<ProcessEntry>& out) override {
-    if (!system_lv1().processes(out)) return false;
-    for (ProcessEntry& p : out)
-      if (p.exe == "lv1sim.exe") p.exe = kLv1ExeName;
-    return true;
-  }
-  bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
-  uint64_t now_filetime() override { return system_lv1().now_filetime(); }
-  std::string file_version(const std::string& path) override { return system_lv1().file_version(path); }
-};
 
 TEST(TrayStatusEndToEnd, ReadsBothBlocksAndCommandsTheRunningModule) {
   DeskRunOptions o;
