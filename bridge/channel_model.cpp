@@ -35,8 +35,8 @@ uint64_t g_gang_members[kChannelCount];
 const char* const kPorts[4] = {"A", "B", "C", "SC"};
 
 bool range_is_sane(double min, double max, double step) {
-  return std::isfinite(min) && std::isfinite(max) && std::isfinite(step) && min < max && step >= 0.0 &&
-         step <= (max - min);
+  return std::isfinite(min) && std::isfinite(max) && std::isfinite(step) && min < max &&
+         step >= 0.0 && step <= (max - min);
 }
 
 }  // namespace
@@ -127,7 +127,9 @@ int gain_range_index(const char* bank) {
   return -1;
 }
 
-bool gain_range_for_bank(const char* bank, BankRange& out) { return gain_range_at(gain_range_index(bank), out); }
+bool gain_range_for_bank(const char* bank, BankRange& out) {
+  return gain_range_at(gain_range_index(bank), out);
+}
 
 GainRange channel_gain_range(int ch) {
   if (!valid_channel(ch) || !patch_is_read()) return kDefaultRange;
@@ -143,7 +145,8 @@ namespace {
 bool ask_range(BankRange& e) {
   double min = 0, max = 0, step = 0;
   const DeskDriver* d = desk_driver();
-  if (!d || !d->gain_range || !d->gain_range(e.bank, 1, &min, &max, &step) || !range_is_sane(min, max, step))
+  if (!d || !d->gain_range || !d->gain_range(e.bank, 1, &min, &max, &step) ||
+      !range_is_sane(min, max, step))
     return false;
   e.min = min;
   e.max = max;
@@ -161,14 +164,16 @@ void read_bank_range(const char* bank) {
   BankRange e{};
   copy_text(e.bank, sizeof e.bank, bank);
   if (ask_range(e)) {
-    log_info("[range] %s: %.1f .. %.1f dB, step %.2f dB (from the node definition)", e.bank, e.min, e.max, e.step);
+    log_info("[range] %s: %.1f .. %.1f dB, step %.2f dB (from the node definition)", e.bank, e.min,
+             e.max, e.step);
   } else {
     e.min = kUnknownRangeMin;
     e.max = kUnknownRangeMax;
     e.step = kUnknownRangeStep;
     e.last_fail_tick = clock_now();
-    log_info("[range] %s: the desk gave no definition - using defaults (%.1f .. %.1f dB, step %.2f)", e.bank,
-             kUnknownRangeMin, kUnknownRangeMax, kUnknownRangeStep);
+    log_info(
+        "[range] %s: the desk gave no definition - using defaults (%.1f .. %.1f dB, step %.2f)",
+        e.bank, kUnknownRangeMin, kUnknownRangeMax, kUnknownRangeStep);
   }
   g_ranges[n].store(e);
   g_range_count.store(n + 1, std::memory_order_release);
@@ -181,7 +186,8 @@ void retry_unknown_range() {
     BankRange e = g_ranges[i].load();
     if (e.known || !ticks_elapsed_at_least(now, e.last_fail_tick, 60000)) continue;
     if (ask_range(e))
-      log_info("[range] %s: definition arrived on a retry: %.1f .. %.1f dB, step %.2f", e.bank, e.min, e.max, e.step);
+      log_info("[range] %s: definition arrived on a retry: %.1f .. %.1f dB, step %.2f", e.bank,
+               e.min, e.max, e.step);
     else
       e.last_fail_tick = now;
     g_ranges[i].store(e);
@@ -211,7 +217,9 @@ void set_port_input_limit(int port, int32_t limit) {
   if (port >= 0 && port < 4) g_port_limit[port].store(limit < 0 ? -1 : limit);
 }
 
-int32_t port_input_limit(int port) { return (port >= 0 && port < 4) ? g_port_limit[port].load() : -1; }
+int32_t port_input_limit(int port) {
+  return (port >= 0 && port < 4) ? g_port_limit[port].load() : -1;
+}
 
 bool input_within_port(const char* bank, uint32_t n) {
   int32_t limit = port_input_limit(port_index(bank));
@@ -229,7 +237,8 @@ void gangs_rebuild() {
     if (!views[ch].has_head_amp) continue;
     for (int other = 0; other < watch; ++other) {
       if (!views[other].has_head_amp) continue;
-      if (views[other].gain_input == views[ch].gain_input && iequals(views[other].bank, views[ch].bank))
+      if (views[other].gain_input == views[ch].gain_input &&
+          iequals(views[other].bank, views[ch].bank))
         members[ch] |= uint64_t(1) << other;
     }
     if ((members[ch] & (members[ch] - 1)) == 0) members[ch] = 0;  // a gang has two or more
@@ -245,11 +254,12 @@ void gangs_rebuild() {
     int count = 0;
     for (int k = 0; k < kChannelCount; ++k) {
       if (!(m >> k & 1)) continue;
-      append_text(list, sizeof list, "%s%d(%s %u)", count ? ", " : "", k + 1, views[k].bank, unsigned(views[k].input));
+      append_text(list, sizeof list, "%s%d(%s %u)", count ? ", " : "", k + 1, views[k].bank,
+                  unsigned(views[k].input));
       ++count;
     }
-    log_info("[gang] %s %u drives %d LV1 channel(s): %s", views[ch].bank, unsigned(views[ch].gain_input), count,
-             list);
+    log_info("[gang] %s %u drives %d LV1 channel(s): %s", views[ch].bank,
+             unsigned(views[ch].gain_input), count, list);
   }
 }
 
@@ -285,7 +295,9 @@ int channel_for_input(const char* bank, uint32_t input) {
 const char* channel_name(int ch) { return valid_channel(ch) ? g_names[ch] : ""; }
 
 void set_channel_names(const char (*names)[20]) {
-  for (int ch = 0; ch < kChannelCount; ++ch) copy_text(g_names[ch], sizeof g_names[ch], std::string_view(names[ch], bounded_len(names[ch], 20)));
+  for (int ch = 0; ch < kChannelCount; ++ch)
+    copy_text(g_names[ch], sizeof g_names[ch],
+              std::string_view(names[ch], bounded_len(names[ch], 20)));
 }
 
 void channel_model_reset() {

@@ -40,10 +40,10 @@ struct ChannelRecord {
   uint32_t head_amp_input;  // input whose head amp drives the channel; 0 before the first read
   int32_t head_amp_type;    // last type the driver gave, -1 unknown
   uint8_t has_head_amp;
-  uint8_t link_mode;        // LinkMode
+  uint8_t link_mode;  // LinkMode
   uint8_t mute_bits;
   uint8_t parked_valid;
-  double parked_gain;       // own input's gain when another input's head amp drives the channel
+  double parked_gain;  // own input's gain when another input's head amp drives the channel
 };
 
 ChannelRecord empty_channel_record();

@@ -141,33 +141,28 @@ bool config_set_key(const char* key, const char* value) {
   if (g_path.empty()) return false;
   std::string text;
   switch (read_file(g_path, kConfigEditCap, text)) {
-    case ReadStatus::ok:
-      break;
+    case ReadStatus::ok: break;
     case ReadStatus::missing:  // created with the one line
       text.clear();
       break;
     case ReadStatus::too_large:
       log_info("[cfg] %s is too large to edit - %s not saved", g_path.c_str(), key);
       return false;
-    case ReadStatus::error:
-      log_info("[cfg] could not write %s", g_path.c_str());
-      return false;
+    case ReadStatus::error: log_info("[cfg] could not write %s", g_path.c_str()); return false;
   }
   switch (config_edit_key(text, key, value)) {
-    case KeyEdit::unchanged:
-      return true;
+    case KeyEdit::unchanged: return true;
     case KeyEdit::too_large:
       log_info("[cfg] %s is too large to edit - %s not saved", g_path.c_str(), key);
       return false;
     case KeyEdit::bad_key:
       if (std::strpbrk(key, "=\r\n") || std::strpbrk(value, "\r\n"))
-        log_info("[cfg] %s=%s would not be one line of the settings file - not saved", shown(key).c_str(),
-                 shown(value).c_str());
+        log_info("[cfg] %s=%s would not be one line of the settings file - not saved",
+                 shown(key).c_str(), shown(value).c_str());
       else
         log_info("[cfg] %s=%s is too long for the settings file - not saved", key, value);
       return false;
-    case KeyEdit::edited:
-      break;
+    case KeyEdit::edited: break;
   }
   if (!write_with_retry(g_path, text)) {
     log_info("[cfg] could not write %s", g_path.c_str());
@@ -256,7 +251,9 @@ std::string config_path() {
 
 // ---- Protect list ----
 
-bool protect_list_contains(const char* bank, uint32_t input) { return protect_find(bank, input) >= 0; }
+bool protect_list_contains(const char* bank, uint32_t input) {
+  return protect_find(bank, input) >= 0;
+}
 
 bool protect_list_get(int index, char* bank_out, int len, uint32_t* input) {
   ProtectedInput e;
@@ -274,19 +271,22 @@ bool protect_list_set(const char* bank, uint32_t input, bool add) {
   if (add) {
     if (protect_find(bank, input) >= 0) return true;
     // Only what the settings file gives back unchanged after a restart.
-    if (!protect_bank_ok(std::string_view(bank, bounded_len(bank, 8))) || input < 1 || input > 65535) {
-      log_info("[48V] %s %u is not a desk input - NOT protected", shown(std::string_view(bank, bounded_len(bank, 8))).c_str(),
-               unsigned(input));
+    if (!protect_bank_ok(std::string_view(bank, bounded_len(bank, 8))) || input < 1 ||
+        input > 65535) {
+      log_info("[48V] %s %u is not a desk input - NOT protected",
+               shown(std::string_view(bank, bounded_len(bank, 8))).c_str(), unsigned(input));
       return false;
     }
     if (!protect_append(bank, input)) {
-      log_info("[48V] protect list is full (%d) - %s %d NOT protected", kProtectMax, bank, int(input));
+      log_info("[48V] protect list is full (%d) - %s %d NOT protected", kProtectMax, bank,
+               int(input));
       return false;
     }
     log_info("[48V] %s %d is now protected - 48V will never be switched on here", bank, int(input));
   } else {
     protect_remove(bank, input);
-    log_info("[48V] %s %d is no longer protected - 48V can be switched on here again", bank, int(input));
+    log_info("[48V] %s %d is no longer protected - 48V can be switched on here again", bank,
+             int(input));
   }
   write_locked(snapshot_locked());
   return true;

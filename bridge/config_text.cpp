@@ -108,8 +108,8 @@ bool protect_entry_parse(std::string_view entry, ConsoleConfig& cfg, const Confi
   for (int i = 0; i < cfg.protect_count; ++i)
     if (cfg.protect[i].input == uint32_t(input) && iequals(cfg.protect[i].bank, bank)) return false;
   if (cfg.protect_count >= kProtectMax) {
-    logf(log, "[48V] protect list is full (%d) - %.*s %d NOT protected", kProtectMax, int(bank.size()),
-         bank.data(), input);
+    logf(log, "[48V] protect list is full (%d) - %.*s %d NOT protected", kProtectMax,
+         int(bank.size()), bank.data(), input);
     return false;
   }
   ProtectedInput& e = cfg.protect[cfg.protect_count];
@@ -131,7 +131,8 @@ void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& lo
     size_t cap = protect ? kConfigProtectLineMax : kConfigLineMax;
     bool cut = l.size() > cap;
     if (cut) {
-      logf(log, "[cfg] line %d is longer than %d characters - the rest of it is ignored", line_no, int(cap));
+      logf(log, "[cfg] line %d is longer than %d characters - the rest of it is ignored", line_no,
+           int(cap));
       l = l.substr(0, cap);
     }
     if (eq == std::string_view::npos) return;
@@ -169,8 +170,8 @@ void config_parse(std::string_view text, ConsoleConfig& cfg, const ConfigLog& lo
         pos = end + 1;
       }
       if (!partial.empty())
-        logf(log, "[48V] protect entry %s... is cut off at the end of line %d - ignored", shown(partial).c_str(),
-             line_no);
+        logf(log, "[48V] protect entry %s... is cut off at the end of line %d - ignored",
+             shown(partial).c_str(), line_no);
     } else if (iequals(key, "diag")) {
       cfg.diag = parse_decimal(value) != 0;
     } else if (iequals(key, "ip")) {
@@ -189,7 +190,8 @@ std::string protect_list_text(const ProtectedInput* entries, int count) {
   std::string s;
   for (int i = 0; i < count; ++i) {
     char item[32];
-    std::snprintf(item, sizeof item, "%s%s %d", i ? ", " : "", entries[i].bank, int(entries[i].input));
+    std::snprintf(item, sizeof item, "%s%s %d", i ? ", " : "", entries[i].bank,
+                  int(entries[i].input));
     s += item;
   }
   return s;
@@ -213,7 +215,8 @@ std::string config_format(const ConsoleConfig& cfg) {
   if (cfg.protect_count > 0) {
     s += "protect=";
     for (int i = 0; i < cfg.protect_count; ++i) {
-      std::snprintf(line, sizeof line, "%s%s:%d", i ? "," : "", cfg.protect[i].bank, int(cfg.protect[i].input));
+      std::snprintf(line, sizeof line, "%s%s:%d", i ? "," : "", cfg.protect[i].bank,
+                    int(cfg.protect[i].input));
       s += line;
     }
     s += '\n';
@@ -229,8 +232,10 @@ std::string config_format(const ConsoleConfig& cfg) {
 KeyEdit config_edit_key(std::string& text, std::string_view key, std::string_view value) {
   if (key.empty() || key.size() + 1 + value.size() > kConfigNewLineMax) return KeyEdit::bad_key;
   // One line, and the key it says: no line break or NUL in either, no "=" in the key.
-  if (key.find_first_of("=\r\n", 0) != std::string_view::npos || key.find('\0') != std::string_view::npos ||
-      value.find_first_of("\r\n", 0) != std::string_view::npos || value.find('\0') != std::string_view::npos)
+  if (key.find_first_of("=\r\n", 0) != std::string_view::npos ||
+      key.find('\0') != std::string_view::npos ||
+      value.find_first_of("\r\n", 0) != std::string_view::npos ||
+      value.find('\0') != std::string_view::npos)
     return KeyEdit::bad_key;
   std::string new_line;
   new_line.append(key).append("=").append(value);

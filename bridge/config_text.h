@@ -10,8 +10,8 @@
 
 namespace ks {
 
-constexpr int kProtectMax = 32;  // inputs on the 48 V protect list
-constexpr size_t kConfigLineMax = 255;     // characters of a line the module reads
+constexpr int kProtectMax = 32;         // inputs on the 48 V protect list
+constexpr size_t kConfigLineMax = 255;  // characters of a line the module reads
 // ... except the protect line: "protect=" and 32 entries of the longest form (7-character bank,
 // 5-digit input) each followed by ", " fit.
 constexpr size_t kConfigProtectLineMax = 511;

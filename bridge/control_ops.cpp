@@ -11,8 +11,8 @@ bool plausible_bank_name(const char* s) {
   if (!s || !*s) return false;
   for (; *s; ++s) {
     char c = *s;
-    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '$' || c == '_' ||
-              c == '-' || c == '.';
+    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '$' || c == '_' || c == '-' || c == '.';
     if (!ok) return false;
   }
   return true;
@@ -56,7 +56,8 @@ bool copy_request(const CommandRing& ring, int slot, ControlRequest* out) {
   return true;
 }
 
-void write_control_reply(ControlOp& rec, std::uint32_t seq, ControlResult result, const char* reply) {
+void write_control_reply(ControlOp& rec, std::uint32_t seq, ControlResult result,
+                         const char* reply) {
   set_field_text(rec.reply, reply ? reply : "");
   shm_store(rec.result, static_cast<std::uint32_t>(result));
   shm_store(rec.done_seq, seq);

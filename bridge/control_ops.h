@@ -23,7 +23,8 @@ struct ControlRequest {
   std::uint32_t arg = 0;
   std::uint32_t arg2 = 0;
   double value = 0.0;
-  char group[kBankBytes + 1] = {};  // always terminated; empty unless the slot held a plausible name
+  char group[kBankBytes + 1] =
+      {};  // always terminated; empty unless the slot held a plausible name
 };
 
 // Group names come from the tray and may end up in the settings file: letters, digits and a few
@@ -37,7 +38,8 @@ int pick_pending_slot(const CommandRing& ring);
 bool copy_request(const CommandRing& ring, int slot, ControlRequest* out);
 
 // Publishes the answer to the request `seq` of a slot: reply (bounded), result, then done_seq.
-void write_control_reply(ControlOp& rec, std::uint32_t seq, ControlResult result, const char* reply);
+void write_control_reply(ControlOp& rec, std::uint32_t seq, ControlResult result,
+                         const char* reply);
 
 // The highest seq among the eight slots (a free slot counts with its seq 0); a long handler
 // compares it with the one it noted to give way to a newer request.
@@ -54,8 +56,8 @@ ControlResult dispatch_control_op(const ControlRequest& req, char* reply, std::s
 
 // The handlers with their refusals (reply buffers of reply_len bytes, cleared by the caller).
 ControlResult phantom_request(std::int32_t channel, bool on, char* reply, std::size_t reply_len);
-ControlResult reroute_channel(std::int32_t channel, const char* bank, std::uint32_t input, char* reply,
-                              std::size_t reply_len);
+ControlResult reroute_channel(std::int32_t channel, const char* bank, std::uint32_t input,
+                              char* reply, std::size_t reply_len);
 ControlResult verify_channel(std::int32_t channel, char* reply, std::size_t reply_len);
 
 }  // namespace ks

@@ -42,8 +42,10 @@ void use_desk(const DeskAnswer& answer) {
   char ip[48], id[40], name[40], model[24];
   copy_text(ip, sizeof ip, std::string_view(answer.ip, bounded_len(answer.ip, sizeof answer.ip)));
   copy_text(id, sizeof id, std::string_view(answer.id, bounded_len(answer.id, sizeof answer.id)));
-  copy_text(name, sizeof name, std::string_view(answer.name, bounded_len(answer.name, sizeof answer.name)));
-  copy_text(model, sizeof model, std::string_view(answer.model, bounded_len(answer.model, sizeof answer.model)));
+  copy_text(name, sizeof name,
+            std::string_view(answer.name, bounded_len(answer.name, sizeof answer.name)));
+  copy_text(model, sizeof model,
+            std::string_view(answer.model, bounded_len(answer.model, sizeof answer.model)));
   {
     LockGuard<CriticalSection> lock(g_desk_lock);
     copy_text(g_desk.ip, sizeof g_desk.ip, ip);

@@ -117,7 +117,8 @@ int choose_answer(const DeskAnswer* answers, int n, const char* console_id, uint
   if (!answers || n < 0) n = 0;
   if (console_id && console_id[0]) {
     for (int i = 0; i < n; ++i) {
-      if (iequals(std::string_view(answers[i].id, bounded_len(answers[i].id, sizeof answers[i].id)), console_id)) {
+      if (iequals(std::string_view(answers[i].id, bounded_len(answers[i].id, sizeof answers[i].id)),
+                  console_id)) {
         *decision = uint32_t(DiscoveryDecision::ChosenFound);
         return i;
       }
@@ -173,19 +174,20 @@ int pick_answer(const DeskAnswer* answers, int n) {
     std::string list;
     for (int i = 0; i < n; ++i) {
       char one[256];
-      std::snprintf(one, sizeof one, "%s%s %s at %s (id %s, SoundGrid card %s)", answers[i].model, "",
-                    answers[i].name, answers[i].ip, answers[i].id, card_text(answers[i].card));
+      std::snprintf(one, sizeof one, "%s%s %s at %s (id %s, SoundGrid card %s)", answers[i].model,
+                    "", answers[i].name, answers[i].ip, answers[i].id, card_text(answers[i].card));
       if (i) list += "; ";
       list += one;
     }
     const char* chosen = idx >= 0 ? display_name(answers[idx]) : "";
-    log_info("[desk] %d answered: %s -> %s%s%s", n, n ? list.c_str() : "(none)", chosen, idx >= 0 ? ", " : "",
-             decision_text(decision));
+    log_info("[desk] %d answered: %s -> %s%s%s", n, n ? list.c_str() : "(none)", chosen,
+             idx >= 0 ? ", " : "", decision_text(decision));
   }
   return idx;
 }
 
-bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char* text, uint32_t size) {
+bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char* text,
+                            uint32_t size) {
   uint8_t stop_dummy;
   if (!stop_general_search) stop_general_search = &stop_dummy;
   *stop_general_search = 0;
@@ -214,11 +216,16 @@ bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char*
   }
 
   int kind;
-  if (got && console[0] && !iequals(got->id, console)) kind = kAskOther;
-  else if (got) kind = kAskUsing;
-  else if (console[0]) kind = kAskSilentLooking;
-  else if (silent >= kSilentSweepsBeforeUnchecked) kind = kAskUnchecked;
-  else kind = kAskSilentWaiting;
+  if (got && console[0] && !iequals(got->id, console))
+    kind = kAskOther;
+  else if (got)
+    kind = kAskUsing;
+  else if (console[0])
+    kind = kAskSilentLooking;
+  else if (silent >= kSilentSweepsBeforeUnchecked)
+    kind = kAskUnchecked;
+  else
+    kind = kAskSilentWaiting;
 
   bool log_it;
   {
@@ -235,21 +242,24 @@ bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char*
   switch (kind) {
     case kAskOther:
       if (log_it)
-        log_info("[ip] %s answers as %s %s, id %s - but console= is %s: NOT connecting to it. Looking for %s everywhere instead",
-                 ip, got->model, got->name, got->id, console, console);
+        log_info(
+            "[ip] %s answers as %s %s, id %s - but console= is %s: NOT connecting to it. Looking for %s everywhere instead",
+            ip, got->model, got->name, got->id, console, console);
       say("%s is %s - not the console chosen in Setup", ip, display_name(*got));
       set_address_state(uint32_t(AddressState::OtherConsoleAtIp), ip, got->id, got->name);
       return false;
     case kAskSilentLooking:
-      if (log_it) log_info("[ip] nothing answers at %s - looking everywhere for console= %s", ip, console);
+      if (log_it)
+        log_info("[ip] nothing answers at %s - looking everywhere for console= %s", ip, console);
       say("Nothing answers at %s, the address set for this console", ip);
       set_address_state(uint32_t(AddressState::NothingAtIp), ip, "", "");
       return false;
     case kAskUnchecked:
       if (log_it)
-        log_info("[ip] nothing answered the console question at %s in %d sweeps - connecting there UNCHECKED, as ip= "
-                 "always has (a TCP-only path cannot answer it). No console= to check against; no re-find this session",
-                 ip, silent);
+        log_info(
+            "[ip] nothing answered the console question at %s in %d sweeps - connecting there UNCHECKED, as ip= "
+            "always has (a TCP-only path cannot answer it). No console= to check against; no re-find this session",
+            ip, silent);
       if (out) {
         std::memset(out, 0, sizeof *out);
         copy_text(out->ip, sizeof out->ip, ip);
@@ -258,18 +268,23 @@ bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char*
       return true;
     case kAskSilentWaiting:
       if (log_it)
-        log_info("[ip] nothing answers at %s - asking there again (connecting unchecked after %d silent sweeps). Not "
-                 "searching elsewhere: no console= says which console belongs there",
-                 ip, kSilentSweepsBeforeUnchecked);
+        log_info(
+            "[ip] nothing answers at %s - asking there again (connecting unchecked after %d silent sweeps). Not "
+            "searching elsewhere: no console= says which console belongs there",
+            ip, kSilentSweepsBeforeUnchecked);
       say("Nothing answers at %s, the address set for this console", ip);
       set_address_state(uint32_t(AddressState::NothingAtIp), ip, "", "");
       *stop_general_search = 1;
       return false;
     default:
       if (log_it)
-        log_info("[ip] %s answers: %s %s, id %s, SoundGrid card %s - using it (%s)", ip, got->model, got->name, got->id,
-                 got->card > 0 ? "yes" : got->card == 0 ? "NO" : "unknown",
-                 console[0] ? "it is the console chosen in Setup" : "no console= to check it against");
+        log_info(
+            "[ip] %s answers: %s %s, id %s, SoundGrid card %s - using it (%s)", ip, got->model,
+            got->name, got->id,
+            got->card > 0    ? "yes"
+            : got->card == 0 ? "NO"
+                             : "unknown",
+            console[0] ? "it is the console chosen in Setup" : "no console= to check it against");
       if (out) *out = *got;
       set_address_state(uint32_t(AddressState::Ok), ip, got->id, got->name);
       return true;
@@ -339,13 +354,15 @@ void refind_tick(RefindState& r) {
     if (!r.told_no_id) {
       r.told_no_id = true;
       if (console[0] && desk.id[0])
-        log_info("[refind] %s is not answering, and console= now names %s - another console. Not looking for either "
-                 "until LV1 restarts",
-                 desk.name, console);
+        log_info(
+            "[refind] %s is not answering, and console= now names %s - another console. Not looking for either "
+            "until LV1 restarts",
+            desk.name, console);
       else
-        log_info("[refind] %s is not answering. Not looking for it at other addresses: its id (%s) could belong to "
-                 "another desk - choose it in Setup to make that possible",
-                 desk.name, desk.id[0] ? desk.id : "none");
+        log_info(
+            "[refind] %s is not answering. Not looking for it at other addresses: its id (%s) could belong to "
+            "another desk - choose it in Setup to make that possible",
+            desk.name, desk.id[0] ? desk.id : "none");
     }
     if (console[0] && desk.id[0]) r.gave_up = true;
     return;
@@ -354,8 +371,10 @@ void refind_tick(RefindState& r) {
 
   ++r.sweeps;
   r.next_sweep = now + (r.sweeps <= kFastSweeps ? kFastSweepGapMs : kSlowSweepGapMs);
-  log_info("[refind] the link to %s at %s has been down for %lu s - looking for it (id %s) at any address", desk.name,
-           desk.ip, static_cast<unsigned long>(ticks_elapsed(now, r.last_alive) / 1000), target);
+  log_info(
+      "[refind] the link to %s at %s has been down for %lu s - looking for it (id %s) at any address",
+      desk.name, desk.ip, static_cast<unsigned long>(ticks_elapsed(now, r.last_alive) / 1000),
+      target);
   set_address_state_only(uint32_t(AddressState::LookingEverywhere));
   DeskAnswer answers[kDiscoverMax];
   int n = discover(nullptr, answers, kDiscoverMax, kDiscoverWaitMs);
@@ -366,22 +385,25 @@ void refind_tick(RefindState& r) {
     for (int i = 0; i < n; ++i)
       if (std::strcmp(answers[i].ip, desk.ip) == 0) r.other_seen_at_own_ip = true;
     if (r.sweeps % 5 == 0)
-      log_info("[refind] sweep %d: not found%s", r.sweeps, n > 0 ? " (other consoles answered - none is this one)" : "");
+      log_info("[refind] sweep %d: not found%s", r.sweeps,
+               n > 0 ? " (other consoles answered - none is this one)" : "");
     return;
   }
   bool same_ip = std::strcmp(found->ip, desk.ip) == 0;
   bool dropped = watcher_desk_dropped();
   if (same_ip && !dropped && !r.other_seen_at_own_ip) {
-    log_info("[refind] %s answers discovery at its own address %s - waiting for the control link to come back",
-             desk.name, desk.ip);
+    log_info(
+        "[refind] %s answers discovery at its own address %s - waiting for the control link to come back",
+        desk.name, desk.ip);
     set_address_state_only(uint32_t(AddressState::Ok));
     return;
   }
   if (same_ip)
-    log_info("[refind] %s (id %s) answers at %s again - restarting the link there", desk.name, target, found->ip);
+    log_info("[refind] %s (id %s) answers at %s again - restarting the link there", desk.name,
+             target, found->ip);
   else
-    log_info("[refind] %s (id %s) answers at %s now, not %s - moving the link there", desk.name, target, found->ip,
-             desk.ip);
+    log_info("[refind] %s (id %s) answers at %s now, not %s - moving the link there", desk.name,
+             target, found->ip, desk.ip);
   char hint[64];
   config_hint(hint);
   if (std::strcmp(hint, found->ip) != 0) config_set_key("hint", found->ip);

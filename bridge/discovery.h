@@ -11,7 +11,7 @@ namespace ks {
 
 inline constexpr int kDiscoverMax = 8;
 inline constexpr uint32_t kDiscoverWaitMs = 1200;
-inline constexpr int kFastSweeps = 15;              // sweeps this far apart first...
+inline constexpr int kFastSweeps = 15;  // sweeps this far apart first...
 inline constexpr uint32_t kFastSweepGapMs = 4000;
 inline constexpr uint32_t kSlowSweepGapMs = 15000;  // ...then this far
 inline constexpr int kSilentSweepsBeforeUnchecked = 3;
@@ -29,7 +29,8 @@ int pick_answer(const DeskAnswer* answers, int n);
 // Asks the `ip` setting whether it is this module's console. True: out is the desk to take.
 // False: *stop_general_search says whether searching elsewhere is forbidden this sweep, and text
 // (size bytes) says why for the status line ("" for nothing to say).
-bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char* text, uint32_t size);
+bool ask_configured_address(DeskAnswer* out, uint8_t* stop_general_search, char* text,
+                            uint32_t size);
 
 // One search sweep (k counts from 0). True: out is the desk to take.
 bool discovery_sweep(int k, DeskAnswer* out);

@@ -74,7 +74,8 @@ const uint8_t* host_get_mac() {
   if (!h || !h->get_mac) return nullptr;
   if (h->get_mac(g_mac)) return g_mac;
   if (g_mac_missing.fetch_add(1) == 0)
-    log_info("[mac] LV1 has not given the device box a MAC yet - LV1 will not be notified until it does");
+    log_info(
+        "[mac] LV1 has not given the device box a MAC yet - LV1 will not be notified until it does");
   return nullptr;
 }
 
@@ -83,7 +84,8 @@ IoBoxListener* host_lv1_listener() {
   return (h && h->lv1_listener) ? h->lv1_listener() : nullptr;
 }
 
-void host_report(GainObject* ctx, int32_t channel, double db, bool has_gain, bool on, bool has_48v, bool forced) {
+void host_report(GainObject* ctx, int32_t channel, double db, bool has_gain, bool on, bool has_48v,
+                 bool forced) {
   const ModuleHost* h = module_host();
   if (!ctx || !h || !h->report_to_lv1) return;
   h->report_to_lv1(ctx, channel, db, has_gain, on, has_48v, forced);

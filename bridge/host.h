@@ -25,13 +25,14 @@ void log_info(const char* fmt, ...) KS_PRINTF(1, 2);
 // As log_info at level 2, written only while the `diag` setting asks for detail lines.
 void log_detail(const char* fmt, ...) KS_PRINTF(1, 2);
 
-std::string host_config_path();    // the settings file as UTF-8, "" without a host
+std::string host_config_path();       // the settings file as UTF-8, "" without a host
 std::u16string host_status_suffix();  // u"" or u"-x32"
 bool host_live_gain_object();
 // The live box's MAC (6 bytes) or null; the first miss is logged once per process.
 const uint8_t* host_get_mac();
 IoBoxListener* host_lv1_listener();
-void host_report(GainObject* ctx, int32_t channel, double db, bool has_gain, bool on, bool has_48v, bool forced);
+void host_report(GainObject* ctx, int32_t channel, double db, bool has_gain, bool on, bool has_48v,
+                 bool forced);
 void host_rebuild_strip(int32_t channel);
 
 uint32_t mac_missing_count();

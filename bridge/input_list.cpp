@@ -23,7 +23,8 @@ namespace {
 constexpr int kUnansweredStop = 4;
 constexpr std::uint32_t kRetryMs = 15;
 
-ControlResult say(char* reply, std::int32_t len, ControlResult r, const char* fmt, ...) KS_PRINTF(4, 5);
+ControlResult say(char* reply, std::int32_t len, ControlResult r, const char* fmt, ...)
+    KS_PRINTF(4, 5);
 ControlResult say(char* reply, std::int32_t len, ControlResult r, const char* fmt, ...) {
   if (reply && len > 0) {
     va_list ap;
@@ -53,7 +54,8 @@ void note_fed_channels(ListedInput& e, const char* group, std::int32_t n) {
   e.fed_count = 0;
   for (int ch = 0; ch < watch && e.fed_count < kListedFedMax; ++ch) {
     ChannelView v = channel_view(ch);
-    if (static_cast<std::int32_t>(v.input) == n && iequals(v.bank, group)) e.fed[e.fed_count++] = static_cast<std::uint8_t>(ch);
+    if (static_cast<std::int32_t>(v.input) == n && iequals(v.bank, group))
+      e.fed[e.fed_count++] = static_cast<std::uint8_t>(ch);
   }
 }
 
@@ -100,9 +102,12 @@ bool ask_desk(const char* group, std::int32_t n, bool preamp, ListedInput& e) {
 }  // namespace
 
 ControlResult scan_group(const char* group, char* reply, std::int32_t reply_len) {
-  if (!desk_link_alive()) return say(reply, reply_len, ControlResult::DeskNotAnswering, "the desk is not answering");
-  if (!group || !*group) return say(reply, reply_len, ControlResult::Refused, "no source group named");
-  if (!patch_is_read()) return say(reply, reply_len, ControlResult::Refused, "the patch has not been read yet");
+  if (!desk_link_alive())
+    return say(reply, reply_len, ControlResult::DeskNotAnswering, "the desk is not answering");
+  if (!group || !*group)
+    return say(reply, reply_len, ControlResult::Refused, "no source group named");
+  if (!patch_is_read())
+    return say(reply, reply_len, ControlResult::Refused, "the patch has not been read yet");
   StatusBlock* b = status_block();
   if (!b) return say(reply, reply_len, ControlResult::Refused, "no status block");
   const DeskDriver* d = desk_driver();
@@ -130,7 +135,8 @@ ControlResult scan_group(const char* group, char* reply, std::int32_t reply_len)
   for (std::int32_t n = 1; n <= size; ++n) {
     if (unanswered >= kUnansweredStop || stop_requested()) break;
     if (highest_ring_seq(b->ring) != noted_seq) {
-      log_info("[reroute] scan of %s abandoned at %d - a newer request is waiting", g, static_cast<int>(n));
+      log_info("[reroute] scan of %s abandoned at %d - a newer request is waiting", g,
+               static_cast<int>(n));
       break;
     }
     ListedInput e;
@@ -150,7 +156,8 @@ ControlResult scan_group(const char* group, char* reply, std::int32_t reply_len)
       continue;
     }
     e.input = static_cast<std::uint16_t>(n);
-    e.is_protected = protect_n > 0 && protect_list_contains(g, static_cast<std::uint32_t>(n)) ? 1 : 0;
+    e.is_protected =
+        protect_n > 0 && protect_list_contains(g, static_cast<std::uint32_t>(n)) ? 1 : 0;
     note_fed_channels(e, g, n);
     b->input_list[listed] = e;
     unanswered = 0;
@@ -163,37 +170,48 @@ ControlResult scan_group(const char* group, char* reply, std::int32_t reply_len)
   set_field_text(b->input_list_group, g);
   set_count(b, listed);
   bump_serial(b);
-  log_info("[reroute] scanned %s: %u input(s) in %lu ms (stopped: %s)", g, static_cast<unsigned>(listed),
+  log_info("[reroute] scanned %s: %u input(s) in %lu ms (stopped: %s)", g,
+           static_cast<unsigned>(listed),
            static_cast<unsigned long>(ticks_elapsed(clock_now(), start)),
-           listed >= kListedInputs ? "hit the cap" : unanswered >= kUnansweredStop ? "4 consecutive unanswered" : "end of the group");
+           listed >= kListedInputs         ? "hit the cap"
+           : unanswered >= kUnansweredStop ? "4 consecutive unanswered"
+                                           : "end of the group");
   if (listed > 0) return ControlResult::Done;
   return say(reply, reply_len, ControlResult::Refused, "the desk listed no inputs in that group");
 }
 
-ControlResult reread_listed_input(const char* group, std::int32_t input, char* reply, std::int32_t reply_len) {
-  if (!desk_link_alive()) return say(reply, reply_len, ControlResult::DeskNotAnswering, "the desk is not answering");
-  if (!group || !*group || input < 1) return say(reply, reply_len, ControlResult::Refused, "no input was named");
+ControlResult reread_listed_input(const char* group, std::int32_t input, char* reply,
+                                  std::int32_t reply_len) {
+  if (!desk_link_alive())
+    return say(reply, reply_len, ControlResult::DeskNotAnswering, "the desk is not answering");
+  if (!group || !*group || input < 1)
+    return say(reply, reply_len, ControlResult::Refused, "no input was named");
   StatusBlock* b = status_block();
   if (!b) return say(reply, reply_len, ControlResult::Refused, "no status block");
   char shown[kBankBytes + 1];
   copy_field_text(shown, b->input_list_group, sizeof b->input_list_group);
-  if (!iequals(shown, group)) return say(reply, reply_len, ControlResult::Refused, "that group is not the one being shown");
+  if (!iequals(shown, group))
+    return say(reply, reply_len, ControlResult::Refused, "that group is not the one being shown");
   std::uint32_t count = shm_load(b->input_list_count);
   if (count > kListedInputs) count = kListedInputs;
   ListedInput* e = nullptr;
   for (std::uint32_t i = 0; i < count && !e; ++i)
     if (b->input_list[i].input == input) e = &b->input_list[i];
-  if (!e) return say(reply, reply_len, ControlResult::Refused, "that input is not in the list being shown");
+  if (!e)
+    return say(reply, reply_len, ControlResult::Refused,
+               "that input is not in the list being shown");
   if (!e->has_head_amp) {
     e->gain_valid = 0;
     return ControlResult::Done;
   }
   const DeskDriver* d = desk_driver();
-  if (!d->read_preamp) return say(reply, reply_len, ControlResult::Refused, "this desk cannot report a channel");
+  if (!d->read_preamp)
+    return say(reply, reply_len, ControlResult::Refused, "this desk cannot report a channel");
   double db = 0.0;
   std::uint8_t on = 0, valid = 0;
   if (!d->read_preamp(shown, input, &db, &on, &valid))
-    return say(reply, reply_len, ControlResult::Refused, "the desk did not answer for %s %d", shown, static_cast<int>(input));
+    return say(reply, reply_len, ControlResult::Refused, "the desk did not answer for %s %d", shown,
+               static_cast<int>(input));
   bool ok = valid != 0 && std::isfinite(db);
   e->gain_db = ok ? db : 0.0;
   e->gain_valid = ok ? 1 : 0;

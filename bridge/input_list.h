@@ -13,6 +13,7 @@ namespace ks {
 ControlResult scan_group(const char* group, char* reply, std::int32_t reply_len);
 
 // Refreshes gain and 48 V of one listed input from the desk.
-ControlResult reread_listed_input(const char* group, std::int32_t input, char* reply, std::int32_t reply_len);
+ControlResult reread_listed_input(const char* group, std::int32_t input, char* reply,
+                                  std::int32_t reply_len);
 
 }  // namespace ks

@@ -23,13 +23,11 @@ namespace {
 
 void default_watcher() {
   // Waits for a desk, then idles: the module's main loop takes this slot.
-  while (!wait_stop(desk_chosen() ? 20 : 200)) {
-  }
+  while (!wait_stop(desk_chosen() ? 20 : 200)) {}
 }
 
 void default_discovery() {
-  while (!wait_stop(1000)) {
-  }
+  while (!wait_stop(1000)) {}
 }
 
 void no_publish() {}
@@ -78,7 +76,9 @@ void run_discovery(void*) { framework_hooks().discovery_thread(); }
 }  // namespace
 
 FrameworkHooks default_framework_hooks() {
-  return FrameworkHooks{default_watcher, default_discovery, no_publish, no_close, no_desk_taken, drop_event, no_recall, nothing_waiting, no_notify};
+  return FrameworkHooks{default_watcher, default_discovery, no_publish,
+                        no_close,        no_desk_taken,     drop_event,
+                        no_recall,       nothing_waiting,   no_notify};
 }
 
 FrameworkHooks& framework_hooks() { return g_hooks; }
@@ -128,15 +128,16 @@ void framework_start() {
   config_ip(ip);
   if (ip[0]) {
     if (is_dotted_ipv4(ip))
-      log_info("[bridge] ip=%s: asking that address first (bank=%s base=%d)", ip, settings().bank.get().s,
-               int(settings().base.load()));
+      log_info("[bridge] ip=%s: asking that address first (bank=%s base=%d)", ip,
+               settings().bank.get().s, int(settings().base.load()));
     else
       log_info("[bridge] bad ip= in kestrune.cfg: %s - ignored, searching instead", ip);
   }
   set_searching(true);
   const DeskDriver* d = desk_driver();
   log_info("[bridge] searching for a %s ...", (d && d->model_name) ? d->model_name : "desk");
-  if (!launch(kDiscoverySlot, run_discovery)) log_info("[bridge] could not start the discovery thread");
+  if (!launch(kDiscoverySlot, run_discovery))
+    log_info("[bridge] could not start the discovery thread");
 }
 
 void start_lv1_watcher() {
@@ -170,10 +171,12 @@ bool framework_shutdown() {
   // still stopping when it runs out counts as a stuck thread, and the module stays mapped.
   Thread dropper;
   g_driver_stops.fetch_add(1);
-  if (dropper.start([](void*) {
-        drop_desk();
-        g_driver_stops.fetch_sub(1, std::memory_order_release);
-      }, nullptr)) {
+  if (dropper.start(
+          [](void*) {
+            drop_desk();
+            g_driver_stops.fetch_sub(1, std::memory_order_release);
+          },
+          nullptr)) {
     const uint32_t spent = ticks_elapsed(tick_now(), started);
     if (!dropper.join(spent < budget ? budget - spent : 0)) {
       log_info("---- the desk driver did not stop within %u ms ----", budget);
@@ -221,13 +224,11 @@ bool module_stop() {
 namespace {
 void keep_lowest(int32_t v) {
   int32_t cur = g_caps_lowest.load();
-  while (v < cur && !g_caps_lowest.compare_exchange_weak(cur, v)) {
-  }
+  while (v < cur && !g_caps_lowest.compare_exchange_weak(cur, v)) {}
 }
 void keep_highest(int32_t v) {
   int32_t cur = g_caps_highest.load();
-  while (v > cur && !g_caps_highest.compare_exchange_weak(cur, v)) {
-  }
+  while (v > cur && !g_caps_highest.compare_exchange_weak(cur, v)) {}
 }
 }  // namespace
 
@@ -247,8 +248,12 @@ bool module_has_preamp(uint32_t ch) {
   return ch < uint32_t(kChannelCount) && channel_has_head_amp(int(ch));
 }
 
-double module_gain_min(uint32_t ch) { return ch < uint32_t(kChannelCount) ? channel_gain_range(int(ch)).min : kUnknownRangeMin; }
-double module_gain_max(uint32_t ch) { return ch < uint32_t(kChannelCount) ? channel_gain_range(int(ch)).max : kUnknownRangeMax; }
+double module_gain_min(uint32_t ch) {
+  return ch < uint32_t(kChannelCount) ? channel_gain_range(int(ch)).min : kUnknownRangeMin;
+}
+double module_gain_max(uint32_t ch) {
+  return ch < uint32_t(kChannelCount) ? channel_gain_range(int(ch)).max : kUnknownRangeMax;
+}
 double module_gain_step(uint32_t ch) {
   return ch < uint32_t(kChannelCount) ? channel_gain_range(int(ch)).step : kUnknownRangeStep;
 }

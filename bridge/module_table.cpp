@@ -21,8 +21,7 @@ T guarded(const char* op, T fallback, F&& f) noexcept {
   } catch (...) {
     try {
       log_info("[bridge] %s failed inside the module - ignored", op);
-    } catch (...) {
-    }
+    } catch (...) {}
     return fallback;
   }
 }
@@ -35,21 +34,34 @@ bool KS_ABI op_stop() noexcept {
   return guarded("stop", false, [] { return module_stop(); });
 }
 void KS_ABI op_attach(GainObject* live) noexcept {
-  guarded("attach", 0, [&] { framework_attach(live); return 0; });
+  guarded("attach", 0, [&] {
+    framework_attach(live);
+    return 0;
+  });
 }
 void KS_ABI op_set_gain(uint32_t ch, double db) noexcept {
   // Channels beyond the int range are as out of range as 64.
-  guarded("set_gain", 0, [&] { bridge_set_gain(ch <= 0x7FFFFFFFu ? int32_t(ch) : -1, db); return 0; });
+  guarded("set_gain", 0, [&] {
+    bridge_set_gain(ch <= 0x7FFFFFFFu ? int32_t(ch) : -1, db);
+    return 0;
+  });
 }
 void KS_ABI op_set_phantom(uint32_t ch, uint32_t on) noexcept {
-  guarded("set_phantom", 0, [&] { bridge_set_phantom(ch <= 0x7FFFFFFFu ? int32_t(ch) : -1, on != 0); return 0; });
+  guarded("set_phantom", 0, [&] {
+    bridge_set_phantom(ch <= 0x7FFFFFFFu ? int32_t(ch) : -1, on != 0);
+    return 0;
+  });
 }
 bool KS_ABI op_has_preamp(uint32_t ch) noexcept { return module_has_preamp(ch); }
 double KS_ABI op_gain_min(uint32_t ch) noexcept { return module_gain_min(ch); }
 double KS_ABI op_gain_max(uint32_t ch) noexcept { return module_gain_max(ch); }
 double KS_ABI op_gain_step(uint32_t ch) noexcept { return module_gain_step(ch); }
-void KS_ABI op_session_recall(const double* gain, const uint32_t* phantom, const uint32_t* preamp) noexcept {
-  guarded("session_recall", 0, [&] { framework_hooks().session_recall(gain, phantom, preamp); return 0; });
+void KS_ABI op_session_recall(const double* gain, const uint32_t* phantom,
+                              const uint32_t* preamp) noexcept {
+  guarded("session_recall", 0, [&] {
+    framework_hooks().session_recall(gain, phantom, preamp);
+    return 0;
+  });
 }
 
 // The driver's lines go into the module log: info always, detail only with diag.
@@ -65,9 +77,9 @@ const DriverServices kFrameworkServices = {driver_log, add_stuck_thread, stop_re
 ConsoleModuleTable make_table(const char* type_name) {
   set_module_type_name(type_name);
   return ConsoleModuleTable{
-      kModuleApiVersion, kModuleTableSize, type_name,    kModuleVersionText, op_start,    op_stop,
-      op_attach,         op_set_gain,      op_set_phantom, op_has_preamp,     op_gain_min, op_gain_max,
-      op_gain_step,      op_session_recall,
+      kModuleApiVersion, kModuleTableSize, type_name,    kModuleVersionText, op_start,
+      op_stop,           op_attach,        op_set_gain,  op_set_phantom,     op_has_preamp,
+      op_gain_min,       op_gain_max,      op_gain_step, op_session_recall,
   };
 }
 

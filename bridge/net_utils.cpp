@@ -39,8 +39,8 @@ bool add_target(uint32_t* out, int max, int& n, uint32_t addr) {
 
 }  // namespace
 
-int discovery_targets_for(const char* hint, const char* ip, const std::vector<Ipv4Adapter>& adapters,
-                          uint32_t* out, int max) {
+int discovery_targets_for(const char* hint, const char* ip,
+                          const std::vector<Ipv4Adapter>& adapters, uint32_t* out, int max) {
   if (!out || max < 1) return 0;
   int n = 0;
   add_target(out, max, n, 0xFFFFFFFFu);
@@ -62,15 +62,16 @@ int discovery_targets(uint32_t* out, int max) {
   return discovery_targets_for(hint, ip, list_ipv4_adapters(), out, max);
 }
 
-int open_broadcast_sockets_for(const std::vector<Ipv4Adapter>& adapters, Socket* out, uint32_t* bound_addresses,
-                               int max) {
+int open_broadcast_sockets_for(const std::vector<Ipv4Adapter>& adapters, Socket* out,
+                               uint32_t* bound_addresses, int max) {
   if (!out || max < 1) return 0;
   int n = 0;
   for (const auto& ad : adapters) {
     if (n >= max) break;
     if (!ad.up || ad.loopback) continue;
     Socket s = Socket::udp();
-    if (!s.valid() || !s.set_broadcast(true) || !s.bind({ad.address, 0})) continue;  // closed on leaving
+    if (!s.valid() || !s.set_broadcast(true) || !s.bind({ad.address, 0}))
+      continue;  // closed on leaving
     if (bound_addresses) bound_addresses[n] = ipv4_to_net(ad.address);
     out[n++] = std::move(s);
   }
@@ -138,7 +139,8 @@ uint8_t osc_first_arg(const uint8_t* msg, int len, char* text, int text_len, uin
     if (arg >= len || !std::memchr(msg + arg, 0, static_cast<size_t>(len - arg))) return 0;
     if (text && text_len > 0) {
       size_t body = strlen(reinterpret_cast<const char*>(msg + arg));
-      size_t keep = body < static_cast<size_t>(text_len - 1) ? body : static_cast<size_t>(text_len - 1);
+      size_t keep =
+          body < static_cast<size_t>(text_len - 1) ? body : static_cast<size_t>(text_len - 1);
       std::memcpy(text, msg + arg, keep);
       text[keep] = '\0';
     }
@@ -147,7 +149,8 @@ uint8_t osc_first_arg(const uint8_t* msg, int len, char* text, int text_len, uin
   if (type == 'i' || type == 'f') {
     if (arg + 4 > len) return 0;
     if (value)
-      *value = (uint32_t(msg[arg]) << 24) | (uint32_t(msg[arg + 1]) << 16) | (uint32_t(msg[arg + 2]) << 8) | msg[arg + 3];
+      *value = (uint32_t(msg[arg]) << 24) | (uint32_t(msg[arg + 1]) << 16) |
+               (uint32_t(msg[arg + 2]) << 8) | msg[arg + 3];
     return type;
   }
   return 0;

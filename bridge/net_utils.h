@@ -24,16 +24,16 @@ bool ipv4_parse_net(const char* text, uint32_t* out);
 // The addresses a general search asks, in order: 255.255.255.255; `hint` when it parses; `ip`
 // when it parses and differs from `hint`; then each address of every adapter that is up with a
 // prefix below 31 gives its directed broadcast. Each target is listed once. Stops at max.
-int discovery_targets_for(const char* hint, const char* ip, const std::vector<Ipv4Adapter>& adapters,
-                          uint32_t* out, int max);
+int discovery_targets_for(const char* hint, const char* ip,
+                          const std::vector<Ipv4Adapter>& adapters, uint32_t* out, int max);
 // The same with the module's settings and this machine's adapters.
 int discovery_targets(uint32_t* out, int max);
 
 // A UDP socket with SO_BROADCAST, bound to port 0 of each address of every adapter that is up
 // and not loopback. Sockets that cannot be bound are left out. Returns the count (at most max);
 // the bound addresses are written when asked.
-int open_broadcast_sockets_for(const std::vector<Ipv4Adapter>& adapters, Socket* out, uint32_t* bound_addresses,
-                               int max);
+int open_broadcast_sockets_for(const std::vector<Ipv4Adapter>& adapters, Socket* out,
+                               uint32_t* bound_addresses, int max);
 int open_broadcast_sockets(Socket* out, uint32_t* bound_addresses, int max);
 
 // True when the address equals the `hint` or the `ip` setting (each only when it parses).

@@ -66,8 +66,9 @@ bool read_mode_checked(const char* bank, uint32_t input, uint32_t* mode) {
   uint32_t m = 0;
   if (!d->read_mode(bank, int32_t(input), &m)) return false;
   if (!mode_fits(m, input)) {
-    log_info("[patch] %s %u: the desk reports mode %u, which does not fit that input - read as mono", bank,
-             unsigned(input), unsigned(m));
+    log_info(
+        "[patch] %s %u: the desk reports mode %u, which does not fit that input - read as mono",
+        bank, unsigned(input), unsigned(m));
     m = 0;
   }
   *mode = m;
@@ -100,7 +101,8 @@ void log_head_amp_summary() {
     if (std::strlen(line) >= 464) continue;
     char entry[32];
     std::snprintf(entry, sizeof entry, " %u=%d", unsigned(r.input), int(r.head_amp_type));
-    if (std::strlen(line) + std::strlen(entry) < sizeof line) append_text(line, sizeof line, "%s", entry);
+    if (std::strlen(line) + std::strlen(entry) < sizeof line)
+      append_text(line, sizeof line, "%s", entry);
   }
   if (line[0]) log_info("%s", line);
 }
@@ -163,7 +165,8 @@ int32_t patch_read_one(uint32_t channel) {
       uint32_t type = 0;
       if (!d->headamp_type(bank, int32_t(input), &type)) return 0;
       r.head_amp_type = int32_t(type);
-      bool present = input >= 1 && input <= bank_limit(bank) && input_within_port(bank, input) && int32_t(type) >= 2;
+      bool present = input >= 1 && input <= bank_limit(bank) && input_within_port(bank, input) &&
+                     int32_t(type) >= 2;
       if (present != (r.has_head_amp != 0)) {
         r.has_head_amp = present;
         channel_store(ch, r);
@@ -182,8 +185,8 @@ int32_t patch_read_one(uint32_t channel) {
   r.input = input;
   bool has = input >= 1 && is_preamp_bank(bank) && input_within_port(bank, input);
   if (has && input > bank_limit(bank)) {
-    log_info("[patch] %s %u is beyond the inputs of that bank - LV1 in %d gets no preamp controls", bank,
-             unsigned(input), ch + 1);
+    log_info("[patch] %s %u is beyond the inputs of that bank - LV1 in %d gets no preamp controls",
+             bank, unsigned(input), ch + 1);
     has = false;
   }
   r.head_amp_type = -1;
@@ -206,7 +209,8 @@ int32_t patch_read_one(uint32_t channel) {
     r.parked_valid = 0;
     channel_store(ch, r);
   }
-  log_detail("[patch] LV1 in %d <- %s %u%s", ch + 1, bank, unsigned(input), has ? "" : "  (no preamp)");
+  log_detail("[patch] LV1 in %d <- %s %u%s", ch + 1, bank, unsigned(input),
+             has ? "" : "  (no preamp)");
   mask_set(watcher_flags().revalidate_bits, ch);
   return 1;
 }
@@ -240,8 +244,8 @@ void patch_read_cards() {
   if (cards == 1) {
     g_wsg_slot_known.store(true);
     if (!iequals(card, kSlots[card_slot])) {
-      log_info("[patch] the WSG card is in %s - reading LV1's patch from %s (was %s)", kSlots[card_slot],
-               kSlots[card_slot], card);
+      log_info("[patch] the WSG card is in %s - reading LV1's patch from %s (was %s)",
+               kSlots[card_slot], kSlots[card_slot], card);
       set_card(kSlots[card_slot]);
       channels_clear_sources();
     }
@@ -309,8 +313,9 @@ bool patch_try_other_slot() {
       if (source_routed(bank, input)) ++routed;
     }
     if (all && routed > 0) {
-      log_info("[patch] card %s has no routed outputs; card %s has %d - reading LV1's patch from %s", card, slot,
-               routed, slot);
+      log_info(
+          "[patch] card %s has no routed outputs; card %s has %d - reading LV1's patch from %s",
+          card, slot, routed, slot);
       set_card(slot);
       channels_clear_sources();
       g_slot_switch_done.store(true);
@@ -332,9 +337,10 @@ bool patch_read_all() {
       uint8_t on = 0;
       if (d->read_tcplock(&on) && (on != 0) != tcp_lock.load()) {
         tcp_lock.store(on != 0);
-        log_info(on ? "[patch] the desk is set to refuse changes from the network (TCP lock) - nothing Kestrune "
-                      "sends will change it"
-                    : "[patch] the desk accepts changes from the network again (TCP lock off)");
+        log_info(
+            on ? "[patch] the desk is set to refuse changes from the network (TCP lock) - nothing Kestrune "
+                 "sends will change it"
+               : "[patch] the desk accepts changes from the network again (TCP lock off)");
       }
     }
     int n = watched();
@@ -426,7 +432,8 @@ void patch_read_stereo() {
 }
 
 void patch_read_mode_one(int32_t channel) {
-  if (!valid_channel(channel) || channel >= watched() || !desk_link_alive() || !patch_is_read()) return;
+  if (!valid_channel(channel) || channel >= watched() || !desk_link_alive() || !patch_is_read())
+    return;
   ChannelRecord r = channel_record(channel);
   if (!source_routed(r.bank, r.input)) return;
   uint32_t mode = 0;

@@ -7,9 +7,10 @@
 //     last wrote that channel, and a gain only when it moved by at least 0.01 dB from the last
 //     gain reported.
 // A value that arrives inside the 250 ms window is not thrown away: it is held as the channel's
-// pending value and reported by `due_gain` / `due_phantom` once the window has passed (a genuine move at the
-// desk just after a write from LV1 would otherwise be lost until the next re-seed). A write by
-// the module after the pending value arrived supersedes it: the desk then holds the module's value.
+// pending value and reported by `due_gain` / `due_phantom` once the window has passed (a genuine
+// move at the desk just after a write from LV1 would otherwise be lost until the next re-seed). A
+// write by the module after the pending value arrived supersedes it: the desk then holds the
+// module's value.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +22,8 @@ constexpr double kReportMinMoveDb = 0.01;
 
 // The module's last write of one channel (gain or 48 V) as the value writer keeps it.
 struct OwnWrite {
-  bool ever = false;        // the module has written this channel at least once
-  std::uint32_t tick = 0;   // tick of that write
+  bool ever = false;                 // the module has written this channel at least once
+  std::uint32_t tick = 0;            // tick of that write
   std::uint32_t gain_writes = 0;     // counts that only grow: a read the desk answered while one
   std::uint32_t phantom_writes = 0;  // moved may carry the value from before LV1's write
 };
@@ -49,7 +50,9 @@ enum class ReportVerdict : std::uint8_t {
   dropped,   // not reported: no move (gain under 0.01 dB, 48 V unchanged)
 };
 
-inline bool is_reported(ReportVerdict v) { return v == ReportVerdict::first || v == ReportVerdict::report; }
+inline bool is_reported(ReportVerdict v) {
+  return v == ReportVerdict::first || v == ReportVerdict::report;
+}
 
 // True while `now` is within the echo window after the module's own write.
 bool inside_echo_window(std::uint32_t now, OwnWrite w);

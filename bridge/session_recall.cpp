@@ -27,7 +27,7 @@ struct HeldValues {
 
 // Statically initialised: LV1's session load and the watcher may be the first to touch it at once.
 CriticalSection g_recall_lock;
-HeldValues g_held;                       // guarded by g_recall_lock
+HeldValues g_held;  // guarded by g_recall_lock
 std::atomic<std::uint32_t> g_has_held{0};
 std::atomic<std::uint32_t> g_apply_pending{0};
 
@@ -37,7 +37,8 @@ bool link_alive() { return desk_link_alive(); }
 
 void session_recall(const double* gain, const std::uint32_t* phantom, const std::uint32_t* preamp) {
   if (!settings().session_recall.load()) {
-    log_info("[recall] LV1 opened a session with Kestrune preamp values - not applied (session_recall=off)");
+    log_info(
+        "[recall] LV1 opened a session with Kestrune preamp values - not applied (session_recall=off)");
     return;
   }
   if (!gain || !phantom || !preamp) return;
@@ -56,11 +57,15 @@ void session_recall(const double* gain, const std::uint32_t* phantom, const std:
     g_has_held.store(1);
     g_apply_pending.store(1);
   }
-  if (dropped) log_info("[recall] %d channel(s) of the session had no usable gain - left as the console has them", dropped);
+  if (dropped)
+    log_info(
+        "[recall] %d channel(s) of the session had no usable gain - left as the console has them",
+        dropped);
   bool seeded = watcher_flags().seeding_done.load() != 0;
   log_info("[recall] LV1 opened a session with Kestrune preamp values - %s",
-           !seeded ? "held until the console has been read"
-                   : link_alive() ? "applying now" : "held until the console answers");
+           !seeded        ? "held until the console has been read"
+           : link_alive() ? "applying now"
+                          : "held until the console answers");
   if (seeded) apply_held_values();
 }
 

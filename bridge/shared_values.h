@@ -16,7 +16,7 @@ namespace ks {
 
 // A text of at most 7 characters (bank and slot names) held in one atomic 64-bit word.
 class AtomicText8 {
- public:
+public:
   AtomicText8() = default;
   explicit AtomicText8(std::string_view s) { set(s); }
   void set(std::string_view s) {
@@ -43,7 +43,7 @@ class AtomicText8 {
     return c;
   }
 
- private:
+private:
   std::atomic<uint64_t> word_{0};
 };
 
@@ -54,7 +54,7 @@ class SeqCell {
   static_assert(std::is_trivially_copyable_v<T>);
   static constexpr size_t kWords = (sizeof(T) + 7) / 8;
 
- public:
+public:
   SeqCell() { store(T{}); }
   explicit SeqCell(const T& v) { store(v); }
 
@@ -85,7 +85,7 @@ class SeqCell {
     return v;
   }
 
- private:
+private:
   std::atomic<uint32_t> seq_{0};
   std::atomic<uint64_t> words_[kWords];
 };

@@ -76,11 +76,13 @@ bool status_block_publish() {
     on_published(g_memory);
     return true;
   }
-  if (g_name.empty()) g_name = std::string(kStatusBlockBaseName) + utf16_to_utf8(host_status_suffix());
+  if (g_name.empty())
+    g_name = std::string(kStatusBlockBaseName) + utf16_to_utf8(host_status_suffix());
   if (g_name.size() >= kStatusBlockNameMax) g_name.resize(kStatusBlockNameMax - 1);
   if (!g_mapping.valid() && !g_mapping.create(g_name, kStatusMappingSize)) {
-    log_info("[shm] could not create the status block %s (error %u) - the dashboard will not see this module",
-             g_name.c_str(), static_cast<unsigned>(g_mapping.last_error()));
+    log_info(
+        "[shm] could not create the status block %s (error %u) - the dashboard will not see this module",
+        g_name.c_str(), static_cast<unsigned>(g_mapping.last_error()));
     return false;
   }
   auto* b = static_cast<StatusBlock*>(g_mapping.data());

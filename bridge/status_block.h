@@ -28,7 +28,7 @@ struct AddressCheck {
   std::uint32_t state = 0;  // AddressState
   std::uint32_t moves = 0;
   char ip[48] = {};
-  char id[40] = {};    // what answers at ip
+  char id[40] = {};  // what answers at ip
   char name[40] = {};
 };
 void status_set_address(const AddressCheck& check);

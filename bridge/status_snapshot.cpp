@@ -42,8 +42,12 @@ void write_channels(StatusBlock* b) {
       bool clip = false;
       if (d && driver_has_meter_of(v)) {
         double x = 0;
-        if (d->meter_now && d->meter_now(v.bank, static_cast<std::int32_t>(v.input), &x) && std::isfinite(x)) level = x;
-        if (d->meter_peak && d->meter_peak(v.bank, static_cast<std::int32_t>(v.input), &x) && std::isfinite(x)) peak = x;
+        if (d->meter_now && d->meter_now(v.bank, static_cast<std::int32_t>(v.input), &x) &&
+            std::isfinite(x))
+          level = x;
+        if (d->meter_peak && d->meter_peak(v.bank, static_cast<std::int32_t>(v.input), &x) &&
+            std::isfinite(x))
+          peak = x;
         if (d->meter_clip) clip = d->meter_clip(v.bank, static_cast<std::int32_t>(v.input));
       }
       b->level_db[ch] = level;
@@ -51,7 +55,9 @@ void write_channels(StatusBlock* b) {
       b->clip[ch] = clip ? 1 : 0;
       put_text(b->channel_name[ch], channel_name(ch));
       b->link_mode[ch] = rec.link_mode <= kMidSideUpper ? rec.link_mode : 0;
-      b->mute_state[ch] = (rec.mute_bits & kMutedByMute) ? 1 : (rec.mute_bits & kMutedByDollarMute) ? 2 : 0;
+      b->mute_state[ch] = (rec.mute_bits & kMutedByMute)         ? 1
+                          : (rec.mute_bits & kMutedByDollarMute) ? 2
+                                                                 : 0;
       b->is_protected[ch] = protect_n > 0 && protect_list_contains(v.bank, v.input) ? 1 : 0;
       b->parked_gain_db[ch] = rec.parked_valid ? rec.parked_gain : 0.0;
       b->parked_valid[ch] = rec.parked_valid ? 1 : 0;
@@ -81,7 +87,8 @@ void write_protect_list(StatusBlock* b) {
     put_text(e.bank, bank);
     e.input = static_cast<std::uint16_t>(input > 0xFFFF ? 0xFFFF : input);
   }
-  for (std::uint32_t i = n; i < kProtectCapacity; ++i) std::memset(&b->protect[i], 0, sizeof b->protect[i]);
+  for (std::uint32_t i = n; i < kProtectCapacity; ++i)
+    std::memset(&b->protect[i], 0, sizeof b->protect[i]);
   shm_store(b->protect_count, n);
 }
 
@@ -108,8 +115,9 @@ void write_source_devices(StatusBlock* b) {
     s.device = present;
     s.strips_without_head_amp = without;
     if (present >= 0)
-      append_text(line, sizeof line, "%s%s: %s, %u strip(s) from it without a knob", line[0] ? "; " : "", port,
-                  present ? "box connected" : "NOTHING CONNECTED", static_cast<unsigned>(without));
+      append_text(line, sizeof line, "%s%s: %s, %u strip(s) from it without a knob",
+                  line[0] ? "; " : "", port, present ? "box connected" : "NOTHING CONNECTED",
+                  static_cast<unsigned>(without));
   }
   shm_store(b->source_device_count, n);
   if (std::strcmp(line, g_ports_line) != 0) {
@@ -141,14 +149,16 @@ void write_ranges(StatusBlock* b) {
       if (iequals(channel_view(ch).bank, r.bank)) ++watched;
     g.watched = static_cast<std::uint8_t>(watched > 255 ? 255 : watched);
   }
-  for (int i = n; i < static_cast<int>(kGroupRanges); ++i) std::memset(&b->ranges[i], 0, sizeof b->ranges[i]);
+  for (int i = n; i < static_cast<int>(kGroupRanges); ++i)
+    std::memset(&b->ranges[i], 0, sizeof b->ranges[i]);
   shm_store(b->range_count, static_cast<std::uint32_t>(n));
 }
 
 void write_mac(StatusBlock* b) {
   char mac[24] = {};
   if (const std::uint8_t* m = host_get_mac())
-    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4],
+                  m[5]);
   put_text(b->mac, mac);
 }
 

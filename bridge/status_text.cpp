@@ -9,7 +9,8 @@ void choose_status_text(const StatusTextInputs& in, char* out, std::size_t size)
   const char* text = "";
   if (!in.desk_chosen) {
     if (in.decision == kDecisionSeveral && in.answer_count == 1)
-      text = "The only console found has no SoundGrid card - choose it in Setup if it is this LV1's";
+      text =
+          "The only console found has no SoundGrid card - choose it in Setup if it is this LV1's";
     else if (in.decision == kDecisionSeveral)
       text = "Several consoles found - choose this LV1's in Kestrune Setup";
     else if (in.decision == kDecisionChosenAbsent)

@@ -10,16 +10,16 @@ constexpr std::size_t kStatusTextSize = 96;
 
 // Discovery's verdict on what it found (published in the status block).
 enum DiscoveryDecisionCode : std::uint32_t {
-  kDecisionSeveral = 4,     // several consoles, or only one without a card: the user chooses
-  kDecisionChosenAbsent = 5 // the console chosen in Setup is not on the network
+  kDecisionSeveral = 4,      // several consoles, or only one without a card: the user chooses
+  kDecisionChosenAbsent = 5  // the console chosen in Setup is not on the network
 };
 
 struct StatusTextInputs {
   bool desk_chosen = false;
   std::uint32_t decision = 0;
   std::uint32_t answer_count = 0;
-  std::uint32_t address_state = 0;   // 1: looking everywhere for the desk again
-  const char* desk_display = "";     // the desk's name, else its id
+  std::uint32_t address_state = 0;  // 1: looking everywhere for the desk again
+  const char* desk_display = "";    // the desk's name, else its id
   bool patch_read = false;
   std::uint32_t control_refusals = 0;
   bool tcp_lock = false;

@@ -28,7 +28,8 @@ void apply_watch_request(StatusBlock* b) {
   if (seq == g_applied_request_seq) return;
   char bank[kBankBytes + 1] = {};
   copy_field_text(bank, b->watch_request.bank, sizeof b->watch_request.bank);
-  bool bank_terminated = std::memchr(b->watch_request.bank, '\0', sizeof b->watch_request.bank) != nullptr;
+  bool bank_terminated =
+      std::memchr(b->watch_request.bank, '\0', sizeof b->watch_request.bank) != nullptr;
   std::uint32_t base = b->watch_request.base;
   std::uint32_t count = b->watch_request.count;
   std::uint32_t resync = shm_load(b->watch_resync);
@@ -51,7 +52,8 @@ void apply_watch_request(StatusBlock* b) {
   log_info("[shm] config applied from tray: bank=%s base=%d watch=%d resync=%s", s.bank.get().s,
            static_cast<int>(s.base.load()), new_watch, s.resync_lv1.load() ? "lv1" : "desk");
   // Channels the user no longer watches must not stay drivable from LV1.
-  if (new_watch < old_watch && channel_model_watch_shrunk(old_watch, new_watch)) notify_channel_types();
+  if (new_watch < old_watch && channel_model_watch_shrunk(old_watch, new_watch))
+    notify_channel_types();
   config_save();
   want(watcher_flags().patch_wanted);
 }

@@ -16,6 +16,8 @@ inline Tick clock_now() { return bridge_clock().now(); }
 inline uint64_t clock_now64() { return bridge_clock().now64(); }
 
 // At least `ms` milliseconds from `then` to `now`, across the tick wrap.
-inline bool ticks_elapsed_at_least(Tick now, Tick then, uint32_t ms) { return ticks_elapsed(now, then) >= ms; }
+inline bool ticks_elapsed_at_least(Tick now, Tick then, uint32_t ms) {
+  return ticks_elapsed(now, then) >= ms;
+}
 
 }  // namespace ks

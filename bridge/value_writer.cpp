@@ -52,10 +52,12 @@ const char* on_off(bool on) { return on ? "ON" : "off"; }
 // The status block is shared with the tray and written here from LV1's threads as well as the
 // watcher: every field goes through one atomic access.
 void publish_gain(int ch, double db) {
-  if (StatusBlock* b = g_status.load(std::memory_order_acquire)) __atomic_store(&b->gain_db[ch], &db, __ATOMIC_RELAXED);
+  if (StatusBlock* b = g_status.load(std::memory_order_acquire))
+    __atomic_store(&b->gain_db[ch], &db, __ATOMIC_RELAXED);
 }
 void publish_phantom(int ch, bool on) {
-  if (StatusBlock* b = g_status.load(std::memory_order_acquire)) __atomic_store_n(&b->phantom[ch], uint8_t(on), __ATOMIC_RELAXED);
+  if (StatusBlock* b = g_status.load(std::memory_order_acquire))
+    __atomic_store_n(&b->phantom[ch], uint8_t(on), __ATOMIC_RELAXED);
 }
 void count_write() {
   if (StatusBlock* b = g_status.load(std::memory_order_acquire)) {
@@ -121,15 +123,10 @@ int32_t partner_of(const ChannelView& v, char* bank_out, int32_t len, uint32_t* 
   int64_t partner;
   switch (v.link_mode) {
     case kStereoLower:
-    case kMidSideLower:
-      partner = int64_t(v.input) + 1;
-      break;
+    case kMidSideLower: partner = int64_t(v.input) + 1; break;
     case kStereoUpper:
-    case kMidSideUpper:
-      partner = int64_t(v.input) - 1;
-      break;
-    default:
-      return 0;
+    case kMidSideUpper: partner = int64_t(v.input) - 1; break;
+    default: return 0;
   }
   if (partner <= 0) return 0;
   copy_text(bank_out, size_t(len), v.bank);
@@ -154,7 +151,8 @@ WriteOutcome bridge_set_gain(int32_t channel, double db) {
   const ChannelView v = channel_view(ch);
   if (patch_read && !v.has_head_amp) return WriteOutcome::refused;
   if (seeding_gate(ch)) {
-    log_info("SET gain ch=%d %.1f dB  [desk value not read yet - LV1 is still starting, not sent]", ch, db);
+    log_info("SET gain ch=%d %.1f dB  [desk value not read yet - LV1 is still starting, not sent]",
+             ch, db);
     return WriteOutcome::gated;
   }
   g_ch[ch].seeded.store(1);
@@ -168,7 +166,9 @@ WriteOutcome bridge_set_gain(int32_t channel, double db) {
     return WriteOutcome::link_down;
   }
   if (identity_check_pending()) {
-    log_info("SET gain ch=%d %.1f dB  [checking which console answers after the reconnect - not sent]", ch, db);
+    log_info(
+        "SET gain ch=%d %.1f dB  [checking which console answers after the reconnect - not sent]",
+        ch, db);
     return WriteOutcome::gated;
   }
   if (!patch_read) {
@@ -189,7 +189,9 @@ WriteOutcome bridge_set_gain(int32_t channel, double db) {
     // the strips ganged with it get it once it is sent.
     if (t_sending_deferred) return WriteOutcome::deferred;
     if (defer_gain(ch, db))
-      log_info("SET gain ch=%d %.1f dB  [the desk is not taking writes at once - deferred, sent at the next pass]", ch, db);
+      log_info(
+          "SET gain ch=%d %.1f dB  [the desk is not taking writes at once - deferred, sent at the next pass]",
+          ch, db);
     else
       log_detail("SET gain ch=%d %.1f dB  [deferred, replaces the value still waiting]", ch, db);
     publish_gain(ch, step_and_clamp(db, channel_gain_range(ch)));
@@ -215,12 +217,15 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on) {
   const ChannelView v = channel_view(ch);
   if (patch_read && !v.has_head_amp) return WriteOutcome::refused;
   if (seeding_gate(ch)) {
-    log_info("[48V] ch=%d %d not sent: desk value not read yet - LV1 is still starting", ch, on ? 1 : 0);
+    log_info("[48V] ch=%d %d not sent: desk value not read yet - LV1 is still starting", ch,
+             on ? 1 : 0);
     return WriteOutcome::gated;
   }
   g_ch[ch].seeded.store(1);
   if (!patch_read) {
-    log_info("[48V] REFUSED ch=%d: the desk patch has not been read yet, so which input this is cannot be known", ch);
+    log_info(
+        "[48V] REFUSED ch=%d: the desk patch has not been read yet, so which input this is cannot be known",
+        ch);
     return WriteOutcome::gated;
   }
   if (on && protect_list_count() > 0) {
@@ -229,16 +234,19 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on) {
     uint32_t pinput = 0;
     int32_t partner = 0;
     if (protect_list_contains(v.bank, v.input)) {
-      log_info("[48V] REFUSED ch=%d -> %s %u: input is protected in kestrune.cfg", ch, v.bank, unsigned(v.input));
+      log_info("[48V] REFUSED ch=%d -> %s %u: input is protected in kestrune.cfg", ch, v.bank,
+               unsigned(v.input));
       refusal = "protected";
     } else if ((partner = partner_of(v, pbank, sizeof pbank, &pinput)) < 0) {
-      log_info("[48V] REFUSED ch=%d -> %s %u: whether the desk links its 48V to another input is not known yet", ch,
-               v.bank, unsigned(v.input));
+      log_info(
+          "[48V] REFUSED ch=%d -> %s %u: whether the desk links its 48V to another input is not known yet",
+          ch, v.bank, unsigned(v.input));
       refusal = "partner unknown";
     } else if (partner == 1 && protect_list_contains(pbank, pinput)) {
-      log_info("[48V] REFUSED ch=%d -> %s %u: the desk switches %s %u's 48V with it, and that input is protected in "
-               "kestrune.cfg",
-               ch, v.bank, unsigned(v.input), pbank, unsigned(pinput));
+      log_info(
+          "[48V] REFUSED ch=%d -> %s %u: the desk switches %s %u's 48V with it, and that input is protected in "
+          "kestrune.cfg",
+          ch, v.bank, unsigned(v.input), pbank, unsigned(pinput));
       refusal = "partner protected";
     }
     if (refusal) {
@@ -256,24 +264,27 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on) {
     return WriteOutcome::link_down;
   }
   if (identity_check_pending()) {
-    log_info("[48V] ch=%d -> %s: checking which console answers after the reconnect - not sent", ch, on_off(on));
+    log_info("[48V] ch=%d -> %s: checking which console answers after the reconnect - not sent", ch,
+             on_off(on));
     return WriteOutcome::gated;
   }
   note_write(ch, &ChannelWriteState::phantom_writes);
   const DeskDriver* d = desk_driver();
   if (!d || !d->send_phantom) {
-    log_info("[48V] ch=%d -> %s %u = %s: the desk driver could not send it", ch, v.bank, unsigned(v.input), on_off(on));
+    log_info("[48V] ch=%d -> %s %u = %s: the desk driver could not send it", ch, v.bank,
+             unsigned(v.input), on_off(on));
     return WriteOutcome::send_failed;
   }
   const bool behind_deferred = !t_sending_deferred && g_ch[ch].phantom_state.load() != kNone;
   if (behind_deferred || !d->send_phantom(v.bank, int32_t(v.input), on ? 1 : 0)) {
     if (t_sending_deferred) return WriteOutcome::deferred;
     if (defer_phantom(ch, on))
-      log_info("[48V] ch=%d -> %s %u = %s: the desk is not taking writes at once - deferred, sent at the next pass", ch,
-               v.bank, unsigned(v.input), on_off(on));
+      log_info(
+          "[48V] ch=%d -> %s %u = %s: the desk is not taking writes at once - deferred, sent at the next pass",
+          ch, v.bank, unsigned(v.input), on_off(on));
     else
-      log_detail("[48V] ch=%d -> %s %u = %s: deferred, replaces the value still waiting", ch, v.bank, unsigned(v.input),
-                 on_off(on));
+      log_detail("[48V] ch=%d -> %s %u = %s: deferred, replaces the value still waiting", ch,
+                 v.bank, unsigned(v.input), on_off(on));
     publish_phantom(ch, on);
     g_ch[ch].phantom.store(on ? 1 : 0);
     return WriteOutcome::deferred;
@@ -319,7 +330,8 @@ void clear_seeded(int channel) {
 bool module_phantom(int channel) { return valid_channel(channel) && g_ch[channel].phantom.load(); }
 
 bool last_gain_sent(int channel, double* db) {
-  if (!valid_channel(channel) || !g_ch[channel].gain_sent.load(std::memory_order_acquire)) return false;
+  if (!valid_channel(channel) || !g_ch[channel].gain_sent.load(std::memory_order_acquire))
+    return false;
   if (db) *db = std::bit_cast<double>(g_ch[channel].last_gain_bits.load());
   return true;
 }
@@ -350,20 +362,23 @@ bool send_one_deferred(std::atomic<uint8_t>& state, Send&& send) {
 int send_deferred_writes() {
   int sent = 0;
   // Only when a write could go out at all: the writer's own gates would only log each pass.
-  if (!patch_is_read() || identity_check_pending() || !desk_chosen() || !desk_link_alive()) return 0;
+  if (!patch_is_read() || identity_check_pending() || !desk_chosen() || !desk_link_alive())
+    return 0;
   for (int ch = 0; ch < kChannelCount; ++ch) {
     ChannelWriteState& c = g_ch[ch];
-    if (c.gain_state.load() == kWaiting &&
-        send_one_deferred(c.gain_state, [&] {
+    if (c.gain_state.load() == kWaiting && send_one_deferred(c.gain_state, [&] {
           return bridge_set_gain(ch, std::bit_cast<double>(c.deferred_gain_bits.load()));
         })) {
       ++sent;
-      log_info("SET gain ch=%d %.1f dB  [deferred value sent]", ch, std::bit_cast<double>(c.deferred_gain_bits.load()));
+      log_info("SET gain ch=%d %.1f dB  [deferred value sent]", ch,
+               std::bit_cast<double>(c.deferred_gain_bits.load()));
     }
-    if (c.phantom_state.load() == kWaiting &&
-        send_one_deferred(c.phantom_state, [&] { return bridge_set_phantom(ch, c.deferred_phantom_on.load() != 0); })) {
+    if (c.phantom_state.load() == kWaiting && send_one_deferred(c.phantom_state, [&] {
+          return bridge_set_phantom(ch, c.deferred_phantom_on.load() != 0);
+        })) {
       ++sent;
-      log_info("[48V] ch=%d -> %s: deferred value sent", ch, on_off(c.deferred_phantom_on.load() != 0));
+      log_info("[48V] ch=%d -> %s: deferred value sent", ch,
+               on_off(c.deferred_phantom_on.load() != 0));
     }
   }
   return sent;
@@ -425,7 +440,8 @@ namespace ks {
 
 namespace {
 
-ControlResult reply_with(char* reply, int32_t size, ControlResult result, const char* fmt, ...) KS_PRINTF(4, 5);
+ControlResult reply_with(char* reply, int32_t size, ControlResult result, const char* fmt, ...)
+    KS_PRINTF(4, 5);
 ControlResult reply_with(char* reply, int32_t size, ControlResult result, const char* fmt, ...) {
   if (reply && size > 0) {
     va_list ap;
@@ -451,17 +467,23 @@ int channel_fed_from(const char* bank, uint32_t input) {
 ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double value, char* reply,
                               int32_t reply_size) {
   if (reply && reply_size > 0) reply[0] = '\0';
-  if (!valid_channel(channel)) return reply_with(reply, reply_size, ControlResult::Refused, "bad channel");
-  if (op < 1 || op > 3) return reply_with(reply, reply_size, ControlResult::Refused, "unknown control op");
+  if (!valid_channel(channel))
+    return reply_with(reply, reply_size, ControlResult::Refused, "bad channel");
+  if (op < 1 || op > 3)
+    return reply_with(reply, reply_size, ControlResult::Refused, "unknown control op");
   if (!patch_is_read())
-    return reply_with(reply, reply_size, ControlResult::Refused, "the desk patch has not been read yet");
-  if (!desk_link_alive()) return reply_with(reply, reply_size, ControlResult::DeskNotAnswering, "the desk link is down");
+    return reply_with(reply, reply_size, ControlResult::Refused,
+                      "the desk patch has not been read yet");
+  if (!desk_link_alive())
+    return reply_with(reply, reply_size, ControlResult::DeskNotAnswering, "the desk link is down");
   const DeskDriver* d = desk_driver();
   if (!d || !(d->caps & CAP_STEREO_LINK))
     return reply_with(reply, reply_size, ControlResult::Refused,
                       "this console links stereo on its own channels - set it on the desk");
   const ChannelView v = channel_view(channel);
-  if (v.input < 1) return reply_with(reply, reply_size, ControlResult::Refused, "this channel has no input to link");
+  if (v.input < 1)
+    return reply_with(reply, reply_size, ControlResult::Refused,
+                      "this channel has no input to link");
   const uint32_t lower = (v.input % 2 == 1) ? v.input : v.input - 1;
   const uint32_t upper = lower + 1;
   const bool linking = op == 1 || op == 3;
@@ -479,21 +501,26 @@ ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double
       for (int i = 0; i < 2; ++i) {
         if (!on[i]) continue;
         int fed = channel_for_input(v.bank, legs[i]);
-        WriteOutcome o = fed >= 0 ? bridge_set_phantom(fed, false)
-                                  : ((d->send_phantom && d->send_phantom(v.bank, int32_t(legs[i]), 0))
-                                         ? WriteOutcome::sent
-                                         : WriteOutcome::send_failed);
+        WriteOutcome o = fed >= 0
+                             ? bridge_set_phantom(fed, false)
+                             : ((d->send_phantom && d->send_phantom(v.bank, int32_t(legs[i]), 0))
+                                    ? WriteOutcome::sent
+                                    : WriteOutcome::send_failed);
         if (o != WriteOutcome::sent)
           return reply_with(reply, reply_size,
-                            o == WriteOutcome::link_down ? ControlResult::DeskNotAnswering : ControlResult::Refused,
-                            "could not switch 48V off at %s %u - not linked", v.bank, unsigned(legs[i]));
+                            o == WriteOutcome::link_down ? ControlResult::DeskNotAnswering
+                                                         : ControlResult::Refused,
+                            "could not switch 48V off at %s %u - not linked", v.bank,
+                            unsigned(legs[i]));
         log_info("[stereo] 48V off at %s %u before link", v.bank, unsigned(legs[i]));
       }
     } else if (protect_list_count() > 0 && (on[0] || on[1])) {
-      int protected_leg = protect_list_contains(v.bank, lower) ? 0 : (protect_list_contains(v.bank, upper) ? 1 : -1);
+      int protected_leg = protect_list_contains(v.bank, lower)
+                              ? 0
+                              : (protect_list_contains(v.bank, upper) ? 1 : -1);
       if (protected_leg >= 0) {
-        log_info("[stereo] REFUSED link ch=%d %s %u/%u: 48V on with a protected leg", int(channel), v.bank,
-                 unsigned(lower), unsigned(upper));
+        log_info("[stereo] REFUSED link ch=%d %s %u/%u: 48V on with a protected leg", int(channel),
+                 v.bank, unsigned(lower), unsigned(upper));
         return reply_with(reply, reply_size, ControlResult::Refused,
                           "won't link: 48V is on and %s %u is a protected ribbon input", v.bank,
                           unsigned(legs[protected_leg]));
@@ -502,13 +529,14 @@ ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double
   }
 
   if (!d->send_mode || !d->send_mode(v.bank, int32_t(lower), mode)) {
-    log_info("[stereo] ch=%d %s %u/%u -> %s: the desk driver could not send it", int(channel), v.bank,
-             unsigned(lower), unsigned(upper), mode);
-    return reply_with(reply, reply_size, desk_link_alive() ? ControlResult::Refused : ControlResult::DeskNotAnswering,
+    log_info("[stereo] ch=%d %s %u/%u -> %s: the desk driver could not send it", int(channel),
+             v.bank, unsigned(lower), unsigned(upper), mode);
+    return reply_with(reply, reply_size,
+                      desk_link_alive() ? ControlResult::Refused : ControlResult::DeskNotAnswering,
                       "the desk refused the link change");
   }
-  log_info("[stereo] ch=%d %s %u/%u -> %s (arg=%u)", int(channel), v.bank, unsigned(lower), unsigned(upper), mode,
-           unsigned(arg));
+  log_info("[stereo] ch=%d %s %u/%u -> %s (arg=%u)", int(channel), v.bank, unsigned(lower),
+           unsigned(upper), mode, unsigned(arg));
 
   if (op == 2 && arg == 3 && v.has_head_amp && std::isfinite(value) && value > -200.0) {
     if (d->send_gain && d->send_gain(v.bank, int32_t(upper), value)) {
@@ -538,9 +566,10 @@ ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double
   }
   gangs_rebuild();
   if (!confirmed) {
-    log_info("[stereo] ch=%d %s %u/%u -> %s: the desk did not confirm it", int(channel), v.bank, unsigned(lower),
-             unsigned(upper), mode);
-    return reply_with(reply, reply_size, ControlResult::Refused, "the desk did not confirm the stereo link");
+    log_info("[stereo] ch=%d %s %u/%u -> %s: the desk did not confirm it", int(channel), v.bank,
+             unsigned(lower), unsigned(upper), mode);
+    return reply_with(reply, reply_size, ControlResult::Refused,
+                      "the desk did not confirm the stereo link");
   }
   return ControlResult::Done;
 }

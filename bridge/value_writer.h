@@ -29,7 +29,8 @@ WriteOutcome bridge_set_phantom(int32_t channel, bool on);
 
 // op 1 link as stereo ("ST"), 2 unlink ("M"), 3 link as mid/side ("M/S"). The reply (at most
 // reply_size - 1 characters) is written for every result but a plain success.
-ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double value, char* reply, int32_t reply_size);
+ControlResult set_stereo_link(int32_t channel, uint32_t op, uint32_t arg, double value, char* reply,
+                              int32_t reply_size);
 
 // The input whose 48 V the desk switches together with channel's input: 1 found (bank_out,
 // input_out), 0 none, -1 not known yet.

@@ -51,7 +51,8 @@ bool read_gain_of(const ChannelView& v, double* db) {
   const DeskDriver* d = driver();
   if (!d || !d->read_gain) return false;
   double x = 0;
-  if (!d->read_gain(v.bank, static_cast<std::int32_t>(v.gain_input), &x) || !std::isfinite(x)) return false;
+  if (!d->read_gain(v.bank, static_cast<std::int32_t>(v.gain_input), &x) || !std::isfinite(x))
+    return false;
   *db = x;
   return true;
 }
@@ -84,7 +85,8 @@ void watcher_pass(WatcherState& w) {
   bool back = w.edge.pass(now, alive);
   g_answering.store(desk_chosen() && w.edge.answering(now));
   if (w.edge.ever_alive() && !w.edge.answering(now) && !g_desk_values_held.exchange(true))
-    log_info("[sync] the desk is not answering - its values are held back until the desk-back decision");
+    log_info(
+        "[sync] the desk is not answering - its values are held back until the desk-back decision");
 
   if (!alive) {
     want(f.reseed_wanted);
@@ -134,8 +136,8 @@ void lv1_watcher_thread() {
     if (wait_stop(kIdleMs) || stopping()) return;
   }
   const DeskDriver* d = driver();
-  log_info("[bridge] %s -> LV1 watcher started (push-driven, ch 1..%d)", d && d->model_name ? d->model_name : "desk",
-           watched());
+  log_info("[bridge] %s -> LV1 watcher started (push-driven, ch 1..%d)",
+           d && d->model_name ? d->model_name : "desk", watched());
   auto* w = new WatcherState;
   watcher_begin(*w);
   while (!stopping() && desk_chosen()) {

@@ -14,8 +14,8 @@
 namespace ks {
 
 // The framework's EventFn: the driver's thread drops what the desk pushes. Never blocks.
-void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, double value, std::uint8_t flag,
-                          const void* extra);
+void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, double value,
+                          std::uint8_t flag, const void* extra);
 
 // Watcher-local state: zeroed when the thread starts.
 struct WatcherState {
@@ -57,7 +57,7 @@ void report_desk_phantom(WatcherState& w, int ch, bool on);
 // The patch reader's reads as the watcher runs them (a null slot is skipped). Tests put their
 // own in to script the model.
 struct PatchReads {
-  bool (*read_all)();               // false: cut short by a waiting command
+  bool (*read_all)();                 // false: cut short by a waiting command
   int (*read_one)(std::uint32_t ch);  // -1 no answer, 0 unchanged, 1 changed
   void (*read_mode_one)(int ch);
   void (*read_stereo)();

@@ -46,7 +46,9 @@ void desk_switch() {
   next.name[sizeof next.name - 1] = '\0';
   DeskIdentity old = desk_identity();
   if (!drop_desk()) {
-    log_info("[refind] the old link to %s did not stop in time - NOT moving to %s until LV1 restarts", old.ip, next.ip);
+    log_info(
+        "[refind] the old link to %s did not stop in time - NOT moving to %s until LV1 restarts",
+        old.ip, next.ip);
     return;
   }
   const DeskDriver* d = driver();
@@ -77,18 +79,21 @@ bool identity_recheck() {
   if (n < 0) n = 0;
   if (n > 8) n = 8;
   if (n == 0) {
-    log_info("[refind] link back at %s; it did not say who it is (%s) - carrying on", me.ip, "no answer");
+    log_info("[refind] link back at %s; it did not say who it is (%s) - carrying on", me.ip,
+             "no answer");
     return false;
   }
   for (std::int32_t i = 0; i < n; ++i) {
     DeskAnswer& a = answers[i];
-    a.ip[sizeof a.ip - 1] = a.name[sizeof a.name - 1] = a.model[sizeof a.model - 1] = a.id[sizeof a.id - 1] = '\0';
+    a.ip[sizeof a.ip - 1] = a.name[sizeof a.name - 1] = a.model[sizeof a.model - 1] =
+        a.id[sizeof a.id - 1] = '\0';
     if (iequals(a.id, target)) return false;  // the same console
   }
   const DeskAnswer& other = answers[0];
-  log_info("[refind] ANOTHER console answers at %s now: %s %s, id %s - not %s (id %s). NOT driving it, nothing written; "
-           "looking for %s at other addresses",
-           me.ip, other.model, other.name, other.id, me.name, target, me.name);
+  log_info(
+      "[refind] ANOTHER console answers at %s now: %s %s, id %s - not %s (id %s). NOT driving it, nothing written; "
+      "looking for %s at other addresses",
+      me.ip, other.model, other.name, other.id, me.name, target, me.name);
   drop_desk();
   g_desk_dropped.store(true);
   mailbox_invalidate_all();

@@ -39,7 +39,8 @@ void replay_to_desk() {
     if (on) ++with48;
   }
   set_replay_running(false);
-  log_info("[sync] replayed %d channel(s) to the desk (%d with 48V, %d skipped as unknown)", sent, with48, unknown);
+  log_info("[sync] replayed %d channel(s) to the desk (%d with 48V, %d skipped as unknown)", sent,
+           with48, unknown);
 }
 
 }  // namespace
@@ -53,7 +54,8 @@ void desk_back(WatcherState& w) {
   }
   log_info("[sync] desk back - desk is the source of truth, re-seeding LV1");
   if (int dropped = drop_deferred_writes())
-    log_info("[sync] %d deferred LV1 value(s) not sent - the desk's values are taken instead", dropped);
+    log_info("[sync] %d deferred LV1 value(s) not sent - the desk's values are taken instead",
+             dropped);
   want(watcher_flags().reseed_wanted);
   for (ChannelReportState& r : w.report) forget_reports(r);
 }

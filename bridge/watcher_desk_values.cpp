@@ -21,8 +21,9 @@ void phantom_alarm(int ch) {
   if (!patch_is_read()) return;
   ChannelView v = channel_view(ch);
   if (protect_list_contains(v.bank, v.input))
-    log_info("[48V] ALARM: %s %d is PROTECTED but now reads 48V ON - switched at the desk, not by Kestrune (LV1 in %d)",
-             v.bank, static_cast<int>(v.input), ch + 1);
+    log_info(
+        "[48V] ALARM: %s %d is PROTECTED but now reads 48V ON - switched at the desk, not by Kestrune (LV1 in %d)",
+        v.bank, static_cast<int>(v.input), ch + 1);
 }
 
 void set_mute_bit(int ch, MuteKind kind, bool muted) {
@@ -49,7 +50,8 @@ void publish_gain(int ch, double db) {
   if (StatusBlock* b = status_block()) __atomic_store(&b->gain_db[ch], &db, __ATOMIC_RELAXED);
 }
 void publish_phantom(int ch, bool on) {
-  if (StatusBlock* b = status_block()) __atomic_store_n(&b->phantom[ch], std::uint8_t(on ? 1 : 0), __ATOMIC_RELAXED);
+  if (StatusBlock* b = status_block())
+    __atomic_store_n(&b->phantom[ch], std::uint8_t(on ? 1 : 0), __ATOMIC_RELAXED);
 }
 
 void drain_mailboxes(WatcherState& w, Tick now) {
@@ -85,7 +87,8 @@ void report_desk_gain(WatcherState& w, int ch, double db) {
   // Stop may run on LV1's own thread: no call into LV1 once it has been asked for.
   if (!is_reported(v) || stopping()) return;
   host_report(lv1_context(), ch, db, true, false, false, false);
-  if (v == ReportVerdict::first) log_detail("[bridge] startup: ch=%d seeded from desk at %.1f dB", ch, db);
+  if (v == ReportVerdict::first)
+    log_detail("[bridge] startup: ch=%d seeded from desk at %.1f dB", ch, db);
 }
 
 void report_desk_phantom(WatcherState& w, int ch, bool on) {

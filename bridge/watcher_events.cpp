@@ -12,8 +12,8 @@
 
 namespace ks {
 
-void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, double value, std::uint8_t flag,
-                          const void*) {
+void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, double value,
+                          std::uint8_t flag, const void*) {
   if (!kind) return;
   WatcherFlags& f = watcher_flags();
   auto is = [kind](const char* k) { return std::strcmp(kind, k) == 0; };
@@ -67,7 +67,9 @@ void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, do
         any = true;
       }
     }
-    if (any) log_detail("[patch] %s %d head amp / owner changed on the desk - re-checking", b, static_cast<int>(n));
+    if (any)
+      log_detail("[patch] %s %d head amp / owner changed on the desk - re-checking", b,
+                 static_cast<int>(n));
     return;
   }
   bool gain = is("g"), ph = is("vph"), mute = is("mute"), dmute = is("$mute");
@@ -79,9 +81,12 @@ void KS_ABI on_desk_event(const char* bank, std::int32_t n, const char* kind, do
     if (!iequals(v.bank, b)) continue;
     if (gain && !v.has_head_amp) continue;
     if (static_cast<std::int32_t>(v.gain_input) == n) {
-      if (gain) mailbox_put_gain(ch, value);
-      else if (ph) mailbox_put_phantom(ch, flag != 0);
-      else mailbox_put_mute(ch, dmute ? kMuteByDollarMute : kMuteByMute, value != 0 || flag != 0);
+      if (gain)
+        mailbox_put_gain(ch, value);
+      else if (ph)
+        mailbox_put_phantom(ch, flag != 0);
+      else
+        mailbox_put_mute(ch, dmute ? kMuteByDollarMute : kMuteByMute, value != 0 || flag != 0);
     } else if (gain && static_cast<std::int32_t>(v.input) == n) {
       mailbox_put_own_gain(ch, value);
     }

@@ -14,7 +14,8 @@ namespace ks {
 using ChannelMask = std::atomic<std::uint64_t>;
 
 inline void mask_set(ChannelMask& m, int channel) {
-  if (channel >= 0 && channel < 64) m.fetch_or(std::uint64_t(1) << channel, std::memory_order_acq_rel);
+  if (channel >= 0 && channel < 64)
+    m.fetch_or(std::uint64_t(1) << channel, std::memory_order_acq_rel);
 }
 inline std::uint64_t mask_take(ChannelMask& m) { return m.exchange(0, std::memory_order_acq_rel); }
 
@@ -32,7 +33,7 @@ struct WatcherFlags {
   std::atomic<std::uint32_t> reseeded_count{0};   // values a re-read found the desk had not pushed
   std::atomic<std::uint32_t> seed_backoff_ms{0};  // 0, or 2000 doubling to 60000
   std::atomic<std::uint32_t> seed_retry_armed{0};
-  std::atomic<std::uint32_t> seed_retry_at{0};    // tick; valid while seed_retry_armed
+  std::atomic<std::uint32_t> seed_retry_at{0};  // tick; valid while seed_retry_armed
 };
 
 // The module's one instance.
@@ -41,7 +42,9 @@ WatcherFlags& watcher_flags();
 // Raise one request (atomic exchange to 1, as the desk pushes do).
 inline void want(std::atomic<std::uint32_t>& flag) { flag.exchange(1, std::memory_order_acq_rel); }
 // Take one request: true when it was raised; it is cleared.
-inline bool take(std::atomic<std::uint32_t>& flag) { return flag.exchange(0, std::memory_order_acq_rel) != 0; }
+inline bool take(std::atomic<std::uint32_t>& flag) {
+  return flag.exchange(0, std::memory_order_acq_rel) != 0;
+}
 
 // Back to the state at load (a module re-armed after stop, and tests).
 void watcher_flags_reset();

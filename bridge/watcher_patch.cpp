@@ -34,7 +34,8 @@ void read_names() {
 PatchReads& watcher_patch_reads() { return g_patch_reads; }
 
 PatchReads default_patch_reads() {
-  return PatchReads{patch_read_all, patch_read_one, patch_read_mode_one, patch_read_stereo, patch_read_names};
+  return PatchReads{patch_read_all, patch_read_one, patch_read_mode_one, patch_read_stereo,
+                    patch_read_names};
 }
 
 void channel_bits() {
@@ -83,7 +84,8 @@ void revalidate(WatcherState& w) {
       // forced report of the answer would put the old one back on its strip.
       const OwnWrite before = own_write(ch);
       double db = 0;
-      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes && !gain_deferred(ch, nullptr)) {
+      if (read_gain_of(v, &db) && own_write(ch).gain_writes == before.gain_writes &&
+          !gain_deferred(ch, nullptr)) {
         host_report(lv1_context(), ch, db, true, false, false, true);
         w.report[ch].gain_reported = true;
         w.report[ch].last_gain = db;
@@ -99,7 +101,8 @@ void revalidate(WatcherState& w) {
       }
     }
     host_rebuild_strip(ch);
-    log_detail("[patch] LV1 in %d re-validated (%s)", ch + 1, v.has_head_amp ? "preamp" : "no preamp");
+    log_detail("[patch] LV1 in %d re-validated (%s)", ch + 1,
+               v.has_head_amp ? "preamp" : "no preamp");
   }
 }
 

@@ -13,7 +13,6 @@ bool same_bank(const char* a, const char* b) {
   return iequals(std::string_view(a, bounded_len(a, 7)), std::string_view(b, bounded_len(b, 7)));
 }
 
-
 }  // namespace
 
 std::uint32_t next_seed_backoff(std::uint32_t current_ms) {

@@ -20,7 +20,7 @@ std::uint32_t next_seed_backoff(std::uint32_t current_ms);
 // Banks skipped for the rest of one seeding sweep: two failed gain reads of the same bank in a
 // row put it on the list (at most 8 banks).
 class BankSkipList {
- public:
+public:
   static constexpr int kMax = 8;
   void clear();
   bool skipped(const char* bank) const;
@@ -28,7 +28,7 @@ class BankSkipList {
   bool note_read(const char* bank, bool answered);
   int count() const { return count_; }
 
- private:
+private:
   char banks_[kMax][8] = {};
   int count_ = 0;
   char last_failed_[8] = {};
@@ -39,12 +39,12 @@ class BankSkipList {
 // `pass` returns true on the edge from not answering to answering, except the first time in
 // the thread's life, which only marks the desk as seen.
 class DeskBackEdge {
- public:
+public:
   bool pass(Tick now, bool link_alive);
   bool answering(Tick now) const;
   bool ever_alive() const { return ever_alive_; }
 
- private:
+private:
   bool ever_alive_ = false;
   bool was_answering_ = false;
   bool seen_ = false;
@@ -55,11 +55,11 @@ class DeskBackEdge {
 // channel model changed. Looked at every 400 ms; a growth of 8 or more, with the last notice more
 // than 800 ms ago, gives a notice.
 class CapsNotice {
- public:
+public:
   // True when a notice is due now; *growth is the growth since the last look.
   bool look(Tick now, std::uint32_t query_count, std::uint32_t* growth);
 
- private:
+private:
   bool looked_ = false;
   Tick last_look_ = 0;
   bool noticed_ = false;

@@ -36,8 +36,9 @@ void caps_notice(WatcherState& w, Tick now) {
   CapabilityQueries q = capability_queries();
   std::uint32_t growth = 0;
   if (!w.caps.look(now, q.count, &growth)) return;
-  log_info("[caps] LV1 re-queried %ld capabilities, LV1 channels %ld..%ld - its channel model changed",
-           static_cast<long>(growth), static_cast<long>(q.lowest) + 1, static_cast<long>(q.highest) + 1);
+  log_info(
+      "[caps] LV1 re-queried %ld capabilities, LV1 channels %ld..%ld - its channel model changed",
+      static_cast<long>(growth), static_cast<long>(q.lowest) + 1, static_cast<long>(q.highest) + 1);
   reset_capability_extremes();
 }
 
@@ -54,7 +55,8 @@ void scheduled_patch_read(WatcherState& w, Tick now) {
 void scheduled_names_read(WatcherState& w, Tick now) {
   WatcherFlags& f = watcher_flags();
   bool names = take(f.names_wanted);
-  if ((names && ticks_elapsed(now, w.names_tick) > kNamesWantedMs) || ticks_elapsed(now, w.names_tick) > kNamesAnywayMs) {
+  if ((names && ticks_elapsed(now, w.names_tick) > kNamesWantedMs) ||
+      ticks_elapsed(now, w.names_tick) > kNamesAnywayMs) {
     read_names();
     w.names_tick = now;
   } else if (names) {

@@ -39,7 +39,8 @@ void seed_channel(WatcherState& w, int ch, bool reread, SweepTally& t) {
   ++t.tried;
   double db = 0;
   bool ok = read_gain_of(v, &db);
-  if (w.skip.note_read(v.bank, ok)) log_info("[bridge] %s is not answering gain reads - skipping it this sweep", v.bank);
+  if (w.skip.note_read(v.bank, ok))
+    log_info("[bridge] %s is not answering gain reads - skipping it this sweep", v.bank);
   if (ok) {
     mark_seeded(ch);
     bool was = w.report[ch].gain_reported;
@@ -71,7 +72,9 @@ void seeding_sweep(WatcherState& w, Tick now) {
   if (reread) {
     f.reseeded_count.fetch_add(static_cast<std::uint32_t>(t.reseeded));
     if (t.reseeded)
-      log_info("[bridge] a re-read found %d value(s) the desk had not reported - LV1 now shows the desk's", t.reseeded);
+      log_info(
+          "[bridge] a re-read found %d value(s) the desk had not reported - LV1 now shows the desk's",
+          t.reseeded);
   } else if (t.seeded) {
     log_info("[bridge] seeded %d channel(s) from the desk", t.seeded);
   }
@@ -93,8 +96,9 @@ void seeding_sweep(WatcherState& w, Tick now) {
       if (!rec.has_head_amp) continue;
       rec.has_head_amp = 0;
       channel_store(ch, rec);
-      log_info("[bridge] %s %d has no head amp (no gain node) - LV1 in %d shown without preamp controls", v.bank,
-               static_cast<int>(v.gain_input), ch + 1);
+      log_info(
+          "[bridge] %s %d has no head amp (no gain node) - LV1 in %d shown without preamp controls",
+          v.bank, static_cast<int>(v.gain_input), ch + 1);
     }
   }
 

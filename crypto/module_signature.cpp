@@ -16,30 +16,32 @@ namespace ks {
 const uint8_t* release_key() { return kReleaseKeyBytes; }
 bool release_key_is_test_key() { return KS_RELEASE_KEY_IS_TEST != 0; }
 
-bool verify_detached_signature(const std::string& path, const uint8_t* data, size_t len, const uint8_t key[32]) {
-    HeldFile sig_file;
-    std::vector<uint8_t> sig;
-    if (sig_file.open_and_read(path + kDetachedSignatureSuffix, kDetachedSignatureBytes, sig) != HeldFileStatus::ok)
-        return false;
-    if (sig.size() != kDetachedSignatureBytes) return false;
-    return ed25519_verify(sig.data(), data, len, key);
+bool verify_detached_signature(const std::string& path, const uint8_t* data, size_t len,
+                               const uint8_t key[32]) {
+  HeldFile sig_file;
+  std::vector<uint8_t> sig;
+  if (sig_file.open_and_read(path + kDetachedSignatureSuffix, kDetachedSignatureBytes, sig) !=
+      HeldFileStatus::ok)
+    return false;
+  if (sig.size() != kDetachedSignatureBytes) return false;
+  return ed25519_verify(sig.data(), data, len, key);
 }
 
 bool verify_module_file(const std::string& path, const uint8_t key[32], HeldFile& held) {
-    std::vector<uint8_t> bytes;
-    if (held.open_and_read(path, kModuleFileMaxBytes, bytes) != HeldFileStatus::ok) return false;
-    if (verify_detached_signature(path, bytes.data(), bytes.size(), key)) return true;
-    held.close();
-    return false;
+  std::vector<uint8_t> bytes;
+  if (held.open_and_read(path, kModuleFileMaxBytes, bytes) != HeldFileStatus::ok) return false;
+  if (verify_detached_signature(path, bytes.data(), bytes.size(), key)) return true;
+  held.close();
+  return false;
 }
 
 bool verify_module_file(const std::string& path, HeldFile& held) {
-    return verify_module_file(path, release_key(), held);
+  return verify_module_file(path, release_key(), held);
 }
 
 bool verify_module_file(const std::string& path) {
-    HeldFile held;
-    return verify_module_file(path, held);
+  HeldFile held;
+  return verify_module_file(path, held);
 }
 
 }  // namespace ks

@@ -21,7 +21,8 @@ bool release_key_is_test_key();
 
 // Reads <path>.sig and checks it against `data` (the signed file's bytes) and `key`. The .sig
 // must hold exactly 64 bytes.
-bool verify_detached_signature(const std::string& path, const uint8_t* data, size_t len, const uint8_t key[32]);
+bool verify_detached_signature(const std::string& path, const uint8_t* data, size_t len,
+                               const uint8_t key[32]);
 
 // Reads the file whole (1 byte to 32 MiB; a larger or empty one is refused without looking at
 // the signature) and checks its detached signature. On success `held` keeps the file open,
@@ -29,6 +30,6 @@ bool verify_detached_signature(const std::string& path, const uint8_t* data, siz
 // checked, not what may have been put there since.
 bool verify_module_file(const std::string& path, const uint8_t key[32], HeldFile& held);
 bool verify_module_file(const std::string& path, HeldFile& held);  // with release_key()
-bool verify_module_file(const std::string& path);                   // and closes at once
+bool verify_module_file(const std::string& path);                  // and closes at once
 
 }  // namespace ks

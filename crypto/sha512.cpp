@@ -38,16 +38,16 @@ constexpr uint64_t H0[8] = {
 inline uint64_t rotr(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
 inline uint64_t load_be64(const uint8_t* p) {
-    return (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
-           (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
-           (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+  return (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
+         (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
+         (uint64_t(p[6]) << 8) | uint64_t(p[7]);
 }
 
 inline void store_be64(uint8_t* p, uint64_t v) {
-    for (int i = 7; i >= 0; --i) {
-        p[i] = uint8_t(v);
-        v >>= 8;
-    }
+  for (int i = 7; i >= 0; --i) {
+    p[i] = uint8_t(v);
+    v >>= 8;
+  }
 }
 
 inline uint64_t big_sigma0(uint64_t x) { return rotr(x, 28) ^ rotr(x, 34) ^ rotr(x, 39); }
@@ -64,100 +64,105 @@ inline uint64_t maj(uint64_t x, uint64_t y, uint64_t z) { return (x & y) | (z & 
 // which only ever needs the last 16. The working variables are not shuffled each round;
 // instead the round macro is invoked with the names rotated, eight rounds per loop turn.
 void sha512_block(uint64_t h[8], const uint8_t block[128]) {
-    uint64_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = load_be64(block + 8 * i);
+  uint64_t w[16];
+  for (int i = 0; i < 16; ++i) w[i] = load_be64(block + 8 * i);
 
-    uint64_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+  uint64_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
 
-#define KS_SHA512_ROUND(a, b, c, d, e, f, g, h, t, wt)                   \
-    do {                                                                 \
-        uint64_t t1 = h + big_sigma1(e) + ch(e, f, g) + K[t] + (wt);     \
-        uint64_t t2 = big_sigma0(a) + maj(a, b, c);                      \
-        d += t1;                                                         \
-        h = t1 + t2;                                                     \
-    } while (0)
+#define KS_SHA512_ROUND(a, b, c, d, e, f, g, h, t, wt)           \
+  do {                                                           \
+    uint64_t t1 = h + big_sigma1(e) + ch(e, f, g) + K[t] + (wt); \
+    uint64_t t2 = big_sigma0(a) + maj(a, b, c);                  \
+    d += t1;                                                     \
+    h = t1 + t2;                                                 \
+  } while (0)
 
-#define KS_SHA512_EXPAND(j)                                                              \
-    (w[(j) & 15] += small_sigma1(w[((j) - 2) & 15]) + w[((j) - 7) & 15] +                \
-                    small_sigma0(w[((j) - 15) & 15]))
+#define KS_SHA512_EXPAND(j) \
+  (w[(j)&15] += small_sigma1(w[((j)-2) & 15]) + w[((j)-7) & 15] + small_sigma0(w[((j)-15) & 15]))
 
-    for (int t = 0; t < 16; t += 8) {
-        KS_SHA512_ROUND(a, b, c, d, e, f, g, hh, t + 0, w[t + 0]);
-        KS_SHA512_ROUND(hh, a, b, c, d, e, f, g, t + 1, w[t + 1]);
-        KS_SHA512_ROUND(g, hh, a, b, c, d, e, f, t + 2, w[t + 2]);
-        KS_SHA512_ROUND(f, g, hh, a, b, c, d, e, t + 3, w[t + 3]);
-        KS_SHA512_ROUND(e, f, g, hh, a, b, c, d, t + 4, w[t + 4]);
-        KS_SHA512_ROUND(d, e, f, g, hh, a, b, c, t + 5, w[t + 5]);
-        KS_SHA512_ROUND(c, d, e, f, g, hh, a, b, t + 6, w[t + 6]);
-        KS_SHA512_ROUND(b, c, d, e, f, g, hh, a, t + 7, w[t + 7]);
-    }
-    for (int t = 16; t < 80; t += 8) {
-        KS_SHA512_ROUND(a, b, c, d, e, f, g, hh, t + 0, KS_SHA512_EXPAND(t + 0));
-        KS_SHA512_ROUND(hh, a, b, c, d, e, f, g, t + 1, KS_SHA512_EXPAND(t + 1));
-        KS_SHA512_ROUND(g, hh, a, b, c, d, e, f, t + 2, KS_SHA512_EXPAND(t + 2));
-        KS_SHA512_ROUND(f, g, hh, a, b, c, d, e, t + 3, KS_SHA512_EXPAND(t + 3));
-        KS_SHA512_ROUND(e, f, g, hh, a, b, c, d, t + 4, KS_SHA512_EXPAND(t + 4));
-        KS_SHA512_ROUND(d, e, f, g, hh, a, b, c, t + 5, KS_SHA512_EXPAND(t + 5));
-        KS_SHA512_ROUND(c, d, e, f, g, hh, a, b, t + 6, KS_SHA512_EXPAND(t + 6));
-        KS_SHA512_ROUND(b, c, d, e, f, g, hh, a, t + 7, KS_SHA512_EXPAND(t + 7));
-    }
+  for (int t = 0; t < 16; t += 8) {
+    KS_SHA512_ROUND(a, b, c, d, e, f, g, hh, t + 0, w[t + 0]);
+    KS_SHA512_ROUND(hh, a, b, c, d, e, f, g, t + 1, w[t + 1]);
+    KS_SHA512_ROUND(g, hh, a, b, c, d, e, f, t + 2, w[t + 2]);
+    KS_SHA512_ROUND(f, g, hh, a, b, c, d, e, t + 3, w[t + 3]);
+    KS_SHA512_ROUND(e, f, g, hh, a, b, c, d, t + 4, w[t + 4]);
+    KS_SHA512_ROUND(d, e, f, g, hh, a, b, c, t + 5, w[t + 5]);
+    KS_SHA512_ROUND(c, d, e, f, g, hh, a, b, t + 6, w[t + 6]);
+    KS_SHA512_ROUND(b, c, d, e, f, g, hh, a, t + 7, w[t + 7]);
+  }
+  for (int t = 16; t < 80; t += 8) {
+    KS_SHA512_ROUND(a, b, c, d, e, f, g, hh, t + 0, KS_SHA512_EXPAND(t + 0));
+    KS_SHA512_ROUND(hh, a, b, c, d, e, f, g, t + 1, KS_SHA512_EXPAND(t + 1));
+    KS_SHA512_ROUND(g, hh, a, b, c, d, e, f, t + 2, KS_SHA512_EXPAND(t + 2));
+    KS_SHA512_ROUND(f, g, hh, a, b, c, d, e, t + 3, KS_SHA512_EXPAND(t + 3));
+    KS_SHA512_ROUND(e, f, g, hh, a, b, c, d, t + 4, KS_SHA512_EXPAND(t + 4));
+    KS_SHA512_ROUND(d, e, f, g, hh, a, b, c, t + 5, KS_SHA512_EXPAND(t + 5));
+    KS_SHA512_ROUND(c, d, e, f, g, hh, a, b, t + 6, KS_SHA512_EXPAND(t + 6));
+    KS_SHA512_ROUND(b, c, d, e, f, g, hh, a, t + 7, KS_SHA512_EXPAND(t + 7));
+  }
 #undef KS_SHA512_EXPAND
 #undef KS_SHA512_ROUND
 
-    h[0] += a; h[1] += b; h[2] += c; h[3] += d;
-    h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
+  h[5] += f;
+  h[6] += g;
+  h[7] += hh;
 }
 
 void sha512_init(Sha512& s) {
-    std::memcpy(s.h, H0, sizeof s.h);
-    s.fill = 0;
-    s.total = 0;
+  std::memcpy(s.h, H0, sizeof s.h);
+  s.fill = 0;
+  s.total = 0;
 }
 
 void sha512_update(Sha512& s, const uint8_t* data, size_t len) {
-    if (len == 0) return;
-    s.total += len;
-    if (s.fill != 0) {
-        size_t take = 128 - s.fill;
-        if (take > len) take = len;
-        std::memcpy(s.buf + s.fill, data, take);
-        s.fill += take;
-        data += take;
-        len -= take;
-        if (s.fill < 128) return;
-        sha512_block(s.h, s.buf);
-        s.fill = 0;
-    }
-    for (; len >= 128; data += 128, len -= 128) sha512_block(s.h, data);
-    if (len != 0) {
-        std::memcpy(s.buf, data, len);
-        s.fill = len;
-    }
+  if (len == 0) return;
+  s.total += len;
+  if (s.fill != 0) {
+    size_t take = 128 - s.fill;
+    if (take > len) take = len;
+    std::memcpy(s.buf + s.fill, data, take);
+    s.fill += take;
+    data += take;
+    len -= take;
+    if (s.fill < 128) return;
+    sha512_block(s.h, s.buf);
+    s.fill = 0;
+  }
+  for (; len >= 128; data += 128, len -= 128) sha512_block(s.h, data);
+  if (len != 0) {
+    std::memcpy(s.buf, data, len);
+    s.fill = len;
+  }
 }
 
 // Padding: 0x80, zeros, then the message length in bits as a 128-bit big-endian number that
 // ends the last block. Sizes here fit in 64 bits, so the upper half holds only total's top bits.
 void sha512_final(Sha512& s, uint8_t out[64]) {
-    uint64_t bits_hi = s.total >> 61;
-    uint64_t bits_lo = s.total << 3;
-    s.buf[s.fill++] = 0x80;
-    if (s.fill > 112) {
-        std::memset(s.buf + s.fill, 0, 128 - s.fill);
-        sha512_block(s.h, s.buf);
-        s.fill = 0;
-    }
-    std::memset(s.buf + s.fill, 0, 112 - s.fill);
-    store_be64(s.buf + 112, bits_hi);
-    store_be64(s.buf + 120, bits_lo);
+  uint64_t bits_hi = s.total >> 61;
+  uint64_t bits_lo = s.total << 3;
+  s.buf[s.fill++] = 0x80;
+  if (s.fill > 112) {
+    std::memset(s.buf + s.fill, 0, 128 - s.fill);
     sha512_block(s.h, s.buf);
-    for (int i = 0; i < 8; ++i) store_be64(out + 8 * i, s.h[i]);
+    s.fill = 0;
+  }
+  std::memset(s.buf + s.fill, 0, 112 - s.fill);
+  store_be64(s.buf + 112, bits_hi);
+  store_be64(s.buf + 120, bits_lo);
+  sha512_block(s.h, s.buf);
+  for (int i = 0; i < 8; ++i) store_be64(out + 8 * i, s.h[i]);
 }
 
 void sha512(const uint8_t* data, size_t len, uint8_t out[64]) {
-    Sha512 s;
-    sha512_init(s);
-    sha512_update(s, data, len);
-    sha512_final(s, out);
+  Sha512 s;
+  sha512_init(s);
+  sha512_update(s, data, len);
+  sha512_final(s, out);
 }
 
 }  // namespace ks

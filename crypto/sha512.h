@@ -9,10 +9,10 @@ namespace ks {
 // Running hash state: for inputs that arrive in pieces (Ed25519 hashes R, A and the message
 // without gluing them together first).
 struct Sha512 {
-    uint64_t h[8];
-    uint8_t buf[128];   // bytes of the block not yet compressed
-    size_t fill;        // how many of buf are in use, 0..127
-    uint64_t total;     // bytes hashed so far
+  uint64_t h[8];
+  uint8_t buf[128];  // bytes of the block not yet compressed
+  size_t fill;       // how many of buf are in use, 0..127
+  uint64_t total;    // bytes hashed so far
 };
 
 // Compresses one 128-byte block into the eight state words.

@@ -30,13 +30,13 @@ enum CallCounter : int {
 };
 
 struct ConsoleTypeRecord {
-  const char* type_name;            // "wing" / "x32"
-  const char16_t* status_suffix;    // u"" / u"-x32"
-  int log_channel;                  // 1 WING log, 2 X32/M32 log
+  const char* type_name;                         // "wing" / "x32"
+  const char16_t* status_suffix;                 // u"" / u"-x32"
+  int log_channel;                               // 1 WING log, 2 X32/M32 log
   IoBoxModuleInterface* waves_module = nullptr;  // the type is handled only when set
 
-  ModuleHost host{};                // given to the module's start
-  std::u16string config_path;       // host.config_path points here
+  ModuleHost host{};           // given to the module's start
+  std::u16string config_path;  // host.config_path points here
 
   // Over the eight fields after it, held exclusively only while they change (never across a call
   // into the module); LV1's value calls only try it shared and treat "busy" as "no module".
@@ -48,7 +48,7 @@ struct ConsoleTypeRecord {
   uint8_t enabled = 1;
   uint8_t hands_off = 0;
   uint8_t started = 0;
-  GainObject* attached = nullptr;   // the object last handed to attach
+  GainObject* attached = nullptr;  // the object last handed to attach
 
   // The module's last answers, per channel (0.0 / 0: never asked).
   uint32_t has_preamp[kChannels] = {};
@@ -71,7 +71,7 @@ inline uint32_t read_counter(const ConsoleTypeRecord& t, CallCounter c) {
 // A tried shared hold on the type's module: running() is true only when the lock was free and
 // a started module is installed; then table() may be called until the hold goes out of scope.
 class ModuleCall {
- public:
+public:
   explicit ModuleCall(ConsoleTypeRecord& t) : t_(t), held_(t.module_srw.try_lock_shared()) {}
   ~ModuleCall() {
     if (held_) t_.module_srw.unlock_shared();
@@ -81,7 +81,7 @@ class ModuleCall {
   bool running() const { return held_ && t_.table && t_.started; }
   const ConsoleModuleTable& table() const { return *t_.table; }
 
- private:
+private:
   ConsoleTypeRecord& t_;
   bool held_;
 };

@@ -14,8 +14,8 @@ MacKind classify_mac(const uint8_t mac[6]) {
 
 std::string format_mac(const uint8_t mac[6]) {
   char buf[24];
-  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
-                mac[5]);
+  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
   return buf;
 }
 
@@ -40,8 +40,8 @@ DeviceInfo parse_device_info(const uint8_t info[kDeviceUpInfoBytes]) {
   }
   d.owner[n] = 0;
   const uint8_t* w = info + kDeviceUpOwnershipOffset;
-  d.ownership = static_cast<uint32_t>(w[0]) | static_cast<uint32_t>(w[1]) << 8 | static_cast<uint32_t>(w[2]) << 16 |
-                static_cast<uint32_t>(w[3]) << 24;
+  d.ownership = static_cast<uint32_t>(w[0]) | static_cast<uint32_t>(w[1]) << 8 |
+                static_cast<uint32_t>(w[2]) << 16 | static_cast<uint32_t>(w[3]) << 24;
   return d;
 }
 

@@ -26,8 +26,9 @@ std::string format_status(const uint8_t status[kBoxStatusBytes]);
 
 struct DeviceInfo {
   uint8_t firmware[6];  // bytes 0-5: two three-part versions
-  char owner[kDeviceUpOwnerMax + 1];  // from byte 6, at most 63, up to the first 0; unprintable bytes as '?'
-  uint32_t ownership;   // u32 at byte 1288
+  char owner[kDeviceUpOwnerMax +
+             1];       // from byte 6, at most 63, up to the first 0; unprintable bytes as '?'
+  uint32_t ownership;  // u32 at byte 1288
 };
 
 DeviceInfo parse_device_info(const uint8_t info[kDeviceUpInfoBytes]);

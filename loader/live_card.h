@@ -8,8 +8,8 @@ namespace ks {
 
 // What the rule looks at for one box index.
 struct BoxFacts {
-  bool exists;        // a wrapped box sits at this index
-  int console_type;   // -1: none
+  bool exists;       // a wrapped box sits at this index
+  int console_type;  // -1: none
   bool released;
   bool offline;       // LV1 declared the device offline
   bool online;        // a real MAC is known

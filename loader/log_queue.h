@@ -25,7 +25,7 @@ template <size_t Slots>
 class BasicLogQueue {
   static_assert(Slots >= 2 && (Slots & (Slots - 1)) == 0, "a power of two");
 
- public:
+public:
   BasicLogQueue() {
     for (size_t i = 0; i < Slots; ++i) slots_[i].seq.store(i, std::memory_order_relaxed);
   }
@@ -87,12 +87,14 @@ class BasicLogQueue {
   }
 
   // Nothing claimed that the consumer has not taken (a line being copied counts as there).
-  bool empty() const { return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire); }
+  bool empty() const {
+    return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
+  }
 
   static constexpr size_t capacity() { return Slots; }
   static constexpr uint32_t kMaxClaimedWaits = 1u << 20;
 
- private:
+private:
   struct Slot {
     std::atomic<uint64_t> seq;
     int channel = 0;
@@ -103,6 +105,5 @@ class BasicLogQueue {
   alignas(64) std::atomic<uint64_t> head_{0};  // next slot the consumer takes
   Slot slots_[Slots];
 };
-
 
 }  // namespace ks

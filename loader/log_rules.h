@@ -1,5 +1,6 @@
 // What the loader's three logs are called, when they rotate, how a line looks, and which access
-// violations are worth a line. Pure rules; the Windows writer (loader/win/loader_log.cpp) applies them.
+// violations are worth a line. Pure rules; the Windows writer (loader/win/loader_log.cpp) applies
+// them.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +34,9 @@ size_t format_log_line(char* out, size_t cap, int hour, int minute, int second, 
 int host_log_channel(const char* ctx);
 
 // Access violations are counted from 1; the 1st to 5th, the 50th and every 500th get a line.
-inline bool access_violation_logged(long n) { return (n >= 1 && n <= 5) || n == 50 || (n > 0 && n % 500 == 0); }
+inline bool access_violation_logged(long n) {
+  return (n >= 1 && n <= 5) || n == 50 || (n > 0 && n % 500 == 0);
+}
 
 // The "[chunk] label: N bytes: text" line for a session chunk: newlines shown as '|', carriage
 // returns as blanks, cut after 700 characters with "...". A null text shows as "(null)", 0 bytes.

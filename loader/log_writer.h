@@ -15,7 +15,7 @@ namespace ks {
 
 // The files behind a writer.
 class LogFiles {
- public:
+public:
   virtual ~LogFiles() = default;
   // Before a line: opens the channel's file on first use and rotates it when it is full
   // (log_needs_rotation); false when there is no file to write to.
@@ -28,7 +28,7 @@ class LogFiles {
 
 template <size_t Slots>
 class BasicLogWriter {
- public:
+public:
   explicit BasicLogWriter(LogFiles& files) : files_(files) {}
   BasicLogWriter(const BasicLogWriter&) = delete;
   BasicLogWriter& operator=(const BasicLogWriter&) = delete;
@@ -39,8 +39,9 @@ class BasicLogWriter {
   // The writer's lock held: writes what was queued before the call, at most max_lines of it
   // (see BasicLogQueue::drain for through_claimed); the number of lines taken.
   size_t drain(bool through_claimed, size_t max_lines = Slots) {
-    const size_t n = queue_.drain([this](int channel, const char* line, size_t k) { add(channel, line, k); },
-                                  through_claimed, max_lines);
+    const size_t n =
+        queue_.drain([this](int channel, const char* line, size_t k) { add(channel, line, k); },
+                     through_claimed, max_lines);
     flush();
     return n;
   }
@@ -55,7 +56,7 @@ class BasicLogWriter {
   // Nothing handed over is waiting.
   bool idle() const { return queue_.empty(); }
 
- private:
+private:
   void flush() {
     if (len_ == 0) return;
     files_.write(channel_, batch_, len_);
@@ -67,7 +68,8 @@ class BasicLogWriter {
   void add(int channel, const char* line, size_t n) {
     if (channel < 0 || channel >= kLogChannels || n == 0) return;
     if (n > sizeof batch_) n = sizeof batch_;
-    if (len_ && (channel != channel_ || len_ + n > sizeof batch_ || log_needs_rotation(files_.bytes(channel) + len_)))
+    if (len_ && (channel != channel_ || len_ + n > sizeof batch_ ||
+                 log_needs_rotation(files_.bytes(channel) + len_)))
       flush();
     if (len_ == 0) {
       if (!files_.ready(channel)) return;  // no file: the line is lost as a failed write is

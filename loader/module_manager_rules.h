@@ -16,8 +16,8 @@ namespace ks {
 // ---- state.cfg -------------------------------------------------------------------------------
 
 struct TypeSwitches {
-    bool enabled = true;    // "<type>=..." unless the value begins with "off"
-    bool hands_off = false; // "<type>.guest=1": the card is shared to this LV1 from another one
+  bool enabled = true;     // "<type>=..." unless the value begins with "off"
+  bool hands_off = false;  // "<type>.guest=1": the card is shared to this LV1 from another one
 };
 
 // Reads state.cfg's text for the two types ("wing", "x32"). Both start enabled and not
@@ -32,7 +32,7 @@ std::string hands_off_log_line(const char* type_name, bool hands_off);
 // ---- module files ----------------------------------------------------------------------------
 
 struct ModuleVersion {
-    int32_t major = 0, minor = 0, patch = 0;
+  int32_t major = 0, minor = 0, patch = 0;
 };
 bool version_newer(const ModuleVersion& a, const ModuleVersion& b);  // a > b
 // Characters of a version text: it is kept in 24-byte fields with their NUL.
@@ -53,17 +53,17 @@ bool same_path(std::string_view a, std::string_view b);
 // Module files that failed to load, kept for the life of the process.
 class RejectedFiles {
 public:
-    void add(const std::string& path);
-    bool contains(std::string_view path) const;
-    size_t size() const { return paths_.size(); }
+  void add(const std::string& path);
+  bool contains(std::string_view path) const;
+  size_t size() const { return paths_.size(); }
 
 private:
-    std::vector<std::string> paths_;
+  std::vector<std::string> paths_;
 };
 
 struct FoundModule {
-    std::string path;
-    std::string version;  // "%d.%d.%d"
+  std::string path;
+  std::string version;  // "%d.%d.%d"
 };
 
 // The newest module of a type among `names` (the entries of the modules folder, in listing
@@ -85,7 +85,8 @@ ModuleAction decide_module_action(bool want, bool module_runs, std::string_view 
                                   std::string_view running_path);
 
 // "[loader] <path> would not load (error N[ = Smart App Control blocked it], entry P) - keeping X"
-std::string load_failure_log_line(const std::string& path, uint32_t error, const void* table, bool module_runs);
+std::string load_failure_log_line(const std::string& path, uint32_t error, const void* table,
+                                  bool module_runs);
 
 // The file name part of a path (after the last '\' or '/'), cut to fit 64 bytes with its NUL.
 std::string failed_file_name(std::string_view path);
@@ -94,14 +95,14 @@ std::string failed_file_name(std::string_view path);
 
 // One type's identify service, driven by the watcher pass with the loader block's two words.
 struct IdentifyState {
-    uint32_t seen_counter = 0;
-    uint64_t deadline_ms = 0;  // 0: no LED lit by us
+  uint32_t seen_counter = 0;
+  uint64_t deadline_ms = 0;  // 0: no LED lit by us
 };
 
 struct IdentifyStep {
-    bool call = false;  // call identify_card(type, on)
-    bool on = false;
-    bool clear_on_word = false;  // the LED time ended: write 0 to "identify on"
+  bool call = false;  // call identify_card(type, on)
+  bool on = false;
+  bool clear_on_word = false;  // the LED time ended: write 0 to "identify on"
 };
 
 // What a pass does for one type at `now_ms`, given the block's counter and identify-on words.
@@ -110,7 +111,8 @@ IdentifyStep identify_step(IdentifyState& s, uint32_t counter, uint32_t on_word,
 // through, otherwise no deadline.
 void identify_done(IdentifyState& s, bool on, bool call_ok, uint64_t now_ms);
 // The watcher's wait: the time left to the nearest deadline, or `forever` when none is set.
-uint32_t identify_wait_ms(const IdentifyState* states, int count, uint64_t now_ms, uint32_t forever);
+uint32_t identify_wait_ms(const IdentifyState* states, int count, uint64_t now_ms,
+                          uint32_t forever);
 
 inline constexpr uint32_t kIdentifyLedMs = 20000;
 inline constexpr uint32_t kModulesChangedPauseMs = 300;

@@ -46,6 +46,8 @@ inline bool report_gain_passes(double cached, double db, bool forced) {
   return forced || db != cached;
 }
 
-inline bool report_phantom_passes(bool cached, bool on, bool forced) { return forced || on != cached; }
+inline bool report_phantom_passes(bool cached, bool on, bool forced) {
+  return forced || on != cached;
+}
 
 }  // namespace ks

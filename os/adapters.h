@@ -13,7 +13,7 @@ struct Ipv4Adapter {
   uint8_t prefix_length = 0;  // 0-32
   bool up = false;
   bool loopback = false;
-  std::string name;           // friendly name, UTF-8, for the log only
+  std::string name;  // friendly name, UTF-8, for the log only
 };
 
 // Network mask of a prefix length (ConvertLengthToIpv4Mask on Windows), host order. 0 for > 32.

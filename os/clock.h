@@ -22,8 +22,8 @@ constexpr bool tick_before(Tick a, Tick b) { return static_cast<int32_t>(a - b) 
 // True when `deadline` has been reached at `now`.
 constexpr bool tick_reached(Tick now, Tick deadline) { return !tick_before(now, deadline); }
 
-Tick tick_now();         // system tick, 32-bit
-uint64_t tick_now64();   // system tick, 64-bit (GetTickCount64), never wraps
+Tick tick_now();        // system tick, 32-bit
+uint64_t tick_now64();  // system tick, 64-bit (GetTickCount64), never wraps
 void sleep_ms(uint32_t ms);
 
 // The clock and waits of timed code. Production code gets system_clock(); tests hand in a clock

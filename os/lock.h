@@ -67,7 +67,9 @@ private:
 class TrySharedGuard {
 public:
   explicit TrySharedGuard(RwLock& l) : l_(l), held_(l.try_lock_shared()) {}
-  ~TrySharedGuard() { if (held_) l_.unlock_shared(); }
+  ~TrySharedGuard() {
+    if (held_) l_.unlock_shared();
+  }
   TrySharedGuard(const TrySharedGuard&) = delete;
   TrySharedGuard& operator=(const TrySharedGuard&) = delete;
   bool held() const { return held_; }

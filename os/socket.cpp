@@ -25,7 +25,9 @@ bool Socket::connect(Endpoint remote, uint32_t timeout_ms) {
   return st == ConnectState::kConnected;
 }
 
-bool Socket::wait_readable(uint32_t timeout_ms) const { return detail::wait_socket(s_, false, timeout_ms); }
+bool Socket::wait_readable(uint32_t timeout_ms) const {
+  return detail::wait_socket(s_, false, timeout_ms);
+}
 
 bool Socket::send_all(const void* buf, size_t len, uint32_t timeout_ms) {
   const char* p = static_cast<const char*>(buf);
@@ -33,9 +35,11 @@ bool Socket::send_all(const void* buf, size_t len, uint32_t timeout_ms) {
   while (len > 0) {
     uint32_t spent = ticks_elapsed(tick_now(), start);
     if (timeout_ms != kInfinite && spent >= timeout_ms) return false;
-    if (!detail::wait_socket(s_, true, timeout_ms == kInfinite ? kInfinite : timeout_ms - spent)) return false;
+    if (!detail::wait_socket(s_, true, timeout_ms == kInfinite ? kInfinite : timeout_ms - spent))
+      return false;
     int n = send(p, len);
-    if (n < 0 && detail::would_block(last_error())) continue;  // a non-blocking socket that filled again
+    if (n < 0 && detail::would_block(last_error()))
+      continue;  // a non-blocking socket that filled again
     if (n <= 0) return false;
     p += n;
     len -= static_cast<size_t>(n);

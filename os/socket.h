@@ -30,7 +30,8 @@ bool net_startup();
 constexpr int kSocketClosed = 0;
 constexpr int kSocketError = -1;
 constexpr int kSocketTimeout = -2;
-constexpr int kSocketTruncated = -3;  // datagram larger than the buffer: dropped (sender still told)
+constexpr int kSocketTruncated =
+    -3;  // datagram larger than the buffer: dropped (sender still told)
 
 enum class ConnectState { kConnected, kPending, kFailed };
 

@@ -78,7 +78,8 @@ void StoppableThreads::Start::abandon() {
   for (Slot& s : t.slots_) s.thread.detach();
 }
 
-StoppableThreads::Stopped StoppableThreads::stop(uint32_t budget_ms, Budget budget, void (*wake)()) {
+StoppableThreads::Stopped StoppableThreads::stop(uint32_t budget_ms, Budget budget,
+                                                 void (*wake)()) {
   Stopped r;
   {
     Guard g(lock_);

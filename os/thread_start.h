@@ -12,8 +12,10 @@ struct ThreadStart {
   std::function<void()> f;
   // Runs the body, then frees the record: the thread owns it from its first instruction.
   void run_and_free() {
-    if (fn) fn(arg);
-    else f();
+    if (fn)
+      fn(arg);
+    else
+      f();
     delete this;
   }
 };

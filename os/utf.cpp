@@ -32,11 +32,23 @@ std::u16string utf8_to_utf16(std::string_view s) {
     unsigned char b = static_cast<unsigned char>(s[i]);
     char32_t c;
     size_t n;
-    if (b < 0x80) { c = b; n = 0; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; n = 1; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 2; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 3; }
-    else { out += char16_t(kReplacement); ++i; continue; }
+    if (b < 0x80) {
+      c = b;
+      n = 0;
+    } else if ((b & 0xE0) == 0xC0) {
+      c = b & 0x1F;
+      n = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      c = b & 0x0F;
+      n = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      c = b & 0x07;
+      n = 3;
+    } else {
+      out += char16_t(kReplacement);
+      ++i;
+      continue;
+    }
     size_t j = 1;
     for (; j <= n && i + j < s.size(); ++j) {
       unsigned char cb = static_cast<unsigned char>(s[i + j]);
@@ -67,7 +79,8 @@ std::string utf16_to_utf8(std::u16string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -27,6 +27,7 @@ inline constexpr char16_t kLoaderBlockNameU16[] = u"Local\\KestruneLoader";
 inline constexpr char kModulesChangedEventName[] = "Local\\KestruneModulesChanged";
 inline constexpr char16_t kModulesChangedEventNameU16[] = u"Local\\KestruneModulesChanged";
 
-static_assert(sizeof(kStatusBlockBaseName) - 1 + sizeof(kStatusSuffixX32) - 1 < kStatusBlockNameMax);
+static_assert(sizeof(kStatusBlockBaseName) - 1 + sizeof(kStatusSuffixX32) - 1 <
+              kStatusBlockNameMax);
 
 }  // namespace ks

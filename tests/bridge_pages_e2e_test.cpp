@@ -52,7 +52,9 @@ struct Dashboard {
     regions = pc.regions;
     texts = g.texts();
   }
-  bool shows(const std::u16string& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
+  bool shows(const std::u16string& t) const {
+    return std::find(texts.begin(), texts.end(), t) != texts.end();
+  }
   // A click at the centre of the region with this id, resolved as the window does: the last
   // enabled region containing the point wins.
   bool click(int32_t id) {
@@ -74,10 +76,12 @@ struct Dashboard {
   }
   // Frames until the posted command is answered (the channel page's or the reroute page's).
   bool settle() {
-    return eventually([&] {
-      frame();
-      return ui.action_seq == 0;
-    }, 15000);
+    return eventually(
+        [&] {
+          frame();
+          return ui.action_seq == 0;
+        },
+        15000);
   }
 };
 
@@ -110,9 +114,11 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     ASSERT_TRUE(d.settle());
     EXPECT_EQ(d.ui.action_reply, "");
     const double want = std::min(before + r.step, r.max);
-    EXPECT_TRUE(eventually([&] { return std::fabs(p.desk_gain_db(7) - want) < 0.01; }, 5000)) << p.desk_gain_db(7);
+    EXPECT_TRUE(eventually([&] { return std::fabs(p.desk_gain_db(7) - want) < 0.01; }, 5000))
+        << p.desk_gain_db(7);
     char say[200];
-    std::snprintf(say, sizeof say, "tray    channel page 07: +%.2f clicked; the desk's LCL 7 went %+.1f -> %+.1f dB",
+    std::snprintf(say, sizeof say,
+                  "tray    channel page 07: +%.2f clicked; the desk's LCL 7 went %+.1f -> %+.1f dB",
                   r.step, before, p.desk_gain_db(7));
     p.say(say);
 
@@ -130,8 +136,9 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     EXPECT_FALSE(d.ui.link_popover_open);
     EXPECT_EQ(p.desk_node("io/in/LCL/3/mode"), "ST");
     EXPECT_TRUE(eventually([&] { return link.block() && link.block()->link_mode[2] == 1; }, 5000));
-    p.say("tray    channel page 03: Stereo, \"LCL 4 takes 48V\", Link: done; the desk's LCL 3 mode reads " +
-          p.desk_node("io/in/LCL/3/mode"));
+    p.say(
+        "tray    channel page 03: Stereo, \"LCL 4 takes 48V\", Link: done; the desk's LCL 3 mode reads " +
+        p.desk_node("io/in/LCL/3/mode"));
 
     // Channel 5 (LCL 5) with the protected LCL 6: 48 V is off at LCL 5 when the popover opens,
     // the engineer switches it on at the desk while it is open, and the module refuses the link
@@ -147,7 +154,8 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     ASSERT_TRUE(eventually([&] { return link.block()->phantom[4] == 1; }, 5000));
     ASSERT_TRUE(d.click(26));  // the frame on screen still offered the plain link
     ASSERT_TRUE(d.settle());
-    const std::string refused = "Refused \xE2\x80\x94 won't link: 48V is on and LCL 6 is a protected ribbon input";
+    const std::string refused =
+        "Refused \xE2\x80\x94 won't link: 48V is on and LCL 6 is a protected ribbon input";
     EXPECT_EQ(d.ui.action_reply, refused);
     EXPECT_TRUE(d.ui.link_popover_open);  // a refusal leaves the question open
     EXPECT_TRUE(std::find(d.texts.begin(), d.texts.end(), from_utf8(refused)) != d.texts.end());
@@ -170,8 +178,9 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     int cell = -1;
     for (size_t i = 0; i < d.bs.cell_inputs.size(); ++i)
       if (d.bs.cell_inputs[i] == 2) cell = int(i);
-    ASSERT_GE(cell, 0) << d.bs.cell_inputs.size() << " cells, group " << d.ui.reroute_group << ", listed "
-                       << link.block()->input_list_count << " of " << link.block()->input_list_group;
+    ASSERT_GE(cell, 0) << d.bs.cell_inputs.size() << " cells, group " << d.ui.reroute_group
+                       << ", listed " << link.block()->input_list_count << " of "
+                       << link.block()->input_list_group;
     ASSERT_TRUE(d.click(700 + cell));
     EXPECT_EQ(d.ui.reroute_input, 2u);
     d.frame();

@@ -48,10 +48,13 @@ uint32_t run_program(const std::string& exe, const std::string& options) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0xFFFFFFFF;
+  if (!CreateProcessW(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return 0xFFFFFFFF;
   DWORD code = 0xFFFFFFFF;
-  if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-  else TerminateProcess(pi.hProcess, 0xFFFFFFFF);
+  if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(pi.hProcess, &code);
+  else
+    TerminateProcess(pi.hProcess, 0xFFFFFFFF);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return code;
@@ -104,10 +107,12 @@ TEST(EndToEndInstall, KestruneExeInstallsOverTheOlderLayoutAndRemovesIt) {
       return false;
     }
     // The program folder as a release leaves it.
-    if (!cp(KS_E2E_KESTRUNE_EXE, exe) || !cp(KS_E2E_SIGNED "/Kestrune.dll", prog + "\\Kestrune.dll") ||
+    if (!cp(KS_E2E_KESTRUNE_EXE, exe) ||
+        !cp(KS_E2E_SIGNED "/Kestrune.dll", prog + "\\Kestrune.dll") ||
         !cp(KS_E2E_SIGNED "/Kestrune.dll.sig", prog + "\\Kestrune.dll.sig") ||
         !cp(std::string(KS_E2E_SIGNED "/") + module, prog + "\\modules\\" + module) ||
-        !cp(std::string(KS_E2E_SIGNED "/") + module + ".sig", prog + "\\modules\\" + module + ".sig")) {
+        !cp(std::string(KS_E2E_SIGNED "/") + module + ".sig",
+            prog + "\\modules\\" + module + ".sig")) {
       said = "the program folder could not be laid out";
       return false;
     }
@@ -121,19 +126,23 @@ TEST(EndToEndInstall, KestruneExeInstallsOverTheOlderLayoutAndRemovesIt) {
   };
 
   DeskRunResult r = run_wing(o);
-  for (R::Step s : {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
-                    &R::phantom_reached_desk, &R::protected_refused, &R::desk_gain_reached_lv1})
+  for (R::Step s :
+       {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
+        &R::phantom_reached_desk, &R::protected_refused, &R::desk_gain_reached_lv1})
     EXPECT_TRUE(r.*s) << step_name(s);
   ASSERT_FALSE(waves_shipped.empty());
   const std::string win64 = io + "\\Kestrune.bundle\\Contents\\Win64\\";
   // The loader LV1 ran is the installed one, with the module the installer carried over.
   EXPECT_EQ(slurp(win64 + "Kestrune.dll"), slurp(prog + "\\Kestrune.dll"));
   EXPECT_EQ(slurp(win64 + "modules\\" + module), slurp(prog + "\\modules\\" + module));
-  EXPECT_NE(slurp(win64 + "wing.cfg").find("protect=LCL:6"), std::string::npos) << slurp(win64 + "wing.cfg");
+  EXPECT_NE(slurp(win64 + "wing.cfg").find("protect=LCL:6"), std::string::npos)
+      << slurp(win64 + "wing.cfg");
   EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\VDID\\1000"), sim::kVdidUnion);
   bool from_bundle = false;
   for (const std::string& l : r.transcript)
-    if (l.find("loaded from") != std::string::npos && l.find("Kestrune.bundle") != std::string::npos) from_bundle = true;
+    if (l.find("loaded from") != std::string::npos &&
+        l.find("Kestrune.bundle") != std::string::npos)
+      from_bundle = true;
   EXPECT_TRUE(from_bundle) << "the module was not loaded from the installed bundle";
 
   // The on/off modes with their exit codes: a type key is switched, a word that is none fails.
@@ -157,7 +166,8 @@ TEST(EndToEndInstall, KestruneExeInstallsOverTheOlderLayoutAndRemovesIt) {
   }
 
   const std::string whole_log = tray_log_text();
-  const std::string log = whole_log.size() > log_before ? whole_log.substr(log_before) : std::string();
+  const std::string log =
+      whole_log.size() > log_before ? whole_log.substr(log_before) : std::string();
   EXPECT_NE(log.find("--install: OK"), std::string::npos) << log;
   EXPECT_NE(log.find("--on=mixer: FAILED"), std::string::npos) << log;
   EXPECT_NE(log.find("--remove: OK"), std::string::npos) << log;

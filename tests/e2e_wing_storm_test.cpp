@@ -50,13 +50,14 @@ TEST(EndToEndWingStorm, Lv1NeverWaitsForADeskThatStopsReadingAndNoDeferredValueI
   CreateDirectoryA(modules.c_str(), nullptr);
   ASSERT_TRUE(copy_into(KS_E2E_WING_MODULE, module));
   ASSERT_TRUE(copy_into(std::string(KS_E2E_WING_MODULE) + ".sig", module + ".sig"));
-  ASSERT_TRUE(write_file(s.loader_folder() + "\\wing.cfg", "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nresync=lv1\n"));
+  ASSERT_TRUE(write_file(s.loader_folder() + "\\wing.cfg",
+                         "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nresync=lv1\n"));
 
   const std::string folder = s.module_root().substr(0, s.module_root().rfind('\\'));
   const std::string journal_path = folder + "\\journal.txt";
   const std::string go_storm = folder + "\\go-storm", go_end = folder + "\\go-end";
-  std::string script = sim::card_setup_script("box b 11 2") + "callback g\n" + "wait-file \"" + go_storm +
-                       "\" 120000\n" + "storm g 3000\n";
+  std::string script = sim::card_setup_script("box b 11 2") + "callback g\n" + "wait-file \"" +
+                       go_storm + "\" 120000\n" + "storm g 3000\n";
   for (int ch = 0; ch < kStrips; ++ch) {
     char line[48];
     std::snprintf(line, sizeof line, "gain g %d %.1f\n", ch, final_db(ch));
@@ -80,12 +81,16 @@ TEST(EndToEndWingStorm, Lv1NeverWaitsForADeskThatStopsReadingAndNoDeferredValueI
     desk.stop();
   }};
 
-  ASSERT_TRUE(wait_until([&] { return module_log().find("[bridge] seeded ") != std::string::npos; }, 60000))
-      << "LV1 was never seeded from the desk\n" << module_log();
+  ASSERT_TRUE(
+      wait_until([&] { return module_log().find("[bridge] seeded ") != std::string::npos; }, 60000))
+      << "LV1 was never seeded from the desk\n"
+      << module_log();
 
   desk.update_faults([](sim::SimFaults& f) { f.stall = true; });
   write_file(go_storm, "");
-  ASSERT_TRUE(wait_until([&] { return journal().find("gain g ch=7 ") != std::string::npos; }, 60000)) << journal();
+  ASSERT_TRUE(
+      wait_until([&] { return journal().find("gain g ch=7 ") != std::string::npos; }, 60000))
+      << journal();
   const std::string text = journal();
   const size_t at = text.find("storm g calls=");
   ASSERT_NE(at, std::string::npos);
@@ -96,19 +101,23 @@ TEST(EndToEndWingStorm, Lv1NeverWaitsForADeskThatStopsReadingAndNoDeferredValueI
   desk.update_faults([](sim::SimFaults& f) { f.stall = false; });
 
   const std::string log = module_log();
-  std::printf("%ld gain_set calls from two LV1 threads against a desk that stopped reading, the slowest %.3f ms; "
-              "%d deferral(s) logged\n", calls, worst, sim::occurrences(log, "deferred, sent at the next pass"));
+  std::printf(
+      "%ld gain_set calls from two LV1 threads against a desk that stopped reading, the slowest %.3f ms; "
+      "%d deferral(s) logged\n",
+      calls, worst, sim::occurrences(log, "deferred, sent at the next pass"));
   RecordProperty("worst_gain_set_ms", std::to_string(worst));
   EXPECT_GT(calls, 500);
   // Two LV1 threads and the watcher meet at the link's socket: some writes find it busy or full.
-  EXPECT_GE(sim::occurrences(log, "deferred, sent at the next pass"), 1) << "no write met a busy or full socket";
+  EXPECT_GE(sim::occurrences(log, "deferred, sent at the next pass"), 1)
+      << "no write met a busy or full socket";
   EXPECT_LT(worst, 100.0) << "an LV1 thread waited for the desk's socket";
 
   // Every last value LV1 wrote reaches the desk once it reads again, unless the link was down at
   // that moment (then it was never deferred, and resync reconciles it).
   for (int ch = 0; ch < kStrips; ++ch) {
     char down[80];
-    std::snprintf(down, sizeof down, "SET gain ch=%d %.1f dB  [desk link is down", ch, final_db(ch));
+    std::snprintf(down, sizeof down, "SET gain ch=%d %.1f dB  [desk link is down", ch,
+                  final_db(ch));
     if (log.find(down) != std::string::npos) {
       std::printf("LV1 ch %d: the link was down when LV1 moved it - not deferred\n", ch);
       continue;

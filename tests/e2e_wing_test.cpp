@@ -13,11 +13,12 @@ namespace {
 using R = DeskRunResult;
 
 TEST(EndToEndWing, TheWholePathForEachResyncSetting) {
-  expect_every_step(run_wing, {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
-                               &R::clamped_at_desk, &R::phantom_reached_desk, &R::protected_refused,
-                               &R::desk_gain_reached_lv1, &R::desk_phantom_reached_lv1, &R::status_shows_desk,
-                               &R::meters_in_status, &R::meters_resubscribed, &R::session_saved,
-                               &R::session_recalled, &R::resynced, &R::lv1_finished});
+  expect_every_step(run_wing,
+                    {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk,
+                     &R::gain_reached_desk, &R::clamped_at_desk, &R::phantom_reached_desk,
+                     &R::protected_refused, &R::desk_gain_reached_lv1, &R::desk_phantom_reached_lv1,
+                     &R::status_shows_desk, &R::meters_in_status, &R::meters_resubscribed,
+                     &R::session_saved, &R::session_recalled, &R::resynced, &R::lv1_finished});
 }
 
 }  // namespace

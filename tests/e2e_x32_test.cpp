@@ -11,10 +11,11 @@ namespace {
 using R = DeskRunResult;
 
 TEST(EndToEndX32, TheWholePathForEachResyncSetting) {
-  expect_every_step(run_x32, {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
-                              &R::clamped_at_desk, &R::phantom_reached_desk, &R::protected_refused,
-                              &R::desk_gain_reached_lv1, &R::desk_phantom_reached_lv1, &R::status_shows_desk,
-                              &R::resynced, &R::reread_after_scene_load, &R::xremote_renewed, &R::lv1_finished});
+  expect_every_step(
+      run_x32, {&R::module_loaded, &R::desk_subscribed, &R::seeded_from_desk, &R::gain_reached_desk,
+                &R::clamped_at_desk, &R::phantom_reached_desk, &R::protected_refused,
+                &R::desk_gain_reached_lv1, &R::desk_phantom_reached_lv1, &R::status_shows_desk,
+                &R::resynced, &R::reread_after_scene_load, &R::xremote_renewed, &R::lv1_finished});
 }
 
 }  // namespace

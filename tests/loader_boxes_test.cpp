@@ -33,8 +33,8 @@ TEST(LoaderBoxes, EveryForwardedSlotReachesWavesBoxUnchanged) {
   const std::string wrapper = last_word(r.journal.first("box b 11,5 -> ")->text);
   ASSERT_NE(inner, wrapper);
 
-  const int forwarded[] = {1, 2, 3, 4, 5, 7, 9, 11, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
-                           25, 26, 27, 28, 29, 30, 31, 32, 33};
+  const int forwarded[] = {1,  2,  3,  4,  5,  7,  9,  11, 15, 16, 17, 18, 19, 20,
+                           21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
   for (int k : forwarded) {
     const JournalLine* sent = nullptr;
     const JournalLine* got = nullptr;
@@ -64,7 +64,8 @@ TEST(LoaderBoxes, NamedInterfaces) {
     bool loader_answers;  // LV1 gets an object of the loader's
     const char* log;
   } cases[] = {
-      {"", "WavesIOBoxGain", true, "[box] device box #1: LV1 asked for WavesIOBoxGain - answered with Kestrune's\n"},
+      {"", "WavesIOBoxGain", true,
+       "[box] device box #1: LV1 asked for WavesIOBoxGain - answered with Kestrune's\n"},
       {"WavesIOBoxGain", "WavesIOBoxGain", false,
        "[box] device box #1: the stock module answers WavesIOBoxGain itself - left alone\n"},
       {"", "WavesIOBoxWavesConsoleIO", true,
@@ -77,13 +78,16 @@ TEST(LoaderBoxes, NamedInterfaces) {
        "[box] device box #1: WavesIOMChunkInfoSupport wrapped (Waves' decoder + Kestrune's preamp values)\n"},
       {"WavesIOMChunkInfoSupport", "WavesIOMChunkInfoSupport", true,
        "[box] device box #1: WavesIOMChunkInfoSupport wrapped (Waves' decoder + Kestrune's preamp values)\n"},
-      {"", "SomethingElse", false, "[box] device box #1: LV1 asked for SomethingElse - Waves' module has none\n"},
-      {"SomethingElse", "SomethingElse", false, "[box] device box #1: LV1 asked for SomethingElse - Waves' module provides it\n"},
+      {"", "SomethingElse", false,
+       "[box] device box #1: LV1 asked for SomethingElse - Waves' module has none\n"},
+      {"SomethingElse", "SomethingElse", false,
+       "[box] device box #1: LV1 asked for SomethingElse - Waves' module provides it\n"},
   };
   for (const Case& c : cases) {
     Scenario s("query");
-    RunResult r = s.run(std::string("env KS_WAVES_WING_ANSWERS \"") + c.answers + "\"\nfactory \"$BUNDLE\"\nbox b 11 2\nquery b " +
-                        c.iface + "\nquery b " + c.iface + "\n");
+    RunResult r = s.run(std::string("env KS_WAVES_WING_ANSWERS \"") + c.answers +
+                        "\"\nfactory \"$BUNDLE\"\nbox b 11 2\nquery b " + c.iface + "\nquery b " +
+                        c.iface + "\n");
     ASSERT_TRUE(r.finished()) << c.iface;
     auto waves = r.journal.all(std::string("query_interface self="));
     auto lv1 = r.journal.all(std::string("query b ") + c.iface + " -> ");
@@ -121,17 +125,24 @@ TEST(LoaderBoxes, DeviceFactsFromLv1AreReadOnlyWhenReadable) {
   ASSERT_TRUE(r.finished());
   const std::string log = s.log(1);
   // A status is logged when it changes; every call still reaches Waves' box.
-  EXPECT_EQ(occurrences(log, "[box] device box #1 status: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ff \n"), 1);
+  EXPECT_EQ(
+      occurrences(log,
+                  "[box] device box #1 status: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ff \n"),
+      1);
   EXPECT_EQ(r.journal.count("waves WING box1 set_status"), 3);
-  EXPECT_NE(log.find("[box] device box #1 up: fw 2.1.0 / 1.4.7, owner \"FOH PC\", ownership 3 (this host \""),
-            std::string::npos);
+  EXPECT_NE(
+      log.find(
+          "[box] device box #1 up: fw 2.1.0 / 1.4.7, owner \"FOH PC\", ownership 3 (this host \""),
+      std::string::npos);
   EXPECT_NE(log.find("[box] device box #1 up (no info)\n"), std::string::npos);
   EXPECT_EQ(r.journal.count("waves WING box1 device_up"), 2);
   // No MAC, a null one or all zeros: forwarded only. 00:00:00:... is an offline device.
   EXPECT_EQ(r.journal.count("waves WING box1 set_mac"), 5);
   EXPECT_EQ(occurrences(log, "MAC "), 2);
-  EXPECT_NE(log.find("[box] device box #1: MAC 00:00:00:12:34:56 - an OFFLINE device in LV1: no preamps, no recall\n"),
-            std::string::npos);
+  EXPECT_NE(
+      log.find(
+          "[box] device box #1: MAC 00:00:00:12:34:56 - an OFFLINE device in LV1: no preamps, no recall\n"),
+      std::string::npos);
   EXPECT_NE(log.find("[box] device box #1: MAC 0a:1b:2c:3d:4e:5f (from LV1)\n"), std::string::npos);
   // Release reaches Waves and its result comes back.
   EXPECT_TRUE(r.journal.has("waves WING box1 release"));

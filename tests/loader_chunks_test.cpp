@@ -18,14 +18,17 @@ std::string block(const std::map<int, std::string>& gain, const std::map<int, in
     for (int ch = 0; ch < count; ++ch) {
       if (ch) s += ", ";
       auto it = m.find(ch);
-      if (it == m.end()) s += none;
-      else if constexpr (std::is_same_v<std::decay_t<decltype(it->second)>, std::string>) s += it->second;
-      else s += std::to_string(it->second);
+      if (it == m.end())
+        s += none;
+      else if constexpr (std::is_same_v<std::decay_t<decltype(it->second)>, std::string>)
+        s += it->second;
+      else
+        s += std::to_string(it->second);
     }
     return s;
   };
-  return "kestrune:\\n  gain: [" + list(gain, "0.00") + "]\\n  phantom: [" + list(phantom, "0") + "]\\n  preamp: [" +
-         list(preamp, "0") + "]\\n";
+  return "kestrune:\\n  gain: [" + list(gain, "0.00") + "]\\n  phantom: [" + list(phantom, "0") +
+         "]\\n  preamp: [" + list(preamp, "0") + "]\\n";
 }
 
 const char* kTwoWingCards =
@@ -40,24 +43,26 @@ TEST(LoaderChunks, TheLiveCardSavesItsValuesAfterWavesText) {
     size_t waves_bytes;
   } cases[] = {
       {"waves-state: 1\\n", "waves-state: 1\\n", 15},
-      {"abc", "abc\\n", 3},          // a newline goes between Waves' text and the block
-      {"(null)", "", 0},             // Waves put nothing: the block alone
+      {"abc", "abc\\n", 3},  // a newline goes between Waves' text and the block
+      {"(null)", "", 0},     // Waves put nothing: the block alone
   };
   for (const Case& c : cases) {
     Scenario s("save");
-    RunResult r = s.run(std::string("env KS_WAVES_WING_CHUNK \"") + c.waves_chunk + "\"\n" + kTwoWingCards +
-                        "gain g 3 12.5\nphantom g 3 1\ngain g 63 -2.25\n"
-                        "chunk-get b\nchunk-get o\n");
+    RunResult r =
+        s.run(std::string("env KS_WAVES_WING_CHUNK \"") + c.waves_chunk + "\"\n" + kTwoWingCards +
+              "gain g 3 12.5\nphantom g 3 1\ngain g 63 -2.25\n"
+              "chunk-get b\nchunk-get o\n");
     ASSERT_TRUE(r.finished()) << c.waves_chunk;
     auto puts = r.journal.all("sink put [");
     ASSERT_EQ(puts.size(), 2u);
-    const std::string want = std::string(c.waves_part) + block({{3, "12.50"}, {63, "-2.25"}}, {{3, 1}}, {});
+    const std::string want =
+        std::string(c.waves_part) + block({{3, "12.50"}, {63, "-2.25"}}, {{3, 1}}, {});
     EXPECT_EQ(puts[0]->text, "sink put [" + want + "]") << c.waves_chunk;
     // Not the live card: Waves' text as it is.
     const std::string plain = std::string(c.waves_chunk) == "(null)" ? "" : c.waves_chunk;
     EXPECT_EQ(puts[1]->text, "sink put [" + plain + "]");
-    EXPECT_NE(s.log(1).find("[chunk] LV1 saved device box #1: Waves' " + std::to_string(c.waves_bytes) +
-                            " bytes + Kestrune's preamp values\n"),
+    EXPECT_NE(s.log(1).find("[chunk] LV1 saved device box #1: Waves' " +
+                            std::to_string(c.waves_bytes) + " bytes + Kestrune's preamp values\n"),
               std::string::npos);
     EXPECT_EQ(occurrences(s.log(1), "[chunk] LV1 saved device box #2"), 0);
   }
@@ -68,8 +73,8 @@ TEST(LoaderChunks, WavesSeesItsOwnTextAndTheValuesGoToTheLiveCardOnly) {
   Scenario s("load");
   RunResult r = s.run(std::string(kTwoWingCards) + "box x 11 3\nmac x 000000000001\n" +
                       "chunk-set b \"waves-state: 2\\n" + stored + "\"\n" +
-                      "chunk-set o \"waves-state: 3\\n" + stored + "\"\n" +
-                      "chunk-set x \"" + stored + "\"\n" +
+                      "chunk-set o \"waves-state: 3\\n" + stored + "\"\n" + "chunk-set x \"" +
+                      stored + "\"\n" +
                       "chunk-set b \"waves-state: 4\\nkestrune:\\n  gain: [1.00, 2.00]\\n\"\n"
                       "chunk-set b -unreadable\n"
                       "read g 2\n");
@@ -80,24 +85,34 @@ TEST(LoaderChunks, WavesSeesItsOwnTextAndTheValuesGoToTheLiveCardOnly) {
   EXPECT_NE(seen[1]->text.find("text=[waves-state: 3\\n]"), std::string::npos);
   EXPECT_NE(seen[2]->text.find("text=[]"), std::string::npos);  // a chunk that is only the block
   EXPECT_NE(seen[3]->text.find("text=[waves-state: 4\\n]"), std::string::npos);
-  EXPECT_NE(seen[4]->text.find("text=[(unreadable)]"), std::string::npos);  // passed on as LV1 gave it
+  EXPECT_NE(seen[4]->text.find("text=[(unreadable)]"),
+            std::string::npos);  // passed on as LV1 gave it
   const std::string wing = s.log(1), x32 = s.log(2);
   EXPECT_NE(wing.find("[chunk] LV1 set_chunk: "), std::string::npos);
-  EXPECT_NE(wing.find("[chunk] session preamp values arrived while the wing module is not running - not applied\n"),
+  EXPECT_NE(
+      wing.find(
+          "[chunk] session preamp values arrived while the wing module is not running - not applied\n"),
+      std::string::npos);
+  EXPECT_NE(
+      wing.find(
+          "[chunk] session preamp values for device box #2 not applied: not the console's live card\n"),
+      std::string::npos);
+  EXPECT_NE(
+      x32.find(
+          "[chunk] session preamp values for device box #3 not applied: an OFFLINE device in LV1\n"),
+      std::string::npos);
+  EXPECT_NE(wing.find("[chunk] device box #1: Kestrune's values in the chunk are unusable ("),
             std::string::npos);
-  EXPECT_NE(wing.find("[chunk] session preamp values for device box #2 not applied: not the console's live card\n"),
-            std::string::npos);
-  EXPECT_NE(x32.find("[chunk] session preamp values for device box #3 not applied: an OFFLINE device in LV1\n"),
-            std::string::npos);
-  EXPECT_NE(wing.find("[chunk] device box #1: Kestrune's values in the chunk are unusable ("), std::string::npos);
-  EXPECT_NE(wing.find("[chunk] device box #1: LV1's chunk is unreadable - handed to Waves as it is\n"), std::string::npos);
+  EXPECT_NE(
+      wing.find("[chunk] device box #1: LV1's chunk is unreadable - handed to Waves as it is\n"),
+      std::string::npos);
   // Loading a session does not change the caches.
   EXPECT_TRUE(r.journal.has("read g ch=2 gain=0.00 48v=0"));
 }
 
 TEST(LoaderChunks, DecodeFeedsLv1TheStoredValuesOfPreampChannels) {
-  const std::string stored = "waves-state: 5\\n" + block({{2, "30.00"}, {5, "-4.50"}, {9, "7.00"}}, {{5, 1}, {9, 1}},
-                                                         {{2, 1}, {5, 1}});
+  const std::string stored = "waves-state: 5\\n" + block({{2, "30.00"}, {5, "-4.50"}, {9, "7.00"}},
+                                                         {{5, 1}, {9, 1}}, {{2, 1}, {5, 1}});
   struct Case {
     const char* answers;
     const char* sink;
@@ -110,10 +125,14 @@ TEST(LoaderChunks, DecodeFeedsLv1TheStoredValuesOfPreampChannels) {
   };
   for (const Case& c : cases) {
     Scenario s("decode");
-    RunResult r = s.run(std::string("env KS_WAVES_WING_ANSWERS \"") + c.answers + "\"\n" + kTwoWingCards +
-                        "query b WavesIOMChunkInfoSupport info\nquery o WavesIOMChunkInfoSupport oinfo\n"
-                        "decode info \"" + stored + "\" " + c.sink + "\n"
-                        "decode oinfo \"" + stored + "\"\n");
+    RunResult r =
+        s.run(std::string("env KS_WAVES_WING_ANSWERS \"") + c.answers + "\"\n" + kTwoWingCards +
+              "query b WavesIOMChunkInfoSupport info\nquery o WavesIOMChunkInfoSupport oinfo\n"
+              "decode info \"" +
+              stored + "\" " + c.sink +
+              "\n"
+              "decode oinfo \"" +
+              stored + "\"\n");
     ASSERT_TRUE(r.finished()) << c.answers << c.sink;
     if (*c.answers) {
       const JournalLine* w = r.journal.first("decoder decode self=");
@@ -135,17 +154,24 @@ TEST(LoaderChunks, DecodeFeedsLv1TheStoredValuesOfPreampChannels) {
 
 TEST(LoaderChunks, SceneRecallWithoutAModuleAppliesNothing) {
   Scenario s("scene");
-  RunResult r = s.run(std::string(kTwoWingCards) + "query b WavesChannelsChunkSupport ch\nquery o WavesChannelsChunkSupport och\n" +
-                      "scene ch 1,2,70 3 \"" + block({{2, "9.00"}}, {}, {{2, 1}}) + "\"\n" +
-                      "scene ch -null 64 \"waves only\"\n" +
-                      "scene och -null 64 \"" + block({}, {}, {}) + "\"\n");
+  RunResult r = s.run(
+      std::string(kTwoWingCards) +
+      "query b WavesChannelsChunkSupport ch\nquery o WavesChannelsChunkSupport och\n" +
+      "scene ch 1,2,70 3 \"" + block({{2, "9.00"}}, {}, {{2, 1}}) + "\"\n" +
+      "scene ch -null 64 \"waves only\"\n" + "scene och -null 64 \"" + block({}, {}, {}) + "\"\n");
   ASSERT_TRUE(r.finished());
   const std::string wing = s.log(1);
   EXPECT_NE(wing.find("[chunk] scene recall, inputs 1 2 70: "), std::string::npos);
-  EXPECT_NE(wing.find("[chunk] scene recall: 0 of 3 channel(s) applied to the console\n"), std::string::npos);
-  EXPECT_NE(wing.find("[chunk] scene recall: the chunk has no Kestrune values (saved before Kestrune 3) - nothing to apply\n"),
+  EXPECT_NE(wing.find("[chunk] scene recall: 0 of 3 channel(s) applied to the console\n"),
             std::string::npos);
-  EXPECT_NE(wing.find("[chunk] scene recall for device box #2 not applied: not the console's live card\n"), std::string::npos);
+  EXPECT_NE(
+      wing.find(
+          "[chunk] scene recall: the chunk has no Kestrune values (saved before Kestrune 3) - nothing to apply\n"),
+      std::string::npos);
+  EXPECT_NE(
+      wing.find(
+          "[chunk] scene recall for device box #2 not applied: not the console's live card\n"),
+      std::string::npos);
 }
 
 }  // namespace

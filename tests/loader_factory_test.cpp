@@ -20,9 +20,12 @@ TEST(LoaderFactory, WavesModulesGetTheirOwnBundlesAndLv1GetsOneInterface) {
       "op2 1234\n");
   ASSERT_TRUE(r.finished()) << r.exit_code;
   const Journal& j = r.journal;
-  EXPECT_TRUE(j.has("waves WING factory bundle=[" + s.module_root() + "\\SoundGrid Wing Control.bundle] -> interface"));
-  EXPECT_TRUE(j.has("waves XWSG factory bundle=[" + s.module_root() + "\\SoundGrid X-WSG Control.bundle] -> interface"));
-  EXPECT_TRUE(j.has("waves DN32 factory bundle=[" + s.module_root() + "\\SoundGrid DN32-WSG Control.bundle] -> interface"));
+  EXPECT_TRUE(j.has("waves WING factory bundle=[" + s.module_root() +
+                    "\\SoundGrid Wing Control.bundle] -> interface"));
+  EXPECT_TRUE(j.has("waves XWSG factory bundle=[" + s.module_root() +
+                    "\\SoundGrid X-WSG Control.bundle] -> interface"));
+  EXPECT_TRUE(j.has("waves DN32 factory bundle=[" + s.module_root() +
+                    "\\SoundGrid DN32-WSG Control.bundle] -> interface"));
   // Both factory calls return the same interface, and Waves' factories ran once.
   auto calls = j.all("factory -> ");
   ASSERT_EQ(calls.size(), 2u);
@@ -41,11 +44,16 @@ TEST(LoaderFactory, WavesModulesGetTheirOwnBundlesAndLv1GetsOneInterface) {
   const std::string log = s.log(0);
   EXPECT_NE(log.find("  ---- Kestrune loader attached (3.2.0) ----\n"), std::string::npos);
   EXPECT_NE(log.find("  [loader] LV1 opened " + s.bundle() + "\\\n"), std::string::npos);
-  EXPECT_EQ(occurrences(log, ", with its own bundle path (its settings panel, ids and resources)\n"), 3);
-  EXPECT_NE(log.find("  [loader] Kestrune 3.2.0 loader ready: WING yes, X32/M32 yes\n"), std::string::npos);
+  EXPECT_EQ(
+      occurrences(log, ", with its own bundle path (its settings panel, ids and resources)\n"), 3);
+  EXPECT_NE(log.find("  [loader] Kestrune 3.2.0 loader ready: WING yes, X32/M32 yes\n"),
+            std::string::npos);
   // The version lines come once, on the first call only.
   EXPECT_EQ(occurrences(log, "[mod] SoundGrid X-WSG Control module version 10007\n"), 1);
-  EXPECT_EQ(occurrences(log, "[mod] module version -> 10008 (one above Waves' newest, so LV1 keeps ours)\n"), 1);
+  EXPECT_EQ(
+      occurrences(log,
+                  "[mod] module version -> 10008 (one above Waves' newest, so LV1 keeps ours)\n"),
+      1);
 }
 
 TEST(LoaderFactory, ForeignOrHostileArgumentsReachWavesUnchanged) {
@@ -65,8 +73,10 @@ TEST(LoaderFactory, ForeignOrHostileArgumentsReachWavesUnchanged) {
     ASSERT_TRUE(r.finished()) << c.arg;
     EXPECT_TRUE(r.journal.has(std::string("waves WING factory ") + c.waves_sees)) << c.arg;
     const std::string log = s.log(0);
-    EXPECT_NE(log.find("[loader] LV1's factory argument is not Kestrune.bundle's path - Waves' modules get it unchanged"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find(
+            "[loader] LV1's factory argument is not Kestrune.bundle's path - Waves' modules get it unchanged"),
+        std::string::npos)
         << c.arg;
     EXPECT_EQ(occurrences(log, ", with LV1's argument\n"), 3) << c.arg;
   }
@@ -81,7 +91,8 @@ TEST(LoaderFactory, AModuleRefusingItsOwnBundleGetsLv1sArgument) {
   EXPECT_EQ(r.journal.count(" op2 self=ok"), 1);
   EXPECT_TRUE(r.journal.has("waves XWSG op2 self=ok arg=5 -> 2005"));
   const std::string log = s.log(0);
-  EXPECT_NE(log.find("SoundGrid X-WSG Control.dll loaded, with LV1's argument\n"), std::string::npos);
+  EXPECT_NE(log.find("SoundGrid X-WSG Control.dll loaded, with LV1's argument\n"),
+            std::string::npos);
   EXPECT_EQ(occurrences(log, ", with its own bundle path"), 2);
 }
 
@@ -97,9 +108,12 @@ TEST(LoaderFactory, MissingModulesAreNotAvailableAndTheirCardsRefused) {
   const std::string log = s.log(0);
   EXPECT_NE(log.find("SoundGrid Wing Control.dll NOT available\n"), std::string::npos);
   EXPECT_NE(log.find("SoundGrid X-WSG Control.dll NOT available\n"), std::string::npos);
-  EXPECT_NE(log.find("[loader] Kestrune 3.2.0 loader ready: WING no, X32/M32 yes\n"), std::string::npos);
+  EXPECT_NE(log.find("[loader] Kestrune 3.2.0 loader ready: WING no, X32/M32 yes\n"),
+            std::string::npos);
   for (const char* dev : {"11,2", "11,0", "11,7"}) {
-    EXPECT_NE(log.find(std::string("[box] device ") + dev + " is not a card Kestrune knows - refused\n"), std::string::npos)
+    EXPECT_NE(
+        log.find(std::string("[box] device ") + dev + " is not a card Kestrune knows - refused\n"),
+        std::string::npos)
         << dev;
     EXPECT_TRUE(r.journal.has(std::string(" ") + dev + " -> 0000000000000000")) << dev;
   }
@@ -112,13 +126,15 @@ TEST(LoaderFactory, NoWavesModuleMeansNoInterfaceAndTheNextCallTriesAgain) {
   RunResult r = s.run("factory \"$BUNDLE\"\nfactory \"$BUNDLE\"\n");
   ASSERT_TRUE(r.finished());
   EXPECT_EQ(r.journal.count("factory -> 0000000000000000"), 2);
-  EXPECT_EQ(occurrences(s.log(0), "[loader] no Waves module could be loaded - Kestrune is off\n"), 2);
+  EXPECT_EQ(occurrences(s.log(0), "[loader] no Waves module could be loaded - Kestrune is off\n"),
+            2);
 }
 
 TEST(LoaderFactory, The65thBoxIsWavesOwn) {
   Scenario s("boxes65");
   std::string script = "factory \"$BUNDLE\"\n";
-  for (int i = 0; i < 65; ++i) script += "box b" + std::to_string(i) + " 11 " + (i % 2 ? "2" : "3") + "\n";
+  for (int i = 0; i < 65; ++i)
+    script += "box b" + std::to_string(i) + " 11 " + (i % 2 ? "2" : "3") + "\n";
   RunResult r = s.run(script);
   ASSERT_TRUE(r.finished());
   // Waves' box of the 65th request (an X-WSG box) reaches LV1 as it is.
@@ -134,8 +150,10 @@ TEST(LoaderFactory, The65thBoxIsWavesOwn) {
   const JournalLine* first_got = r.journal.first("box b0 ");
   EXPECT_NE(first_got->text.substr(first_got->text.rfind(' ') + 1),
             first_made->text.substr(first_made->text.rfind(' ') + 1));
-  EXPECT_NE(s.log(0).find("[box] more than 64 device boxes - device 11,3 gets Waves' box, no preamp control (restart LV1)\n"),
-            std::string::npos);
+  EXPECT_NE(
+      s.log(0).find(
+          "[box] more than 64 device boxes - device 11,3 gets Waves' box, no preamp control (restart LV1)\n"),
+      std::string::npos);
   EXPECT_NE(s.log(1).find("[box] device box #64 created for device 11,2\n"), std::string::npos);
   EXPECT_NE(s.log(2).find("[box] device box #63 created for device 11,3\n"), std::string::npos);
 }

@@ -28,9 +28,11 @@ TEST(LoaderFaults, AFaultOrARaiseInLv1sListenerIsSwallowedAndLogged) {
     EXPECT_EQ(r.journal.count("listener b device_state_changed mac="), 2) << c.kind;
     EXPECT_EQ(r.journal.count("device_state_changed returned"), 0) << c.kind;
     const std::string wing = s.log(1), loader = s.log(0);
-    EXPECT_EQ(occurrences(wing, "[chunk] telling LV1 the device state changed faulted\n"), 2) << c.kind;
+    EXPECT_EQ(occurrences(wing, "[chunk] telling LV1 the device state changed faulted\n"), 2)
+        << c.kind;
     if (c.access_violation) {
-      EXPECT_NE(loader.find("!! ACCESS VIOLATION #1 at lv1sim.exe+0x"), std::string::npos) << loader;
+      EXPECT_NE(loader.find("!! ACCESS VIOLATION #1 at lv1sim.exe+0x"), std::string::npos)
+          << loader;
       EXPECT_NE(loader.find("!! ACCESS VIOLATION #2 at lv1sim.exe+0x"), std::string::npos);
       EXPECT_NE(loader.find("     #00 lv1sim.exe+0x"), std::string::npos);
       EXPECT_NE(loader.find("     #01 Kestrune.dll+0x"), std::string::npos);

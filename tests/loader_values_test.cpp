@@ -35,8 +35,11 @@ TEST(LoaderValues, MovesWithinAHundredthOfADecibelAreDroppedAndBadValuesNeverCac
   const std::string log = s.log(1);
   EXPECT_NE(log.find("  GOT gain_changed_callback="), std::string::npos);
   EXPECT_NE(log.find("  LV1 -> gain ch=3 10.0 dB via object #1 (was 0.0)\n"), std::string::npos);
-  EXPECT_EQ(occurrences(log, "  LV1 -> gain ch=3 10.0 dB via object #1 [same as cached - not re-sent]\n"), 1);
-  EXPECT_NE(log.find("  LV1 -> gain ch=3 10.0 dB via object #1 (was 10.0)\n"), std::string::npos);  // the 0.01 move
+  EXPECT_EQ(
+      occurrences(log, "  LV1 -> gain ch=3 10.0 dB via object #1 [same as cached - not re-sent]\n"),
+      1);
+  EXPECT_NE(log.find("  LV1 -> gain ch=3 10.0 dB via object #1 (was 10.0)\n"),
+            std::string::npos);  // the 0.01 move
   EXPECT_EQ(occurrences(log, "  SET gain ch=3 10.0 dB  [module not running - not sent]\n"), 2);
   EXPECT_EQ(occurrences(log, "[not a finite value - ignored]\n"), 3);
   EXPECT_EQ(occurrences(log, "ch=64"), 0);
@@ -44,10 +47,13 @@ TEST(LoaderValues, MovesWithinAHundredthOfADecibelAreDroppedAndBadValuesNeverCac
   EXPECT_NE(log.find("  LV1 -> 48V ch=3 1 via object #1\n"), std::string::npos);
   EXPECT_NE(log.find("  SET 48V ch=3 1  [module not running - not sent]\n"), std::string::npos);
   // Any non-zero byte is "on": the second switch is the same value.
-  EXPECT_NE(log.find("  LV1 -> 48V ch=3 1 via object #1 [same as cached - not re-sent]\n"), std::string::npos);
+  EXPECT_NE(log.find("  LV1 -> 48V ch=3 1 via object #1 [same as cached - not re-sent]\n"),
+            std::string::npos);
   // The cache holds the last finite move; ranges are the defaults while no module ever answered.
-  EXPECT_TRUE(r.journal.has("read g ch=3 gain=10.01 48v=1 preamp=0 has48v=0 min=0.00 max=60.00 step=0.50"));
-  EXPECT_TRUE(r.journal.has("read g ch=64 gain=0.00 48v=0 preamp=0 has48v=0 min=0.00 max=60.00 step=0.50"));
+  EXPECT_TRUE(
+      r.journal.has("read g ch=3 gain=10.01 48v=1 preamp=0 has48v=0 min=0.00 max=60.00 step=0.50"));
+  EXPECT_TRUE(
+      r.journal.has("read g ch=64 gain=0.00 48v=0 preamp=0 has48v=0 min=0.00 max=60.00 step=0.50"));
 }
 
 TEST(LoaderValues, OneDeviceStateNotice400msAfterTheLastMoveAndTheStripRedrawn) {
@@ -66,13 +72,16 @@ TEST(LoaderValues, OneDeviceStateNotice400msAfterTheLastMoveAndTheStripRedrawn) 
   EXPECT_GE(notices[0]->ms - last_move->ms, 395.0);
   EXPECT_NE(notices[0]->thread, last_move->thread);  // the loader's notifier thread
   // Each moved strip is redrawn through LV1's host, off LV1's thread.
-  const JournalLine* redraw3 = r.journal.first("host io rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=3 zero=0");
-  const JournalLine* redraw40 = r.journal.first("host io rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=40 zero=0");
+  const JournalLine* redraw3 =
+      r.journal.first("host io rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=3 zero=0");
+  const JournalLine* redraw40 =
+      r.journal.first("host io rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=40 zero=0");
   ASSERT_NE(redraw3, nullptr);
   ASSERT_NE(redraw40, nullptr);
   EXPECT_NE(redraw3->thread, last_move->thread);
-  EXPECT_EQ(r.journal.count("rebuild_strip"), r.journal.count("rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=3 ") +
-                                                  r.journal.count("rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=40 "));
+  EXPECT_EQ(r.journal.count("rebuild_strip"),
+            r.journal.count("rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=3 ") +
+                r.journal.count("rebuild_strip mac=0a:1b:2c:3d:4e:5f ch=40 "));
 }
 
 // A real MAC gets one more device-state notice 20 s later, for LV1 to re-read a device that has
@@ -90,26 +99,32 @@ TEST(LoaderValues, ANoticeTwentySecondsAfterLv1HandsOverTheMac) {
   EXPECT_NE(notices[0]->text.find("listener b "), std::string::npos);
   const JournalLine* mac = r.journal.first("mac b -> ");
   ASSERT_NE(mac, nullptr);
-  EXPECT_GE(notices[0]->ms - mac->ms, 20000.0 + 395.0);  // the 20 s, then the notifier's quiet 400 ms
+  EXPECT_GE(notices[0]->ms - mac->ms,
+            20000.0 + 395.0);  // the 20 s, then the notifier's quiet 400 ms
 }
 
 TEST(LoaderValues, OnlyTheLiveCardOfATypeDrivesTheConsole) {
   Scenario s("live");
   RunResult r = s.run(
       "factory \"$BUNDLE\"\n"
-      "box a 11 2\nquery a WavesIOBoxGain ga\nmac a 000000000000\ncallback ga\n"    // no MAC yet
-      "box b 11 5\nquery b WavesIOBoxGain gb\nmac b 0a0000000001\ncallback gb\n"    // online: live
-      "box c 11 2\nquery c WavesIOBoxGain gc\nmac c 000000000002\ncallback gc\n"    // offline
-      "box x 11 3\nquery x WavesIOBoxGain gx\nmac x 0b0000000001\ncallback gx\n"    // the X32 type's own
+      "box a 11 2\nquery a WavesIOBoxGain ga\nmac a 000000000000\ncallback ga\n"  // no MAC yet
+      "box b 11 5\nquery b WavesIOBoxGain gb\nmac b 0a0000000001\ncallback gb\n"  // online: live
+      "box c 11 2\nquery c WavesIOBoxGain gc\nmac c 000000000002\ncallback gc\n"  // offline
+      "box x 11 3\nquery x WavesIOBoxGain gx\nmac x 0b0000000001\ncallback gx\n"  // the X32 type's
+                                                                                  // own
       "gain ga 1 5\ngain gb 1 6\ngain gc 1 7\ngain gx 1 8\n"
       "release b\n"
-      "gain ga 1 9\n"                                                             // now a is live
+      "gain ga 1 9\n"  // now a is live
       "read ga 1\nread gc 1\n");
   ASSERT_TRUE(r.finished());
   const std::string wing = s.log(1), x32 = s.log(2);
-  EXPECT_NE(wing.find("LV1 -> gain ch=1 5.0 dB via object #1 [not the console's live card - ignored]\n"), std::string::npos);
+  EXPECT_NE(
+      wing.find("LV1 -> gain ch=1 5.0 dB via object #1 [not the console's live card - ignored]\n"),
+      std::string::npos);
   EXPECT_NE(wing.find("LV1 -> gain ch=1 6.0 dB via object #2 (was 0.0)\n"), std::string::npos);
-  EXPECT_NE(wing.find("LV1 -> gain ch=1 7.0 dB via object #3 [not the console's live card - ignored]\n"), std::string::npos);
+  EXPECT_NE(
+      wing.find("LV1 -> gain ch=1 7.0 dB via object #3 [not the console's live card - ignored]\n"),
+      std::string::npos);
   EXPECT_NE(x32.find("LV1 -> gain ch=1 8.0 dB via object #4 (was 0.0)\n"), std::string::npos);
   EXPECT_NE(wing.find("LV1 -> gain ch=1 9.0 dB via object #1 (was 0.0)\n"), std::string::npos);
   EXPECT_TRUE(r.journal.has("read ga ch=1 gain=9.00"));

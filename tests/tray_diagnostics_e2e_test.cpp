@@ -42,19 +42,22 @@ TEST(DiagnosticsEndToEnd, ReportFromTheRunningSystem) {
   ASSERT_TRUE(written);
   const std::string text = slurp(report);
   // The loader block, as the running loader publishes it.
-  for (const char* line : {"loader               : 3.2.0\r\n", "  wing               : on, Waves module yes, running 3.2.0",
-                           // LV1's build: the stand-in is not installed where LV1 is.
-                           "eMotion LV1          : not found\r\n", "LV1 build check      : could not read \r\n",
-                           // The module's status block, with the desk it reached and the watched strips.
-                           "status block version : 17 (tray expects 17)\r\n", "desk                 : ",
-                           "(WING,127.0.0.1,", "connected / loaded   : 1 / 1\r\n",
-                           "watching             : 8 ch, fallback bank LCL base 1\r\n", "\r\npatch\r\n  LV1  1 <- ",
-                           // The loader's own log from LV1's temporary folder.
-                           "\\kestrune-loader.log ================\r\n", "\\kestrune.log ================\r\n"})
+  for (const char* line :
+       {"loader               : 3.2.0\r\n",
+        "  wing               : on, Waves module yes, running 3.2.0",
+        // LV1's build: the stand-in is not installed where LV1 is.
+        "eMotion LV1          : not found\r\n", "LV1 build check      : could not read \r\n",
+        // The module's status block, with the desk it reached and the watched strips.
+        "status block version : 17 (tray expects 17)\r\n",
+        "desk                 : ", "(WING,127.0.0.1,", "connected / loaded   : 1 / 1\r\n",
+        "watching             : 8 ch, fallback bank LCL base 1\r\n", "\r\npatch\r\n  LV1  1 <- ",
+        // The loader's own log from LV1's temporary folder.
+        "\\kestrune-loader.log ================\r\n", "\\kestrune.log ================\r\n"})
     EXPECT_NE(text.find(line), std::string::npos) << "missing: " << line;
   const size_t loader_log = text.find("\\kestrune-loader.log ================\r\n");
   ASSERT_NE(loader_log, std::string::npos);
-  EXPECT_NE(text.find("[loader]", loader_log), std::string::npos) << "the loader's log is not in the report";
+  EXPECT_NE(text.find("[loader]", loader_log), std::string::npos)
+      << "the loader's log is not in the report";
   EXPECT_EQ(text.find("bridge not running"), std::string::npos);
   if (::testing::Test::HasFailure()) {
     for (const std::string& l : r.transcript) std::printf("%s\n", l.c_str());

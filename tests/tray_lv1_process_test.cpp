@@ -34,7 +34,8 @@ struct StandIn {
     std::wstring cmd = L"\"" + win::widen(exe) + L"\" 120";
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &si, &pi);
   }
   void end() {
     if (!pi.hProcess) return;
@@ -93,7 +94,8 @@ TEST_F(Lv1Install, RunningUptimeAndPathFollowTheStandIn) {
 
 TEST_F(Lv1Install, BuildCheckReadsTheGeneratedMixerCore) {
   const BuiltinProfile& p = kBuiltinProfiles[2];
-  ASSERT_TRUE(sim::write_mixercore_image(mixer, {p.prologue_rva, p.load_rva, p.displacement, true}));
+  ASSERT_TRUE(
+      sim::write_mixercore_image(mixer, {p.prologue_rva, p.load_rva, p.displacement, true}));
   Lv1BuildCache cache({});
   Lv1BuildInfo info = cache.get();
   EXPECT_TRUE(info.matched);
@@ -102,7 +104,8 @@ TEST_F(Lv1Install, BuildCheckReadsTheGeneratedMixerCore) {
   uint64_t size = 0;
   ASSERT_TRUE(file_size(mixer, size));
   EXPECT_EQ(info.mixer_size, size);
-  ASSERT_TRUE(sim::write_mixercore_image(mixer, {p.prologue_rva, p.load_rva, p.displacement + 1, true}));
+  ASSERT_TRUE(
+      sim::write_mixercore_image(mixer, {p.prologue_rva, p.load_rva, p.displacement + 1, true}));
   EXPECT_FALSE(cache.get(true).matched);
 }
 

@@ -69,8 +69,10 @@ TEST(TrayStatusEndToEnd, ReadsBothBlocksAndCommandsTheRunningModule) {
     EXPECT_TRUE(same_db(b->gain_db[3], p.desk_gain_db(4))) << b->gain_db[3];
     EXPECT_TRUE(same_db(b->gain_db[3], 42.0));
     char say[200];
-    std::snprintf(say, sizeof say, "tray    snapshot: desk line \"%s\"; ch 2 %+.1f dB, ch 4 %+.1f dB, LCL 1..8 with head amps",
-                  line, b->gain_db[1], b->gain_db[3]);
+    std::snprintf(
+        say, sizeof say,
+        "tray    snapshot: desk line \"%s\"; ch 2 %+.1f dB, ch 4 %+.1f dB, LCL 1..8 with head amps",
+        line, b->gain_db[1], b->gain_db[3]);
     p.say(say);
 
     char groups[16][kBankBytes];
@@ -99,9 +101,12 @@ TEST(TrayStatusEndToEnd, ReadsBothBlocksAndCommandsTheRunningModule) {
     std::string reply;
     ASSERT_TRUE(served(link, seq, result, reply));
     EXPECT_EQ(result, uint32_t(ControlResult::Done)) << reply;
-    EXPECT_TRUE(eventually([&] { return same_db(p.desk_gain_db(7), want); }, 5000)) << p.desk_gain_db(7);
-    std::snprintf(say, sizeof say, "tray    posted SetGain ch 7 %+.1f dB as #%u: done; the desk's LCL 7 reads %+.1f dB",
-                  want, unsigned(seq), p.desk_gain_db(7));
+    EXPECT_TRUE(eventually([&] { return same_db(p.desk_gain_db(7), want); }, 5000))
+        << p.desk_gain_db(7);
+    std::snprintf(
+        say, sizeof say,
+        "tray    posted SetGain ch 7 %+.1f dB as #%u: done; the desk's LCL 7 reads %+.1f dB", want,
+        unsigned(seq), p.desk_gain_db(7));
     p.say(say);
 
     // One the module refuses, with its reply text.
@@ -111,7 +116,8 @@ TEST(TrayStatusEndToEnd, ReadsBothBlocksAndCommandsTheRunningModule) {
     EXPECT_EQ(result, uint32_t(ControlResult::Refused));
     EXPECT_EQ(reply, "500.0 dB is outside this input's range");
     EXPECT_TRUE(same_db(p.desk_gain_db(7), want));
-    p.say("tray    posted SetGain ch 7 +500 dB as #" + std::to_string(refused) + ": refused, \"" + reply + "\"");
+    p.say("tray    posted SetGain ch 7 +500 dB as #" + std::to_string(refused) + ": refused, \"" +
+          reply + "\"");
     checked = true;
   };
   DeskRunResult r = run_wing(o);
@@ -126,7 +132,9 @@ struct RecordingSink : NoticeSink {
   void set_notice_and_status(const std::string& t) override { texts.push_back(t); }
   void set_status(const std::string& t) override { texts.push_back(t); }
   void clear_notice() override {}
-  void balloon(const std::string& title, const std::string& t) override { balloons.push_back(title + ": " + t); }
+  void balloon(const std::string& title, const std::string& t) override {
+    balloons.push_back(title + ": " + t);
+  }
 };
 
 TEST(TrayStatusEndToEnd, DamagedModuleGivesTheLoadWatchsNotice) {
@@ -140,14 +148,18 @@ TEST(TrayStatusEndToEnd, DamagedModuleGivesTheLoadWatchsNotice) {
     std::vector<std::string> log;
     LoadWatchEnv env;
     env.sys = &sys;
-    env.read_loader_block = [&](uint8_t (&out)[kLoaderBlockSize]) { return link.read_loader_block(out); };
+    env.read_loader_block = [&](uint8_t(&out)[kLoaderBlockSize]) {
+      return link.read_loader_block(out);
+    };
     env.sink = &sink;
     env.log = [&](const std::string& s) { log.push_back(s); };
     LoadWatch watch(env);
-    ASSERT_TRUE(eventually([&] {
-      watch.tick();
-      return !sink.balloons.empty();
-    }, 40000));
+    ASSERT_TRUE(eventually(
+        [&] {
+          watch.tick();
+          return !sink.balloons.empty();
+        },
+        40000));
     uint8_t raw[kLoaderBlockSize];
     ASSERT_TRUE(link.read_loader_block(raw));
     const LoaderTypeRecord& rec = reinterpret_cast<const LoaderBlock*>(raw)->types[0];

@@ -43,8 +43,9 @@ TEST_F(ChannelModel, BeforeThePatchIsReadTheSettingsDecide) {
 TEST_F(ChannelModel, AfterThePatchIsReadTheRecordsDecide) {
   settings().bank.set("A");
   channel_store(0, make_record("B", 3));
-  channel_store(1, make_record("", 7));               // no bank of its own: the setting's bank
-  channel_store(2, make_record("C", 6, true, kStereoUpper));  // upper leg of a stereo pair: head amp 5
+  channel_store(1, make_record("", 7));  // no bank of its own: the setting's bank
+  channel_store(2,
+                make_record("C", 6, true, kStereoUpper));  // upper leg of a stereo pair: head amp 5
   channel_store(3, make_record("C", 9, false));
   set_patch_read(100);
   EXPECT_EQ(channel_bank(0), "B");
@@ -66,10 +67,10 @@ TEST(StepAndClamp, Table) {
     double expect;
   };
   const Case cases[] = {
-      {12.3, {0, 60, 2.5}, 12.5},   {12.2, {0, 60, 2.5}, 12.5},  {11.2, {0, 60, 2.5}, 10.0},
-      {-5.0, {0, 60, 2.5}, 0.0},    {70.0, {0, 60, 2.5}, 60.0},  {59.9, {0, 60, 2.5}, 60.0},
-      {3.26, {-12, 60, 0.5}, 3.5},  {-12.2, {-12, 60, 0.5}, -12.0}, {7.77, {0, 45, 0}, 7.77},
-      {50.0, {0, 45, 0}, 45.0},     {44.9, {0, 45, 2.5}, 45.0},  {1.25, {0, 45, 2.5}, 2.5},
+      {12.3, {0, 60, 2.5}, 12.5},  {12.2, {0, 60, 2.5}, 12.5},     {11.2, {0, 60, 2.5}, 10.0},
+      {-5.0, {0, 60, 2.5}, 0.0},   {70.0, {0, 60, 2.5}, 60.0},     {59.9, {0, 60, 2.5}, 60.0},
+      {3.26, {-12, 60, 0.5}, 3.5}, {-12.2, {-12, 60, 0.5}, -12.0}, {7.77, {0, 45, 0}, 7.77},
+      {50.0, {0, 45, 0}, 45.0},    {44.9, {0, 45, 2.5}, 45.0},     {1.25, {0, 45, 2.5}, 2.5},
   };
   for (const Case& c : cases) EXPECT_DOUBLE_EQ(step_and_clamp(c.db, c.r), c.expect) << c.db;
 }
@@ -79,7 +80,8 @@ TEST_F(ChannelModel, RangeTableReadsEachBankOnceAndHoldsEight) {
   read_bank_range("LCL");
   read_bank_range("lcl");
   EXPECT_EQ(desk().calls_of("gain_range").size(), 1u);
-  EXPECT_TRUE(host().logged("[range] LCL: -3.0 .. 60.0 dB, step 0.50 dB (from the node definition)"));
+  EXPECT_TRUE(
+      host().logged("[range] LCL: -3.0 .. 60.0 dB, step 0.50 dB (from the node definition)"));
   BankRange e;
   ASSERT_TRUE(gain_range_for_bank("Lcl", e));
   EXPECT_EQ(e.known, 1);
@@ -88,7 +90,8 @@ TEST_F(ChannelModel, RangeTableReadsEachBankOnceAndHoldsEight) {
   EXPECT_FALSE(gain_range_for_bank("MOD", e)) << "a ninth bank gets no entry";
   EXPECT_TRUE(gain_range_for_bank("CRD", e));
   EXPECT_EQ(e.known, 0);
-  EXPECT_TRUE(host().logged("[range] A: the desk gave no definition - using defaults (0.0 .. 45.0 dB, step 2.50)"));
+  EXPECT_TRUE(host().logged(
+      "[range] A: the desk gave no definition - using defaults (0.0 .. 45.0 dB, step 2.50)"));
 
   channel_store(0, make_record("MOD", 1));
   channel_store(1, make_record("LCL", 1));
@@ -103,7 +106,8 @@ TEST_F(ChannelModel, ADefinitionThatMakesNoSenseCountsAsNone) {
   struct Case {
     double min, max, step;
   };
-  const Case bad[] = {{nan, 60, 1}, {0, nan, 1}, {0, 60, nan}, {60, 0, 1}, {0, 0, 0}, {0, 60, -1}, {0, 1, 5}};
+  const Case bad[] = {{nan, 60, 1}, {0, nan, 1}, {0, 60, nan}, {60, 0, 1},
+                      {0, 0, 0},    {0, 60, -1}, {0, 1, 5}};
   const char* banks[] = {"B1", "B2", "B3", "B4", "B5", "B6", "B7"};
   for (int i = 0; i < 7; ++i) {
     desk().set_range(banks[i], bad[i].min, bad[i].max, bad[i].step);
@@ -173,7 +177,8 @@ TEST_F(ChannelModel, GangsAreLoggedOncePerChange) {
   channel_store(6, make_record("LCL", 5, false));  // no head amp: not part of the gang
   set_patch_read(0);
   gangs_rebuild();
-  EXPECT_EQ(host().lines_with("[gang]"), std::vector<std::string>{"[gang] LCL 5 drives 2 LV1 channel(s): 1(LCL 5), 4(lcl 5)"});
+  EXPECT_EQ(host().lines_with("[gang]"),
+            std::vector<std::string>{"[gang] LCL 5 drives 2 LV1 channel(s): 1(LCL 5), 4(lcl 5)"});
   gangs_rebuild();
   EXPECT_EQ(host().lines_with("[gang]").size(), 1u);
   channel_store(4, make_record("LCL", 5));

@@ -20,8 +20,7 @@ namespace {
 std::atomic<int> g_discovery_runs{0};
 void counting_discovery() {
   g_discovery_runs++;
-  while (!wait_stop(2)) {
-  }
+  while (!wait_stop(2)) {}
 }
 
 class Concurrency : public FrameworkTest {};
@@ -33,8 +32,7 @@ TEST_F(Concurrency, ArmingFromSeveralThreadsStartsOneDiscovery) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)
     threads.emplace_back([&] {
-      while (!go.load()) {
-      }
+      while (!go.load()) {}
       framework_start();  // the loader's start and LV1's writes may both arm
     });
   go = true;
@@ -69,7 +67,8 @@ TEST_F(Concurrency, TheSettingsFileSurvivesTwoWritersAtOnce) {
     }
   });
   std::thread discovery([] {
-    for (int i = 0; i < 60; ++i) config_set_key("hint", ("127.0.0." + std::to_string(i % 200)).c_str());
+    for (int i = 0; i < 60; ++i)
+      config_set_key("hint", ("127.0.0." + std::to_string(i % 200)).c_str());
   });
   std::thread reader([&] {
     for (int i = 0; i < 200; ++i) {

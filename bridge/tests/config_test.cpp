@@ -150,7 +150,8 @@ ConsoleConfig longest_protect_list() {
   ConsoleConfig c;
   config_defaults(c);
   for (int i = 0; i < kProtectMax; ++i) {
-    std::snprintf(c.protect[i].bank, sizeof c.protect[i].bank, "AES50%c%c", 'A' + i % 8, 'A' + i / 8);
+    std::snprintf(c.protect[i].bank, sizeof c.protect[i].bank, "AES50%c%c", 'A' + i % 8,
+                  'A' + i / 8);
     c.protect[i].input = uint32_t(65535 - i);
   }
   c.protect_count = kProtectMax;
@@ -177,8 +178,8 @@ TEST(ConfigParse, TheLongestProtectListWrittenIsTheListRead) {
 
 TEST(ConfigParse, AProtectEntryTheCutGoesThroughIsDroppedNotReadAsAnotherInput) {
   struct Case {
-    size_t pad;          // blanks after "A:1,"
-    const char* entry;   // the entry at the cut
+    size_t pad;         // blanks after "A:1,"
+    const char* entry;  // the entry at the cut
     bool kept;
   };
   // "protect=A:1," is 12 characters: the entry starts at 12 + pad.
@@ -206,7 +207,8 @@ TEST(ConfigParse, AProtectEntryTheCutGoesThroughIsDroppedNotReadAsAnotherInput) 
 
 TEST(ConfigParse, ProtectListEntries) {
   std::vector<std::string> log;
-  ConsoleConfig c = parse("protect=LCL:3, A:12 B,:4,C:0,C:-2,SC:x,lcl:3,AVERYLONGBANK:2,A:70000", &log);
+  ConsoleConfig c =
+      parse("protect=LCL:3, A:12 B,:4,C:0,C:-2,SC:x,lcl:3,AVERYLONGBANK:2,A:70000", &log);
   ASSERT_EQ(c.protect_count, 2);
   EXPECT_STREQ(c.protect[0].bank, "LCL");
   EXPECT_EQ(c.protect[0].input, 3u);
@@ -221,7 +223,8 @@ TEST(ConfigParse, ProtectListEntries) {
   ASSERT_EQ(c.protect_count, 1);
   EXPECT_STREQ(c.protect[0].bank, "C");
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], "[48V] protect entry A?:3 is not a desk input - ignored") << "no control character reaches the log";
+  EXPECT_EQ(log[0], "[48V] protect entry A?:3 is not a desk input - ignored")
+      << "no control character reaches the log";
 }
 
 TEST(ConfigParse, ProtectListIsReplacedByALaterLine) {
@@ -261,10 +264,11 @@ TEST(ConfigFormat, RoundTripOfEveryKey) {
   std::strcpy(c.protect[1].bank, "A");
   c.protect[1].input = 12;
   std::string text = config_format(c);
-  EXPECT_EQ(text,
-            "; written by Kestrune - edit while LV1 is closed\nbank=A\nbase=9\nwatch=16\nnotify=0\ncard=CRD\n"
-            "resync=desk\nprotect=LCL:3,A:12\ndiag=1\nip=10.0.0.5\nhint=10.0.0.6\nconsole=S1234\n"
-            "session_recall=off\n");
+  EXPECT_EQ(
+      text,
+      "; written by Kestrune - edit while LV1 is closed\nbank=A\nbase=9\nwatch=16\nnotify=0\ncard=CRD\n"
+      "resync=desk\nprotect=LCL:3,A:12\ndiag=1\nip=10.0.0.5\nhint=10.0.0.6\nconsole=S1234\n"
+      "session_recall=off\n");
   ConsoleConfig back = parse(text);
   EXPECT_EQ(std::memcmp(&back, &c, sizeof c), 0);
 }
@@ -272,9 +276,10 @@ TEST(ConfigFormat, RoundTripOfEveryKey) {
 TEST(ConfigFormat, OptionalKeysLeftOut) {
   ConsoleConfig c;
   config_defaults(c);
-  EXPECT_EQ(config_format(c),
-            "; written by Kestrune - edit while LV1 is closed\nbank=LCL\nbase=1\nwatch=64\nnotify=1\ncard=MOD\n"
-            "resync=lv1\nsession_recall=on\n");
+  EXPECT_EQ(
+      config_format(c),
+      "; written by Kestrune - edit while LV1 is closed\nbank=LCL\nbase=1\nwatch=64\nnotify=1\ncard=MOD\n"
+      "resync=lv1\nsession_recall=on\n");
 }
 
 TEST(ConfigEditKey, Cases) {
@@ -294,7 +299,8 @@ TEST(ConfigEditKey, Cases) {
       {"hinter=x\n", "hint", "1", KeyEdit::edited, "hinter=x\nhint=1\n"},
       {"a=1\n", "", "1", KeyEdit::bad_key, "a=1\n"},
       // The first key line already holds the value, but readers take the last one.
-      {"hint=3.3.3.3\nbank=A\nhint=9.9.9.9\n", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\nbank=A\n"},
+      {"hint=3.3.3.3\nbank=A\nhint=9.9.9.9\n", "hint", "3.3.3.3", KeyEdit::edited,
+       "hint=3.3.3.3\nbank=A\n"},
       {"HINT=3.3.3.3\n", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\n"},
       {"hint=3.3.3.3\r\n", "hint", "3.3.3.3", KeyEdit::edited, "hint=3.3.3.3\n"},
       // A value or key that would make more than one line.
@@ -317,7 +323,7 @@ TEST(ConfigEditKey, Cases) {
 // ---- the module's settings file ----
 
 class ConfigFile : public FrameworkTest {
- protected:
+protected:
   std::string path() { return path_join(dir, "wing.cfg"); }
 };
 
@@ -349,7 +355,8 @@ TEST_F(ConfigFile, SaveKeepsWhatTheTrayWroteSinceTheLoad) {
   write_text(path(), "bank=A\nip=10.0.0.1\nconsole=S1\n");
   config_load(path());
   // The tray edits the file while the module runs; then the module saves its own change.
-  write_text(path(), "bank=A\nip=10.0.0.2\nconsole=S2\nhint=10.0.0.3\nsession_recall=off\ndiag=1\n");
+  write_text(path(),
+             "bank=A\nip=10.0.0.2\nconsole=S2\nhint=10.0.0.3\nsession_recall=off\ndiag=1\n");
   settings().watch.store(12);
   ASSERT_TRUE(config_save());
   ConsoleConfig c = parse(read_text(path()));
@@ -387,7 +394,8 @@ TEST_F(ConfigFile, SetKeyEditsInPlaceAndSkipsAnUnchangedValue) {
 
   // A value that would add a line of its own is refused, the file untouched.
   EXPECT_FALSE(config_set_key("hint", "1.2.3.4\nprotect="));
-  EXPECT_TRUE(host().logged("[cfg] hint=1.2.3.4?protect= would not be one line of the settings file - not saved"));
+  EXPECT_TRUE(host().logged(
+      "[cfg] hint=1.2.3.4?protect= would not be one line of the settings file - not saved"));
   EXPECT_EQ(read_text(path()), "; mine\nbank=A\nhint=2.2.2.2\n");
 }
 
@@ -443,7 +451,8 @@ TEST_F(ConfigFile, ReloadAddressReportsWhatChanged) {
 
 TEST_F(ConfigFile, AReloadReadsWhatTheLoadRead) {
   // Loaded and then re-read unchanged, the file reports no change and keeps every value.
-  write_text(path(), "ip=\t10.0.0.1 ; FOH\nconsole=S1234 ; the FOH desk\nDiag=1\nSESSION_RECALL=off\n");
+  write_text(path(),
+             "ip=\t10.0.0.1 ; FOH\nconsole=S1234 ; the FOH desk\nDiag=1\nSESSION_RECALL=off\n");
   config_load(path());
   char console[40];
   config_console(console);
@@ -466,7 +475,8 @@ TEST_F(ConfigFile, ProtectListChangesAreSavedAndCapped) {
   EXPECT_EQ(protect_list_count(), 32);
 
   ASSERT_TRUE(protect_list_set("A", 1, false));
-  EXPECT_TRUE(host().logged("[48V] A 1 is no longer protected - 48V can be switched on here again"));
+  EXPECT_TRUE(
+      host().logged("[48V] A 1 is no longer protected - 48V can be switched on here again"));
   EXPECT_EQ(protect_list_count(), 31);
   char bank[8];
   uint32_t input = 0;
@@ -493,7 +503,8 @@ TEST_F(ConfigFile, TheLongestProtectListSurvivesASaveAndARestart) {
   write_text(path(), "bank=A\n");
   config_load(path());
   ConsoleConfig c = longest_protect_list();
-  for (int i = 0; i < kProtectMax; ++i) ASSERT_TRUE(protect_list_set(c.protect[i].bank, c.protect[i].input, true));
+  for (int i = 0; i < kProtectMax; ++i)
+    ASSERT_TRUE(protect_list_set(c.protect[i].bank, c.protect[i].input, true));
   config_load(path());
   ASSERT_EQ(protect_list_count(), kProtectMax);
   for (int i = 0; i < kProtectMax; ++i)

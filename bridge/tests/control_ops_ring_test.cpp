@@ -12,7 +12,8 @@
 namespace ks {
 namespace {
 
-void post(CommandRing& ring, int slot, std::uint32_t seq, std::uint32_t op, std::int32_t channel = 0) {
+void post(CommandRing& ring, int slot, std::uint32_t seq, std::uint32_t op,
+          std::int32_t channel = 0) {
   ControlOp& r = ring.op[slot];
   std::memset(&r, 0, sizeof r);
   r.op = op;

@@ -30,11 +30,11 @@ struct Answer {
 };
 
 class ControlOps : public WatcherTest {
- protected:
+protected:
   std::uint32_t next_seq = 1;
 
-  std::uint32_t post(std::uint32_t op, std::int32_t channel, std::uint32_t arg = 0, double value = 0.0,
-                     const char* group = "", std::uint32_t arg2 = 0) {
+  std::uint32_t post(std::uint32_t op, std::int32_t channel, std::uint32_t arg = 0,
+                     double value = 0.0, const char* group = "", std::uint32_t arg2 = 0) {
     std::uint32_t seq = next_seq++;
     ControlOp& r = block->ring.op[command_slot(seq)];
     std::memset(&r, 0, sizeof r);
@@ -83,15 +83,17 @@ TEST_F(ControlOps, SetGainPaths) {
       {"outside by 0.02", nullptr, 2, 45.02, 2, "45.0 dB is outside this input's range"},
       {"below the minimum", nullptr, 2, -1.0, 2, "-1.0 dB is outside this input's range"},
       {"not a number", nullptr, 2, nan, 2, "that gain is not a number"},
-      {"infinite", nullptr, 2, std::numeric_limits<double>::infinity(), 2, "that gain is not a number"},
+      {"infinite", nullptr, 2, std::numeric_limits<double>::infinity(), 2,
+       "that gain is not a number"},
       {"negative channel", nullptr, -1, 3.0, 2, "that channel is out of range"},
       {"channel above 63", nullptr, 64, 3.0, 2, "that channel is out of range"},
       {"channel beyond the watch count", nullptr, 8, 3.0, 2, "that channel is out of range"},
-      {"no head amp", [this] { patch(2, "LCL", 3, false); }, 2, 3.0, 2, "this input has no head amp"},
+      {"no head amp", [this] { patch(2, "LCL", 3, false); }, 2, 3.0, 2,
+       "this input has no head amp"},
       {"link down", [this] { desk().set_link(false); }, 2, 3.0, 3, "the desk is not answering"},
       {"patch unread", [] { channel_model_reset(); }, 2, 3.0, 2, "the patch has not been read yet"},
-      {"the desk could not be sent the gain",
-       [this] { desk().fail("send_gain"); }, 2, 3.0, 2, "the desk did not take the gain"},
+      {"the desk could not be sent the gain", [this] { desk().fail("send_gain"); }, 2, 3.0, 2,
+       "the desk did not take the gain"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -149,7 +151,8 @@ TEST_F(ControlOps, SetPhantomPaths) {
   desk().desc.read_phantom = nullptr;
   Answer blind = serve(kSetPhantom, 6, kPhantomArgOn);
   EXPECT_EQ(blind.result, 1u);
-  EXPECT_TRUE(host().logged("[48V] ch=6 -> ON: sent, but this desk cannot read it back to confirm"));
+  EXPECT_TRUE(
+      host().logged("[48V] ch=6 -> ON: sent, but this desk cannot read it back to confirm"));
 
   desk().set_link(false);
   EXPECT_EQ(serve(kSetPhantom, 2, kPhantomArgOn).result, 3u);
@@ -164,7 +167,8 @@ TEST_F(ControlOps, SetProtectPaths) {
   EXPECT_EQ(on.result, 2u);
   EXPECT_EQ(on.reply, "switch 48V off at LCL 4 first, then protect it");
 
-  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "A", 5).result, 1u);  // by group: the desk is asked
+  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "A", 5).result,
+            1u);  // by group: the desk is asked
   EXPECT_EQ(desk().calls_of("read_phantom A 5").size(), 1u);
   EXPECT_TRUE(protect_list_contains("A", 5));
 
@@ -173,15 +177,19 @@ TEST_F(ControlOps, SetProtectPaths) {
   EXPECT_EQ(unread.result, 2u);
   EXPECT_EQ(unread.reply, "could not read 48V at A 6 - not protected");
 
-  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "", 6).reply, "no input was named to protect");
-  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "A", 0).reply, "no input was named to protect");
-  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "A", 70000).reply, "that input number is out of range");
+  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "", 6).reply,
+            "no input was named to protect");
+  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "A", 0).reply,
+            "no input was named to protect");
+  EXPECT_EQ(serve(kSetProtect, -1, kProtectArgAdd, 0, "A", 70000).reply,
+            "that input number is out of range");
   EXPECT_EQ(serve(kSetProtect, 9, kProtectArgAdd).reply, "that channel has no input to protect");
 
   EXPECT_EQ(serve(kSetProtect, -1, 0, 0, "A", 5).result, 1u);  // any other arg removes
   EXPECT_FALSE(protect_list_contains("A", 5));
 
-  for (std::uint32_t n = 10; protect_list_count() < 32; ++n) ASSERT_TRUE(protect_list_set("B", n, true));
+  for (std::uint32_t n = 10; protect_list_count() < 32; ++n)
+    ASSERT_TRUE(protect_list_set("B", n, true));
   Answer full = serve(kSetProtect, -1, kProtectArgAdd, 0, "C", 1);
   EXPECT_EQ(full.result, 2u);
   EXPECT_EQ(full.reply, "the protect list is full (32 inputs)");
@@ -298,7 +306,7 @@ TEST_F(ControlOps, SequencesThatJumpOrRepeat) {
   next_seq = 1000;
   std::uint32_t high = post(kSetGain, 1, 0, 5.0);  // slot 0
   next_seq = 3;
-  std::uint32_t low = post(kSetGain, 1, 0, 7.5);   // slot 3
+  std::uint32_t low = post(kSetGain, 1, 0, 7.5);  // slot 3
   run_control_op();
   EXPECT_EQ(answer(low).done_seq, low);
   EXPECT_EQ(answer(high).done_seq, 0u);
@@ -329,7 +337,8 @@ TEST_F(ControlOps, AnswerIsVisibleBeforeItsDoneSeq) {
       if (!seq) continue;
       const ControlOp& r = block->ring.op[command_slot(seq)];
       if (shm_load(r.done_seq) != seq) continue;
-      if (__atomic_load_n(&r.result, __ATOMIC_RELAXED) == 0 || __atomic_load_n(&r.reply[0], __ATOMIC_RELAXED) == 0)
+      if (__atomic_load_n(&r.result, __ATOMIC_RELAXED) == 0 ||
+          __atomic_load_n(&r.reply[0], __ATOMIC_RELAXED) == 0)
         torn.fetch_add(1);
       watching.store(0);
     }

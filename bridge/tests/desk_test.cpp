@@ -28,7 +28,7 @@ DeskAnswer answer(const char* ip, const char* name, const char* id) {
 }
 
 class Desk : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     framework_hooks().desk_taken = record_taken;
@@ -39,7 +39,8 @@ class Desk : public FrameworkTest {
 
 TEST_F(Desk, TakingADeskConnectsLast) {
   use_desk(answer("127.0.0.5", "FOH", "S1234"));
-  EXPECT_EQ(desk().calls(), (std::vector<std::string>{"meters_start", "set_event_callback fn", "connect 127.0.0.5"}));
+  EXPECT_EQ(desk().calls(), (std::vector<std::string>{"meters_start", "set_event_callback fn",
+                                                      "connect 127.0.0.5"}));
   EXPECT_TRUE(host().logged("[bridge] using 127.0.0.5 (Fake Desk) - ngc-full FOH, id S1234"));
   DeskIdentity d = desk_identity();
   EXPECT_STREQ(d.ip, "127.0.0.5");
@@ -55,7 +56,7 @@ TEST_F(Desk, DisplayNameFallsBackToTheIdThenTheAddress) {
   use_desk(answer("127.0.0.7", "", ""));
   EXPECT_STREQ(desk_identity().name, "127.0.0.7");
   EXPECT_TRUE(host().logged("[bridge] using 127.0.0.7 (Fake Desk) - identity not checked"));
-  desk().desc.identity = [] () -> const char* { return nullptr; };
+  desk().desc.identity = []() -> const char* { return nullptr; };
   use_desk(answer("127.0.0.8", "x", "y"));
   EXPECT_EQ(g_taken_line, "(none)");
 }
@@ -72,7 +73,8 @@ TEST_F(Desk, AnAnswerWithoutTerminatorsIsBoundedByItsFields) {
 
 TEST_F(Desk, DroppingADeskReportsADriverThreadThatGotStuck) {
   EXPECT_TRUE(drop_desk());
-  EXPECT_EQ(desk().calls(), (std::vector<std::string>{"set_event_callback null", "disconnect", "meters_stop"}));
+  EXPECT_EQ(desk().calls(),
+            (std::vector<std::string>{"set_event_callback null", "disconnect", "meters_stop"}));
   desk().stick_on_disconnect(true);
   EXPECT_FALSE(drop_desk());
 }

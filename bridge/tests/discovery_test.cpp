@@ -23,7 +23,8 @@
 namespace ks {
 namespace {
 
-DeskAnswer answer(const char* ip, const char* id, int32_t card, const char* name = "FOH", const char* model = "ngc-full") {
+DeskAnswer answer(const char* ip, const char* id, int32_t card, const char* name = "FOH",
+                  const char* model = "ngc-full") {
   DeskAnswer a{};
   std::snprintf(a.ip, sizeof a.ip, "%s", ip);
   std::snprintf(a.id, sizeof a.id, "%s", id);
@@ -91,7 +92,9 @@ protected:
     use_host(cfg);
     config_load(cfg);
   }
-  int logged(const std::string& needle) { return static_cast<int>(host().lines_with(needle).size()); }
+  int logged(const std::string& needle) {
+    return static_cast<int>(host().lines_with(needle).size());
+  }
 
   std::unique_ptr<StatusBlock> block = std::make_unique<StatusBlock>();
   ManualClock clock{1000, ManualClock::Mode::automatic};
@@ -109,15 +112,31 @@ TEST(ChooseAnswer, DecisionTable) {
   const Case cases[] = {
       {"nothing", "", {}, -1, DiscoveryDecision::Nothing},
       {"one with card", "", {answer("10.0.0.1", "S1", 1)}, 0, DiscoveryDecision::OnlyAnswerHasCard},
-      {"one with unknown card", "", {answer("10.0.0.1", "S1", -1)}, 0, DiscoveryDecision::OnlyAnswerHasCard},
+      {"one with unknown card",
+       "",
+       {answer("10.0.0.1", "S1", -1)},
+       0,
+       DiscoveryDecision::OnlyAnswerHasCard},
       {"one without card", "", {answer("10.0.0.1", "S1", 0)}, -1, DiscoveryDecision::ChoiceNeeded},
-      {"one of two has a card", "", {answer("10.0.0.1", "S1", 0), answer("10.0.0.2", "S2", 1)}, 1,
+      {"one of two has a card",
+       "",
+       {answer("10.0.0.1", "S1", 0), answer("10.0.0.2", "S2", 1)},
+       1,
        DiscoveryDecision::OneOfSeveralHasCard},
-      {"card and unknown", "", {answer("10.0.0.1", "S1", 1), answer("10.0.0.2", "S2", -1)}, -1,
+      {"card and unknown",
+       "",
+       {answer("10.0.0.1", "S1", 1), answer("10.0.0.2", "S2", -1)},
+       -1,
        DiscoveryDecision::ChoiceNeeded},
-      {"two with cards", "", {answer("10.0.0.1", "S1", 1), answer("10.0.0.2", "S2", 1)}, -1,
+      {"two with cards",
+       "",
+       {answer("10.0.0.1", "S1", 1), answer("10.0.0.2", "S2", 1)},
+       -1,
        DiscoveryDecision::ChoiceNeeded},
-      {"console in another case", "s2", {answer("10.0.0.1", "S1", 1), answer("10.0.0.2", "S2", 0)}, 1,
+      {"console in another case",
+       "s2",
+       {answer("10.0.0.1", "S1", 1), answer("10.0.0.2", "S2", 0)},
+       1,
        DiscoveryDecision::ChosenFound},
       {"console absent", "S9", {answer("10.0.0.1", "S1", 1)}, -1, DiscoveryDecision::ChosenAbsent},
       {"console set, nothing answers", "S9", {}, -1, DiscoveryDecision::ChosenAbsent},
@@ -125,7 +144,9 @@ TEST(ChooseAnswer, DecisionTable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     uint32_t decision = 99;
-    EXPECT_EQ(choose_answer(c.answers.data(), static_cast<int>(c.answers.size()), c.console, &decision), c.index);
+    EXPECT_EQ(
+        choose_answer(c.answers.data(), static_cast<int>(c.answers.size()), c.console, &decision),
+        c.index);
     EXPECT_EQ(decision, static_cast<uint32_t>(c.decision));
   }
 }
@@ -140,15 +161,18 @@ TEST(ChooseAnswer, AnIdWithoutItsNulStillCompares) {
 
 TEST_F(Discovery, PickPublishesAnswersAndLogsOnlyChanges) {
   settings_file("console=\n");
-  std::vector<DeskAnswer> two = {answer("10.0.0.1", "S1", 1, "FOH"), answer("10.0.0.2", "S2", -1, "MON")};
+  std::vector<DeskAnswer> two = {answer("10.0.0.1", "S1", 1, "FOH"),
+                                 answer("10.0.0.2", "S2", -1, "MON")};
   EXPECT_EQ(pick_answer(two.data(), 2), -1);
   EXPECT_EQ(block->discovery_decision, 4u);
   EXPECT_EQ(block->answer_count, 2u);
   EXPECT_STREQ(block->answers[1].ip, "10.0.0.2");
   EXPECT_EQ(block->answers[1].card, -1);
-  EXPECT_EQ(logged("[desk] 2 answered: ngc-full FOH at 10.0.0.1 (id S1, SoundGrid card yes); ngc-full MON at 10.0.0.2 "
-                   "(id S2, SoundGrid card unknown) -> "),
-            1);
+  EXPECT_EQ(
+      logged(
+          "[desk] 2 answered: ngc-full FOH at 10.0.0.1 (id S1, SoundGrid card yes); ngc-full MON at 10.0.0.2 "
+          "(id S2, SoundGrid card unknown) -> "),
+      1);
   EXPECT_EQ(pick_answer(two.data(), 2), -1);
   EXPECT_EQ(logged("[desk] 2 answered"), 1) << "the same answers are logged once";
 
@@ -160,7 +184,8 @@ TEST_F(Discovery, PickPublishesAnswersAndLogsOnlyChanges) {
   EXPECT_EQ(logged("-> MON, "), 1);
 
   std::vector<DeskAnswer> many;
-  for (int i = 0; i < 8; ++i) many.push_back(answer(("10.0.1." + std::to_string(i)).c_str(), "X", 0));
+  for (int i = 0; i < 8; ++i)
+    many.push_back(answer(("10.0.1." + std::to_string(i)).c_str(), "X", 0));
   pick_answer(many.data(), 8);
   EXPECT_EQ(block->answer_count, 6u) << "the block holds six";
 }
@@ -176,7 +201,8 @@ TEST_F(Discovery, SilentConfiguredAddressIsConnectedUncheckedAfterThreeSweeps) {
     EXPECT_STREQ(text, "Nothing answers at 198.51.100.7, the address set for this console");
     EXPECT_EQ(status_address().state, uint32_t(AddressState::NothingAtIp));
   }
-  EXPECT_EQ(logged("[ip] nothing answers at 198.51.100.7 - asking there again"), 1) << "logged once";
+  EXPECT_EQ(logged("[ip] nothing answers at 198.51.100.7 - asking there again"), 1)
+      << "logged once";
   EXPECT_TRUE(ask_configured_address(&out, &stop, text, sizeof text));
   EXPECT_STREQ(out.ip, "198.51.100.7");
   EXPECT_STREQ(out.id, "");
@@ -221,9 +247,11 @@ TEST_F(Discovery, ConfiguredAddressOutcomes) {
   g_script.set("198.51.100.7", {answer("198.51.100.7", "s1", 0, "FOH")});
   EXPECT_TRUE(ask_configured_address(&out, &stop, text, sizeof text));
   EXPECT_STREQ(out.id, "s1");
-  EXPECT_EQ(logged("[ip] 198.51.100.7 answers: ngc-full FOH, id s1, SoundGrid card NO - using it (it is the console "
-                   "chosen in Setup)"),
-            1);
+  EXPECT_EQ(
+      logged(
+          "[ip] 198.51.100.7 answers: ngc-full FOH, id s1, SoundGrid card NO - using it (it is the console "
+          "chosen in Setup)"),
+      1);
   EXPECT_EQ(status_address().state, uint32_t(AddressState::Ok));
 }
 
@@ -253,7 +281,8 @@ TEST_F(Discovery, SeveralConsolesLeaveTheChoiceToSetup) {
 TEST_F(Discovery, ThreadSpacesSweepsThenTakesTheDeskAndStartsTheWatcher) {
   settings_file("");
   // The desk appears at the 17th sweep.
-  desk().desc.discover = [](const char* ip, DeskAnswer* out, int32_t max, uint32_t wait) -> int32_t {
+  desk().desc.discover = [](const char* ip, DeskAnswer* out, int32_t max,
+                            uint32_t wait) -> int32_t {
     int32_t n = scripted_discover(ip, out, max, wait);
     if (g_script.taken().size() == 16) g_script.set("", {answer("10.0.0.9", "S9", 1)});
     return n;
@@ -268,7 +297,8 @@ TEST_F(Discovery, ThreadSpacesSweepsThenTakesTheDeskAndStartsTheWatcher) {
   auto calls = g_script.taken();
   ASSERT_GE(calls.size(), 17u);
   for (size_t i = 1; i < 17; ++i)
-    EXPECT_EQ(ticks_elapsed(calls[i].second, calls[i - 1].second), i <= 15 ? 4000u : 15000u) << "before sweep " << i + 1;
+    EXPECT_EQ(ticks_elapsed(calls[i].second, calls[i - 1].second), i <= 15 ? 4000u : 15000u)
+        << "before sweep " << i + 1;
   EXPECT_STREQ(desk_identity().ip, "10.0.0.9");
   EXPECT_EQ(desk().calls_of("adopt 10.0.0.9").size(), 1u);
   EXPECT_EQ(desk().calls_of("connect 10.0.0.9").size(), 1u);
@@ -309,7 +339,10 @@ TEST_F(Refind, LooksAfterTwentySecondsDownAndMovesToTheNewAddress) {
   run(r, 1000);
   EXPECT_EQ(general_searches(), 1u);
   EXPECT_EQ(status_address().state, uint32_t(AddressState::LookingEverywhere));
-  EXPECT_EQ(logged("[refind] the link to FOH at 10.0.0.5 has been down for 20 s - looking for it (id S5)"), 1);
+  EXPECT_EQ(
+      logged(
+          "[refind] the link to FOH at 10.0.0.5 has been down for 20 s - looking for it (id S5)"),
+      1);
 
   // Sweeps are 4000 ms apart.
   run(r, 3000);
@@ -319,7 +352,9 @@ TEST_F(Refind, LooksAfterTwentySecondsDownAndMovesToTheNewAddress) {
 
   g_script.set("", {answer("10.0.0.6", "S7", 1, "MON"), answer("10.0.0.8", "s5", 1)});
   run(r, 4000);
-  EXPECT_EQ(logged("[refind] FOH (id S5) answers at 10.0.0.8 now, not 10.0.0.5 - moving the link there"), 1);
+  EXPECT_EQ(
+      logged("[refind] FOH (id S5) answers at 10.0.0.8 now, not 10.0.0.5 - moving the link there"),
+      1);
   std::string text;
   ASSERT_EQ(read_file(cfg, 4096, text), ReadStatus::ok);
   EXPECT_NE(text.find("hint=10.0.0.8"), std::string::npos) << text;
@@ -353,9 +388,12 @@ TEST_F(Refind, WhatTheIdRuleAllows) {
       {"serial, no console=", "", "S5", true, nullptr},
       {"console= names the desk", "console=s5\n", "S5", true, nullptr},
       {"no desk id, console= set", "console=S5\n", "", true, nullptr},
-      {"name id, no console=", "", "name:FOH", false, "is not answering. Not looking for it at other addresses: its id (name:FOH)"},
-      {"address id, no console=", "", "10.0.0.5", false, "its id (10.0.0.5) could belong to another desk"},
-      {"console= names another", "console=S6\n", "S5", false, "and console= now names S6 - another console"},
+      {"name id, no console=", "", "name:FOH", false,
+       "is not answering. Not looking for it at other addresses: its id (name:FOH)"},
+      {"address id, no console=", "", "10.0.0.5", false,
+       "its id (10.0.0.5) could belong to another desk"},
+      {"console= names another", "console=S6\n", "S5", false,
+       "and console= now names S6 - another console"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -379,7 +417,10 @@ TEST_F(Refind, FoundAtItsOwnAddressWaitsUnlessAnotherConsoleWasThere) {
   run(r, 20000);
   g_script.set("", {answer("10.0.0.5", "S5", 1)});
   run(r, 1000);
-  EXPECT_EQ(logged("answers discovery at its own address 10.0.0.5 - waiting for the control link to come back"), 1);
+  EXPECT_EQ(
+      logged(
+          "answers discovery at its own address 10.0.0.5 - waiting for the control link to come back"),
+      1);
   EXPECT_EQ(status_address().state, uint32_t(AddressState::Ok));
 
   // Another console holds the address for a while, then the desk is back there.
@@ -387,7 +428,8 @@ TEST_F(Refind, FoundAtItsOwnAddressWaitsUnlessAnotherConsoleWasThere) {
   run(r, 4000);
   g_script.set("", {answer("10.0.0.5", "S5", 1)});
   run(r, 4000);
-  EXPECT_EQ(logged("[refind] FOH (id S5) answers at 10.0.0.5 again - restarting the link there"), 1);
+  EXPECT_EQ(logged("[refind] FOH (id S5) answers at 10.0.0.5 again - restarting the link there"),
+            1);
 
   // The link comes back: state back to Ok with a line.
   desk().set_link(true);

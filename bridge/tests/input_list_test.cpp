@@ -26,7 +26,7 @@ bool KS_ABI name_and_post_at_3(const char* bank, std::int32_t n, char* out, std:
 }
 
 class InputList : public WatcherTest {
- protected:
+protected:
   void SetUp() override {
     WatcherTest::SetUp();
     seed_all();
@@ -84,7 +84,8 @@ TEST_F(InputList, BankSizeBoundsTheScan) {
     host().clear();
     EXPECT_EQ(scan("A"), ControlResult::Done);
     EXPECT_EQ(block->input_list_count, row.listed);
-    EXPECT_TRUE(host().logged(row.listed == 64 ? "(stopped: hit the cap)" : "(stopped: end of the group)"));
+    EXPECT_TRUE(
+        host().logged(row.listed == 64 ? "(stopped: hit the cap)" : "(stopped: end of the group)"));
   }
 }
 

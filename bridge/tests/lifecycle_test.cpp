@@ -30,14 +30,12 @@ std::atomic<int> g_close_unmap{-1};
 void counting_watcher() {
   g_watcher_runs++;
   g_watcher_alive++;
-  while (!wait_stop(5)) {
-  }
+  while (!wait_stop(5)) {}
   g_watcher_alive--;
 }
 void counting_discovery() {
   g_discovery_runs++;
-  while (!wait_stop(5)) {
-  }
+  while (!wait_stop(5)) {}
 }
 // A watcher that does not listen to stop, then (once released) still uses what it always used.
 void stuck_watcher() {
@@ -62,7 +60,7 @@ bool eventually(const std::function<bool()>& f) {
 }
 
 class Lifecycle : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     g_watcher_runs = 0;
@@ -90,16 +88,18 @@ class Lifecycle : public FrameworkTest {
 
 TEST_F(Lifecycle, EntryAnswersVersion3Only) {
   ASSERT_NE(table, nullptr);
-  EXPECT_EQ(console_module_entry(3, {"x32", &desk().desc, nullptr}), table) << "the same table every time";
+  EXPECT_EQ(console_module_entry(3, {"x32", &desk().desc, nullptr}), table)
+      << "the same table every time";
   EXPECT_EQ(console_module_entry(2, {"wing", &desk().desc, nullptr}), nullptr);
   EXPECT_EQ(console_module_entry(4, {"wing", &desk().desc, nullptr}), nullptr);
   EXPECT_EQ(table->version, 3u);
   EXPECT_EQ(table->size, 104u);
   EXPECT_STREQ(table->type_name, "wing");
   EXPECT_STREQ(table->version_text, "3.2.0");
-  for (auto op : {(void*)table->start, (void*)table->stop, (void*)table->attach, (void*)table->set_gain,
-                  (void*)table->set_phantom, (void*)table->has_preamp, (void*)table->gain_min, (void*)table->gain_max,
-                  (void*)table->gain_step, (void*)table->session_recall})
+  for (auto op :
+       {(void*)table->start, (void*)table->stop, (void*)table->attach, (void*)table->set_gain,
+        (void*)table->set_phantom, (void*)table->has_preamp, (void*)table->gain_min,
+        (void*)table->gain_max, (void*)table->gain_step, (void*)table->session_recall})
     EXPECT_NE(op, nullptr);
 }
 
@@ -163,7 +163,8 @@ TEST_F(Lifecycle, StartAttachStopRunsEachThreadOnceAndJoinsThem) {
   ASSERT_EQ(table->start(host().host()), 1);
   EXPECT_TRUE(host().logged("---- wing module 3.2.0 started by the loader ----"));
   EXPECT_TRUE(host().logged("[cfg] using " + cfg));
-  EXPECT_TRUE(host().logged("[bridge] bad ip= in kestrune.cfg: 10.0.0.300 - ignored, searching instead"));
+  EXPECT_TRUE(
+      host().logged("[bridge] bad ip= in kestrune.cfg: 10.0.0.300 - ignored, searching instead"));
   EXPECT_TRUE(host().logged("[bridge] searching for a Fake Desk ..."));
   EXPECT_EQ(watch_count(), 8);
   EXPECT_TRUE(searching());
@@ -180,7 +181,8 @@ TEST_F(Lifecycle, StartAttachStopRunsEachThreadOnceAndJoinsThem) {
   desk().clear_calls();
   EXPECT_TRUE(table->stop());
   EXPECT_EQ(g_watcher_alive.load(), 0) << "stop returns after the threads ended";
-  EXPECT_EQ(desk().calls(), (std::vector<std::string>{"set_event_callback null", "disconnect", "meters_stop"}));
+  EXPECT_EQ(desk().calls(),
+            (std::vector<std::string>{"set_event_callback null", "disconnect", "meters_stop"}));
   EXPECT_EQ(lv1_context(), nullptr);
   EXPECT_EQ(g_close_unmap.load(), 1);
   EXPECT_EQ(module_host(), nullptr) << "the host is let go at stop";
@@ -222,7 +224,8 @@ TEST_F(Lifecycle, AStuckThreadKeepsTheModuleMappedAndNothingItUsesIsFreed) {
   EXPECT_EQ(stuck_threads(), 1u);
   EXPECT_EQ(g_close_unmap.load(), 0) << "the status block stays mapped for the stuck thread";
   EXPECT_TRUE(host().logged("---- a thread did not come back; not re-arming ----"));
-  EXPECT_TRUE(host().logged("---- wing module stopped - a thread is still running, the loader keeps this module mapped ----"));
+  EXPECT_TRUE(host().logged(
+      "---- wing module stopped - a thread is still running, the loader keeps this module mapped ----"));
 
   // Later stops and starts do nothing more; the module's answers to LV1 still work.
   host().clear();

@@ -32,7 +32,7 @@ void KS_ABI record_call(IoBoxListener* self, const uint8_t* mac) {
 }
 
 class Lv1Listener : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     g_rec = Recorder{};
@@ -42,7 +42,8 @@ class Lv1Listener : public FrameworkTest {
 };
 
 constexpr const char* kSent = "[notify] channel_type_state_changed(mac) sent to LV1";
-constexpr const char* kCannot = "[notify] no common callback / MAC yet - cannot ask LV1 to re-read the channels";
+constexpr const char* kCannot =
+    "[notify] no common callback / MAC yet - cannot ask LV1 to re-read the channels";
 
 TEST_F(Lv1Listener, TheCallCarriesTheBoxMac) {
   g_rec.listener.channel_type_state_changed = record_call;
@@ -56,7 +57,9 @@ TEST_F(Lv1Listener, NothingIsCalledWithoutListenerSlotOrMac) {
   struct Case {
     const char* what;
     bool listener, slot, mac;
-  } cases[] = {{"no listener", false, true, true}, {"empty slot", true, false, true}, {"no MAC", true, true, false}};
+  } cases[] = {{"no listener", false, true, true},
+               {"empty slot", true, false, true},
+               {"no MAC", true, true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     host().clear();
@@ -74,15 +77,19 @@ TEST_F(Lv1Listener, NothingIsCalledWithoutListenerSlotOrMac) {
 #ifdef _WIN32
 volatile int* volatile g_null = nullptr;
 void KS_ABI faulting_call(IoBoxListener*, const uint8_t*) { *g_null = 1; }
-void KS_ABI raising_call(IoBoxListener*, const uint8_t*) { RaiseException(0xE06D7363, 0, 0, nullptr); }
+void KS_ABI raising_call(IoBoxListener*, const uint8_t*) {
+  RaiseException(0xE06D7363, 0, 0, nullptr);
+}
 
 TEST_F(Lv1Listener, AListenerThatFaultsIsCaughtLoggedAndTheModuleCarriesOn) {
   struct Case {
     void(KS_ABI* fn)(IoBoxListener*, const uint8_t*);
     const char* line;
   } cases[] = {
-      {faulting_call, "[notify] asking LV1 to re-read the channels faulted (exception 0xc0000005) - ignored"},
-      {raising_call, "[notify] asking LV1 to re-read the channels faulted (exception 0xe06d7363) - ignored"},
+      {faulting_call,
+       "[notify] asking LV1 to re-read the channels faulted (exception 0xc0000005) - ignored"},
+      {raising_call,
+       "[notify] asking LV1 to re-read the channels faulted (exception 0xe06d7363) - ignored"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -96,7 +103,8 @@ TEST_F(Lv1Listener, AListenerThatFaultsIsCaughtLoggedAndTheModuleCarriesOn) {
   host().clear();
   host().listener = reinterpret_cast<IoBoxListener*>(uintptr_t(0x10));
   notify_channel_types();
-  EXPECT_TRUE(host().logged("[notify] asking LV1 to re-read the channels faulted (exception 0xc0000005)"));
+  EXPECT_TRUE(
+      host().logged("[notify] asking LV1 to re-read the channels faulted (exception 0xc0000005)"));
 
   // The next call, with a sound listener, goes through.
   host().clear();

@@ -41,21 +41,34 @@ struct TargetsCase {
 
 TEST(DiscoveryTargets, OrderAndWhatIsLeftOut) {
   const std::vector<Ipv4Adapter> lan = {
-      {0xC0A80114u, 24, true, false, "lan"},        // 192.168.1.20/24
-      {0x0A000005u, 8, true, false, "second"},      // 10.0.0.5/8
-      {0xC6336401u, 31, true, false, "p2p"},        // /31: no broadcast
-      {0xC6336402u, 32, true, false, "host"},       // /32: none either
-      {0xCB007101u, 24, false, false, "down"},      // not up
+      {0xC0A80114u, 24, true, false, "lan"},    // 192.168.1.20/24
+      {0x0A000005u, 8, true, false, "second"},  // 10.0.0.5/8
+      {0xC6336401u, 31, true, false, "p2p"},    // /31: no broadcast
+      {0xC6336402u, 32, true, false, "host"},   // /32: none either
+      {0xCB007101u, 24, false, false, "down"},  // not up
       {0x7F000001u, 8, true, true, "loopback"},
   };
   const TargetsCase cases[] = {
       {"nothing configured", "", "", {}, {"255.255.255.255"}},
-      {"hint then ip", "192.168.1.50", "10.1.1.1", {}, {"255.255.255.255", "192.168.1.50", "10.1.1.1"}},
-      {"ip equal to hint once", "192.168.1.50", "192.168.1.50", {}, {"255.255.255.255", "192.168.1.50"}},
+      {"hint then ip",
+       "192.168.1.50",
+       "10.1.1.1",
+       {},
+       {"255.255.255.255", "192.168.1.50", "10.1.1.1"}},
+      {"ip equal to hint once",
+       "192.168.1.50",
+       "192.168.1.50",
+       {},
+       {"255.255.255.255", "192.168.1.50"}},
       {"unparsable settings skipped", "desk.local", "1.2.3", {}, {"255.255.255.255"}},
-      {"adapters", "", "192.168.1.50", lan,
+      {"adapters",
+       "",
+       "192.168.1.50",
+       lan,
        {"255.255.255.255", "192.168.1.50", "192.168.1.255", "10.255.255.255", "127.255.255.255"}},
-      {"two addresses on one subnet ask once", "", "",
+      {"two addresses on one subnet ask once",
+       "",
+       "",
        {{0xC0A80114u, 24, true, false, "a"}, {0xC0A80115u, 24, true, false, "b"}},
        {"255.255.255.255", "192.168.1.255"}},
   };
@@ -90,8 +103,8 @@ TEST(ConfiguredAddress, MatchesHintOrIpWhenTheyParse) {
 
 TEST(BroadcastSockets, OnePerUpNonLoopbackAddressThatBinds) {
   const std::vector<Ipv4Adapter> adapters = {
-      {0x7F000002u, 8, true, false, "a"},   // 127.0.0.2 stands in for a LAN address
-      {0x7F000001u, 8, true, true, "lo"},   // loopback: skipped
+      {0x7F000002u, 8, true, false, "a"},  // 127.0.0.2 stands in for a LAN address
+      {0x7F000001u, 8, true, true, "lo"},  // loopback: skipped
       {0x7F000004u, 8, false, false, "down"},
       {0x7F000003u, 8, true, false, "b"},
   };
@@ -150,9 +163,9 @@ TEST(OscPutAddress, PaddingAndFit) {
     int want;
   };
   const Case cases[] = {
-      {"", 8, 4}, {"/ab", 8, 4}, {"/abc", 16, 8}, {"/xinfo", 16, 8},
-      {"/xinfo", 9, 8},  // padded 8 plus the ","
-      {"/xinfo", 8, 0}, {"/abc", 8, 0},
+      {"", 8, 4},        {"/ab", 8, 4},    {"/abc", 16, 8},
+      {"/xinfo", 16, 8}, {"/xinfo", 9, 8},  // padded 8 plus the ","
+      {"/xinfo", 8, 0},  {"/abc", 8, 0},
   };
   for (const auto& c : cases) {
     uint8_t out[32];
@@ -206,8 +219,8 @@ TEST(OscFirstArg, TypesAndMalformedMessages) {
     SCOPED_TRACE(c.what);
     char text[16] = "unchanged";
     uint32_t value = 0;
-    uint8_t tag = osc_first_arg(reinterpret_cast<const uint8_t*>(c.msg.data()), static_cast<int>(c.msg.size()),
-                                text, sizeof text, &value);
+    uint8_t tag = osc_first_arg(reinterpret_cast<const uint8_t*>(c.msg.data()),
+                                static_cast<int>(c.msg.size()), text, sizeof text, &value);
     EXPECT_EQ(tag, c.tag);
     if (tag == 's') EXPECT_STREQ(text, c.text);
     if (tag == 'i' || tag == 'f') EXPECT_EQ(value, c.value);
@@ -218,7 +231,9 @@ TEST(OscFirstArg, LongStringIsCutToTheBuffer) {
   using namespace std::string_literals;
   std::string m = osc({"/n\0\0"s, ",s\0\0"s, "ABCDEFGHIJ\0\0"s});
   char text[5];
-  EXPECT_EQ(osc_first_arg(reinterpret_cast<const uint8_t*>(m.data()), static_cast<int>(m.size()), text, 5, nullptr), 's');
+  EXPECT_EQ(osc_first_arg(reinterpret_cast<const uint8_t*>(m.data()), static_cast<int>(m.size()),
+                          text, 5, nullptr),
+            's');
   EXPECT_STREQ(text, "ABCD");
 }
 

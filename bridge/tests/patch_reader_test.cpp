@@ -35,7 +35,7 @@ FakeInput with_type(int32_t type, uint32_t mode = 0, const char* name = "") {
 }
 
 class PatchReader : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     clock = std::make_unique<ManualClock>(1000, ManualClock::Mode::automatic);
@@ -71,7 +71,8 @@ TEST_F(PatchReader, AFullReadFillsTheModel) {
   EXPECT_EQ(channel_record(8).input, 0u) << "channels past the watch count are not read";
   EXPECT_TRUE(host().logged("[patch] 8 channel(s) re-patched"));
   EXPECT_TRUE(host().logged("[ha] LCL: 1=3 2=1 3=3 4=3 5=3 6=3 7=3 8=3"));
-  EXPECT_TRUE(host().logged("[range] LCL: 0.0 .. 60.0 dB, step 0.50 dB (from the node definition)"));
+  EXPECT_TRUE(
+      host().logged("[range] LCL: 0.0 .. 60.0 dB, step 0.50 dB (from the node definition)"));
   EXPECT_TRUE(take(watcher_flags().reseed_wanted));
   EXPECT_TRUE(take(watcher_flags().names_wanted));
   EXPECT_EQ(mask_take(watcher_flags().revalidate_bits), 0xFFu);
@@ -99,7 +100,8 @@ TEST_F(PatchReader, APatchChangeRereadsOnlyTheChannelThatMoved) {
   EXPECT_EQ(mask_take(watcher_flags().revalidate_bits), 1u << 2);
   EXPECT_TRUE(take(watcher_flags().reseed_wanted));
   EXPECT_EQ(desk().calls_of("read_mode"), std::vector<std::string>{"read_mode A 12"});
-  EXPECT_EQ(desk().calls_of("read_gain"), std::vector<std::string>{"read_gain A 12"}) << "its parked gain";
+  EXPECT_EQ(desk().calls_of("read_gain"), std::vector<std::string>{"read_gain A 12"})
+      << "its parked gain";
   EXPECT_EQ(desk().calls_of("read_source").size(), 8u);
   ChannelRecord r = channel_record(2);
   EXPECT_STREQ(r.bank, "A");
@@ -238,7 +240,8 @@ TEST_F(PatchReader, TheCardIsFoundInCrdAndEveryChannelIsReadAnew) {
   desk().set_card_type("CRD", "WSG");
   ASSERT_TRUE(patch_read_all());
   EXPECT_TRUE(host().logged("[patch] card slots: MOD=none CRD=WSG"));
-  EXPECT_TRUE(host().logged("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
+  EXPECT_TRUE(
+      host().logged("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
   EXPECT_STREQ(settings().card.get(), "CRD");
   EXPECT_STREQ(channel_record(0).bank, "A");
   EXPECT_TRUE(host().logged("[patch] 8 channel(s) re-patched"));
@@ -281,7 +284,8 @@ TEST_F(PatchReader, OneSwitchToTheSlotThatHasTheRouting) {
   plain_desk(6, "CRD", "B");
   desk().desc.read_card_type = nullptr;
   ASSERT_TRUE(patch_read_all());
-  EXPECT_TRUE(host().logged("[patch] card MOD has no routed outputs; card CRD has 6 - reading LV1's patch from CRD"));
+  EXPECT_TRUE(host().logged(
+      "[patch] card MOD has no routed outputs; card CRD has 6 - reading LV1's patch from CRD"));
   EXPECT_STREQ(settings().card.get(), "CRD");
   EXPECT_STREQ(channel_record(0).bank, "B");
   // Routing lost later: never switches again.
@@ -296,7 +300,8 @@ TEST_F(PatchReader, OneSwitchToTheSlotThatHasTheRouting) {
 TEST_F(PatchReader, NoSwitchOnceTheCardSlotIsKnownOrWhenNoSlotQualifies) {
   for (uint32_t n = 1; n <= 8; ++n) desk().route("MOD", n, "OFF", 0);
   patch_read_all();
-  EXPECT_TRUE(host().logged("[patch] card MOD has no routed outputs, and no other card slot does either"));
+  EXPECT_TRUE(
+      host().logged("[patch] card MOD has no routed outputs, and no other card slot does either"));
 
   reset_framework();
   use_host();
@@ -352,7 +357,8 @@ TEST_F(PatchReader, TcpLockIsReportedOnlyWhenItChanges) {
   EXPECT_TRUE(tcp_lock.load());
   desk().set_tcplock(false);
   patch_read_all();
-  EXPECT_TRUE(host().logged("[patch] the desk accepts changes from the network again (TCP lock off)"));
+  EXPECT_TRUE(
+      host().logged("[patch] the desk accepts changes from the network again (TCP lock off)"));
 }
 
 TEST_F(PatchReader, StereoUpperLegUsesThePartnersHeadAmpAndParksItsOwnGain) {
@@ -391,7 +397,8 @@ TEST_F(PatchReader, ModeAnswersThatDoNotFitOrDoNotCome) {
   patch_read_all();
   EXPECT_EQ(channel_record(0).link_mode, kMono);
   EXPECT_EQ(channel_record(0).head_amp_input, 5u);
-  EXPECT_TRUE(host().logged("[patch] LCL 5: the desk reports mode 2, which does not fit that input - read as mono"));
+  EXPECT_TRUE(host().logged(
+      "[patch] LCL 5: the desk reports mode 2, which does not fit that input - read as mono"));
 
   reset_framework();
   use_host();
@@ -401,7 +408,8 @@ TEST_F(PatchReader, ModeAnswersThatDoNotFitOrDoNotCome) {
   desk().fail("read_mode");
   patch_read_all();
   EXPECT_EQ(channel_record(0).link_mode, kMono);
-  EXPECT_TRUE(take(watcher_flags().stereo_wanted)) << "a failed mode read on a new source asks for a stereo check";
+  EXPECT_TRUE(take(watcher_flags().stereo_wanted))
+      << "a failed mode read on a new source asks for a stereo check";
   // Three failed mode reads in a row leave every record as it was.
   ChannelRecord before = channel_record(0);
   before.link_mode = kStereoLower;
@@ -470,7 +478,8 @@ TEST_F(PatchReader, TheHeadAmpSummaryStaysWithinItsLine) {
   desk().route("MOD", 2, "A", 1);
   desk().route("MOD", 3, "LCL", 2);
   patch_read_all();
-  EXPECT_EQ(host().lines_with("[ha] "), (std::vector<std::string>{"[ha] LCL: 1=3", "[ha] A: 1=3", "[ha] LCL: 2=3"}));
+  EXPECT_EQ(host().lines_with("[ha] "),
+            (std::vector<std::string>{"[ha] LCL: 1=3", "[ha] A: 1=3", "[ha] LCL: 2=3"}));
 }
 
 }  // namespace

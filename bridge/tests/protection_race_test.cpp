@@ -53,9 +53,11 @@ TEST_F(ProtectionRace, NoProtectedInputEverGets48V) {
   patcher.join();
 
   std::set<std::string> targets;
-  for (const std::string& c : desk().calls_of("send_phantom")) targets.insert(c.substr(0, c.size() - 2));
+  for (const std::string& c : desk().calls_of("send_phantom"))
+    targets.insert(c.substr(0, c.size() - 2));
   EXPECT_EQ(targets.count("send_phantom A 7"), 0u);
-  for (const std::string& t : targets) EXPECT_TRUE(t == "send_phantom A 5" || t == "send_phantom AUX 7") << t;
+  for (const std::string& t : targets)
+    EXPECT_TRUE(t == "send_phantom A 5" || t == "send_phantom AUX 7") << t;
   for (const std::string& c : desk().calls_of("send_gain"))
     EXPECT_TRUE(c.rfind("send_gain A 5 ", 0) == 0 || c.rfind("send_gain AUX 7 ", 0) == 0) << c;
   EXPECT_FALSE(desk().calls_of("send_phantom").empty());

@@ -14,8 +14,8 @@ using V = ReportVerdict;
 // One step of a channel's story: at `at` ms the module writes (write) or the desk gives a gain.
 struct Step {
   std::uint32_t at;
-  bool write;   // the module writes the channel at this tick
-  double db;    // otherwise: the desk value offered
+  bool write;  // the module writes the channel at this tick
+  double db;   // otherwise: the desk value offered
   V expect;
 };
 
@@ -44,22 +44,39 @@ TEST_P(GainRules, Table) {
 INSTANTIATE_TEST_SUITE_P(
     Reporting, GainRules,
     ::testing::Values(
-        GainCase{"first value always, even 10 ms after a write", 1000,
+        GainCase{"first value always, even 10 ms after a write",
+                 1000,
                  {{0, true, 0, V::first}, {10, false, 12.0, V::first}}},
-        GainCase{"push 100 ms after a write is held", 1000,
-                 {{0, false, 5.0, V::first}, {100, true, 0, V::first}, {200, false, 8.0, V::deferred}}},
-        GainCase{"push 300 ms after a write is reported", 1000,
-                 {{0, false, 5.0, V::first}, {100, true, 0, V::first}, {400, false, 8.0, V::report}}},
-        GainCase{"exactly 250 ms is still inside the window", 1000,
-                 {{0, false, 5.0, V::first}, {100, true, 0, V::first}, {350, false, 8.0, V::deferred},
+        GainCase{
+            "push 100 ms after a write is held",
+            1000,
+            {{0, false, 5.0, V::first}, {100, true, 0, V::first}, {200, false, 8.0, V::deferred}}},
+        GainCase{
+            "push 300 ms after a write is reported",
+            1000,
+            {{0, false, 5.0, V::first}, {100, true, 0, V::first}, {400, false, 8.0, V::report}}},
+        GainCase{"exactly 250 ms is still inside the window",
+                 1000,
+                 {{0, false, 5.0, V::first},
+                  {100, true, 0, V::first},
+                  {350, false, 8.0, V::deferred},
                   {351, false, 8.0, V::report}}},
-        GainCase{"moves under 0.01 dB are dropped", 1000,
-                 {{0, false, 5.0, V::first}, {10, false, 5.004, V::dropped}, {20, false, 5.009, V::dropped},
-                  {30, false, 5.01, V::report}, {40, false, 5.0, V::report}}},
-        GainCase{"no write at all: every move counts", 0,
-                 {{0, false, -3.0, V::first}, {1, false, 4.0, V::report}, {2, false, 4.0, V::dropped}}},
-        GainCase{"window measured across the tick wrap", 0xFFFFFF00u,
-                 {{0, false, 1.0, V::first}, {0xF0, true, 0, V::first}, {0x100, false, 2.0, V::deferred},
+        GainCase{"moves under 0.01 dB are dropped",
+                 1000,
+                 {{0, false, 5.0, V::first},
+                  {10, false, 5.004, V::dropped},
+                  {20, false, 5.009, V::dropped},
+                  {30, false, 5.01, V::report},
+                  {40, false, 5.0, V::report}}},
+        GainCase{
+            "no write at all: every move counts",
+            0,
+            {{0, false, -3.0, V::first}, {1, false, 4.0, V::report}, {2, false, 4.0, V::dropped}}},
+        GainCase{"window measured across the tick wrap",
+                 0xFFFFFF00u,
+                 {{0, false, 1.0, V::first},
+                  {0xF0, true, 0, V::first},
+                  {0x100, false, 2.0, V::deferred},
                   {0x200, false, 2.0, V::report}}}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 

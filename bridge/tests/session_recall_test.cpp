@@ -35,7 +35,8 @@ using SessionRecall = WatcherTest;
 
 TEST_F(SessionRecall, RecalledBeforeTheDeskWasReadIsAppliedAfterTheFirstSweep) {
   stored_session().recall();
-  EXPECT_TRUE(host().logged("[recall] LV1 opened a session with Kestrune preamp values - held until the console has been read"));
+  EXPECT_TRUE(host().logged(
+      "[recall] LV1 opened a session with Kestrune preamp values - held until the console has been read"));
   EXPECT_TRUE(sends("send_").empty());
   run_for(200);
   EXPECT_TRUE(sends("send_").empty());  // no sweep yet: still held
@@ -59,7 +60,8 @@ TEST_F(SessionRecall, RecalledWhileTheLinkIsDownWaitsForTheDesk) {
   pass();
   stored_session().recall();
   EXPECT_TRUE(host().logged("held until the console answers"));
-  EXPECT_TRUE(host().logged("[recall] the console is not answering - LV1's values are held until it is back"));
+  EXPECT_TRUE(host().logged(
+      "[recall] the console is not answering - LV1's values are held until it is back"));
   EXPECT_TRUE(session_values_pending());
   run_for(7000);
   EXPECT_TRUE(sends("send_").empty());

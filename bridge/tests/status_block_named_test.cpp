@@ -15,7 +15,7 @@ namespace ks {
 namespace {
 
 class StatusBlockNamed : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     status_block_reset();
@@ -31,7 +31,8 @@ TEST_F(StatusBlockNamed, PublishedUnderTheHostsSuffix) {
   ASSERT_TRUE(status_block_publish());
   EXPECT_TRUE(host().logged("[shm] status block published as Local\\KestruneStatus-x32"));
   SharedMemory tray;
-  ASSERT_TRUE(tray.open("Local\\KestruneStatus-x32", kStatusBlockUsed, SharedMemory::Access::read_only));
+  ASSERT_TRUE(
+      tray.open("Local\\KestruneStatus-x32", kStatusBlockUsed, SharedMemory::Access::read_only));
   auto* seen = static_cast<const StatusBlock*>(tray.data());
   EXPECT_EQ(seen->magic, kStatusMagic);
   EXPECT_EQ(seen->version, kStatusLayoutVersion);

@@ -18,8 +18,9 @@ namespace ks {
 namespace {
 
 class StatusBlockTest : public WatcherTest {
- protected:
-  void request(std::uint32_t seq, const char* bank, std::uint32_t base, std::uint32_t count, std::uint32_t resync) {
+protected:
+  void request(std::uint32_t seq, const char* bank, std::uint32_t base, std::uint32_t count,
+               std::uint32_t resync) {
     WatchRequest& r = block->watch_request;
     std::memset(r.bank, 0, sizeof r.bank);
     std::memcpy(r.bank, bank, strnlen(bank, sizeof r.bank));
@@ -85,7 +86,9 @@ TEST_F(StatusBlockTest, HandedRefusalsTurnAnUnreadPatchIntoTheRefusedLinkText) {
   channel_model_reset();
   use_desk_driver(&desk().desc, [] { return uint32_t(3); });
   status_block_sync();
-  EXPECT_STREQ(block->status_text, "Desk refused the control link - close WING Edit / the WING app, or check the firewall");
+  EXPECT_STREQ(
+      block->status_text,
+      "Desk refused the control link - close WING Edit / the WING app, or check the firewall");
   use_desk_driver(&desk().desc, nullptr);
   status_block_sync();
   EXPECT_STREQ(block->status_text, "Reading the desk patch...");
@@ -103,7 +106,7 @@ TEST_F(StatusBlockTest, WatchRequestIsAppliedOnceAndBounded) {
   status_block_sync();
   EXPECT_STREQ(settings().bank.get().s, "A");
   EXPECT_EQ(settings().base.load(), 64);  // base 200 becomes 64
-  EXPECT_EQ(watch_count(), 8);           // count 0 keeps the watch count
+  EXPECT_EQ(watch_count(), 8);            // count 0 keeps the watch count
   EXPECT_FALSE(settings().resync_lv1.load());
   EXPECT_TRUE(take(watcher_flags().patch_wanted));
   EXPECT_TRUE(host().logged("[shm] config applied from tray: bank=A base=64 watch=8 resync=desk"));

@@ -42,11 +42,13 @@ TEST(StatusText, FirstRuleThatAppliesWins) {
 
   const Case cases[] = {
       {StatusTextInputs{}, "Searching for the desk..."},
-      {one_no_card, "The only console found has no SoundGrid card - choose it in Setup if it is this LV1's"},
+      {one_no_card,
+       "The only console found has no SoundGrid card - choose it in Setup if it is this LV1's"},
       {several, "Several consoles found - choose this LV1's in Kestrune Setup"},
       {absent, "The console chosen in Setup is not on the network"},
       {looking, "Looking for FOH Wing again - did its address change?"},
-      {refused, "Desk refused the control link - close WING Edit / the WING app, or check the firewall"},
+      {refused,
+       "Desk refused the control link - close WING Edit / the WING app, or check the firewall"},
       {refused_but_read, ""},
       {locked, "The desk refuses changes from the network (TCP lock in its Setup)"},
       {reading, "Reading the desk patch..."},

@@ -6,24 +6,37 @@ namespace ks {
 namespace {
 
 TEST(TextCompare, ContainsIgnoresCaseAndNeedsTheWholeNeedle) {
-  struct Case { const char* hay; const char* needle; bool found; };
-  const Case cases[] = {
-      {"WING Rack", "rack", true},   {"wing compact", "COMPACT", true}, {"BK", "bk", true},
-      {"Full", "full", true},        {"ful", "full", false},            {"", "rack", false},
-      {"racx", "rack", false},       {"r", "rack", false},              {"xxRACK", "rack", true},
+  struct Case {
+    const char* hay;
+    const char* needle;
+    bool found;
   };
-  for (const Case& c : cases) EXPECT_EQ(icontains(c.hay, c.needle), c.found) << c.hay << " / " << c.needle;
+  const Case cases[] = {
+      {"WING Rack", "rack", true}, {"wing compact", "COMPACT", true},
+      {"BK", "bk", true},          {"Full", "full", true},
+      {"ful", "full", false},      {"", "rack", false},
+      {"racx", "rack", false},     {"r", "rack", false},
+      {"xxRACK", "rack", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(icontains(c.hay, c.needle), c.found) << c.hay << " / " << c.needle;
 }
 
 TEST(TextCompare, DriverTextsEqualWithoutCaseAndNullEqualsOnlyNull) {
-  struct Case { const char* a; const char* b; bool equal; };
+  struct Case {
+    const char* a;
+    const char* b;
+    bool equal;
+  };
   const Case cases[] = {
-      {nullptr, nullptr, true}, {nullptr, "LCL", false}, {"LCL", nullptr, false}, {"", nullptr, false},
-      {"lcl", "LCL", true},     {"LCL", "LCLX", false},  {"LCLX", "LCL", false},  {"", "", true},
-      {"A", "B", false},        {"@", "`", false},  // one case bit apart, but not letters
+      {nullptr, nullptr, true}, {nullptr, "LCL", false}, {"LCL", nullptr, false},
+      {"", nullptr, false},     {"lcl", "LCL", true},    {"LCL", "LCLX", false},
+      {"LCLX", "LCL", false},   {"", "", true},          {"A", "B", false},
+      {"@", "`", false},  // one case bit apart, but not letters
   };
   for (const Case& c : cases)
-    EXPECT_EQ(iequals(c.a, c.b), c.equal) << (c.a ? c.a : "(null)") << " / " << (c.b ? c.b : "(null)");
+    EXPECT_EQ(iequals(c.a, c.b), c.equal)
+        << (c.a ? c.a : "(null)") << " / " << (c.b ? c.b : "(null)");
 }
 
 TEST(TextCopy, CutsToTheFieldAndAlwaysTerminates) {

@@ -25,7 +25,7 @@ namespace ks {
 namespace {
 
 class ValueWriter : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     block = std::make_unique<StatusBlock>();
@@ -43,8 +43,7 @@ class ValueWriter : public FrameworkTest {
     status_block_use_memory(block.get());
     use_host();
     framework_hooks().discovery_thread = [] {
-      while (!wait_stop(5)) {
-      }
+      while (!wait_stop(5)) {}
     };
   }
   // A desk chosen and answering, seeded and with its patch read.
@@ -65,17 +64,40 @@ TEST_F(ValueWriter, GainRefusalsInTheirOrder) {
     const char* log;
   };
   const Row rows[] = {
-      {"channel unread while LV1 starts", [] { set_desk_chosen(true); set_patch_read(0); },
-       WriteOutcome::gated, "SET gain ch=2 10.0 dB  [desk value not read yet - LV1 is still starting, not sent]"},
+      {"channel unread while LV1 starts",
+       [] {
+         set_desk_chosen(true);
+         set_patch_read(0);
+       },
+       WriteOutcome::gated,
+       "SET gain ch=2 10.0 dB  [desk value not read yet - LV1 is still starting, not sent]"},
       {"no desk yet", [] { watcher_flags().seeding_done.store(1); }, WriteOutcome::gated,
        "SET gain ch=2 10.0 dB  [no desk yet - not sent]"},
-      {"link down", [this] { ready(); desk().set_link(false); }, WriteOutcome::link_down,
-       "SET gain ch=2 10.0 dB  [desk link is down - not sent]"},
-      {"identity being checked", [this] { ready(); set_identity_check_pending(true); }, WriteOutcome::gated,
+      {"link down",
+       [this] {
+         ready();
+         desk().set_link(false);
+       },
+       WriteOutcome::link_down, "SET gain ch=2 10.0 dB  [desk link is down - not sent]"},
+      {"identity being checked",
+       [this] {
+         ready();
+         set_identity_check_pending(true);
+       },
+       WriteOutcome::gated,
        "SET gain ch=2 10.0 dB  [checking which console answers after the reconnect - not sent]"},
-      {"patch unread", [] { set_desk_chosen(true); watcher_flags().seeding_done.store(1); }, WriteOutcome::gated,
-       "SET gain ch=2 10.0 dB  [desk patch not read yet - not sent]"},
-      {"no head amp", [this] { ready(); channel_store(2, make_record("LCL", 3, false)); }, WriteOutcome::refused, nullptr},
+      {"patch unread",
+       [] {
+         set_desk_chosen(true);
+         watcher_flags().seeding_done.store(1);
+       },
+       WriteOutcome::gated, "SET gain ch=2 10.0 dB  [desk patch not read yet - not sent]"},
+      {"no head amp",
+       [this] {
+         ready();
+         channel_store(2, make_record("LCL", 3, false));
+       },
+       WriteOutcome::refused, nullptr},
   };
   for (const Row& r : rows) {
     fresh();
@@ -95,7 +117,8 @@ TEST_F(ValueWriter, AnAcceptedGainIsSentRawPublishedSteppedAndCopiedToItsGang) {
   ready();
   desk().set_range("A", 0, 60, 2.5);
   channel_store(0, make_record("A", 5));
-  channel_store(1, make_record("A", 6, true, kStereoUpper));  // upper leg: head amp A 5, as channel 0
+  channel_store(1,
+                make_record("A", 6, true, kStereoUpper));  // upper leg: head amp A 5, as channel 0
   channel_store(2, make_record("a", 5));
   channel_store(3, make_record("A", 5, false));  // no head amp: no copy
   channel_store(4, make_record("B", 5));
@@ -187,9 +210,16 @@ TEST_F(ValueWriter, AWriteTheDeskCannotTakeNowIsDeferredThenSentLatestFirst) {
   uint32_t seen = 0;
   MailboxTake t;
   EXPECT_FALSE(mailbox_take(1, &seen, &t)) << "no gang copy before the desk has the value";
-  EXPECT_EQ(host().lines_with("SET gain ch=0 20.0 dB  [the desk is not taking writes at once - deferred, sent at the next pass]").size(), 1u);
-  EXPECT_EQ(host().lines_with("deferred, sent at the next pass").size(), 2u) << "once per waiting value, not per move";
-  EXPECT_TRUE(host().logged("48V] ch=0 -> LCL 1 = ON: the desk is not taking writes at once - deferred"));
+  EXPECT_EQ(
+      host()
+          .lines_with(
+              "SET gain ch=0 20.0 dB  [the desk is not taking writes at once - deferred, sent at the next pass]")
+          .size(),
+      1u);
+  EXPECT_EQ(host().lines_with("deferred, sent at the next pass").size(), 2u)
+      << "once per waiting value, not per move";
+  EXPECT_TRUE(
+      host().logged("48V] ch=0 -> LCL 1 = ON: the desk is not taking writes at once - deferred"));
 
   // Still full at the next pass: the values keep waiting.
   EXPECT_EQ(send_deferred_writes(), 0);
@@ -214,7 +244,8 @@ TEST_F(ValueWriter, AWriteTheDeskCannotTakeNowIsDeferredThenSentLatestFirst) {
   EXPECT_TRUE(t.has_gain);
   EXPECT_DOUBLE_EQ(t.gain, 30.0);
   EXPECT_EQ(send_deferred_writes(), 0) << "each value goes out once";
-  EXPECT_EQ(bridge_set_gain(0, 31.0), WriteOutcome::sent) << "with nothing waiting, writes go straight out";
+  EXPECT_EQ(bridge_set_gain(0, 31.0), WriteOutcome::sent)
+      << "with nothing waiting, writes go straight out";
 }
 
 // Deferred values wait through a lost link and go out when it is back; the desk as the source
@@ -278,23 +309,63 @@ TEST_F(ValueWriter, PhantomRefusalsInTheirOrder) {
        "[48V] ch=3 1 not sent: desk value not read yet - LV1 is still starting"},
       {"patch unread", [] { watcher_flags().seeding_done.store(1); }, true, WriteOutcome::gated,
        "[48V] REFUSED ch=3: the desk patch has not been read yet, so which input this is cannot be known"},
-      {"input protected", [&] { ready(); protect("LCL", 4); }, true, WriteOutcome::refused,
+      {"input protected",
+       [&] {
+         ready();
+         protect("LCL", 4);
+       },
+       true, WriteOutcome::refused,
        "[48V] REFUSED ch=3 -> LCL 4: input is protected in kestrune.cfg"},
-      {"partner unknown", [&] { ready(); protect("LCL", 9); desk().enable_partner_slot(); desk().set_partner("LCL", 4, -1, "", 0); },
+      {"partner unknown",
+       [&] {
+         ready();
+         protect("LCL", 9);
+         desk().enable_partner_slot();
+         desk().set_partner("LCL", 4, -1, "", 0);
+       },
        true, WriteOutcome::refused,
        "[48V] REFUSED ch=3 -> LCL 4: whether the desk links its 48V to another input is not known yet"},
-      {"partner protected", [&] { ready(); protect("LCL", 3); channel_store(3, make_record("LCL", 4, true, kStereoUpper)); },
+      {"partner protected",
+       [&] {
+         ready();
+         protect("LCL", 3);
+         channel_store(3, make_record("LCL", 4, true, kStereoUpper));
+       },
        true, WriteOutcome::refused,
        "[48V] REFUSED ch=3 -> LCL 4: the desk switches LCL 3's 48V with it, and that input is protected in kestrune.cfg"},
-      {"partner named but unusable", [&] { ready(); protect("LCL", 9); desk().enable_partner_slot(); desk().set_partner("LCL", 4, 1, "LCL", 0); },
+      {"partner named but unusable",
+       [&] {
+         ready();
+         protect("LCL", 9);
+         desk().enable_partner_slot();
+         desk().set_partner("LCL", 4, 1, "LCL", 0);
+       },
        true, WriteOutcome::refused, "is not known yet"},
-      {"off on a protected input is sent", [&] { ready(); protect("LCL", 4); }, false, WriteOutcome::sent,
-       "[48V] ch=3 -> LCL 4 = off"},
-      {"no desk yet", [&] { watcher_flags().seeding_done.store(1); set_patch_read(0); set_desk_chosen(false); }, true,
-       WriteOutcome::gated, "SET 48V ch=3 1  [no desk yet - not sent]"},
-      {"link down", [&] { ready(); desk().set_link(false); }, true, WriteOutcome::link_down,
-       "[48V] ch=3 -> ON: desk link is down - not sent"},
-      {"identity being checked", [&] { ready(); set_identity_check_pending(true); }, false, WriteOutcome::gated,
+      {"off on a protected input is sent",
+       [&] {
+         ready();
+         protect("LCL", 4);
+       },
+       false, WriteOutcome::sent, "[48V] ch=3 -> LCL 4 = off"},
+      {"no desk yet",
+       [&] {
+         watcher_flags().seeding_done.store(1);
+         set_patch_read(0);
+         set_desk_chosen(false);
+       },
+       true, WriteOutcome::gated, "SET 48V ch=3 1  [no desk yet - not sent]"},
+      {"link down",
+       [&] {
+         ready();
+         desk().set_link(false);
+       },
+       true, WriteOutcome::link_down, "[48V] ch=3 -> ON: desk link is down - not sent"},
+      {"identity being checked",
+       [&] {
+         ready();
+         set_identity_check_pending(true);
+       },
+       false, WriteOutcome::gated,
        "[48V] ch=3 -> off: checking which console answers after the reconnect - not sent"},
   };
   for (const Row& r : rows) {
@@ -326,7 +397,7 @@ TEST_F(ValueWriter, PhantomPartnerTable) {
     uint32_t partner;
   };
   const Row rows[] = {
-      {kMono, 5, 0, 0},        {kStereoLower, 5, 1, 6}, {kStereoUpper, 6, 1, 5},
+      {kMono, 5, 0, 0},         {kStereoLower, 5, 1, 6},  {kStereoUpper, 6, 1, 5},
       {kMidSideLower, 1, 1, 2}, {kMidSideUpper, 2, 1, 1}, {kStereoUpper, 1, 0, 0},
   };
   for (const Row& r : rows) {
@@ -336,7 +407,8 @@ TEST_F(ValueWriter, PhantomPartnerTable) {
     set_patch_read(0);
     char bank[8] = "";
     uint32_t in = 0;
-    EXPECT_EQ(phantom_partner(7, bank, sizeof bank, &in), r.result) << int(r.mode) << " " << r.input;
+    EXPECT_EQ(phantom_partner(7, bank, sizeof bank, &in), r.result)
+        << int(r.mode) << " " << r.input;
     if (r.result == 1) {
       EXPECT_STREQ(bank, "B");
       EXPECT_EQ(in, r.partner);
@@ -354,7 +426,8 @@ TEST_F(ValueWriter, PhantomPartnerTable) {
   EXPECT_STREQ(bank, "C");
   EXPECT_EQ(in, 9u);
   desk().hostile_text(true);
-  EXPECT_EQ(phantom_partner(7, bank, sizeof bank, &in), -1) << "a partner bank that does not fit is unknown";
+  EXPECT_EQ(phantom_partner(7, bank, sizeof bank, &in), -1)
+      << "a partner bank that does not fit is unknown";
 }
 
 // ---- stereo links ----
@@ -366,7 +439,7 @@ FakeInput phantom_on() {
 }
 
 class StereoLink : public ValueWriter {
- protected:
+protected:
   void SetUp() override {
     ValueWriter::SetUp();
     clock = std::make_unique<ManualClock>(0, ManualClock::Mode::automatic);
@@ -442,7 +515,8 @@ TEST_F(StereoLink, Arg1SwitchesBothLegsOffFirst) {
   std::vector<std::string> sends;
   for (auto& c : calls)
     if (c.rfind("send_", 0) == 0) sends.push_back(c);
-  EXPECT_EQ(sends, (std::vector<std::string>{"send_phantom LCL 3 0", "send_phantom LCL 4 0", "send_mode LCL 3 ST"}));
+  EXPECT_EQ(sends, (std::vector<std::string>{"send_phantom LCL 3 0", "send_phantom LCL 4 0",
+                                             "send_mode LCL 3 ST"}));
   EXPECT_TRUE(host().logged("[stereo] 48V off at LCL 4 before link"));
 }
 

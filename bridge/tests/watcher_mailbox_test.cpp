@@ -9,7 +9,7 @@ namespace ks {
 namespace {
 
 class Mailbox : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { mailbox_reset_all(); }
   void TearDown() override { mailbox_reset_all(); }
 };

@@ -19,7 +19,7 @@ TEST(BankSkipList, TwoFailuresInARowOfOneBankSkipIt) {
   EXPECT_FALSE(s.note_read("A", false));
   EXPECT_FALSE(s.note_read("B", false));  // another bank breaks the row
   EXPECT_FALSE(s.skipped("A"));
-  EXPECT_TRUE(s.note_read("b", false));   // same bank, any case
+  EXPECT_TRUE(s.note_read("b", false));  // same bank, any case
   EXPECT_TRUE(s.skipped("B"));
   EXPECT_FALSE(s.note_read("A", true));
   EXPECT_FALSE(s.note_read("A", false));  // an answer in between restarts the row
@@ -48,7 +48,7 @@ TEST(DeskBackEdge, FirstContactOnlyMarksTheDeskSeen) {
   EXPECT_TRUE(e.answering(6119));
   EXPECT_FALSE(e.pass(6120, false));  // 6000 ms without a live pass: lost
   EXPECT_FALSE(e.answering(6120));
-  EXPECT_TRUE(e.pass(9000, true));    // back
+  EXPECT_TRUE(e.pass(9000, true));  // back
   EXPECT_FALSE(e.pass(9020, true));
 }
 

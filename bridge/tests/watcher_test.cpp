@@ -25,13 +25,13 @@ namespace {
 
 struct ReportCase {
   const char* name;
-  bool seed_first;     // the channel already reported a value (5.0 dB)
-  int write_at;        // ms: LV1 writes 20 dB through the module (-1: no write)
-  int push_at;         // ms: the desk pushes `push`
+  bool seed_first;  // the channel already reported a value (5.0 dB)
+  int write_at;     // ms: LV1 writes 20 dB through the module (-1: no write)
+  int push_at;      // ms: the desk pushes `push`
   double push;
-  int rewrite_at;      // ms: a second write by LV1 (-1: none)
-  bool reported_now;   // reported by the pass right after the push
-  bool reported_later; // reported within the next 400 ms
+  int rewrite_at;       // ms: a second write by LV1 (-1: none)
+  bool reported_now;    // reported by the pass right after the push
+  bool reported_later;  // reported within the next 400 ms
 };
 
 class Reporting : public WatcherTest, public ::testing::WithParamInterface<ReportCase> {};
@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
     Watcher, Reporting,
     ::testing::Values(
         ReportCase{"first value always, 10 ms after a write", false, 0, 10, 12.0, -1, true, true},
-        ReportCase{"echo of LV1's value inside 250 ms: held, then reported", true, 0, 100, 20.0, -1, false, true},
+        ReportCase{"echo of LV1's value inside 250 ms: held, then reported", true, 0, 100, 20.0, -1,
+                   false, true},
         ReportCase{"desk move inside 250 ms: held, not lost", true, 0, 100, 21.5, -1, false, true},
         ReportCase{"push 300 ms after a write: reported", true, 0, 300, 8.0, -1, true, true},
         ReportCase{"move under 0.01 dB: dropped", true, -1, 40, 5.004, -1, false, false},
@@ -130,16 +131,17 @@ TEST_F(WatcherTest, DeskEventRouting) {
       {"A", 3, "mode", kStereo, 0, 0},                      // nobody watches A 3
       {"LCL", 7, "$ha", 0, 1ull << 6, 0},
       {"lcl", 8, "rmt", 0, 1ull << 7, 0},
-      {"A", 7, "$ract", 0, 0, 0},                           // nobody watches A 7
-      {"LCL", 7, nullptr, 0, 0, 0},                         // a null kind is ignored
-      {"LCL", 7, "fader", 0, 0, 0},                         // an unknown one too
+      {"A", 7, "$ract", 0, 0, 0},    // nobody watches A 7
+      {"LCL", 7, nullptr, 0, 0, 0},  // a null kind is ignored
+      {"LCL", 7, "fader", 0, 0, 0},  // an unknown one too
   };
   WatcherFlags& f = watcher_flags();
   for (const Case& c : cases) {
     watcher_flags_reset();
     on_desk_event(c.bank, c.n, c.kind, 0, 0, nullptr);
-    unsigned got = (f.patch_wanted ? kPatch : 0) | (f.reseed_wanted ? kReseed : 0) | (f.names_wanted ? kNames : 0) |
-                   (f.reread_mode ? kRereadMode : 0) | (f.stereo_wanted ? kStereo : 0);
+    unsigned got = (f.patch_wanted ? kPatch : 0) | (f.reseed_wanted ? kReseed : 0) |
+                   (f.names_wanted ? kNames : 0) | (f.reread_mode ? kRereadMode : 0) |
+                   (f.stereo_wanted ? kStereo : 0);
     const char* kind = c.kind ? c.kind : "(null)";
     EXPECT_EQ(got, c.wants) << kind << " " << c.bank << " " << c.n;
     EXPECT_EQ(f.repatch_bits.load(), c.repatch) << kind << " " << c.bank << " " << c.n;
@@ -196,7 +198,7 @@ TEST_F(WatcherTest, BankThatFailsTwiceIsSkippedAndFailedChannelsLoseTheirHeadAmp
   for (int ch = 4; ch < 8; ++ch) patch(ch, "A", static_cast<std::uint32_t>(ch + 1));
   desk().fail_input("read_gain", "LCL", 2);  // one LCL channel never answers
   desk().fail_input("read_gain", "A", 5);
-  desk().fail_input("read_gain", "A", 6);   // two A failures in a row: A is skipped
+  desk().fail_input("read_gain", "A", 6);  // two A failures in a row: A is skipped
   want(watcher_flags().reseed_wanted);
   pass();
   EXPECT_TRUE(host().logged("[bridge] A is not answering gain reads - skipping it this sweep"));
@@ -210,7 +212,8 @@ TEST_F(WatcherTest, BankThatFailsTwiceIsSkippedAndFailedChannelsLoseTheirHeadAmp
   want(watcher_flags().reseed_wanted);
   pass();
   // Seven answered, LCL 2 failed twice: it is shown without preamp controls.
-  EXPECT_TRUE(host().logged("[bridge] LCL 2 has no head amp (no gain node) - LV1 in 2 shown without preamp controls"));
+  EXPECT_TRUE(host().logged(
+      "[bridge] LCL 2 has no head amp (no gain node) - LV1 in 2 shown without preamp controls"));
   EXPECT_FALSE(channel_has_head_amp(1));
 }
 
@@ -265,7 +268,8 @@ TEST_F(WatcherTest, DeskBackWithLv1AsSourceReplaysTheCachedValues) {
   desk().set_link(true);
   pass();
   EXPECT_TRUE(host().logged("[sync] desk back - LV1 is the source of truth"));
-  EXPECT_TRUE(host().logged("[sync] replayed 63 channel(s) to the desk (1 with 48V, 1 skipped as unknown)"));
+  EXPECT_TRUE(host().logged(
+      "[sync] replayed 63 channel(s) to the desk (1 with 48V, 1 skipped as unknown)"));
   for (int ch = 0; ch < 64; ++ch) {
     char want[48];
     std::snprintf(want, sizeof want, "send_gain LCL %d %.2f", ch + 1, 10.0 + 0.5 * ch);
@@ -319,7 +323,8 @@ TEST_F(WatcherTest, WhatAFrozenDeskSaysWaitsForTheDeskBackDecision) {
     settings().resync_lv1.store(lv1_wins);
     desk().set_link(false);
     run_for(6500);
-    EXPECT_TRUE(host().logged("[sync] the desk is not answering - its values are held back until the desk-back decision"));
+    EXPECT_TRUE(host().logged(
+        "[sync] the desk is not answering - its values are held back until the desk-back decision"));
     desk().set_input("LCL", 1, FakeInput{40.0});  // moved at the desk while it did not answer
     desk().push("LCL", 1, "g", 40.0, 0);
     desk().set_link(true);
@@ -331,7 +336,8 @@ TEST_F(WatcherTest, WhatAFrozenDeskSaysWaitsForTheDeskBackDecision) {
     if (lv1_wins) {
       EXPECT_EQ(sends("send_gain LCL 1 12.00").size(), 1u);
       run_for(1000);
-      for (const FakeReport& r : gain_reports(0)) EXPECT_DOUBLE_EQ(r.db, 12.0) << "LV1's value was overwritten";
+      for (const FakeReport& r : gain_reports(0))
+        EXPECT_DOUBLE_EQ(r.db, 12.0) << "LV1's value was overwritten";
       EXPECT_EQ(desk().input("LCL", 1).gain, 12.0);
     } else {
       pass();  // the re-seed
@@ -360,7 +366,8 @@ TEST_F(WatcherTest, DeferredWritesGoOutAtTheNextPass) {
   desk().fail("send_gain");
   EXPECT_EQ(bridge_set_gain(2, 17.5), WriteOutcome::deferred);
   pass();
-  EXPECT_EQ(sends("send_gain LCL 3 17.50").size(), 2u) << "LV1's try, then the pass's: the desk still refuses";
+  EXPECT_EQ(sends("send_gain LCL 3 17.50").size(), 2u)
+      << "LV1's try, then the pass's: the desk still refuses";
   desk().fail("send_gain", false);
   pass();
   EXPECT_EQ(sends("send_gain LCL 3 17.50").size(), 3u);
@@ -375,7 +382,7 @@ TEST_F(WatcherTest, ASweepDoesNotReportOverADeferredValue) {
   seed_all();
   desk().fail("send_gain");
   EXPECT_EQ(bridge_set_gain(2, 17.5), WriteOutcome::deferred);
-  run_for(400);  // past the echo window
+  run_for(400);                                // past the echo window
   desk().set_input("LCL", 3, FakeInput{8.0});  // what the desk holds, LV1's value not there yet
   want(watcher_flags().reseed_wanted);
   pass();
@@ -561,17 +568,17 @@ TEST_F(WatcherTest, RevalidationReportsForcedAndRebuildsTheStrip) {
   EXPECT_EQ(host().rebuilds(), std::vector<std::int32_t>{2});
 }
 
-
 // LV1 moves the channel while the desk answers the re-read: the answer was made before LV1's write
 // reached the desk, so reporting it (forced) would put the old value back on LV1's strip.
 struct MidReadCase {
   const char* name;
-  const char* read;   // the read during which LV1 writes
+  const char* read;  // the read during which LV1 writes
   bool lv1_writes_gain;
   bool gain_reported, phantom_reported;
 };
 
-class RevalidationDuringAWrite : public WatcherTest, public ::testing::WithParamInterface<MidReadCase> {};
+class RevalidationDuringAWrite : public WatcherTest,
+                                 public ::testing::WithParamInterface<MidReadCase> {};
 
 TEST_P(RevalidationDuringAWrite, TheOlderAnswerNeverOverwritesLv1) {
   const MidReadCase& c = GetParam();
@@ -581,7 +588,8 @@ TEST_P(RevalidationDuringAWrite, TheOlderAnswerNeverOverwritesLv1) {
   desk().on_call([&](const std::string& call) {
     if (inside || call != c.read) return;
     inside = true;
-    const WriteOutcome sent = c.lv1_writes_gain ? bridge_set_gain(ch, 30.0) : bridge_set_phantom(ch, true);
+    const WriteOutcome sent =
+        c.lv1_writes_gain ? bridge_set_gain(ch, 30.0) : bridge_set_phantom(ch, true);
     EXPECT_EQ(sent, WriteOutcome::sent);
     FakeInput before = desk().input("LCL", 3);  // the desk's answer predates the write
     before.gain = 5.0;
@@ -593,18 +601,21 @@ TEST_P(RevalidationDuringAWrite, TheOlderAnswerNeverOverwritesLv1) {
   desk().on_call(nullptr);
   EXPECT_EQ(gain_reports(ch).size(), c.gain_reported ? 1u : 0u) << c.name;
   EXPECT_EQ(phantom_reports(ch).size(), c.phantom_reported ? 1u : 0u) << c.name;
-  if (c.lv1_writes_gain) EXPECT_DOUBLE_EQ(block->gain_db[ch], 30.0) << c.name;
-  else EXPECT_EQ(block->phantom[ch], 1) << c.name;
+  if (c.lv1_writes_gain)
+    EXPECT_DOUBLE_EQ(block->gain_db[ch], 30.0) << c.name;
+  else
+    EXPECT_EQ(block->phantom[ch], 1) << c.name;
   EXPECT_EQ(host().rebuilds(), std::vector<std::int32_t>{ch}) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Watcher, RevalidationDuringAWrite,
-    ::testing::Values(MidReadCase{"gain moved during the gain read", "read_gain LCL 3", true, false, true},
-                      MidReadCase{"48 V switched during the 48 V read", "read_phantom LCL 3", false, true, false},
-                      MidReadCase{"48 V switched during the gain read", "read_gain LCL 3", false, true, false},
-                      MidReadCase{"gain moved during the 48 V read: the gain was read before", "read_phantom LCL 3",
-                                  true, true, true}),
+    ::testing::Values(
+        MidReadCase{"gain moved during the gain read", "read_gain LCL 3", true, false, true},
+        MidReadCase{"48 V switched during the 48 V read", "read_phantom LCL 3", false, true, false},
+        MidReadCase{"48 V switched during the gain read", "read_gain LCL 3", false, true, false},
+        MidReadCase{"gain moved during the 48 V read: the gain was read before",
+                    "read_phantom LCL 3", true, true, true}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 }  // namespace

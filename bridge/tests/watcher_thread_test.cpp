@@ -17,7 +17,7 @@ namespace ks {
 namespace {
 
 class WatcherThread : public FrameworkTest {
- protected:
+protected:
   void SetUp() override {
     FrameworkTest::SetUp();
     watcher_reset();
@@ -53,7 +53,8 @@ TEST_F(WatcherThread, StopsBetweenChannelsOfASlowSweep) {
   ASSERT_EQ(module_start(host().host()), 1);
   take_desk();
   Tick start = tick_now();
-  while (desk().calls_of("read_gain").empty() && ticks_elapsed(tick_now(), start) < 10000) sleep_ms(5);
+  while (desk().calls_of("read_gain").empty() && ticks_elapsed(tick_now(), start) < 10000)
+    sleep_ms(5);
   ASSERT_FALSE(desk().calls_of("read_gain").empty());
   Tick asked = tick_now();
   EXPECT_TRUE(module_stop());

@@ -14,10 +14,10 @@ namespace {
 using test::from_hex;
 
 struct Vector {
-    const char* name;
-    const char* pk;
-    const char* msg;
-    const char* sig;
+  const char* name;
+  const char* pk;
+  const char* msg;
+  const char* sig;
 };
 
 // RFC 8032, section 7.1 (TEST 1, 2, 3 and SHA(abc)).
@@ -39,171 +39,172 @@ const Vector kRfc[] = {
 };
 
 struct Decoded {
-    std::vector<uint8_t> pk, msg, sig;
-    explicit Decoded(const Vector& v) : pk(from_hex(v.pk)), msg(from_hex(v.msg)), sig(from_hex(v.sig)) {}
-    bool verify() const { return ed25519_verify(sig.data(), msg.data(), msg.size(), pk.data()); }
+  std::vector<uint8_t> pk, msg, sig;
+  explicit Decoded(const Vector& v)
+      : pk(from_hex(v.pk)), msg(from_hex(v.msg)), sig(from_hex(v.sig)) {}
+  bool verify() const { return ed25519_verify(sig.data(), msg.data(), msg.size(), pk.data()); }
 };
 
 TEST(Ed25519, RfcVectorsVerify) {
-    for (const Vector& v : kRfc) EXPECT_TRUE(Decoded(v).verify()) << v.name;
+  for (const Vector& v : kRfc) EXPECT_TRUE(Decoded(v).verify()) << v.name;
 }
 
 // Every single-bit change of the signature (R or S) or the key, and a message that is one byte
 // short, one byte longer or has one bit changed, must fail.
 TEST(Ed25519, AnyChangedBitFails) {
-    for (const Vector& v : kRfc) {
-        const Decoded good(v);
-        for (size_t bit = 0; bit < 512; ++bit) {
-            Decoded d = good;
-            d.sig[bit / 8] ^= uint8_t(1u << (bit % 8));
-            EXPECT_FALSE(d.verify()) << v.name << " signature bit " << bit;
-        }
-        for (size_t bit = 0; bit < 256; ++bit) {
-            Decoded d = good;
-            d.pk[bit / 8] ^= uint8_t(1u << (bit % 8));
-            EXPECT_FALSE(d.verify()) << v.name << " key bit " << bit;
-        }
-        for (size_t bit = 0; bit < good.msg.size() * 8; ++bit) {
-            Decoded d = good;
-            d.msg[bit / 8] ^= uint8_t(1u << (bit % 8));
-            EXPECT_FALSE(d.verify()) << v.name << " message bit " << bit;
-        }
-        Decoded longer = good;
-        longer.msg.push_back(0);
-        EXPECT_FALSE(longer.verify()) << v.name << " one byte longer";
-        if (!good.msg.empty()) {
-            Decoded shorter = good;
-            shorter.msg.pop_back();
-            EXPECT_FALSE(shorter.verify()) << v.name << " one byte short";
-        }
+  for (const Vector& v : kRfc) {
+    const Decoded good(v);
+    for (size_t bit = 0; bit < 512; ++bit) {
+      Decoded d = good;
+      d.sig[bit / 8] ^= uint8_t(1u << (bit % 8));
+      EXPECT_FALSE(d.verify()) << v.name << " signature bit " << bit;
     }
+    for (size_t bit = 0; bit < 256; ++bit) {
+      Decoded d = good;
+      d.pk[bit / 8] ^= uint8_t(1u << (bit % 8));
+      EXPECT_FALSE(d.verify()) << v.name << " key bit " << bit;
+    }
+    for (size_t bit = 0; bit < good.msg.size() * 8; ++bit) {
+      Decoded d = good;
+      d.msg[bit / 8] ^= uint8_t(1u << (bit % 8));
+      EXPECT_FALSE(d.verify()) << v.name << " message bit " << bit;
+    }
+    Decoded longer = good;
+    longer.msg.push_back(0);
+    EXPECT_FALSE(longer.verify()) << v.name << " one byte longer";
+    if (!good.msg.empty()) {
+      Decoded shorter = good;
+      shorter.msg.pop_back();
+      EXPECT_FALSE(shorter.verify()) << v.name << " one byte short";
+    }
+  }
 }
 
 // Made with an independent implementation (tools/crypto-test-vectors.py): the key of TEST 1
 // over 1000 bytes of (i * 7 + 3) & 0xff, i.e. a message far past the short-message sizes.
 TEST(Ed25519, LongMessageVerifies) {
-    std::vector<uint8_t> msg(1000);
-    for (size_t i = 0; i < msg.size(); ++i) msg[i] = uint8_t(i * 7 + 3);
-    const auto pk = from_hex(kRfc[0].pk);
-    auto sig = from_hex(
-        "601900767b7db995d6cbbd8c41e6b2f5b2dac0e6390247d6868aa8e7efb7ba27"
-        "546298e6a9e237fe9dd44b72f4743691e5ff242eb102ef1229ac86727e227402");
-    EXPECT_TRUE(ed25519_verify(sig.data(), msg.data(), msg.size(), pk.data()));
-    msg[999] ^= 0x80;
-    EXPECT_FALSE(ed25519_verify(sig.data(), msg.data(), msg.size(), pk.data()));
+  std::vector<uint8_t> msg(1000);
+  for (size_t i = 0; i < msg.size(); ++i) msg[i] = uint8_t(i * 7 + 3);
+  const auto pk = from_hex(kRfc[0].pk);
+  auto sig = from_hex(
+      "601900767b7db995d6cbbd8c41e6b2f5b2dac0e6390247d6868aa8e7efb7ba27"
+      "546298e6a9e237fe9dd44b72f4743691e5ff242eb102ef1229ac86727e227402");
+  EXPECT_TRUE(ed25519_verify(sig.data(), msg.data(), msg.size(), pk.data()));
+  msg[999] ^= 0x80;
+  EXPECT_FALSE(ed25519_verify(sig.data(), msg.data(), msg.size(), pk.data()));
 }
 
 // y = 2 gives x^2 = 3 / (4 d + 1), which is not a square: the key is not a point, with either
 // sign bit, and no signature can make it one.
 TEST(Ed25519, KeyOffTheCurveFails) {
-    const Decoded good(kRfc[0]);
-    for (const char* pk : {"0200000000000000000000000000000000000000000000000000000000000000",
-                           "0200000000000000000000000000000000000000000000000000000000000080"}) {
-        auto key = from_hex(pk);
-        ed25519_detail::Point pt;
-        EXPECT_FALSE(ed25519_detail::ge_unpack_neg(pt, key.data())) << pk;
-        EXPECT_FALSE(ed25519_verify(good.sig.data(), good.msg.data(), 0, key.data())) << pk;
-    }
+  const Decoded good(kRfc[0]);
+  for (const char* pk : {"0200000000000000000000000000000000000000000000000000000000000000",
+                         "0200000000000000000000000000000000000000000000000000000000000080"}) {
+    auto key = from_hex(pk);
+    ed25519_detail::Point pt;
+    EXPECT_FALSE(ed25519_detail::ge_unpack_neg(pt, key.data())) << pk;
+    EXPECT_FALSE(ed25519_verify(good.sig.data(), good.msg.data(), 0, key.data())) << pk;
+  }
 }
 
 // The verifier does not require S < L: S + L names the same scalar, so the signature still
 // verifies. This malleability is accepted by design; the module files are what is signed, and
 // a second valid signature over the same file gives nobody anything.
 TEST(Ed25519, SPlusLIsAccepted) {
-    const uint8_t l[32] = {0xed, 0xd3, 0xf5, 0x5c, 0x1a, 0x63, 0x12, 0x58, 0xd6, 0x9c, 0xf7,
-                           0xa2, 0xde, 0xf9, 0xde, 0x14, 0,    0,    0,    0,    0,    0,
-                           0,    0,    0,    0,    0,    0,    0,    0,    0,    0x10};
-    for (const Vector& v : kRfc) {
-        Decoded d(v);
-        unsigned carry = 0;
-        for (int i = 0; i < 32; ++i) {
-            unsigned sum = d.sig[32 + i] + l[i] + carry;
-            d.sig[32 + i] = uint8_t(sum);
-            carry = sum >> 8;
-        }
-        ASSERT_EQ(carry, 0u);
-        EXPECT_NE(std::memcmp(d.sig.data(), Decoded(v).sig.data(), 64), 0);
-        EXPECT_TRUE(d.verify()) << v.name;
+  const uint8_t l[32] = {0xed, 0xd3, 0xf5, 0x5c, 0x1a, 0x63, 0x12, 0x58, 0xd6, 0x9c, 0xf7,
+                         0xa2, 0xde, 0xf9, 0xde, 0x14, 0,    0,    0,    0,    0,    0,
+                         0,    0,    0,    0,    0,    0,    0,    0,    0,    0x10};
+  for (const Vector& v : kRfc) {
+    Decoded d(v);
+    unsigned carry = 0;
+    for (int i = 0; i < 32; ++i) {
+      unsigned sum = d.sig[32 + i] + l[i] + carry;
+      d.sig[32 + i] = uint8_t(sum);
+      carry = sum >> 8;
     }
+    ASSERT_EQ(carry, 0u);
+    EXPECT_NE(std::memcmp(d.sig.data(), Decoded(v).sig.data(), 64), 0);
+    EXPECT_TRUE(d.verify()) << v.name;
+  }
 }
 
 // Field encoding: values at and above p (possible in a key's 255 bits) come out reduced.
 TEST(Ed25519Field, PackReducesToCanonical) {
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        // p -> 0
-        {"edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
-         "0000000000000000000000000000000000000000000000000000000000000000"},
-        // p + 5 -> 5
-        {"f2ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
-         "0500000000000000000000000000000000000000000000000000000000000000"},
-        // 2^255 - 1 = p + 18 -> 18
-        {"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
-         "1200000000000000000000000000000000000000000000000000000000000000"},
-        // p - 1 stays
-        {"ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
-         "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"},
-    };
-    for (const Case& c : cases) {
-        ed25519_detail::Fe f;
-        auto in = from_hex(c.in);
-        ed25519_detail::fe_unpack(f, in.data());
-        uint8_t out[32];
-        ed25519_detail::fe_pack(out, f);
-        EXPECT_EQ(test::to_hex(out, 32), c.out) << c.in;
-    }
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      // p -> 0
+      {"edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+       "0000000000000000000000000000000000000000000000000000000000000000"},
+      // p + 5 -> 5
+      {"f2ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+       "0500000000000000000000000000000000000000000000000000000000000000"},
+      // 2^255 - 1 = p + 18 -> 18
+      {"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+       "1200000000000000000000000000000000000000000000000000000000000000"},
+      // p - 1 stays
+      {"ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+       "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"},
+  };
+  for (const Case& c : cases) {
+    ed25519_detail::Fe f;
+    auto in = from_hex(c.in);
+    ed25519_detail::fe_unpack(f, in.data());
+    uint8_t out[32];
+    ed25519_detail::fe_pack(out, f);
+    EXPECT_EQ(test::to_hex(out, 32), c.out) << c.in;
+  }
 }
 
 // z * z^-1 = 1 for a spread of values, including ones whose limbs are all at their maximum.
 TEST(Ed25519Field, InverseTimesValueIsOne) {
-    for (int seed = 0; seed < 40; ++seed) {
-        uint8_t bytes[32];
-        for (int i = 0; i < 32; ++i) bytes[i] = uint8_t(seed * 37 + i * (seed | 1) * 11);
-        if (seed == 0) {  // p - 1: every limb at its largest
-            std::memset(bytes, 0xff, 32);
-            bytes[0] = 0xec;
-            bytes[31] = 0x7f;
-        }
-        ed25519_detail::Fe z, zi, prod;
-        ed25519_detail::fe_unpack(z, bytes);
-        ed25519_detail::fe_invert(zi, z);
-        ed25519_detail::fe_mul(prod, z, zi);
-        uint8_t out[32];
-        ed25519_detail::fe_pack(out, prod);
-        EXPECT_EQ(test::to_hex(out, 32),
-                  "0100000000000000000000000000000000000000000000000000000000000000")
-            << "seed " << seed;
+  for (int seed = 0; seed < 40; ++seed) {
+    uint8_t bytes[32];
+    for (int i = 0; i < 32; ++i) bytes[i] = uint8_t(seed * 37 + i * (seed | 1) * 11);
+    if (seed == 0) {  // p - 1: every limb at its largest
+      std::memset(bytes, 0xff, 32);
+      bytes[0] = 0xec;
+      bytes[31] = 0x7f;
     }
+    ed25519_detail::Fe z, zi, prod;
+    ed25519_detail::fe_unpack(z, bytes);
+    ed25519_detail::fe_invert(zi, z);
+    ed25519_detail::fe_mul(prod, z, zi);
+    uint8_t out[32];
+    ed25519_detail::fe_pack(out, prod);
+    EXPECT_EQ(test::to_hex(out, 32),
+              "0100000000000000000000000000000000000000000000000000000000000000")
+        << "seed " << seed;
+  }
 }
 
 // Scalar reduction at its edges: L itself, L - 1, 2^512 - 1 and a digest of all zeros.
 TEST(Ed25519Scalar, ReduceEdges) {
-    struct Case {
-        const char* in;   // 64 bytes, little-endian
-        const char* out;  // 32 bytes
-    } cases[] = {
-        {"edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"
-         "0000000000000000000000000000000000000000000000000000000000000000",
-         "0000000000000000000000000000000000000000000000000000000000000000"},
-        {"ecd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"
-         "0000000000000000000000000000000000000000000000000000000000000000",
-         "ecd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"},
-        {"0000000000000000000000000000000000000000000000000000000000000000"
-         "0000000000000000000000000000000000000000000000000000000000000000",
-         "0000000000000000000000000000000000000000000000000000000000000000"},
-        // (2^512 - 1) mod L
-        {"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"
-         "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
-         "000f9c44e31106a447938568a71b0ed065bef517d273ecce3d9a307c1b419903"},
-    };
-    for (const Case& c : cases) {
-        auto in = from_hex(c.in);
-        uint8_t out[32];
-        ed25519_detail::sc_reduce(out, in.data());
-        EXPECT_EQ(test::to_hex(out, 32), c.out) << c.in;
-    }
+  struct Case {
+    const char* in;   // 64 bytes, little-endian
+    const char* out;  // 32 bytes
+  } cases[] = {
+      {"edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"
+       "0000000000000000000000000000000000000000000000000000000000000000",
+       "0000000000000000000000000000000000000000000000000000000000000000"},
+      {"ecd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"
+       "0000000000000000000000000000000000000000000000000000000000000000",
+       "ecd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"},
+      {"0000000000000000000000000000000000000000000000000000000000000000"
+       "0000000000000000000000000000000000000000000000000000000000000000",
+       "0000000000000000000000000000000000000000000000000000000000000000"},
+      // (2^512 - 1) mod L
+      {"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"
+       "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+       "000f9c44e31106a447938568a71b0ed065bef517d273ecce3d9a307c1b419903"},
+  };
+  for (const Case& c : cases) {
+    auto in = from_hex(c.in);
+    uint8_t out[32];
+    ed25519_detail::sc_reduce(out, in.data());
+    EXPECT_EQ(test::to_hex(out, 32), c.out) << c.in;
+  }
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ void put_raw(NodeFrame& f, uint8_t b) {
   }
 }
 
-
 }  // namespace
 
 void frame_reset(NodeFrame& f) {
@@ -166,24 +165,26 @@ size_t simple_length(const uint8_t* p, size_t avail, size_t* need) {
   if (b < 0xC0) return 1 + size_t(b - 0x7F);
   if (b < 0xD0) return 1 + size_t(b - 0xBF);
   switch (b) {
-    case 0xD0: case 0xD8: case 0xDA: case 0xDB: case 0xDC: case 0xDD: case 0xDE:
-      return 1;
-    case 0xD1:
-      *need = 2;
-      return avail < 2 ? SIZE_MAX : size_t(p[1]) + 3;
-    case 0xD2: case 0xD3:
-      return 3;
-    case 0xD4: case 0xD5: case 0xD6:
-      return 5;
-    case 0xD9:
-      return 2;
+    case 0xD0:
+    case 0xD8:
+    case 0xDA:
+    case 0xDB:
+    case 0xDC:
+    case 0xDD:
+    case 0xDE: return 1;
+    case 0xD1: *need = 2; return avail < 2 ? SIZE_MAX : size_t(p[1]) + 3;
+    case 0xD2:
+    case 0xD3: return 3;
+    case 0xD4:
+    case 0xD5:
+    case 0xD6: return 5;
+    case 0xD9: return 2;
     case 0xDF: {
       size_t header = 0, total = 0;
       *need = avail >= 3 && read_be16(p + 1) == 0 ? 7 : 3;
       return block_header(p, avail, &header, &total) ? total : SIZE_MAX;
     }
-    default:
-      return 0;  // E0..FF
+    default: return 0;  // E0..FF
   }
 }
 

@@ -10,8 +10,8 @@ namespace ks {
 constexpr uint32_t kNodeFrameCapacity = 256;
 
 // Marker bytes that open and close the parts of a request.
-constexpr uint8_t kEscape = 0xDF;        // introduces a two-byte marker on the wire
-constexpr uint8_t kEscapedData = 0xDE;   // DF DE on the wire is one data byte 0xDF
+constexpr uint8_t kEscape = 0xDF;       // introduces a two-byte marker on the wire
+constexpr uint8_t kEscapedData = 0xDE;  // DF DE on the wire is one data byte 0xDF
 constexpr uint8_t kControlChannel = 0xD1;
 constexpr uint8_t kMeterChannel = 0xD3;
 constexpr uint8_t kRoot = 0xDA;
@@ -39,7 +39,7 @@ void frame_put_index(NodeFrame& f, int32_t n);
 void frame_put_string(NodeFrame& f, const char* text);  // node name, up to 16 characters
 void frame_put_text(NodeFrame& f, const char* text);    // string value, up to 64 characters
 void frame_put_float(NodeFrame& f, float x);
-void frame_put_small(NodeFrame& f, uint8_t v);          // small integer 0..63
+void frame_put_small(NodeFrame& f, uint8_t v);  // small integer 0..63
 // An integer in the shortest token that holds it: small, then 16-bit (D3), then 32-bit (D4).
 void frame_put_int(NodeFrame& f, int32_t v);
 // DF D1 DA "io" "in" <bank> <n> [<leaf>]; the leaf is left out when null or empty.

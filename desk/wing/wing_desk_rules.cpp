@@ -50,9 +50,11 @@ uint32_t wing_bank_size_for(const char* model, const char* bank) {
     if (iequals(bank, "LCL") || iequals(bank, "AUX")) return 8;
   }
   if (iequals(bank, "AUX")) return 0;
-  static const struct { const char* bank; uint32_t n; } groups[] = {
-      {"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},  {"C", 48},  {"SC", 32},
-      {"USB", 48}, {"CRD", 64}, {"MOD", 64}, {"PLAY", 4}, {"AES", 2}, {"USR", 56}};
+  static const struct {
+    const char* bank;
+    uint32_t n;
+  } groups[] = {{"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},   {"C", 48},  {"SC", 32},
+                {"USB", 48}, {"CRD", 64}, {"MOD", 64}, {"PLAY", 4}, {"AES", 2}, {"USR", 56}};
   for (const auto& g : groups)
     if (iequals(bank, g.bank)) return g.n;
   return 0;
@@ -60,9 +62,12 @@ uint32_t wing_bank_size_for(const char* model, const char* bank) {
 
 uint32_t KS_ABI wing_stagebox_channels(const char* names) {
   if (!names || !*names) return 0xFFFFFFFFu;
-  static const struct { const char* name; uint32_t n; } boxes[] = {
-      {"DL251", 48}, {"DL32", 32}, {"DL16", 16}, {"DL151", 24}, {"SD16", 16},  {"SD8", 8},
-      {"S32", 32},   {"S16", 16},  {"DN4816", 0}, {"DN4888", 0}, {"M32C", 0}, {"X32C", 0}};
+  static const struct {
+    const char* name;
+    uint32_t n;
+  } boxes[] = {{"DL251", 48}, {"DL32", 32},  {"DL16", 16}, {"DL151", 24},
+               {"SD16", 16},  {"SD8", 8},    {"S32", 32},  {"S16", 16},
+               {"DN4816", 0}, {"DN4888", 0}, {"M32C", 0},  {"X32C", 0}};
   bool any = false;
   uint32_t total = 0;
   for (const auto& box : boxes) {

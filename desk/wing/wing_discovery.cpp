@@ -13,7 +13,7 @@ namespace ks {
 
 namespace {
 
-constexpr size_t kFieldMax = 63;  // characters of a field before it is cut to its record field
+constexpr size_t kFieldMax = 63;   // characters of a field before it is cut to its record field
 constexpr int kIgnoredLogMax = 3;  // ignored datagrams logged per call
 
 void put_field(char* dst, size_t cap, std::string_view src) {
@@ -63,7 +63,9 @@ bool wing_parse_identity(std::string_view d, const char* sender_ip, DeskAnswer* 
   for (size_t i = 0; i < d.size() && count < sizeof commas / sizeof commas[0]; ++i)
     if (d[i] == ',') commas[count++] = i;
   if (count < 5) return false;
-  auto between = [&](size_t a, size_t b) { return d.substr(commas[a] + 1, commas[b] - commas[a] - 1); };
+  auto between = [&](size_t a, size_t b) {
+    return d.substr(commas[a] + 1, commas[b] - commas[a] - 1);
+  };
   DeskAnswer a{};
   put_field(a.ip, sizeof a.ip, sender_ip);
   put_field(a.name, sizeof a.name, between(1, count - 3));
@@ -82,7 +84,8 @@ bool wing_parse_identity(std::string_view d, const char* sender_ip, DeskAnswer* 
 }
 
 int32_t wing_card_from(const char* opt_mod, const char* card_type) {
-  if ((opt_mod && std::strstr(opt_mod, "WSG")) || (card_type && std::strstr(card_type, "WSG"))) return 1;
+  if ((opt_mod && std::strstr(opt_mod, "WSG")) || (card_type && std::strstr(card_type, "WSG")))
+    return 1;
   if (opt_mod && card_type) return 0;
   return -1;
 }
@@ -108,9 +111,11 @@ int32_t KS_ABI wing_discover(const char* ip, DeskAnswer* out, int32_t max, uint3
     main.set_broadcast(true);
     uint32_t targets[kWingMaxTargets];
     int nt = discovery_targets(targets, kWingMaxTargets);
-    for (int i = 0; i < nt; ++i) main.send_to(kQuestion, qlen, {ipv4_from_net(targets[i]), kWingDiscoveryPort});
+    for (int i = 0; i < nt; ++i)
+      main.send_to(kQuestion, qlen, {ipv4_from_net(targets[i]), kWingDiscoveryPort});
     nb = open_broadcast_sockets(bcast, nullptr, kWingMaxBroadcastSockets);
-    for (int i = 0; i < nb; ++i) bcast[i].send_to(kQuestion, qlen, {kBroadcast, kWingDiscoveryPort});
+    for (int i = 0; i < nb; ++i)
+      bcast[i].send_to(kQuestion, qlen, {kBroadcast, kWingDiscoveryPort});
   }
 
   Socket::Native list[1 + kWingMaxBroadcastSockets];
@@ -134,9 +139,12 @@ int32_t KS_ABI wing_discover(const char* ip, DeskAnswer* out, int32_t max, uint3
     std::string sender = format_ipv4(from.addr);
     const char* why = nullptr;
     DeskAnswer a;
-    if (got == kSocketTruncated || got > kWingAnswerMax) why = "over-long";
-    else if (ip && from.addr != asked) why = "not from the asked address";
-    else if (!wing_parse_identity(std::string_view(buf, size_t(got)), sender.c_str(), &a)) why = "not an identity line";
+    if (got == kSocketTruncated || got > kWingAnswerMax)
+      why = "over-long";
+    else if (ip && from.addr != asked)
+      why = "not from the asked address";
+    else if (!wing_parse_identity(std::string_view(buf, size_t(got)), sender.c_str(), &a))
+      why = "not an identity line";
     if (why) {
       if (got == kSocketTruncated) got = 0;
       if (ignored++ < kIgnoredLogMax)

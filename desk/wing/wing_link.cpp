@@ -77,7 +77,7 @@ struct LinkState : RxSink {
   // stream stays whole (socket_lock).
   uint8_t tail[kNodeFrameCapacity];
   uint32_t tail_len = 0;
-  RxStream rx;     // receive thread only
+  RxStream rx;  // receive thread only
 
   std::atomic<Clock*> clock{nullptr};
 
@@ -154,7 +154,8 @@ void LinkState::on_rx_error(RxError e, size_t bytes) {
   switch (e) {
     case RxError::kUnknownToken:
       n = ++unknown_tokens;
-      if (rare(n)) driver_log_detail("[ctl] rx: node item with an unknown value token skipped (%u so far)", n);
+      if (rare(n))
+        driver_log_detail("[ctl] rx: node item with an unknown value token skipped (%u so far)", n);
       break;
     case RxError::kEmptyBlock:
       n = ++empty_blocks;
@@ -163,8 +164,9 @@ void LinkState::on_rx_error(RxError e, size_t bytes) {
     case RxError::kOversize:
       n = ++oversize;
       if (rare(n))
-        driver_log_detail("[ctl] rx: item of %u bytes is larger than the receive buffer - discarded (%u so far)",
-                          unsigned(bytes), n);
+        driver_log_detail(
+            "[ctl] rx: item of %u bytes is larger than the receive buffer - discarded (%u so far)",
+            unsigned(bytes), n);
       break;
     case RxError::kResync:
       ++resyncs;
@@ -194,7 +196,10 @@ void LinkState::on_node_item(const uint8_t* item, size_t len) {
   if (late_reply) {
     // What the desk held when it got round to an old question: not a change made at the desk.
     uint32_t n = ++late_dropped;
-    if (rare(n)) driver_log_detail("[ctl] a late reply (hash %08X) came after its request gave up - dropped, not a desk change (%u so far)", hash, n);
+    if (rare(n))
+      driver_log_detail(
+          "[ctl] a late reply (hash %08X) came after its request gave up - dropped, not a desk change (%u so far)",
+          hash, n);
     return;
   }
   if (a == ItemAction::kPush) on_push(hash, item + 5, len - 5);
@@ -207,13 +212,14 @@ void LinkState::on_push(uint32_t hash, const uint8_t* value, size_t len) {
   uint8_t flag = 0;
   bool decoded = decode_value(value, len, &v, &flag);
   if (!e) {
-    driver_log_detail("[ctl] push for an unlearned node: hash=%08X token=%02X decoded=%d value=%.3f",
-                      hash, len ? value[0] : 0, decoded ? 1 : 0, v);
+    driver_log_detail(
+        "[ctl] push for an unlearned node: hash=%08X token=%02X decoded=%d value=%.3f", hash,
+        len ? value[0] : 0, decoded ? 1 : 0, v);
     return;
   }
   if (!leaf_accepts_token(e->leaf, len ? value[0] : 0)) {
-    driver_log_detail("[ctl] push for %s %u/%s carries value type 0x%02X - not this leaf, dropped", e->bank,
-                      e->index, e->leaf, len ? value[0] : 0);
+    driver_log_detail("[ctl] push for %s %u/%s carries value type 0x%02X - not this leaf, dropped",
+                      e->bank, e->index, e->leaf, len ? value[0] : 0);
     return;
   }
   if (!decoded && len && value[0] == kFloat) {
@@ -227,7 +233,8 @@ void LinkState::on_push(uint32_t hash, const uint8_t* value, size_t len) {
 }
 
 void drop_after_send_failure(LinkState& s) {
-  if (!s.drop_pending.exchange(true)) driver_log_info("[ctl] send to %s:2222 failed or timed out, dropping", s.address);
+  if (!s.drop_pending.exchange(true))
+    driver_log_info("[ctl] send to %s:2222 failed or timed out, dropping", s.address);
   s.link_up = false;
 }
 
@@ -339,15 +346,17 @@ void rx_thread(void*) {
         partial_waiting = true;
         partial_since = s.now();
       } else if (ticks_elapsed(s.now(), partial_since) > kStalePartialMs) {
-        driver_log_info("[ctl] rx: an item from %s stayed incomplete for %u ms - the stream is lost, reconnecting",
-                        s.address, kStalePartialMs);
+        driver_log_info(
+            "[ctl] rx: an item from %s stayed incomplete for %u ms - the stream is lost, reconnecting",
+            s.address, kStalePartialMs);
         partial_waiting = false;
         close_connection(s);
       }
       continue;
     }
     if (!s.drop_pending.load() && s.running())
-      driver_log_info("[ctl] %s:2222 closed the connection%s", s.address, r == kSocketClosed ? "" : " (error)");
+      driver_log_info("[ctl] %s:2222 closed the connection%s", s.address,
+                      r == kSocketClosed ? "" : " (error)");
     partial_waiting = false;
     close_connection(s);
   }
@@ -375,10 +384,11 @@ void try_connect(LinkState& s) {
   if (st != ConnectState::kConnected) {
     uint32_t n = ++s.failed_connects;
     if (n == 1 || n % 20 == 0)
-      driver_log_info("[ctl] cannot connect to %s:2222 (attempt %ld, %s %d) - the desk answers discovery "
-                      "but refuses control: WING Edit / the WING app may hold its connections, or a "
-                      "firewall blocks TCP 2222",
-                      s.address, long(n), st == ConnectState::kFailed ? "socket error" : "timed out", err);
+      driver_log_info(
+          "[ctl] cannot connect to %s:2222 (attempt %ld, %s %d) - the desk answers discovery "
+          "but refuses control: WING Edit / the WING app may hold its connections, or a "
+          "firewall blocks TCP 2222",
+          s.address, long(n), st == ConnectState::kFailed ? "socket error" : "timed out", err);
     return;
   }
   sock.set_recv_timeout(250);
@@ -415,8 +425,8 @@ void connect_thread(void*) {
       if (!s.sock_valid.load()) continue;
     }
     KeepAliveFn ka = s.keep_alive.load();
-    if (!s.drop_pending.load() && ticks_elapsed(s.now(), s.last_send.load()) > kKeepAliveAfterMs && ka &&
-        s.running() && !ka()) {
+    if (!s.drop_pending.load() && ticks_elapsed(s.now(), s.last_send.load()) > kKeepAliveAfterMs &&
+        ka && s.running() && !ka()) {
       if (s.running() && !s.drop_pending.exchange(true)) {
         driver_log_info("[ctl] keep-alive failed, dropping");
         s.link_up = false;
@@ -435,7 +445,8 @@ bool link_start(const char* ip, KeepAliveFn keep_alive) {
   StoppableThreads::Start start(s.threads);
   if (start.running()) return true;
   if (start.left_over()) {
-    driver_log_info("[ctl] a link thread of the last stop is still running - not starting the link again");
+    driver_log_info(
+        "[ctl] a link thread of the last stop is still running - not starting the link again");
     return false;
   }
   size_t n = strnlen(ip, sizeof s.address - 1);
@@ -483,7 +494,8 @@ bool link_send_frame(const NodeFrame& frame) {
 bool link_try_send_frame(const NodeFrame& frame) {
   LinkState& s = L();
   if (!s.initialised.load() || !s.sock_valid.load()) return false;
-  // Another thread is sending (and may wait on a full socket): LV1's thread does not queue behind it.
+  // Another thread is sending (and may wait on a full socket): LV1's thread does not queue behind
+  // it.
   if (!s.socket_lock.try_lock()) return false;
   bool ok = link_send_now(s, frame);
   s.socket_lock.unlock();
@@ -498,7 +510,9 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
   if (expected_hash == 0 && s.backoff_set.load()) {
     // Let a late reply to the failed request drain as a push before an unguarded read.
     uint32_t left = s.backoff_deadline.load() - s.now();
-    if (int32_t(left) > 0) s.clk().wait_stop(s.threads.stop_event(), left < kBackoffMaxWaitMs ? left : kBackoffMaxWaitMs);
+    if (int32_t(left) > 0)
+      s.clk().wait_stop(s.threads.stop_event(),
+                        left < kBackoffMaxWaitMs ? left : kBackoffMaxWaitMs);
     s.backoff_set = false;
   }
   Guard rg(s.request_lock);
@@ -522,7 +536,8 @@ bool link_request(const NodeFrame& frame, bool block_reply, uint32_t expected_ha
       if (out && n) std::memcpy(out, s.slot.buf, n);
       if (out_length) *out_length = n;
       ok = true;
-      s.settle_late(!block_reply && !multi_part && s.slot.fill >= 5 ? read_be32(s.slot.buf + 1) : 0);
+      s.settle_late(!block_reply && !multi_part && s.slot.fill >= 5 ? read_be32(s.slot.buf + 1)
+                                                                    : 0);
     } else if (multi_part) {
       s.late_multi = (s.late_multi < kLateMax ? s.late_multi : kLateMax - 1) + 1;
       s.late_multi_at = s.now();
@@ -554,7 +569,9 @@ void link_set_push_callback(LinkPushFn fn) {
   s.push = fn;
 }
 
-void link_deliver_push(uint32_t hash, const uint8_t* value, size_t len) { L().on_push(hash, value, len); }
+void link_deliver_push(uint32_t hash, const uint8_t* value, size_t len) {
+  L().on_push(hash, value, len);
+}
 
 LinkRxErrors link_rx_errors() {
   LinkState& s = L();

@@ -98,8 +98,8 @@ bool subscribe(Socket& udp, Socket& tcp) {
     return false;
   }
   g_subscriptions.fetch_add(1, kRelaxed);
-  driver_log_info("[nat] connected %s:%d, meters requested (%d source devices)", g_ip, int(kDeskPort),
-                  int(kMeterGroupCount));
+  driver_log_info("[nat] connected %s:%d, meters requested (%d source devices)", g_ip,
+                  int(kDeskPort), int(kMeterGroupCount));
   return true;
 }
 
@@ -123,8 +123,7 @@ void take_datagram(const uint8_t* p, int n, Endpoint from, Tick now, Tick* data_
   uint32_t id = g_id.load(kRelaxed);
   switch (g_levels.take(p, size_t(n), id, now)) {
     case MeterDatagram::kTooShort:
-    case MeterDatagram::kDeskAnswer:
-      return;
+    case MeterDatagram::kDeskAnswer: return;
     case MeterDatagram::kWrongSize:
       *data_tick = now;
       if (g_levels.wrong_size_frames() <= kMeterWrongSizeLogged)
@@ -135,7 +134,8 @@ void take_datagram(const uint8_t* p, int n, Endpoint from, Tick now, Tick* data_
       return;
     case MeterDatagram::kWrongId:
       if (g_levels.wrong_id_frames() <= kOddDatagramsLogged)
-        driver_log_info("[nat] meter frame for subscription %u, ours is %u - dropped", read_be32(p), id);
+        driver_log_info("[nat] meter frame for subscription %u, ours is %u - dropped", read_be32(p),
+                        id);
       return;
     case MeterDatagram::kFirstDecoded: {
       *data_tick = now;
@@ -145,9 +145,7 @@ void take_datagram(const uint8_t* p, int n, Endpoint from, Tick now, Tick* data_
                       int(kMeterChannelCount), lcl1);
       return;
     }
-    case MeterDatagram::kDecoded:
-      *data_tick = now;
-      return;
+    case MeterDatagram::kDecoded: *data_tick = now; return;
   }
 }
 
@@ -270,13 +268,17 @@ void KS_ABI wing_meters_stop() {
 bool KS_ABI wing_meters_flowing() { return g_levels.flowing(); }
 uint32_t KS_ABI wing_meter_frames() { return g_levels.frames(); }
 
-bool KS_ABI wing_meter_now(const char* bank, int32_t n, double* db) { return g_levels.level(bank, n, db); }
+bool KS_ABI wing_meter_now(const char* bank, int32_t n, double* db) {
+  return g_levels.level(bank, n, db);
+}
 
 bool KS_ABI wing_meter_peak(const char* bank, int32_t n, double* db) {
   return g_levels.peak(bank, n, clock().now(), db);
 }
 
-bool KS_ABI wing_meter_clip(const char* bank, int32_t n) { return g_levels.clip(bank, n, clock().now()); }
+bool KS_ABI wing_meter_clip(const char* bank, int32_t n) {
+  return g_levels.clip(bank, n, clock().now());
+}
 
 WingMeterStats wing_meters_stats() {
   WingMeterStats s{};

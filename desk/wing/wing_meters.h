@@ -33,13 +33,13 @@ bool KS_ABI wing_meter_clip(const char* bank, int32_t n);
 
 // What the stream saw, for tests and diagnostics.
 struct WingMeterStats {
-  uint16_t udp_port;      // the port frames are asked for (0 before the first setup)
-  uint32_t id;            // subscription id of this start
-  uint32_t subscriptions; // subscriptions sent since start
-  uint32_t renewals;      // renewals sent since start
-  uint32_t wrong_size;    // frames of the wrong size from the desk
-  uint32_t wrong_id;      // frames for another subscription
-  uint32_t foreign;       // datagrams from an address that is not the desk's
+  uint16_t udp_port;       // the port frames are asked for (0 before the first setup)
+  uint32_t id;             // subscription id of this start
+  uint32_t subscriptions;  // subscriptions sent since start
+  uint32_t renewals;       // renewals sent since start
+  uint32_t wrong_size;     // frames of the wrong size from the desk
+  uint32_t wrong_id;       // frames for another subscription
+  uint32_t foreign;        // datagrams from an address that is not the desk's
 };
 WingMeterStats wing_meters_stats();
 

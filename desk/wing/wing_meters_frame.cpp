@@ -19,8 +19,9 @@ constexpr size_t sum_channels() {
 }  // namespace
 
 constexpr MeterGroup kMeterGroups[kMeterGroupCount] = {
-    {"LCL", 1, 24}, {"AUX", 2, 8},  {"A", 3, 48},   {"B", 4, 48},    {"C", 5, 48},   {"SC", 6, 32},
-    {"USB", 7, 48}, {"CRD", 8, 64}, {"MOD", 9, 64}, {"PLAY", 10, 4}, {"AES", 11, 2}, {"USR", 12, 56},
+    {"LCL", 1, 24}, {"AUX", 2, 8},   {"A", 3, 48},   {"B", 4, 48},
+    {"C", 5, 48},   {"SC", 6, 32},   {"USB", 7, 48}, {"CRD", 8, 64},
+    {"MOD", 9, 64}, {"PLAY", 10, 4}, {"AES", 11, 2}, {"USR", 12, 56},
 };
 static_assert(sum_channels() == kMeterChannelCount, "the frame carries every group's channels");
 
@@ -84,7 +85,8 @@ double MeterLevels::decayed_hold(const Channel& c, Tick now) {
 
 MeterDatagram MeterLevels::take(const uint8_t* p, size_t n, uint32_t id, Tick now) {
   if (!p || n < 4) return MeterDatagram::kTooShort;
-  if (n >= 5 && p[0] == 'W' && p[1] == 'I' && p[2] == 'N' && p[3] == 'G') return MeterDatagram::kDeskAnswer;
+  if (n >= 5 && p[0] == 'W' && p[1] == 'I' && p[2] == 'N' && p[3] == 'G')
+    return MeterDatagram::kDeskAnswer;
   if (n != kMeterFrameSize) {
     // The channel counts changed under us (sample rate, card): no levels rather than wrong ones.
     wrong_size_.fetch_add(1, kRelaxed);

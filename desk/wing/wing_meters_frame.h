@@ -22,12 +22,12 @@ constexpr size_t kMeterChannelCount = 446;  // all groups together
 constexpr size_t kMeterFrameSize = 4 + 2 * kMeterChannelCount;
 static_assert(kMeterFrameSize == 896);
 
-constexpr double kMeterFloorDb = -144.0;          // a channel that has no level yet
-constexpr uint32_t kMeterHoldMs = 1600;           // peak hold before it decays
+constexpr double kMeterFloorDb = -144.0;  // a channel that has no level yet
+constexpr uint32_t kMeterHoldMs = 1600;   // peak hold before it decays
 constexpr double kMeterDecayDbPerMs = 0.02;
-constexpr double kMeterSignalDb = -0.5;           // at or above: counts as a clip
-constexpr uint32_t kMeterClipMs = 2500;           // how long a clip stays lit
-constexpr uint32_t kMeterWrongSizeLogged = 3;     // lines written per start for bad frames
+constexpr double kMeterSignalDb = -0.5;        // at or above: counts as a clip
+constexpr uint32_t kMeterClipMs = 2500;        // how long a clip stays lit
+constexpr uint32_t kMeterWrongSizeLogged = 3;  // lines written per start for bad frames
 
 // The groups of a meter frame, in frame order. `number` is the desk's group number; the
 // subscription asks for them as 0-based source devices 0x00..0x0B.
@@ -53,12 +53,12 @@ void meter_put_renewal(NodeFrame& f, uint32_t id);
 
 // What one received datagram was.
 enum class MeterDatagram {
-  kTooShort,       // under 4 bytes: ignored
-  kDeskAnswer,     // the desk's "WING,..." answer to the priming question: ignored
-  kWrongSize,      // not 896 bytes: not decoded, `flowing` cleared
-  kWrongId,        // another subscription's frame: dropped
-  kDecoded,        // levels taken
-  kFirstDecoded,   // levels taken, and the stream was not flowing before
+  kTooShort,      // under 4 bytes: ignored
+  kDeskAnswer,    // the desk's "WING,..." answer to the priming question: ignored
+  kWrongSize,     // not 896 bytes: not decoded, `flowing` cleared
+  kWrongId,       // another subscription's frame: dropped
+  kDecoded,       // levels taken
+  kFirstDecoded,  // levels taken, and the stream was not flowing before
 };
 
 // Levels of every group and channel, and the stream's state.

@@ -69,7 +69,6 @@ bool first_time(const char* prefix, const char* bank, int32_t n) {
   return true;
 }
 
-
 void channel_frame(NodeFrame& f, int c, std::initializer_list<const char*> leaves) {
   frame_reset(f);
   frame_begin_path(f);
@@ -86,7 +85,8 @@ bool ask_reply(const NodeFrame& f, const char* leaf_key, int c, uint8_t* buf, ui
 
 bool is_string_token(uint8_t t) { return t == 0xD0 || t == 0xD1 || (t >= 0x80 && t <= 0xBF); }
 
-bool channel_text(int c, std::initializer_list<const char*> leaves, const char* key, char* out, size_t cap) {
+bool channel_text(int c, std::initializer_list<const char*> leaves, const char* key, char* out,
+                  size_t cap) {
   NodeFrame f;
   channel_frame(f, c, leaves);
   uint8_t buf[kReplyCapacity];
@@ -136,7 +136,8 @@ void rebuild_map_if_old(ChannelMap& m) {
     failures = 0;
     if (!usable || count >= kMapEntries) continue;
     bool dup = false;
-    for (int i = 0; i < count && !dup; ++i) dup = fresh[i].index == e.index && iequals(fresh[i].group, e.group);
+    for (int i = 0; i < count && !dup; ++i)
+      dup = fresh[i].index == e.index && iequals(fresh[i].group, e.group);
     if (!dup) fresh[count++] = e;
   }
   std::memcpy(m.entries, fresh, sizeof(MapEntry) * size_t(count));
@@ -186,7 +187,9 @@ bool KS_ABI wing_headamp_type(const char* bank, int32_t n, uint32_t* type) {
   if (!wing_read_leaf(bank, n, "$ha", &v, nullptr)) return false;
   int32_t t = int32_t(v);
   if (t != 0 && t != 1 && t != 3 && first_time("t", bank, n))
-    driver_log_info("[patch] %s %d: head-amp type %d has not been seen before - counted as a head amp", bank, int(n), int(t));
+    driver_log_info(
+        "[patch] %s %d: head-amp type %d has not been seen before - counted as a head amp", bank,
+        int(n), int(t));
   if (t >= 2) {
     char rmt[16];
     bool rmt_ok = wing_read_text(bank, n, "rmt", rmt, sizeof rmt);
@@ -194,12 +197,15 @@ bool KS_ABI wing_headamp_type(const char* bank, int32_t n, uint32_t* type) {
       double ract = 0;
       if (!wing_read_leaf(bank, n, "$ract", &ract, nullptr)) {
         if (rmt_ok && first_time("u", bank, n))
-          driver_log_info("[patch] %s %d: remote control is enabled for this input and the desk will not say "
-                          "whether it is active (%d) - no knob until it does", bank, int(n), int(t));
+          driver_log_info(
+              "[patch] %s %d: remote control is enabled for this input and the desk will not say "
+              "whether it is active (%d) - no knob until it does",
+              bank, int(n), int(t));
       } else if (ract != 0) {
         if (first_time("r", bank, n))
-          driver_log_info("[patch] %s %d: preamp controlled remotely by another desk over AES50 - no knob here (%d)",
-                          bank, int(n), int(ract));
+          driver_log_info(
+              "[patch] %s %d: preamp controlled remotely by another desk over AES50 - no knob here (%d)",
+              bank, int(n), int(ract));
         t = 0;
       }
     }

@@ -17,7 +17,8 @@ CriticalSection& node_table_lock() {
 
 }  // namespace
 
-LearnResult NodeHashTable::learn(uint32_t hash, const char* bank, uint32_t index, const char* leaf) {
+LearnResult NodeHashTable::learn(uint32_t hash, const char* bank, uint32_t index,
+                                 const char* leaf) {
   if (hash == 0) return LearnResult::kIgnored;
   if (find(hash)) return LearnResult::kKnown;
   uint32_t n = count_.load(std::memory_order_relaxed);
@@ -67,10 +68,11 @@ void node_hash_learn(uint32_t hash, const char* bank, uint32_t index, const char
     r = node_table().learn(hash, bank, index, leaf);
   }
   if (r == LearnResult::kFirstFull)
-    driver_log_info("[bin] node-hash table is FULL (%ld) - %s %d/%s and every new leaf after it will "
-                    "be read UNGUARDED. Reads can be mis-attributed; restart LV1 to clear it.",
-                    long(kNodeHashCapacity), bank && *bank ? bank : "?", int(index),
-                    leaf && *leaf ? leaf : "?");
+    driver_log_info(
+        "[bin] node-hash table is FULL (%ld) - %s %d/%s and every new leaf after it will "
+        "be read UNGUARDED. Reads can be mis-attributed; restart LV1 to clear it.",
+        long(kNodeHashCapacity), bank && *bank ? bank : "?", int(index),
+        leaf && *leaf ? leaf : "?");
 }
 
 }  // namespace ks

@@ -21,13 +21,13 @@ enum class LearnResult { kAdded, kKnown, kIgnored, kFull, kFirstFull };
 // Entries are appended and never removed. Lookups take no lock: an entry is written completely
 // before the count that includes it is published. Adding is serialised by the caller.
 class NodeHashTable {
- public:
+public:
   LearnResult learn(uint32_t hash, const char* bank, uint32_t index, const char* leaf);
   const NodeHashEntry* find(uint32_t hash) const;
   uint32_t lookup(const char* bank, uint32_t index, const char* leaf) const;  // 0: not learned
   uint32_t size() const { return count_.load(std::memory_order_acquire); }
 
- private:
+private:
   NodeHashEntry entries_[kNodeHashCapacity] = {};
   std::atomic<uint32_t> count_{0};
   bool full_reported_ = false;

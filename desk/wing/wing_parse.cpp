@@ -72,8 +72,7 @@ ItemAction ReplySlot::take_node_item(const uint8_t* item, size_t len, bool hash_
       ends_owed = 1;  // only this request's own mark can still come
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return a;
 }
@@ -116,8 +115,8 @@ size_t RxStream::parse(uint8_t* buf, size_t len, RxSink& sink) {
       size_t item = 0;
       // A node item's value is a value token; a nested item header there is as meaningless as
       // an unknown token (and would let a chain of headers swallow the replies behind it).
-      TokenScan s = (avail > 5 && p[5] == kNodeItem) ? TokenScan::kUnknown
-                                                     : token_length(p, avail, &item);
+      TokenScan s =
+          (avail > 5 && p[5] == kNodeItem) ? TokenScan::kUnknown : token_length(p, avail, &item);
       if (s == TokenScan::kUnknown) {
         // Waiting for more bytes cannot help: skip the header and carry on with what follows.
         sink.on_rx_error(RxError::kUnknownToken, 5);

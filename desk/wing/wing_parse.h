@@ -22,9 +22,9 @@ constexpr size_t kReplyCapacity = 320;
 // The request in flight as the parser sees it.
 struct PendingRequest {
   bool pending = false;
-  bool block_reply = false;   // the reply is a block (a node definition)
-  bool multi_part = false;    // every node item up to an end mark
-  uint32_t expected_hash = 0; // 0: none learned yet
+  bool block_reply = false;    // the reply is a block (a node definition)
+  bool multi_part = false;     // every node item up to an end mark
+  uint32_t expected_hash = 0;  // 0: none learned yet
 };
 
 enum class ItemAction { kPush, kReply, kAppend, kSkip };
@@ -48,8 +48,8 @@ struct ReplySlot {
   bool done = false;  // complete reply held; only this counts as success
   uint8_t buf[kReplyCapacity];
   uint32_t fill = 0;
-  uint32_t items = 0;       // items of the multi-part reply seen, kept or skipped
-  uint32_t ends_owed = 0;   // earlier requests whose trailing end mark may still come
+  uint32_t items = 0;      // items of the multi-part reply seen, kept or skipped
+  uint32_t ends_owed = 0;  // earlier requests whose trailing end mark may still come
 
   uint32_t arm(bool block_reply, uint32_t expected_hash, bool multi_part);
   void disarm();
@@ -70,19 +70,19 @@ enum class RxError {
 };
 
 class RxSink {
- public:
+public:
   virtual void on_node_item(const uint8_t* item, size_t len) = 0;  // D7, hash, value token
   virtual void on_block(const uint8_t* block, size_t len) = 0;     // DF, length, payload
   virtual void on_end_mark() = 0;
   virtual void on_rx_error(RxError e, size_t bytes) = 0;
 
- protected:
+protected:
   ~RxSink() = default;
 };
 
 // Receive buffer and un-escape state, owned by the receive thread.
 class RxStream {
- public:
+public:
   void reset();
   // Takes any number of received bytes; every complete item is handed to the sink in order.
   void feed(const uint8_t* raw, size_t n, RxSink& sink);
@@ -92,7 +92,7 @@ class RxStream {
   // One pass of the item walk over `buf` (exposed for tests); returns the bytes consumed.
   size_t parse(uint8_t* buf, size_t len, RxSink& sink);
 
- private:
+private:
   uint8_t buf_[kRxBufferSize];
   size_t fill_ = 0;
   size_t discard_ = 0;  // bytes of an oversized item still to drop

@@ -36,7 +36,6 @@ char g_identity[160];
 
 std::atomic<EventFn> g_event{nullptr};
 
-
 struct Reply {
   uint8_t bytes[kReplyCapacity];
   uint32_t len = 0;
@@ -54,7 +53,8 @@ struct Reply {
 bool ask(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf, Reply* r,
          uint32_t timeout_ms = kLeafTimeoutMs) {
   uint32_t expected = node_table().lookup(bank, index, leaf);
-  return link_request(f, false, expected, r->bytes, sizeof r->bytes, &r->len, timeout_ms, false) && r->len >= 5;
+  return link_request(f, false, expected, r->bytes, sizeof r->bytes, &r->len, timeout_ms, false) &&
+         r->len >= 5;
 }
 
 void input_leaf_frame(NodeFrame& f, const char* bank, int32_t n, const char* leaf, uint8_t end) {
@@ -66,8 +66,8 @@ void input_leaf_frame(NodeFrame& f, const char* bank, int32_t n, const char* lea
 bool valid_input(const char* bank, int32_t n) { return bank && *bank && n >= 1; }
 
 // Text read of any node, learned under (bank, index, leaf) only when the answer is a string.
-bool read_text_node(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf, char* out,
-                    size_t cap) {
+bool read_text_node(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf,
+                    char* out, size_t cap) {
   Reply r;
   if (!ask(f, bank, index, leaf, &r)) return false;
   if (!r.is_string()) return false;
@@ -77,7 +77,8 @@ bool read_text_node(const NodeFrame& f, const char* bank, uint32_t index, const 
 
 // Flag read of any node: 0x00 / 0x01, learned only then. A reply without a value, or with an
 // empty text, counts as off.
-bool read_flag_node(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf, uint8_t* on) {
+bool read_flag_node(const NodeFrame& f, const char* bank, uint32_t index, const char* leaf,
+                    uint8_t* on) {
   Reply r;
   if (!ask(f, bank, index, leaf, &r)) return false;
   if (r.len == 5 || (r.token() == 0xD0 && r.len == 6)) {
@@ -117,11 +118,14 @@ void preload_once() {
   for (uint32_t i = 0; i < g_build_count; ++i) {
     const PreloadBuild& b = g_builds[i];
     if (!b.firmware || std::strcmp(b.firmware, fw) != 0 || b.count == 0) continue;
-    for (uint32_t k = 0; k < b.count; ++k) node_hash_learn(b.rows[k].hash, b.rows[k].bank, b.rows[k].index, b.rows[k].leaf);
-    driver_log_info("[bin] firmware %s: %d node hashes preloaded - no read runs on trust", fw, int(b.count));
+    for (uint32_t k = 0; k < b.count; ++k)
+      node_hash_learn(b.rows[k].hash, b.rows[k].bank, b.rows[k].index, b.rows[k].leaf);
+    driver_log_info("[bin] firmware %s: %d node hashes preloaded - no read runs on trust", fw,
+                    int(b.count));
     return;
   }
-  driver_log_info("[bin] firmware %s: no hash table for this build - learning hashes as it reads", fw);
+  driver_log_info("[bin] firmware %s: no hash table for this build - learning hashes as it reads",
+                  fw);
 }
 
 }  // namespace
@@ -156,7 +160,9 @@ void KS_ABI wing_adopt(const DeskAnswer* answer) {
     std::memcpy(g_identity, line, sizeof g_identity);
   }
   if (changed)
-    driver_log_info("[desk] WING firmware is now %s (was %s) - node hashes learned for the old build stay in use", now, was);
+    driver_log_info(
+        "[desk] WING firmware is now %s (was %s) - node hashes learned for the old build stay in use",
+        now, was);
 }
 
 const char* KS_ABI wing_identity() { return g_identity[0] ? g_identity : nullptr; }
@@ -170,7 +176,8 @@ bool wing_read_leaf(const char* bank, int32_t n, const char* leaf, double* value
   Reply r;
   if (!ask(f, bank, uint32_t(n), leaf, &r)) return false;
   if (!leaf_accepts_token(leaf, r.token())) {
-    driver_log_detail("[read] %s %d/%s answered value type 0x%02X - not this leaf, ignoring", bank, int(n), leaf, r.token());
+    driver_log_detail("[read] %s %d/%s answered value type 0x%02X - not this leaf, ignoring", bank,
+                      int(n), leaf, r.token());
     return false;
   }
   double v = 0;
@@ -189,7 +196,8 @@ bool wing_read_text(const char* bank, int32_t n, const char* leaf, char* out, si
   return read_text_node(f, bank, uint32_t(n), leaf, out, cap);
 }
 
-bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, uint8_t* gain_valid) {
+bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom,
+                             uint8_t* gain_valid) {
   if (gain_valid) *gain_valid = 0;
   if (!valid_input(bank, n)) return false;
   NodeFrame f;
@@ -242,7 +250,9 @@ bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* p
   return true;
 }
 
-bool KS_ABI wing_read_gain(const char* bank, int32_t n, double* db) { return wing_read_leaf(bank, n, "g", db, nullptr); }
+bool KS_ABI wing_read_gain(const char* bank, int32_t n, double* db) {
+  return wing_read_leaf(bank, n, "g", db, nullptr);
+}
 
 bool KS_ABI wing_read_phantom(const char* bank, int32_t n, uint8_t* on) {
   double v;
@@ -262,7 +272,8 @@ bool KS_ABI wing_read_mode(const char* bank, int32_t n, uint32_t* mode) {
   char text[16];
   if (!wing_read_text(bank, n, "mode", text, sizeof text)) return false;
   if (!wing_mode_from_text(text, n, mode)) {
-    driver_log_info("[mode] %s %d answered '%s' - not a mode token, ignoring (stale reply?)", bank, int(n), text);
+    driver_log_info("[mode] %s %d answered '%s' - not a mode token, ignoring (stale reply?)", bank,
+                    int(n), text);
     return false;
   }
   return true;
@@ -335,7 +346,8 @@ uint32_t KS_ABI wing_bank_size(const char* bank) {
   return wing_bank_size_for(model, bank);
 }
 
-bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out) {
+bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len,
+                             uint32_t* n_out) {
   if (!slot || !*slot || n < 1 || !bank_out || bank_len == 0) return false;
   NodeFrame f;
   path_names(f, {"io", "out", slot});
@@ -345,7 +357,8 @@ bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint3
   char grp[64];
   if (!read_text_node(f, slot, n, "grp", grp, sizeof grp)) return false;
   if (!is_group_token(grp)) {
-    driver_log_detail("[patch] out %s/%d grp answered '%s' - not a group token, ignoring", slot, int(n), grp);
+    driver_log_detail("[patch] out %s/%d grp answered '%s' - not a group token, ignoring", slot,
+                      int(n), grp);
     return false;
   }
   path_names(f, {"io", "out", slot});
@@ -356,13 +369,15 @@ bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint3
   if (!ask(f, slot, n, "in", &r)) return false;
   uint8_t t = r.token();
   if (!(t <= 0x3F || t == 0xD3 || t == 0xD4)) {
-    driver_log_detail("[patch] out %s/%d in answered type 0x%02X - not an index, ignoring", slot, int(n), t);
+    driver_log_detail("[patch] out %s/%d in answered type 0x%02X - not an index, ignoring", slot,
+                      int(n), t);
     return false;
   }
   double v = 0;
   if (!decode_value(r.value(), r.value_len(), &v, nullptr)) return false;
   if (v < 1 || v > 64) {
-    driver_log_detail("[patch] out %s/%d in answered %.0f - out of range, ignoring", slot, int(n), v);
+    driver_log_detail("[patch] out %s/%d in answered %.0f - out of range, ignoring", slot, int(n),
+                      v);
     return false;
   }
   node_hash_learn(r.hash(), slot, n, "in");
@@ -372,7 +387,8 @@ bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint3
 }
 
 bool KS_ABI wing_set_patch(const char* slot, uint32_t n, const char* bank, uint32_t input) {
-  if (!slot || !*slot || n < 1 || n > 64 || !bank || !*bank || input < 1 || input > 64) return false;
+  if (!slot || !*slot || n < 1 || n > 64 || !bank || !*bank || input < 1 || input > 64)
+    return false;
   NodeFrame f;
   path_names(f, {"io", "out", slot});
   frame_put_index(f, int32_t(n));
@@ -388,7 +404,8 @@ bool KS_ABI wing_set_patch(const char* slot, uint32_t n, const char* bank, uint3
   return a && b;
 }
 
-bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value, char* text, int32_t text_len) {
+bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value,
+                            char* text, int32_t text_len) {
   if (!slot || !*slot || n < 1 || !leaf) return false;
   if (text && text_len > 0) text[0] = 0;
   NodeFrame f;
@@ -401,7 +418,8 @@ bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint
   double v = 0;
   bool num = !r.is_string() && decode_value(r.value(), r.value_len(), &v, nullptr);
   if (num && value) *value = v < 0 ? 0 : uint32_t(v);
-  bool str = r.is_string() && text && text_len > 0 && decode_text(r.value(), r.value_len(), text, size_t(text_len));
+  bool str = r.is_string() && text && text_len > 0 &&
+             decode_text(r.value(), r.value_len(), text, size_t(text_len));
   return num || str;
 }
 

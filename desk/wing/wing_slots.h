@@ -37,7 +37,8 @@ bool KS_ABI wing_link_alive();
 bool wing_read_leaf(const char* bank, int32_t n, const char* leaf, double* value, uint8_t* flag);
 bool wing_read_text(const char* bank, int32_t n, const char* leaf, char* out, size_t cap);
 
-bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, uint8_t* gain_valid);
+bool KS_ABI wing_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom,
+                             uint8_t* gain_valid);
 bool KS_ABI wing_read_gain(const char* bank, int32_t n, double* db);
 bool KS_ABI wing_read_phantom(const char* bank, int32_t n, uint8_t* on);
 bool KS_ABI wing_read_mute(const char* bank, int32_t n, uint32_t* state);
@@ -51,9 +52,11 @@ bool KS_ABI wing_gain_range(const char* bank, int32_t n, double* min, double* ma
 bool KS_ABI wing_is_preamp_bank(const char* bank);
 uint32_t KS_ABI wing_bank_size(const char* bank);
 
-bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out);
+bool KS_ABI wing_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len,
+                             uint32_t* n_out);
 bool KS_ABI wing_set_patch(const char* slot, uint32_t n, const char* bank, uint32_t input);
-bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value, char* text, int32_t text_len);
+bool KS_ABI wing_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value,
+                            char* text, int32_t text_len);
 bool KS_ABI wing_read_card_type(const char* slot, char* out, int32_t len);
 bool KS_ABI wing_read_port_devices(const char* port, char* out, int32_t len);
 bool KS_ABI wing_read_port_remote(const char* port, uint8_t* on);

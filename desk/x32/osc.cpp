@@ -66,8 +66,8 @@ OscError osc_parse(const uint8_t* data, size_t length, OscMessage* msg) {
   if (data[0] != '/') return OscError::no_address;
 
   size_t end = find_nul(data, 0, length);
-  if (end == length) return end >= sizeof msg->address ? OscError::address_too_long
-                                                        : OscError::address_unterminated;
+  if (end == length)
+    return end >= sizeof msg->address ? OscError::address_too_long : OscError::address_unterminated;
   if (end >= sizeof msg->address) return OscError::address_too_long;
   std::memcpy(msg->address, data, end);
 
@@ -121,8 +121,7 @@ OscError osc_parse(const uint8_t* data, size_t length, OscMessage* msg) {
         pos += pad4(size);
         break;
       }
-      default:
-        return OscError::ok;  // unknown size: keep what was read before it
+      default: return OscError::ok;  // unknown size: keep what was read before it
     }
     if (msg->arg_count < kOscMaxArgs) {
       msg->arg_tag[msg->arg_count] = tag;

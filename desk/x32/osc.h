@@ -15,10 +15,10 @@ constexpr size_t kOscMaxQuery = 128;  // a query longer than this is refused
 // The parsed form of one datagram. Texts are always NUL-terminated.
 struct OscMessage {
   char address[96];
-  char type_tags[16];            // as received, beginning ','; empty when there are no arguments
-  int32_t arg_count;             // at most kOscMaxArgs; later arguments are checked but not kept
-  char arg_tag[kOscMaxArgs];     // the tag of each argument
-  double arg_value[kOscMaxArgs]; // 'f' and 'i' values; 0 for the other tags
+  char type_tags[16];             // as received, beginning ','; empty when there are no arguments
+  int32_t arg_count;              // at most kOscMaxArgs; later arguments are checked but not kept
+  char arg_tag[kOscMaxArgs];      // the tag of each argument
+  double arg_value[kOscMaxArgs];  // 'f' and 'i' values; 0 for the other tags
   char strings[kOscMaxStrings][64];  // the 's' arguments in order, each cut to 63 characters
   int32_t string_count;
 };
@@ -31,11 +31,11 @@ enum class OscError : int32_t {
   address_unterminated,  // no NUL before the end
   address_too_long,      // 96 characters or more
   tags_unterminated,
-  tags_too_long,         // 16 characters or more, ',' included
-  arg_truncated,         // an 'i' or 'f' runs past the end
-  string_unterminated,   // an 's' has no NUL before the end
-  blob_truncated,        // a 'b' without its size field
-  blob_too_large,        // a blob size beyond what is left of the datagram
+  tags_too_long,        // 16 characters or more, ',' included
+  arg_truncated,        // an 'i' or 'f' runs past the end
+  string_unterminated,  // an 's' has no NUL before the end
+  blob_truncated,       // a 'b' without its size field
+  blob_too_large,       // a blob size beyond what is left of the datagram
 };
 
 const char* osc_error_text(OscError e);

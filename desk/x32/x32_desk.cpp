@@ -22,8 +22,12 @@ void KS_ABI d_adopt(const DeskAnswer* a) { x32_adopt(a); }
 bool KS_ABI d_read_preamp(const char* bank, int32_t n, double* db, uint8_t* ph, uint8_t* valid) {
   return x32_read_preamp(bank, n, db, ph, valid);
 }
-bool KS_ABI d_read_gain(const char* bank, int32_t n, double* db) { return x32_read_gain(bank, n, db); }
-bool KS_ABI d_read_phantom(const char* bank, int32_t n, uint8_t* on) { return x32_read_phantom(bank, n, on); }
+bool KS_ABI d_read_gain(const char* bank, int32_t n, double* db) {
+  return x32_read_gain(bank, n, db);
+}
+bool KS_ABI d_read_phantom(const char* bank, int32_t n, uint8_t* on) {
+  return x32_read_phantom(bank, n, on);
+}
 bool KS_ABI d_read_mute(const char*, int32_t, uint32_t* state) {
   if (state) *state = 0;
   return false;
@@ -37,7 +41,8 @@ bool KS_ABI d_read_source(const char* slot, uint32_t n, char* bank, uint32_t len
   return x32_read_source(slot, n, bank, len, n_out);
 }
 bool KS_ABI d_set_patch(const char*, uint32_t, const char*, uint32_t) { return false; }
-bool KS_ABI d_read_route(const char*, uint32_t, const char*, uint32_t* value, char* text, int32_t len) {
+bool KS_ABI d_read_route(const char*, uint32_t, const char*, uint32_t* value, char* text,
+                         int32_t len) {
   if (value) *value = 0;
   if (text && len > 0) text[0] = 0;
   return false;
@@ -54,8 +59,12 @@ bool KS_ABI d_gain_range(const char* bank, int32_t n, double* min, double* max, 
   return true;
 }
 bool KS_ABI d_is_preamp_bank(const char* bank) { return x32_headamp_index(bank, 1) >= 0; }
-bool KS_ABI d_send_gain(const char* bank, int32_t n, double db) { return x32_send_gain(bank, n, db); }
-bool KS_ABI d_send_phantom(const char* bank, int32_t n, uint8_t on) { return x32_send_phantom(bank, n, on); }
+bool KS_ABI d_send_gain(const char* bank, int32_t n, double db) {
+  return x32_send_gain(bank, n, db);
+}
+bool KS_ABI d_send_phantom(const char* bank, int32_t n, uint8_t on) {
+  return x32_send_phantom(bank, n, on);
+}
 bool KS_ABI d_send_mode(const char*, int32_t, const char*) { return false; }
 void KS_ABI d_set_event_callback(EventFn fn) { x32_set_event_callback(fn); }
 bool KS_ABI d_meters_start(const DeskAnswer*) { return false; }
@@ -67,8 +76,11 @@ bool KS_ABI d_meter_clip(const char*, int32_t) { return false; }
 uint32_t KS_ABI d_sent() { return x32_sent_count(); }
 uint32_t KS_ABI d_received() { return x32_received_count(); }
 uint32_t KS_ABI d_events() { return x32_event_count(); }
-bool KS_ABI d_headamp_type(const char* bank, int32_t n, uint32_t* type) { return x32_headamp_type(bank, n, type); }
-int32_t KS_ABI d_ha_link_partner(const char* bank, int32_t n, char* out, int32_t len, int32_t* n_out) {
+bool KS_ABI d_headamp_type(const char* bank, int32_t n, uint32_t* type) {
+  return x32_headamp_type(bank, n, type);
+}
+int32_t KS_ABI d_ha_link_partner(const char* bank, int32_t n, char* out, int32_t len,
+                                 int32_t* n_out) {
   return x32_ha_link_partner(bank, n, out, len, n_out);
 }
 int32_t KS_ABI d_aes50_port_present(const char* port) { return x32_aes50_port_present(port); }

@@ -31,7 +31,9 @@ int32_t framework_targets(uint32_t* out, int32_t max) {
   return n;
 }
 
-int32_t framework_broadcast_sockets(Socket* out, int32_t max) { return open_broadcast_sockets(out, nullptr, max); }
+int32_t framework_broadcast_sockets(Socket* out, int32_t max) {
+  return open_broadcast_sockets(out, nullptr, max);
+}
 
 // Formats into a fixed field, cutting what does not fit (the fields are the record's).
 void put_field(char* out, size_t cap, const char* fmt, ...) {
@@ -56,7 +58,9 @@ int32_t card_of(uint32_t ip) {
     int got = s.recv_from(buf, sizeof buf, &from, ticks_elapsed(deadline, tick_now()));
     if (got <= 0 || !(from == desk)) continue;
     OscMessage m;
-    if (osc_parse(buf, size_t(got), &m) != OscError::ok || std::strcmp(m.address, "/-stat/xcardtype") != 0) continue;
+    if (osc_parse(buf, size_t(got), &m) != OscError::ok ||
+        std::strcmp(m.address, "/-stat/xcardtype") != 0)
+      continue;
     if (m.arg_count < 1 || m.arg_tag[0] != 'i') return -1;
     int32_t v = int32_t(m.arg_value[0]);
     return v == 11 ? 1 : v < 11 ? 0 : -1;
@@ -77,15 +81,16 @@ void printable(char* s) {
 bool x32_parse_xinfo(const uint8_t* data, size_t n, const char* sender_ip, DeskAnswer* out) {
   if (!data || !sender_ip || !out) return false;
   OscMessage m;
-  if (osc_parse(data, n, &m) != OscError::ok || std::strcmp(m.address, "/xinfo") != 0 || m.string_count < 3)
+  if (osc_parse(data, n, &m) != OscError::ok || std::strcmp(m.address, "/xinfo") != 0 ||
+      m.string_count < 3)
     return false;
   DeskAnswer a;
   std::memset(&a, 0, sizeof a);
   copy_text(a.ip, sizeof a.ip, sender_ip);
   copy_text(a.name, sizeof a.name, m.strings[1]);
   copy_text(a.model, sizeof a.model, m.strings[2]);
-  put_field(a.identity, sizeof a.identity, "X32,%s,%s,%s,%s", m.strings[0], m.strings[1], m.strings[2],
-            m.strings[3]);
+  put_field(a.identity, sizeof a.identity, "X32,%s,%s,%s,%s", m.strings[0], m.strings[1],
+            m.strings[2], m.strings[3]);
   printable(a.ip);
   printable(a.name);
   printable(a.model);
@@ -126,17 +131,19 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     for (int i = 0; i < nt && i < kMaxTargets; i++) {
       bool ok = main.send_to(q, qn, {targets[i], kX32Port}) == int(qn);
       if (log_sends)
-        driver_log_info("[desk] /xinfo -> %s:%d %s", format_ipv4(targets[i]).c_str(), kX32Port, ok ? "sent" : "SEND FAILED");
+        driver_log_info("[desk] /xinfo -> %s:%d %s", format_ipv4(targets[i]).c_str(), kX32Port,
+                        ok ? "sent" : "SEND FAILED");
     }
-    n_extra = (g_net.broadcast_sockets ? g_net.broadcast_sockets : framework_broadcast_sockets)(extra.data(),
-                                                                                               kMaxBroadcastSockets);
+    n_extra = (g_net.broadcast_sockets ? g_net.broadcast_sockets : framework_broadcast_sockets)(
+        extra.data(), kMaxBroadcastSockets);
     if (n_extra > kMaxBroadcastSockets) n_extra = kMaxBroadcastSockets;
     for (int i = 0; i < n_extra; i++) {
       bool ok = extra[size_t(i)].send_to(q, qn, {kBroadcast, kX32Port}) == int(qn);
       if (log_sends) {
         auto local = extra[size_t(i)].local_endpoint();
         driver_log_info("[desk] /xinfo -> 255.255.255.255:%d out of %s %s", kX32Port,
-                 local ? format_ipv4(local->addr).c_str() : "?", ok ? "sent" : "SEND FAILED");
+                        local ? format_ipv4(local->addr).c_str() : "?",
+                        ok ? "sent" : "SEND FAILED");
       }
     }
   }
@@ -159,8 +166,8 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     if (got <= 0 || !x32_parse_xinfo(buf, size_t(got), sender.c_str(), &answer)) {
       // Our own question echoed by a broadcast, or anything else that is not a desk's answer.
       if (ignored_logged++ < kIgnoredLoggedPerSweep)
-        driver_log_info("[desk] ignored a %d-byte reply from %s during discovery", got < 0 ? 0 : got,
-                 format_ipv4(from.addr).c_str());
+        driver_log_info("[desk] ignored a %d-byte reply from %s during discovery",
+                        got < 0 ? 0 : got, format_ipv4(from.addr).c_str());
       continue;
     }
     bool seen = false;
@@ -170,7 +177,8 @@ int32_t x32_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t wait
     a = answer;
     uint8_t mac[6];
     if (arp_mac(from.addr, mac))  // else the "name:" id stays
-      std::snprintf(a.id, sizeof a.id, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+      std::snprintf(a.id, sizeof a.id, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                    mac[3], mac[4], mac[5]);
     if (only) break;
   }
   for (int i = 0; i < found; i++) {

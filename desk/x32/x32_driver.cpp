@@ -101,7 +101,8 @@ bool aes_status(int p, uint32_t max_age_ms, char* out) {
     LockGuard g(s.lock);
     bool changed = !s.aes[p].have || std::strcmp(s.aes[p].text, m.strings[0]) != 0;
     if (changed)
-      driver_log_info("[x32] %s = \"%s\"%s", aes_address(p), m.strings[0], m.strings[0][0] ? "" : " (empty)");
+      driver_log_info("[x32] %s = \"%s\"%s", aes_address(p), m.strings[0],
+                      m.strings[0][0] ? "" : " (empty)");
     copy_text(s.aes[p].text, 64, m.strings[0]);
     s.aes[p].tick = now();
     s.aes[p].have = true;
@@ -145,7 +146,9 @@ bool parse_userrout_address(const char* address, bool* in, int* entry) {
   return *entry >= 1 && *entry <= (*in ? 32 : 48);
 }
 
-bool starts_with(const char* s, const char* prefix) { return std::strncmp(s, prefix, std::strlen(prefix)) == 0; }
+bool starts_with(const char* s, const char* prefix) {
+  return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
 
 void push_aes(int p, const char* text) {
   DriverState& s = state();
@@ -298,14 +301,16 @@ void x32_read_ha_link() {
     s.ha_link_failed_tick = now();
     return;
   }
-  std::string line = hadly ? "ON - linked pairs share 48V and gain:" : "off - no head amp is mirrored";
+  std::string line =
+      hadly ? "ON - linked pairs share 48V and gain:" : "off - no head amp is mirrored";
   for (int p = 0; hadly && p < 16; p++) {
     if (!linked[p]) continue;
     char part[64];
     const char *b1, *b2;
     int n1, n2;
     if (x32_headamp_input(index[2 * p], &b1, &n1) && x32_headamp_input(index[2 * p + 1], &b2, &n2))
-      std::snprintf(part, sizeof part, " ch%d-%d=%s %d+%s %d", 2 * p + 1, 2 * p + 2, b1, n1, b2, n2);
+      std::snprintf(part, sizeof part, " ch%d-%d=%s %d+%s %d", 2 * p + 1, 2 * p + 2, b1, n1, b2,
+                    n2);
     else
       std::snprintf(part, sizeof part, " ch%d-%d", 2 * p + 1, 2 * p + 2);
     line += part;
@@ -320,9 +325,9 @@ void x32_read_ha_link() {
 }
 
 void x32_log_facts() {
-  static const char* const kFacts[] = {"/-stat/aes50/A",   "/-stat/aes50/B",   "/-stat/aes50/state",
-                                       "/-stat/aes50/stats", "/-stat/xcardtype", "/-stat/xcardsync",
-                                       "/config/linkcfg/hadly"};
+  static const char* const kFacts[] = {
+      "/-stat/aes50/A",   "/-stat/aes50/B",   "/-stat/aes50/state",   "/-stat/aes50/stats",
+      "/-stat/xcardtype", "/-stat/xcardsync", "/config/linkcfg/hadly"};
   for (const char* address : kFacts) {
     if (!x32_linked()) return;
     OscMessage m;
@@ -331,15 +336,21 @@ void x32_log_facts() {
       continue;
     }
     char line[301];
-    int len = std::snprintf(line, sizeof line, "[x32] facts: %s %s =", address, m.type_tags[0] ? m.type_tags : "(no args)");
+    int len = std::snprintf(line, sizeof line, "[x32] facts: %s %s =", address,
+                            m.type_tags[0] ? m.type_tags : "(no args)");
     int si = 0;
     for (int i = 0; i < m.arg_count && len < int(sizeof line) - 1; i++) {
       size_t room = sizeof line - size_t(len);
       char t = m.arg_tag[i];
-      if (t == 's') len += std::snprintf(line + len, room, " \"%s\"", si < m.string_count ? m.strings[si++] : "");
-      else if (t == 'f') len += std::snprintf(line + len, room, " %.4f", m.arg_value[i]);
-      else if (t == 'i') len += std::snprintf(line + len, room, " %d", int(m.arg_value[i]));
-      else len += std::snprintf(line + len, room, " <%c>", t);
+      if (t == 's')
+        len +=
+            std::snprintf(line + len, room, " \"%s\"", si < m.string_count ? m.strings[si++] : "");
+      else if (t == 'f')
+        len += std::snprintf(line + len, room, " %.4f", m.arg_value[i]);
+      else if (t == 'i')
+        len += std::snprintf(line + len, room, " %d", int(m.arg_value[i]));
+      else
+        len += std::snprintf(line + len, room, " <%c>", t);
     }
     driver_log_info("%s", line);
   }
@@ -372,12 +383,14 @@ bool x32_read_phantom(const char* bank, int32_t n, uint8_t* on) {
   if (!headamp_address(bank, n, "phantom", addr)) return false;
   OscMessage m;
   double v;
-  if (!x32_query(addr, &m, kX32QueryMs) || !osc_first_number(m, &v) || !std::isfinite(v)) return false;
+  if (!x32_query(addr, &m, kX32QueryMs) || !osc_first_number(m, &v) || !std::isfinite(v))
+    return false;
   *on = v != 0;
   return true;
 }
 
-bool x32_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, uint8_t* gain_valid) {
+bool x32_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom,
+                     uint8_t* gain_valid) {
   if (gain_valid) *gain_valid = 0;
   if (!x32_read_gain(bank, n, db) || !x32_read_phantom(bank, n, phantom)) return false;
   if (gain_valid) *gain_valid = 1;
@@ -403,7 +416,8 @@ bool x32_send_phantom(const char* bank, int32_t n, uint8_t on) {
   return x32_try_send(buf, len);
 }
 
-bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out) {
+bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len,
+                     uint32_t* n_out) {
   if (!bank_out || bank_len == 0 || !n_out || n < 1) return false;
   if (n >= 33) {
     copy_text(bank_out, bank_len, "OFF");
@@ -484,7 +498,8 @@ bool x32_headamp_type(const char* bank, int32_t n, uint32_t* type) {
   return true;
 }
 
-int32_t x32_ha_link_partner(const char* bank, int32_t n, char* bank_out, int32_t len, int32_t* n_out) {
+int32_t x32_ha_link_partner(const char* bank, int32_t n, char* bank_out, int32_t len,
+                            int32_t* n_out) {
   DriverState& s = state();
   int ha = x32_headamp_index(bank, n);
   LockGuard g(s.lock);

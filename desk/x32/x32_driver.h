@@ -12,12 +12,15 @@ namespace ks {
 
 bool x32_read_gain(const char* bank, int32_t n, double* db);
 bool x32_read_phantom(const char* bank, int32_t n, uint8_t* on);
-bool x32_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom, uint8_t* gain_valid);
+bool x32_read_preamp(const char* bank, int32_t n, double* db, uint8_t* phantom,
+                     uint8_t* gain_valid);
 bool x32_send_gain(const char* bank, int32_t n, double db);
 bool x32_send_phantom(const char* bank, int32_t n, uint8_t on);
-bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out);
+bool x32_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len,
+                     uint32_t* n_out);
 bool x32_headamp_type(const char* bank, int32_t n, uint32_t* type);
-int32_t x32_ha_link_partner(const char* bank, int32_t n, char* bank_out, int32_t len, int32_t* n_out);
+int32_t x32_ha_link_partner(const char* bank, int32_t n, char* bank_out, int32_t len,
+                            int32_t* n_out);
 int32_t x32_aes50_port_present(const char* port);
 
 void x32_adopt(const DeskAnswer* answer);
@@ -36,8 +39,8 @@ bool x32_parse_xinfo(const uint8_t* data, size_t n, const char* sender_ip, DeskA
 // What discovery asks when no address is given; a null slot uses the framework's network
 // utilities. Tests hand in their own lists so that a sweep stays on loopback.
 struct X32DiscoveryNet {
-  int32_t (*targets)(uint32_t* out, int32_t max) = nullptr;            // host-order addresses
-  int32_t (*broadcast_sockets)(Socket* out, int32_t max) = nullptr;    // bound, broadcast on
+  int32_t (*targets)(uint32_t* out, int32_t max) = nullptr;          // host-order addresses
+  int32_t (*broadcast_sockets)(Socket* out, int32_t max) = nullptr;  // bound, broadcast on
 };
 void x32_set_discovery_net(const X32DiscoveryNet& net);
 

@@ -176,11 +176,13 @@ void receive_loop() {
       // What the desk held when it got round to an old question: not a change made at the desk.
       uint32_t k = ++l.late_dropped;
       if (k == 1 || k % 100 == 0)
-        driver_log_detail("[x32] a late reply to %s came after its query gave up - dropped, not a desk change (%u so far)",
-                   msg.address, unsigned(k));
+        driver_log_detail(
+            "[x32] a late reply to %s came after its query gave up - dropped, not a desk change (%u so far)",
+            msg.address, unsigned(k));
       continue;
     }
-    if (std::strcmp(msg.address, "/status") != 0 && std::strncmp(msg.address, "/-stat/aes50/", 13) != 0)
+    if (std::strcmp(msg.address, "/status") != 0 &&
+        std::strncmp(msg.address, "/-stat/aes50/", 13) != 0)
       l.burst.note_push(now());
     x32_on_push(msg);
   }
@@ -196,7 +198,8 @@ bool poll_step() {
   if (l.reseed.take_due(t)) x32_emit("", 0, "$reseed", 0, 0);
   if (l.burst.take_end(t)) {
     x32_forget_patch();
-    driver_log_info("[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps");
+    driver_log_info(
+        "[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps");
     x32_emit("", 0, "$reread", 0, 0);
   }
   return true;
@@ -295,8 +298,8 @@ bool x32_connect(const char* ip) {
 void x32_disconnect() {
   Link& l = link();
   // Both threads together; a waiting query ends at once, without done: it fails.
-  StoppableThreads::Stopped stopped = l.threads.stop(kX32ThreadWaitMs, StoppableThreads::Budget::kShared,
-                                                     [] { link().reply_event.set(); });
+  StoppableThreads::Stopped stopped = l.threads.stop(
+      kX32ThreadWaitMs, StoppableThreads::Budget::kShared, [] { link().reply_event.set(); });
   if (!stopped.was_running) return;
   if (stopped.left) {
     driver_thread_stuck();

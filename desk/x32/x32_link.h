@@ -34,8 +34,8 @@ bool x32_try_send(const uint8_t* data, size_t len);
 uint32_t x32_sent_count();
 uint32_t x32_received_count();
 uint32_t x32_event_count();
-uint32_t x32_dropped_count();  // datagrams from the desk that did not parse
-uint32_t x32_foreign_count();  // datagrams from anyone but the desk
+uint32_t x32_dropped_count();         // datagrams from the desk that did not parse
+uint32_t x32_foreign_count();         // datagrams from anyone but the desk
 uint32_t x32_late_replies_dropped();  // replies after their query gave up, not taken as pushes
 
 void x32_set_event_callback(EventFn fn);
@@ -43,7 +43,7 @@ void x32_set_event_callback(EventFn fn);
 void x32_emit(const char* bank, int32_t n, const char* kind, double value, uint8_t flag);
 void x32_count_event();
 
-void x32_note_local_write();    // a gain was written: reseed once the desk has settled
+void x32_note_local_write();  // a gain was written: reseed once the desk has settled
 void x32_set_ha_link_dirty();
 bool x32_ha_link_dirty();
 bool x32_take_ha_link_dirty();  // true once per dirty mark
@@ -53,10 +53,10 @@ void x32_set_clock(Clock* clock);
 Clock& x32_clock();
 
 // Supplied by the driver (x32_driver.cpp), called on the link's threads.
-void x32_on_push(const OscMessage& msg);   // receive thread
-void x32_read_ha_link();                   // poll thread, when dirty
-void x32_log_facts();                      // poll thread, once per connection
-void x32_forget_patch();                   // poll thread, at the end of a burst
-void x32_reset_connection_state();         // at connect
+void x32_on_push(const OscMessage& msg);  // receive thread
+void x32_read_ha_link();                  // poll thread, when dirty
+void x32_log_facts();                     // poll thread, once per connection
+void x32_forget_patch();                  // poll thread, at the end of a burst
+void x32_reset_connection_state();        // at connect
 
 }  // namespace ks

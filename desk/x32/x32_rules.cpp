@@ -45,7 +45,8 @@ void X32ReseedTimer::note_local_write(Tick now) {
 
 bool X32ReseedTimer::take_due(Tick now) {
   LockGuard g(lock_);
-  bool after_write = local_write_ != 0 && ticks_elapsed(now, local_write_) >= kX32ReseedAfterWriteMs;
+  bool after_write =
+      local_write_ != 0 && ticks_elapsed(now, local_write_) >= kX32ReseedAfterWriteMs;
   if (after_write) local_write_ = 0;
   if (!after_write && ticks_elapsed(now, last_reseed_) <= kX32ReseedEveryMs) return false;
   last_reseed_ = now;

@@ -26,9 +26,8 @@ bool contains_upper(const char* text, const char* word) {
   return false;
 }
 
-const char* const kBlockAddress[4] = {
-    "/config/routing/CARD/1-8", "/config/routing/CARD/9-16",
-    "/config/routing/CARD/17-24", "/config/routing/CARD/25-32"};
+const char* const kBlockAddress[4] = {"/config/routing/CARD/1-8", "/config/routing/CARD/9-16",
+                                      "/config/routing/CARD/17-24", "/config/routing/CARD/25-32"};
 
 }  // namespace
 

@@ -49,7 +49,8 @@ Figures measure(GainObject* g, int moves) {
 }
 
 void print(const char* what, const Figures& f) {
-  std::printf("%-44s median %8.2f us   p99.9 %8.2f us   worst %8.2f us\n", what, f.median, f.p999, f.worst);
+  std::printf("%-44s median %8.2f us   p99.9 %8.2f us   worst %8.2f us\n", what, f.median, f.p999,
+              f.worst);
 }
 
 DWORD WINAPI hold_exclusive(void* p) {

@@ -16,12 +16,12 @@ TEST(BundleArgument, OwnBundleIsRecognisedInAnyCaseWithTrailingSeparators) {
       {"C:\\Waves\\SoundGrid IO Modules\\KESTRUNE.BUNDLE", true},
       {"C:\\Waves\\SoundGrid IO Modules\\kestrune.Bundle\\", true},
       {"C:/Waves/Kestrune.bundle//\\/", true},
-      {"C:\\Waves\\xKestrune.bundle", false},       // no separator before the name
+      {"C:\\Waves\\xKestrune.bundle", false},  // no separator before the name
       {"C:\\Waves\\Kestrune.bundles", false},
       {"C:\\Waves\\SoundGrid Wing Control.bundle", false},
-      {"\\Kestrune.bundle", true},                  // exactly 16 characters
-      {"Kestrune.bundle", false},                   // 15: too short
-      {"Kestrune.bundle\\\\\\", false},             // separators do not count toward 16
+      {"\\Kestrune.bundle", true},       // exactly 16 characters
+      {"Kestrune.bundle", false},        // 15: too short
+      {"Kestrune.bundle\\\\\\", false},  // separators do not count toward 16
       {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(is_own_bundle_arg(c.arg), c.own) << c.arg;
@@ -47,7 +47,7 @@ TEST(CardTable, KnownCardsAndTheirTypes) {
     uint32_t vendor, product;
     int row, type;
   } cases[] = {
-      {11, 2, 0, 0}, {11, 5, 0, 0}, {11, 0, 1, 1}, {11, 3, 1, 1},
+      {11, 2, 0, 0}, {11, 5, 0, 0}, {11, 0, 1, 1},   {11, 3, 1, 1},
       {11, 1, 2, 1}, {11, 4, 2, 1}, {11, 7, -1, -1}, {12, 2, -1, -1},
   };
   for (const Case& c : cases) {

@@ -40,7 +40,8 @@ TEST(LiveCard, FirstOnlineCandidateElseTheLastCandidate) {
       {"only x32 boxes for wing", {card(1)}, 0, -1},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(live_card_index(c.boxes.data(), static_cast<int>(c.boxes.size()), c.type), c.live) << c.what;
+    EXPECT_EQ(live_card_index(c.boxes.data(), static_cast<int>(c.boxes.size()), c.type), c.live)
+        << c.what;
 }
 
 TEST(LiveCard, NotLiveCard) {
@@ -57,7 +58,7 @@ TEST(LiveCard, NotLiveCard) {
   EXPECT_FALSE(is_not_live_card(none.data(), 3, 0));
   EXPECT_TRUE(is_not_live_card(none.data(), 3, 1));
   EXPECT_TRUE(is_not_live_card(none.data(), 3, 2));
-  EXPECT_TRUE(is_not_live_card(none.data(), 3, 3));   // no box there
+  EXPECT_TRUE(is_not_live_card(none.data(), 3, 3));  // no box there
   EXPECT_TRUE(is_not_live_card(none.data(), 3, -1));
   // A box without the callback is not live while another box of the type is.
   std::vector<BoxFacts> mixed{no_cb, card(0)};

@@ -49,15 +49,19 @@ TEST(LogRouting, ModuleContextPicksTheLog) {
 }
 
 TEST(AccessViolationSampling, FirstFiveThe50thAndEvery500th) {
-  for (long n : {1L, 2L, 3L, 4L, 5L, 50L, 500L, 1000L, 1500L}) EXPECT_TRUE(access_violation_logged(n)) << n;
-  for (long n : {0L, 6L, 7L, 49L, 51L, 499L, 501L, 999L}) EXPECT_FALSE(access_violation_logged(n)) << n;
+  for (long n : {1L, 2L, 3L, 4L, 5L, 50L, 500L, 1000L, 1500L})
+    EXPECT_TRUE(access_violation_logged(n)) << n;
+  for (long n : {0L, 6L, 7L, 49L, 51L, 499L, 501L, 999L})
+    EXPECT_FALSE(access_violation_logged(n)) << n;
 }
 
 TEST(ChunkTextLine, ShownTextAndFullLength) {
-  EXPECT_EQ(chunk_text_line("LV1 set_chunk", "a\nb\r\nc"), "[chunk] LV1 set_chunk: 6 bytes: a|b |c");
+  EXPECT_EQ(chunk_text_line("LV1 set_chunk", "a\nb\r\nc"),
+            "[chunk] LV1 set_chunk: 6 bytes: a|b |c");
   EXPECT_EQ(chunk_text_line("LV1 decodes", nullptr), "[chunk] LV1 decodes: 0 bytes: (null)");
   std::string t701(701, 'k');
-  EXPECT_EQ(chunk_text_line("x", t701.c_str()), "[chunk] x: 701 bytes: " + std::string(700, 'k') + "...");
+  EXPECT_EQ(chunk_text_line("x", t701.c_str()),
+            "[chunk] x: 701 bytes: " + std::string(700, 'k') + "...");
   std::string t700(700, 'k');
   EXPECT_EQ(chunk_text_line("x", t700.c_str()), "[chunk] x: 700 bytes: " + t700);
 }

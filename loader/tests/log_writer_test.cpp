@@ -16,7 +16,7 @@ namespace {
 
 // Files in memory: what each channel holds, every write as it came, rotations.
 class MemoryFiles final : public LogFiles {
- public:
+public:
   bool ready(int channel) override {
     ++readies;
     if (fail_open) return false;
@@ -89,7 +89,8 @@ TEST(LogWriter, BatchesKeepTheRotationRuleLineByLine) {
   ASSERT_TRUE(hand(w, 1, "after\n"));
   w.drain(false);
   EXPECT_EQ(files.rotations, 1);
-  EXPECT_EQ(files.rotated[1], "passes\n") << "the line that passed the limit went into the full file";
+  EXPECT_EQ(files.rotated[1], "passes\n")
+      << "the line that passed the limit went into the full file";
   EXPECT_EQ(files.text[1], "rotates\nafter\n");
   EXPECT_EQ(files.count[1], 14u);
 }

@@ -10,7 +10,7 @@ namespace {
 // A clock that plays a script of signal times: a wait returns at the next signal when it falls
 // within the wait, else after the whole wait.
 class ScriptedClock : public Clock {
- public:
+public:
   explicit ScriptedClock(std::deque<uint64_t> signals) : signals_(std::move(signals)) {}
   Tick now() override { return static_cast<Tick>(now_); }
   uint64_t now64() override { return now_; }
@@ -29,7 +29,7 @@ class ScriptedClock : public Clock {
   }
   int waits = 0;
 
- private:
+private:
   std::deque<uint64_t> signals_;
   uint64_t now_ = 0;
 };
@@ -40,9 +40,9 @@ TEST(QuietWait, ReturnsAQuietPeriodAfterTheLastSignalOfABurst) {
     uint64_t returns_at;
   } cases[] = {
       {{50}, 450},
-      {{50, 150, 250, 350}, 750},       // a move every 100 ms: one notice after the last
-      {{0, 399, 798}, 1198},            // just inside the window each time
-      {{0, 401}, 400},                  // the next signal starts a new burst
+      {{50, 150, 250, 350}, 750},  // a move every 100 ms: one notice after the last
+      {{0, 399, 798}, 1198},       // just inside the window each time
+      {{0, 401}, 400},             // the next signal starts a new burst
   };
   for (const Case& c : cases) {
     ScriptedClock clock(c.signals);

@@ -35,7 +35,8 @@ TEST(GainSet, Decisions) {
       {0, -kInf, 0.0, false, SetDecision::kNotFinite},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(decide_gain_set(c.ch, c.db, c.cached, c.live), c.want) << c.ch << " " << c.db << " " << c.cached;
+    EXPECT_EQ(decide_gain_set(c.ch, c.db, c.cached, c.live), c.want)
+        << c.ch << " " << c.db << " " << c.cached;
 }
 
 TEST(PhantomSet, Decisions) {
@@ -55,7 +56,8 @@ TEST(PhantomSet, Decisions) {
       {64, true, false, false, SetDecision::kIgnore},  // outside the channels, not even a line
   };
   for (const Case& c : cases)
-    EXPECT_EQ(decide_phantom_set(c.ch, c.on, c.cached, c.live), c.want) << c.ch << " " << c.on << " " << c.cached;
+    EXPECT_EQ(decide_phantom_set(c.ch, c.on, c.cached, c.live), c.want)
+        << c.ch << " " << c.on << " " << c.cached;
 }
 
 TEST(RangeQueries, DefaultsAndCache) {
@@ -78,8 +80,8 @@ TEST(RangeQueries, DefaultsAndCache) {
 TEST(DeskReports, WhatReachesLv1) {
   EXPECT_TRUE(report_gain_passes(0.0, 12.5, false));
   EXPECT_FALSE(report_gain_passes(12.5, 12.5, false));
-  EXPECT_TRUE(report_gain_passes(12.5, 12.5, true));   // forced
-  EXPECT_FALSE(report_gain_passes(0.0, kNaN, true));   // never, not even forced
+  EXPECT_TRUE(report_gain_passes(12.5, 12.5, true));  // forced
+  EXPECT_FALSE(report_gain_passes(0.0, kNaN, true));  // never, not even forced
   EXPECT_FALSE(report_gain_passes(0.0, -kInf, false));
   EXPECT_TRUE(report_phantom_passes(false, true, false));
   EXPECT_FALSE(report_phantom_passes(true, true, false));

@@ -50,9 +50,11 @@ uint64_t KS_ABI box_release(IoBox* box) {
 
 uint64_t KS_ABI box_set_status(IoBox* box, const uint8_t* status) {
   DeviceBox* b = self_box(box);
-  if (is_readable(status, kBoxStatusBytes) && std::memcmp(status, b->last_status, kBoxStatusBytes) != 0) {
+  if (is_readable(status, kBoxStatusBytes) &&
+      std::memcmp(status, b->last_status, kBoxStatusBytes) != 0) {
     std::memcpy(b->last_status, status, kBoxStatusBytes);
-    loader_log(box_log_channel(b), "[box] device box #%d status: %s", number(b), format_status(status).c_str());
+    loader_log(box_log_channel(b), "[box] device box #%d status: %s", number(b),
+               format_status(status).c_str());
   }
   return inner_slot<IoBoxSetStatusFn>(b, kIoBoxSetStatus)(b->inner, status);
 }
@@ -68,9 +70,11 @@ uint64_t KS_ABI box_device_up(IoBox* box, const uint8_t* info) {
     char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD len = sizeof host;
     if (!GetComputerNameA(host, &len)) host[0] = 0;
-    loader_log(log, "[box] device box #%d up: fw %u.%u.%u / %u.%u.%u, owner \"%s\", ownership %u (this host \"%s\")",
-               number(b), d.firmware[0], d.firmware[1], d.firmware[2], d.firmware[3], d.firmware[4], d.firmware[5],
-               d.owner, d.ownership, host);
+    loader_log(
+        log,
+        "[box] device box #%d up: fw %u.%u.%u / %u.%u.%u, owner \"%s\", ownership %u (this host \"%s\")",
+        number(b), d.firmware[0], d.firmware[1], d.firmware[2], d.firmware[3], d.firmware[4],
+        d.firmware[5], d.owner, d.ownership, host);
   } else {
     loader_log(log, "[box] device box #%d up (no info)", number(b));
   }
@@ -88,8 +92,9 @@ uint64_t KS_ABI box_set_mac(IoBox* box, const uint8_t* mac) {
   if (kind == MacKind::kOffline) {
     __atomic_store_n(&b->offline, 1u, __ATOMIC_RELEASE);
     __atomic_store_n(&b->online, 0u, __ATOMIC_RELEASE);
-    loader_log(log, "[box] device box #%d: MAC %s - an OFFLINE device in LV1: no preamps, no recall", number(b),
-               format_mac(mac).c_str());
+    loader_log(log,
+               "[box] device box #%d: MAC %s - an OFFLINE device in LV1: no preamps, no recall",
+               number(b), format_mac(mac).c_str());
   } else {
     __atomic_store_n(&b->offline, 0u, __ATOMIC_RELEASE);
     std::memcpy(b->mac, mac, kMacBytes);
@@ -107,7 +112,8 @@ uint64_t KS_ABI box_set_mac(IoBox* box, const uint8_t* mac) {
 // ---- the named interfaces ----
 
 uint64_t KS_ABI stub_count(ConsoleIOStub* stub) {
-  if (stub && stub->box && stub->box->console_type >= 0) count_call(console_type(stub->box->console_type), kCountConsoleIO);
+  if (stub && stub->box && stub->box->console_type >= 0)
+    count_call(console_type(stub->box->console_type), kCountConsoleIO);
   return 0;
 }
 
@@ -150,7 +156,8 @@ void* KS_ABI box_query_interface(IoBox* box, const char* name) {
       x.chunk_info_waves = w->waves;
       __atomic_store_n(&x.chunk_info, w, __ATOMIC_RELEASE);
     }
-    loader_log(log, "[box] device box #%d: %s wrapped (Waves' decoder + Kestrune's preamp values)", number(b), name);
+    loader_log(log, "[box] device box #%d: %s wrapped (Waves' decoder + Kestrune's preamp values)",
+               number(b), name);
     return w;
   }
   if (!inner && typed && std::strcmp(name, kIfaceConsoleIO) == 0) {
@@ -161,8 +168,9 @@ void* KS_ABI box_query_interface(IoBox* box, const char* name) {
       if (!s) return nullptr;
       publish_stub(b->index, s);
     }
-    loader_log(log, "[box] device box #%d: %s answered (nothing supported) - lets Kestrune redraw strips", number(b),
-               name);
+    loader_log(
+        log, "[box] device box #%d: %s answered (nothing supported) - lets Kestrune redraw strips",
+        number(b), name);
     return s;
   }
   if (!inner && typed && std::strcmp(name, kIfaceChannelsChunk) == 0) {
@@ -175,15 +183,20 @@ void* KS_ABI box_query_interface(IoBox* box, const char* name) {
       o->box = b;
       __atomic_store_n(&x.channels_chunk, o, __ATOMIC_RELEASE);
     }
-    loader_log(log, "[box] device box #%d: LV1 asked for %s - answered with Kestrune's", number(b), name);
+    loader_log(log, "[box] device box #%d: LV1 asked for %s - answered with Kestrune's", number(b),
+               name);
     return o;
   }
   if (gain) {
     if (!inner) {
-      loader_log(log, "[box] device box #%d: LV1 asked for WavesIOBoxGain - answered with Kestrune's", number(b));
+      loader_log(log,
+                 "[box] device box #%d: LV1 asked for WavesIOBoxGain - answered with Kestrune's",
+                 number(b));
       return gain_object(b->index);
     }
-    loader_log(log, "[box] device box #%d: the stock module answers WavesIOBoxGain itself - left alone", number(b));
+    loader_log(log,
+               "[box] device box #%d: the stock module answers WavesIOBoxGain itself - left alone",
+               number(b));
   }
   return inner;
 }
@@ -194,15 +207,18 @@ IoBox* create_device_box_for(uint32_t vendor, uint32_t product) {
   const int row = find_card_row(vendor, product);
   IoBoxModuleInterface* waves = row >= 0 ? card_runtime(row).inner : nullptr;
   if (!waves) {
-    loader_log(kLogLoader, "[box] device %u,%u is not a card Kestrune knows - refused", vendor, product);
+    loader_log(kLogLoader, "[box] device %u,%u is not a card Kestrune knows - refused", vendor,
+               product);
     return nullptr;
   }
   IoBox* inner = waves->create_device_box(waves, vendor, product);
   if (!inner) return nullptr;
   const int index = take_box_index();
   if (index >= static_cast<int>(kMaxDeviceBoxes)) {
-    loader_log(kLogLoader, "[box] more than %d device boxes - device %u,%u gets Waves' box, no preamp control (restart LV1)",
-               static_cast<int>(kMaxDeviceBoxes), vendor, product);
+    loader_log(
+        kLogLoader,
+        "[box] more than %d device boxes - device %u,%u gets Waves' box, no preamp control (restart LV1)",
+        static_cast<int>(kMaxDeviceBoxes), vendor, product);
     return inner;
   }
   DeviceBox* b = static_cast<DeviceBox*>(std::calloc(1, sizeof(DeviceBox)));
@@ -221,7 +237,8 @@ IoBox* create_device_box_for(uint32_t vendor, uint32_t product) {
   b->console_type = kCardTable[row].console_type;
   b->product = product;
   publish_box(b);
-  loader_log(box_log_channel(b), "[box] device box #%d created for device %u,%u", index + 1, vendor, product);
+  loader_log(box_log_channel(b), "[box] device box #%d created for device %u,%u", index + 1, vendor,
+             product);
   return reinterpret_cast<IoBox*>(b);
 }
 

@@ -44,13 +44,14 @@ uint64_t KS_ABI module_version(IoBoxModuleInterface*) {
     if (!in) continue;
     uint64_t v = in->module_version(in);
     if (log)
-      loader_log(kLogLoader, "[mod] %S module version %llx", widen(kCardTable[i].module_name).c_str(),
-                 static_cast<unsigned long long>(v));
+      loader_log(kLogLoader, "[mod] %S module version %llx",
+                 widen(kCardTable[i].module_name).c_str(), static_cast<unsigned long long>(v));
     if (v > highest) highest = v;
   }
   const uint64_t ours = highest ? highest + 1 : 0;
   if (log)
-    loader_log(kLogLoader, "[mod] module version -> %llx (one above Waves' newest, so LV1 keeps ours)",
+    loader_log(kLogLoader,
+               "[mod] module version -> %llx (one above Waves' newest, so LV1 keeps ours)",
                static_cast<unsigned long long>(ours));
   return ours;
 }
@@ -75,10 +76,12 @@ void load_waves_row(int row, const char* arg, bool own_arg, size_t arg_len) {
   CardRuntime& c = card_runtime(row);
   const CardRow& card = kCardTable[row];
   const std::wstring name = widen(card.module_name);
-  const std::wstring dll = loader_paths().module_root + L"\\" + name + L".bundle\\Contents\\Win64\\" + name + L".dll";
+  const std::wstring dll =
+      loader_paths().module_root + L"\\" + name + L".bundle\\Contents\\Win64\\" + name + L".dll";
   if (!c.module) c.module = LoadLibraryExW(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  IoBoxFactoryFn factory =
-      c.module ? reinterpret_cast<IoBoxFactoryFn>(reinterpret_cast<void*>(GetProcAddress(c.module, kIoBoxFactoryName))) : nullptr;
+  IoBoxFactoryFn factory = c.module ? reinterpret_cast<IoBoxFactoryFn>(reinterpret_cast<void*>(
+                                          GetProcAddress(c.module, kIoBoxFactoryName)))
+                                    : nullptr;
   if (factory && !c.inner) {
     if (own_arg) {
       std::string own = own_bundle_path(std::string_view(arg, arg_len), card.module_name);
@@ -110,14 +113,17 @@ IoBoxModuleInterface* create_module_interface(const char* bundle_path) {
   if (g_published) return g_published;
 
   const ptrdiff_t len = readable_length(bundle_path, kBundleArgCap);
-  const bool own = len >= 0 && is_own_bundle_arg(std::string_view(bundle_path, static_cast<size_t>(len)));
+  const bool own =
+      len >= 0 && is_own_bundle_arg(std::string_view(bundle_path, static_cast<size_t>(len)));
   if (own)
     loader_log(kLogLoader, "[loader] LV1 opened %s", bundle_path);
   else
-    loader_log(kLogLoader,
-               "[loader] LV1's factory argument is not Kestrune.bundle's path - Waves' modules get it unchanged");
+    loader_log(
+        kLogLoader,
+        "[loader] LV1's factory argument is not Kestrune.bundle's path - Waves' modules get it unchanged");
 
-  for (int row = 0; row < kCardRows; ++row) load_waves_row(row, bundle_path, own, own ? static_cast<size_t>(len) : 0);
+  for (int row = 0; row < kCardRows; ++row)
+    load_waves_row(row, bundle_path, own, own ? static_cast<size_t>(len) : 0);
   fill_module_hosts();
 
   IoBoxModuleInterface* first = nullptr;
@@ -133,10 +139,12 @@ IoBoxModuleInterface* create_module_interface(const char* bundle_path) {
   g_interface.inner_interface = first;
   __atomic_store_n(&g_published, &g_interface, __ATOMIC_RELEASE);
 
-  loader_log(kLogLoader, "[loader] Kestrune %s loader ready: WING %s, X32/M32 %s", kLoaderVersionText,
-             console_type(0).waves_module ? "yes" : "no", console_type(1).waves_module ? "yes" : "no");
+  loader_log(kLogLoader, "[loader] Kestrune %s loader ready: WING %s, X32/M32 %s",
+             kLoaderVersionText, console_type(0).waves_module ? "yes" : "no",
+             console_type(1).waves_module ? "yes" : "no");
   create_loader_block();
-  if (!start_notify_threads()) loader_log(kLogLoader, "[loader] the notifier threads could not be started");
+  if (!start_notify_threads())
+    loader_log(kLogLoader, "[loader] the notifier threads could not be started");
   start_modules_watcher();
   return &g_interface;
 }

@@ -19,21 +19,27 @@ namespace ks {
 namespace {
 
 GainObject g_objects[kMaxDeviceBoxes];
-uint32_t g_notify[kMaxDeviceBoxes];         // atomic: box wants a device-state notice
-uint32_t g_strip_mask[kConsoleTypes][2];    // atomic: strips to redraw, bit ch of word ch / 32
+uint32_t g_notify[kMaxDeviceBoxes];       // atomic: box wants a device-state notice
+uint32_t g_strip_mask[kConsoleTypes][2];  // atomic: strips to redraw, bit ch of word ch / 32
 Event g_state_event;
 Event g_redraw_event;
 
 int object_number(const GainObject* o) { return gain_object_index(o) + 1; }
 
-void store_gain(GainObject* o, int ch, double db) { __atomic_store(&o->gain[ch], &db, __ATOMIC_RELAXED); }
+void store_gain(GainObject* o, int ch, double db) {
+  __atomic_store(&o->gain[ch], &db, __ATOMIC_RELAXED);
+}
 double load_gain(const GainObject* o, int ch) {
   double v;
   __atomic_load(&o->gain[ch], &v, __ATOMIC_RELAXED);
   return v;
 }
-void store_phantom(GainObject* o, int ch, bool on) { __atomic_store_n(&o->phantom[ch], on ? 1 : 0, __ATOMIC_RELAXED); }
-bool load_phantom(const GainObject* o, int ch) { return __atomic_load_n(&o->phantom[ch], __ATOMIC_RELAXED) != 0; }
+void store_phantom(GainObject* o, int ch, bool on) {
+  __atomic_store_n(&o->phantom[ch], on ? 1 : 0, __ATOMIC_RELAXED);
+}
+bool load_phantom(const GainObject* o, int ch) {
+  return __atomic_load_n(&o->phantom[ch], __ATOMIC_RELAXED) != 0;
+}
 
 void store_double(double* at, double v) { __atomic_store(at, &v, __ATOMIC_RELAXED); }
 double load_double(const double* at) {
@@ -82,12 +88,16 @@ double range_query(GainObject* o, uint32_t ch, RangeKind kind) {
   ConsoleTypeRecord* t = type_of(box_of(o));
   if (ch >= kChannels || !t) return range_default(kind);
   if (kind == RangeKind::kMin) count_call(*t, kCountRange);
-  double* cache = kind == RangeKind::kMin ? t->gain_min : kind == RangeKind::kMax ? t->gain_max : t->gain_step;
+  double* cache = kind == RangeKind::kMin   ? t->gain_min
+                  : kind == RangeKind::kMax ? t->gain_max
+                                            : t->gain_step;
   {
     ModuleCall m(*t);
     if (m.running()) {
       const ConsoleModuleTable& mt = m.table();
-      double v = kind == RangeKind::kMin ? mt.gain_min(ch) : kind == RangeKind::kMax ? mt.gain_max(ch) : mt.gain_step(ch);
+      double v = kind == RangeKind::kMin   ? mt.gain_min(ch)
+                 : kind == RangeKind::kMax ? mt.gain_max(ch)
+                                           : mt.gain_step(ch);
       if (range_answer_usable(v)) {
         store_double(&cache[ch], v);
         return v;
@@ -97,9 +107,15 @@ double range_query(GainObject* o, uint32_t ch, RangeKind kind) {
   return range_from_cache(kind, load_double(&cache[ch]));
 }
 
-double KS_ABI gain_min_query(GainObject* o, uint32_t ch) { return range_query(o, ch, RangeKind::kMin); }
-double KS_ABI gain_max_query(GainObject* o, uint32_t ch) { return range_query(o, ch, RangeKind::kMax); }
-double KS_ABI gain_step_query(GainObject* o, uint32_t ch) { return range_query(o, ch, RangeKind::kStep); }
+double KS_ABI gain_min_query(GainObject* o, uint32_t ch) {
+  return range_query(o, ch, RangeKind::kMin);
+}
+double KS_ABI gain_max_query(GainObject* o, uint32_t ch) {
+  return range_query(o, ch, RangeKind::kMax);
+}
+double KS_ABI gain_step_query(GainObject* o, uint32_t ch) {
+  return range_query(o, ch, RangeKind::kStep);
+}
 
 void KS_ABI gain_set(GainObject* o, int32_t ch, double db) {
   DeviceBox* b = box_of(o);
@@ -110,19 +126,21 @@ void KS_ABI gain_set(GainObject* o, int32_t ch, double db) {
   const int n = object_number(o);
   const double was = load_gain(o, ch);
   switch (decide_gain_set(ch, db, was, !is_not_live_card(b))) {
-    case SetDecision::kIgnore:
-      return;
+    case SetDecision::kIgnore: return;
     case SetDecision::kNotFinite:
-      loader_log(log, "LV1 -> gain ch=%d %f dB via object #%d [not a finite value - ignored]", ch, db, n);
+      loader_log(log, "LV1 -> gain ch=%d %f dB via object #%d [not a finite value - ignored]", ch,
+                 db, n);
       return;
     case SetDecision::kNotLive:
-      loader_log(log, "LV1 -> gain ch=%d %.1f dB via object #%d [not the console's live card - ignored]", ch, db, n);
+      loader_log(log,
+                 "LV1 -> gain ch=%d %.1f dB via object #%d [not the console's live card - ignored]",
+                 ch, db, n);
       return;
     case SetDecision::kSame:
-      loader_log(log, "LV1 -> gain ch=%d %.1f dB via object #%d [same as cached - not re-sent]", ch, db, n);
+      loader_log(log, "LV1 -> gain ch=%d %.1f dB via object #%d [same as cached - not re-sent]", ch,
+                 db, n);
       return;
-    case SetDecision::kStore:
-      break;
+    case SetDecision::kStore: break;
   }
   loader_log(log, "LV1 -> gain ch=%d %.1f dB via object #%d (was %.1f)", ch, db, n, was);
   store_gain(o, ch, db);
@@ -154,16 +172,16 @@ void KS_ABI phantom_set(GainObject* o, uint32_t ch, uint8_t on_byte) {
   const int n = object_number(o);
   switch (decide_phantom_set(ch, on, load_phantom(o, c), !is_not_live_card(b))) {
     case SetDecision::kIgnore:
-    case SetDecision::kNotFinite:
-      return;
+    case SetDecision::kNotFinite: return;
     case SetDecision::kNotLive:
-      loader_log(log, "LV1 -> 48V ch=%d %d via object #%d [not the console's live card - ignored]", c, on, n);
+      loader_log(log, "LV1 -> 48V ch=%d %d via object #%d [not the console's live card - ignored]",
+                 c, on, n);
       return;
     case SetDecision::kSame:
-      loader_log(log, "LV1 -> 48V ch=%d %d via object #%d [same as cached - not re-sent]", c, on, n);
+      loader_log(log, "LV1 -> 48V ch=%d %d via object #%d [same as cached - not re-sent]", c, on,
+                 n);
       return;
-    case SetDecision::kStore:
-      break;
+    case SetDecision::kStore: break;
   }
   loader_log(log, "LV1 -> 48V ch=%d %d via object #%d", c, on, n);
   store_phantom(o, c, on);
@@ -240,8 +258,8 @@ void KS_ABI host_log(const char* ctx, int32_t, const char* text) {
   if (text) write_log_line(host_log_channel(ctx), text);
 }
 
-void KS_ABI report_to_lv1(GainObject* o, int32_t ch, double db, uint32_t has_gain, uint32_t on, uint32_t has_48v,
-                          uint32_t forced) {
+void KS_ABI report_to_lv1(GainObject* o, int32_t ch, double db, uint32_t has_gain, uint32_t on,
+                          uint32_t has_48v, uint32_t forced) {
   const int idx = gain_object_index(o);
   if (idx < 0 || ch < 0 || ch >= static_cast<int32_t>(kChannels)) return;
   GainChangedCallback* cb = __atomic_load_n(&o->callback, __ATOMIC_ACQUIRE);
@@ -253,7 +271,8 @@ void KS_ABI report_to_lv1(GainObject* o, int32_t ch, double db, uint32_t has_gai
   if (has_gain) {
     const double cached = load_gain(o, ch);
     if (!std::isfinite(db)) {
-      loader_log(log, "<- LV1 gain ch=%d %f dB via object #%d [not a finite value - dropped]", ch, db, idx + 1);
+      loader_log(log, "<- LV1 gain ch=%d %f dB via object #%d [not a finite value - dropped]", ch,
+                 db, idx + 1);
     } else if (report_gain_passes(cached, db, forced != 0)) {
       loader_log(log, "<- LV1 gain ch=%d %.1f dB via object #%d%s", ch, db, idx + 1, suffix);
       if (db != cached) flag_box_state(idx);
@@ -355,7 +374,9 @@ void flag_box_state(int index) {
 }
 
 void mark_strip_dirty(int type, int ch) {
-  if (type < 0 || type >= static_cast<int>(kConsoleTypes) || ch < 0 || ch >= static_cast<int>(kChannels)) return;
+  if (type < 0 || type >= static_cast<int>(kConsoleTypes) || ch < 0 ||
+      ch >= static_cast<int>(kChannels))
+    return;
   __atomic_fetch_or(&g_strip_mask[type][ch / 32], 1u << (ch % 32), __ATOMIC_ACQ_REL);
   g_redraw_event.set();
 }
@@ -370,7 +391,8 @@ bool rebuild_strips(int type, int ch) {
   const int last = ch < 0 ? static_cast<int>(kChannels) - 1 : ch;
   for (int c = first; c <= last; ++c) {
     if (!lv1_rebuild_strip(host, b->mac, c)) {
-      loader_log(console_type(type).log_channel, "[redraw] asking LV1 to rebuild strip %d faulted", c);
+      loader_log(console_type(type).log_channel, "[redraw] asking LV1 to rebuild strip %d faulted",
+                 c);
       return false;
     }
   }
@@ -378,12 +400,17 @@ bool rebuild_strips(int type, int ch) {
 }
 
 bool start_notify_threads() {
-  if (!g_state_event.create(Event::Reset::automatic) || !start_detached(state_notify_thread, nullptr)) return false;
-  if (!g_redraw_event.create(Event::Reset::automatic) || !start_detached(redraw_thread, nullptr)) return false;
+  if (!g_state_event.create(Event::Reset::automatic) ||
+      !start_detached(state_notify_thread, nullptr))
+    return false;
+  if (!g_redraw_event.create(Event::Reset::automatic) || !start_detached(redraw_thread, nullptr))
+    return false;
   return true;
 }
 
-void start_mac_settle(int index) { start_detached(mac_settle_thread, reinterpret_cast<void*>(static_cast<intptr_t>(index))); }
+void start_mac_settle(int index) {
+  start_detached(mac_settle_thread, reinterpret_cast<void*>(static_cast<intptr_t>(index)));
+}
 
 void fill_module_hosts() {
   using HostFn = void (*)(ModuleHost&);

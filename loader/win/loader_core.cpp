@@ -81,7 +81,9 @@ ConsoleIOStub* stub_at(int index) {
   return __atomic_load_n(&g_stubs[index], __ATOMIC_ACQUIRE);
 }
 
-void publish_stub(int index, ConsoleIOStub* stub) { __atomic_store_n(&g_stubs[index], stub, __ATOMIC_RELEASE); }
+void publish_stub(int index, ConsoleIOStub* stub) {
+  __atomic_store_n(&g_stubs[index], stub, __ATOMIC_RELEASE);
+}
 
 DeviceBox* box_of(const GainObject* obj) { return box_at(gain_object_index(obj)); }
 
@@ -90,7 +92,9 @@ int box_log_channel(const DeviceBox* box) {
   return console_type(box->console_type).log_channel;
 }
 
-bool box_released(const DeviceBox* b) { return __atomic_load_n(&b->released, __ATOMIC_ACQUIRE) != 0; }
+bool box_released(const DeviceBox* b) {
+  return __atomic_load_n(&b->released, __ATOMIC_ACQUIRE) != 0;
+}
 bool box_online(const DeviceBox* b) { return __atomic_load_n(&b->online, __ATOMIC_ACQUIRE) != 0; }
 bool box_offline(const DeviceBox* b) { return __atomic_load_n(&b->offline, __ATOMIC_ACQUIRE) != 0; }
 
@@ -102,12 +106,10 @@ int box_facts(BoxFacts (&facts)[kMaxDeviceBoxes]) {
   for (int i = 0; i < n; ++i) {
     const DeviceBox* b = box_at(i);
     const GainObject* g = gain_object(i);
-    facts[i] = BoxFacts{b != nullptr,
-                        b ? b->console_type : -1,
-                        b && box_released(b),
-                        b && box_offline(b),
-                        b && box_online(b),
-                        __atomic_load_n(&g->callback, __ATOMIC_ACQUIRE) != nullptr};
+    facts[i] =
+        BoxFacts{b != nullptr,         b ? b->console_type : -1,
+                 b && box_released(b), b && box_offline(b),
+                 b && box_online(b),   __atomic_load_n(&g->callback, __ATOMIC_ACQUIRE) != nullptr};
   }
   return n;
 }

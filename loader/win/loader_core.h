@@ -21,17 +21,17 @@ namespace ks {
 // The wrapper LV1 gets for a box of a known card. Zeroed at creation.
 struct DeviceBox {
   SlotFn slot[kIoBoxSlots];
-  IoBox* inner;               // Waves' box
-  int32_t index;              // 0..63, order of creation
-  int32_t console_type;       // -1: none
+  IoBox* inner;          // Waves' box
+  int32_t index;         // 0..63, order of creation
+  int32_t console_type;  // -1: none
   uint32_t product;
-  uint32_t online;            // atomic: a real MAC is known
+  uint32_t online;  // atomic: a real MAC is known
   uint8_t mac[kMacBytes];
   uint8_t reserved0[2];
-  uint32_t released;          // atomic
+  uint32_t released;  // atomic
   uint32_t reserved1;
-  IoBoxListener* listener;    // LV1's, null until set_listener
-  uint32_t offline;           // atomic: LV1 declared the device offline
+  IoBoxListener* listener;  // LV1's, null until set_listener
+  uint32_t offline;         // atomic: LV1 declared the device offline
   uint32_t info_valid;
   uint32_t ownership;
   char owner[64];
@@ -67,8 +67,8 @@ struct ChannelsChunkObject {
 struct CardRuntime {
   HMODULE module = nullptr;
   IoBoxModuleInterface* inner = nullptr;
-  std::string bundle_path;   // what Waves' factory got
-  bool own_bundle = false;   // it got its own bundle path
+  std::string bundle_path;  // what Waves' factory got
+  bool own_bundle = false;  // it got its own bundle path
 };
 
 struct LoaderPaths {
@@ -97,7 +97,7 @@ void publish_box(DeviceBox* box);
 // Takes the next box index (may be 64 or more: no wrapper then).
 int take_box_index();
 
-GainObject* gain_object(int index);  // 0..63
+GainObject* gain_object(int index);            // 0..63
 int gain_object_index(const GainObject* obj);  // -1 for a foreign pointer
 DeviceBox* box_of(const GainObject* obj);
 int box_log_channel(const DeviceBox* box);  // its type's log, or the loader log

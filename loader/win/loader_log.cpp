@@ -34,9 +34,9 @@ Channel channels[kLogChannels];
 DWORD in_log_slot = TLS_OUT_OF_INDEXES;  // set while this thread is inside the log path
 volatile LONG access_violations = 0;
 
-HANDLE g_log_thread = nullptr;       // null: every line is written directly
-HANDLE g_log_wake = nullptr;         // auto-reset: a line arrived while the log thread slept
-volatile LONG g_log_sleeping = 0;    // 1 while the log thread waits (or is about to)
+HANDLE g_log_thread = nullptr;     // null: every line is written directly
+HANDLE g_log_wake = nullptr;       // auto-reset: a line arrived while the log thread slept
+volatile LONG g_log_sleeping = 0;  // 1 while the log thread waits (or is about to)
 
 // <temp folder><name> into out; false when it does not fit.
 bool log_path(int channel, bool rotated, wchar_t* out, DWORD cap) {
@@ -50,8 +50,8 @@ bool log_path(int channel, bool rotated, wchar_t* out, DWORD cap) {
 }
 
 HANDLE open_log(const wchar_t* path, DWORD disposition) {
-  return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 uint64_t file_size(HANDLE h) {
@@ -73,7 +73,8 @@ bool ready_channel(int channel) {
   wchar_t rotated[MAX_PATH + 64];
   CloseHandle(ch.file);
   ch.file = INVALID_HANDLE_VALUE;
-  if (!log_path(channel, false, path, MAX_PATH + 64) || !log_path(channel, true, rotated, MAX_PATH + 64))
+  if (!log_path(channel, false, path, MAX_PATH + 64) ||
+      !log_path(channel, true, rotated, MAX_PATH + 64))
     return false;
   DeleteFileW(rotated);
   MoveFileW(path, rotated);
@@ -94,7 +95,7 @@ bool ready_channel(int channel) {
 // ---- writing (all under log_lock) ----
 
 class WinLogFiles final : public LogFiles {
- public:
+public:
   bool ready(int channel) override { return ready_channel(channel); }
   uint64_t bytes(int channel) override { return channels[channel].bytes; }
   void write(int channel, const char* data, size_t n) override {
@@ -140,9 +141,12 @@ DWORD WINAPI log_thread(void*) {
   }
 }
 
-bool inside_log_path() { return in_log_slot != TLS_OUT_OF_INDEXES && TlsGetValue(in_log_slot) != nullptr; }
+bool inside_log_path() {
+  return in_log_slot != TLS_OUT_OF_INDEXES && TlsGetValue(in_log_slot) != nullptr;
+}
 void set_inside_log_path(bool on) {
-  if (in_log_slot != TLS_OUT_OF_INDEXES) TlsSetValue(in_log_slot, on ? reinterpret_cast<void*>(1) : nullptr);
+  if (in_log_slot != TLS_OUT_OF_INDEXES)
+    TlsSetValue(in_log_slot, on ? reinterpret_cast<void*>(1) : nullptr);
 }
 
 bool lock_ready() { return lock_state == 2; }
@@ -208,7 +212,8 @@ void log_line(int channel, const char* text, bool at_once) {
   SYSTEMTIME t;
   GetLocalTime(&t);
   char line[kLogLineBytes];
-  size_t n = format_log_line(line, sizeof line, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, text);
+  size_t n =
+      format_log_line(line, sizeof line, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, text);
   if (!at_once && g_log_thread && hand_over(channel, line, n)) return;
   const bool was_inside = inside_log_path();
   set_inside_log_path(true);
@@ -252,8 +257,9 @@ namespace {
 void describe_address(DWORD64 pc, char* out, size_t cap) {
   HMODULE mod = nullptr;
   wchar_t path[MAX_PATH];
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(pc), &mod) &&
+  if (GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(pc), &mod) &&
       mod && GetModuleFileNameW(mod, path, MAX_PATH) > 0) {
     path[MAX_PATH - 1] = 0;
     const wchar_t* name = path;
@@ -284,7 +290,8 @@ void walk_stack(void* p) {
     if (fn) {
       void* handler_data = nullptr;
       DWORD64 establisher = 0;
-      RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, c.Rip, fn, &c, &handler_data, &establisher, nullptr);
+      RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, c.Rip, fn, &c, &handler_data, &establisher,
+                       nullptr);
     } else {
       if (!is_readable(reinterpret_cast<void*>(c.Rsp), 8)) break;
       c.Rip = *reinterpret_cast<DWORD64*>(c.Rsp);
@@ -296,7 +303,8 @@ void walk_stack(void* p) {
 }  // namespace
 
 LONG CALLBACK on_access_violation(EXCEPTION_POINTERS* info) {
-  if (!info || !info->ExceptionRecord || info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+  if (!info || !info->ExceptionRecord ||
+      info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
     return EXCEPTION_CONTINUE_SEARCH;
   // A fault inside the log path or this handler on this thread must not come back here: that
   // recursion would turn a survivable fault into a stack overflow.
@@ -306,7 +314,8 @@ LONG CALLBACK on_access_violation(EXCEPTION_POINTERS* info) {
   set_inside_log_path(true);
   char where[MAX_PATH + 40];
   char line[MAX_PATH + 80];
-  describe_address(reinterpret_cast<DWORD64>(info->ExceptionRecord->ExceptionAddress), where, sizeof where);
+  describe_address(reinterpret_cast<DWORD64>(info->ExceptionRecord->ExceptionAddress), where,
+                   sizeof where);
   std::snprintf(line, sizeof line, "!! ACCESS VIOLATION #%ld at %s", n, where);
   log_line(kLogLoader, line, true);
   static_assert(sizeof(Backtrace) < 4096, "the backtrace lives on the faulting thread's stack");

@@ -17,7 +17,9 @@ namespace {
 constexpr size_t kChunkTextCap = 64u << 20;
 
 // The text LV1 handed over when it is readable and terminated; null otherwise.
-const char* readable_chunk(const char* text) { return readable_length(text, kChunkTextCap) >= 0 ? text : nullptr; }
+const char* readable_chunk(const char* text) {
+  return readable_length(text, kChunkTextCap) >= 0 ? text : nullptr;
+}
 
 // One per get_chunk call: keeps its own copy of what Waves puts, so two boxes saved at once on
 // two of LV1's threads never mix, and Waves' buffer may die after put returns.
@@ -57,11 +59,15 @@ std::string waves_text(const char* text) {
 
 void log_unusable(const DeviceBox* b, const ParsedChunkBlock& p) {
   if (p.found && !p.present)
-    loader_log(box_log_channel(b), "[chunk] device box #%d: Kestrune's values in the chunk are unusable (%s) - nothing applied",
-               b->index + 1, p.problem ? p.problem : "damaged");
+    loader_log(
+        box_log_channel(b),
+        "[chunk] device box #%d: Kestrune's values in the chunk are unusable (%s) - nothing applied",
+        b->index + 1, p.problem ? p.problem : "damaged");
   if (p.present && p.dropped)
-    loader_log(box_log_channel(b), "[chunk] device box #%d: %u stored gain(s) out of range - those channels are not applied",
-               b->index + 1, p.dropped);
+    loader_log(
+        box_log_channel(b),
+        "[chunk] device box #%d: %u stored gain(s) out of range - those channels are not applied",
+        b->index + 1, p.dropped);
 }
 
 }  // namespace
@@ -70,7 +76,8 @@ uint64_t KS_ABI box_get_chunk(IoBox* box, ChunkSink* sink) {
   DeviceBox* b = reinterpret_cast<DeviceBox*>(box);
   CaptureSink capture;
   capture.sink.put = &capture_put;
-  const uint64_t r = slot_as<IoBoxGetChunkFn>(b->inner->slot[kIoBoxGetChunk])(b->inner, &capture.sink);
+  const uint64_t r =
+      slot_as<IoBoxGetChunkFn>(b->inner->slot[kIoBoxGetChunk])(b->inner, &capture.sink);
   if (!sink) return r;
   if (live_usable(b)) {
     const GainObject* g = gain_object(b->index);
@@ -87,9 +94,11 @@ uint64_t KS_ABI box_get_chunk(IoBox* box, ChunkSink* sink) {
     const size_t n = format_chunk_block(gain, phantom, preamp, block, sizeof block);
     std::string saved;
     if (n > 0 && compose_saved_chunk(capture.text, std::string_view(block, n), saved)) {
-      loader_log(box_log_channel(b), "[chunk] LV1 saved device box #%d: Waves' %zu bytes + Kestrune's preamp values",
+      loader_log(box_log_channel(b),
+                 "[chunk] LV1 saved device box #%d: Waves' %zu bytes + Kestrune's preamp values",
                  b->index + 1, capture.text.size());
-      if (!lv1_put(sink, saved.c_str())) loader_log(box_log_channel(b), "[chunk] handing LV1 the saved chunk faulted");
+      if (!lv1_put(sink, saved.c_str()))
+        loader_log(box_log_channel(b), "[chunk] handing LV1 the saved chunk faulted");
       return r;
     }
   }
@@ -103,7 +112,10 @@ uint64_t KS_ABI box_set_chunk(IoBox* box, const char* text) {
   const auto forward = slot_as<IoBoxSetChunkFn>(b->inner->slot[kIoBoxSetChunk]);
   const char* readable = readable_chunk(text);
   if (!readable) {
-    if (text) loader_log(box_log_channel(b), "[chunk] device box #%d: LV1's chunk is unreadable - handed to Waves as it is", b->index + 1);
+    if (text)
+      loader_log(box_log_channel(b),
+                 "[chunk] device box #%d: LV1's chunk is unreadable - handed to Waves as it is",
+                 b->index + 1);
     return forward(b->inner, text);
   }
   if (b->console_type >= 0) log_chunk_text(box_log_channel(b), "LV1 set_chunk", readable);
@@ -116,8 +128,8 @@ uint64_t KS_ABI box_set_chunk(IoBox* box, const char* text) {
   if (!p.present) return r;
   ConsoleTypeRecord& t = console_type(b->console_type);
   if (!live_usable(b)) {
-    loader_log(t.log_channel, "[chunk] session preamp values for device box #%d not applied: %s", b->index + 1,
-               not_applied_reason(b));
+    loader_log(t.log_channel, "[chunk] session preamp values for device box #%d not applied: %s",
+               b->index + 1, not_applied_reason(b));
     return r;
   }
   {
@@ -127,12 +139,15 @@ uint64_t KS_ABI box_set_chunk(IoBox* box, const char* text) {
       return r;
     }
   }
-  loader_log(t.log_channel, "[chunk] session preamp values arrived while the %s module is not running - not applied",
-             t.type_name);
+  loader_log(
+      t.log_channel,
+      "[chunk] session preamp values arrived while the %s module is not running - not applied",
+      t.type_name);
   return r;
 }
 
-uint64_t KS_ABI chunk_info_decode(ChunkInfoSupport* self, const char* text, ChunkDecodeSink* out, int64_t n) {
+uint64_t KS_ABI chunk_info_decode(ChunkInfoSupport* self, const char* text, ChunkDecodeSink* out,
+                                  int64_t n) {
   ChunkInfoWrapper* w = reinterpret_cast<ChunkInfoWrapper*>(self);
   DeviceBox* b = w->box;
   const char* readable = readable_chunk(text);
@@ -169,30 +184,34 @@ uint64_t KS_ABI chunk_info_op2(ChunkInfoSupport* self, const char* text, uint64_
   return w->waves->op2(w->waves, waves_text(readable).c_str(), a, b);
 }
 
-uint64_t KS_ABI channels_scene_recall(ChannelsChunkSupport* self, const uint32_t* channels, uint32_t count, uint64_t,
-                                      uint64_t, const char* chunk) {
+uint64_t KS_ABI channels_scene_recall(ChannelsChunkSupport* self, const uint32_t* channels,
+                                      uint32_t count, uint64_t, uint64_t, const char* chunk) {
   DeviceBox* b = reinterpret_cast<ChannelsChunkObject*>(self)->box;
   if (!b || b->console_type < 0) return 0;
   ConsoleTypeRecord& t = console_type(b->console_type);
   // A channel list LV1 cannot have filled is not walked; without one only 0..63 can apply.
   if (channels && !is_readable(channels, size_t(count) * sizeof(uint32_t))) {
-    loader_log(t.log_channel, "[chunk] scene recall: LV1's channel list is unreadable - nothing applied");
+    loader_log(t.log_channel,
+               "[chunk] scene recall: LV1's channel list is unreadable - nothing applied");
     return 0;
   }
   std::string label = "scene recall, inputs";
-  for (uint32_t i = 0; i < count && i < kChannels; ++i) label += " " + std::to_string(channels ? channels[i] : i);
+  for (uint32_t i = 0; i < count && i < kChannels; ++i)
+    label += " " + std::to_string(channels ? channels[i] : i);
   const char* readable = readable_chunk(chunk);
   log_chunk_text(t.log_channel, label.c_str(), readable);
   ParsedChunkBlock p;
   parse_chunk_block(chunk_text(readable), p);
   log_unusable(b, p);
   if (!p.present) {
-    loader_log(t.log_channel, "[chunk] scene recall: the chunk has no Kestrune values (saved before Kestrune 3) - nothing to apply");
+    loader_log(
+        t.log_channel,
+        "[chunk] scene recall: the chunk has no Kestrune values (saved before Kestrune 3) - nothing to apply");
     return 0;
   }
   if (!live_usable(b)) {
-    loader_log(t.log_channel, "[chunk] scene recall for device box #%d not applied: %s", b->index + 1,
-               not_applied_reason(b));
+    loader_log(t.log_channel, "[chunk] scene recall for device box #%d not applied: %s",
+               b->index + 1, not_applied_reason(b));
     return 0;
   }
   GainObject* g = gain_object(b->index);
@@ -215,7 +234,8 @@ uint64_t KS_ABI channels_scene_recall(ChannelsChunkSupport* self, const uint32_t
     }
     ++applied;
   }
-  loader_log(t.log_channel, "[chunk] %s: %d of %u channel(s) applied to the console", "scene recall", applied, count);
+  loader_log(t.log_channel, "[chunk] %s: %d of %u channel(s) applied to the console",
+             "scene recall", applied, count);
   return 0;
 }
 

@@ -20,7 +20,8 @@ std::vector<Ipv4Adapter> system_ipv4_adapters() {
     if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
     Ipv4Adapter ad;
     ad.address = ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
-    uint32_t mask = a->ifa_netmask ? ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr) : 0;
+    uint32_t mask =
+        a->ifa_netmask ? ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr) : 0;
     uint8_t prefix = 0;
     while (prefix < 32 && (mask & (0x80000000u >> prefix))) ++prefix;
     ad.prefix_length = prefix;

@@ -15,8 +15,7 @@ Tick tick_now() { return static_cast<Tick>(tick_now64()); }
 
 void sleep_ms(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 }  // namespace ks

@@ -63,7 +63,8 @@ void lock(EventShared* e) {
 
 EventRec* rec(void* h) { return static_cast<EventRec*>(h); }
 
-bool open_impl(const std::string& name, posix::OpenMode mode, InitArgs args, void*& h, bool& existed) {
+bool open_impl(const std::string& name, posix::OpenMode mode, InitArgs args, void*& h,
+               bool& existed) {
   auto* r = new (std::nothrow) EventRec;
   if (!r) return false;
   int fd = -1;
@@ -107,8 +108,8 @@ bool Event::create(Reset reset, bool initially_set) {
 
 bool Event::create_named(const std::string& name, Reset reset, bool initially_set) {
   close();
-  return open_impl(name, posix::OpenMode::create_or_open, InitArgs{reset == Reset::manual, initially_set, true},
-                   h_, existed_);
+  return open_impl(name, posix::OpenMode::create_or_open,
+                   InitArgs{reset == Reset::manual, initially_set, true}, h_, existed_);
 }
 
 bool Event::open_named(const std::string& name) {
@@ -138,8 +139,10 @@ void Event::set() {
   EventShared* e = r->shared;
   lock(e);
   e->signalled = 1;
-  if (e->manual) pthread_cond_broadcast(&e->c);
-  else pthread_cond_signal(&e->c);
+  if (e->manual)
+    pthread_cond_broadcast(&e->c);
+  else
+    pthread_cond_signal(&e->c);
   pthread_mutex_unlock(&e->m);
 }
 
@@ -167,9 +170,12 @@ bool Event::wait(uint32_t ms) {
   }
   lock(e);
   while (!e->signalled) {
-    int rc = ms == kInfinite ? pthread_cond_wait(&e->c, &e->m) : pthread_cond_timedwait(&e->c, &e->m, &deadline);
-    if (rc == EOWNERDEAD) pthread_mutex_consistent(&e->m);
-    else if (rc == ETIMEDOUT) break;
+    int rc = ms == kInfinite ? pthread_cond_wait(&e->c, &e->m)
+                             : pthread_cond_timedwait(&e->c, &e->m, &deadline);
+    if (rc == EOWNERDEAD)
+      pthread_mutex_consistent(&e->m);
+    else if (rc == ETIMEDOUT)
+      break;
   }
   bool got = e->signalled != 0;
   if (got && !e->manual) e->signalled = 0;

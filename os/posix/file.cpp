@@ -18,7 +18,8 @@ constexpr uint64_t kEpochDelta = 116444736000000000ull;
 
 uint64_t to_filetime(const struct timespec& t) {
   if (t.tv_sec < 0) return 0;
-  return static_cast<uint64_t>(t.tv_sec) * 10000000ull + static_cast<uint64_t>(t.tv_nsec) / 100 + kEpochDelta;
+  return static_cast<uint64_t>(t.tv_sec) * 10000000ull + static_cast<uint64_t>(t.tv_nsec) / 100 +
+         kEpochDelta;
 }
 
 bool write_fd_all(int fd, const char* p, size_t n) {
@@ -40,7 +41,7 @@ ReadStatus read_file(const std::string& path, size_t cap, std::string& out) {
   out.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadStatus::missing : ReadStatus::error;
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return ReadStatus::error;
@@ -85,12 +86,12 @@ bool write_file_replace(const std::string& path, const std::string& data) {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool dir_exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -105,13 +106,13 @@ bool make_dirs(const std::string& path) {
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 uint64_t last_write_time(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return 0;
   return to_filetime(st.st_mtim);
 }
 
 bool file_size(const std::string& path, uint64_t& size) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   size = static_cast<uint64_t>(st.st_size);
   return true;
@@ -126,7 +127,7 @@ bool list_dir(const std::string& path, std::vector<DirEntry>& out) {
     if (name == "." || name == "..") continue;
     DirEntry de;
     de.name = name;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path_join(path, name).c_str(), &st) == 0) {
       de.is_dir = S_ISDIR(st.st_mode);
       de.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;

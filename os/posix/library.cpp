@@ -15,7 +15,9 @@ bool Library::load(const std::string& path) {
   return h_ != nullptr;
 }
 
-void* Library::find(const char* export_name) const { return h_ && export_name ? dlsym(h_, export_name) : nullptr; }
+void* Library::find(const char* export_name) const {
+  return h_ && export_name ? dlsym(h_, export_name) : nullptr;
+}
 
 void Library::free() {
   if (h_) dlclose(h_);

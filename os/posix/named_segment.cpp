@@ -59,7 +59,7 @@ bool segment_open(const char* kind, const std::string& name, size_t payload_size
       return false;
     }
     // The creator sizes the segment right after creating it; wait for that.
-    struct stat st{};
+    struct stat st {};
     for (int i = 0; i < 1000; ++i) {
       if (fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) >= kSegmentHeader) break;
       pause_briefly();
@@ -95,7 +95,8 @@ bool segment_open(const char* kind, const std::string& name, size_t payload_size
     return true;
   }
   out.existed = true;
-  for (int i = 0; i < 1000 && out.header->ready.load(std::memory_order_acquire) == 0; ++i) pause_briefly();
+  for (int i = 0; i < 1000 && out.header->ready.load(std::memory_order_acquire) == 0; ++i)
+    pause_briefly();
   if (out.header->ready.load(std::memory_order_acquire) == 0) {
     out.error = ETIMEDOUT;
     munmap(out.header, kSegmentHeader);

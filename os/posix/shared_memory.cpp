@@ -12,8 +12,9 @@ namespace ks {
 
 namespace {
 
-bool map_impl(const std::string& name, size_t size, posix::OpenMode mode, SharedMemory::Access access,
-              void*& handle, void*& view, size_t& view_size, bool& existed, uint32_t& error) {
+bool map_impl(const std::string& name, size_t size, posix::OpenMode mode,
+              SharedMemory::Access access, void*& handle, void*& view, size_t& view_size,
+              bool& existed, uint32_t& error) {
   if (size == 0) {
     error = EINVAL;
     return false;
@@ -54,8 +55,8 @@ bool map_impl(const std::string& name, size_t size, posix::OpenMode mode, Shared
 
 bool SharedMemory::create(const std::string& name, size_t size) {
   close();
-  if (!map_impl(name, size, posix::OpenMode::create_or_open, Access::read_write, handle_, view_, view_size_,
-                existed_, error_))
+  if (!map_impl(name, size, posix::OpenMode::create_or_open, Access::read_write, handle_, view_,
+                view_size_, existed_, error_))
     return false;
   data_ = view_;
   size_ = size;
@@ -64,7 +65,8 @@ bool SharedMemory::create(const std::string& name, size_t size) {
 
 bool SharedMemory::open(const std::string& name, size_t size, Access access) {
   close();
-  if (!map_impl(name, size, posix::OpenMode::open_only, access, handle_, view_, view_size_, existed_, error_))
+  if (!map_impl(name, size, posix::OpenMode::open_only, access, handle_, view_, view_size_,
+                existed_, error_))
     return false;
   data_ = view_;
   size_ = size;

@@ -21,7 +21,9 @@ namespace detail {
 bool would_block(int e) { return e == EINPROGRESS || e == EWOULDBLOCK || e == EAGAIN; }
 
 namespace {
-int poll_timeout(uint32_t ms) { return ms == kInfinite ? -1 : static_cast<int>(ms > 0x7FFFFFFFu ? 0x7FFFFFFF : ms); }
+int poll_timeout(uint32_t ms) {
+  return ms == kInfinite ? -1 : static_cast<int>(ms > 0x7FFFFFFFu ? 0x7FFFFFFF : ms);
+}
 }  // namespace
 
 // poll, not select: an fd_set cannot hold descriptors >= FD_SETSIZE.
@@ -49,7 +51,9 @@ sockaddr_in to_sockaddr(Endpoint e) {
   return sa;
 }
 
-Endpoint from_sockaddr(const sockaddr_in& sa) { return Endpoint{ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port)}; }
+Endpoint from_sockaddr(const sockaddr_in& sa) {
+  return Endpoint{ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port)};
+}
 
 timeval to_timeval(uint32_t ms) {
   timeval tv{};
@@ -96,10 +100,18 @@ bool Socket::bind(Endpoint local) {
   return valid() && ::bind(fd(s_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-bool Socket::set_broadcast(bool on) { return valid() && set_opt(s_, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0) == 0; }
-bool Socket::set_reuse_address(bool on) { return valid() && set_opt(s_, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0) == 0; }
-bool Socket::set_nodelay(bool on) { return valid() && set_opt(s_, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0) == 0; }
-bool Socket::set_receive_buffer(int bytes) { return valid() && set_opt(s_, SOL_SOCKET, SO_RCVBUF, bytes) == 0; }
+bool Socket::set_broadcast(bool on) {
+  return valid() && set_opt(s_, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0) == 0;
+}
+bool Socket::set_reuse_address(bool on) {
+  return valid() && set_opt(s_, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0) == 0;
+}
+bool Socket::set_nodelay(bool on) {
+  return valid() && set_opt(s_, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0) == 0;
+}
+bool Socket::set_receive_buffer(int bytes) {
+  return valid() && set_opt(s_, SOL_SOCKET, SO_RCVBUF, bytes) == 0;
+}
 
 bool Socket::set_recv_timeout(uint32_t ms) {
   timeval tv = to_timeval(ms);
@@ -122,7 +134,8 @@ bool Socket::set_nonblocking(bool on) {
 std::optional<Endpoint> Socket::local_endpoint() const {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (!valid() || ::getsockname(fd(s_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return std::nullopt;
+  if (!valid() || ::getsockname(fd(s_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    return std::nullopt;
   return from_sockaddr(sa);
 }
 
@@ -194,7 +207,8 @@ int Socket::try_send(const void* buf, size_t len) {
   if (!valid()) return kSocketError;
   if (len == 0) return 0;
   const size_t n = len > 0x7FFFFFFF ? 0x7FFFFFFF : len;
-  return without_waiting([&](int flags) { return static_cast<int>(::send(fd(s_), buf, n, flags)); });
+  return without_waiting(
+      [&](int flags) { return static_cast<int>(::send(fd(s_), buf, n, flags)); });
 }
 
 int Socket::try_send_to(const void* buf, size_t len, Endpoint to) {
@@ -202,14 +216,16 @@ int Socket::try_send_to(const void* buf, size_t len, Endpoint to) {
   sockaddr_in sa = to_sockaddr(to);
   const size_t n = len > 0xFFFF ? 0xFFFF : len;
   return without_waiting([&](int flags) {
-    return static_cast<int>(::sendto(fd(s_), buf, n, flags, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    return static_cast<int>(
+        ::sendto(fd(s_), buf, n, flags, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
   });
 }
 
 int Socket::send_to(const void* buf, size_t len, Endpoint to) {
   if (!valid()) return kSocketError;
   sockaddr_in sa = to_sockaddr(to);
-  int n = static_cast<int>(::sendto(fd(s_), buf, len, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  int n =
+      static_cast<int>(::sendto(fd(s_), buf, len, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
   return n < 0 ? kSocketError : n;
 }
 

@@ -18,8 +18,9 @@ TEST(Adapters, TheTestNamespaceShowsOnlyLoopback) {
 }
 
 TEST(Adapters, PrefixMasks) {
-  const std::pair<int, uint32_t> cases[] = {{0, 0u}, {1, 0x80000000u}, {8, 0xFF000000u}, {24, 0xFFFFFF00u},
-                                            {30, 0xFFFFFFFCu}, {31, 0xFFFFFFFEu}, {32, 0xFFFFFFFFu}, {33, 0u}};
+  const std::pair<int, uint32_t> cases[] = {{0, 0u},           {1, 0x80000000u},  {8, 0xFF000000u},
+                                            {24, 0xFFFFFF00u}, {30, 0xFFFFFFFCu}, {31, 0xFFFFFFFEu},
+                                            {32, 0xFFFFFFFFu}, {33, 0u}};
   for (auto [len, mask] : cases) EXPECT_EQ(prefix_to_mask(static_cast<uint8_t>(len)), mask) << len;
 }
 

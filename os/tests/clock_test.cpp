@@ -21,10 +21,10 @@ TEST(Ticks, ComparisonsHoldAcrossTheWrap) {
   const TickCase cases[] = {
       {100, 40, 60, false},
       {40, 100, 0xFFFFFFC4u, true},
-      {5, 0xFFFFFFF0u, 21, false},            // wrapped 21 ms ago
+      {5, 0xFFFFFFF0u, 21, false},  // wrapped 21 ms ago
       {0xFFFFFFF0u, 5, 0xFFFFFFEBu, true},
       {0, 0xFFFFFFFFu, 1, false},
-      {0x80000000u, 0, 0x80000000u, true},   // half the range: the older one is taken as later
+      {0x80000000u, 0, 0x80000000u, true},  // half the range: the older one is taken as later
       {7, 7, 0, false},
   };
   for (const auto& c : cases) {

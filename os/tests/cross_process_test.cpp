@@ -27,7 +27,8 @@ TEST(CrossProcess, PeerSeesTheBlockAndBothEventDirectionsWork) {
   ASSERT_TRUE(go.create_named(go_name, Event::Reset::manual));
 
   testing::Child peer;
-  ASSERT_TRUE(peer.start(testing::peer_path(), {"block", name, std::to_string(size), ready_name, go_name}));
+  ASSERT_TRUE(
+      peer.start(testing::peer_path(), {"block", name, std::to_string(size), ready_name, go_name}));
   ASSERT_TRUE(ready.wait(20000)) << "the peer never set the named event";
   for (size_t i = size / 2; i < size; ++i)
     ASSERT_EQ(p[i], static_cast<unsigned char>(i * 13 + 5)) << "peer's write not seen at " << i;

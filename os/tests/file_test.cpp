@@ -16,8 +16,10 @@ class Files : public ::testing::Test {
 protected:
   void SetUp() override {
     // A folder no earlier run left behind.
-    dir_ = path_join(temp_dir(), std::string("files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                     "-" + std::to_string(current_process_id()));
+    dir_ =
+        path_join(temp_dir(), std::string("files-") +
+                                  ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                  "-" + std::to_string(current_process_id()));
     ASSERT_TRUE(make_dirs(dir_));
   }
   std::string at(const std::string& name) const { return path_join(dir_, name); }
@@ -125,9 +127,17 @@ TEST_F(Files, FoldersListingAndTimes) {
   ASSERT_EQ(entries.size(), 3u);
   int files = 0;
   for (const auto& e : entries) {
-    if (e.name == "one.sig") { EXPECT_EQ(e.size, 4u); EXPECT_FALSE(e.is_dir); ++files; }
-    else if (e.name == "two.dll") { EXPECT_EQ(e.size, 2u); ++files; }
-    else { EXPECT_EQ(e.name, "sub"); EXPECT_TRUE(e.is_dir); }
+    if (e.name == "one.sig") {
+      EXPECT_EQ(e.size, 4u);
+      EXPECT_FALSE(e.is_dir);
+      ++files;
+    } else if (e.name == "two.dll") {
+      EXPECT_EQ(e.size, 2u);
+      ++files;
+    } else {
+      EXPECT_EQ(e.name, "sub");
+      EXPECT_TRUE(e.is_dir);
+    }
   }
   EXPECT_EQ(files, 2);
   EXPECT_FALSE(list_dir(at("nope"), entries));

@@ -19,10 +19,19 @@ TEST(Ipv4Text, ParseAndFormat) {
     std::optional<uint32_t> addr;
   };
   const Case cases[] = {
-      {"127.0.0.1", 0x7F000001u}, {"0.0.0.0", 0u}, {"255.255.255.255", 0xFFFFFFFFu},
-      {"192.168.001.010", 0xC0A8010Au}, {"256.0.0.1", std::nullopt}, {"1.2.3", std::nullopt},
-      {"1.2.3.4.5", std::nullopt}, {"1.2.3.4 ", std::nullopt}, {"", std::nullopt}, {"a.b.c.d", std::nullopt},
-      {"1..2.3", std::nullopt}, {"1.2.3.0004", std::nullopt}, {"-1.2.3.4", std::nullopt},
+      {"127.0.0.1", 0x7F000001u},
+      {"0.0.0.0", 0u},
+      {"255.255.255.255", 0xFFFFFFFFu},
+      {"192.168.001.010", 0xC0A8010Au},
+      {"256.0.0.1", std::nullopt},
+      {"1.2.3", std::nullopt},
+      {"1.2.3.4.5", std::nullopt},
+      {"1.2.3.4 ", std::nullopt},
+      {"", std::nullopt},
+      {"a.b.c.d", std::nullopt},
+      {"1..2.3", std::nullopt},
+      {"1.2.3.0004", std::nullopt},
+      {"-1.2.3.4", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(parse_ipv4(c.text), c.addr) << '"' << c.text << '"';
   EXPECT_EQ(format_ipv4(0xC0A8010Au), "192.168.1.10");
@@ -226,7 +235,8 @@ TEST(Tcp, ConnectInStepsConnectsFailsOrStaysPending) {
     Socket s = Socket::tcp();
     int error = -1;
     ConnectState st = s.connect_begin(c.to, &error);
-    for (int slice = 0; slice < 10 && st == ConnectState::kPending; ++slice) st = s.connect_poll(50, &error);
+    for (int slice = 0; slice < 10 && st == ConnectState::kPending; ++slice)
+      st = s.connect_poll(50, &error);
     EXPECT_EQ(st, c.after_slices) << c.what;
     if (st == ConnectState::kFailed) {
       EXPECT_NE(error, 0) << c.what;

@@ -29,11 +29,9 @@ struct Worker {
   static void body(void* p) {
     Worker& w = *static_cast<Worker*>(p);
     int now = ++w.running;
-    for (int m = w.most.load(); now > m && !w.most.compare_exchange_weak(m, now);) {
-    }
+    for (int m = w.most.load(); now > m && !w.most.compare_exchange_weak(m, now);) {}
     ++w.runs;
-    while (!w.set->wait_stop(system_clock(), 1000)) {
-    }
+    while (!w.set->wait_stop(system_clock(), 1000)) {}
     --w.running;
   }
 };
@@ -221,8 +219,7 @@ struct Starter {
   Holder* late;
   static void body(void* p) {
     Starter& s = *static_cast<Starter*>(p);
-    while (!s.set->wait_stop(system_clock(), 1000)) {
-    }
+    while (!s.set->wait_stop(system_clock(), 1000)) {}
     StoppableThreads::Start start(*s.set, false);
     if (start.stopping() && !start.launch(1, Holder::body, s.late)) ++s.refused;
   }

@@ -27,7 +27,8 @@ std::vector<Ipv4Adapter> system_ipv4_adapters() {
   // The list can grow between the sizing call and the real one; try a few times.
   for (int attempt = 0; attempt < 4 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buf.resize(len);
-    rc = GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()), &len);
+    rc = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                              reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()), &len);
   }
   if (rc != NO_ERROR) return out;
   for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()); a; a = a->Next) {

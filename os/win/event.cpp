@@ -44,7 +44,8 @@ void Event::reset() {
 
 bool Event::wait(uint32_t ms) {
   if (!h_) return false;
-  return WaitForSingleObject(static_cast<HANDLE>(h_), ms == kInfinite ? INFINITE : ms) == WAIT_OBJECT_0;
+  return WaitForSingleObject(static_cast<HANDLE>(h_), ms == kInfinite ? INFINITE : ms) ==
+         WAIT_OBJECT_0;
 }
 
 }  // namespace ks

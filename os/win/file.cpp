@@ -13,16 +13,19 @@ namespace {
 uint64_t ft(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
 bool attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& a) {
-  return !path.empty() && GetFileAttributesExW(win::widen(path).c_str(), GetFileExInfoStandard, &a) != 0;
+  return !path.empty() &&
+         GetFileAttributesExW(win::widen(path).c_str(), GetFileExInfoStandard, &a) != 0;
 }
 
 // A reader holding the target open (the tray, a virus scanner) makes the replace fail for a
 // moment; the new content must not be lost for that, so try again for up to half a second.
 bool move_over(const std::wstring& from, const std::wstring& to) {
   for (int attempt = 0;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
     DWORD e = GetLastError();
-    if (attempt >= 50 || (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION))
+    if (attempt >= 50 ||
+        (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION))
       return false;
     Sleep(10);
   }
@@ -34,11 +37,13 @@ char path_separator() { return '\\'; }
 
 ReadStatus read_file(const std::string& path, size_t cap, std::string& out) {
   out.clear();
-  HANDLE h = CreateFileW(win::widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(win::widen(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
-    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ReadStatus::missing : ReadStatus::error;
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ReadStatus::missing
+                                                                  : ReadStatus::error;
   }
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(h, &size)) {
@@ -72,9 +77,11 @@ ReadStatus read_file(const std::string& path, size_t cap, std::string& out) {
 
 bool write_file_replace(const std::string& path, const std::string& data) {
   static std::atomic<unsigned> seq{0};
-  std::string tmp = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(seq++);
+  std::string tmp =
+      path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(seq++);
   std::wstring wtmp = win::widen(tmp);
-  HANDLE h = CreateFileW(wtmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wtmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
   size_t off = 0;

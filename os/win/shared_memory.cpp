@@ -43,8 +43,9 @@ bool SharedMemory::create(const std::string& name, size_t size) {
     return false;
   }
   uint64_t sz = size;
-  HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(sz >> 32),
-                                static_cast<DWORD>(sz), win::widen(name).c_str());
+  HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                static_cast<DWORD>(sz >> 32), static_cast<DWORD>(sz),
+                                win::widen(name).c_str());
   if (!h) {
     error_ = GetLastError();
     return false;

@@ -60,7 +60,9 @@ sockaddr_in to_sockaddr(Endpoint e) {
   return sa;
 }
 
-Endpoint from_sockaddr(const sockaddr_in& sa) { return Endpoint{ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port)}; }
+Endpoint from_sockaddr(const sockaddr_in& sa) {
+  return Endpoint{ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port)};
+}
 
 int set_opt(Socket::Native s, int level, int name, int value) {
   return ::setsockopt(raw(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
@@ -125,12 +127,24 @@ bool Socket::bind(Endpoint local) {
   return valid() && ::bind(raw(s_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-bool Socket::set_broadcast(bool on) { return valid() && set_opt(s_, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0) == 0; }
-bool Socket::set_reuse_address(bool on) { return valid() && set_opt(s_, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0) == 0; }
-bool Socket::set_nodelay(bool on) { return valid() && set_opt(s_, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0) == 0; }
-bool Socket::set_receive_buffer(int bytes) { return valid() && set_opt(s_, SOL_SOCKET, SO_RCVBUF, bytes) == 0; }
-bool Socket::set_recv_timeout(uint32_t ms) { return valid() && set_opt_ms(s_, SO_RCVTIMEO, ms) == 0; }
-bool Socket::set_send_timeout(uint32_t ms) { return valid() && set_opt_ms(s_, SO_SNDTIMEO, ms) == 0; }
+bool Socket::set_broadcast(bool on) {
+  return valid() && set_opt(s_, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0) == 0;
+}
+bool Socket::set_reuse_address(bool on) {
+  return valid() && set_opt(s_, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0) == 0;
+}
+bool Socket::set_nodelay(bool on) {
+  return valid() && set_opt(s_, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0) == 0;
+}
+bool Socket::set_receive_buffer(int bytes) {
+  return valid() && set_opt(s_, SOL_SOCKET, SO_RCVBUF, bytes) == 0;
+}
+bool Socket::set_recv_timeout(uint32_t ms) {
+  return valid() && set_opt_ms(s_, SO_RCVTIMEO, ms) == 0;
+}
+bool Socket::set_send_timeout(uint32_t ms) {
+  return valid() && set_opt_ms(s_, SO_SNDTIMEO, ms) == 0;
+}
 
 bool Socket::set_nonblocking(bool on) {
   u_long mode = on ? 1 : 0;
@@ -140,7 +154,8 @@ bool Socket::set_nonblocking(bool on) {
 std::optional<Endpoint> Socket::local_endpoint() const {
   sockaddr_in sa{};
   int len = sizeof sa;
-  if (!valid() || ::getsockname(raw(s_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return std::nullopt;
+  if (!valid() || ::getsockname(raw(s_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    return std::nullopt;
   return from_sockaddr(sa);
 }
 
@@ -182,7 +197,8 @@ ConnectState Socket::connect_poll(uint32_t ms, int* error) {
     so = WSAGetLastError();
   } else {
     int len = sizeof so;
-    if (::getsockopt(h, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so), &len) != 0) so = WSAGetLastError();
+    if (::getsockopt(h, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so), &len) != 0)
+      so = WSAGetLastError();
     if (FD_ISSET(h, &ex) && so == 0) so = WSAECONNREFUSED;
   }
   set_nonblocking(false);
@@ -205,7 +221,8 @@ Socket Socket::accept(uint32_t timeout_ms, Endpoint* peer) {
 int Socket::recv(void* buf, size_t cap, uint32_t timeout_ms) {
   if (!valid() || cap == 0) return kSocketError;
   if (!detail::wait_socket(s_, false, timeout_ms)) return kSocketTimeout;
-  int n = ::recv(raw(s_), static_cast<char*>(buf), static_cast<int>(cap > 0x7FFFFFFF ? 0x7FFFFFFF : cap), 0);
+  int n = ::recv(raw(s_), static_cast<char*>(buf),
+                 static_cast<int>(cap > 0x7FFFFFFF ? 0x7FFFFFFF : cap), 0);
   if (n < 0) return detail::would_block(WSAGetLastError()) ? kSocketTimeout : kSocketError;
   return n;
 }
@@ -220,7 +237,8 @@ int Socket::try_send(const void* buf, size_t len) {
   if (!valid()) return kSocketError;
   if (len == 0) return 0;
   const int n = static_cast<int>(len > 0x7FFFFFFF ? 0x7FFFFFFF : len);
-  return without_waiting(raw(s_), [&] { return ::send(raw(s_), static_cast<const char*>(buf), n, 0); });
+  return without_waiting(raw(s_),
+                         [&] { return ::send(raw(s_), static_cast<const char*>(buf), n, 0); });
 }
 
 int Socket::try_send_to(const void* buf, size_t len, Endpoint to) {
@@ -228,7 +246,8 @@ int Socket::try_send_to(const void* buf, size_t len, Endpoint to) {
   sockaddr_in sa = to_sockaddr(to);
   const int n = static_cast<int>(len > 0xFFFF ? 0xFFFF : len);
   return without_waiting(raw(s_), [&] {
-    return ::sendto(raw(s_), static_cast<const char*>(buf), n, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return ::sendto(raw(s_), static_cast<const char*>(buf), n, 0, reinterpret_cast<sockaddr*>(&sa),
+                    sizeof sa);
   });
 }
 
@@ -246,7 +265,8 @@ int Socket::recv_from(void* buf, size_t cap, Endpoint* from, uint32_t timeout_ms
   sockaddr_in sa{};
   int slen = sizeof sa;
   int icap = static_cast<int>(cap > 0xFFFF ? 0xFFFF : cap);
-  int n = ::recvfrom(raw(s_), static_cast<char*>(buf), icap, 0, reinterpret_cast<sockaddr*>(&sa), &slen);
+  int n = ::recvfrom(raw(s_), static_cast<char*>(buf), icap, 0, reinterpret_cast<sockaddr*>(&sa),
+                     &slen);
   if (n < 0) {
     int e = WSAGetLastError();
     if (e == WSAEMSGSIZE) {

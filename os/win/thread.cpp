@@ -31,7 +31,8 @@ void release_thread(void* h) { CloseHandle(static_cast<HANDLE>(h)); }
 
 bool Thread::join(uint32_t timeout_ms) {
   if (!h_) return true;
-  if (WaitForSingleObject(static_cast<HANDLE>(h_), timeout_ms == kInfinite ? INFINITE : timeout_ms) != WAIT_OBJECT_0)
+  if (WaitForSingleObject(static_cast<HANDLE>(h_),
+                          timeout_ms == kInfinite ? INFINITE : timeout_ms) != WAIT_OBJECT_0)
     return false;
   CloseHandle(static_cast<HANDLE>(h_));
   h_ = nullptr;

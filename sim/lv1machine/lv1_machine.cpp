@@ -53,18 +53,24 @@ bool lay_out_lv1_machine(const Lv1Machine& m, std::string& why) {
     const std::string n = kCardBundles[c], b = path({m.io_modules, n + ".bundle"});
     const std::string res = path({b, "Contents", "Resources"});
     if (!put(path({b, n + ".ico"}), "icon of " + n, why) ||
-        !put(path({b, "Contents", "manifest.yaml"}), "name: " + n + "\r\nbinary: Win64/" + n + ".dll\r\n", why) ||
-        !put(path({res, "APPINFO", n + ".yaml"}), "name: " + n + "\r\nassignment_priority: 350.25\r\n", why) ||
-        !put(path({res, "VDID", "1000"}), kVdid[c], why) || !put(path({res, "IOM_VERSION", "1000"}), "12.1.4", why) ||
+        !put(path({b, "Contents", "manifest.yaml"}),
+             "name: " + n + "\r\nbinary: Win64/" + n + ".dll\r\n", why) ||
+        !put(path({res, "APPINFO", n + ".yaml"}),
+             "name: " + n + "\r\nassignment_priority: 350.25\r\n", why) ||
+        !put(path({res, "VDID", "1000"}), kVdid[c], why) ||
+        !put(path({res, "IOM_VERSION", "1000"}), "12.1.4", why) ||
         !put(path({res, "shared.txt"}), "shared from " + n, why) ||
         !put(path({b, "Contents", "Wfis", n + ".wfi"}), "wfi of " + n, why))
       return false;
     const std::string card = path({b, "Contents", "Win64", n + ".dll"});
     if (!m.waves_dll.empty() && !copy(m.waves_dll, card, why)) return false;
-    if (m.waves_dll.empty() && !m.waves_module_text.empty() && !put(card, m.waves_module_text + n, why)) return false;
+    if (m.waves_dll.empty() && !m.waves_module_text.empty() &&
+        !put(card, m.waves_module_text + n, why))
+      return false;
   }
   if (!m.older_in_place_loader.empty()) {
-    const std::string w = path({m.io_modules, std::string(kCardBundles[0]) + ".bundle", "Contents", "Win64"});
+    const std::string w =
+        path({m.io_modules, std::string(kCardBundles[0]) + ".bundle", "Contents", "Win64"});
     const std::string card = path({w, std::string(kCardBundles[0]) + ".dll"});
     const std::string kept = path({w, std::string(kCardBundles[0]) + ".orig.dll"});
     if (!copy(card, kept, why) || !copy(m.older_in_place_loader, card, why) ||
@@ -72,8 +78,10 @@ bool lay_out_lv1_machine(const Lv1Machine& m, std::string& why) {
       return false;
   }
   if (m.older_bundles) {
-    if (!put(path({m.io_modules, "Kestrune WING.bundle", "Contents", "Win64", "kestrune.cfg"}), m.older_settings, why) ||
-        !put(path({m.disabled, "Kestrune X32.bundle", "Contents", "Win64", "kestrune.cfg"}), "console=x32\r\n", why))
+    if (!put(path({m.io_modules, "Kestrune WING.bundle", "Contents", "Win64", "kestrune.cfg"}),
+             m.older_settings, why) ||
+        !put(path({m.disabled, "Kestrune X32.bundle", "Contents", "Win64", "kestrune.cfg"}),
+             "console=x32\r\n", why))
       return false;
   }
   return true;

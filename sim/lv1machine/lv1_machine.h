@@ -25,7 +25,8 @@ namespace ks::sim {
 inline constexpr const char* kCardBundles[3] = {"SoundGrid Wing Control", "SoundGrid X-WSG Control",
                                                 "SoundGrid DN32-WSG Control"};
 // The device-id files of the three cards, and their union as the installer writes it.
-inline constexpr const char* kVdid[3] = {"0x0001\r\n0x0002\r\n", "0x0002\n0x0003  \n\n", "0x0003\r\n0x0004"};
+inline constexpr const char* kVdid[3] = {"0x0001\r\n0x0002\r\n", "0x0002\n0x0003  \n\n",
+                                         "0x0003\r\n0x0004"};
 inline constexpr char kVdidUnion[] = "0x0001\r\n0x0002\r\n0x0003\r\n0x0004\r\n";
 
 struct Lv1Machine {

@@ -11,8 +11,8 @@ namespace {
 void put16(std::string& s, size_t at, uint16_t v) { std::memcpy(&s[at], &v, 2); }
 void put32(std::string& s, size_t at, uint32_t v) { std::memcpy(&s[at], &v, 4); }
 
-void section(std::string& s, size_t at, const char* name, uint32_t vsize, uint32_t va, uint32_t raw_size,
-             uint32_t raw_ptr) {
+void section(std::string& s, size_t at, const char* name, uint32_t vsize, uint32_t va,
+             uint32_t raw_size, uint32_t raw_ptr) {
   std::memcpy(&s[at], name, std::min<size_t>(8, std::strlen(name)));
   put32(s, at + 8, vsize);
   put32(s, at + 12, va);
@@ -28,7 +28,8 @@ MixerImage make_mixercore_image(const MixerImagePlan& plan) {
   m.pe_offset = kPe;
   m.section_table = kPe + 24 + kOptional;
   m.code_section = m.section_table + 40;
-  const uint32_t lo = std::min(plan.prologue_rva, plan.load_rva), hi = std::max(plan.prologue_rva, plan.load_rva);
+  const uint32_t lo = std::min(plan.prologue_rva, plan.load_rva),
+                 hi = std::max(plan.prologue_rva, plan.load_rva);
   const uint32_t code_va = lo & ~0xFFFu;
   const uint32_t code_size = ((hi + 16 - code_va) + 0xFFF) & ~0xFFFu;
 

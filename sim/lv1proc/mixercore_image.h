@@ -12,7 +12,7 @@ struct MixerImagePlan {
   uint32_t prologue_rva = 0;  // both RVAs at 0x2000 or above
   uint32_t load_rva = 0;
   uint32_t displacement = 0;
-  bool patterns = true;       // false: the code section holds only int3 bytes
+  bool patterns = true;  // false: the code section holds only int3 bytes
 };
 
 struct MixerImage {

@@ -19,9 +19,11 @@ std::wstring env(const wchar_t* name) {
 }
 
 std::string utf8(const std::wstring& w) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
+                              nullptr);
   std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                      nullptr);
   return s;
 }
 
@@ -38,8 +40,8 @@ void u16(std::string& o, uint32_t v) { o += char(v & 0xFF), o += char((v >> 8) &
 void u32(std::string& o, uint32_t v) { u16(o, v & 0xFFFF), u16(o, v >> 16); }
 
 bool read_all(const std::wstring& path, std::string& out) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   char buf[65536];
   DWORD got = 0;
@@ -57,9 +59,12 @@ int wmain(int argc, wchar_t** argv) {
   bool create = false;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
-    if (a == L"-c") create = true;
-    else if (a == L"-f" && i + 1 < argc) archive = argv[++i];
-    else if (a == L"-C" && i + 1 < argc) folder = argv[++i];
+    if (a == L"-c")
+      create = true;
+    else if (a == L"-f" && i + 1 < argc)
+      archive = argv[++i];
+    else if (a == L"-C" && i + 1 < argc)
+      folder = argv[++i];
   }
   auto finish = [&](int code) {
     if (!record_path.empty()) {
@@ -93,9 +98,11 @@ int wmain(int argc, wchar_t** argv) {
     u32(zip, crc), u32(zip, uint32_t(data.size())), u32(zip, uint32_t(data.size()));
     u16(zip, uint32_t(name.size())), u16(zip, 0);
     zip += name + data;
-    u32(central, 0x02014b50), u16(central, 20), u16(central, 20), u16(central, 0x0800), u16(central, 0);
+    u32(central, 0x02014b50), u16(central, 20), u16(central, 20), u16(central, 0x0800),
+        u16(central, 0);
     u16(central, 0), u16(central, 0), u32(central, crc), u32(central, uint32_t(data.size()));
-    u32(central, uint32_t(data.size())), u16(central, uint32_t(name.size())), u16(central, 0), u16(central, 0);
+    u32(central, uint32_t(data.size())), u16(central, uint32_t(name.size())), u16(central, 0),
+        u16(central, 0);
     u16(central, 0), u16(central, 0), u32(central, 0), u32(central, at);
     central += name;
     record += "file " + name + " " + std::to_string(data.size()) + "\n";

@@ -21,8 +21,9 @@ bool osc_address(const char* data, int len, std::string& out) {
 
 }  // namespace
 
-std::string wing_identity_line(const std::string& ip, const std::string& name, const std::string& model,
-                               const std::string& serial, const std::string& firmware) {
+std::string wing_identity_line(const std::string& ip, const std::string& name,
+                               const std::string& model, const std::string& serial,
+                               const std::string& firmware) {
   return "WING," + ip + "," + name + "," + model + "," + serial + "," + firmware;
 }
 
@@ -95,9 +96,12 @@ void DiscoveryResponder::answer_osc(const char* data, int len, const Endpoint& f
   std::string text;
   {
     std::lock_guard<std::mutex> g(m_);
-    if (address == "/$syscfg/opt_mod") text = b_.opt_mod;
-    else if (address == "/cards/$type") text = b_.card_type;
-    else return;
+    if (address == "/$syscfg/opt_mod")
+      text = b_.opt_mod;
+    else if (address == "/cards/$type")
+      text = b_.card_type;
+    else
+      return;
   }
   if (text.empty()) return;
   std::string reply = address;

@@ -24,8 +24,9 @@ struct Group {
   int channels;
 };
 // The frame's groups, in frame order.
-const Group kGroups[] = {{"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},  {"C", 48},  {"SC", 32},
-                         {"USB", 48}, {"CRD", 64}, {"MOD", 64}, {"PLAY", 4}, {"AES", 2}, {"USR", 56}};
+const Group kGroups[] = {{"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},
+                         {"C", 48},   {"SC", 32},  {"USB", 48}, {"CRD", 64},
+                         {"MOD", 64}, {"PLAY", 4}, {"AES", 2},  {"USR", 56}};
 constexpr int kWords = 446;
 
 // After the port and the id, a subscription asks for the twelve groups and ends.
@@ -105,7 +106,8 @@ void MeterSim::accept_loop() {
       uint8_t buf[512];
       int r = kSocketTimeout;
       while (running_ && r == kSocketTimeout) r = sock.recv(buf, sizeof buf, 100);
-      if (r > 0 && claims(buf, size_t(r))) serve(sock, peer.addr, buf, size_t(r), [] { return true; });
+      if (r > 0 && claims(buf, size_t(r)))
+        serve(sock, peer.addr, buf, size_t(r), [] { return true; });
       sock.close();
     });
   }
@@ -125,20 +127,25 @@ void MeterSim::serve(Socket& conn, uint32_t peer_addr, const uint8_t* first, siz
   }
   std::vector<uint8_t> q;  // un-escaped bytes not yet read
   bool escape = false;
-  int mine = -1;           // this connection's entry in subs_
+  int mine = -1;  // this connection's entry in subs_
 
   auto unescape = [&](const uint8_t* p, size_t len) {
     for (size_t i = 0; i < len; ++i) {
       uint8_t b = p[i];
       if (!escape) {
-        if (b == 0xDF) escape = true;
-        else q.push_back(b);
+        if (b == 0xDF)
+          escape = true;
+        else
+          q.push_back(b);
         continue;
       }
       escape = false;
-      if (b == 0xDE) q.push_back(0xDF);
-      else if (b == 0xD3) continue;  // the meter channel marker
-      else junk_ += 2;               // any other marker has no business here
+      if (b == 0xDE)
+        q.push_back(0xDF);
+      else if (b == 0xD3)
+        continue;  // the meter channel marker
+      else
+        junk_ += 2;  // any other marker has no business here
     }
   };
   auto read_requests = [&] {
@@ -158,10 +165,12 @@ void MeterSim::serve(Socket& conn, uint32_t peer_addr, const uint8_t* first, siz
         s.addr = peer_addr;
         s.port = uint16_t((p[1] << 8) | p[2]);
         s.id = be32(p + 4);
-        s.well_formed = std::equal(std::begin(kSubscriptionTail), std::end(kSubscriptionTail), p + 8);
+        s.well_formed =
+            std::equal(std::begin(kSubscriptionTail), std::end(kSubscriptionTail), p + 8);
         s.subscribed_ms = s.renewed_ms = steady_ms();
         std::lock_guard<std::mutex> g(m_);
-        if (mine >= 0) subs_[size_t(mine)].open = false;  // a second subscription replaces the first
+        if (mine >= 0)
+          subs_[size_t(mine)].open = false;  // a second subscription replaces the first
         subs_.push_back(s);
         mine = int(subs_.size() - 1);
         changed_.notify_all();
@@ -289,11 +298,16 @@ std::string MeterSim::command(const std::string& verb, const std::string& args) 
   bool number = !arg.empty() && *end == 0;
   bool ok = true;
   update_faults([&](MeterFaults& f) {
-    if (name == "silent" && (arg == "on" || arg == "off")) f.silent = arg == "on";
-    else if (name == "size" && number && v <= 2048) f.frame_size = uint32_t(v);
-    else if (name == "id" && number) f.id_offset = uint32_t(v);
-    else if (name == "clear") f = MeterFaults{};
-    else ok = false;
+    if (name == "silent" && (arg == "on" || arg == "off"))
+      f.silent = arg == "on";
+    else if (name == "size" && number && v <= 2048)
+      f.frame_size = uint32_t(v);
+    else if (name == "id" && number)
+      f.id_offset = uint32_t(v);
+    else if (name == "clear")
+      f = MeterFaults{};
+    else
+      ok = false;
   });
   return ok ? "ok" : "err unknown meter fault or value";
 }
@@ -303,8 +317,9 @@ std::vector<MeterSubscriber> MeterSim::subscribers() const {
   return subs_;
 }
 
-bool MeterSim::wait_subscribers(const std::function<bool(const std::vector<MeterSubscriber>&)>& pred,
-                                uint32_t timeout_ms) const {
+bool MeterSim::wait_subscribers(
+    const std::function<bool(const std::vector<MeterSubscriber>&)>& pred,
+    uint32_t timeout_ms) const {
   std::unique_lock<std::mutex> g(m_);
   return changed_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return pred(subs_); });
 }

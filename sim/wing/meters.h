@@ -20,28 +20,28 @@
 namespace ks::sim {
 
 struct MeterFaults {
-  bool silent = false;            // subscriptions are taken, no frame is sent
-  uint32_t frame_size = 896;      // anything else: frames cut or padded to this size
-  uint32_t id_offset = 0;         // frames carry the subscriber's id plus this
-  bool ignore_renewals = false;   // renewals are read but do not keep a subscription alive
-  uint32_t interval_ms = 50;      // between two frames
-  uint32_t lifetime_ms = 8000;    // a subscription not renewed for this long stops
+  bool silent = false;           // subscriptions are taken, no frame is sent
+  uint32_t frame_size = 896;     // anything else: frames cut or padded to this size
+  uint32_t id_offset = 0;        // frames carry the subscriber's id plus this
+  bool ignore_renewals = false;  // renewals are read but do not keep a subscription alive
+  uint32_t interval_ms = 50;     // between two frames
+  uint32_t lifetime_ms = 8000;   // a subscription not renewed for this long stops
 };
 
 // One subscription as the desk saw it.
 struct MeterSubscriber {
-  uint32_t addr = 0;          // where frames go
-  uint16_t port = 0;          // read as unsigned: ports above 32767 are ordinary
+  uint32_t addr = 0;  // where frames go
+  uint16_t port = 0;  // read as unsigned: ports above 32767 are ordinary
   uint32_t id = 0;
-  bool well_formed = false;   // the group list and end mark were exactly as expected
+  bool well_formed = false;  // the group list and end mark were exactly as expected
   uint32_t renewals = 0;
   uint64_t subscribed_ms = 0;  // steady clock
   uint64_t renewed_ms = 0;
-  bool open = true;            // its connection is still open
+  bool open = true;  // its connection is still open
 };
 
 class MeterSim {
- public:
+public:
   MeterSim();
   ~MeterSim();
   MeterSim(const MeterSim&) = delete;
@@ -79,7 +79,7 @@ class MeterSim {
   // Closes every subscription connection (they end as a desk reboot would end them).
   void drop_connections();
 
- private:
+private:
   void send_loop();
   void accept_loop();
   std::vector<uint8_t> frame_for(uint32_t id, const MeterFaults& f) const;

@@ -141,24 +141,42 @@ std::string SimControl::execute(const std::string& line) {
     long n = std::strtol(arg.c_str(), nullptr, 10);
     bool ok = true;
     sim_.update_faults([&](SimFaults& f) {
-      if (name == "silent") ok = parse_on(arg, &f.silent);
-      else if (name == "refuse") ok = parse_on(arg, &f.refuse);
-      else if (name == "bytewise") ok = parse_on(arg, &f.bytewise);
-      else if (name == "echo") ok = parse_on(arg, &f.echo);
-      else if (name == "marker") ok = parse_on(arg, &f.marker);
-      else if (name == "console") ok = parse_on(arg, &f.console);
-      else if (name == "lateend") ok = parse_on(arg, &f.late_end_marks);
-      else if (name == "delay") f.delay_ms = uint32_t(n < 0 ? 0 : n);
-      else if (name == "garble") f.garble_next = int(n);
-      else if (name == "oversize") f.oversize_next = int(n);
-      else if (name == "unknown") f.unknown_next = int(n);
-      else if (name == "wronghash") f.wrong_hash_next = int(n);
-      else if (name == "maxconn") f.max_connections = int(n);
-      else if (name == "wrongtype") f.wrong_type_next = int(n);
-      else if (name == "omit") f.omit_leaf = arg == "none" ? "" : arg;
-      else if (name == "omititem") f.omit_item = arg == "none" ? "" : arg;
-      else if (name == "clear") f = SimFaults{};
-      else ok = false;
+      if (name == "silent")
+        ok = parse_on(arg, &f.silent);
+      else if (name == "refuse")
+        ok = parse_on(arg, &f.refuse);
+      else if (name == "bytewise")
+        ok = parse_on(arg, &f.bytewise);
+      else if (name == "echo")
+        ok = parse_on(arg, &f.echo);
+      else if (name == "marker")
+        ok = parse_on(arg, &f.marker);
+      else if (name == "console")
+        ok = parse_on(arg, &f.console);
+      else if (name == "lateend")
+        ok = parse_on(arg, &f.late_end_marks);
+      else if (name == "delay")
+        f.delay_ms = uint32_t(n < 0 ? 0 : n);
+      else if (name == "garble")
+        f.garble_next = int(n);
+      else if (name == "oversize")
+        f.oversize_next = int(n);
+      else if (name == "unknown")
+        f.unknown_next = int(n);
+      else if (name == "wronghash")
+        f.wrong_hash_next = int(n);
+      else if (name == "maxconn")
+        f.max_connections = int(n);
+      else if (name == "wrongtype")
+        f.wrong_type_next = int(n);
+      else if (name == "omit")
+        f.omit_leaf = arg == "none" ? "" : arg;
+      else if (name == "omititem")
+        f.omit_item = arg == "none" ? "" : arg;
+      else if (name == "clear")
+        f = SimFaults{};
+      else
+        ok = false;
       (void)on;
     });
     return ok ? "ok" : "err unknown fault or value";

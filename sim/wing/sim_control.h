@@ -16,7 +16,7 @@ class WingSim;
 constexpr uint16_t kDefaultControlPort = 2399;
 
 class SimControl {
- public:
+public:
   explicit SimControl(WingSim& sim) : sim_(sim) {}
   ~SimControl() { stop(); }
   bool start(uint32_t addr, uint16_t port = kDefaultControlPort);
@@ -26,7 +26,7 @@ class SimControl {
   // One command line in, one reply line out (no newline). Exposed for in-process use.
   std::string execute(const std::string& line);
 
- private:
+private:
   void loop();
 
   WingSim& sim_;

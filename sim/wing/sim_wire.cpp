@@ -36,9 +36,7 @@ void WireOut::value(const SimValue& v) {
       data_be32(bits);
       break;
     }
-    case SimValue::Kind::kFlag:
-      data(v.number != 0 ? 1 : 0);
-      break;
+    case SimValue::Kind::kFlag: data(v.number != 0 ? 1 : 0); break;
     case SimValue::Kind::kInt: {
       long n = std::lround(v.number);
       if (n >= 0 && n <= 63) {
@@ -66,9 +64,7 @@ void WireOut::value(const SimValue& v) {
       for (size_t i = 0; i < len; ++i) data(uint8_t(v.text[i]));
       break;
     }
-    case SimValue::Kind::kNone:
-      data(0xD0);
-      break;
+    case SimValue::Kind::kNone: data(0xD0); break;
   }
 }
 
@@ -107,10 +103,17 @@ size_t request_token_length(const std::vector<uint8_t>& t) {
   if (b <= 0xBF) return size_t(b - 0x7F) + 1;
   if (b <= 0xCF) return size_t(b - 0xBF) + 1;
   switch (b) {
-    case 0xD0: case 0xDA: case 0xDC: case 0xDD: return 1;
+    case 0xD0:
+    case 0xDA:
+    case 0xDC:
+    case 0xDD: return 1;
     case 0xD1: return t.size() < 2 ? 0 : size_t(t[1]) + 3;
-    case 0xD2: case 0xD3: return 3;
-    case 0xD4: case 0xD5: case 0xD6: case 0xD7: return 5;
+    case 0xD2:
+    case 0xD3: return 3;
+    case 0xD4:
+    case 0xD5:
+    case 0xD6:
+    case 0xD7: return 5;
     default: return SIZE_MAX;
   }
 }
@@ -173,7 +176,8 @@ void RequestReader::token(std::vector<SimRequest>& out) {
       if (b <= 0x3F) {
         r.value = SimValue::of_int(b);
       } else if (b == 0xD5 || b == 0xD6) {  // 0xD6 carries a float as well
-        uint32_t bits = (uint32_t(t[1]) << 24) | (uint32_t(t[2]) << 16) | (uint32_t(t[3]) << 8) | t[4];
+        uint32_t bits =
+            (uint32_t(t[1]) << 24) | (uint32_t(t[2]) << 16) | (uint32_t(t[3]) << 8) | t[4];
         float f;
         std::memcpy(&f, &bits, 4);
         r.value = SimValue::of_float(f);
@@ -185,9 +189,11 @@ void RequestReader::token(std::vector<SimRequest>& out) {
       } else if (b == 0xD0) {
         r.value = SimValue::of_text("");
       } else if (b >= 0x80 && b <= 0xBF) {
-        r.value = SimValue::of_text(std::string(reinterpret_cast<const char*>(t.data() + 1), t.size() - 1));
+        r.value = SimValue::of_text(
+            std::string(reinterpret_cast<const char*>(t.data() + 1), t.size() - 1));
       } else if (b == 0xD1) {
-        r.value = SimValue::of_text(std::string(reinterpret_cast<const char*>(t.data() + 2), t.size() - 2));
+        r.value = SimValue::of_text(
+            std::string(reinterpret_cast<const char*>(t.data() + 2), t.size() - 2));
       } else {
         ++junk_;
         in_path_ = false;

@@ -29,8 +29,11 @@ struct SimValue {
 
 // Bytes bound for the wire: data bytes 0xDF are doubled into DF DE as they are added.
 class WireOut {
- public:
-  void marker(uint8_t channel) { out_.push_back(0xDF); out_.push_back(channel); }
+public:
+  void marker(uint8_t channel) {
+    out_.push_back(0xDF);
+    out_.push_back(channel);
+  }
   void raw(uint8_t b) { out_.push_back(b); }
   void data(uint8_t b) {
     out_.push_back(b);
@@ -48,7 +51,7 @@ class WireOut {
   }
   const std::vector<uint8_t>& bytes() const { return out_; }
 
- private:
+private:
   std::vector<uint8_t> out_;
 };
 
@@ -64,12 +67,12 @@ struct SimRequest {
 // Reads requests out of any chunking of the byte stream. Bytes that fit no request are counted
 // and skipped.
 class RequestReader {
- public:
+public:
   // Appends the requests completed by these bytes.
   void feed(const uint8_t* p, size_t n, std::vector<SimRequest>& out);
   uint32_t junk() const { return junk_; }
 
- private:
+private:
   void byte(uint8_t b, std::vector<SimRequest>& out);
   void token(std::vector<SimRequest>& out);
 

@@ -27,7 +27,8 @@ std::vector<std::string> split(const std::string& path) {
 
 // Leaves of one input, in the order a whole-node read returns them. "$graw" is the gain knob's
 // position 0..1, a raw float (0xD6) only the console-like answers carry.
-const char* const kInputLeaves[] = {"$ha", "g", "vph", "mute", "$mute", "mode", "name", "rmt", "$ract", "$graw"};
+const char* const kInputLeaves[] = {"$ha",  "g",    "vph", "mute",  "$mute",
+                                    "mode", "name", "rmt", "$ract", "$graw"};
 const char kRawGain[] = "$graw";
 
 bool ends_with_leaf(const std::string& path, const std::string& leaf) {
@@ -55,9 +56,13 @@ WingSim::WingSim() { fill_tree(); }
 WingSim::~WingSim() { stop(); }
 
 void WingSim::fill_tree() {
-  struct Bank { const char* name; int count; int ha; };
-  const Bank banks[] = {{"LCL", 24, 3}, {"A", 48, 3}, {"B", 48, 0}, {"C", 48, 0},
-                        {"SC", 32, 0},  {"AUX", 8, 0}};
+  struct Bank {
+    const char* name;
+    int count;
+    int ha;
+  };
+  const Bank banks[] = {{"LCL", 24, 3}, {"A", 48, 3},  {"B", 48, 0},
+                        {"C", 48, 0},   {"SC", 32, 0}, {"AUX", 8, 0}};
   for (const Bank& b : banks) {
     ranges_[b.name] = GainRange{};
     for (int n = 1; n <= b.count; ++n) {
@@ -91,7 +96,8 @@ void WingSim::fill_tree() {
   }
   tree_["$syscfg/opt_mod"] = SimValue::of_text("WSG");
   tree_["cards/$type"] = SimValue::of_text("NONE");
-  for (const char* p : {"a", "b", "c"}) tree_[std::string("$globals/harmt/") + p] = SimValue::of_flag(false);
+  for (const char* p : {"a", "b", "c"})
+    tree_[std::string("$globals/harmt/") + p] = SimValue::of_flag(false);
   tree_["$stat/sc_devices"] = SimValue::of_text("");
   tree_["$stat/A/dev"] = SimValue::of_text("DL32");
   tree_["$stat/B/dev"] = SimValue::of_text("");
@@ -238,7 +244,8 @@ SimIdentity WingSim::identity() const {
 
 std::string WingSim::identity_line() const {
   SimIdentity id = identity();
-  return "WING," + format_ipv4(addr_) + "," + id.name + "," + id.model + "," + id.serial + "," + id.firmware;
+  return "WING," + format_ipv4(addr_) + "," + id.name + "," + id.model + "," + id.serial + "," +
+         id.firmware;
 }
 
 GainRange WingSim::gain_range(const std::string& bank) const {
@@ -293,8 +300,7 @@ bool WingSim::store(const std::string& path, const SimValue& v, SimValue* stored
       nv.number = x;
       break;
     }
-    case SimValue::Kind::kNone:
-      return false;
+    case SimValue::Kind::kNone: return false;
   }
   bool changed = !(nv == it->second);
   it->second = nv;
@@ -330,8 +336,8 @@ void WingSim::write_value(Conn& from, const std::string& path, const SimValue& v
     // The console takes a write only in a token type that fits the node: no float for a number
     // that is an integer or an on/off.
     auto it = tree_.find(path);
-    bool whole = it != tree_.end() &&
-                 (it->second.kind == SimValue::Kind::kInt || it->second.kind == SimValue::Kind::kFlag);
+    bool whole = it != tree_.end() && (it->second.kind == SimValue::Kind::kInt ||
+                                       it->second.kind == SimValue::Kind::kFlag);
     if (faults_.console && whole && v.kind == SimValue::Kind::kFloat) {
       ++rejected_;
       return;
@@ -524,7 +530,8 @@ void WingSim::answer(Conn& c, const SimRequest& r) {
     return;
   }
   WireOut w;
-  for (auto& [p, v] : items) w.item(f.wrong_hash_next > 0 ? hash_of(p) ^ 0x5A5A5A5A : hash_of(p), v);
+  for (auto& [p, v] : items)
+    w.item(f.wrong_hash_next > 0 ? hash_of(p) ^ 0x5A5A5A5A : hash_of(p), v);
   // An unknown path gets no value: the console-like desk sends the end mark alone, the other
   // nothing at all; either way a reader of a leaf times out.
   if (!items.empty() || f.console) finish(w, false);
@@ -554,7 +561,8 @@ void WingSim::drop_connections() {
   for (auto& c : all) c->drop = true;
   // Wait until each serving thread has closed its socket, so the peer sees the close now.
   for (auto& c : all)
-    for (int i = 0; i < 50 && !c->done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 50 && !c->done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 void WingSim::inject(const std::vector<uint8_t>& raw) {
@@ -589,7 +597,8 @@ int WingSim::connections() const {
 bool WingSim::wait_records(const std::function<bool(const std::vector<SimRecord>&)>& pred,
                            uint32_t timeout_ms) const {
   std::unique_lock<std::mutex> g(m_);
-  return changed_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return pred(records_); });
+  return changed_.wait_for(g, std::chrono::milliseconds(timeout_ms),
+                           [&] { return pred(records_); });
 }
 
 bool WingSim::wait_connections(int n, uint32_t timeout_ms) const {

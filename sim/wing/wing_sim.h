@@ -34,28 +34,29 @@ struct GainRange {
 
 // Ways to misbehave. Counted switches apply to the next N replies.
 struct SimFaults {
-  bool silent = false;         // read everything, answer nothing
-  uint32_t delay_ms = 0;       // hold every reply this long
-  bool refuse = false;         // accept and close at once
-  bool bytewise = false;       // one byte per TCP segment
-  bool echo = true;            // push a client's own writes back to it too
-  bool marker = true;          // open every frame with DF D1
+  bool silent = false;    // read everything, answer nothing
+  uint32_t delay_ms = 0;  // hold every reply this long
+  bool refuse = false;    // accept and close at once
+  bool bytewise = false;  // one byte per TCP segment
+  bool echo = true;       // push a client's own writes back to it too
+  bool marker = true;     // open every frame with DF D1
   // Like the console: an end mark after every data and definition request (a leaf's value and
   // a definition block too), definition blocks in the long form, raw-float (0xD6) leaves in
   // whole-node answers, and writes taken only in a token type that fits the node. Off: the
   // stream the drivers were first written against (end marks after whole-node answers only).
   bool console = true;
-  bool late_end_marks = false; // the trailing end mark goes only after the next request came
-  int garble_next = 0;         // reply's value token replaced by an unknown one
-  int oversize_next = 0;       // a block too large for any buffer goes before the reply
-  int unknown_next = 0;        // an item with an unknown value token goes before the reply
-  int wrong_hash_next = 0;     // reply carries another node's hash
-  int wrong_type_next = 0;     // reply carries a string where the node holds a number
-  std::string omit_leaf;       // this leaf is missing from the tree as clients see it
-  std::string omit_item;       // this leaf is left out of whole-node answers only
+  bool late_end_marks = false;  // the trailing end mark goes only after the next request came
+  int garble_next = 0;          // reply's value token replaced by an unknown one
+  int oversize_next = 0;        // a block too large for any buffer goes before the reply
+  int unknown_next = 0;         // an item with an unknown value token goes before the reply
+  int wrong_hash_next = 0;      // reply carries another node's hash
+  int wrong_type_next = 0;      // reply carries a string where the node holds a number
+  std::string omit_leaf;        // this leaf is missing from the tree as clients see it
+  std::string omit_item;        // this leaf is left out of whole-node answers only
   int max_connections = 8;
-  bool stall = false;          // read nothing: requests queue in TCP until cleared, then each is answered
-  bool hold_pushes = false;    // changes at the desk are stored, not pushed (with stall: a frozen desk)
+  bool stall = false;  // read nothing: requests queue in TCP until cleared, then each is answered
+  bool hold_pushes =
+      false;  // changes at the desk are stored, not pushed (with stall: a frozen desk)
 };
 
 struct SimRecord {
@@ -65,7 +66,7 @@ struct SimRecord {
 };
 
 class WingSim {
- public:
+public:
   WingSim();
   ~WingSim();
   WingSim(const WingSim&) = delete;
@@ -116,7 +117,7 @@ class WingSim {
                     uint32_t timeout_ms) const;
   bool wait_connections(int n, uint32_t timeout_ms) const;
 
- private:
+private:
   struct Conn;
   void accept_loop();
   void serve(std::shared_ptr<Conn> c);

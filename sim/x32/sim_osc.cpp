@@ -8,7 +8,8 @@ namespace {
 
 void put_text(std::vector<uint8_t>& out, const std::string& s) {
   out.insert(out.end(), s.begin(), s.end());
-  do out.push_back(0); while (out.size() % 4);
+  do out.push_back(0);
+  while (out.size() % 4);
 }
 
 void put_u32(std::vector<uint8_t>& out, uint32_t v) {
@@ -27,9 +28,24 @@ std::optional<std::string> take_text(const uint8_t* d, size_t len, size_t* pos) 
 
 }  // namespace
 
-OscArg osc_i(int32_t v) { OscArg a; a.type = 'i'; a.i = v; return a; }
-OscArg osc_f(float v) { OscArg a; a.type = 'f'; a.f = v; return a; }
-OscArg osc_s(std::string v) { OscArg a; a.type = 's'; a.s = std::move(v); return a; }
+OscArg osc_i(int32_t v) {
+  OscArg a;
+  a.type = 'i';
+  a.i = v;
+  return a;
+}
+OscArg osc_f(float v) {
+  OscArg a;
+  a.type = 'f';
+  a.f = v;
+  return a;
+}
+OscArg osc_s(std::string v) {
+  OscArg a;
+  a.type = 's';
+  a.s = std::move(v);
+  return a;
+}
 
 std::vector<uint8_t> osc_write(const OscPacket& p) {
   std::vector<uint8_t> out;
@@ -66,10 +82,13 @@ std::optional<OscPacket> osc_read(const uint8_t* d, size_t len) {
     a.type = (*tags)[t];
     if (a.type == 'i' || a.type == 'f') {
       if (len - pos < 4) return std::nullopt;
-      uint32_t v = uint32_t(d[pos]) << 24 | uint32_t(d[pos + 1]) << 16 | uint32_t(d[pos + 2]) << 8 | d[pos + 3];
+      uint32_t v = uint32_t(d[pos]) << 24 | uint32_t(d[pos + 1]) << 16 | uint32_t(d[pos + 2]) << 8 |
+                   d[pos + 3];
       pos += 4;
-      if (a.type == 'i') a.i = int32_t(v);
-      else std::memcpy(&a.f, &v, 4);
+      if (a.type == 'i')
+        a.i = int32_t(v);
+      else
+        std::memcpy(&a.f, &v, 4);
     } else if (a.type == 's') {
       auto s = take_text(d, len, &pos);
       if (!s) return std::nullopt;

@@ -15,8 +15,8 @@ bool parse_loopback(const std::string& text, uint32_t* ip) {
 
 std::string peer_text(const UdpPeer& p) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%u", p.ip >> 24, (p.ip >> 16) & 255, (p.ip >> 8) & 255,
-                p.ip & 255, p.port);
+  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%u", p.ip >> 24, (p.ip >> 16) & 255,
+                (p.ip >> 8) & 255, p.ip & 255, p.port);
   return buf;
 }
 

@@ -18,7 +18,7 @@ bool parse_loopback(const std::string& text, uint32_t* ip);  // false unless 127
 std::string peer_text(const UdpPeer& p);
 
 class UdpSocket {
- public:
+public:
   UdpSocket() = default;
   ~UdpSocket();
   UdpSocket(const UdpSocket&) = delete;
@@ -32,7 +32,7 @@ class UdpSocket {
   int receive(uint8_t* buf, size_t cap, UdpPeer* from, int timeout_ms);
   bool send(const UdpPeer& to, const uint8_t* data, size_t len);
 
- private:
+private:
   intptr_t handle_ = -1;
 };
 

@@ -82,8 +82,10 @@ void X32Sim::run() {
     held.clear();
     UdpPeer from;
     int n = socket_.receive(buf, sizeof buf, &from, 50);
-    if (n > 0 && frozen_) held.emplace_back(from, std::vector<uint8_t>(buf, buf + n));
-    else if (n > 0) handle(from, buf, size_t(n));
+    if (n > 0 && frozen_)
+      held.emplace_back(from, std::vector<uint8_t>(buf, buf + n));
+    else if (n > 0)
+      handle(from, buf, size_t(n));
   }
 }
 
@@ -91,8 +93,8 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
   auto packet = osc_read(data, len);
   {
     std::lock_guard<std::mutex> g(mutex_);
-    Received r{Clock::now(), from, std::vector<uint8_t>(data, data + len), packet ? packet->address : "",
-               packet && !packet->args.empty()};
+    Received r{Clock::now(), from, std::vector<uint8_t>(data, data + len),
+               packet ? packet->address : "", packet && !packet->args.empty()};
     received_.push_back(std::move(r));
   }
   changed_.notify_all();
@@ -115,8 +117,9 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
     return;
   }
   if (p.address == "/xinfo") {
-    reply(from, {"/xinfo", {osc_s(options_.address), osc_s(options_.name), osc_s(options_.model),
-                            osc_s(options_.version)}});
+    reply(from, {"/xinfo",
+                 {osc_s(options_.address), osc_s(options_.name), osc_s(options_.model),
+                  osc_s(options_.version)}});
     return;
   }
   if (p.address == "/status") {
@@ -135,9 +138,12 @@ void X32Sim::handle(const UdpPeer& from, const uint8_t* data, size_t len) {
       // A set: the desk keeps its own type for the parameter.
       OscArg in = p.args[0];
       OscArg& v = it->second;
-      if (v.type == 'f') v.f = in.type == 'f' ? in.f : in.type == 'i' ? float(in.i) : v.f;
-      else if (v.type == 'i') v.i = in.type == 'i' ? in.i : in.type == 'f' ? int32_t(in.f) : v.i;
-      else if (in.type == 's') v.s = in.s;
+      if (v.type == 'f')
+        v.f = in.type == 'f' ? in.f : in.type == 'i' ? float(in.i) : v.f;
+      else if (v.type == 'i')
+        v.i = in.type == 'i' ? in.i : in.type == 'f' ? int32_t(in.f) : v.i;
+      else if (in.type == 's')
+        v.s = in.s;
       stored = v;
     }
   }
@@ -226,7 +232,8 @@ void X32Sim::scene_load(int count, int spread_ms) {
     int ha = i % 128;
     desk_change(fmt("/headamp/%03d/gain", ha), osc_f(float((i * 7) % 145) / 144.0f));
     if (spread_ms > 0 && count > 1)
-      std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(spread_ms) * 1000 * (i + 1) / count));
+      std::this_thread::sleep_until(
+          start + std::chrono::microseconds(int64_t(spread_ms) * 1000 * (i + 1) / count));
   }
 }
 

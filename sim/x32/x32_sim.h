@@ -23,16 +23,16 @@
 namespace ks::sim {
 
 class X32Sim {
- public:
+public:
   struct Options {
     std::string address = "127.0.0.2";
     uint16_t port = 10023;
     std::string name = "Sim X32";
     std::string model = "X32";
     std::string version = "4.06";
-    int card_type = 11;          // "/-stat/xcardtype": 11 is the SoundGrid card
-    int subscription_ms = 10000; // how long one "/xremote" keeps a client subscribed
-    bool echo_to_sender = false; // send a client's own sets back to it as well
+    int card_type = 11;           // "/-stat/xcardtype": 11 is the SoundGrid card
+    int subscription_ms = 10000;  // how long one "/xremote" keeps a client subscribed
+    bool echo_to_sender = false;  // send a client's own sets back to it as well
   };
 
   struct Received {
@@ -56,7 +56,7 @@ class X32Sim {
   bool has(const std::string& address);
   OscArg value(const std::string& address);
   void put(const std::string& address, OscArg v);  // silently, as a preset would
-  float headamp_gain(int index);    // 0..1 wire value
+  float headamp_gain(int index);                   // 0..1 wire value
   int headamp_phantom(int index);
 
   // A change made at the desk: stored and sent to every live subscriber.
@@ -65,13 +65,13 @@ class X32Sim {
   void scene_load(int count, int spread_ms);
 
   // Misbehaviour.
-  void set_silent(bool on) { silent_ = on; }            // receive, never send
+  void set_silent(bool on) { silent_ = on; }  // receive, never send
   // Frozen: reads nothing and sends nothing; datagrams queue until it thaws, then each is answered
   // with the value the store holds by then.
   void set_frozen(bool on) { frozen_ = on; }
   // Falls silent the moment a datagram for this address arrives (before answering it).
   void set_silent_from(const std::string& address);
-  void set_drop_every(int n) { drop_every_ = n; }       // drop every n-th datagram received (0: none)
+  void set_drop_every(int n) { drop_every_ = n; }  // drop every n-th datagram received (0: none)
   void set_wrong_reply_address(bool on) { wrong_address_ = on; }  // answer gets at another address
   // Holds each answer for ms before sending it; with an address, only the answers to it.
   void set_reply_delay_ms(int ms, const std::string& only_address = "");
@@ -88,7 +88,7 @@ class X32Sim {
   // Called on the simulator's thread after every set a client makes (benchmarks time it).
   void set_observer(std::function<void(const std::string& address)> fn);
 
- private:
+private:
   void run();
   void handle(const UdpPeer& from, const uint8_t* data, size_t len);
   void fan_out(const OscPacket& p, const UdpPeer* except);

@@ -9,7 +9,8 @@ bool copy_into(const std::string& from, const std::string& to) {
 }
 
 bool write_file(const std::string& path, const std::string& text) {
-  HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD n = 0;
   bool ok = WriteFile(h, text.data(), DWORD(text.size()), &n, nullptr) && n == text.size();

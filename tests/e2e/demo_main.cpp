@@ -11,9 +11,12 @@ int main(int argc, char** argv) {
   ks::e2e::DeskRunOptions o;
   bool x32 = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--x32") == 0) x32 = true;
-    else if (std::strcmp(argv[i], "--resync-desk") == 0) o.resync_desk = true;
-    else if (std::strcmp(argv[i], "--verbose") == 0) o.verbose = true;
+    if (std::strcmp(argv[i], "--x32") == 0)
+      x32 = true;
+    else if (std::strcmp(argv[i], "--resync-desk") == 0)
+      o.resync_desk = true;
+    else if (std::strcmp(argv[i], "--verbose") == 0)
+      o.verbose = true;
     else {
       std::fprintf(stderr, "kestrune-demo: unknown option %s\n", argv[i]);
       return 2;

@@ -20,7 +20,8 @@ inline std::vector<std::string> step_names(const std::vector<DeskRunResult::Step
   return names;
 }
 
-inline void expect_every_step(DeskRunResult (*run)(const DeskRunOptions&), const std::vector<DeskRunResult::Step>& steps) {
+inline void expect_every_step(DeskRunResult (*run)(const DeskRunOptions&),
+                              const std::vector<DeskRunResult::Step>& steps) {
   for (bool resync_desk : {false, true}) {
     SCOPED_TRACE(resync_desk ? "resync=desk" : "resync=lv1");
     DeskRunOptions o;

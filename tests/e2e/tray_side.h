@@ -25,7 +25,7 @@ inline bool eventually(const std::function<bool()>& ready, int limit_ms) {
 
 // The LV1 stand-in runs as lv1sim.exe; the tray looks for LV1 by its own name.
 class StandInAsLv1 : public tray::Lv1System {
- public:
+public:
   bool processes(std::vector<tray::ProcessEntry>& out) override {
     if (!tray::system_lv1().processes(out)) return false;
     for (tray::ProcessEntry& p : out)
@@ -36,7 +36,9 @@ class StandInAsLv1 : public tray::Lv1System {
     return tray::system_lv1().process_creation_time(pid, t);
   }
   uint64_t now_filetime() override { return tray::system_lv1().now_filetime(); }
-  std::string file_version(const std::string& path) override { return tray::system_lv1().file_version(path); }
+  std::string file_version(const std::string& path) override {
+    return tray::system_lv1().file_version(path);
+  }
 };
 
 }  // namespace ks::e2e

@@ -5,8 +5,9 @@
 // gain-changed callback) beside a raw loopback TCP send of the same frame, and the CPU time the
 // stand-in process uses while connected and idle; then what one gain_set costs LV1's thread
 // (median, p99.9, worst) against the healthy desk and against one that stops reading its socket,
-// and how long the last value LV1 wrote then takes to reach the desk once it reads again. A benchmark: it asserts nothing about speed and
-// exits non-zero only when the run itself could not happen.
+// and how long the last value LV1 wrote then takes to reach the desk once it reads again. A
+// benchmark: it asserts nothing about speed and exits non-zero only when the run itself could not
+// happen.
 //
 //   KS_WINEPREFIX=$PWD/build/windows/bench-prefix tools/netns-run tools/wine-run
 //       build/windows/tests/wing_latency_bench.exe [--samples N] [--idle-seconds S] [--calls N]
@@ -137,18 +138,20 @@ std::vector<Receipt> observe_writes(const sim::WingSim& desk, const std::string&
   while (int(out.size()) < n) {
     bool first_look = true;
     Receipt r{};
-    const bool seen = desk.wait_records([&](const std::vector<sim::SimRecord>& all) {
-      const int64_t now = qpc();
-      for (; cursor < all.size(); ++cursor) {
-        const sim::SimRecord& x = all[cursor];
-        if (x.request.kind != sim::SimRequest::Kind::kWrite || x.request.path != path) continue;
-        r = Receipt{x.request.value.number, now, x.at_ms, first_look};
-        ++cursor;
-        return true;
-      }
-      first_look = false;
-      return false;
-    }, 5000);
+    const bool seen = desk.wait_records(
+        [&](const std::vector<sim::SimRecord>& all) {
+          const int64_t now = qpc();
+          for (; cursor < all.size(); ++cursor) {
+            const sim::SimRecord& x = all[cursor];
+            if (x.request.kind != sim::SimRequest::Kind::kWrite || x.request.path != path) continue;
+            r = Receipt{x.request.value.number, now, x.at_ms, first_look};
+            ++cursor;
+            return true;
+          }
+          first_look = false;
+          return false;
+        },
+        5000);
     if (!seen) break;
     out.push_back(r);
   }
@@ -184,7 +187,8 @@ std::vector<double> plain_to_desk(const sim::WingSim& desk, int samples, std::st
   for (size_t i = 0; i < receipts.size() && i < sent.size(); ++i)
     if (!receipts[i].late) ms.push_back(ms_between(sent[i], receipts[i].at));
   if (receipts.size() < size_t(samples))
-    *error = "the simulator took " + std::to_string(receipts.size()) + " of our " + std::to_string(samples) + " writes";
+    *error = "the simulator took " + std::to_string(receipts.size()) + " of our " +
+             std::to_string(samples) + " writes";
   return ms;
 }
 
@@ -238,8 +242,10 @@ std::vector<double> loopback_floor(int samples, int gap_ms, std::string* error) 
   tx.close();
   receiver.join();
   std::vector<double> ms;
-  for (size_t i = 0; i < received.size() && i < sent.size(); ++i) ms.push_back(ms_between(sent[i], received[i]));
-  if (ms.size() < size_t(samples)) *error = "the loopback connection stopped after " + std::to_string(ms.size()) + " frames";
+  for (size_t i = 0; i < received.size() && i < sent.size(); ++i)
+    ms.push_back(ms_between(sent[i], received[i]));
+  if (ms.size() < size_t(samples))
+    *error = "the loopback connection stopped after " + std::to_string(ms.size()) + " frames";
   return ms;
 }
 
@@ -250,7 +256,8 @@ void end_stand_in() {
   PROCESSENTRY32W e{};
   e.dwSize = sizeof e;
   for (bool more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e)) {
-    if (e.th32ParentProcessID != GetCurrentProcessId() || _wcsicmp(e.szExeFile, L"lv1sim.exe") != 0) continue;
+    if (e.th32ParentProcessID != GetCurrentProcessId() || _wcsicmp(e.szExeFile, L"lv1sim.exe") != 0)
+      continue;
     if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, e.th32ProcessID)) {
       TerminateProcess(p, 3);
       CloseHandle(p);
@@ -294,13 +301,17 @@ std::vector<double> call_ms_of(const std::vector<std::string>& lines, size_t fro
 bool parse(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
-    if (std::strcmp(argv[i], "--samples") == 0 && has_value) o->samples = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--idle-seconds") == 0 && has_value) o->idle_s = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--calls") == 0 && has_value) o->calls = std::atoi(argv[++i]);
-    else return false;
+    if (std::strcmp(argv[i], "--samples") == 0 && has_value)
+      o->samples = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--idle-seconds") == 0 && has_value)
+      o->idle_s = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--calls") == 0 && has_value)
+      o->calls = std::atoi(argv[++i]);
+    else
+      return false;
   }
-  return o->samples >= 10 && o->samples <= 100000 && o->idle_s >= 1 && o->idle_s <= 3600 && o->calls >= 100 &&
-         o->calls <= 100000;
+  return o->samples >= 10 && o->samples <= 100000 && o->idle_s >= 1 && o->idle_s <= 3600 &&
+         o->calls >= 100 && o->calls <= 100000;
 }
 
 }  // namespace
@@ -308,7 +319,9 @@ bool parse(int argc, char** argv, Options* o) {
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, &o)) {
-    std::fprintf(stderr, "usage: wing_latency_bench [--samples 10..100000] [--idle-seconds 1..3600] [--calls 100..100000]\n");
+    std::fprintf(
+        stderr,
+        "usage: wing_latency_bench [--samples 10..100000] [--idle-seconds 1..3600] [--calls 100..100000]\n");
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -332,9 +345,12 @@ int main(int argc, char** argv) {
   const std::string modules = s.loader_folder() + "\\modules";
   const std::string module = modules + "\\wing-" + KS_E2E_VERSION + ".dll";
   CreateDirectoryA(modules.c_str(), nullptr);
-  if (!copy_into(KS_E2E_WING_MODULE, module) || !copy_into(std::string(KS_E2E_WING_MODULE) + ".sig", module + ".sig") ||
-      !write_file(s.loader_folder() + "\\wing.cfg", "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nresync=lv1\n")) {
-    std::printf("wing_latency_bench: the signed module or its settings could not be put into the bundle\n");
+  if (!copy_into(KS_E2E_WING_MODULE, module) ||
+      !copy_into(std::string(KS_E2E_WING_MODULE) + ".sig", module + ".sig") ||
+      !write_file(s.loader_folder() + "\\wing.cfg",
+                  "bank=LCL\nwatch=8\ncard=MOD\nip=127.0.0.1\nresync=lv1\n")) {
+    std::printf(
+        "wing_latency_bench: the signed module or its settings could not be put into the bundle\n");
     return 1;
   }
 
@@ -344,17 +360,17 @@ int main(int argc, char** argv) {
                     go_end = case_folder + "\\go-end", go_calls = case_folder + "\\go-calls",
                     go_stall = case_folder + "\\go-stall";
   const std::string script =
-      ks::sim::card_setup_script("box b 11 2") + "callback g stamp\n"
-      "wait-file \"" + go_lv1 + "\" 120000\n" +
-      "timed-gain g " + std::to_string(kLv1Channel) + " 10 20 " + std::to_string(o.samples) + " " +
-      std::to_string(kGapMs) + "\n" +
-      "wait-file \"" + go_calls + "\" " + std::to_string(600000 + o.samples * 200) + "\n" +
-      "timed-gain g " + std::to_string(kLv1Channel) + " 10 20 " + std::to_string(o.calls) + " 1\n" +
-      "wait-file \"" + go_stall + "\" 600000\n" +
-      "timed-gain g " + std::to_string(kLv1Channel) + " 12 22 " + std::to_string(o.calls) + " 1\n" +
-      "wait-file \"" + go_idle + "\" 600000\n" +
-      "idle " + std::to_string(o.idle_s * 1000) + "\n" +
-      "wait-file \"" + go_end + "\" 60000\n"
+      ks::sim::card_setup_script("box b 11 2") +
+      "callback g stamp\n"
+      "wait-file \"" +
+      go_lv1 + "\" 120000\n" + "timed-gain g " + std::to_string(kLv1Channel) + " 10 20 " +
+      std::to_string(o.samples) + " " + std::to_string(kGapMs) + "\n" + "wait-file \"" + go_calls +
+      "\" " + std::to_string(600000 + o.samples * 200) + "\n" + "timed-gain g " +
+      std::to_string(kLv1Channel) + " 10 20 " + std::to_string(o.calls) + " 1\n" + "wait-file \"" +
+      go_stall + "\" 600000\n" + "timed-gain g " + std::to_string(kLv1Channel) + " 12 22 " +
+      std::to_string(o.calls) + " 1\n" + "wait-file \"" + go_idle + "\" 600000\n" + "idle " +
+      std::to_string(o.idle_s * 1000) + "\n" + "wait-file \"" + go_end +
+      "\" 60000\n"
       "release b\n";
   std::atomic<bool> lv1_ended{false};
   sim::RunResult run;
@@ -366,7 +382,8 @@ int main(int argc, char** argv) {
   auto module_log = [&] { return s.log(1); };
   // The run cannot go on: say why, end the stand-in and leave.
   auto give_up = [&](const std::string& why) {
-    std::printf("wing_latency_bench: %s - no figures (the run's files: %s)\n", why.c_str(), case_folder.c_str());
+    std::printf("wing_latency_bench: %s - no figures (the run's files: %s)\n", why.c_str(),
+                case_folder.c_str());
     end_stand_in();
     lv1.join();
     answers.stop();
@@ -374,13 +391,19 @@ int main(int argc, char** argv) {
     return 1;
   };
 
-  std::printf("WING end to end: the LV1 stand-in (lv1sim.exe) -> Kestrune.dll -> signed Fellbrook "
-              "(modules\\wing-%s.dll) -> WING simulator on 127.0.0.1:2222\n", KS_E2E_VERSION);
+  std::printf(
+      "WING end to end: the LV1 stand-in (lv1sim.exe) -> Kestrune.dll -> signed Fellbrook "
+      "(modules\\wing-%s.dll) -> WING simulator on 127.0.0.1:2222\n",
+      KS_E2E_VERSION);
   const std::string loaded = std::string("[loader] wing module ") + KS_E2E_VERSION + " loaded from";
-  if (!wait_until([&] { return desk.connections() >= 1 || lv1_ended; }, 60000) || desk.connections() < 1)
-    return give_up(module_log().find(loaded) == std::string::npos ? "the module was not loaded"
-                                                                  : "the module never connected to the desk");
-  if (!wait_until([&] { return module_log().find("[bridge] seeded ") != std::string::npos || lv1_ended; }, 30000) ||
+  if (!wait_until([&] { return desk.connections() >= 1 || lv1_ended; }, 60000) ||
+      desk.connections() < 1)
+    return give_up(module_log().find(loaded) == std::string::npos
+                       ? "the module was not loaded"
+                       : "the module never connected to the desk");
+  if (!wait_until(
+          [&] { return module_log().find("[bridge] seeded ") != std::string::npos || lv1_ended; },
+          30000) ||
       lv1_ended)
     return give_up("LV1 was never seeded from the desk");
   std::printf("connected and seeded; %d samples each way\n\n", o.samples);
@@ -397,10 +420,12 @@ int main(int argc, char** argv) {
   write_file(go_lv1, "");
   observer.join();
   std::vector<std::string> calls;
-  wait_until([&] {
-    calls = lines_with(journal(), "timed-gain n=");
-    return calls.size() >= receipts.size() || lv1_ended;
-  }, 5000);
+  wait_until(
+      [&] {
+        calls = lines_with(journal(), "timed-gain n=");
+        return calls.size() >= receipts.size() || lv1_ended;
+      },
+      5000);
   long long lv1_freq = 0;
   for (const std::string& l : lines_with(journal(), "timed-gain g "))
     if (const char* f = std::strstr(l.c_str(), "freq=")) lv1_freq = std::atoll(f + 5);
@@ -415,10 +440,11 @@ int main(int argc, char** argv) {
     double db = 0;
     long long at = 0;
     double call_us = 0;
-    if (std::sscanf(calls[i].c_str(), "timed-gain n=%ld db=%lf qpc=%lld call_us=%lf", &n, &db, &at, &call_us) != 4 ||
-        n != long(i) ||
-        std::fabs(db - receipts[i].db) > 0.01) {
-      pairing = "the desk's write " + std::to_string(i) + " does not match LV1's call " + std::to_string(i);
+    if (std::sscanf(calls[i].c_str(), "timed-gain n=%ld db=%lf qpc=%lld call_us=%lf", &n, &db, &at,
+                    &call_us) != 4 ||
+        n != long(i) || std::fabs(db - receipts[i].db) > 0.01) {
+      pairing = "the desk's write " + std::to_string(i) + " does not match LV1's call " +
+                std::to_string(i);
       break;
     }
     if (i == 0) first_call = at;
@@ -433,7 +459,8 @@ int main(int argc, char** argv) {
     to_desk.push_back(ms_between(at, receipts[i].at));
   }
   if (receipts.size() < size_t(o.samples) && pairing.empty())
-    pairing = "the desk received " + std::to_string(receipts.size()) + " of " + std::to_string(o.samples) + " writes";
+    pairing = "the desk received " + std::to_string(receipts.size()) + " of " +
+              std::to_string(o.samples) + " writes";
 
   // desk -> LV1: a move at the desk, stamped just before the simulator pushes it, to the stand-in's
   // callback. The callback carries its own stamp, so the journal is read only now and then (every
@@ -450,13 +477,15 @@ int main(int argc, char** argv) {
     desk.set(kDeskPath, SimValue::of_float(db));
     long long seen = 0;
     Sleep(DWORD(2 * kWatcherPeriodMs + 5));
-    wait_until([&] {
-      const std::string text = journal();
-      for (const std::string& l : lines_with(text.substr(std::min(scanned, text.size())), want))
-        seen = std::atoll(l.c_str() + std::strlen(want));
-      if (seen) scanned = text.size();
-      return seen != 0 || lv1_ended;
-    }, 3000, 10);
+    wait_until(
+        [&] {
+          const std::string text = journal();
+          for (const std::string& l : lines_with(text.substr(std::min(scanned, text.size())), want))
+            seen = std::atoll(l.c_str() + std::strlen(want));
+          if (seen) scanned = text.size();
+          return seen != 0 || lv1_ended;
+        },
+        3000, 10);
     if (!seen) {
       missed = "the desk's move " + std::to_string(i) + " never reached LV1's callback";
       break;
@@ -474,8 +503,9 @@ int main(int argc, char** argv) {
   // to reach the desk once it reads again.
   const size_t call0 = lines_with(journal(), "timed-gain n=").size();
   auto calls_done = [&](size_t n) {
-    return wait_until([&] { return lines_with(journal(), "timed-gain n=").size() >= n || lv1_ended; },
-                      60000 + o.calls * 40, 20);
+    return wait_until(
+        [&] { return lines_with(journal(), "timed-gain n=").size() >= n || lv1_ended; },
+        60000 + o.calls * 40, 20);
   };
   write_file(go_calls, "");
   calls_done(call0 + size_t(o.calls));
@@ -492,10 +522,12 @@ int main(int argc, char** argv) {
   if (!all_calls.empty())
     if (const char* d = std::strstr(all_calls.back().c_str(), "db=")) last_db = std::atof(d + 3);
   double reached_ms = -1;
-  if (wait_until([&] {
-        SimValue v;
-        return desk.get(kLv1Path, &v) && v.number == last_db;
-      }, 20000))
+  if (wait_until(
+          [&] {
+            SimValue v;
+            return desk.get(kLv1Path, &v) && v.number == last_db;
+          },
+          20000))
     reached_ms = ms_between(thawed, qpc());
   const std::string mlog = module_log();
   int deferrals = 0;
@@ -509,11 +541,13 @@ int main(int argc, char** argv) {
   write_file(go_idle, "");
   std::printf("measuring the idle stand-in for %d s ...\n", o.idle_s);
   std::string idle_line;
-  wait_until([&] {
-    std::vector<std::string> l = lines_with(journal(), "idle ms=");
-    if (!l.empty()) idle_line = l.front();
-    return !idle_line.empty() || lv1_ended;
-  }, o.idle_s * 1000 + 30000, 500);
+  wait_until(
+      [&] {
+        std::vector<std::string> l = lines_with(journal(), "idle ms=");
+        if (!l.empty()) idle_line = l.front();
+        return !idle_line.empty() || lv1_ended;
+      },
+      o.idle_s * 1000 + 30000, 500);
   const uint32_t meter_frames = desk.meters().frames_sent() - frames_before;
   const bool still_connected = desk.connections() >= 1;
   write_file(go_end, "");
@@ -521,29 +555,37 @@ int main(int argc, char** argv) {
   answers.stop();
   desk.stop();
 
-  const Figures fl = figures(floor), sim_share = figures(plain), up = figures(to_desk), down = figures(to_lv1),
-                call = figures(call_ms);
+  const Figures fl = figures(floor), sim_share = figures(plain), up = figures(to_desk),
+                down = figures(to_lv1), call = figures(call_ms);
   std::printf("\n  %-58s %7s %12s %12s\n", "gain move latency", "samples", "median", "p99");
   print_row("floor: raw loopback TCP send of the write frame", fl);
   print_row("the same frame from a plain socket to the simulator", sim_share);
   print_row("LV1 -> desk: gain_set to the simulator holding the write", up);
   print_row("desk -> LV1: simulator push to the gain-changed callback", down);
-  std::printf("\n  the write frame is %u bytes, as Fellbrook sends it for a gain;\n", gain_frame(2, 10.0).fill);
-  std::printf("  the simulator holds a write when its record of it wakes a thread of ours, the same way in both\n"
-              "  rows that reach it; writes %d ms apart\n", kGapMs);
+  std::printf("\n  the write frame is %u bytes, as Fellbrook sends it for a gain;\n",
+              gain_frame(2, 10.0).fill);
+  std::printf(
+      "  the simulator holds a write when its record of it wakes a thread of ours, the same way in both\n"
+      "  rows that reach it; writes %d ms apart\n",
+      kGapMs);
   if (up.n && sim_share.n) {
     const double added = up.median - sim_share.median;
-    std::printf("  LV1 -> desk minus the plain socket (median): %+.3f ms, what the stand-in's process, the loader and\n"
-                "  Fellbrook add%s\n", added, added <= 0 ? ": nothing measurable beyond the simulator's own handling" : "");
+    std::printf(
+        "  LV1 -> desk minus the plain socket (median): %+.3f ms, what the stand-in's process, the loader and\n"
+        "  Fellbrook add%s\n",
+        added, added <= 0 ? ": nothing measurable beyond the simulator's own handling" : "");
   }
   if (call.n)
-    std::printf("  LV1's gain_set call returns after %.3f ms (median), %.3f ms (p99): Fellbrook sends on LV1's thread\n",
-                call.median, call.p99);
+    std::printf(
+        "  LV1's gain_set call returns after %.3f ms (median), %.3f ms (p99): Fellbrook sends on LV1's thread\n",
+        call.median, call.p99);
   if (down.n)
-    std::printf("  desk -> LV1 waits for the module's watcher, which passes every %.0f ms: median %.2f periods, "
-                "p99 %.2f periods\n  (from the period alone a push waits half a period on average, at most one)\n",
-                kWatcherPeriodMs, down.median / kWatcherPeriodMs, down.p99 / kWatcherPeriodMs);
-  if (late) std::printf("  %d LV1 -> desk receipt(s) were seen late by the observer and left out\n", late);
+    std::printf(
+        "  desk -> LV1 waits for the module's watcher, which passes every %.0f ms: median %.2f periods, "
+        "p99 %.2f periods\n  (from the period alone a push waits half a period on average, at most one)\n",
+        kWatcherPeriodMs, down.median / kWatcherPeriodMs, down.p99 / kWatcherPeriodMs);
+  if (late)
+    std::printf("  %d LV1 -> desk receipt(s) were seen late by the observer and left out\n", late);
   for (const std::string* e : {&pairing, &missed, &floor_error, &plain_error})
     if (!e->empty()) std::printf("  incomplete: %s\n", e->c_str());
 
@@ -551,44 +593,54 @@ int main(int argc, char** argv) {
   // clock can be behind ours by at most the fastest LV1 -> desk sample, ahead by the fastest
   // desk -> LV1 one.
   const bool ordered = first_call >= go_at && up.n && down.n && up.min > 0 && down.min > 0;
-  std::printf("\nclocks: the stand-in stamps with QPC at %.1f MHz, this process at %.1f MHz; ", double(lv1_freq) / 1e6,
-              double(freq.QuadPart) / 1e6);
+  std::printf("\nclocks: the stand-in stamps with QPC at %.1f MHz, this process at %.1f MHz; ",
+              double(lv1_freq) / 1e6, double(freq.QuadPart) / 1e6);
   if (ordered)
-    std::printf("every stand-in stamp lies between\n  its cause and its effect here, so the stand-in's clock reads "
-                "within -%.3f .. +%.3f ms of ours\n", up.min, down.min);
+    std::printf(
+        "every stand-in stamp lies between\n  its cause and its effect here, so the stand-in's clock reads "
+        "within -%.3f .. +%.3f ms of ours\n",
+        up.min, down.min);
   else
-    std::printf("the stamps are NOT in causal order:\n  the two processes' clocks cannot be compared, so the "
-                "latency figures above are not sound\n");
+    std::printf(
+        "the stamps are NOT in causal order:\n  the two processes' clocks cannot be compared, so the "
+        "latency figures above are not sound\n");
   if (sim_lag_min <= sim_lag_max)
-    std::printf("  the simulator's own record stamps (steady clock, whole ms) lie %.3f .. %.3f ms before ours\n",
-                sim_lag_min, sim_lag_max);
+    std::printf(
+        "  the simulator's own record stamps (steady clock, whole ms) lie %.3f .. %.3f ms before ours\n",
+        sim_lag_min, sim_lag_max);
 
-  std::printf("\n  %-58s %7s %12s %12s %12s\n", "LV1's gain_set call (LV1's thread)", "calls", "median", "p99.9",
-              "worst");
-  for (auto [what, f] : {std::pair<const char*, CallFigures>{"desk healthy", healthy},
-                         std::pair<const char*, CallFigures>{"desk stopped reading its socket", stalled}})
+  std::printf("\n  %-58s %7s %12s %12s %12s\n", "LV1's gain_set call (LV1's thread)", "calls",
+              "median", "p99.9", "worst");
+  for (auto [what, f] :
+       {std::pair<const char*, CallFigures>{"desk healthy", healthy},
+        std::pair<const char*, CallFigures>{"desk stopped reading its socket", stalled}})
     std::printf("  %-58s %7zu %9.3f ms %9.3f ms %9.3f ms\n", what, f.n, f.median, f.p999, f.worst);
   std::printf("  calls 1 ms apart; while stalled the module logged %d deferral(s)%s\n", deferrals,
               link_dropped ? " and dropped the link after a send timed out" : "");
   if (reached_ms >= 0)
-    std::printf("  LV1's last value (%.1f dB) was at the desk %.1f ms after it read again\n", last_db, reached_ms);
+    std::printf("  LV1's last value (%.1f dB) was at the desk %.1f ms after it read again\n",
+                last_db, reached_ms);
   else
-    std::printf("  LV1's last value (%.1f dB) never reached the desk after it read again\n", last_db);
+    std::printf("  LV1's last value (%.1f dB) never reached the desk after it read again\n",
+                last_db);
 
   double wall_ms = 0, cpu_ms = 0;
-  if (std::sscanf(idle_line.c_str(), "idle ms=%*d wall_ms=%lf cpu_ms=%lf", &wall_ms, &cpu_ms) == 2 && wall_ms > 0) {
-    std::printf("\nCPU time of the whole LV1 stand-in process (lv1sim.exe with Kestrune.dll, Fellbrook and Waves'\n"
-                "stand-in), connected and idle for %.1f s%s: %.1f ms, that is %.1f ms per minute (%.3f %% of one core)\n",
-                wall_ms / 1000.0, meter_frames ? ", meters streaming" : "", cpu_ms, cpu_ms * 60000.0 / wall_ms,
-                100.0 * cpu_ms / wall_ms);
+  if (std::sscanf(idle_line.c_str(), "idle ms=%*d wall_ms=%lf cpu_ms=%lf", &wall_ms, &cpu_ms) ==
+          2 &&
+      wall_ms > 0) {
+    std::printf(
+        "\nCPU time of the whole LV1 stand-in process (lv1sim.exe with Kestrune.dll, Fellbrook and Waves'\n"
+        "stand-in), connected and idle for %.1f s%s: %.1f ms, that is %.1f ms per minute (%.3f %% of one core)\n",
+        wall_ms / 1000.0, meter_frames ? ", meters streaming" : "", cpu_ms,
+        cpu_ms * 60000.0 / wall_ms, 100.0 * cpu_ms / wall_ms);
     if (!still_connected) std::printf("  the desk link was down by the end of the interval\n");
   } else {
-    std::printf("\nCPU time while idle: not measured (%s)\n", idle_line.empty() ? "the stand-in did not report it"
-                                                                              : idle_line.c_str());
+    std::printf("\nCPU time while idle: not measured (%s)\n",
+                idle_line.empty() ? "the stand-in did not report it" : idle_line.c_str());
   }
   if (!run.finished())
-    std::printf("\nthe stand-in did not finish its script (exit code %lu%s)\n", static_cast<unsigned long>(run.exit_code),
-                run.timed_out ? ", timed out" : "");
+    std::printf("\nthe stand-in did not finish its script (exit code %lu%s)\n",
+                static_cast<unsigned long>(run.exit_code), run.timed_out ? ", timed out" : "");
   if (!fl.n || !sim_share.n || !up.n || !down.n || cpu_ms <= 0) {
     std::printf("wing_latency_bench: a measurement could not be made at all - see above\n");
     return 1;

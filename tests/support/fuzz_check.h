@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define KS_FUZZ_CHECK(cond)                                                                    \
-  do {                                                                                         \
-    if (!(cond)) {                                                                             \
-      std::fprintf(stderr, "%s:%d: fuzz property failed: %s\n", __FILE__, __LINE__, #cond);    \
-      std::abort();                                                                            \
-    }                                                                                          \
+#define KS_FUZZ_CHECK(cond)                                                                 \
+  do {                                                                                      \
+    if (!(cond)) {                                                                          \
+      std::fprintf(stderr, "%s:%d: fuzz property failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                         \
+    }                                                                                       \
   } while (0)

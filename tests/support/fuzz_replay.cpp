@@ -35,7 +35,8 @@ TEST(FuzzCorpus, EveryInputPassesTheTarget) {
   for (const fs::path& f : files) {
     std::ifstream in(f, std::ios::binary);
     ASSERT_TRUE(in) << f;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     // A copy of exactly the input's size, so that the sanitizers see any read past its end.
     uint8_t* exact = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
     std::copy(bytes.begin(), bytes.end(), exact);

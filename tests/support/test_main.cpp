@@ -1,4 +1,5 @@
-// The main() of every test executable: gives each test run its own temporary folder, then runs gtest.
+// The main() of every test executable: gives each test run its own temporary folder, then runs
+// gtest.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,7 +17,8 @@ namespace {
 // Unix paths reach Windows programs through drive Z:.
 std::string windows_path(std::string path) {
   if (path.empty() || path[0] != '/') return path;
-  for (char& c : path) if (c == '/') c = '\\';
+  for (char& c : path)
+    if (c == '/') c = '\\';
   return "Z:" + path;
 }
 #endif

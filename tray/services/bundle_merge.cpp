@@ -12,12 +12,15 @@ namespace {
 bool equal_nocase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
   return true;
 }
 
 std::string_view trimmed_line(std::string_view line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+    line.remove_suffix(1);
   return line;
 }
 
@@ -65,8 +68,11 @@ struct Walk {
 
   bool visit(std::vector<std::string>& parts, const std::string& rel, PathKind kind) {
     // Waves' own module binaries never enter the staging bundle.
-    if (rel.size() >= 14 && equal_nocase(std::string_view(rel).substr(0, 14), "Contents\\Win64")) return true;
-    if (equal_nocase(rel, "Contents\\manifest.yaml") || equal_nocase(rel, "Contents\\Resources\\VDID\\1000")) return true;
+    if (rel.size() >= 14 && equal_nocase(std::string_view(rel).substr(0, 14), "Contents\\Win64"))
+      return true;
+    if (equal_nocase(rel, "Contents\\manifest.yaml") ||
+        equal_nocase(rel, "Contents\\Resources\\VDID\\1000"))
+      return true;
     // A junction or link may point anywhere: it is neither entered nor copied.
     if (kind == PathKind::link) return true;
     if (kind == PathKind::error) {
@@ -80,8 +86,9 @@ struct Walk {
       }
       return run(parts);
     }
-    std::string target = (parts.size() == 1 && equal_nocase(rel, name + ".ico")) ? join(staging, "Kestrune.ico")
-                                                                                   : at(staging, parts);
+    std::string target = (parts.size() == 1 && equal_nocase(rel, name + ".ico"))
+                             ? join(staging, "Kestrune.ico")
+                             : at(staging, parts);
     PathKind there = fs.kind(target);
     if (there == PathKind::none) {
       std::vector<std::string> parent(parts.begin(), parts.end() - 1);
@@ -140,7 +147,8 @@ bool merge_waves_bundle(FileSystem& fs, const std::string& waves, const std::str
     return false;
   }
   std::string merged = device_id_union(mine, theirs);
-  if (!fs.make_dirs(join(join(join(staging, "Contents"), "Resources"), "VDID")) || !fs.write(ours_path, merged)) {
+  if (!fs.make_dirs(join(join(join(staging, "Contents"), "Resources"), "VDID")) ||
+      !fs.write(ours_path, merged)) {
     message = "Could not copy Contents\\Resources\\VDID\\1000 (need admin?).";
     return false;
   }

@@ -41,9 +41,11 @@ std::string installed_state_cfg(bool wing_on, bool x32_on) {
   return s;
 }
 
-bool console_module_state(const std::string& install_dir, int console, const InstallProbe& probe, bool& on) {
+bool console_module_state(const std::string& install_dir, int console, const InstallProbe& probe,
+                          bool& on) {
   if (install_dir.empty() || !valid_console(console)) return false;
-  if (!probe.is_own_module || !probe.is_own_module(path_join(install_dir, "Kestrune.dll"))) return false;
+  if (!probe.is_own_module || !probe.is_own_module(path_join(install_dir, "Kestrune.dll")))
+    return false;
   if (!probe.card_module_path) return false;
   const std::string card = probe.card_module_path(console);
   if (card.empty() || !file_exists(card)) return false;
@@ -54,7 +56,8 @@ bool console_module_state(const std::string& install_dir, int console, const Ins
   return true;
 }
 
-bool set_module_enabled(const std::string& install_dir, int console, bool on, std::string& message) {
+bool set_module_enabled(const std::string& install_dir, int console, bool on,
+                        std::string& message) {
   const std::string path = state_cfg_path(install_dir);
   if (valid_console(console) && cfg_set(path, console_table[console].type_key, on ? "on" : "off")) {
     signal_modules_changed();

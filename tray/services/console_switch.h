@@ -24,7 +24,8 @@ struct InstallProbe {
 
 // False when the install folder is empty, its Kestrune.dll is not ours or the console's card
 // module is missing. Otherwise true, with `on` from state.cfg (a missing or unreadable file: on).
-bool console_module_state(const std::string& install_dir, int console, const InstallProbe& probe, bool& on);
+bool console_module_state(const std::string& install_dir, int console, const InstallProbe& probe,
+                          bool& on);
 
 // Writes "<type>=on" or "<type>=off" into state.cfg and signals the loader. On failure `message`
 // is "Could not write <state.cfg path>." and the result false.

@@ -7,10 +7,10 @@
 namespace ks::tray {
 
 struct ConsoleRow {
-  const char* waves_module;   // Waves' card module and bundle name ("SoundGrid Wing Control")
-  const char* type_key;       // state.cfg key, settings file stem, status-block suffix ("wing")
-  const char* bundle_name;    // the older per-console bundle ("Kestrune WING")
-  const char* display_name;   // what the user reads ("Behringer WING")
+  const char* waves_module;  // Waves' card module and bundle name ("SoundGrid Wing Control")
+  const char* type_key;      // state.cfg key, settings file stem, status-block suffix ("wing")
+  const char* bundle_name;   // the older per-console bundle ("Kestrune WING")
+  const char* display_name;  // what the user reads ("Behringer WING")
 };
 
 inline constexpr ConsoleRow console_table[2] = {

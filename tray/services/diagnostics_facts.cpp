@@ -77,7 +77,8 @@ std::optional<DiagStatus> status_facts_of(BlockView v) {
     s.groups.push_back({text_of(g.bank), g.min, g.max, g.step, g.watched});
   }
   if (b.version >= 16) {
-    const uint32_t ports = b.source_device_count < kSourceDevices ? b.source_device_count : kSourceDevices;
+    const uint32_t ports =
+        b.source_device_count < kSourceDevices ? b.source_device_count : kSourceDevices;
     for (uint32_t i = 0; i < ports; ++i) {
       const SourceDevice& d = b.source_devices[i];
       s.ports.push_back({text_of(d.port), d.device != 0, d.strips_without_head_amp});

@@ -41,7 +41,7 @@ struct SupportBundleEnv {
   std::string system_dir;      // where tar.exe is
   LocalStamp stamp;
   uint32_t tar_timeout_ms = 60000;
-  DiagGatherEnv report;        // the facts of the report inside
+  DiagGatherEnv report;  // the facts of the report inside
 };
 SupportBundleEnv machine_support_bundle_env();
 

@@ -129,7 +129,8 @@ bool usable_local(const NetAdapter::Address& ad) {
 
 }  // namespace
 
-size_t broadcast_targets(const std::vector<NetAdapter>& adapters, DiscoveryTarget* out, size_t max) {
+size_t broadcast_targets(const std::vector<NetAdapter>& adapters, DiscoveryTarget* out,
+                         size_t max) {
   if (!out || max == 0) return 0;
   size_t n = 0;
   out[n++] = {kLimitedBroadcast, 0};
@@ -147,7 +148,8 @@ size_t broadcast_targets(const std::vector<NetAdapter>& adapters, DiscoveryTarge
   return n;
 }
 
-size_t broadcast_bind_addresses(const std::vector<NetAdapter>& adapters, uint32_t* out, size_t max) {
+size_t broadcast_bind_addresses(const std::vector<NetAdapter>& adapters, uint32_t* out,
+                                size_t max) {
   if (!out) return 0;
   size_t n = 0;
   for (const NetAdapter& a : adapters) {
@@ -171,17 +173,18 @@ DiscoveryNet live_discovery_net(const std::vector<NetAdapter>& adapters) {
 }
 
 bool answer_source_ok(const DiscoveryNet& net, uint16_t port, Endpoint from) {
-  if (from.port != port || from.addr == 0 || from.addr == kLimitedBroadcast || is_multicast_or_reserved(from.addr))
+  if (from.port != port || from.addr == 0 || from.addr == kLimitedBroadcast ||
+      is_multicast_or_reserved(from.addr))
     return false;
   for (const DiscoveryTarget& t : net.targets)
     if ((from.addr & t.mask) == (t.addr & t.mask)) return true;
   return false;
 }
 
-// ---- the search ----------------------------------------------------------------------------------
+// ---- the search ---------------------------------------------------------------------------------
 
-bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Clock& clock, std::string* line,
-                   const std::function<void(const std::string&)>& log) {
+bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Clock& clock,
+                   std::string* line, const std::function<void(const std::string&)>& log) {
   const bool wing = kind == DeskKind::wing;
   const uint16_t port = wing ? net.wing_port : net.x32_port;
   const int rounds = wing ? kWingRounds : kX32Rounds;
@@ -200,7 +203,8 @@ bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Cloc
   int ignored = 0;
   uint8_t buf[kDiscoveryReplyCap];
   for (int round = 0; round < rounds && !answered; ++round) {
-    for (const DiscoveryTarget& t : net.targets) io.send_main({t.addr, port}, question, question_len);
+    for (const DiscoveryTarget& t : net.targets)
+      io.send_main({t.addr, port}, question, question_len);
     io.send_from_each({kLimitedBroadcast, port}, question, question_len);
     const Tick deadline = clock.now() + net.round_ms;
     while (!answered && !tick_reached(clock.now(), deadline)) {
@@ -220,12 +224,13 @@ bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Cloc
         why = "empty";
       else if (!answer_source_ok(net, port, from))
         why = "from an address or port not asked";
-      else if (!(wing ? parse_wing_reply(buf, size_t(got), &text) : parse_x32_reply(buf, size_t(got), &text)))
+      else if (!(wing ? parse_wing_reply(buf, size_t(got), &text)
+                      : parse_x32_reply(buf, size_t(got), &text)))
         why = "not an answer";
       if (why) {
         if (ignored++ < kIgnoredLoggedPerSearch)
-          say("discovery: ignored a reply to " + std::string(what) + " from " + format_ipv4(from.addr) + ":" +
-              std::to_string(from.port) + " (" + why + ")");
+          say("discovery: ignored a reply to " + std::string(what) + " from " +
+              format_ipv4(from.addr) + ":" + std::to_string(from.port) + " (" + why + ")");
         continue;
       }
       if (line) *line = text;
@@ -269,7 +274,8 @@ bool ConsoleDiscovery::discover(DeskKind kind) {
   if (!io) return false;
   Clock& clock = env_.clock ? *env_.clock : system_clock();
   std::string line;
-  if (!discover_desk(kind, net, *io, clock, &line, [this](const std::string& s) { log(s); })) return false;
+  if (!discover_desk(kind, net, *io, clock, &line, [this](const std::string& s) { log(s); }))
+    return false;
   take_discovery_line(line);
   log("discovery: " + current_.line);
   return true;
@@ -289,7 +295,8 @@ void ConsoleDiscovery::discover_consoles() {
     *s.record = {};
     std::string published;
     if (env_.desk_line && env_.desk_line(s.suffix, &published) && !published.empty()) {
-      take_discovery_line(reply_text(reinterpret_cast<const uint8_t*>(published.data()), published.size()));
+      take_discovery_line(
+          reply_text(reinterpret_cast<const uint8_t*>(published.data()), published.size()));
       *s.record = current_;
     }
   }

@@ -35,12 +35,12 @@ inline constexpr int kWingRounds = 3;
 inline constexpr int kX32Rounds = 2;
 inline constexpr size_t kMaxDiscoveryTargets = 16;
 inline constexpr size_t kMaxBroadcastSockets = 16;
-inline constexpr size_t kDiscoveryLineMax = 159;   // UTF-16 units, as the pages keep it
-inline constexpr size_t kDiscoveryFieldMax = 63;   // UTF-16 units of the ip and the model
-inline constexpr size_t kDiscoveryReplyCap = 2048; // a larger datagram is dropped unread
+inline constexpr size_t kDiscoveryLineMax = 159;    // UTF-16 units, as the pages keep it
+inline constexpr size_t kDiscoveryFieldMax = 63;    // UTF-16 units of the ip and the model
+inline constexpr size_t kDiscoveryReplyCap = 2048;  // a larger datagram is dropped unread
 
 // The questions as they go on the wire.
-inline constexpr char kWingQuestion[] = "WING?";   // 5 bytes, no NUL
+inline constexpr char kWingQuestion[] = "WING?";  // 5 bytes, no NUL
 inline constexpr uint8_t kXinfoQuestion[12] = {'/', 'x', 'i', 'n', 'f', 'o', 0, 0, ',', 0, 0, 0};
 
 // One console's identity: the line ("WING,ip,name,model,serial,firmware" or
@@ -76,10 +76,10 @@ struct NetAdapter {
   enum class Kind { ethernet, loopback, point_to_point };  // ethernet: any broadcast-capable LAN
   struct Address {
     bool ipv4 = true;
-    uint32_t addr = 0;     // host byte order
-    uint8_t prefix = 0;    // 0-32
+    uint32_t addr = 0;   // host byte order
+    uint8_t prefix = 0;  // 0-32
   };
-  std::string name;        // UTF-8, for the log
+  std::string name;  // UTF-8, for the log
   bool up = false;
   Kind kind = Kind::ethernet;
   std::vector<Address> addresses;
@@ -110,8 +110,8 @@ size_t broadcast_bind_addresses(const std::vector<NetAdapter>& adapters, uint32_
 
 // Everything a search sends to, and how long it waits.
 struct DiscoveryNet {
-  std::vector<DiscoveryTarget> targets;   // asked from the main socket
-  std::vector<uint32_t> broadcast_from;   // one socket each, asking 255.255.255.255
+  std::vector<DiscoveryTarget> targets;  // asked from the main socket
+  std::vector<uint32_t> broadcast_from;  // one socket each, asking 255.255.255.255
   uint16_t wing_port = kWingDiscoveryPort;
   uint16_t x32_port = kX32DiscoveryPort;
   uint32_t round_ms = kDiscoveryRoundMs;
@@ -127,7 +127,7 @@ bool answer_source_ok(const DiscoveryNet& net, uint16_t port, Endpoint from);
 
 // The sockets of one search. The real one is in discovery_sockets.cpp; tests bring their own.
 class DiscoveryIo {
- public:
+public:
   virtual ~DiscoveryIo() = default;
   // The main socket (SO_BROADCAST, bound to any address, port 0) and one broadcast socket per
   // address that can be bound; false when the main socket cannot be had.
@@ -144,34 +144,35 @@ class DiscoveryIo {
 
 std::unique_ptr<DiscoveryIo> make_socket_discovery_io();
 
-// ---- the search ----------------------------------------------------------------------------------
+// ---- the search ---------------------------------------------------------------------------------
 
 enum class DeskKind { wing, x32 };
 
 // Up to the kind's rounds: ask, then wait round_ms on all sockets for an answer; the first
 // answer ends it. The line, or false when nothing answered (or no socket could be opened).
-bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Clock& clock, std::string* line,
-                   const std::function<void(const std::string&)>& log = {});
+bool discover_desk(DeskKind kind, const DiscoveryNet& net, DiscoveryIo& io, Clock& clock,
+                   std::string* line, const std::function<void(const std::string&)>& log = {});
 
 // What the search is bound to. Production leaves the seams empty; tests fill them.
 struct DiscoveryEnv {
-  std::function<DiscoveryNet()> net;                        // null: live_discovery_net(system adapters)
-  std::function<std::unique_ptr<DiscoveryIo>()> make_io;    // null: the real sockets
-  Clock* clock = nullptr;                                   // null: the system clock
+  std::function<DiscoveryNet()> net;  // null: live_discovery_net(system adapters)
+  std::function<std::unique_ptr<DiscoveryIo>()> make_io;  // null: the real sockets
+  Clock* clock = nullptr;                                 // null: the system clock
   // A console module's published desk line; suffix "" is the WING module's, "-x32" the X32's.
   std::function<bool(std::string_view suffix, std::string* line)> desk_line;
-  std::function<std::string()> install_dir;                 // "" when not installed
-  FileSystem* fs = nullptr;                                 // null: the real one
-  std::function<void(const std::string&)> log;              // null: the tray log
+  std::function<std::string()> install_dir;     // "" when not installed
+  FileSystem* fs = nullptr;                     // null: the real one
+  std::function<void(const std::string&)> log;  // null: the tray log
 };
 
 class StatusLink;
 
 // DiscoveryEnv::desk_line bound to the tray's status link (which must outlive the search).
-std::function<bool(std::string_view suffix, std::string* line)> desk_lines_of(const StatusLink& link);
+std::function<bool(std::string_view suffix, std::string* line)> desk_lines_of(
+    const StatusLink& link);
 
 class ConsoleDiscovery {
- public:
+public:
   explicit ConsoleDiscovery(DiscoveryEnv env = {});
 
   // Stores the line in the current record with its ip (field 1) and model (field 3).
@@ -192,7 +193,7 @@ class ConsoleDiscovery {
   const DiscoveryRecord& x32() const { return x32_; }
   void set_current(const DiscoveryRecord& r) { current_ = r; }
 
- private:
+private:
   bool discover(DeskKind kind);
   void log(const std::string& line) const;
 

@@ -8,7 +8,7 @@ namespace ks::tray {
 namespace {
 
 class SocketDiscoveryIo : public DiscoveryIo {
- public:
+public:
   bool open(const std::vector<uint32_t>& broadcast_from) override {
     close();
     main_ = Socket::udp();
@@ -16,7 +16,8 @@ class SocketDiscoveryIo : public DiscoveryIo {
       main_.close();
       return false;
     }
-    main_.set_recv_timeout(kDiscoveryRoundMs);  // the waits are select's; this only bounds a stray recv
+    main_.set_recv_timeout(
+        kDiscoveryRoundMs);  // the waits are select's; this only bounds a stray recv
     for (uint32_t addr : broadcast_from) {
       if (extra_.size() >= kMaxBroadcastSockets) break;
       Socket s = Socket::udp();
@@ -51,13 +52,15 @@ class SocketDiscoveryIo : public DiscoveryIo {
     extra_.clear();
   }
 
- private:
+private:
   Socket main_;
   std::vector<Socket> extra_;
 };
 
 }  // namespace
 
-std::unique_ptr<DiscoveryIo> make_socket_discovery_io() { return std::make_unique<SocketDiscoveryIo>(); }
+std::unique_ptr<DiscoveryIo> make_socket_discovery_io() {
+  return std::make_unique<SocketDiscoveryIo>();
+}
 
 }  // namespace ks::tray

@@ -5,8 +5,8 @@
 
 namespace ks::tray {
 
-bool download_and_verify(const HttpGet& get, const ReleaseEntry& entry, const uint8_t key[32], std::string& bytes,
-                         std::string& message) {
+bool download_and_verify(const HttpGet& get, const ReleaseEntry& entry, const uint8_t key[32],
+                         std::string& bytes, std::string& message) {
   bytes.clear();
   int status = 0;
   if (!get || !get(entry.url, size_t(kReleaseFileLimit), status, bytes)) {
@@ -19,7 +19,8 @@ bool download_and_verify(const HttpGet& get, const ReleaseEntry& entry, const ui
     message = "wrong size";
   else if (sha256_hex(bytes) != entry.sha256)
     message = "SHA-256 mismatch";
-  else if (!ed25519_verify(entry.sig.data(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), key))
+  else if (!ed25519_verify(entry.sig.data(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                           bytes.size(), key))
     message = "signature does not verify";
   else
     ok = true;

@@ -17,8 +17,8 @@ bool verify_file_sig(const std::string& path, const uint8_t key[32]) {
   if (!read_whole_file(path, bytes)) return false;
   // Read with room for one byte more, so a longer .sig is seen as such.
   if (read_file(path + ".sig", 65, sig) != ReadStatus::ok || sig.size() != 64) return false;
-  return ed25519_verify(reinterpret_cast<const uint8_t*>(sig.data()), reinterpret_cast<const uint8_t*>(bytes.data()),
-                        bytes.size(), key);
+  return ed25519_verify(reinterpret_cast<const uint8_t*>(sig.data()),
+                        reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), key);
 }
 
 bool verify_file_sig(const std::string& path) { return verify_file_sig(path, release_key()); }

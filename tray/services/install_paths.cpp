@@ -12,25 +12,32 @@ bool ends_with_nocase(const std::string& s, const char* suffix) {
   size_t n = std::char_traits<char>::length(suffix);
   if (s.size() < n) return false;
   for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != std::tolower(static_cast<unsigned char>(suffix[i])))
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) !=
+        std::tolower(static_cast<unsigned char>(suffix[i])))
       return false;
   return true;
 }
 }  // namespace
 
-std::string InstallPaths::main_bundle_path() const { return join(env_.io_modules_dir, "Kestrune.bundle"); }
+std::string InstallPaths::main_bundle_path() const {
+  return join(env_.io_modules_dir, "Kestrune.bundle");
+}
 std::string InstallPaths::waves_bundle_path(int card) const {
   return join(env_.io_modules_dir, std::string(kWavesCards[card]) + ".bundle");
 }
 std::string InstallPaths::bundle_win64_path(int console) const {
-  return join(join(join(env_.io_modules_dir, std::string(console_table[console].waves_module) + ".bundle"), "Contents"),
-              "Win64");
+  return join(
+      join(join(env_.io_modules_dir, std::string(console_table[console].waves_module) + ".bundle"),
+           "Contents"),
+      "Win64");
 }
 std::string InstallPaths::card_module_path(int console) const {
-  return join(bundle_win64_path(console), std::string(console_table[console].waves_module) + ".dll");
+  return join(bundle_win64_path(console),
+              std::string(console_table[console].waves_module) + ".dll");
 }
 std::string InstallPaths::orig_module_path(int console) const {
-  return join(bundle_win64_path(console), std::string(console_table[console].waves_module) + ".orig.dll");
+  return join(bundle_win64_path(console),
+              std::string(console_table[console].waves_module) + ".orig.dll");
 }
 std::string InstallPaths::legacy_bundle_path(int console) const {
   return join(env_.io_modules_dir, std::string(console_table[console].bundle_name) + ".bundle");
@@ -61,7 +68,8 @@ void InstallPaths::locate_install() {
   if (!any_card) return;
   state_.install_dir = join(join(main_bundle_path(), "Contents"), "Win64");
   std::string loader = join(state_.install_dir, "Kestrune.dll");
-  state_.installed = (is_file(fs(), loader) && env_.is_own_module && env_.is_own_module(loader)) || state_.legacy;
+  state_.installed =
+      (is_file(fs(), loader) && env_.is_own_module && env_.is_own_module(loader)) || state_.legacy;
 }
 
 std::string InstallPaths::find_console_config(int console, bool* unreadable) {
@@ -116,7 +124,9 @@ bool InstallPaths::modules_missing() {
   if (!fs().list(join(env_.program_dir, "modules"), entries)) return false;
   std::string dest = join(state_.install_dir, "modules");
   for (const FsEntry& e : entries)
-    if (e.kind == PathKind::file && ends_with_nocase(e.name, ".dll") && !exists(fs(), join(dest, e.name))) return true;
+    if (e.kind == PathKind::file && ends_with_nocase(e.name, ".dll") &&
+        !exists(fs(), join(dest, e.name)))
+      return true;
   return false;
 }
 
@@ -146,7 +156,9 @@ bool InstallPaths::scan_installed_bundles() {
     if (!is_dir(fs(), wb)) continue;
     if (first) {
       first = false;
-      auto iom = [](const std::string& b) { return join(join(join(join(b, "Contents"), "Resources"), "IOM_VERSION"), "1000"); };
+      auto iom = [](const std::string& b) {
+        return join(join(join(join(b, "Contents"), "Resources"), "IOM_VERSION"), "1000");
+      };
       std::string a, b;
       fs().read(iom(wb), kReadFileCap, a);
       fs().read(iom(main), kReadFileCap, b);

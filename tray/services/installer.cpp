@@ -12,7 +12,8 @@ namespace ks::tray {
 namespace {
 
 constexpr char kNeedAdmin[] = "Could not write Kestrune into LV1's modules folder (need admin?).";
-constexpr char kSwapFailed[] = "Could not replace the installed Kestrune bundle - is a file in it open?";
+constexpr char kSwapFailed[] =
+    "Could not replace the installed Kestrune bundle - is a file in it open?";
 
 bool ends_with_nocase(const std::string& s, std::string_view suffix) {
   if (s.size() < suffix.size()) return false;
@@ -27,7 +28,8 @@ std::string win64_of(const std::string& bundle) { return join(join(bundle, "Cont
 
 }  // namespace
 
-bool Installer::copy_modules_folder(const std::string& dest, std::string& message, uint32_t* count) {
+bool Installer::copy_modules_folder(const std::string& dest, std::string& message,
+                                    uint32_t* count) {
   if (count) *count = 0;
   if (!fs().make_dirs(dest)) {
     message = kNeedAdmin;
@@ -49,7 +51,8 @@ bool Installer::copy_modules_folder(const std::string& dest, std::string& messag
     // A file of that name that differs is what an interrupted copy left: it is replaced.
     if (there == PathKind::file && p_.files_identical(from, to)) continue;
     const std::string part = to + ".part";
-    if (there == PathKind::dir || there == PathKind::link || !fs().copy_file(from, part) || !fs().move(part, to)) {
+    if (there == PathKind::dir || there == PathKind::link || !fs().copy_file(from, part) ||
+        !fs().move(part, to)) {
       fs().remove_tree(part);
       message = "Could not copy " + e.name + " (need admin?).";
       return false;
@@ -72,10 +75,12 @@ bool Installer::load_test(const std::string& dll, std::string& message) {
     if (attempt > 0 && env().sleep_ms) env().sleep_ms(1500);
     code = env().verify_module ? env().verify_module(dll) : 1;
     if (code == 0) return true;
-    p_.log("install: load test " + std::to_string(attempt + 1) + " of the staged loader gave " + std::to_string(code));
+    p_.log("install: load test " + std::to_string(attempt + 1) + " of the staged loader gave " +
+           std::to_string(code));
   }
   message = code == kSacRefusalCode ? std::string(kSacRefusalText)
-                                    : "Kestrune would not load (error " + std::to_string(code) + "). Nothing was changed.";
+                                    : "Kestrune would not load (error " + std::to_string(code) +
+                                          "). Nothing was changed.";
   return false;
 }
 
@@ -93,7 +98,8 @@ bool Installer::carry_installed_extras(const std::string& win64, std::string& me
   std::vector<FsEntry> entries;
   const std::string mods = join(dir, "modules"), dest = join(win64, "modules");
   k = fs().kind(mods);
-  if (k == PathKind::error || (k == PathKind::dir && !fs().list(mods, entries))) return unreadable(mods);
+  if (k == PathKind::error || (k == PathKind::dir && !fs().list(mods, entries)))
+    return unreadable(mods);
   if (k == PathKind::dir) {
     for (const FsEntry& e : entries) {
       if (e.kind != PathKind::file || !ends_with_nocase(e.name, ".dll")) continue;
@@ -111,7 +117,8 @@ bool Installer::carry_installed_extras(const std::string& win64, std::string& me
   }
   const std::string profiles = join(dir, "kestrune_profiles.cfg");
   k = fs().kind(profiles);
-  if (k == PathKind::error || (k == PathKind::file && !fs().copy_file(profiles, join(win64, "kestrune_profiles.cfg")))) {
+  if (k == PathKind::error ||
+      (k == PathKind::file && !fs().copy_file(profiles, join(win64, "kestrune_profiles.cfg")))) {
     message = "Could not carry kestrune_profiles.cfg over. Nothing was changed.";
     return false;
   }
@@ -136,9 +143,11 @@ bool Installer::carry_settings(const std::string& win64, std::string& message) {
     for (int c = 0; c < kConsoleCount; ++c) {
       // A console switched off in the older layout stays off: a store we cannot look at fails
       // the install rather than switching it on.
-      PathKind off = fs().kind(p_.disabled_bundle_path(c)), active = fs().kind(p_.legacy_bundle_path(c));
+      PathKind off = fs().kind(p_.disabled_bundle_path(c)),
+               active = fs().kind(p_.legacy_bundle_path(c));
       if (off == PathKind::error || active == PathKind::error) {
-        message = "Could not read the older " + std::string(console_table[c].bundle_name) + " bundle. Nothing was changed.";
+        message = "Could not read the older " + std::string(console_table[c].bundle_name) +
+                  " bundle. Nothing was changed.";
         return false;
       }
       on[c] = !(off != PathKind::none && active == PathKind::none);
@@ -159,7 +168,8 @@ bool Installer::carry_settings(const std::string& win64, std::string& message) {
     bool unreadable = false;
     const std::string from = p_.find_console_config(c, &unreadable);
     if (unreadable) {
-      message = std::string("Could not read the earlier ") + console_table[c].type_key + " settings. Nothing was changed.";
+      message = std::string("Could not read the earlier ") + console_table[c].type_key +
+                " settings. Nothing was changed.";
       return false;
     }
     if (!from.empty()) {
@@ -213,7 +223,8 @@ bool Installer::build_staging(const std::string& staging, std::string& message) 
     return false;
   }
   message.clear();
-  if (!copy_modules_folder(join(win64, "modules"), message, nullptr) || !carry_installed_extras(win64, message)) {
+  if (!copy_modules_folder(join(win64, "modules"), message, nullptr) ||
+      !carry_installed_extras(win64, message)) {
     if (message.empty()) message = kNeedAdmin;
     return false;
   }
@@ -274,14 +285,16 @@ bool Installer::install_bundle(std::string& message) {
   }
   const std::string loader = join(env().program_dir, "Kestrune.dll");
   if (!is_file(fs(), loader) || !is_dir(fs(), join(env().program_dir, "modules"))) {
-    message = env().running_from_temp && env().running_from_temp()
-                  ? "Kestrune is running from inside the zip \xE2\x80\x94 Extract All, then run it from that folder."
-                  : "Kestrune.dll or the modules folder is missing beside Kestrune.exe.";
+    message =
+        env().running_from_temp && env().running_from_temp()
+            ? "Kestrune is running from inside the zip \xE2\x80\x94 Extract All, then run it from that folder."
+            : "Kestrune.dll or the modules folder is missing beside Kestrune.exe.";
     return false;
   }
   // The loader goes into LV1's process: only one signed with the release key.
   if (!env().signature_ok || !env().signature_ok(loader)) {
-    message = "Kestrune.dll beside Kestrune.exe is not signed by Kestrune - download Kestrune again. Nothing was changed.";
+    message =
+        "Kestrune.dll beside Kestrune.exe is not signed by Kestrune - download Kestrune again. Nothing was changed.";
     return false;
   }
   fs().remove_tree(staging);
@@ -337,11 +350,13 @@ void Installer::deferred_install_tick() {
   notice_.clear();
   std::string message;
   if (install_bundle(message)) {
-    p_.log("install: this app's loader installed while LV1 was closed (Kestrune " + env().app_version + ")");
+    p_.log("install: this app's loader installed while LV1 was closed (Kestrune " +
+           env().app_version + ")");
     p_.locate_install();
   } else {
     if (message.size() > 255) message.resize(255);
-    p_.log("install: this app's loader was not installed: " + message + " - trying again in 10 min");
+    p_.log("install: this app's loader was not installed: " + message +
+           " - trying again in 10 min");
     next_check_ = now + 600000;
   }
 }
@@ -363,7 +378,8 @@ bool Installer::restore_card_module(int console, std::string& message) {
   }
   fs().remove_tree(orig);
   const std::string prev = card + ".prev";
-  if (is_file(fs(), prev) && env().is_own_module && env().is_own_module(prev)) fs().remove_tree(prev);
+  if (is_file(fs(), prev) && env().is_own_module && env().is_own_module(prev))
+    fs().remove_tree(prev);
   fs().remove_tree(join(p_.bundle_win64_path(console), "kestrune.cfg"));
   return true;
 }

@@ -78,7 +78,8 @@ struct DepthGuard {
 }  // namespace
 
 void json_skip_ws(JsonCursor& cur) {
-  while (cur.pos < cur.end && (*cur.pos == ' ' || *cur.pos == '\t' || *cur.pos == '\n' || *cur.pos == '\r'))
+  while (cur.pos < cur.end &&
+         (*cur.pos == ' ' || *cur.pos == '\t' || *cur.pos == '\n' || *cur.pos == '\r'))
     ++cur.pos;
 }
 
@@ -95,7 +96,9 @@ bool json_parse_string(JsonCursor& cur, std::string& out) {
     if (cur.pos >= cur.end) return false;
     char e = *cur.pos++;
     switch (e) {
-      case '"': case '/': case '\\': out += e; break;
+      case '"':
+      case '/':
+      case '\\': out += e; break;
       case 'b': out += '\x08'; break;
       case 'f': out += '\x0C'; break;
       case 'n': out += '\x0A'; break;

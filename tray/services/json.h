@@ -11,7 +11,14 @@
 
 namespace ks::tray {
 
-enum class JsonKind : uint8_t { null = 0, boolean = 1, number = 2, string = 3, array = 4, object = 5 };
+enum class JsonKind : uint8_t {
+  null = 0,
+  boolean = 1,
+  number = 2,
+  string = 3,
+  array = 4,
+  object = 5
+};
 
 struct JsonMember;
 

@@ -13,13 +13,16 @@ namespace ks::tray {
 
 std::string sac_query(int minutes) {
   char q[160];
-  std::snprintf(q, sizeof q, "*[System[(EventID=3077 or EventID=3033) and TimeCreated[timediff(@SystemTime) <= %lld]]]",
-                static_cast<long long>(minutes) * 60000);
+  std::snprintf(
+      q, sizeof q,
+      "*[System[(EventID=3077 or EventID=3033) and TimeCreated[timediff(@SystemTime) <= %lld]]]",
+      static_cast<long long>(minutes) * 60000);
   return q;
 }
 
 bool sac_event_names_us(std::string_view xml) {
-  return xml.find("Kestrune") != std::string_view::npos && xml.find("eMotion LV1") != std::string_view::npos;
+  return xml.find("Kestrune") != std::string_view::npos &&
+         xml.find("eMotion LV1") != std::string_view::npos;
 }
 
 bool sac_blocked_recently(EventSource& log, int minutes) {
@@ -32,7 +35,8 @@ bool sac_blocked_recently(EventSource& log, int minutes) {
 }
 
 std::string load_failure_notice(const LoaderTypeRecord& rec) {
-  char type[sizeof rec.type_name], version[sizeof rec.running_version], file[sizeof rec.failed_file];
+  char type[sizeof rec.type_name], version[sizeof rec.running_version],
+      file[sizeof rec.failed_file];
   copy_field_text(type, rec.type_name, sizeof rec.type_name);
   copy_field_text(version, rec.running_version, sizeof rec.running_version);
   copy_field_text(file, rec.failed_file, sizeof rec.failed_file);
@@ -40,19 +44,24 @@ std::string load_failure_notice(const LoaderTypeRecord& rec) {
   const std::string name = ansi_to_utf8(file);
   const uint32_t error = rec.last_error;
   std::string closing;
-  if (version[0] != '\0') closing = "Kestrune keeps running the version it had.";
-  else if (error == kErrorBlockedByPolicy) closing = "That console runs without Kestrune until it is allowed.";
-  std::string text = error == kErrorBlockedByPolicy
-                         ? "Windows (Smart App Control) blocked the " + console + " module " + name + "."
-                         : "The " + console + " module " + name + " could not be loaded (error " +
-                               std::to_string(error) + ").";
+  if (version[0] != '\0')
+    closing = "Kestrune keeps running the version it had.";
+  else if (error == kErrorBlockedByPolicy)
+    closing = "That console runs without Kestrune until it is allowed.";
+  std::string text =
+      error == kErrorBlockedByPolicy
+          ? "Windows (Smart App Control) blocked the " + console + " module " + name + "."
+          : "The " + console + " module " + name + " could not be loaded (error " +
+                std::to_string(error) + ").";
   if (!closing.empty()) text += " " + closing;
   return text;
 }
 
 LoadWatch::LoadWatch(LoadWatchEnv env) : env_(std::move(env)) {
   if (!env_.read_loader_block)
-    env_.read_loader_block = [](uint8_t (&out)[kLoaderBlockSize]) { return StatusLink().read_loader_block(out); };
+    env_.read_loader_block = [](uint8_t(&out)[kLoaderBlockSize]) {
+      return StatusLink().read_loader_block(out);
+    };
   if (!env_.log) env_.log = [](const std::string& line) { tray_log("%s", line.c_str()); };
 }
 

@@ -16,7 +16,7 @@ namespace ks::tray {
 
 // What the tray window shows. Replacing the texts never shows a balloon by itself.
 class NoticeSink {
- public:
+public:
   virtual ~NoticeSink() = default;
   virtual void set_notice_and_status(const std::string& text) = 0;
   virtual void set_status(const std::string& text) = 0;
@@ -27,7 +27,7 @@ class NoticeSink {
 // The Code Integrity log, or a stand-in: visits the rendered XML of each event the query finds,
 // newest first, until the visitor returns true. False when the log cannot be queried.
 class EventSource {
- public:
+public:
   virtual ~EventSource() = default;
   virtual bool query(const std::string& channel, const std::string& xpath,
                      const std::function<bool(const std::string& xml)>& visit) = 0;
@@ -62,24 +62,25 @@ bool sac_blocked_recently(EventSource& log, int minutes);
 std::string load_failure_notice(const LoaderTypeRecord& rec);
 
 struct LoadWatchEnv {
-  Lv1System* sys = nullptr;                                       // null: system_lv1()
-  Clock* clock = nullptr;                                         // null: the system clock
-  std::function<bool(uint8_t (&)[kLoaderBlockSize])> read_loader_block;  // null: Local\\KestruneLoader
-  std::function<std::string()> install_dir;                       // "" while not installed
-  std::function<bool(const std::string& path)> is_own_module;     // null: an existing file counts
-  std::function<bool(int minutes)> sac_blocked_recently;          // null: the system's event log
+  Lv1System* sys = nullptr;  // null: system_lv1()
+  Clock* clock = nullptr;    // null: the system clock
+  std::function<bool(uint8_t (&)[kLoaderBlockSize])>
+      read_loader_block;                                       // null: Local\\KestruneLoader
+  std::function<std::string()> install_dir;                    // "" while not installed
+  std::function<bool(const std::string& path)> is_own_module;  // null: an existing file counts
+  std::function<bool(int minutes)> sac_blocked_recently;       // null: the system's event log
   NoticeSink* sink = nullptr;
-  std::function<void(const std::string&)> log;                    // null: the tray log
+  std::function<void(const std::string&)> log;  // null: the tray log
 };
 
 class LoadWatch {
- public:
+public:
   explicit LoadWatch(LoadWatchEnv env);
   void tick();
   // The loader did not load into LV1 (the tray state shows attention).
   bool blocked() const { return blocked_; }
 
- private:
+private:
   Lv1System& sys();
   void notify(const char* title, const std::string& text);
   bool installed_after_lv1_started(const std::string& dir);

@@ -14,7 +14,9 @@ namespace {
 bool same_name(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
   return true;
 }
 
@@ -46,7 +48,8 @@ bool Lv1System::file_stat(const std::string& path, uint64_t& write_time, uint64_
 
 bool PacedProcessList::get(Lv1System& sys, uint64_t now_ms, std::vector<ProcessEntry>& out) {
   bool fresh = !have_ || now_ms - at_ >= max_age_ms_;
-  if (fresh && have_ && lv1_ >= 0 && sys.watch_process(list_[static_cast<size_t>(lv1_)]) == ProcessWatch::runs)
+  if (fresh && have_ && lv1_ >= 0 &&
+      sys.watch_process(list_[static_cast<size_t>(lv1_)]) == ProcessWatch::runs)
     fresh = false;
   if (fresh) {
     list_.clear();
@@ -113,21 +116,25 @@ uint64_t pe_rva_to_offset(std::string_view image, uint32_t rva) {
   return 0;
 }
 
-bool matches_build_profile(std::string_view image, uint32_t prologue_rva, uint32_t load_rva, uint32_t displacement) {
+bool matches_build_profile(std::string_view image, uint32_t prologue_rva, uint32_t load_rva,
+                           uint32_t displacement) {
   const uint64_t p = pe_rva_to_offset(image, prologue_rva);
   const uint64_t l = pe_rva_to_offset(image, load_rva);
   if (p == 0 || l == 0) return false;
   static const unsigned char kPrologue[4] = {0x48, 0x89, 0x5C, 0x24};
   unsigned char load[7] = {0x48, 0x8B, 0x8F};
   std::memcpy(load + 3, &displacement, 4);
-  return std::memcmp(image.data() + p, kPrologue, 4) == 0 && std::memcmp(image.data() + l, load, 7) == 0;
+  return std::memcmp(image.data() + p, kPrologue, 4) == 0 &&
+         std::memcmp(image.data() + l, load, 7) == 0;
 }
 
 // ---- the profiles file --------------------------------------------------------------------------
 
 namespace {
 
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -140,7 +147,8 @@ int hex_digit(char c) {
 // or the value does not fit 32 bits (a wider value never names an address in the image).
 bool hex_field(std::string_view s, size_t& at, uint32_t& value, bool& too_wide) {
   while (at < s.size() && blank(s[at])) ++at;
-  if (at + 2 < s.size() && s[at] == '0' && (s[at + 1] == 'x' || s[at + 1] == 'X') && hex_digit(s[at + 2]) >= 0)
+  if (at + 2 < s.size() && s[at] == '0' && (s[at + 1] == 'x' || s[at + 1] == 'X') &&
+      hex_digit(s[at + 2]) >= 0)
     at += 2;
   uint64_t v = 0;
   size_t digits = 0;
@@ -185,7 +193,8 @@ bool parse_profile_line(std::string_view line, BuildProfile& out, std::string* w
   return true;
 }
 
-std::vector<BuildProfile> parse_profiles(std::string_view body, const std::function<void(const std::string&)>& problem) {
+std::vector<BuildProfile> parse_profiles(std::string_view body,
+                                         const std::function<void(const std::string&)>& problem) {
   std::vector<BuildProfile> out;
   size_t at = 0;
   int number = 0;
@@ -274,7 +283,8 @@ void Lv1BuildCache::compute(uint64_t s) {
   uint64_t time = 0, size = 0;
   if (os.file_stat(info_.mixer_path, time, size)) {
     info_.mixer_size = size;
-    if (size < 1 || size > kMixerImageMax || os.read_file(info_.mixer_path, kMixerImageMax, image) != ReadStatus::ok ||
+    if (size < 1 || size > kMixerImageMax ||
+        os.read_file(info_.mixer_path, kMixerImageMax, image) != ReadStatus::ok ||
         image.size() != size)
       image.clear();  // nothing can match
   }
@@ -283,12 +293,16 @@ void Lv1BuildCache::compute(uint64_t s) {
   std::string file;
   if (!cfg.empty() && os.read_file(cfg, kProfilesFileMax, file) == ReadStatus::ok) {
     size_t signed_length = 0;
-    const bool trusted = env_.verify ? env_.verify(file, signed_length)
-                                     : verify_sig_trailer(reinterpret_cast<const uint8_t*>(file.data()), file.size(),
-                                                          &signed_length);
+    const bool trusted = env_.verify
+                             ? env_.verify(file, signed_length)
+                             : verify_sig_trailer(reinterpret_cast<const uint8_t*>(file.data()),
+                                                  file.size(), &signed_length);
     if (trusted && signed_length <= file.size()) {
-      auto said = [this](const std::string& why) { env_.log(std::string(kProfilesFileName) + " " + why + " - ignored"); };
-      for (const BuildProfile& p : parse_profiles(std::string_view(file).substr(0, signed_length), said)) {
+      auto said = [this](const std::string& why) {
+        env_.log(std::string(kProfilesFileName) + " " + why + " - ignored");
+      };
+      for (const BuildProfile& p :
+           parse_profiles(std::string_view(file).substr(0, signed_length), said)) {
         if (matches_build_profile(image, p.prologue_rva, p.load_rva, p.displacement)) {
           info_.matched = true;
           info_.from_file = true;

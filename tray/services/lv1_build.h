@@ -35,7 +35,7 @@ struct ProcessEntry {
 enum class ProcessWatch { unknown, runs, ended };
 
 class Lv1System {
- public:
+public:
   virtual ~Lv1System() = default;
   // The running processes in the system's order; false when the list cannot be taken.
   virtual bool processes(std::vector<ProcessEntry>& out) = 0;
@@ -63,12 +63,12 @@ class Lv1System {
 // A running LV1 thus costs no new list (taking one is the dearest part of the tray's second);
 // an LV1 that ended is noticed as soon as the list is that old.
 class PacedProcessList {
- public:
+public:
   explicit PacedProcessList(uint64_t max_age_ms = 500) : max_age_ms_(max_age_ms) {}
   // The list as `sys` gives it; false (and an empty list) when it cannot be taken.
   bool get(Lv1System& sys, uint64_t now_ms, std::vector<ProcessEntry>& out);
 
- private:
+private:
   uint64_t max_age_ms_;
   std::vector<ProcessEntry> list_;
   bool have_ = false;
@@ -113,7 +113,8 @@ inline constexpr BuiltinProfile kBuiltinProfiles[] = {
 // 8 bytes from the offset would pass the end.
 uint64_t pe_rva_to_offset(std::string_view image, uint32_t rva);
 // 48 89 5C 24 at the prologue; 48 8B 8F and the displacement (u32 LE) at the load.
-bool matches_build_profile(std::string_view image, uint32_t prologue_rva, uint32_t load_rva, uint32_t displacement);
+bool matches_build_profile(std::string_view image, uint32_t prologue_rva, uint32_t load_rva,
+                           uint32_t displacement);
 
 // One line of the profiles file: a name of at most 23 characters and at least four hexadecimal
 // numbers (an optional 0x each; the last two are read and not used). False, with the reason when
@@ -121,8 +122,8 @@ bool matches_build_profile(std::string_view image, uint32_t prologue_rva, uint32
 bool parse_profile_line(std::string_view line, BuildProfile& out, std::string* why = nullptr);
 // The profile lines of a signed body, in order. Comment, blank and unusable lines are skipped;
 // each unusable one is said through `problem` ("line N: why").
-std::vector<BuildProfile> parse_profiles(std::string_view body,
-                                         const std::function<void(const std::string&)>& problem = {});
+std::vector<BuildProfile> parse_profiles(
+    std::string_view body, const std::function<void(const std::string&)>& problem = {});
 
 struct Lv1BuildInfo {
   bool valid = false;
@@ -139,21 +140,22 @@ struct Lv1BuildInfo {
 using TrailerCheck = std::function<bool(std::string_view file, size_t& signed_length)>;
 
 struct Lv1BuildEnv {
-  Lv1System* sys = nullptr;                    // null: system_lv1()
-  std::function<std::string()> install_dir;    // the folder of kestrune_profiles.cfg; "" none
-  TrailerCheck verify;                         // null: verify_sig_trailer, the profiles key
-  std::function<void(const std::string&)> log; // why a profiles file or line was not used; null: the tray log
+  Lv1System* sys = nullptr;                  // null: system_lv1()
+  std::function<std::string()> install_dir;  // the folder of kestrune_profiles.cfg; "" none
+  TrailerCheck verify;                       // null: verify_sig_trailer, the profiles key
+  std::function<void(const std::string&)>
+      log;  // why a profiles file or line was not used; null: the tray log
 };
 
 // The cached build record, computed again when forced or when the stamp changes.
 class Lv1BuildCache {
- public:
+public:
   explicit Lv1BuildCache(Lv1BuildEnv env);
   const Lv1BuildInfo& get(bool force = false);
   // A mix of the last-write times and sizes of MixerCoreSG.dll and the profiles file.
   uint64_t stamp();
 
- private:
+private:
   Lv1System& sys();
   std::string mixer_path_of(const std::string& exe) const;
   std::string profiles_path();

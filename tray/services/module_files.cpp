@@ -11,7 +11,8 @@
 
 namespace ks::tray {
 
-std::vector<ModuleFile> list_module_files(FileSystem& fs, const std::string& folder, const std::string& type,
+std::vector<ModuleFile> list_module_files(FileSystem& fs, const std::string& folder,
+                                          const std::string& type,
                                           const std::function<bool(const std::string&)>& verify) {
   std::vector<ModuleFile> out;
   std::vector<FsEntry> entries;
@@ -36,7 +37,8 @@ std::vector<ModuleFile> list_module_files(FileSystem& fs, const std::string& fol
   return out;
 }
 
-void prune_old_modules(FileSystem& fs, const std::string& folder, const std::string& type, const std::string& running,
+void prune_old_modules(FileSystem& fs, const std::string& folder, const std::string& type,
+                       const std::string& running,
                        const std::function<bool(const std::string&)>& verify,
                        const std::function<void(const std::string&)>& log) {
   std::vector<ModuleFile> files = list_module_files(fs, folder, type, verify);
@@ -60,7 +62,8 @@ std::string loaded_module_version(const std::string& block_name, const std::stri
   if (!loader_block_of({static_cast<uint8_t*>(m.data()), m.size()}, copy)) return {};
   const auto* block = reinterpret_cast<const LoaderBlock*>(copy);
   for (const LoaderTypeRecord& r : block->types) {
-    if (strnlen(r.type_name, sizeof r.type_name) == type.size() && type.compare(0, type.size(), r.type_name, type.size()) == 0)
+    if (strnlen(r.type_name, sizeof r.type_name) == type.size() &&
+        type.compare(0, type.size(), r.type_name, type.size()) == 0)
       return std::string(r.running_version, strnlen(r.running_version, sizeof r.running_version));
   }
   return {};

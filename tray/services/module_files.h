@@ -17,13 +17,15 @@ struct ModuleFile {
 
 // The <type>-a.b.c.dll files of `folder` whose .sig verifies (`verify` gets the file's path),
 // newest version first.
-std::vector<ModuleFile> list_module_files(FileSystem& fs, const std::string& folder, const std::string& type,
+std::vector<ModuleFile> list_module_files(FileSystem& fs, const std::string& folder,
+                                          const std::string& type,
                                           const std::function<bool(const std::string&)>& verify);
 
 // With three or more module files of the type, deletes each from the third on, with its .sig,
 // unless it is the version the loader runs (`running`, empty when none); logs
 // "update: removed old module <name>" for each.
-void prune_old_modules(FileSystem& fs, const std::string& folder, const std::string& type, const std::string& running,
+void prune_old_modules(FileSystem& fs, const std::string& folder, const std::string& type,
+                       const std::string& running,
                        const std::function<bool(const std::string&)>& verify,
                        const std::function<void(const std::string&)>& log);
 

@@ -24,7 +24,9 @@ PlaceOutcome stage_loader_and_app(const PlaceEnv& env) {
   if (fs.list(staged_modules, entries)) {
     const std::string own_modules = join(env.program_dir, "modules");
     for (const FsEntry& e : entries) {
-      if (e.kind != PathKind::file || e.name.size() < 4 || e.name.compare(e.name.size() - 4, 4, ".sig") == 0) continue;
+      if (e.kind != PathKind::file || e.name.size() < 4 ||
+          e.name.compare(e.name.size() - 4, 4, ".sig") == 0)
+        continue;
       const std::string from = join(staged_modules, e.name);
       if (!verify(from)) continue;
       if (!fs.make_dirs(own_modules) || !copy_with_sig(fs, from, join(own_modules, e.name)))
@@ -55,8 +57,12 @@ PlaceOutcome stage_loader_and_app(const PlaceEnv& env) {
   if (exe_kind != PathKind::none) {
     PlaceOps ops;
     ops.copy = [&](const std::string& a, const std::string& b) { return fs.copy_file(a, b); };
-    ops.move = [&](const std::string& a, const std::string& b) { return !exists(fs, b) && fs.move(a, b); };
-    ops.remove = [&](const std::string& p) { return fs.kind(p) == PathKind::none || fs.remove_tree(p); };
+    ops.move = [&](const std::string& a, const std::string& b) {
+      return !exists(fs, b) && fs.move(a, b);
+    };
+    ops.remove = [&](const std::string& p) {
+      return fs.kind(p) == PathKind::none || fs.remove_tree(p);
+    };
     ops.verify = verify;
     ops.log = env.log;
     if (env.last_error) ops.last_error = env.last_error;
@@ -85,13 +91,15 @@ bool restart_into_new_app(UpdaterState& state, const RestartEnv& env) {
     log("update: could not write the install-pending marker");
   fs.remove_tree(env.place.staged_folder);
   state.staged.store(0);
-  log("update: Kestrune " + version + " placed beside the app" + (placed.app_placed ? " - restarting into it" : ""));
+  log("update: Kestrune " + version + " placed beside the app" +
+      (placed.app_placed ? " - restarting into it" : ""));
   if (placed.app_placed) {
     unsigned long error = 0;
     if (env.start_program && env.start_program(env.place.exe_path, error)) {
       if (env.close_self) env.close_self();
     } else {
-      log("update: could not start the new Kestrune.exe (" + std::to_string(error) + ") - it starts next logon");
+      log("update: could not start the new Kestrune.exe (" + std::to_string(error) +
+          ") - it starts next logon");
     }
   }
   return true;

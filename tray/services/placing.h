@@ -12,18 +12,18 @@ namespace ks::tray {
 
 struct PlaceEnv {
   FileSystem* fs = nullptr;
-  std::string staged_folder;  // updates\staged
-  std::string program_dir;    // the running program's folder
-  std::string exe_path;       // the running program
+  std::string staged_folder;                            // updates\staged
+  std::string program_dir;                              // the running program's folder
+  std::string exe_path;                                 // the running program
   std::function<bool(const std::string& path)> verify;  // the file and its .sig
   std::function<void(const std::string&)> log;
   std::function<unsigned long()> last_error;
 };
 
 struct PlaceOutcome {
-  bool ok = false;             // the release may be taken as placed
-  bool app_placed = false;     // a new program is now at exe_path
-  bool drop_release = false;   // the staged release is unusable as it is: fetch it again
+  bool ok = false;            // the release may be taken as placed
+  bool app_placed = false;    // a new program is now at exe_path
+  bool drop_release = false;  // the staged release is unusable as it is: fetch it again
 };
 
 // A file and its .sig, each copied over its target.

@@ -28,8 +28,8 @@ bool optional_string(const JsonValue& object, std::string_view key, std::string&
 bool file_name_ok(std::string_view s) {
   if (s.empty() || s.size() > 255) return false;
   for (char c : s) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-              c == '.' || c == '_';
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '.' || c == '_';
     if (!ok) return false;
   }
   // "." and ".." name folders, not files.
@@ -67,10 +67,12 @@ bool parse_release_entry(const JsonValue& object, ReleaseEntry& out) {
   if (!string_member(object, "version", out.version) || out.version.size() > 64 ||
       parse_version(out.version).major < 0)
     return false;
-  if (!string_member(object, "url", out.url) || out.url.rfind("https://", 0) != 0 || out.url.size() > 2048)
+  if (!string_member(object, "url", out.url) || out.url.rfind("https://", 0) != 0 ||
+      out.url.size() > 2048)
     return false;
   if (!string_member(object, "sha256", out.sha256) || !lower_hex64(out.sha256)) return false;
-  if (!optional_string(object, "console", out.console) || !optional_string(object, "edition", out.edition))
+  if (!optional_string(object, "console", out.console) ||
+      !optional_string(object, "edition", out.edition))
     return false;
   if (out.edition.size() > 32) return false;
   const JsonValue* size = json_find(object, "size");
@@ -99,8 +101,8 @@ bool validate_module_entry(const ReleaseEntry& entry, std::string_view suffix) {
   return entry.file == expected;
 }
 
-bool parse_release_manifest(std::string_view reply, const ReleaseNames& names, const uint8_t key[32],
-                            Release& out, std::string& message) {
+bool parse_release_manifest(std::string_view reply, const ReleaseNames& names,
+                            const uint8_t key[32], Release& out, std::string& message) {
   out = Release{};
   JsonValue root;
   if (reply.size() > kManifestLimit || !parsed_then_blank(reply, root)) {
@@ -114,8 +116,9 @@ bool parse_release_manifest(std::string_view reply, const ReleaseNames& names, c
     return false;
   }
   const JsonValue* platforms = json_find(*manifest, "platforms");
-  const JsonValue* mine = platforms && platforms->kind == JsonKind::object ? json_find(*platforms, names.platform)
-                                                                           : nullptr;
+  const JsonValue* mine = platforms && platforms->kind == JsonKind::object
+                              ? json_find(*platforms, names.platform)
+                              : nullptr;
   if (!mine || mine->kind != JsonKind::object) {
     message = "no release for this platform";
     return false;
@@ -150,10 +153,12 @@ bool parse_release_manifest(std::string_view reply, const ReleaseNames& names, c
     message = "signed manifest has no valid release version";
     return false;
   }
-  if (const JsonValue* modules = json_find(signed_body, "modules"); modules && modules->kind == JsonKind::array) {
+  if (const JsonValue* modules = json_find(signed_body, "modules");
+      modules && modules->kind == JsonKind::array) {
     for (const JsonValue& item : modules->items) {
       ReleaseEntry e;
-      if (parse_release_entry(item, e) && validate_module_entry(e, names.module_suffix)) out.modules.push_back(e);
+      if (parse_release_entry(item, e) && validate_module_entry(e, names.module_suffix))
+        out.modules.push_back(e);
     }
   }
   if (const JsonValue* loader = json_find(signed_body, "loader")) {
@@ -164,14 +169,16 @@ bool parse_release_manifest(std::string_view reply, const ReleaseNames& names, c
     ReleaseEntry e;
     if (parse_release_entry(*app, e) && e.file == names.program_name) out.app = e;
   }
-  if (const JsonValue* apps = json_find(signed_body, "apps"); apps && apps->kind == JsonKind::array) {
+  if (const JsonValue* apps = json_find(signed_body, "apps");
+      apps && apps->kind == JsonKind::array) {
     // The edition's own file name: "Kestrune-<edition>.exe" for "Kestrune.exe".
     std::string edition_file = names.program_name;
     size_t dot = edition_file.rfind('.');
     if (dot != std::string::npos) edition_file.insert(dot, "-" + names.edition);
     for (const JsonValue& item : apps->items) {
       ReleaseEntry e;
-      if (!parse_release_entry(item, e) || names.edition.empty() || e.edition != names.edition) continue;
+      if (!parse_release_entry(item, e) || names.edition.empty() || e.edition != names.edition)
+        continue;
       if (e.file != names.program_name && e.file != edition_file) continue;
       out.app = e;
       break;

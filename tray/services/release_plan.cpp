@@ -2,7 +2,8 @@
 
 namespace ks::tray {
 
-ReleasePlan plan_release(const Release& release, const std::function<std::string(const std::string&)>& newest_installed,
+ReleasePlan plan_release(const Release& release,
+                         const std::function<std::string(const std::string&)>& newest_installed,
                          const std::string& own_version, const std::string& edition) {
   ReleasePlan plan;
   for (const ReleaseEntry& e : release.modules) {
@@ -16,7 +17,8 @@ ReleasePlan plan_release(const Release& release, const std::function<std::string
   }
   VersionTriple own = parse_version(own_version);
   plan.take_loader = release.loader && version_newer(parse_version(release.loader->version), own);
-  plan.take_app = release.app && release.app->edition == edition && version_newer(parse_version(release.app->version), own);
+  plan.take_app = release.app && release.app->edition == edition &&
+                  version_newer(parse_version(release.app->version), own);
   return plan;
 }
 

@@ -20,7 +20,8 @@ struct ReleasePlan {
 
 // `newest_installed` gives the newest verified module version of a console type in the target
 // folder (empty when none); `own_version` is this program's version.
-ReleasePlan plan_release(const Release& release, const std::function<std::string(const std::string&)>& newest_installed,
+ReleasePlan plan_release(const Release& release,
+                         const std::function<std::string(const std::string&)>& newest_installed,
                          const std::string& own_version, const std::string& edition);
 
 }  // namespace ks::tray

@@ -16,7 +16,8 @@ bool place_new_app(const PlaceOps& ops, const std::string& staged_exe, const std
   const std::string fresh = exe + ".new", old = exe + ".old";
   ops.remove(fresh);
   ops.remove(fresh + ".sig");
-  if (!ops.copy(staged_exe, fresh) || !ops.copy(staged_exe + ".sig", fresh + ".sig") || !ops.verify(fresh)) {
+  if (!ops.copy(staged_exe, fresh) || !ops.copy(staged_exe + ".sig", fresh + ".sig") ||
+      !ops.verify(fresh)) {
     log("update: could not write the new Kestrune.exe (" + err() + ") - keeping this one");
     ops.remove(fresh);
     ops.remove(fresh + ".sig");

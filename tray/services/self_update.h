@@ -9,7 +9,8 @@ namespace ks::tray {
 
 struct PlaceOps {
   std::function<bool(const std::string& from, const std::string& to)> copy;  // overwriting
-  std::function<bool(const std::string& from, const std::string& to)> move;  // fails when `to` exists
+  std::function<bool(const std::string& from, const std::string& to)>
+      move;                                             // fails when `to` exists
   std::function<bool(const std::string& path)> remove;  // true when gone, also when absent
   std::function<bool(const std::string& path)> verify;  // the file and its .sig
   std::function<void(const std::string&)> log;

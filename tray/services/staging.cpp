@@ -28,7 +28,8 @@ bool write_file_replacing(StageFiles& fs, const std::string& path, std::string_v
 bool write_sig_beside(StageFiles& fs, const std::string& path, std::string_view bytes,
                       const std::array<uint8_t, 64>& sig) {
   std::string_view sig_bytes(reinterpret_cast<const char*>(sig.data()), sig.size());
-  return write_file_replacing(fs, path + ".sig", sig_bytes) && write_file_replacing(fs, path, bytes);
+  return write_file_replacing(fs, path + ".sig", sig_bytes) &&
+         write_file_replacing(fs, path, bytes);
 }
 
 std::string read_ready_marker(StageFiles& fs, const std::string& staged_folder) {
@@ -70,7 +71,9 @@ bool stage_release(StageFiles& fs, const std::string& staged_folder, const std::
 bool FsStageFiles::write_new(const std::string& path, std::string_view bytes) {
   return fs_.write(path, std::string(bytes));
 }
-bool FsStageFiles::move_replacing(const std::string& from, const std::string& to) { return fs_.move(from, to); }
+bool FsStageFiles::move_replacing(const std::string& from, const std::string& to) {
+  return fs_.move(from, to);
+}
 bool FsStageFiles::remove(const std::string& path) {
   PathKind k = fs_.kind(path);
   if (k == PathKind::none) return true;

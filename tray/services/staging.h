@@ -13,7 +13,8 @@ namespace ks::tray {
 class StageFiles {
 public:
   virtual ~StageFiles() = default;
-  virtual bool write_new(const std::string& path, std::string_view bytes) = 0;  // create or truncate
+  virtual bool write_new(const std::string& path,
+                         std::string_view bytes) = 0;  // create or truncate
   virtual bool move_replacing(const std::string& from, const std::string& to) = 0;
   virtual bool remove(const std::string& path) = 0;  // true when the file is gone, also when absent
   virtual bool read(const std::string& path, std::string& out) = 0;
@@ -50,7 +51,7 @@ bool write_sig_beside(StageFiles& fs, const std::string& path, std::string_view 
 std::string read_ready_marker(StageFiles& fs, const std::string& staged_folder);
 
 struct StagedFile {
-  std::string name;  // "Kestrune.dll", "Kestrune.exe" or "modules/<console>-<version>.dll"
+  std::string name;   // "Kestrune.dll", "Kestrune.exe" or "modules/<console>-<version>.dll"
   std::string bytes;  // already verified by size, SHA-256 and signature
   std::array<uint8_t, 64> sig{};
 };

@@ -40,7 +40,9 @@ void copy_text(char (&out)[N], const char (&field)[N]) {
 bool same_bank(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
   return true;
 }
 
@@ -90,7 +92,8 @@ StatusSnapshot snapshot_of(BlockView v) {
     for (uint32_t i = 0; i < kSourceDevices; ++i) {
       copy_text(s.source_devices[i].port, b->source_devices[i].port);  // 7 characters and the NUL
       s.source_devices[i].device = b->source_devices[i].device;
-      s.source_devices[i].strips_without_head_amp = word(b->source_devices[i].strips_without_head_amp);
+      s.source_devices[i].strips_without_head_amp =
+          word(b->source_devices[i].strips_without_head_amp);
     }
   }
   if (s.version >= kSnapshotAddressVersion) {
@@ -108,7 +111,8 @@ bool desk_line_of(BlockView v, char* out, size_t size) {
   out[0] = '\0';
   const StatusBlock* b = status_block_of(v);
   if (!b) return false;
-  return copy_field_text(out, std::min(size, sizeof b->desk_line), b->desk_line, sizeof b->desk_line) > 0;
+  return copy_field_text(out, std::min(size, sizeof b->desk_line), b->desk_line,
+                         sizeof b->desk_line) > 0;
 }
 
 bool loader_block_of(BlockView v, uint8_t (&out)[kLoaderBlockSize]) {
@@ -133,7 +137,7 @@ bool loader_block_of(BlockView v, uint8_t (&out)[kLoaderBlockSize]) {
   return true;
 }
 
-// ---- requests and the command ring ---------------------------------------------------------------
+// ---- requests and the command ring --------------------------------------------------------------
 
 uint32_t command_min_version(uint32_t op, int32_t channel) {
   const auto code = static_cast<ControlOpCode>(op);
@@ -233,7 +237,8 @@ size_t reroute_groups_of(BlockView v, char (*out)[kBankBytes], uint32_t* counts,
   };
   const std::string line = field_string(b->desk_line);
   if (line.compare(0, 4, "WING") == 0) {
-    const bool no_aux = line.find(",wing-rack,") != std::string::npos || line.find(",wing-compact,") != std::string::npos;
+    const bool no_aux = line.find(",wing-rack,") != std::string::npos ||
+                        line.find(",wing-compact,") != std::string::npos;
     for (const char* bank : {"LCL", "AUX", "A", "B", "C", "SC", "USB", "AES"})
       if (!(no_aux && std::strcmp(bank, "AUX") == 0)) add(bank);
   }
@@ -251,7 +256,7 @@ size_t reroute_groups_of(BlockView v, char (*out)[kBankBytes], uint32_t* counts,
   return n;
 }
 
-// ---- the lasting views ----------------------------------------------------------------------------
+// ---- the lasting views --------------------------------------------------------------------------
 
 const char* status_suffix(int index) { return index == 1 ? kStatusSuffixX32 : kStatusSuffixWing; }
 
@@ -263,7 +268,9 @@ StatusLink::~StatusLink() { detach_all(); }
 
 uint64_t StatusLink::now64() { return env_.clock ? env_.clock->now64() : tick_now64(); }
 
-std::string StatusLink::status_name(std::string_view suffix) const { return env_.status_base + std::string(suffix); }
+std::string StatusLink::status_name(std::string_view suffix) const {
+  return env_.status_base + std::string(suffix);
+}
 
 bool StatusLink::attached(int index) const {
   return index >= 0 && index < 2 && slot_[index] && slot_[index]->valid();
@@ -279,7 +286,9 @@ bool StatusLink::attach(int index) {
   if (attached(index)) return true;
   auto m = std::make_unique<SharedMemory>();
   // A block shorter than the record is refused here: nothing past its end is ever read.
-  if (!m->open(status_name(status_suffix(index)), sizeof(StatusBlock), SharedMemory::Access::read_write)) return false;
+  if (!m->open(status_name(status_suffix(index)), sizeof(StatusBlock),
+               SharedMemory::Access::read_write))
+    return false;
   if (!status_block_of({static_cast<uint8_t*>(m->data()), m->size()})) return false;
   slot_[index] = std::move(m);
   return true;
@@ -347,7 +356,8 @@ TrayState StatusLink::tray_state() {
   lv1_misses_ = 0;
   if (env_.blocked && env_.blocked()) return last_state_ = TrayState::attention;
   if (!select()) return last_state_ = TrayState::idle;
-  if (too_old_ || (env_.log_problems && env_.log_problems() > 0)) return last_state_ = TrayState::attention;
+  if (too_old_ || (env_.log_problems && env_.log_problems() > 0))
+    return last_state_ = TrayState::attention;
   const bool any_alive = alive(view(0)) || alive(view(1));
   bool have = false;
   TrayState best = TrayState::idle;
@@ -358,9 +368,12 @@ TrayState StatusLink::tray_state() {
     if (!flags && field_string(b->status_text) == "Module stopped") continue;
     if (any_alive && !flags) continue;
     TrayState s;
-    if (word(b->degraded) != 0) s = TrayState::attention;
-    else if (word(b->desk_answering) != 0) s = word(b->lv1_loaded) != 0 ? TrayState::linked : TrayState::idle;
-    else s = TrayState::unreachable;
+    if (word(b->degraded) != 0)
+      s = TrayState::attention;
+    else if (word(b->desk_answering) != 0)
+      s = word(b->lv1_loaded) != 0 ? TrayState::linked : TrayState::idle;
+    else
+      s = TrayState::unreachable;
     if (!have || severity(s) > severity(best)) best = s;  // a tie keeps the WING slot's
     have = true;
   }
@@ -375,7 +388,8 @@ StatusSnapshot StatusLink::read_status_snapshot(std::string_view suffix) const {
 
 bool StatusLink::read_desk_line(std::string_view suffix, char* out, size_t size) const {
   SharedMemory m;
-  if (!m.open(status_name(suffix), sizeof(StatusBlock), SharedMemory::Access::read_only)) return false;
+  if (!m.open(status_name(suffix), sizeof(StatusBlock), SharedMemory::Access::read_only))
+    return false;
   return desk_line_of({static_cast<uint8_t*>(m.data()), m.size()}, out, size);
 }
 
@@ -388,8 +402,8 @@ bool StatusLink::read_loader_block(uint8_t (&out)[kLoaderBlockSize]) const {
   return loader_block_of({static_cast<uint8_t*>(m.data()), m.size()}, out);
 }
 
-uint32_t StatusLink::post_command(uint32_t op, int32_t channel, uint32_t arg, double value, std::string_view group,
-                                  uint32_t arg2) {
+uint32_t StatusLink::post_command(uint32_t op, int32_t channel, uint32_t arg, double value,
+                                  std::string_view group, uint32_t arg2) {
   if (!select()) return 0;
   CommandRequest r;
   r.op = op;
@@ -436,7 +450,8 @@ std::string StatusLink::group_cache_key(std::string_view group) const {
   return group_cache_key_of(active_view(), group);
 }
 
-size_t StatusLink::list_reroute_groups(char (*out)[kBankBytes], uint32_t* counts, size_t max) const {
+size_t StatusLink::list_reroute_groups(char (*out)[kBankBytes], uint32_t* counts,
+                                       size_t max) const {
   return reroute_groups_of(active_view(), out, counts, max);
 }
 

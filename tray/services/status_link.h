@@ -55,7 +55,7 @@ bool desk_line_of(BlockView v, char* out, size_t size);
 inline constexpr uint32_t kLoaderBlockMinSize = 272;
 bool loader_block_of(BlockView v, uint8_t (&out)[kLoaderBlockSize]);
 
-// ---- requests and the command ring ---------------------------------------------------------------
+// ---- requests and the command ring --------------------------------------------------------------
 
 // The layout version a command needs: 14 for ops 9 and 10 and for op 8 naming an input by group
 // (negative channel), otherwise 13.
@@ -83,7 +83,8 @@ bool ring_result(BlockView v, uint32_t seq, uint32_t* result, std::string* reply
 inline constexpr char kRefusedNotRunning[] = "eMotion LV1 is not running.";
 inline constexpr char kRefusedTooOld[] =
     "The installed module is too old for this \xE2\x80\x94 close eMotion LV1, then Reinstall in Setup.";
-inline constexpr char kRefusedRingFull[] = "Too many actions at once \xE2\x80\x94 try that again in a moment.";
+inline constexpr char kRefusedRingFull[] =
+    "Too many actions at once \xE2\x80\x94 try that again in a moment.";
 inline constexpr char kWorkingText[] = "Working\xE2\x80\xA6";
 
 // The watch request: bank (when not empty, 7 characters), base and count, pending := 1, then
@@ -98,7 +99,7 @@ std::string group_cache_key_of(BlockView v, std::string_view group);
 // Distinct banks for the reroute page (see StatusLink::list_reroute_groups).
 size_t reroute_groups_of(BlockView v, char (*out)[kBankBytes], uint32_t* counts, size_t max);
 
-// ---- the lasting views ----------------------------------------------------------------------------
+// ---- the lasting views --------------------------------------------------------------------------
 
 enum class TrayState : uint8_t { idle = 0, linked = 1, attention = 2, unreachable = 3 };
 
@@ -107,14 +108,14 @@ enum class TrayState : uint8_t { idle = 0, linked = 1, attention = 2, unreachabl
 struct StatusLinkEnv {
   std::string status_base = kStatusBlockBaseName;  // + "" or "-x32"
   std::string loader_name = kLoaderBlockName;
-  Clock* clock = nullptr;                          // null: the system clock
-  std::function<bool()> lv1_running;               // null: lv1_running(system_lv1())
-  std::function<bool()> blocked;                   // the load watch's verdict; null: false
-  std::function<int()> log_problems;               // the tray shell's count; null: 0
+  Clock* clock = nullptr;             // null: the system clock
+  std::function<bool()> lv1_running;  // null: lv1_running(system_lv1())
+  std::function<bool()> blocked;      // the load watch's verdict; null: false
+  std::function<int()> log_problems;  // the tray shell's count; null: 0
 };
 
 class StatusLink {
- public:
+public:
   explicit StatusLink(StatusLinkEnv env = {});
   ~StatusLink();
   StatusLink(const StatusLink&) = delete;
@@ -143,8 +144,8 @@ class StatusLink {
   bool read_loader_block(uint8_t (&out)[kLoaderBlockSize]) const;
 
   // Commands on the active block. The reply comes as UTF-8.
-  uint32_t post_command(uint32_t op, int32_t channel, uint32_t arg, double value, std::string_view group = {},
-                        uint32_t arg2 = 0);
+  uint32_t post_command(uint32_t op, int32_t channel, uint32_t arg, double value,
+                        std::string_view group = {}, uint32_t arg2 = 0);
   bool command_result(uint32_t seq, uint32_t* result, std::string* reply);
   std::string command_refusal_text(uint32_t op, int32_t channel);
 
@@ -158,7 +159,7 @@ class StatusLink {
   std::string group_cache_key(std::string_view group) const;
   size_t list_reroute_groups(char (*out)[kBankBytes], uint32_t* counts, size_t max) const;
 
- private:
+private:
   uint64_t now64();
   std::string status_name(std::string_view suffix) const;
 

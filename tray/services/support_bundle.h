@@ -25,7 +25,8 @@ struct BundleInputs {
 struct BundlePlan {
   std::string folder;  // on the Desktop
   std::string report;  // folder\Kestrune-diagnostics.txt
-  std::vector<std::pair<std::string, std::string>> copies;  // source, target: copied when the source exists
+  std::vector<std::pair<std::string, std::string>>
+      copies;  // source, target: copied when the source exists
   std::string zip;
   std::string tar_exe;
   std::string tar_command;  // the whole command line, program first
@@ -40,7 +41,8 @@ std::string bundle_result_path(const BundlePlan& plan, bool tar_exit_zero, bool 
 
 namespace ks::tray {
 
-inline constexpr char kSupportFolderFailed[] = "Could not create the support folder on the Desktop.";
+inline constexpr char kSupportFolderFailed[] =
+    "Could not create the support folder on the Desktop.";
 inline constexpr char kSupportNothingYet[] = "There was nothing to collect yet.";
 inline constexpr char kSupportContact[] = "support@kestrune.audio";
 

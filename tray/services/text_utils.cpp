@@ -8,7 +8,8 @@ bool is_sep(char c) { return c == '\\' || c == '/'; }
 
 // Length of the root name: "C:" (a drive), "\\server" (a server prefix), or nothing.
 size_t root_name_length(std::string_view p) {
-  if (p.size() >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')))
+  if (p.size() >= 2 && p[1] == ':' &&
+      ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')))
     return 2;
   if (p.size() >= 3 && is_sep(p[0]) && is_sep(p[1]) && !is_sep(p[2])) {
     size_t i = 2;

@@ -49,7 +49,8 @@ void tray_log(const char* format, ...) {
 
   LocalTime t = local_time_now();
   char stamp[16];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d  ", t.hour % 100, t.minute % 100, t.second % 100);
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d  ", t.hour % 100, t.minute % 100,
+                t.second % 100);
   std::string line = stamp;
   line.append(text, len);
 

@@ -23,8 +23,10 @@ int run_unattended(std::string_view cl, InstallPaths& paths, Installer& installe
   } else {
     OnOffRequest req;
     if (find_on_off_request(cl, req) && req.console >= 0) {
-      if (paths.state().install_dir.empty()) message = "Nothing is installed.";
-      else ok = set_module_enabled(paths.state().install_dir, req.console, req.on, message);
+      if (paths.state().install_dir.empty())
+        message = "Nothing is installed.";
+      else
+        ok = set_module_enabled(paths.state().install_dir, req.console, req.on, message);
     }
   }
   if (message.size() > 511) message.resize(511);

@@ -49,10 +49,14 @@ void run_update_check(UpdaterState& state, const CheckEnv& env) {
       continue;  // nothing of a refused file is written anywhere
     }
     bool bundle_ok = true;
-    if (into_bundle) bundle_ok = fs.make_dirs(bundle_modules) && write_sig_beside(files, join(bundle_modules, e.file), bytes, e.sig);
-    bool app_ok = fs.make_dirs(app_modules) && write_sig_beside(files, join(app_modules, e.file), bytes, e.sig);
+    if (into_bundle)
+      bundle_ok = fs.make_dirs(bundle_modules) &&
+                  write_sig_beside(files, join(bundle_modules, e.file), bytes, e.sig);
+    bool app_ok = fs.make_dirs(app_modules) &&
+                  write_sig_beside(files, join(app_modules, e.file), bytes, e.sig);
     if (bundle_ok) {
-      log("update: " + e.file + " verified and " + (into_bundle ? "installed" : "kept for the next install") +
+      log("update: " + e.file + " verified and " +
+          (into_bundle ? "installed" : "kept for the next install") +
           (app_ok ? "" : " (the app folder is read-only)"));
       if (into_bundle) ++installed;
     } else {
@@ -64,7 +68,8 @@ void run_update_check(UpdaterState& state, const CheckEnv& env) {
     std::set<std::string> types;
     for (const ReleaseEntry& e : release.modules) types.insert(e.console);
     for (const std::string& t : types)
-      prune_old_modules(fs, bundle_modules, t, env.loaded_module_version ? env.loaded_module_version(t) : std::string(),
+      prune_old_modules(fs, bundle_modules, t,
+                        env.loaded_module_version ? env.loaded_module_version(t) : std::string(),
                         env.verify, env.log);
   }
 
@@ -82,7 +87,8 @@ void run_update_check(UpdaterState& state, const CheckEnv& env) {
   }
   if (plan.take_app) {
     wanted.push_back(&*release.app);
-    names_in_stage.push_back("Kestrune.exe");  // an edition's own file name is placed under this one
+    names_in_stage.push_back(
+        "Kestrune.exe");  // an edition's own file name is placed under this one
   }
   for (const ReleaseEntry& e : plan.set_aside) {
     wanted.push_back(&e);

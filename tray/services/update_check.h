@@ -25,8 +25,9 @@ struct CheckEnv {
   std::string program_dir;       // the running program's folder
   std::string install_dir;       // the installed bundle's Contents\Win64; empty when not installed
   bool auto_install = false;
-  std::string staged_folder;     // updates\staged
-  std::function<bool(const std::string& path)> verify;  // the file and its .sig, with the release key
+  std::string staged_folder;  // updates\staged
+  std::function<bool(const std::string& path)>
+      verify;  // the file and its .sig, with the release key
   std::function<std::string(const std::string& type)> loaded_module_version;
   std::function<void()> modules_changed;
   std::function<void(const std::string&)> log;

@@ -22,10 +22,12 @@ void run_update_scheduler(UpdaterState& state, uint64_t now, const SchedulerHook
   if (!hooks.lv1_running || hooks.lv1_running()) return;  // without a way to tell, assume it runs
   state.loader_retry_at.store(now + kInstallRetryMs);
 
-  if (state.staged.load() == 1 && hooks.restart_into_new_app && hooks.restart_into_new_app()) return;
+  if (state.staged.load() == 1 && hooks.restart_into_new_app && hooks.restart_into_new_app())
+    return;
 
   // Placing may just have written the marker.
-  if (hooks.auto_install && hooks.install_pending && hooks.install_pending() && hooks.install_loader) {
+  if (hooks.auto_install && hooks.install_pending && hooks.install_pending() &&
+      hooks.install_loader) {
     std::string error;
     if (hooks.install_loader(error)) {
       if (hooks.remove_install_pending) hooks.remove_install_pending();

@@ -22,11 +22,12 @@ struct UpdaterState {
 
 struct SchedulerHooks {
   bool auto_install = false;
-  std::function<bool()> ready_marker_present;    // the staged release's marker, non-empty
-  std::function<bool()> start_check;             // starts the check thread; false when it cannot
+  std::function<bool()> ready_marker_present;  // the staged release's marker, non-empty
+  std::function<bool()> start_check;           // starts the check thread; false when it cannot
   std::function<bool()> lv1_running;
-  std::function<bool()> install_pending;         // the install-pending marker exists
-  std::function<bool()> restart_into_new_app;    // places the staged release; true when this tick ends
+  std::function<bool()> install_pending;  // the install-pending marker exists
+  std::function<bool()>
+      restart_into_new_app;  // places the staged release; true when this tick ends
   std::function<bool(std::string& error)> install_loader;
   std::function<void()> remove_install_pending;
   std::function<void(const std::string&)> log;

@@ -12,9 +12,10 @@ namespace ks::tray {
 
 // What the tray program lends the tick; it stays the program's.
 struct UpdateHost {
-  void* tray_window = nullptr;                 // HWND; gets WM_CLOSE when a new copy takes over
-  std::function<std::string()> install_folder;  // the installed bundle's Contents\Win64, "" when none
-  std::function<bool()> auto_install;          // installed, and not the older 2.x layout
+  void* tray_window = nullptr;  // HWND; gets WM_CLOSE when a new copy takes over
+  std::function<std::string()>
+      install_folder;                  // the installed bundle's Contents\Win64, "" when none
+  std::function<bool()> auto_install;  // installed, and not the older 2.x layout
   std::function<bool()> lv1_running;
   std::function<bool(std::string& error)> install_loader;  // install_bundle
   std::function<void()> deferred_install_tick;

@@ -30,7 +30,8 @@ void close_channel_page(DashboardUiState& ui) {
   ui.action_reply.clear();
 }
 
-void choose_mode(DashboardUiState& ui, BridgeLink& link, const StatusBlock* b, int ch, uint32_t want) {
+void choose_mode(DashboardUiState& ui, BridgeLink& link, const StatusBlock* b, int ch,
+                 uint32_t want) {
   // want: 0 mono, 1 stereo, 2 mid/side
   if (!b || block_version(b) < 5 || is_unpatched(b, ch)) return;
   const uint8_t lm = b->link_mode[ch];
@@ -60,10 +61,11 @@ void open_reroute(DashboardUiState& ui, BridgeLink& link, const StatusBlock* b, 
   ui.modal = kModalReroute;
   char groups[16][kBankBytes] = {};
   uint32_t counts[16] = {};
-  const size_t n = reroute_groups_of({reinterpret_cast<uint8_t*>(const_cast<StatusBlock*>(b)), sizeof *b}, groups,
-                                     counts, 16);
+  const size_t n = reroute_groups_of(
+      {reinterpret_cast<uint8_t*>(const_cast<StatusBlock*>(b)), sizeof *b}, groups, counts, 16);
   ui.reroute_group_count = uint32_t(n);
-  for (size_t i = 0; i < 16; ++i) set_group(ui.reroute_groups[i], i < n ? field_text(groups[i]) : "");
+  for (size_t i = 0; i < 16; ++i)
+    set_group(ui.reroute_groups[i], i < n ? field_text(groups[i]) : "");
   std::string g = field_text(b->src_bank[ch]);
   if (g.empty() || same_group(g, "OFF")) {
     g = std::min<uint32_t>(b->range_count, kGroupRanges) > 0 ? field_text(b->ranges[0].bank) : "";
@@ -72,7 +74,8 @@ void open_reroute(DashboardUiState& ui, BridgeLink& link, const StatusBlock* b, 
   start_reroute_scan(ui, link, g);
 }
 
-bool reroute_click(int32_t id, bool inside, DashboardUiState& ui, BridgeState& bs, BridgeLink& link) {
+bool reroute_click(int32_t id, bool inside, DashboardUiState& ui, BridgeState& bs,
+                   BridgeLink& link) {
   const StatusBlock* b = link.block();
   if (id >= 700 && id <= 763) {
     // The input drawn in that cell, never an index into a list that may have changed since.
@@ -99,7 +102,8 @@ bool reroute_click(int32_t id, bool inside, DashboardUiState& ui, BridgeState& b
     ui.reroute_listing = false;
     const std::string group = id == 37 ? field_text(ui.reroute_group) : "OFF";
     std::string refusal;
-    ui.action_seq = link.post({5, ui.reroute_channel, 0, 0.0, group, id == 37 ? ui.reroute_input : 1}, &refusal);
+    ui.action_seq = link.post(
+        {5, ui.reroute_channel, 0, 0.0, group, id == 37 ? ui.reroute_input : 1}, &refusal);
     if (!ui.action_seq) {
       ui.reroute_reply = refusal;
       ui.reroute_pending = 0;
@@ -169,7 +173,8 @@ void start_reroute_scan(DashboardUiState& ui, BridgeLink& link, const std::strin
   ui.reroute_input = 0;
   ui.reroute_pending = 4;
   ui.reroute_list_serial = shm_load(b->input_list_serial);
-  ui.action_seq = link.post({4, ui.reroute_channel, 0, 0.0, field_text(ui.reroute_group), 0}, nullptr);
+  ui.action_seq =
+      link.post({4, ui.reroute_channel, 0, 0.0, field_text(ui.reroute_group), 0}, nullptr);
   ui.action_reply.clear();
 }
 
@@ -215,15 +220,17 @@ void take_reroute_outcome(DashboardUiState& ui, BridgeState& bs, BridgeLink& lin
   if (result != uint32_t(ControlResult::Done)) return;
   if (pending == 5) {
     close_reroute_page(ui);
-  } else if (pending == 4 && same_group(field_text(b->input_list_group), field_text(ui.reroute_group))) {
+  } else if (pending == 4 &&
+             same_group(field_text(b->input_list_group), field_text(ui.reroute_group))) {
     const uint32_t n = std::min<uint32_t>(shm_load(b->input_list_count), kListedInputs);
-    bs.input_cache[cache_key(field_text(ui.reroute_group))].assign(b->input_list, b->input_list + n);
+    bs.input_cache[cache_key(field_text(ui.reroute_group))].assign(b->input_list,
+                                                                   b->input_list + n);
     ui.reroute_list_serial = shm_load(b->input_list_serial);
   }
 }
 
-bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiState& ui, BridgeState& bs,
-                           BridgeLink& link) {
+bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiState& ui,
+                           BridgeState& bs, BridgeLink& link) {
   if (ui.modal == kModalReroute) return reroute_click(id, inside_reroute_panel, ui, bs, link);
   if (ui.modal != kModalNone) return false;
 
@@ -264,9 +271,7 @@ bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiSta
         close_channel_page(ui);
       }
       return true;
-    case 15:
-      ui.view_filter = 0;
-      return true;
+    case 15: ui.view_filter = 0; return true;
     case 16:
     case 17:
     case 18: {
@@ -278,9 +283,7 @@ bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiSta
       clear_clip_history(bs.clips);
       if (ui.view_filter == 2) ui.view_filter = 0;
       return true;
-    case 20:
-      close_channel_page(ui);
-      return true;
+    case 20: close_channel_page(ui); return true;
     case 21:
     case 22:
     case 23:
@@ -301,21 +304,16 @@ bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiSta
         post_pending(ui, link, {ui.link_op, ch, uint32_t(ui.link_phantom_choice), 0.0, {}, 0});
       return true;
     case 27:
-    case 28:
-      ui.link_phantom_choice = id - 26;
-      return true;
+    case 28: ui.link_phantom_choice = id - 26; return true;
     case 29:
-    case 30:
-      ui.unlink_gain_choice = id - 26;
-      return true;
+    case 30: ui.unlink_gain_choice = id - 26; return true;
     case 31:
     case 32: {
       double v = 0;
       if (gain_step_target(b, ch, id == 32, &v)) post_pending(ui, link, {6, ch, 0, v, {}, 0});
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

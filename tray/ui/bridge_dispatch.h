@@ -27,8 +27,8 @@ std::string outcome_text(uint32_t result, const std::string& reply);
 // no region; `inside_reroute_panel` says whether the click fell inside the reroute page's panel.
 // True when the click was the bridge pages' to handle (the caller then does nothing further);
 // false passes it on (setup ids and the rest).
-bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiState& ui, BridgeState& bs,
-                           BridgeLink& link);
+bool dispatch_bridge_click(int32_t id, bool inside_reroute_panel, DashboardUiState& ui,
+                           BridgeState& bs, BridgeLink& link);
 
 // The channel page's pending action: when served, its outcome becomes the channel message.
 void take_action_outcome(DashboardUiState& ui, BridgeLink& link);

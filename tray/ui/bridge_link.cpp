@@ -6,13 +6,10 @@ namespace ks::tray {
 
 const char* refusal_text(PostRefusal why) {
   switch (why) {
-    case PostRefusal::too_old:
-      return kRefusedTooOld;
-    case PostRefusal::ring_full:
-      return kRefusedRingFull;
+    case PostRefusal::too_old: return kRefusedTooOld;
+    case PostRefusal::ring_full: return kRefusedRingFull;
     case PostRefusal::not_running:
-    case PostRefusal::none:
-      break;
+    case PostRefusal::none: break;
   }
   return kRefusedNotRunning;
 }

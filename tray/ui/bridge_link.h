@@ -11,7 +11,7 @@
 namespace ks::tray {
 
 class BridgeLink {
- public:
+public:
   virtual ~BridgeLink() = default;
   // The usable block of the shown console, or null.
   virtual const StatusBlock* block() = 0;
@@ -29,19 +29,19 @@ const char* refusal_text(PostRefusal why);
 
 // Over one view of a block (a mapping, or memory laid out like one).
 class BlockBridgeLink : public BridgeLink {
- public:
+public:
   explicit BlockBridgeLink(BlockView v) : v_(v) {}
   const StatusBlock* block() override { return status_block_of(v_); }
   uint32_t post(const CommandRequest& r, std::string* refusal) override;
   bool result(uint32_t seq, uint32_t* result, std::string* reply) override;
 
- private:
+private:
   BlockView v_;
 };
 
 // Over the tray program's StatusLink: the active console's block.
 class StatusLinkBridge : public BridgeLink {
- public:
+public:
   explicit StatusLinkBridge(StatusLink& link) : link_(link) {}
   const StatusBlock* block() override;
   uint32_t post(const CommandRequest& r, std::string* refusal) override;
@@ -49,7 +49,7 @@ class StatusLinkBridge : public BridgeLink {
   bool console_alive(int i) override;
   void show_console(int i) override { link_.show_console(i); }
 
- private:
+private:
   StatusLink& link_;
 };
 

@@ -18,11 +18,11 @@ struct BridgeView {
   const StatusBlock* block = nullptr;  // the usable block of the shown console, or null
   bool lv1_running = false;
   int32_t lv1_uptime_ms = -1;
-  std::u16string lv1_version;          // empty: unknown
-  int problems = 0;                    // problems counted in the module's log
-  bool too_old = false;                // the module's layout is older than this program's
-  bool both_alive = false;             // both consoles' blocks are alive
-  bool install_pending = false;        // the installed loader needs an update or modules are missing
+  std::u16string lv1_version;    // empty: unknown
+  int problems = 0;              // problems counted in the module's log
+  bool too_old = false;          // the module's layout is older than this program's
+  bool both_alive = false;       // both consoles' blocks are alive
+  bool install_pending = false;  // the installed loader needs an update or modules are missing
   int active_console = 0;
 };
 
@@ -37,19 +37,19 @@ struct PillState {
 PillState status_pill(const BridgeView& v);
 
 // Returns the content height.
-float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const DashboardUiState& ui,
-                        BridgeState& bs, float W);
+float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v,
+                        const DashboardUiState& ui, BridgeState& bs, float W);
 
 // Takes the pending action's outcome first, then draws the channel page (or its link popover).
 // Returns the height the card needs, margins included (0 when nothing is drawn): an area that
 // tall always has room for it.
 float paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui,
-                          BridgeState& bs, BridgeLink& link, float W, float H);
+                           BridgeState& bs, BridgeLink& link, float W, float H);
 
 // The reroute grid's columns for the page's inner width.
 int reroute_columns(float inner_width);
-void paint_reroute_page(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui, BridgeState& bs,
-                        BridgeLink& link, float W, float H);
+void paint_reroute_page(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui,
+                        BridgeState& bs, BridgeLink& link, float W, float H);
 
 struct DetailsRow {
   std::u16string label, value;

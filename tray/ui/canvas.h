@@ -33,7 +33,7 @@ struct Pt {
 enum class LineCap : uint8_t { round, flat };
 
 class Canvas {
- public:
+public:
   virtual ~Canvas() = default;
   virtual void fill_rect(Argb c, float x, float y, float w, float h) = 0;
   virtual void fill_round_rect(Argb c, float x, float y, float w, float h, float r) = 0;
@@ -44,14 +44,14 @@ class Canvas {
   virtual void line(Argb c, float x1, float y1, float x2, float y2, float pen) = 0;
   // Size of text laid out in a box of the given width (0: unbounded) and height, wrapping
   // at words when wrap is set; text beyond the box's height is not measured.
-  virtual TextSize measure(const std::u16string& text, const FontSpec& f, float box_w,
-                           float box_h, bool wrap) = 0;
+  virtual TextSize measure(const std::u16string& text, const FontSpec& f, float box_w, float box_h,
+                           bool wrap) = 0;
   // One line in (x, y, w, h); characters that do not fit give way to an ellipsis.
   virtual void draw_line_text(const std::u16string& text, const FontSpec& f, Argb c, float x,
                               float y, float w, float h, TextAlign a) = 0;
   // Wrapped text in (x, y, w, h).
-  virtual void draw_wrapped(const std::u16string& text, const FontSpec& f, Argb c, float x,
-                            float y, float w, float h) = 0;
+  virtual void draw_wrapped(const std::u16string& text, const FontSpec& f, Argb c, float x, float y,
+                            float w, float h) = 0;
   // Ascent of the font in pixels (the font's size when the family gives no em height).
   virtual float ascent(const FontSpec& f) = 0;
   // Horizontal world scale of the canvas (1 when unscaled).
@@ -59,8 +59,8 @@ class Canvas {
 
   // Strokes; a backend that lacks one draws nothing for it.
   // An open or closed polyline; round joins when join_round is set.
-  virtual void stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed, float pen,
-                               LineCap cap, bool join_round) {
+  virtual void stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed, float pen, LineCap cap,
+                               bool join_round) {
     for (size_t i = 0; i + 1 < n; ++i) line(c, pts[i].x, pts[i].y, pts[i + 1].x, pts[i + 1].y, pen);
     if (closed && n > 2) line(c, pts[n - 1].x, pts[n - 1].y, pts[0].x, pts[0].y, pen);
   }

@@ -33,7 +33,7 @@ std::string s8(const std::u16string& s) { return to_utf8(s); }
 // Drawing calls go nowhere; measures come from the real canvas, so a layout pass sizes the card
 // exactly as the drawing pass will fill it.
 class MeasureCanvas : public Canvas {
- public:
+public:
   explicit MeasureCanvas(Canvas& real) : r_(real) {}
   void fill_rect(Argb, float, float, float, float) override {}
   void fill_round_rect(Argb, float, float, float, float, float) override {}
@@ -41,15 +41,18 @@ class MeasureCanvas : public Canvas {
   void fill_ellipse(Argb, float, float, float, float) override {}
   void stroke_ellipse(Argb, float, float, float, float, float) override {}
   void line(Argb, float, float, float, float, float) override {}
-  TextSize measure(const std::u16string& t, const FontSpec& f, float w, float h, bool wrap) override {
+  TextSize measure(const std::u16string& t, const FontSpec& f, float w, float h,
+                   bool wrap) override {
     return r_.measure(t, f, w, h, wrap);
   }
-  void draw_line_text(const std::u16string&, const FontSpec&, Argb, float, float, float, float, TextAlign) override {}
-  void draw_wrapped(const std::u16string&, const FontSpec&, Argb, float, float, float, float) override {}
+  void draw_line_text(const std::u16string&, const FontSpec&, Argb, float, float, float, float,
+                      TextAlign) override {}
+  void draw_wrapped(const std::u16string&, const FontSpec&, Argb, float, float, float,
+                    float) override {}
   float ascent(const FontSpec& f) override { return r_.ascent(f); }
   float world_scale() const override { return r_.world_scale(); }
 
- private:
+private:
   Canvas& r_;
 };
 
@@ -95,8 +98,8 @@ Facts facts_of(const BridgeView& v, int c) {
 }
 
 // A label, a one-line value and a wrapped note; y advances past it.
-void fact_row(Canvas& g, float x, float& y, const char16_t* label, const std::u16string& value, Argb vc,
-              const std::u16string& note, Argb nc) {
+void fact_row(Canvas& g, float x, float& y, const char16_t* label, const std::u16string& value,
+              Argb vc, const std::u16string& note, Argb nc) {
   y += 7;
   if (label) draw_text_box(g, label, fLabel, pal::dim, x + 14, y + 1, 66, TextAlign::near_);
   draw_text_box(g, value, fText, vc, x + 84, y, 202, TextAlign::near_);
@@ -116,8 +119,8 @@ void section(Canvas& g, float x, float& y, const char16_t* name) {
   y += 18;
 }
 
-float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeState& bs, const std::string& reply,
-                   float x, float top) {
+float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeState& bs,
+                   const std::string& reply, float x, float top) {
   const StatusBlock* b = f.b;
   float y = top + 12;
   // Header.
@@ -153,8 +156,8 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
   section(g, x, y, u"Head amp");
   const bool linked = f.link != 0;
   const bool leading = f.input == f.odd;
-  const std::u16string range_line = db_text(f.range.min) + u" \u2026 " + db_text(f.range.max) + u" \u00B7 step " +
-                                    db_text(f.range.step, 2);
+  const std::u16string range_line = db_text(f.range.min) + u" \u2026 " + db_text(f.range.max) +
+                                    u" \u00B7 step " + db_text(f.range.step, 2);
   y += 7;
   draw_text_box(g, u"Gain", fLabel, pal::dim, x + 14, y + 4, 66, TextAlign::near_);
   if (f.amp) {
@@ -162,7 +165,8 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     // The labels show the same step the buttons post.
     const float bw = step_button_width(g, fButton, f.range.step);
     double dummy = 0;
-    const bool down = gain_step_target(b, f.c, false, &dummy), up = gain_step_target(b, f.c, true, &dummy);
+    const bool down = gain_step_target(b, f.c, false, &dummy),
+               up = gain_step_target(b, f.c, true, &dummy);
     float gx = x + 84;
     draw_step_button(g, pc, fButton, step_label(f.range.step, false), gx, y, bw, 31, down);
     gx += bw + 10;
@@ -173,7 +177,8 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     gx += text_width(g, u"dB", fNote) + 10;
     draw_step_button(g, pc, fButton, step_label(f.range.step, true), gx, y, bw, 32, up);
     y += 22 + 4;
-    note_under(g, x, y, (!linked || leading) ? range_line : u"No head amp on this source.", pal::dim);
+    note_under(g, x, y, (!linked || leading) ? range_line : u"No head amp on this source.",
+               pal::dim);
   } else {
     draw_text_box(g, u"\u2014", fText, pal::muted, x + 84, y + 3, 40, TextAlign::near_);
     y += 22;
@@ -187,18 +192,25 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     y += 29;
     note_under(g, x, y, u"48V needs a head amp; this source has none.", pal::dim);
   } else {
-    const float w1 = draw_segment_button(g, fButton, u"OFF", x + 84, y, 29, f.prot && !f.phantom, !f.phantom, false);
+    const float w1 = draw_segment_button(g, fButton, u"OFF", x + 84, y, 29, f.prot && !f.phantom,
+                                         !f.phantom, false);
     if (f.phantom) pc.regions.push_back({x + 84, y, w1, 29, 33, 1});
     const std::u16string on = f.phantom ? u"48V ON" : u"48V";
-    const float w2 = draw_segment_button(g, fButton, on, x + 84 + w1 + 4, y, 29, f.prot, f.phantom, f.phantom);
+    const float w2 =
+        draw_segment_button(g, fButton, on, x + 84 + w1 + 4, y, 29, f.prot, f.phantom, f.phantom);
     if (!f.phantom && !f.prot) pc.regions.push_back({x + 84 + w1 + 4, y, w2, 29, 34, 1});
     y += 29 + 4;
     std::u16string n48;
-    if (f.prot) n48 = f.phantom ? u"OFF is live: it is the only way out of this." : u"Both buttons are dead \u2014 the latch below is set.";
-    else n48 = linked ? u"Per XLR. The pair shares a head amp, not a 48V switch." : u"48V stays with this XLR. A link or a repatch never moves it.";
+    if (f.prot)
+      n48 = f.phantom ? u"OFF is live: it is the only way out of this."
+                      : u"Both buttons are dead \u2014 the latch below is set.";
+    else
+      n48 = linked ? u"Per XLR. The pair shares a head amp, not a 48V switch."
+                   : u"48V stays with this XLR. A link or a repatch never moves it.";
     note_under(g, x, y, n48, pal::dim);
     if (f.prot && f.phantom) {
-      const std::u16string warn = u"48V is on at a protected socket \u2014 switched at the desk, not by Kestrune. The latch cannot stop the console's own button. OFF cuts it and clears this.";
+      const std::u16string warn =
+          u"48V is on at a protected socket \u2014 switched at the desk, not by Kestrune. The latch cannot stop the console's own button. OFF cuts it and clears this.";
       const float th = text_height(g, warn, fNote, 163);
       g.fill_round_rect(0xFF1C1214, x + 84, y, 202, th + 16, 6);
       add_rounded_rect(g, 0xFF5E2A2F, x + 84, y, 202, th + 16, 6);
@@ -214,14 +226,22 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     g.fill_round_rect(f.prot ? 0xFF5E2A2F : 0xFF1B222A, x + 90, y + 5, 34, 18, 9);
     g.fill_ellipse(f.prot ? 0xFFE8737B : pal::muted, f.prot ? x + 108 : x + 92, y + 7, 14, 14);
     if (f.prot) draw_shield_glyph(g, x + 138, y + 14, 13, pal::bad);
-    draw_text_box(g, f.prot ? u"Protected" : u"Not protected", fText, f.prot ? pal::bad : pal::muted,
-                  x + (f.prot ? 150 : 134), y + 6, 120, TextAlign::near_);
+    draw_text_box(g, f.prot ? u"Protected" : u"Not protected", fText,
+                  f.prot ? pal::bad : pal::muted, x + (f.prot ? 150 : 134), y + 6, 120,
+                  TextAlign::near_);
     if (!(!f.prot && f.phantom)) pc.regions.push_back({x + 84, y, pw, 28, 35, 1});
     y += 28 + 4;
     std::u16string pn;
-    if (f.prot) pn = fmt("Latched off 48V at %s \xE2\x80\x94 saved in this console's settings. Releasing asks first.", s8(f.source).c_str());
-    else if (f.phantom) pn = fmt("Switch 48V off at %s first, then it can be latched.", s8(f.source).c_str());
-    else pn = fmt("One flick latches %s off 48V for a ribbon \xE2\x80\x94 immediate, saved in this console's settings. Releasing asks.", s8(f.source).c_str());
+    if (f.prot)
+      pn = fmt(
+          "Latched off 48V at %s \xE2\x80\x94 saved in this console's settings. Releasing asks first.",
+          s8(f.source).c_str());
+    else if (f.phantom)
+      pn = fmt("Switch 48V off at %s first, then it can be latched.", s8(f.source).c_str());
+    else
+      pn = fmt(
+          "One flick latches %s off 48V for a ribbon \xE2\x80\x94 immediate, saved in this console's settings. Releasing asks.",
+          s8(f.source).c_str());
     note_under(g, x, y, pn, pal::dim);
   }
 
@@ -231,29 +251,36 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     std::u16string owner, owner_note;
     if (!f.amp) {
       owner = u"None";
-      owner_note = f.unpatched ? u"Nothing is patched to this input yet. Reroute it to a source."
-                               : u"A bus, return or USB source: it has no head amp, so gain and 48V live on whatever feeds it.";
+      owner_note =
+          f.unpatched
+              ? u"Nothing is patched to this input yet. Reroute it to a source."
+              : u"A bus, return or USB source: it has no head amp, so gain and 48V live on whatever feeds it.";
     } else if (!linked) {
       owner = fmt("%s \xE2\x80\x94 its own", s8(f.source).c_str());
       owner_note = u"Mono. Nothing else moves when this one does.";
     } else if (leading) {
       owner = fmt("%s \xE2\x80\x94 drives %s", s8(f.source).c_str(), s8(f.partner).c_str());
-      owner_note = f.link <= 2 ? u"Left leg of a stereo pair. This leg owns the head amp." : u"Mid leg of an M/S pair. This leg owns the head amp.";
+      owner_note = f.link <= 2 ? u"Left leg of a stereo pair. This leg owns the head amp."
+                               : u"Mid leg of an M/S pair. This leg owns the head amp.";
     } else {
       owner = fmt("%s \xE2\x80\x94 shared", s8(f.source).c_str());
       const char* leg = f.link == 2 ? "R" : (f.link == 1 ? "L" : "M/S");
       const std::u16string pair = fmt("%s %u + %u", f.group.c_str(), f.odd, f.even);
       const std::u16string owner_name = f.partner_ch >= 0 ? channel_name(b, f.partner_ch) : u"";
       owner_note = owner_name.empty()
-                       ? fmt("%s leg of %s + %s. The odd leg owns the amp.", leg, s8(f.source).c_str(), s8(pair).c_str())
-                       : fmt("%s leg of %s + %s. %s owns the amp.", leg, s8(f.source).c_str(), s8(pair).c_str(), s8(owner_name).c_str());
-      owner_note += u" " + fmt("Follows %s. This leg's own gain node is set aside while linked.", s8(f.partner).c_str());
+                       ? fmt("%s leg of %s + %s. The odd leg owns the amp.", leg,
+                             s8(f.source).c_str(), s8(pair).c_str())
+                       : fmt("%s leg of %s + %s. %s owns the amp.", leg, s8(f.source).c_str(),
+                             s8(pair).c_str(), s8(owner_name).c_str());
+      owner_note += u" " + fmt("Follows %s. This leg's own gain node is set aside while linked.",
+                               s8(f.partner).c_str());
     }
     fact_row(g, x, y, u"Head amp", owner, pal::text, owner_note, pal::dim);
     y += 0;
     draw_text_box(g, u"Stereo", fLabel, pal::dim, x + 14, y + 8, 66, TextAlign::near_);
     if (f.x32) {
-      fact_row(g, x, y, nullptr, u"Set on the desk", pal::muted, u"The X32 links stereo on its own channels, not at the preamp.", pal::dim);
+      fact_row(g, x, y, nullptr, u"Set on the desk", pal::muted,
+               u"The X32 links stereo on its own channels, not at the preamp.", pal::dim);
     } else {
       const char16_t* seg[3] = {u"Mono", u"Stereo", u"M/S"};
       const int cur = f.link == 0 ? 0 : (f.link <= 2 ? 1 : 2);
@@ -262,18 +289,28 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
       for (int i = 0; i < 3; ++i) {
         const float sx = x + 84 + float(i) * 62 + 1;
         if (i == cur && !f.unpatched) g.fill_round_rect(0xFF1B222A, sx, y + 1, 60, 29, 5);
-        draw_text_centred(g, seg[i], fButton, f.unpatched ? 0xFF4C5A64 : (i == cur ? pal::text : kSecondary), sx, y, 60, 31, true, 60);
+        draw_text_centred(g, seg[i], fButton,
+                          f.unpatched ? 0xFF4C5A64 : (i == cur ? pal::text : kSecondary), sx, y, 60,
+                          31, true, 60);
         if (!f.unpatched) pc.regions.push_back({x + 84 + float(i) * 62, y, 62, 31, 21 + i, 1});
       }
       y += 31 + 4;
       std::u16string mn;
-      if (f.unpatched) mn = u"Nothing is patched here yet, so there is nothing to link.";
-      else if (!f.amp) mn = fmt("Pairs with %s on the desk. No head amp here, so no 48V question and no gain to hand back.", s8(f.partner).c_str());
-      else if (!linked) mn = fmt("Pairs with %s on one head amp \xE2\x80\x94 this one. Asks about 48V first.", s8(f.partner).c_str());
+      if (f.unpatched)
+        mn = u"Nothing is patched here yet, so there is nothing to link.";
+      else if (!f.amp)
+        mn = fmt(
+            "Pairs with %s on the desk. No head amp here, so no 48V question and no gain to hand back.",
+            s8(f.partner).c_str());
+      else if (!linked)
+        mn = fmt("Pairs with %s on one head amp \xE2\x80\x94 this one. Asks about 48V first.",
+                 s8(f.partner).c_str());
       else if (f.partner_ch >= 0 && block_version(b) >= 10 && b->parked_valid[f.partner_ch])
-        mn = fmt("Unlinking hands %s its own head amp back \xE2\x80\x94 its node still holds ", s8(f.partner).c_str()) +
+        mn = fmt("Unlinking hands %s its own head amp back \xE2\x80\x94 its node still holds ",
+                 s8(f.partner).c_str()) +
              db_text(b->parked_gain_db[f.partner_ch]) + u" dB.";
-      else mn = fmt("Unlinking hands %s its own head amp back.", s8(f.partner).c_str());
+      else
+        mn = fmt("Unlinking hands %s its own head amp back.", s8(f.partner).c_str());
       note_under(g, x, y, mn, pal::dim);
     }
   }
@@ -282,7 +319,8 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
   section(g, x, y, u"Routing");
   y += 7;
   if (f.x32) {
-    draw_text_centred(g, u"Routing is set on the desk.", fText, pal::muted, x + 14, y, kCardW - 28, 29, true, kCardW - 28);
+    draw_text_centred(g, u"Routing is set on the desk.", fText, pal::muted, x + 14, y, kCardW - 28,
+                      29, true, kCardW - 28);
   } else {
     const float rw = text_width(g, u"Reroute\u2026", fButton) + 27 + 11;
     const float rx = x + kCardW - 14 - rw;
@@ -290,20 +328,23 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     g.fill_round_rect(hov ? 0xFF232C35 : 0xFF1B222A, rx, y, rw, 29, 6);
     add_rounded_rect(g, 0xFF2F3B46, rx, y, rw, 29, 6);
     draw_reroute_glyph(g, rx + 16, y + 14.5f, 14, pal::accent);
-    draw_text_centred(g, u"Reroute\u2026", fButton, 0xFFCDD8DF, rx + 27, y, rw - 27, 29, false, rw - 27);
+    draw_text_centred(g, u"Reroute\u2026", fButton, 0xFFCDD8DF, rx + 27, y, rw - 27, 29, false,
+                      rw - 27);
     pc.regions.push_back({rx, y, rw, 29, 24, 1});
-    draw_text_centred(g, f.unpatched ? u"Not patched" : u"Fed from " + f.source, fText, pal::text, x + 14, y,
-                      rx - x - 22, 29, false, rx - x - 22);
+    draw_text_centred(g, f.unpatched ? u"Not patched" : u"Fed from " + f.source, fText, pal::text,
+                      x + 14, y, rx - x - 22, 29, false, rx - x - 22);
   }
   y += 29 + 7;
 
   // Facts line.
   {
     std::u16string line;
-    if (!f.amp) line = u"\u2014";
+    if (!f.amp)
+      line = u"\u2014";
     else if (linked) {
       const char* pv = f.partner_ch >= 0 ? (b->phantom[f.partner_ch] ? "on" : "off") : "?";
-      line = fmt("%s at %s \xC2\xB7 %s %s", f.phantom ? "on" : "off", s8(f.source).c_str(), s8(f.partner).c_str(), pv);
+      line = fmt("%s at %s \xC2\xB7 %s %s", f.phantom ? "on" : "off", s8(f.source).c_str(),
+                 s8(f.partner).c_str(), pv);
     } else {
       line = fmt("%s at %s", f.phantom ? "on" : "off", s8(f.source).c_str());
     }
@@ -311,11 +352,15 @@ float channel_body(Canvas& g, PaintContext& pc, const Facts& f, const BridgeStat
     const char* mw = f.mute == 1 ? "muted" : (f.mute == 2 ? "desk-muted" : "open");
     const double lv = clean_db(b->level_db[f.c]), pk = clean_db(b->peak_db[f.c]);
     std::u16string meter;
-    if (!shm_load(b->meters_live)) meter = f.x32 ? u"no meters from the X32 yet" : fmt("%s \xC2\xB7 no meter feed", mw);
-    else if (lv > kNoLevelDb) meter = fmt("%s \xC2\xB7 ", mw) + db_text(lv) + u" dB \u00B7 peak " + db_text(pk);
-    else meter = fmt("%s \xC2\xB7 no signal", mw);
+    if (!shm_load(b->meters_live))
+      meter = f.x32 ? u"no meters from the X32 yet" : fmt("%s \xC2\xB7 no meter feed", mw);
+    else if (lv > kNoLevelDb)
+      meter = fmt("%s \xC2\xB7 ", mw) + db_text(lv) + u" dB \u00B7 peak " + db_text(pk);
+    else
+      meter = fmt("%s \xC2\xB7 no signal", mw);
     const std::u16string clip = bs.clips.latch[f.c] ? u"clipped this set" : u"no clips this set";
-    fact_row(g, x, y, u"Signal", meter, pal::muted, clip, bs.clips.latch[f.c] ? pal::bad : pal::dim);
+    fact_row(g, x, y, u"Signal", meter, pal::muted, clip,
+             bs.clips.latch[f.c] ? pal::bad : pal::dim);
   }
   if (!reply.empty()) {
     const std::u16string r = from_utf8(reply);
@@ -332,7 +377,8 @@ void anchor_of(const BridgeState& bs, int c, float* cell_x, float* cell_y, float
   *cx = *cell_x + bs.cell_w / 2;
 }
 
-void card_with_arrow(Canvas& g, const PopoverPlace& p, float w, float h, float anchor_cx, float cell_y) {
+void card_with_arrow(Canvas& g, const PopoverPlace& p, float w, float h, float anchor_cx,
+                     float cell_y) {
   draw_shadow(g, p.x, p.y, w, h, 8);
   g.fill_round_rect(kCard, p.x, p.y, w, h, 8);
   add_rounded_rect(g, kOutline, p.x, p.y, w, h, 8);
@@ -348,22 +394,25 @@ void card_with_arrow(Canvas& g, const PopoverPlace& p, float w, float h, float a
 }
 
 // The link popover; returns its height.
-float popover_body(Canvas& g, PaintContext& pc, const Facts& f, DashboardUiState& ui, const std::string& reply,
-                   float x, float top, float w) {
+float popover_body(Canvas& g, PaintContext& pc, const Facts& f, DashboardUiState& ui,
+                   const std::string& reply, float x, float top, float w) {
   const StatusBlock* b = f.b;
   const float pad = 15.5f, iw = w - 2 * pad;
   float y = top + pad;
   const std::u16string pair = fmt("%s %u + %u", f.group.c_str(), f.odd, f.even);
-  const std::u16string odd = fmt("%s %u", f.group.c_str(), f.odd), even = fmt("%s %u", f.group.c_str(), f.even);
+  const std::u16string odd = fmt("%s %u", f.group.c_str(), f.odd),
+                       even = fmt("%s %u", f.group.c_str(), f.even);
   const int odd_ch = find_channel(b, f.group, f.odd), even_ch = find_channel(b, f.group, f.even);
   const bool unlink = ui.link_op == 2;
   const bool switching = !unlink && f.link != 0;
   std::u16string title, sub, confirm;
-  if (unlink) title = u"Unlink " + pair, sub = u"back to two mono inputs";
+  if (unlink)
+    title = u"Unlink " + pair, sub = u"back to two mono inputs";
   else {
     const char* verb = ui.link_op == 3 ? (switching ? "M/S" : "M/S link") : "Link";
     title = fmt("%s %s", verb, s8(pair).c_str());
-    sub = ui.link_op == 3 ? u"as a mid/side pair \u00B7 one head amp" : u"as a stereo pair \u00B7 one head amp";
+    sub = ui.link_op == 3 ? u"as a mid/side pair \u00B7 one head amp"
+                          : u"as a stereo pair \u00B7 one head amp";
   }
   draw_text_box(g, title, fTitle, pal::text, x + pad, y, iw - 30, TextAlign::near_);
   draw_close_cross(g, x + w - pad - 11, y + 9, pal::muted);
@@ -372,61 +421,97 @@ float popover_body(Canvas& g, PaintContext& pc, const Facts& f, DashboardUiState
   draw_text_box(g, sub, fNote, pal::muted, x + pad, y, iw, TextAlign::near_);
   y += 22;
   auto para = [&](const std::u16string& t, Argb c) {
-    y += draw_paragraph(g, true, t, fText, fEmph, c, 0xFF5E6F7C, x + pad, y, iw, fText.px * 1.35f) + 8;
+    y += draw_paragraph(g, true, t, fText, fEmph, c, 0xFF5E6F7C, x + pad, y, iw, fText.px * 1.35f) +
+         8;
   };
   const bool odd_amp = odd_ch >= 0, even_amp = even_ch >= 0;
-  const double odd_gain = odd_amp ? b->gain_db[odd_ch] : 0, even_gain = even_amp ? b->gain_db[even_ch] : 0;
+  const double odd_gain = odd_amp ? b->gain_db[odd_ch] : 0,
+               even_gain = even_amp ? b->gain_db[even_ch] : 0;
   const char16_t E = kEmphasisMark, S = kSecondaryMark;
   if (!unlink) {
     if (!odd_amp && !even_amp) {
-      para(fmt("Neither %s nor %s has a head amp, so there is no 48V and no gain to move.", s8(odd).c_str(), s8(even).c_str()), pal::text);
+      para(fmt("Neither %s nor %s has a head amp, so there is no 48V and no gain to move.",
+               s8(odd).c_str(), s8(even).c_str()),
+           pal::text);
     } else {
-      para(fmt("%s and %s become one stereo pair on the desk. LV1 sees them as a linked strip pair.", s8(odd).c_str(), s8(even).c_str()), pal::text);
+      para(
+          fmt("%s and %s become one stereo pair on the desk. LV1 sees them as a linked strip pair.",
+              s8(odd).c_str(), s8(even).c_str()),
+          pal::text);
       const bool p_odd = odd_amp && b->phantom[odd_ch], p_even = even_amp && b->phantom[even_ch];
       const bool prot_even = even_amp && block_version(b) >= 9 && b->is_protected[even_ch];
       const bool prot_odd = odd_amp && block_version(b) >= 9 && b->is_protected[odd_ch];
       if ((prot_even && p_odd) || (prot_odd && p_even)) {
         const std::u16string pr = prot_even ? even : odd, live = prot_even ? odd : even;
         para(fmt("%s is protected \xE2\x80\x94 never 48V.", s8(pr).c_str()), pal::bad);
-        para(fmt("A ribbon, set at load-in. The desk links 48V across a linked pair, so this pair cannot be linked as it stands. Switching 48V off at %s makes it possible \xE2\x80\x94 but %s loses 48V, and a condenser there goes quiet.", s8(live).c_str(), s8(live).c_str()), pal::muted);
+        para(
+            fmt("A ribbon, set at load-in. The desk links 48V across a linked pair, so this pair cannot be linked as it stands. Switching 48V off at %s makes it possible \xE2\x80\x94 but %s loses 48V, and a condenser there goes quiet.",
+                s8(live).c_str(), s8(live).c_str()),
+            pal::muted);
         ui.link_phantom_choice = 1;
         confirm = fmt("48V off at %s, then link", s8(live).c_str());
       } else if (p_odd == p_even) {
-        para(p_odd ? fmt("48V is on at both %s and %s. Nothing changes there.", s8(odd).c_str(), s8(even).c_str())
-                   : fmt("48V is off at both %s and %s. Nothing moves.", s8(odd).c_str(), s8(even).c_str()), pal::muted);
+        para(p_odd ? fmt("48V is on at both %s and %s. Nothing changes there.", s8(odd).c_str(),
+                         s8(even).c_str())
+                   : fmt("48V is off at both %s and %s. Nothing moves.", s8(odd).c_str(),
+                         s8(even).c_str()),
+             pal::muted);
       } else {
         const std::u16string on = p_odd ? odd : even, off = p_odd ? even : odd;
-        para(fmt("48V is on at %s and off at %s. The desk links 48V across a stereo pair, so linking can put 48V onto %s. Say what is plugged into it:", s8(on).c_str(), s8(off).c_str(), s8(off).c_str()), pal::warn);
+        para(
+            fmt("48V is on at %s and off at %s. The desk links 48V across a stereo pair, so linking can put 48V onto %s. Say what is plugged into it:",
+                s8(on).c_str(), s8(off).c_str(), s8(off).c_str()),
+            pal::warn);
         const std::u16string ans[2] = {
-            fmt("Switch 48V off at %s first, then link. ", s8(on).c_str()) + S + u"Both legs end up off." + S,
-            fmt("%s takes 48V \xE2\x80\x94 it is not a ribbon. ", s8(off).c_str()) + S + u"Link with 48V on both." + S};
-        y = draw_choice_pair(g, pc, fText, fEmph, x, y, w, ans, {27, 28}, ui.link_phantom_choice ? 26 + ui.link_phantom_choice : 0, true);
+            fmt("Switch 48V off at %s first, then link. ", s8(on).c_str()) + S +
+                u"Both legs end up off." + S,
+            fmt("%s takes 48V \xE2\x80\x94 it is not a ribbon. ", s8(off).c_str()) + S +
+                u"Link with 48V on both." + S};
+        y = draw_choice_pair(g, pc, fText, fEmph, x, y, w, ans, {27, 28},
+                             ui.link_phantom_choice ? 26 + ui.link_phantom_choice : 0, true);
       }
       if (odd_amp && even_amp)
-        para(fmt("%s's head amp drives both legs at ", s8(odd).c_str()) + E + db_text(odd_gain) + E +
-                 fmt(" dB. %s's own gain node (", s8(even).c_str()) + E + db_text(even_gain) + E + u" dB) is set aside until unlinked.",
+        para(fmt("%s's head amp drives both legs at ", s8(odd).c_str()) + E + db_text(odd_gain) +
+                 E + fmt(" dB. %s's own gain node (", s8(even).c_str()) + E + db_text(even_gain) +
+                 E + u" dB) is set aside until unlinked.",
              pal::muted);
       else if (odd_amp)
-        para(fmt("%s's head amp would drive both legs at ", s8(odd).c_str()) + E + db_text(odd_gain) + E + u" dB.", pal::muted);
+        para(fmt("%s's head amp would drive both legs at ", s8(odd).c_str()) + E +
+                 db_text(odd_gain) + E + u" dB.",
+             pal::muted);
     }
-    if (confirm.empty()) confirm = fmt("%s %s", ui.link_op == 3 ? (switching ? "Switch to M/S" : "M/S link") : "Link", s8(pair).c_str());
+    if (confirm.empty())
+      confirm = fmt("%s %s", ui.link_op == 3 ? (switching ? "Switch to M/S" : "M/S link") : "Link",
+                    s8(pair).c_str());
   } else {
-    para(fmt("%s and %s go back to two mono inputs on the desk.", s8(odd).c_str(), s8(even).c_str()), pal::text);
+    para(
+        fmt("%s and %s go back to two mono inputs on the desk.", s8(odd).c_str(), s8(even).c_str()),
+        pal::text);
     if (!odd_amp && !even_amp) {
       para(u"Neither has a head amp, so no gain or 48V moves.", pal::muted);
     } else {
-      para(fmt("48V is per XLR: %s and %s each keep their own. Nothing moves.", s8(odd).c_str(), s8(even).c_str()), pal::muted);
+      para(fmt("48V is per XLR: %s and %s each keep their own. Nothing moves.", s8(odd).c_str(),
+               s8(even).c_str()),
+           pal::muted);
       const bool parked = even_amp && block_version(b) >= 10 && b->parked_valid[even_ch];
       if (parked)
-        para(fmt("%s gets its own head amp back. Its own node still holds ", s8(even).c_str()) + E + db_text(b->parked_gain_db[even_ch]) + E +
-                 u" dB \u2014 the figure from before the pair was linked.", pal::muted);
+        para(fmt("%s gets its own head amp back. Its own node still holds ", s8(even).c_str()) + E +
+                 db_text(b->parked_gain_db[even_ch]) + E +
+                 u" dB \u2014 the figure from before the pair was linked.",
+             pal::muted);
       else
-        para(fmt("%s gets its own head amp back. Match keeps it at ", s8(even).c_str()) + E + db_text(odd_gain) + E + u" dB so nothing jumps.", pal::muted);
+        para(fmt("%s gets its own head amp back. Match keeps it at ", s8(even).c_str()) + E +
+                 db_text(odd_gain) + E + u" dB so nothing jumps.",
+             pal::muted);
       const std::u16string ans[2] = {
-          fmt("Match \xE2\x80\x94 set %s to ", s8(even).c_str()) + E + db_text(odd_gain) + E + u" dB so nothing jumps. " + S + u"recommended" + S,
-          parked ? u"Keep " + std::u16string(1, E) + db_text(b->parked_gain_db[even_ch]) + E + fmt(" dB at %s \xE2\x80\x94 its own node's level.", s8(even).c_str())
-                 : fmt("Keep %s at its own node's level. ", s8(even).c_str()) + S + u"Kestrune cannot read it while linked." + S};
-      y = draw_choice_pair(g, pc, fText, fEmph, x, y, w, ans, {29, 30}, 26 + ui.unlink_gain_choice, true);
+          fmt("Match \xE2\x80\x94 set %s to ", s8(even).c_str()) + E + db_text(odd_gain) + E +
+              u" dB so nothing jumps. " + S + u"recommended" + S,
+          parked ? u"Keep " + std::u16string(1, E) + db_text(b->parked_gain_db[even_ch]) + E +
+                       fmt(" dB at %s \xE2\x80\x94 its own node's level.", s8(even).c_str())
+                 : fmt("Keep %s at its own node's level. ", s8(even).c_str()) + S +
+                       u"Kestrune cannot read it while linked." + S};
+      y = draw_choice_pair(g, pc, fText, fEmph, x, y, w, ans, {29, 30}, 26 + ui.unlink_gain_choice,
+                           true);
     }
     confirm = ui.unlink_gain_choice == 4 ? u"Unlink \u00B7 keep gain" : u"Unlink \u00B7 match gain";
   }
@@ -446,8 +531,8 @@ float popover_body(Canvas& g, PaintContext& pc, const Facts& f, DashboardUiState
 
 }  // namespace
 
-float paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui, BridgeState& bs,
-                           BridgeLink& link, float W, float H) {
+float paint_channel_detail(Canvas& g, PaintContext& pc, const BridgeView& v, DashboardUiState& ui,
+                           BridgeState& bs, BridgeLink& link, float W, float H) {
   const int c = ui.selected_channel;
   if (!v.block || c < 0 || c >= watched_channels(v.block)) return 0;
   take_action_outcome(ui, link);

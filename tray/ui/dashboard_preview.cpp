@@ -10,13 +10,14 @@ namespace ks::tray {
 
 namespace {
 
-const char* const kPages[] = {"channels", "detail",   "detailR",  "detailmid", "detailbus", "detailshared",
-                              "detailprot", "detailalarm", "link", "linkdiff", "linkprot",  "unlink",
-                              "ms",       "remove",   "reroute",  "reroutepick", "empty"};
+const char* const kPages[] = {"channels",     "detail",     "detailR",     "detailmid", "detailbus",
+                              "detailshared", "detailprot", "detailalarm", "link",      "linkdiff",
+                              "linkprot",     "unlink",     "ms",          "remove",    "reroute",
+                              "reroutepick",  "empty"};
 
 // The preview never posts: its link holds the demo block and refuses every command.
 class PreviewLink : public BridgeLink {
- public:
+public:
   explicit PreviewLink(const StatusBlock* b) : b_(b) {}
   const StatusBlock* block() override { return b_; }
   uint32_t post(const CommandRequest&, std::string* refusal) override {
@@ -25,7 +26,7 @@ class PreviewLink : public BridgeLink {
   }
   bool result(uint32_t, uint32_t*, std::string*) override { return false; }
 
- private:
+private:
   const StatusBlock* b_;
 };
 
@@ -69,19 +70,25 @@ bool prepare_dashboard_preview(std::string_view name, DashboardPreview& p) {
   b.parked_valid[15] = 1, b.parked_gain_db[15] = b.gain_db[15];
 
   int open = -1;
-  if (name == "detail") open = 4;
-  else if (name == "detailR") open = 15;
-  else if (name == "detailmid") open = 27;
+  if (name == "detail")
+    open = 4;
+  else if (name == "detailR")
+    open = 15;
+  else if (name == "detailmid")
+    open = 27;
   else if (name == "detailbus") {
     // A return on the strip: patched, without a head amp.
     open = 62;
     std::memcpy(b.src_bank[62], "USB", 4);
     b.src_input[62] = 7;
-  }
-  else if (name == "detailshared") open = 41;
-  else if (name == "detailprot") open = 2;
-  else if (name == "detailalarm") open = 2, b.phantom[2] = 1;
-  if (name == "link" || name == "linkdiff" || name == "linkprot" || name == "unlink" || name == "ms") {
+  } else if (name == "detailshared")
+    open = 41;
+  else if (name == "detailprot")
+    open = 2;
+  else if (name == "detailalarm")
+    open = 2, b.phantom[2] = 1;
+  if (name == "link" || name == "linkdiff" || name == "linkprot" || name == "unlink" ||
+      name == "ms") {
     open = 16;
     p.ui.link_popover_open = true;
     p.ui.link_op = name == "unlink" ? 2 : (name == "ms" ? 3 : 1);
@@ -101,7 +108,8 @@ bool prepare_dashboard_preview(std::string_view name, DashboardPreview& p) {
     std::memcpy(p.ui.reroute_group, "A", 2);
     char groups[16][kBankBytes] = {};
     uint32_t counts[16] = {};
-    p.ui.reroute_group_count = uint32_t(reroute_groups_of({reinterpret_cast<uint8_t*>(&b), sizeof b}, groups, counts, 16));
+    p.ui.reroute_group_count =
+        uint32_t(reroute_groups_of({reinterpret_cast<uint8_t*>(&b), sizeof b}, groups, counts, 16));
     std::memcpy(p.ui.reroute_groups, groups, sizeof groups);
     if (name == "reroutepick") p.ui.reroute_input = 9;
   }
@@ -117,8 +125,10 @@ float paint_dashboard_preview(Canvas& g, PaintContext& pc, DashboardPreview& p, 
   const float content = paint_status_page(g, pc, p.view, p.ui, p.bs, W);
   // Meters belong to the page: drawn before anything that lies over it.
   draw_meter_overlay(g, p.bs.meters, p.view.block, p.bs.clips, watched_channels(p.view.block));
-  if (p.ui.details_open) paint_details_panel(g, p.view, p.bs);
-  else if (p.ui.selected_channel >= 0) paint_channel_detail(g, pc, p.view, p.ui, p.bs, link, W, H);
+  if (p.ui.details_open)
+    paint_details_panel(g, p.view, p.bs);
+  else if (p.ui.selected_channel >= 0)
+    paint_channel_detail(g, pc, p.view, p.ui, p.bs, link, W, H);
   if (p.ui.modal == kModalReroute) {
     pc.regions.clear();
     paint_reroute_page(g, pc, p.view, p.ui, p.bs, link, W, H);

@@ -22,7 +22,8 @@ std::vector<DetailsRow> details_rows(const BridgeView& v) {
   std::vector<DetailsRow> rows;
   const StatusBlock* b = v.block;
   if (!b) {
-    for (const char16_t* l : {u"Desk", u"Device", u"LV1 build"}) rows.push_back({l, u"\u2014", kDim, true});
+    for (const char16_t* l : {u"Desk", u"Device", u"LV1 build"})
+      rows.push_back({l, u"\u2014", kDim, true});
     rows.push_back({u"Module", u"not loaded", kDim, true});
     rows.push_back({u"Routing", u"\u2014", kDim, true});
     return rows;
@@ -35,18 +36,26 @@ std::vector<DetailsRow> details_rows(const BridgeView& v) {
   const bool ld = shm_load(b->lv1_loaded) != 0;
   rows.push_back({u"Module", ld ? u"loaded" : u"not loaded", ld ? pal::ok : pal::bad, true});
   const uint32_t age = shm_load(b->patch_age_ms);
-  if (age == kPatchNeverRead) rows.push_back({u"Routing", u"not read yet", kDim, true});
-  else if (!ans) rows.push_back({u"Routing", fmt("stale \xC2\xB7 %.0f s", age / 1000.0), pal::warn, true});
-  else if (age <= 45000) rows.push_back({u"Routing", u"live", pal::ok, true});
-  else rows.push_back({u"Routing", fmt("swept %.0f s ago", age / 1000.0), pal::warn, true});
+  if (age == kPatchNeverRead)
+    rows.push_back({u"Routing", u"not read yet", kDim, true});
+  else if (!ans)
+    rows.push_back({u"Routing", fmt("stale \xC2\xB7 %.0f s", age / 1000.0), pal::warn, true});
+  else if (age <= 45000)
+    rows.push_back({u"Routing", u"live", pal::ok, true});
+  else
+    rows.push_back({u"Routing", fmt("swept %.0f s ago", age / 1000.0), pal::warn, true});
   if (shm_load(b->degraded)) {
     const std::string t = field_text(b->status_text);
-    rows.push_back({u"Preamps", t.empty() ? u"no control right now" : from_utf8(t), pal::warn, true});
+    rows.push_back(
+        {u"Preamps", t.empty() ? u"no control right now" : from_utf8(t), pal::warn, true});
   }
   if (v.problems != 0) rows.push_back({u"Log", fmt("%d problem(s)", v.problems), pal::warn, true});
   if (block_version(b) < 16)
-    rows.push_back({u"Version", fmt("module v%u \xC2\xB7 app v%u", block_version(b), kAppLayoutVersion), pal::warn, true});
-  if (v.install_pending) rows.push_back({u"Update", u"installs when LV1 closes", pal::accent, true});
+    rows.push_back({u"Version",
+                    fmt("module v%u \xC2\xB7 app v%u", block_version(b), kAppLayoutVersion),
+                    pal::warn, true});
+  if (v.install_pending)
+    rows.push_back({u"Update", u"installs when LV1 closes", pal::accent, true});
   if (rows.size() > 9) rows.resize(9);
   return rows;
 }

@@ -200,12 +200,11 @@ AddressLayout paint_address_dialog(Canvas& g, PaintContext& pc, const JsonValue&
   const float sw = text_width(g, u"Save", kButton) + 40;
   draw_button(g, pc, kButton, u"Save", x + 452 - 24 - sw, b, sw, 34, 463, true, true);
   const float cw = text_width(g, u"Cancel", kButton) + 32;
-  draw_button(g, pc, kButton, u"Cancel", x + 452 - 24 - sw - 10 - cw, b, cw, 34, 464, true,
-              false);
+  draw_button(g, pc, kButton, u"Cancel", x + 452 - 24 - sw - 10 - cw, b, cw, 34, 464, true, false);
   if (!set.empty()) {
     const std::u16string find = u"Find it automatically";
-    draw_button(g, pc, kButton, find, x + 24, b, text_width(g, find, kButton) + 32, 34, 502,
-                true, false);
+    draw_button(g, pc, kButton, find, x + 24, b, text_width(g, find, kButton) + 32, 34, 502, true,
+                false);
   }
   out.card = {x, y, 452, h, true};
   return out;

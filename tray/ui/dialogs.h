@@ -13,7 +13,6 @@
 
 namespace ks::tray {
 
-
 struct ConsoleChoice {
   std::u16string name;
   std::u16string card;
@@ -50,11 +49,11 @@ struct AddressEditPlace {
 inline void forget_address_edit_place(AddressEditPlace& last) { last = AddressEditPlace{}; }
 
 struct AddressInputs {
-  int32_t console = 0;           // whose card's "addr" object is shown
-  std::u16string message;        // the dashboard input's last message, shown under the box
-  bool edit_exists = false;      // the native edit box is up (a render has none)
+  int32_t console = 0;       // whose card's "addr" object is shown
+  std::u16string message;    // the dashboard input's last message, shown under the box
+  bool edit_exists = false;  // the native edit box is up (a render has none)
   AddressEditPlace* last_posted = nullptr;  // the place last sent to the window (may be null)
-  float dpi_scale = 1;           // the window's DPI / 96
+  float dpi_scale = 1;                      // the window's DPI / 96
 };
 
 struct AddressLayout {

@@ -28,8 +28,7 @@ ButtonColours button_colours(ButtonKind kind, bool enabled, bool hovered) {
     case ButtonKind::danger:
       return hovered ? ButtonColours{0xFF26181B, 0xFF7D383E, 0xFFE8737B}
                      : ButtonColours{0xFF1C1214, 0xFF5E2A2F, 0xFFE8737B};
-    case ButtonKind::plain:
-      break;
+    case ButtonKind::plain: break;
   }
   return hovered ? ButtonColours{0xFF232C35, 0xFF3D4B59, 0xFFCDD8DF}
                  : ButtonColours{0xFF1B222A, 0xFF2F3B46, 0xFFCDD8DF};
@@ -69,8 +68,7 @@ void add_rounded_rect(Canvas& g, Argb c, float x, float y, float w, float h, flo
 }
 
 namespace {
-void append_region(PaintContext& pc, float x, float y, float w, float h, int32_t id,
-                   bool enabled) {
+void append_region(PaintContext& pc, float x, float y, float w, float h, int32_t id, bool enabled) {
   pc.regions.push_back({x, y, w, h, id, static_cast<uint8_t>(enabled ? 1 : 0)});
 }
 bool hovered(const PaintContext& pc, int32_t id, bool enabled) {
@@ -88,9 +86,8 @@ void draw_button(Canvas& g, PaintContext& pc, const FontSpec& f, const std::u16s
   append_region(pc, x, y, w, h, id, enabled);
 }
 
-void draw_danger_button(Canvas& g, PaintContext& pc, const FontSpec& f,
-                        const std::u16string& text, float x, float y, float w, float h,
-                        int32_t id, bool enabled) {
+void draw_danger_button(Canvas& g, PaintContext& pc, const FontSpec& f, const std::u16string& text,
+                        float x, float y, float w, float h, int32_t id, bool enabled) {
   auto col = button_colours(ButtonKind::danger, enabled, hovered(pc, id, enabled));
   g.fill_round_rect(col.fill, x, y, w, h, 6);
   add_rounded_rect(g, col.border, x, y, w, h, 6);
@@ -117,8 +114,8 @@ float text_height_400(Canvas& g, const std::u16string& t, const FontSpec& f, flo
   return g.measure(t, f, width, 400, true).h;
 }
 
-void draw_text_box(Canvas& g, const std::u16string& t, const FontSpec& f, Argb c, float x,
-                   float y, float width, TextAlign a) {
+void draw_text_box(Canvas& g, const std::u16string& t, const FontSpec& f, Argb c, float x, float y,
+                   float width, TextAlign a) {
   g.draw_line_text(t, f, c, x, y, width > 0 ? width : 4000, 200, a);
 }
 
@@ -209,8 +206,7 @@ float draw_48v_badge(Canvas& g, const FontSpec& f, float x, float y, Argb c) {
   return w;
 }
 
-void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t id,
-                 bool enabled) {
+void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t id, bool enabled) {
   const bool hov = hovered(pc, id, enabled);
   const Argb fill = on ? (hov ? 0xFF3FAE72 : 0xFF369E66) : (hov ? 0xFF232C35 : 0xFF1B222A);
   g.fill_round_rect(fill, x + 0.5f, y + 0.5f, 43, 23, 11.5f);
@@ -224,8 +220,8 @@ void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t
 }
 
 void draw_check_glyph(Canvas& g, float cx, float cy, float s, Argb c) {
-  const Pt pts[3] = {{cx - s, cy + 0.1f * s}, {cx - 0.25f * s, cy + 0.75f * s},
-                     {cx + s, cy - 0.7f * s}};
+  const Pt pts[3] = {
+      {cx - s, cy + 0.1f * s}, {cx - 0.25f * s, cy + 0.75f * s}, {cx + s, cy - 0.7f * s}};
   g.line(c, pts[0].x, pts[0].y, pts[1].x, pts[1].y, 1.3f);
   g.line(c, pts[1].x, pts[1].y, pts[2].x, pts[2].y, 1.3f);
 }
@@ -261,12 +257,12 @@ void draw_reroute_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
 
 void draw_shield_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
   const float u = size / 20, pen = 1.7f * u;
-  const Pt outline[6] = {{cx, cy - 7.5f * u},        {cx + 6 * u, cy - 5 * u},
+  const Pt outline[6] = {{cx, cy - 7.5f * u},         {cx + 6 * u, cy - 5 * u},
                          {cx + 6 * u, cy - 0.5f * u}, {cx, cy + 7.5f * u},
                          {cx - 6 * u, cy - 0.5f * u}, {cx - 6 * u, cy - 5 * u}};
   g.stroke_polyline(c, outline, 6, true, pen, LineCap::round, true);
-  const Pt check[3] = {{cx - 2.7f * u, cy - 0.2f * u}, {cx - 0.8f * u, cy + 1.7f * u},
-                       {cx + 2.8f * u, cy - 2 * u}};
+  const Pt check[3] = {
+      {cx - 2.7f * u, cy - 0.2f * u}, {cx - 0.8f * u, cy + 1.7f * u}, {cx + 2.8f * u, cy - 2 * u}};
   g.stroke_polyline(c, check, 3, false, pen, LineCap::round, true);
 }
 
@@ -282,7 +278,8 @@ void draw_plug_glyph(Canvas& g, float cx, float cy, float size, Argb c) {
 }
 
 void draw_warning_glyph(Canvas& g, float cx, float cy, float r, Argb c, float pen) {
-  const Pt tri[3] = {{cx, cy - r}, {cx + 1.15f * r, cy + 0.85f * r}, {cx - 1.15f * r, cy + 0.85f * r}};
+  const Pt tri[3] = {
+      {cx, cy - r}, {cx + 1.15f * r, cy + 0.85f * r}, {cx - 1.15f * r, cy + 0.85f * r}};
   g.stroke_polyline(c, tri, 3, true, pen, LineCap::round, true);
   const Pt bar[2] = {{cx, cy - 0.2f * r}, {cx, cy + 0.3f * r}};
   g.stroke_polyline(c, bar, 2, false, pen, LineCap::round, true);
@@ -308,9 +305,8 @@ int draw_state_icon(Canvas& g, float x, float y, float size, Argb c) {
   if (!(s > 0.5f && s < 8.0f)) s = 1;
   const int px = static_cast<int>(size * s + 0.5f);
   // Painted at the device size it will cover, so the ring stays crisp at any scale.
-  g.draw_layer(px, x, y, size, [&](Canvas& layer) {
-    paint_state_icon(layer, px, kIconLinked, false, &c);
-  });
+  g.draw_layer(px, x, y, size,
+               [&](Canvas& layer) { paint_state_icon(layer, px, kIconLinked, false, &c); });
   return px;
 }
 

@@ -16,8 +16,8 @@ inline constexpr Argb background = 0xFF0D1014;
 inline constexpr Argb surface0 = 0xFF0A0D10, surface1 = 0xFF151A20, surface2 = 0xFF1B222A,
                       surface3 = 0xFF1C242C, surface4 = 0xFF242D36, surface5 = 0xFF2A333C;
 inline constexpr Argb text = 0xFFE8EEF2, muted = 0xFF8FA1AE, dim = 0xFF5E6F7C;
-inline constexpr Argb accent = 0xFF3FB6D4, warn = 0xFFE0A04A, ok = 0xFF5CC98A,
-                      bad = 0xFFE8737B, bad_surface = 0xFF361A1D;
+inline constexpr Argb accent = 0xFF3FB6D4, warn = 0xFFE0A04A, ok = 0xFF5CC98A, bad = 0xFFE8737B,
+                      bad_surface = 0xFF361A1D;
 }  // namespace pal
 
 struct HitRegion {
@@ -48,9 +48,8 @@ void add_rounded_rect(Canvas& g, Argb c, float x, float y, float w, float h, flo
 
 void draw_button(Canvas& g, PaintContext& pc, const FontSpec& f, const std::u16string& text,
                  float x, float y, float w, float h, int32_t id, bool enabled, bool primary);
-void draw_danger_button(Canvas& g, PaintContext& pc, const FontSpec& f,
-                        const std::u16string& text, float x, float y, float w, float h,
-                        int32_t id, bool enabled);
+void draw_danger_button(Canvas& g, PaintContext& pc, const FontSpec& f, const std::u16string& text,
+                        float x, float y, float w, float h, int32_t id, bool enabled);
 float draw_button_at_right(Canvas& g, PaintContext& pc, const FontSpec& f,
                            const std::u16string& text, float right, float y, int32_t id,
                            bool enabled, bool primary, float h);
@@ -58,8 +57,8 @@ float draw_button_at_right(Canvas& g, PaintContext& pc, const FontSpec& f,
 float text_width(Canvas& g, const std::u16string& t, const FontSpec& f);
 float text_height(Canvas& g, const std::u16string& t, const FontSpec& f, float width);
 float text_height_400(Canvas& g, const std::u16string& t, const FontSpec& f, float width);
-void draw_text_box(Canvas& g, const std::u16string& t, const FontSpec& f, Argb c, float x,
-                   float y, float width, TextAlign a);
+void draw_text_box(Canvas& g, const std::u16string& t, const FontSpec& f, Argb c, float x, float y,
+                   float width, TextAlign a);
 void draw_text_centred(Canvas& g, const std::u16string& t, const FontSpec& f, Argb c, float x,
                        float y, float w, float h, bool centre_across, float width);
 float draw_wrapped_text(Canvas& g, const std::u16string& t, const FontSpec& f, Argb c, float x,
@@ -75,8 +74,7 @@ float draw_paragraph(Canvas& g, bool draw, const std::u16string& text, const Fon
 
 void draw_status_dot(Canvas& g, float x, float y, Argb c);
 float draw_48v_badge(Canvas& g, const FontSpec& f, float x, float y, Argb c);
-void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t id,
-                 bool enabled);
+void draw_toggle(Canvas& g, PaintContext& pc, float x, float y, bool on, int32_t id, bool enabled);
 // Stroked glyphs centred on (cx, cy), scaled from their size.
 void draw_check_glyph(Canvas& g, float cx, float cy, float size, Argb c);
 void draw_gear_glyph(Canvas& g, float cx, float cy, float size, Argb c);

@@ -36,7 +36,8 @@ std::u16string db_text(double v, int decimals) {
   std::u16string out;
   for (const char* p = buf; *p; ++p) out += *p == '-' ? u'\u2212' : char16_t(*p);
   // "-0.0" is printed as a plain zero: no minus sign in front of nothing.
-  if (out.size() > 1 && out[0] == u'\u2212' && out.find_first_not_of(u"\u22120.") == std::u16string::npos)
+  if (out.size() > 1 && out[0] == u'\u2212' &&
+      out.find_first_not_of(u"\u22120.") == std::u16string::npos)
     out.erase(0, 1);
   return out;
 }
@@ -44,7 +45,8 @@ std::u16string db_text(double v, int decimals) {
 bool same_group(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -58,7 +60,8 @@ bool is_unpatched(const StatusBlock* b, int ch) {
 int find_channel(const StatusBlock* b, std::string_view group, uint32_t input) {
   const int n = watched_channels(b);
   for (int c = 0; c < n; ++c)
-    if (b->has_head_amp[c] && b->src_input[c] == input && same_group(field_text(b->src_bank[c]), group))
+    if (b->has_head_amp[c] && b->src_input[c] == input &&
+        same_group(field_text(b->src_bank[c]), group))
       return c;
   return -1;
 }
@@ -67,9 +70,9 @@ const char16_t* group_label(std::string_view code) {
   static const struct {
     const char* code;
     const char16_t* label;
-  } table[] = {{"LCL", u"local XLR"},          {"AUX", u"aux inputs"},      {"A", u"AES50 A stagebox"},
-               {"B", u"AES50 B stagebox"},     {"C", u"AES50 C stagebox"},  {"SC", u"StageConnect"},
-               {"USB", u"USB return"},         {"CRD", u"expansion card"},  {"MOD", u"module slot"}};
+  } table[] = {{"LCL", u"local XLR"},      {"AUX", u"aux inputs"},     {"A", u"AES50 A stagebox"},
+               {"B", u"AES50 B stagebox"}, {"C", u"AES50 C stagebox"}, {"SC", u"StageConnect"},
+               {"USB", u"USB return"},     {"CRD", u"expansion card"}, {"MOD", u"module slot"}};
   for (const auto& e : table)
     if (same_group(code, e.code)) return e.label;
   return u"";
@@ -89,7 +92,8 @@ GainRange group_record(const StatusBlock* b, std::string_view code) {
 }
 
 GainRange channel_gain_range(const StatusBlock* b, int ch) {
-  GainRange r = group_record(b, b && ch >= 0 && ch < int(kChannels) ? field_text(b->src_bank[ch]) : "");
+  GainRange r =
+      group_record(b, b && ch >= 0 && ch < int(kChannels) ? field_text(b->src_bank[ch]) : "");
   if (!std::isfinite(r.min)) r.min = kUnknownRangeMin;
   if (!std::isfinite(r.max)) r.max = kUnknownRangeMax;
   if (!(r.step > 0) || !std::isfinite(r.step)) r.step = 0.5;
@@ -121,8 +125,8 @@ std::u16string channel_label(const StatusBlock* b, int ch) {
   return out + from_utf8(src);
 }
 
-void add_page_note(std::vector<PageNote>& list, std::u16string text, Argb border, Argb fill, Argb accent,
-                   uint32_t kind) {
+void add_page_note(std::vector<PageNote>& list, std::u16string text, Argb border, Argb fill,
+                   Argb accent, uint32_t kind) {
   list.push_back({std::move(text), border, fill, accent, kind, 0});
 }
 
@@ -144,7 +148,8 @@ InputRow read_input_row(const StatusBlock* b, std::string_view group, uint32_t i
   InputRow r;
   r.input = input;
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.*s %u", int(std::min<size_t>(group.size(), 7)), group.data(), input);
+  std::snprintf(buf, sizeof buf, "%.*s %u", int(std::min<size_t>(group.size(), 7)), group.data(),
+                input);
   r.label = from_utf8(buf);
   r.channel = find_channel(b, group, input);
   r.found = r.channel >= 0;

@@ -79,7 +79,8 @@ namespace {
 
 void level_bar(Canvas& g, double level, float x, float y, float w, float h) {
   const double f = meter_fraction(level);
-  if (level > kNoLevelDb && f > 0.001) g.fill_round_rect(level_colour(level), x, y, float(w * f), h, 2);
+  if (level > kNoLevelDb && f > 0.001)
+    g.fill_round_rect(level_colour(level), x, y, float(w * f), h, 2);
 }
 
 float tick_x(double db, float x, float w) {
@@ -89,18 +90,19 @@ float tick_x(double db, float x, float w) {
 
 }  // namespace
 
-void draw_channel_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, int ch, float x, float y,
-                        float w, float hh) {
+void draw_channel_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, int ch, float x,
+                        float y, float w, float hh) {
   if (!b || ch < 0 || ch >= int(kChannels)) return;
   const double level = clean_db(b->level_db[ch]);
   const double peak = clean_db(b->peak_db[ch]);
   level_bar(g, level, x, y, w, hh);
-  if (peak > kNoLevelDb && peak > level) g.fill_round_rect(peak_colour(peak), tick_x(peak, x, w), y - 1, 2, hh + 2, 1);
+  if (peak > kNoLevelDb && peak > level)
+    g.fill_round_rect(peak_colour(peak), tick_x(peak, x, w), y - 1, 2, hh + 2, 1);
   if (h.latch[ch]) g.fill_round_rect(meter_colour::red, x + w - 4, y - 2, 5, hh + 4, 2);
 }
 
-void draw_overall_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, float x, float y, float w,
-                        float hh, int count) {
+void draw_overall_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, float x, float y,
+                        float w, float hh, int count) {
   double loudest = kNoLevelDb;
   if (b) {
     count = std::clamp(count, 0, int(kChannels));

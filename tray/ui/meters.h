@@ -48,10 +48,10 @@ struct MeterOverlay {
   uint8_t highlight = 0;
 };
 
-void draw_channel_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, int ch, float x, float y,
-                        float w, float h_);
-void draw_overall_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, float x, float y, float w,
-                        float h_, int count);
+void draw_channel_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, int ch, float x,
+                        float y, float w, float h_);
+void draw_overall_meter(Canvas& g, const StatusBlock* b, const ClipHistory& h, float x, float y,
+                        float w, float h_, int count);
 void draw_meter_overlay(Canvas& g, const std::vector<MeterOverlay>& list, const StatusBlock* b,
                         const ClipHistory& h, int count);
 

@@ -10,13 +10,18 @@ namespace {
 struct Fold {
   uint64_t h = 0xcbf29ce484222325ull;
   void bytes(const void* p, size_t n) {
-    const auto* b = static_cast<const volatile unsigned char*>(p);  // the module writes the block meanwhile
+    const auto* b =
+        static_cast<const volatile unsigned char*>(p);  // the module writes the block meanwhile
     for (size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 0x100000001b3ull;
   }
   template <class T>
-  void value(const T& v) { bytes(&v, sizeof v); }
+  void value(const T& v) {
+    bytes(&v, sizeof v);
+  }
   // The block's bytes from field `from` up to field `to`.
-  void span(const StatusBlock* b, size_t from, size_t to) { bytes(reinterpret_cast<const char*>(b) + from, to - from); }
+  void span(const StatusBlock* b, size_t from, size_t to) {
+    bytes(reinterpret_cast<const char*>(b) + from, to - from);
+  }
 };
 
 }  // namespace

@@ -60,7 +60,9 @@ void RecordingCanvas::stroke_arc(Argb c, float x, float y, float w, float h, flo
   o.cap = cap;
   ops.push_back(std::move(o));
 }
-void RecordingCanvas::clear(Argb c) { ops.push_back(op(DrawOp::k_clear, c, 0, 0, 0, 0, 0, antialias)); }
+void RecordingCanvas::clear(Argb c) {
+  ops.push_back(op(DrawOp::k_clear, c, 0, 0, 0, 0, 0, antialias));
+}
 void RecordingCanvas::erase_line(float x1, float y1, float x2, float y2, float pen) {
   ops.push_back(op(DrawOp::k_erase_line, 0, x1, y1, x2 - x1, y2 - y1, 0, antialias));
   ops.back().pen = pen;
@@ -121,8 +123,8 @@ TextSize RecordingCanvas::measure(const std::u16string& text, const FontSpec& f,
   return {w, static_cast<float>(fit) * lh};
 }
 
-void RecordingCanvas::draw_line_text(const std::u16string& text, const FontSpec& f, Argb c,
-                                     float x, float y, float w, float h, TextAlign) {
+void RecordingCanvas::draw_line_text(const std::u16string& text, const FontSpec& f, Argb c, float x,
+                                     float y, float w, float h, TextAlign) {
   std::u16string shown = text;
   const float cw = char_width(f);
   if (w > 0 && static_cast<float>(text.size()) * cw > w) {
@@ -134,8 +136,8 @@ void RecordingCanvas::draw_line_text(const std::u16string& text, const FontSpec&
   ops.back().font = f;
 }
 
-void RecordingCanvas::draw_wrapped(const std::u16string& text, const FontSpec& f, Argb c,
-                                   float x, float y, float w, float h) {
+void RecordingCanvas::draw_wrapped(const std::u16string& text, const FontSpec& f, Argb c, float x,
+                                   float y, float w, float h) {
   ops.push_back(op(DrawOp::k_wrapped, c, x, y, w, h, 0, antialias));
   ops.back().text = text;
   ops.back().font = f;

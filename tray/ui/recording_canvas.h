@@ -10,15 +10,28 @@
 namespace ks::tray {
 
 struct DrawOp {
-  enum Kind : uint8_t { k_rect, k_round_fill, k_round_stroke, k_ellipse_fill, k_ellipse_stroke,
-                        k_line, k_text, k_wrapped, k_polyline, k_arc, k_clear, k_erase_line,
-                        k_erase_rect, k_layer } kind;
+  enum Kind : uint8_t {
+    k_rect,
+    k_round_fill,
+    k_round_stroke,
+    k_ellipse_fill,
+    k_ellipse_stroke,
+    k_line,
+    k_text,
+    k_wrapped,
+    k_polyline,
+    k_arc,
+    k_clear,
+    k_erase_line,
+    k_erase_rect,
+    k_layer
+  } kind;
   Argb colour = 0;
   float x = 0, y = 0, w = 0, h = 0, r = 0;
   std::u16string text;  // for text: what was drawn after ellipsis trimming
   FontSpec font;
   float pen = 0;
-  std::vector<Pt> pts;        // polyline points
+  std::vector<Pt> pts;  // polyline points
   bool closed = false;
   LineCap cap = LineCap::round;
   float start = 0, sweep = 0;  // arc angles
@@ -27,7 +40,7 @@ struct DrawOp {
 };
 
 class RecordingCanvas : public Canvas {
- public:
+public:
   std::vector<DrawOp> ops;
   std::vector<std::vector<DrawOp>> layers;  // what each draw_layer painted, in its own pixels
   float scale = 1.0f;
@@ -52,8 +65,8 @@ class RecordingCanvas : public Canvas {
   float world_scale() const override { return scale; }
   void stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed, float pen, LineCap cap,
                        bool join_round) override;
-  void stroke_arc(Argb c, float x, float y, float w, float h, float start, float sweep,
-                  float pen, LineCap cap) override;
+  void stroke_arc(Argb c, float x, float y, float w, float h, float start, float sweep, float pen,
+                  LineCap cap) override;
   void clear(Argb c) override;
   void set_antialias(bool on) override { antialias = on; }
   void erase_line(float x1, float y1, float x2, float y2, float pen) override;

@@ -12,7 +12,9 @@ const FontSpec fBody{"Segoe UI", 12.5f, FontWeight::regular};
 const FontSpec fStatus{"Segoe UI", 11.5f, FontWeight::regular};
 const FontSpec fButton{"Segoe UI Semibold", 12.5f, FontWeight::semibold};
 
-const char16_t* title_of(bool lv1) { return lv1 ? u"Close eMotion LV1 first" : u"Remove Kestrune?"; }
+const char16_t* title_of(bool lv1) {
+  return lv1 ? u"Close eMotion LV1 first" : u"Remove Kestrune?";
+}
 const char16_t* body_of(bool lv1) {
   return lv1 ? u"LV1 holds the module open while it runs, so it can't be swapped underneath it. Quit LV1, then remove \u2014 the desk's own preamps carry on regardless."
              : u"LV1 goes back to the stock Waves module. You lose preamp gain and 48V control from LV1 until you install again \u2014 the console keeps working. Waves' module was never touched: Remove just deletes Kestrune's own bundle.";
@@ -43,15 +45,16 @@ void paint_remove_page(Canvas& g, PaintContext& pc, bool lv1, float W, float H) 
   }
   const float th = text_height(g, title_of(lv1), fTitle, 356);
   draw_wrapped_text(g, title_of(lv1), fTitle, 0xFFE8EEF2, x + 72, y + 22, 356);
-  const float bh = draw_wrapped_text(g, body_of(lv1), fBody, 0xFF9FB0BB, x + 72, y + 22 + th + 8, 356);
+  const float bh =
+      draw_wrapped_text(g, body_of(lv1), fBody, 0xFF9FB0BB, x + 72, y + 22 + th + 8, 356);
   if (!lv1) {
     const float sy = y + 22 + th + 8 + bh + 14, m = sy + 17;
     g.fill_round_rect(0xFF0A0D10, x + 72, sy, 356, 34, 6);
     add_rounded_rect(g, 0xFF1C242C, x + 72, sy, 356, 34, 6);
     g.line(pal::ok, x + 84, m - 0.5f, x + 87, m + 3, 1.8f);
     g.line(pal::ok, x + 87, m + 3, x + 93, m - 3.5f, 1.8f);
-    draw_text_centred(g, u"eMotion LV1 is closed \u2014 ready to remove.", fStatus, 0xFF8FA1AE, x + 107, sy, 310, 34,
-                      false, 310);
+    draw_text_centred(g, u"eMotion LV1 is closed \u2014 ready to remove.", fStatus, 0xFF8FA1AE,
+                      x + 107, sy, 310, 34, false, 310);
   }
   const float by = y + h - 20 - 34, right = x + 452 - 24;
   const std::u16string rt = u"Remove Kestrune";

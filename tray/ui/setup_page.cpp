@@ -60,8 +60,8 @@ float console_card(Ctx& c, const JsonValue& cd, int i, float y, bool open,
   Canvas& g = c.g;
   const float L = c.L, cw = c.cw;
   const std::u16string msg = str(&cd, "msg");
-  const bool retry = flag(&cd, "retry"), support = flag(&cd, "support"),
-             blink = flag(&cd, "blink"), installed = flag(&cd, "installed");
+  const bool retry = flag(&cd, "retry"), support = flag(&cd, "support"), blink = flag(&cd, "blink"),
+             installed = flag(&cd, "installed");
   const JsonValue* addr = json_find(cd, "addr");
   const bool band = flag(addr, "band"), can = flag(addr, "can");
   const std::u16string abtn = str(addr, "btn");
@@ -108,8 +108,7 @@ float console_card(Ctx& c, const JsonValue& cd, int i, float y, bool open,
   const float X = L + cw - 60;
   const std::u16string status = str(&cd, "status");
   // Name and meta give way to the status text on a narrow page instead of running under it.
-  const float status_left =
-      status.empty() ? X - 48 : X - 62 - text_width(g, status, fSemi) - 15;
+  const float status_left = status.empty() ? X - 48 : X - 62 - text_width(g, status, fSemi) - 15;
   const float room = std::max(status_left - 10 - (L + 35), 40.0f);
   const std::u16string name = str(&cd, "name");
   const float name_w = std::min(260.0f, room - (flag(&cd, "beta") ? 50.0f : 0.0f));
@@ -139,14 +138,18 @@ float console_card(Ctx& c, const JsonValue& cd, int i, float y, bool open,
     draw_wrapped_text(g, msg, fText, tone_color(str8(&cd, "msgTone")), L + 35, b + 11, mw);
     float r = L + cw - 16;
     const float mid = b + (m - (k > 0 ? 40.0f * k + 6 : 0)) / 2 - 15;
-    if (retry) r -= draw_button_at_right(g, c.pc, fSemi, u"Retry now", r, mid, 450 + i, true,
-                                         false, 30) + 8;
-    if (band) r -= draw_button_at_right(g, c.pc, fSemi, abtn, r, k > 0 ? b + 8 : mid, 500 + i,
-                                        true, false, 30) + 8;
-    if (blink) r -= draw_button_at_right(g, c.pc, fSemi, u"Blink this LV1's card", r, b + 8,
-                                         470 + i, true, false, 30) + 8;
-    if (support) draw_button_at_right(g, c.pc, fSemi, u"Save support file\u2026", r, mid, 1, true,
-                                      false, 30);
+    if (retry)
+      r -= draw_button_at_right(g, c.pc, fSemi, u"Retry now", r, mid, 450 + i, true, false, 30) + 8;
+    if (band)
+      r -= draw_button_at_right(g, c.pc, fSemi, abtn, r, k > 0 ? b + 8 : mid, 500 + i, true, false,
+                                30) +
+           8;
+    if (blink)
+      r -= draw_button_at_right(g, c.pc, fSemi, u"Blink this LV1's card", r, b + 8, 470 + i, true,
+                                false, 30) +
+           8;
+    if (support)
+      draw_button_at_right(g, c.pc, fSemi, u"Save support file\u2026", r, mid, 1, true, false, 30);
     for (size_t a_i = 0; a_i < k; ++a_i) {
       const JsonValue& an = cands->items[a_i];
       const float a = b + 11 + msg_h + 10 + 40.0f * a_i;
@@ -181,7 +184,8 @@ float console_card(Ctx& c, const JsonValue& cd, int i, float y, bool open,
     draw_wrapped_text(g, str(&cd, "recallDesc"), fSmall, pal::muted, L + 35, s + 18, iw - 64);
     draw_toggle(g, c.pc, L + cw - 60, s + 2, flag(&cd, "recall"), 420 + i, true);
     const float t = s + rd + 34;
-    const float th = draw_wrapped_text(g, str(&cd, "dropTitle"), fSection, pal::text, L + 35, t, dw);
+    const float th =
+        draw_wrapped_text(g, str(&cd, "dropTitle"), fSection, pal::text, L + 35, t, dw);
     draw_wrapped_text(g, str(&cd, "dropDesc"), fSmall, pal::muted, L + 35, t + th + 3, dw);
     const float sx = L + cw - 16 - wr - wk;
     fill_round_rect(g, 0xFF12181E, sx, t + 1, wr + wk, 28, 6);
@@ -257,7 +261,8 @@ SetupPageResult paint_setup_page(Canvas& g, PaintContext& pc, const JsonValue& m
     y += draw_wrapped_text(g,
                            u"Kestrune puts each console's preamp gain and 48V on eMotion LV1's "
                            u"channel strip.",
-                           fText, pal::muted, L, y, cw) + 10;
+                           fText, pal::muted, L, y, cw) +
+         10;
     std::vector<float> rows;
     float sum = 0;
     for (const auto& s : steps->items) {
@@ -308,8 +313,8 @@ SetupPageResult paint_setup_page(Canvas& g, PaintContext& pc, const JsonValue& m
   draw_status_dot(g, L + 18, t + 9, !found ? pal::bad : up ? pal::ok : pal::muted);
   if (!found) {
     draw_text_box(g, u"eMotion LV1 not found", fTitle, pal::text, L + 36, t, 0, TextAlign::near_);
-    draw_text_box(g, u"Install LV1 on this PC, then Rescan.", fText, pal::muted, L + 36, t + 19,
-                  0, TextAlign::near_);
+    draw_text_box(g, u"Install LV1 on this PC, then Rescan.", fText, pal::muted, L + 36, t + 19, 0,
+                  TextAlign::near_);
   } else {
     draw_text_box(g, u"eMotion LV1", fTitle, pal::text, L + 36, t, 0, TextAlign::near_);
     const std::u16string ver = u"v" + str(lv1, "version");
@@ -378,8 +383,7 @@ SetupPageResult paint_setup_page(Canvas& g, PaintContext& pc, const JsonValue& m
     if (count(na) > 0) h += text_height(g, addr_s, fText, cw - 36) + 8;
     h += 44;
     card(g, L, y, cw, h, 0xFF4A3A22);
-    draw_text_box(g, u"No console answered", fSemi, pal::text, L + 18, y + 14, 0,
-                  TextAlign::near_);
+    draw_text_box(g, u"No console answered", fSemi, pal::text, L + 18, y + 14, 0, TextAlign::near_);
     draw_wrapped_text(g,
                       u"Kestrune looked for a WING and an X32 / M32 on every network this PC is "
                       u"on.",
@@ -421,7 +425,8 @@ SetupPageResult paint_setup_page(Canvas& g, PaintContext& pc, const JsonValue& m
       if (i < 0) continue;
       any_card = true;
       y += console_card(c, cd, i, y, in.panel_open[static_cast<size_t>(i)],
-                        res.candidate_ids[static_cast<size_t>(i)]) + 8;
+                        res.candidate_ids[static_cast<size_t>(i)]) +
+           8;
     }
   }
 

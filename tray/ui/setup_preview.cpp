@@ -94,9 +94,8 @@ PreviewPaint paint_setup_preview(Canvas& g, PaintContext& pc, const SetupPreview
     AddressInputs ai;
     ai.console = p.ui.pending_console >= 0 ? p.ui.pending_console : 0;
     ai.message = from_utf8(p.ui.address_message);
-    out.dialog = paint_confirm_dialog(g, pc, model,
-                                      {p.ui.modal, p.ui.pending_console, p.demo.lv1_running}, W,
-                                      H, &ai);
+    out.dialog = paint_confirm_dialog(
+        g, pc, model, {p.ui.modal, p.ui.pending_console, p.demo.lv1_running}, W, H, &ai);
   }
   return out;
 }

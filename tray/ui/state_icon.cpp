@@ -12,9 +12,9 @@ struct Row {
   float ring_radius, ring_stroke, dot_radius, needle, strike_gap;
 };
 constexpr Row kRows[] = {
-    {16, 6.5f, 2.0f, 2.5f, 2.5f, 2.0f},      {20, 7.75f, 2.5f, 3.0f, 2.75f, 2.5f},
-    {24, 9.5f, 3.0f, 3.5f, 3.0f, 3.0f},      {32, 13.0f, 4.0f, 5.0f, 4.0f, 4.0f},
-    {48, 19.0f, 5.0f, 7.5f, 5.0f, 5.5f},     {64, 25.0f, 6.5f, 9.5f, 6.5f, 7.0f},
+    {16, 6.5f, 2.0f, 2.5f, 2.5f, 2.0f},       {20, 7.75f, 2.5f, 3.0f, 2.75f, 2.5f},
+    {24, 9.5f, 3.0f, 3.5f, 3.0f, 3.0f},       {32, 13.0f, 4.0f, 5.0f, 4.0f, 4.0f},
+    {48, 19.0f, 5.0f, 7.5f, 5.0f, 5.5f},      {64, 25.0f, 6.5f, 9.5f, 6.5f, 7.0f},
     {128, 48.0f, 12.0f, 18.5f, 12.0f, 13.0f}, {256, 96.0f, 24.0f, 37.0f, 24.0f, 26.0f},
 };
 
@@ -26,8 +26,8 @@ StateIconMetrics state_icon_metrics(int px) {
   for (const Row& r : kRows)
     if (px >= r.px) row = &r;
   const float k = px > 0 ? static_cast<float>(px) / static_cast<float>(row->px) : 1.0f;
-  return {row->px,         row->ring_radius * k, row->ring_stroke * k,
-          row->dot_radius * k, row->needle * k,  row->strike_gap * k};
+  return {row->px,         row->ring_radius * k, row->ring_stroke * k, row->dot_radius * k,
+          row->needle * k, row->strike_gap * k};
 }
 
 Argb state_icon_colour(int32_t state, bool light) {
@@ -84,8 +84,7 @@ void paint_state_icon(Canvas& g, int px, int32_t state, bool light, const Argb* 
 
   if (state == kIconUnreachable) {
     if (px < 32) {
-      for (int i = 0; i < px; ++i)
-        g.erase_rect(static_cast<float>(i), static_cast<float>(i), 1, 1);
+      for (int i = 0; i < px; ++i) g.erase_rect(static_cast<float>(i), static_cast<float>(i), 1, 1);
     } else {
       g.erase_line(0, 0, size, size, m.strike_gap);
     }

@@ -29,7 +29,6 @@ Argb state_icon_colour(int32_t state, bool light_taskbar);
 
 // Paints the icon of `state` into a px x px canvas whose origin is the icon's top left;
 // `colour` replaces the state's colour when not null.
-void paint_state_icon(Canvas& g, int px, int32_t state, bool light_taskbar,
-                      const Argb* colour);
+void paint_state_icon(Canvas& g, int px, int32_t state, bool light_taskbar, const Argb* colour);
 
 }  // namespace ks::tray

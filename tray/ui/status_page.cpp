@@ -36,18 +36,22 @@ void empty_state(Canvas& g, PaintContext& pc, const BridgeView& v, float W, floa
   Argb bc = pal::muted;
   if (v.block) {
     title = u"Waiting for the card to be assigned";
-    body = u"Kestrune is loaded. Assign the device to a rack slot in Setup \u25B8 System Inventory and the channels will appear here.";
+    body =
+        u"Kestrune is loaded. Assign the device to a rack slot in Setup \u25B8 System Inventory and the channels will appear here.";
     btn = u"Open setup", id = 6;
   } else if (v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999) {
     title = u"Starting up\u2026";
-    body = u"eMotion LV1 is loading its modules. Preamp controls appear on the channel strip once it has finished, and this page follows them.";
+    body =
+        u"eMotion LV1 is loading its modules. Preamp controls appear on the channel strip once it has finished, and this page follows them.";
   } else if (v.lv1_running) {
     title = u"LV1 is running, but Kestrune did not load";
-    body = u"The module was refused at load or is not installed. On Windows 11 this is usually Smart App Control rejecting a new build \u2014 its verdict is not consistent, so a second attempt often succeeds.";
+    body =
+        u"The module was refused at load or is not installed. On Windows 11 this is usually Smart App Control rejecting a new build \u2014 its verdict is not consistent, so a second attempt often succeeds.";
     bc = pal::bad, btn = u"Collect diagnostics", id = 8;
   } else {
     title = u"eMotion LV1 is not running";
-    body = u"Start LV1 and assign the card. Preamp controls appear on the channel strip, and this page follows them.";
+    body =
+        u"Start LV1 and assign the card. Preamp controls appear on the channel strip, and this page follows them.";
     btn = u"Start LV1", id = 7;
   }
   const float cw = std::min(W - 32, 520.0f), x = (W - cw) / 2;
@@ -57,7 +61,9 @@ void empty_state(Canvas& g, PaintContext& pc, const BridgeView& v, float W, floa
   add_rounded_rect(g, kOutline, x, top, cw, h, 10);
   draw_text_box(g, title, fTitle, pal::text, x + 24, top + 24, cw - 48, TextAlign::near_);
   draw_wrapped_text(g, body, fBody, bc, x + 24, top + 54, cw - 48);
-  if (btn) draw_button(g, pc, fSemi, btn, x + 24, top + 54 + bh + 16, text_width(g, btn, fSemi) + 32, 32, id, true, true);
+  if (btn)
+    draw_button(g, pc, fSemi, btn, x + 24, top + 54 + bh + 16, text_width(g, btn, fSemi) + 32, 32,
+                id, true, true);
 }
 
 }  // namespace
@@ -68,18 +74,20 @@ PillState status_pill(const BridgeView& v) {
     const bool ans = answering(b), ld = loaded(b), deg = shm_load(b->degraded) != 0;
     if (ld && ans && !deg && !v.too_old && v.problems == 0) return {u"Linked", pal::ok, true};
     const uint32_t d = shm_load(b->discovery_decision);
-    if (!ans && block_version(b) >= 15 && (d == 4 || d == 5)) return {u"Choose the console in Setup", pal::warn, false};
+    if (!ans && block_version(b) >= 15 && (d == 4 || d == 5))
+      return {u"Choose the console in Setup", pal::warn, false};
     if (ld && ans) return {u"Attention", pal::warn, false};
     if (ld) return {u"Desk unreachable", pal::bad, false};
     return {u"No card assigned", pal::warn, false};
   }
-  if (v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999) return {u"Starting\u2026", kNeutral, false};
+  if (v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999)
+    return {u"Starting\u2026", kNeutral, false};
   if (v.lv1_running) return {u"Module not loaded", pal::bad, false};
   return {u"Not running", kNeutral, false};
 }
 
-float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const DashboardUiState& ui,
-                        BridgeState& bs, float W) {
+float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v,
+                        const DashboardUiState& ui, BridgeState& bs, float W) {
   const StatusBlock* b = v.block;
   bs.meters.clear();
   // Header.
@@ -107,7 +115,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     size_t p1 = line.find(','), p2 = p1 == std::string::npos ? p1 : line.find(',', p1 + 1);
     size_t p3 = p2 == std::string::npos ? p2 : line.find(',', p2 + 1);
     if (p2 != std::string::npos) {
-      const std::string name = line.substr(p2 + 1, p3 == std::string::npos ? std::string::npos : p3 - p2 - 1);
+      const std::string name =
+          line.substr(p2 + 1, p3 == std::string::npos ? std::string::npos : p3 - p2 - 1);
       subtitle = fmt("%s \xC2\xB7 %s", v.active_console == 1 ? "X32 / M32" : "WING", name.c_str());
     }
   }
@@ -128,22 +137,32 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
   g.fill_ellipse(ps.colour, px + 12, 41, 8, 8);
   draw_text_box(g, pill, fSemi, pal::text, px + 30, 37, pw - 36, TextAlign::near_);
   pc.regions.push_back({px, 29, pw, 32, 12, 1});
-  bs.details_button[0] = px, bs.details_button[1] = 29, bs.details_button[2] = pw, bs.details_button[3] = 32;
-  const float sw = draw_button_at_right(g, pc, fSmall, u"     Setup", px - 10, 33, 6, true, false, 24);
+  bs.details_button[0] = px, bs.details_button[1] = 29, bs.details_button[2] = pw,
+  bs.details_button[3] = 32;
+  const float sw =
+      draw_button_at_right(g, pc, fSmall, u"     Setup", px - 10, 33, 6, true, false, 24);
   draw_gear_glyph(g, px - 10 - sw + 19, 45, 6, pal::muted);
   const std::u16string lv1 = v.lv1_version.empty() ? u"LV1 \u2014" : u"LV1 " + v.lv1_version;
-  draw_text_box(g, lv1, fSmall, pal::dim, px - 10 - sw - 10 - text_width(g, lv1, fSmall), 38, 0, TextAlign::near_);
+  draw_text_box(g, lv1, fSmall, pal::dim, px - 10 - sw - 10 - text_width(g, lv1, fSmall), 38, 0,
+                TextAlign::near_);
 
   // Notices.
   float y = 92;
   std::vector<std::u16string> notices;
-  if (v.problems > 0) notices.push_back(fmt("%d problem(s) in the log \xE2\x80\x94 %s", v.problems, "see Collect diagnostics in Setup"));
-  if (v.install_pending) notices.push_back(u"A Kestrune update is waiting \u2014 it installs when eMotion LV1 closes.");
+  if (v.problems > 0)
+    notices.push_back(fmt("%d problem(s) in the log \xE2\x80\x94 %s", v.problems,
+                          "see Collect diagnostics in Setup"));
+  if (v.install_pending)
+    notices.push_back(u"A Kestrune update is waiting \u2014 it installs when eMotion LV1 closes.");
   const uint32_t ver = block_version(b);
   if (b && ver < kAppLayoutVersion)
-    notices.push_back(fmt("The Kestrune module is stale (v%u, this app is v%u) \xE2\x80\x94 close eMotion LV1, then Reinstall in Setup.", ver, kAppLayoutVersion));
+    notices.push_back(fmt(
+        "The Kestrune module is stale (v%u, this app is v%u) \xE2\x80\x94 close eMotion LV1, then Reinstall in Setup.",
+        ver, kAppLayoutVersion));
   if (b && ver > kAppLayoutVersion)
-    notices.push_back(fmt("The Kestrune module (v%u) is newer than this app (v%u) \xE2\x80\x94 update the app to match.", ver, kAppLayoutVersion));
+    notices.push_back(fmt(
+        "The Kestrune module (v%u) is newer than this app (v%u) \xE2\x80\x94 update the app to match.",
+        ver, kAppLayoutVersion));
   for (const auto& n : notices) {
     const float h = text_height(g, n, fBody, W - 32 - 44) + 16;
     g.fill_round_rect(0xFF1D1710, 16, y, W - 32, h, 8);
@@ -164,7 +183,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
   // Grid tools: filters with counts, clips, the protect list and the overall meter.
   int phantom = 0, clipped = 0;
   for (int c = 0; c < n; ++c) phantom += b->phantom[c] != 0, clipped += bs.clips.latch[c] != 0;
-  const int signal = std::popcount(bs.signal.mask & (n >= 64 ? ~uint64_t(0) : ((uint64_t(1) << n) - 1)));
+  const int signal =
+      std::popcount(bs.signal.mask & (n >= 64 ? ~uint64_t(0) : ((uint64_t(1) << n) - 1)));
   const char16_t* names[4] = {u"All", u"Signal", u"Clipped", u"48V"};
   const int counts[4] = {n, signal, clipped, phantom};
   float fx = 16;
@@ -175,7 +195,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     const bool mark = i == 2 && counts[2] >= 1;
     g.fill_round_rect(on ? 0xFF1B222A : 0xFF0A0D10, fx, y, w, 26, 6);
     add_rounded_rect(g, mark ? 0xFF5E2A2F : (on ? 0xFF3D4B59 : 0xFF26333C), fx, y, w, 26, 6);
-    draw_text_centred(g, t, fSmall, mark ? pal::bad : (on ? pal::text : pal::muted), fx, y, w, 26, true, w);
+    draw_text_centred(g, t, fSmall, mark ? pal::bad : (on ? pal::text : pal::muted), fx, y, w, 26,
+                      true, w);
     pc.regions.push_back({fx, y, w, 26, 15 + i, 1});
     fx += w + 6;
   }
@@ -195,7 +216,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
   bs.meters.push_back({mx, y + 10, mw, 6, -1, 0});
   draw_text_box(g, u"0", fNum, pal::dim, mx + mw + 3, y + 6, 12, TextAlign::near_);
   if (bs.clips.loudest_peak_db > kNoLevelDb)
-    draw_text_box(g, u"pk " + db_text(bs.clips.loudest_peak_db), fNum, pal::muted, mx, y + 16, mw, TextAlign::far_);
+    draw_text_box(g, u"pk " + db_text(bs.clips.loudest_peak_db), fNum, pal::muted, mx, y + 16, mw,
+                  TextAlign::far_);
   // Protect list between the clips and the meter.
   {
     const uint32_t pn = std::min<uint32_t>(shm_load(b->protect_count), kProtectCapacity);
@@ -204,7 +226,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     const float room = mx - 40 - fx;
     uint32_t shown = 0;
     for (uint32_t i = 0; i < pn; ++i) {
-      std::u16string e = (shown ? u" \u00B7 " : u"") + fmt("%s %u", field_text(b->protect[i].bank).c_str(), b->protect[i].input);
+      std::u16string e = (shown ? u" \u00B7 " : u"") +
+                         fmt("%s %u", field_text(b->protect[i].bank).c_str(), b->protect[i].input);
       if (text_width(g, t + e + u" +99", fSmall) > room) break;
       t += e, ++shown;
     }
@@ -224,8 +247,11 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
         if (same_group(field_text(b->src_bank[c]), bank)) ++chans, amps += b->has_head_amp[c] != 0;
       if (chans == 0) continue;
       std::u16string t = fmt("%s \xC2\xB7 %d ch", bank.c_str(), chans);
-      if (amps > 0) t += u"  " + db_text(b->ranges[i].min) + u" \u2026 " + db_text(b->ranges[i].max) + u" \u00B7 step " + db_text(b->ranges[i].step, 2);
-      else t += u"  no preamp";
+      if (amps > 0)
+        t += u"  " + db_text(b->ranges[i].min) + u" \u2026 " + db_text(b->ranges[i].max) +
+             u" \u00B7 step " + db_text(b->ranges[i].step, 2);
+      else
+        t += u"  no preamp";
       const float w = text_width(g, t, fSmall) + 26;
       if (cx + w > W - 16) break;
       g.fill_round_rect(0xFF0A0D10, cx, y, w, 24, 6);
@@ -235,7 +261,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
       cx += w + 6;
     }
     if (cx + 200 < W - 16)
-      draw_text_box(g, u"read from the console, never assumed", fSmall, pal::dim, cx + 6, y + 5, W - 16 - cx, TextAlign::near_);
+      draw_text_box(g, u"read from the console, never assumed", fSmall, pal::dim, cx + 6, y + 5,
+                    W - 16 - cx, TextAlign::near_);
   }
   y += 24 + 19;  // the grid starts at 171 when no notice is shown
 
@@ -257,7 +284,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     draw_text_box(g, fmt("%02d", c + 1), fNum, pal::dim, x + 12, cy + 7, 22, TextAlign::near_);
     const std::u16string src = is_unpatched(b, c) ? u"unpatched" : source_label(b, c);
     const uint8_t lm = block_version(b) >= 5 ? b->link_mode[c] : 0;
-    draw_text_box(g, src, fSmall, pal::muted, x + 34, cy + 6, cw - 34 - (lm ? 34 : 6), TextAlign::near_);
+    draw_text_box(g, src, fSmall, pal::muted, x + 34, cy + 6, cw - 34 - (lm ? 34 : 6),
+                  TextAlign::near_);
     if (lm) {
       const char16_t* lt = lm == 1 ? u"L" : (lm == 2 ? u"R" : u"M/S");
       const float bw = std::max(17.0f, text_width(g, lt, fSmall) + 8);
@@ -268,13 +296,15 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
     int shares = 0;
     if (!is_unpatched(b, c))
       for (int o = 0; o < n; ++o)
-        shares += b->src_input[o] == b->src_input[c] && same_group(field_text(b->src_bank[o]), field_text(b->src_bank[c]));
+        shares += b->src_input[o] == b->src_input[c] &&
+                  same_group(field_text(b->src_bank[o]), field_text(b->src_bank[c]));
     if (shares > 1) name += fmt("  \xC3\x97%d", shares);
     draw_text_box(g, name, fSmall, pal::text, x + 12, cy + 22, cw - 20, TextAlign::near_);
     if (amp) {
       const std::u16string gt = db_text(b->gain_db[c]);
       draw_text_box(g, gt, fGain, pal::text, x + 12, cy + 38, cw - 20, TextAlign::near_);
-      draw_text_box(g, u"dB", fSmall, pal::dim, x + 14 + text_width(g, gt, fGain), cy + 42, 20, TextAlign::near_);
+      draw_text_box(g, u"dB", fSmall, pal::dim, x + 14 + text_width(g, gt, fGain), cy + 42, 20,
+                    TextAlign::near_);
     } else {
       draw_text_box(g, u"\u2013\u2013", fGain, pal::dim, x + 12, cy + 38, 30, TextAlign::near_);
     }
@@ -299,7 +329,8 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v, const 
   y += float(rows) * 83 + 10;
 
   // Footer hints, wrapped as the width allows; the count of lines is kept for the page height.
-  const std::u16string hints = u"Gain and 48V follow the desk both ways.   Click a channel for its head amp, stereo link and routing.   48V stays with the XLR \u2014 a link or repatch never moves it.   Ctrl+Shift+D";
+  const std::u16string hints =
+      u"Gain and 48V follow the desk both ways.   Click a channel for its head amp, stereo link and routing.   48V stays with the XLR \u2014 a link or repatch never moves it.   Ctrl+Shift+D";
   const float hh = text_height(g, hints, fSmall, W - 32);
   const float lh = text_height(g, u"X", fSmall, W - 32);
   bs.hint_lines = lh > 0 ? unsigned(std::max(1.0f, std::round(hh / lh))) : 1;

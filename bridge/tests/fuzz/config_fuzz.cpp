@@ -28,13 +28,16 @@ ConsoleConfig parse(std::string_view text) {
 bool terminated(const char* s, size_t cap) { return std::memchr(s, '\0', cap) != nullptr; }
 
 bool same(const ConsoleConfig& a, const ConsoleConfig& b) {
-  if (std::strcmp(a.bank, b.bank) || a.base != b.base || a.watch != b.watch || a.notify != b.notify ||
-      std::strcmp(a.card, b.card) || a.resync_lv1 != b.resync_lv1 || a.diag != b.diag ||
-      std::strcmp(a.ip, b.ip) || std::strcmp(a.hint, b.hint) || std::strcmp(a.console, b.console) ||
-      a.session_recall != b.session_recall || a.protect_count != b.protect_count)
+  if (std::strcmp(a.bank, b.bank) || a.base != b.base || a.watch != b.watch ||
+      a.notify != b.notify || std::strcmp(a.card, b.card) || a.resync_lv1 != b.resync_lv1 ||
+      a.diag != b.diag || std::strcmp(a.ip, b.ip) || std::strcmp(a.hint, b.hint) ||
+      std::strcmp(a.console, b.console) || a.session_recall != b.session_recall ||
+      a.protect_count != b.protect_count)
     return false;
   for (int i = 0; i < a.protect_count; ++i)
-    if (std::strcmp(a.protect[i].bank, b.protect[i].bank) || a.protect[i].input != b.protect[i].input) return false;
+    if (std::strcmp(a.protect[i].bank, b.protect[i].bank) ||
+        a.protect[i].input != b.protect[i].input)
+      return false;
   return true;
 }
 
@@ -44,7 +47,8 @@ std::string g_path;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* tmp = std::getenv("TMPDIR");
-  g_path = std::string(tmp && *tmp ? tmp : "/tmp") + "/ks_config_fuzz_" + std::to_string(long(getpid())) + ".cfg";
+  g_path = std::string(tmp && *tmp ? tmp : "/tmp") + "/ks_config_fuzz_" +
+           std::to_string(long(getpid())) + ".cfg";
   return 0;
 }
 
@@ -62,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KS_FUZZ_CHECK(x.protect[i].bank[0] && terminated(x.protect[i].bank, sizeof x.protect[i].bank));
     KS_FUZZ_CHECK(x.protect[i].input >= 1 && x.protect[i].input <= 65535);
     for (int j = 0; j < i; ++j)
-      KS_FUZZ_CHECK(x.protect[j].input != x.protect[i].input || strcasecmp(x.protect[j].bank, x.protect[i].bank));
+      KS_FUZZ_CHECK(x.protect[j].input != x.protect[i].input ||
+                    strcasecmp(x.protect[j].bank, x.protect[i].bank));
   }
 
   // What the module writes is what it reads after a restart, and writing that again changes
@@ -74,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A key edit: the file then means key=value to the readers (which take the last key line),
   // and the same edit again has nothing to do.
-  static const char* const keys[] = {"hint", "ip", "console", "diag", "session_recall", "resync", "bank"};
+  static const char* const keys[] = {"hint",           "ip",     "console", "diag",
+                                     "session_recall", "resync", "bank"};
   if (size > 0) {
     const char* key = keys[data[0] % (sizeof keys / sizeof keys[0])];
     std::string value;
@@ -91,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ConsoleConfig got = parse(edited);
       KS_FUZZ_CHECK(same(want, got));
       std::string again = edited;
-      KS_FUZZ_CHECK(ks::config_edit_key(again, key, value) == ks::KeyEdit::unchanged && again == edited);
+      KS_FUZZ_CHECK(ks::config_edit_key(again, key, value) == ks::KeyEdit::unchanged &&
+                    again == edited);
     } else {
       KS_FUZZ_CHECK(edited == text);
     }

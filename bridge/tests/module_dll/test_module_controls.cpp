@@ -25,4 +25,6 @@ extern "C" __declspec(dllexport) void ks_test_stick_on_disconnect(int32_t on) {
   ks::fake_desk().stick_on_disconnect(on != 0);
 }
 
-extern "C" __declspec(dllexport) int32_t ks_test_disconnects() { return ks::fake_desk().disconnects(); }
+extern "C" __declspec(dllexport) int32_t ks_test_disconnects() {
+  return ks::fake_desk().disconnects();
+}

@@ -11,7 +11,7 @@ namespace ks::test {
 
 // Installed as the driver services for the life of the object (one at a time).
 class DriverRecorder {
- public:
+public:
   // Starts with no lines, no stuck thread and the module running.
   DriverRecorder();
   ~DriverRecorder();

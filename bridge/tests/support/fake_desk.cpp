@@ -58,10 +58,13 @@ int32_t KS_ABI f_discover(const char* ip, DeskAnswer* out, int32_t max, uint32_t
   out->card = 1;
   return 1;
 }
-void KS_ABI f_adopt(const DeskAnswer* a) { g_fake.enter("adopt", fmt("adopt %s", a ? a->ip : "(null)")); }
+void KS_ABI f_adopt(const DeskAnswer* a) {
+  g_fake.enter("adopt", fmt("adopt %s", a ? a->ip : "(null)"));
+}
 
 bool KS_ABI f_read_preamp(const char* bank, int32_t n, double* db, uint8_t* ph, uint8_t* valid) {
-  if (!g_fake.enter("read_preamp", fmt("read_preamp %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("read_preamp", fmt("read_preamp %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   FakeInput in = g_fake.input(bank, uint32_t(n));
   *db = in.gain;
   *ph = in.phantom;
@@ -69,28 +72,36 @@ bool KS_ABI f_read_preamp(const char* bank, int32_t n, double* db, uint8_t* ph, 
   return true;
 }
 bool KS_ABI f_read_gain(const char* bank, int32_t n, double* db) {
-  if (!g_fake.enter("read_gain", fmt("read_gain %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("read_gain", fmt("read_gain %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   *db = g_fake.input(bank, uint32_t(n)).gain;
   return true;
 }
 bool KS_ABI f_read_phantom(const char* bank, int32_t n, uint8_t* on) {
-  if (!g_fake.enter("read_phantom", fmt("read_phantom %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("read_phantom", fmt("read_phantom %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   *on = g_fake.input(bank, uint32_t(n)).phantom;
   return true;
 }
 bool KS_ABI f_read_mute(const char* bank, int32_t n, uint32_t* state) {
-  if (!g_fake.enter("read_mute", fmt("read_mute %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("read_mute", fmt("read_mute %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   *state = g_fake.input(bank, uint32_t(n)).mute;
   return true;
 }
 bool KS_ABI f_read_mode(const char* bank, int32_t n, uint32_t* mode) {
-  if (!g_fake.enter("read_mode", fmt("read_mode %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("read_mode", fmt("read_mode %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   *mode = g_fake.input(bank, uint32_t(n)).mode;
   return true;
 }
-uint32_t KS_ABI f_stereo_lead(const char*, int32_t n) { return (n % 2 == 0) ? uint32_t(n - 1) : uint32_t(n); }
-bool KS_ABI f_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len, uint32_t* n_out) {
-  if (!g_fake.enter("read_source", fmt("read_source %s %u", slot, n), key_of(slot), n)) return false;
+uint32_t KS_ABI f_stereo_lead(const char*, int32_t n) {
+  return (n % 2 == 0) ? uint32_t(n - 1) : uint32_t(n);
+}
+bool KS_ABI f_read_source(const char* slot, uint32_t n, char* bank_out, uint32_t bank_len,
+                          uint32_t* n_out) {
+  if (!g_fake.enter("read_source", fmt("read_source %s %u", slot, n), key_of(slot), n))
+    return false;
   FakeRoute r;
   {
     std::lock_guard<std::mutex> lock(g_fake.mu);
@@ -109,19 +120,22 @@ bool KS_ABI f_set_patch(const char* slot, uint32_t n, const char* bank, uint32_t
   g_fake.route(slot, n, bank, input);
   return true;
 }
-bool KS_ABI f_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value, char* text, int32_t len) {
+bool KS_ABI f_read_route(const char* slot, uint32_t n, const char* leaf, uint32_t* value,
+                         char* text, int32_t len) {
   if (!g_fake.enter("read_route", fmt("read_route %s %u %s", slot, n, leaf))) return false;
   *value = 0;
   put_text(text, len, "");
   return true;
 }
 bool KS_ABI f_read_name(const char* bank, int32_t n, char* out, int32_t len) {
-  if (!g_fake.enter("read_name", fmt("read_name %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("read_name", fmt("read_name %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   put_text(out, len, g_fake.input(bank, uint32_t(n)).name);
   return true;
 }
 bool KS_ABI f_gain_range(const char* bank, int32_t n, double* min, double* max, double* step) {
-  if (!g_fake.enter("gain_range", fmt("gain_range %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("gain_range", fmt("gain_range %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   std::lock_guard<std::mutex> lock(g_fake.mu);
   auto it = g_fake.ranges.find(key_of(bank));
   if (it == g_fake.ranges.end()) return false;
@@ -135,20 +149,25 @@ bool KS_ABI f_is_preamp_bank(const char* bank) {
   return g_fake.preamp_banks.count(key_of(bank)) != 0;
 }
 bool KS_ABI f_send_gain(const char* bank, int32_t n, double db) {
-  if (!g_fake.enter("send_gain", fmt("send_gain %s %d %.2f", bank, n, db), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("send_gain", fmt("send_gain %s %d %.2f", bank, n, db), key_of(bank),
+                    uint32_t(n)))
+    return false;
   std::lock_guard<std::mutex> lock(g_fake.mu);
   g_fake.inputs[{key_of(bank), uint32_t(n)}].gain = db;
   return true;
 }
 bool KS_ABI f_send_phantom(const char* bank, int32_t n, uint8_t on) {
-  if (!g_fake.enter("send_phantom", fmt("send_phantom %s %d %d", bank, n, on), key_of(bank), uint32_t(n)))
+  if (!g_fake.enter("send_phantom", fmt("send_phantom %s %d %d", bank, n, on), key_of(bank),
+                    uint32_t(n)))
     return false;
   std::lock_guard<std::mutex> lock(g_fake.mu);
   g_fake.inputs[{key_of(bank), uint32_t(n)}].phantom = on != 0;
   return true;
 }
 bool KS_ABI f_send_mode(const char* bank, int32_t n, const char* mode) {
-  if (!g_fake.enter("send_mode", fmt("send_mode %s %d %s", bank, n, mode), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("send_mode", fmt("send_mode %s %d %s", bank, n, mode), key_of(bank),
+                    uint32_t(n)))
+    return false;
   std::lock_guard<std::mutex> lock(g_fake.mu);
   uint32_t lower = uint32_t(n), upper = uint32_t(n) + 1;
   uint32_t lo = 0, hi = 0;
@@ -162,7 +181,9 @@ void KS_ABI f_set_event_callback(EventFn fn) {
   g_fake.callback_.store(fn);
   g_fake.enter("set_event_callback", fn ? "set_event_callback fn" : "set_event_callback null");
 }
-bool KS_ABI f_meters_start(const DeskAnswer*) { return g_fake.enter("meters_start", "meters_start"); }
+bool KS_ABI f_meters_start(const DeskAnswer*) {
+  return g_fake.enter("meters_start", "meters_start");
+}
 void KS_ABI f_meters_stop() { g_fake.enter("meters_stop", "meters_stop"); }
 bool KS_ABI f_false() { return false; }
 uint32_t KS_ABI f_zero() { return 0; }
@@ -181,12 +202,14 @@ bool KS_ABI f_read_card_type(const char* slot, char* out, int32_t len) {
   return true;
 }
 bool KS_ABI f_headamp_type(const char* bank, int32_t n, uint32_t* type) {
-  if (!g_fake.enter("headamp_type", fmt("headamp_type %s %d", bank, n), key_of(bank), uint32_t(n))) return false;
+  if (!g_fake.enter("headamp_type", fmt("headamp_type %s %d", bank, n), key_of(bank), uint32_t(n)))
+    return false;
   *type = uint32_t(g_fake.input(bank, uint32_t(n)).headamp_type);
   return true;
 }
 bool KS_ABI f_read_port_devices(const char* port, char* out, int32_t len) {
-  if (!g_fake.enter("read_port_devices", fmt("read_port_devices %s", port), key_of(port))) return false;
+  if (!g_fake.enter("read_port_devices", fmt("read_port_devices %s", port), key_of(port)))
+    return false;
   std::string text;
   {
     std::lock_guard<std::mutex> lock(g_fake.mu);
@@ -198,7 +221,8 @@ bool KS_ABI f_read_port_devices(const char* port, char* out, int32_t len) {
   return true;
 }
 bool KS_ABI f_read_port_remote(const char* port, uint8_t* on) {
-  if (!g_fake.enter("read_port_remote", fmt("read_port_remote %s", port), key_of(port))) return false;
+  if (!g_fake.enter("read_port_remote", fmt("read_port_remote %s", port), key_of(port)))
+    return false;
   std::lock_guard<std::mutex> lock(g_fake.mu);
   auto it = g_fake.ports.find(key_of(port));
   if (it == g_fake.ports.end() || it->second.remote < 0) return false;
@@ -218,8 +242,11 @@ bool KS_ABI f_read_tcplock(uint8_t* on) {
   *on = g_fake.tcplock_.load();
   return true;
 }
-int32_t KS_ABI f_ha_link_partner(const char* bank, int32_t n, char* bank_out, int32_t len, int32_t* n_out) {
-  if (!g_fake.enter("ha_link_partner", fmt("ha_link_partner %s %d", bank, n), key_of(bank), uint32_t(n))) return -1;
+int32_t KS_ABI f_ha_link_partner(const char* bank, int32_t n, char* bank_out, int32_t len,
+                                 int32_t* n_out) {
+  if (!g_fake.enter("ha_link_partner", fmt("ha_link_partner %s %d", bank, n), key_of(bank),
+                    uint32_t(n)))
+    return -1;
   std::lock_guard<std::mutex> lock(g_fake.mu);
   auto it = g_fake.partners.find({key_of(bank), uint32_t(n)});
   if (it == g_fake.partners.end()) return 0;
@@ -308,7 +335,8 @@ void FakeDesk::reset() {
   disconnects_.store(0);
 }
 
-bool FakeDesk::enter(const char* slot, const std::string& call, const std::string& bank, uint32_t n) {
+bool FakeDesk::enter(const char* slot, const std::string& call, const std::string& bank,
+                     uint32_t n) {
   uint32_t delay = 0;
   ManualClock* clock = nullptr;
   bool fails;
@@ -324,7 +352,8 @@ bool FakeDesk::enter(const char* slot, const std::string& call, const std::strin
     auto d = delays_.find(slot);
     if (d != delays_.end()) delay = d->second;
     clock = clock_;
-    fails = failing_.count(slot) || failing_inputs_.count(std::string(slot) + " " + bank + " " + std::to_string(n));
+    fails = failing_.count(slot) ||
+            failing_inputs_.count(std::string(slot) + " " + bank + " " + std::to_string(n));
   }
   if (delay) {
     if (clock)
@@ -372,12 +401,14 @@ void FakeDesk::set_preamp_banks(std::set<std::string> banks) {
   for (auto& b : banks) preamp_banks.insert(fake_key(b));
 }
 
-void FakeDesk::set_port(const std::string& port, const std::string& devices, int remote, uint32_t stagebox_inputs) {
+void FakeDesk::set_port(const std::string& port, const std::string& devices, int remote,
+                        uint32_t stagebox_inputs) {
   std::lock_guard<std::mutex> lock(mu);
   ports[fake_key(port)] = Port{devices, remote, stagebox_inputs};
 }
 
-void FakeDesk::set_partner(const std::string& bank, uint32_t n, int32_t result, const std::string& pbank, int32_t pn) {
+void FakeDesk::set_partner(const std::string& bank, uint32_t n, int32_t result,
+                           const std::string& pbank, int32_t pn) {
   std::lock_guard<std::mutex> lock(mu);
   partners[{fake_key(bank), n}] = Partner{result, pbank, pn};
 }

@@ -38,7 +38,7 @@ struct FakeRoute {
 };
 
 class FakeDesk {
- public:
+public:
   // Back to a desk with every slot filled, the link up, caps 0x3, no inputs and no routes.
   void reset();
 
@@ -55,11 +55,13 @@ class FakeDesk {
   void set_card_type(const std::string& slot, const std::string& text);
   void set_range(const std::string& bank, double min, double max, double step);
   void set_preamp_banks(std::set<std::string> banks);
-  void set_port(const std::string& port, const std::string& devices, int remote, uint32_t stagebox_inputs);
+  void set_port(const std::string& port, const std::string& devices, int remote,
+                uint32_t stagebox_inputs);
   void set_tcplock(bool on) { tcplock_.store(on); }
   // ha_link_partner answers: result with partner bank/input, for one input.
   // Installs the ha_link_partner slot (absent by default, as on the WING).
-  void set_partner(const std::string& bank, uint32_t n, int32_t result, const std::string& pbank, int32_t pn);
+  void set_partner(const std::string& bank, uint32_t n, int32_t result, const std::string& pbank,
+                   int32_t pn);
   void enable_partner_slot();
 
   // ---- misbehaviour ----
@@ -90,7 +92,8 @@ class FakeDesk {
   int disconnects() const { return disconnects_.load(); }
 
   // Used by the slot functions.
-  bool enter(const char* slot, const std::string& call, const std::string& bank = "", uint32_t n = 0);
+  bool enter(const char* slot, const std::string& call, const std::string& bank = "",
+             uint32_t n = 0);
   std::mutex mu;
   std::map<std::pair<std::string, uint32_t>, FakeInput> inputs;
   std::map<std::string, std::map<uint32_t, FakeRoute>> routes;
@@ -120,7 +123,7 @@ class FakeDesk {
   std::atomic<int> connects_{0};
   std::atomic<int> disconnects_{0};
 
- private:
+private:
   std::set<std::string> failing_;
   std::set<std::string> failing_inputs_;
   std::map<std::string, uint32_t> delays_;

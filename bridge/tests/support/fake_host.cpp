@@ -31,8 +31,8 @@ struct FakeHostThunks {
     FakeHost* h = g_current.load();
     return h ? h->listener : nullptr;
   }
-  static void KS_ABI report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on, uint32_t has_48v,
-                            uint32_t forced) {
+  static void KS_ABI report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on,
+                            uint32_t has_48v, uint32_t forced) {
     if (FakeHost* h = g_current.load()) {
       std::lock_guard<std::mutex> lock(h->mu_);
       h->reports_.push_back(FakeReport{ch, db, has_gain, on, has_48v, forced});
@@ -47,7 +47,8 @@ struct FakeHostThunks {
 };
 
 FakeHost::FakeHost(const std::string& config_path, const char* type)
-    : path16_(utf8_to_utf16(config_path)), suffix16_(std::string_view(type) == "x32" ? u"-x32" : u"") {
+    : path16_(utf8_to_utf16(config_path)),
+      suffix16_(std::string_view(type) == "x32" ? u"-x32" : u"") {
   host_.version = kModuleApiVersion;
   host_.size = kModuleHostSize;
   host_.ctx = type;

@@ -19,7 +19,7 @@ struct FakeReport {
 };
 
 class FakeHost {
- public:
+public:
   // config_path: the settings file (UTF-8; kept as UTF-16 for the record).
   explicit FakeHost(const std::string& config_path = "", const char* type = "wing");
   ~FakeHost();
@@ -44,7 +44,7 @@ class FakeHost {
   // What lv1_listener answers (LV1's listener of the live box); null: none.
   IoBoxListener* listener = nullptr;
 
- private:
+private:
   ModuleHost host_{};
   std::u16string path16_;
   std::u16string suffix16_;

@@ -27,7 +27,8 @@ namespace ks {
 void reset_framework() {
   // A stop that ran out of its budget left the driver's stop running on: it still uses the fake
   // desk, so it ends before anything is reset under it.
-  for (int i = 0; i < 10000 && driver_stop_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 10000 && driver_stop_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   lifecycle_reset_for_tests();
   mac_missing_reset_for_tests();
   fake_desk().reset();
@@ -64,7 +65,8 @@ std::string test_folder() {
   for (char& c : name)
     if (c == '/' || c == '\\') c = '_';
   // The process id keeps a run from meeting what an earlier run left behind.
-  std::string dir = path_join(root, name + "." + std::to_string(current_process_id()) + "." + std::to_string(serial++));
+  std::string dir = path_join(
+      root, name + "." + std::to_string(current_process_id()) + "." + std::to_string(serial++));
   make_dirs(dir);
   return dir;
 }

@@ -27,7 +27,7 @@ void write_text(const std::string& path, const std::string& text);
 std::string read_text(const std::string& path);
 
 class FrameworkTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override;
   void TearDown() override;
   // Installs a host whose settings file is cfg_path (and starts nothing).

@@ -37,7 +37,8 @@ inline void KS_ABI quiet_log(const char*, int32_t, const char*) {}
 inline GainObject* KS_ABI no_live_object() { return nullptr; }
 inline bool KS_ABI no_mac(uint8_t*) { return false; }
 inline IoBoxListener* KS_ABI no_listener() { return nullptr; }
-inline void KS_ABI no_report(GainObject*, int32_t, double, uint32_t, uint32_t, uint32_t, uint32_t) {}
+inline void KS_ABI no_report(GainObject*, int32_t, double, uint32_t, uint32_t, uint32_t, uint32_t) {
+}
 inline void KS_ABI no_rebuild(int32_t) {}
 
 // Writes `settings` to <temp>/<file> and returns its path for the host record (empty on failure).
@@ -49,7 +50,8 @@ inline std::u16string write_settings_file(const char* file, const std::string& s
 
 // A host record of this API version for type `ctx`, every callback quiet; `config_path` and
 // `status_suffix` must outlive the record. Tests put in the callbacks they record.
-inline ModuleHost quiet_host(const char* ctx, const std::u16string& config_path, const char16_t* status_suffix) {
+inline ModuleHost quiet_host(const char* ctx, const std::u16string& config_path,
+                             const char16_t* status_suffix) {
   ModuleHost host{};
   host.version = kModuleApiVersion;
   host.size = kModuleHostSize;

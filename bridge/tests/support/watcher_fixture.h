@@ -15,7 +15,7 @@
 namespace ks {
 
 class WatcherTest : public FrameworkTest {
- protected:
+protected:
   void SetUp() override;
   void TearDown() override;
 

@@ -34,7 +34,7 @@ bool logged(const std::string& needle) {
 std::string module_path() { return module_dll::beside_this_program("test_console_module.dll"); }
 
 class ModuleDll : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     ASSERT_TRUE(lib.load(module_path())) << module_path() << " error " << lib.last_error();
     entry = reinterpret_cast<ModuleEntryFn>(lib.find(kModuleEntryName));

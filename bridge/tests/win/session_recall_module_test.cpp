@@ -28,7 +28,8 @@ TEST(SessionRecallModule, HeldUntilTheDeskIsReadThenAppliedOnce) {
 
   m.take_desk();
   Tick start = tick_now();
-  while (calls_of("send_gain LCL 8 37.00") == 0 && ticks_elapsed(tick_now(), start) < 10000) sleep_ms(10);
+  while (calls_of("send_gain LCL 8 37.00") == 0 && ticks_elapsed(tick_now(), start) < 10000)
+    sleep_ms(10);
   sleep_ms(300);  // a few more passes: nothing is applied twice
   EXPECT_EQ(calls_of("send_gain LCL 1 30.00"), 1);
   EXPECT_EQ(calls_of("send_gain LCL 8 37.00"), 1);

@@ -35,7 +35,8 @@ bool eventually(F cond, uint32_t ms = 15000) {
 
 // ---- the reader: a second process, written as the tray program reads the block --------------
 
-uint32_t post(StatusBlock* b, uint32_t seq, uint32_t op, int32_t channel, uint32_t arg, double value) {
+uint32_t post(StatusBlock* b, uint32_t seq, uint32_t op, int32_t channel, uint32_t arg,
+              double value) {
   ControlOp& r = b->ring.op[command_slot(seq)];
   if (control_op_pending(r)) return 0;
   r.op = op;
@@ -69,9 +70,12 @@ int run_reader() {
   uint32_t gain = post(b, 1, 6, 2, 0, 12.5);
   uint32_t phantom = post(b, 2, 7, 3, 2, 0.0);
   if (!gain || !phantom) return 15;
-  if (!eventually([&] { return shm_load(b->ring.op[command_slot(gain)].done_seq) == gain; })) return 16;
-  if (!eventually([&] { return shm_load(b->ring.op[command_slot(phantom)].done_seq) == phantom; })) return 17;
-  if (b->ring.op[command_slot(gain)].result != 1 || b->ring.op[command_slot(gain)].reply[0] != '\0') return 18;
+  if (!eventually([&] { return shm_load(b->ring.op[command_slot(gain)].done_seq) == gain; }))
+    return 16;
+  if (!eventually([&] { return shm_load(b->ring.op[command_slot(phantom)].done_seq) == phantom; }))
+    return 17;
+  if (b->ring.op[command_slot(gain)].result != 1 || b->ring.op[command_slot(gain)].reply[0] != '\0')
+    return 18;
   if (b->ring.op[command_slot(phantom)].result != 1) return 19;
   // The values the commands set are published.
   if (!eventually([&] {
@@ -82,9 +86,12 @@ int run_reader() {
     return 20;
   // A command the module must refuse, with its reply.
   uint32_t bad = post(b, 3, 6, 40, 0, 1.0);
-  if (!eventually([&] { return shm_load(b->ring.op[command_slot(bad)].done_seq) == bad; })) return 21;
+  if (!eventually([&] { return shm_load(b->ring.op[command_slot(bad)].done_seq) == bad; }))
+    return 21;
   if (b->ring.op[command_slot(bad)].result != 2) return 22;
-  if (std::strncmp(b->ring.op[command_slot(bad)].reply, "that channel is out of range", kReplyBytes) != 0) return 23;
+  if (std::strncmp(b->ring.op[command_slot(bad)].reply, "that channel is out of range",
+                   kReplyBytes) != 0)
+    return 23;
   return 0;
 }
 
@@ -107,12 +114,14 @@ TEST(StatusBlockProcess, TrayView) {
   char report[1024] = {};
   DWORD report_len = GetEnvironmentVariableA("GTEST_OUTPUT", report, sizeof report);
   SetEnvironmentVariableA("GTEST_OUTPUT", nullptr);
-  std::wstring cmd = L"\"" + std::wstring(reinterpret_cast<const wchar_t*>(utf8_to_utf16(exe).c_str())) +
+  std::wstring cmd = L"\"" +
+                     std::wstring(reinterpret_cast<const wchar_t*>(utf8_to_utf16(exe).c_str())) +
                      L"\" --gtest_filter=StatusBlockProcess.Reader";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   SetEnvironmentVariableA(kReaderFlag, nullptr);
   if (report_len > 0 && report_len < sizeof report) SetEnvironmentVariableA("GTEST_OUTPUT", report);
   DWORD waited = WaitForSingleObject(pi.hProcess, 60000);

@@ -15,7 +15,7 @@ inline GainObject g_live{};
 inline GainObject* KS_ABI host_live() { return &g_live; }
 
 struct TestModule : module_dll::LoadedModule {
-  void (*take_desk)() = nullptr;           // the fake desk taken as the desk, watcher started
+  void (*take_desk)() = nullptr;               // the fake desk taken as the desk, watcher started
   int32_t (*calls_of)(const char*) = nullptr;  // fake desk calls beginning with a prefix
 
   // Loads the module beside this test program and starts it with a settings file of watch=8.

@@ -17,7 +17,8 @@ struct Triple {
 // Two of RFC 8032's vectors (section 7.1, TEST 1 and TEST 3).
 const Triple& good(int i) {
   static const Triple t[2] = {
-      {ks::test::from_hex("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a"), {},
+      {ks::test::from_hex("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a"),
+       {},
        ks::test::from_hex("e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e06522490155"
                           "5fb8821590a33bacc61e39701cf9b46bd25bf5f0595bbe24655141438e7a100b")},
       {ks::test::from_hex("fc51cd8e6218a1a38da47ed00230f0580816ed13ba3303ac5deb911548908025"),
@@ -28,7 +29,9 @@ const Triple& good(int i) {
   return t[i];
 }
 
-bool verify(const Triple& t) { return ks::ed25519_verify(t.sig.data(), t.msg.data(), t.msg.size(), t.pk.data()); }
+bool verify(const Triple& t) {
+  return ks::ed25519_verify(t.sig.data(), t.msg.data(), t.msg.size(), t.pk.data());
+}
 
 }  // namespace
 
@@ -56,13 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // does not choose): nothing passes but the known signature of the known message.
   if (size < 3 + 64) return 0;
   const Triple& k = good((data[0] >> 1) & 1);
-  Triple forged{k.pk, std::vector<uint8_t>(data + 67, data + size), std::vector<uint8_t>(data + 3, data + 67)};
+  Triple forged{k.pk, std::vector<uint8_t>(data + 67, data + size),
+                std::vector<uint8_t>(data + 3, data + 67)};
   if (verify(forged)) KS_FUZZ_CHECK(forged.sig == k.sig && forged.msg == k.msg);
 
   // Any key as well: checked without fault. (A small-order key can be made to pass, as the
   // verifier's contract says; the module key is fixed, so that is no forgery of a module.)
   if (size >= 3 + 96) {
-    Triple raw{std::vector<uint8_t>(data + 67, data + 99), std::vector<uint8_t>(data + 99, data + size),
+    Triple raw{std::vector<uint8_t>(data + 67, data + 99),
+               std::vector<uint8_t>(data + 99, data + size),
                std::vector<uint8_t>(data + 3, data + 67)};
     verify(raw);
   }

@@ -21,8 +21,8 @@ Bytes path(const char* bank, int n, const char* leaf) {
   return bytes_of(f);
 }
 
-const Bytes kLcl1G = {0xDF, 0xD1, 0xDA, 0xC1, 0x69, 0x6F, 0xC1, 0x69, 0x6E,
-                      0xC2, 0x4C, 0x43, 0x4C, 0x40, 0xC0, 0x67};
+const Bytes kLcl1G = {0xDF, 0xD1, 0xDA, 0xC1, 0x69, 0x6F, 0xC1, 0x69,
+                      0x6E, 0xC2, 0x4C, 0x43, 0x4C, 0x40, 0xC0, 0x67};
 
 Bytes cat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -68,11 +68,14 @@ TEST(WingFrames, GoldenRequests) {
 
 TEST(WingFrames, BankWordsAndIndexes) {
   // Five bank words travel under another node name, compared without case.
-  struct Case { const char* bank; Bytes wire; };
+  struct Case {
+    const char* bank;
+    Bytes wire;
+  };
   const Case cases[] = {
-      {"bus", {0xC3, '$', 'B', 'U', 'S'}},   {"MAIN", {0xC4, '$', 'M', 'A', 'I', 'N'}},
-      {"Mtx", {0xC3, '$', 'M', 'T', 'X'}},   {"send", {0xC4, '$', 'S', 'E', 'N', 'D'}},
-      {"MON", {0xC3, '$', 'M', 'O', 'N'}},   {"LCL", {0xC2, 'L', 'C', 'L'}},
+      {"bus", {0xC3, '$', 'B', 'U', 'S'}},  {"MAIN", {0xC4, '$', 'M', 'A', 'I', 'N'}},
+      {"Mtx", {0xC3, '$', 'M', 'T', 'X'}},  {"send", {0xC4, '$', 'S', 'E', 'N', 'D'}},
+      {"MON", {0xC3, '$', 'M', 'O', 'N'}},  {"LCL", {0xC2, 'L', 'C', 'L'}},
       {"BUSX", {0xC3, 'B', 'U', 'S', 'X'}},
   };
   for (const Case& c : cases) {
@@ -80,8 +83,14 @@ TEST(WingFrames, BankWordsAndIndexes) {
     EXPECT_EQ(Bytes(p.begin() + 9, p.end() - 1), c.wire) << c.bank;
   }
 
-  struct Index { int n; Bytes wire; };
-  const Index idx[] = {{1, {0x40}}, {64, {0x7F}}, {65, {0xD2, 0x00, 0x40}}, {300, {0xD2, 0x01, 0x2B}},
+  struct Index {
+    int n;
+    Bytes wire;
+  };
+  const Index idx[] = {{1, {0x40}},
+                       {64, {0x7F}},
+                       {65, {0xD2, 0x00, 0x40}},
+                       {300, {0xD2, 0x01, 0x2B}},
                        {0, {0xD2, 0xFF, 0xFF}}};
   for (const Index& c : idx) {
     NodeFrame f;
@@ -153,17 +162,21 @@ Bytes unescape_all(const Bytes& in, Unescaper& u) {
 }
 
 TEST(WingUnescape, Table) {
-  struct Case { Bytes wire; Bytes data; bool escape_after; };
+  struct Case {
+    Bytes wire;
+    Bytes data;
+    bool escape_after;
+  };
   const Case cases[] = {
       {{0xDF, 0xDE}, {0xDF}, false},
-      {{0x01, 0xDF, 0xD3, 0x02}, {0x01, 0x02}, false},       // channel marker between tokens
+      {{0x01, 0xDF, 0xD3, 0x02}, {0x01, 0x02}, false},  // channel marker between tokens
       {{0xDF, 0xD1, 0xDA}, {0xDA}, false},
       {{0xDF, 0xDD}, {}, false},
       {{0xDF, 0xD0}, {}, false},
-      {{0xDF, 0x41}, {0xDF, 0x41}, false},                   // not a marker: both bytes kept
+      {{0xDF, 0x41}, {0xDF, 0x41}, false},  // not a marker: both bytes kept
       {{0xDF, 0xE5}, {0xDF, 0xE5}, false},
       {{0xDF, 0xDF, 0xDE}, {0xDF, 0xDF}, false},
-      {{0xDF, 0xDF}, {0xDF}, true},                          // DF DF stays escaped
+      {{0xDF, 0xDF}, {0xDF}, true},  // DF DF stays escaped
       {{0xDF}, {}, true},
   };
   for (const Case& c : cases) {
@@ -219,7 +232,11 @@ TEST(WingUnescape, RoundTripUnderRandomChunks) {
 }
 
 TEST(WingTokens, LengthTable) {
-  struct Case { Bytes b; TokenScan s; size_t len; };
+  struct Case {
+    Bytes b;
+    TokenScan s;
+    size_t len;
+  };
   const Case cases[] = {
       {{0x00}, TokenScan::kComplete, 1},
       {{0x3F}, TokenScan::kComplete, 1},
@@ -280,7 +297,12 @@ TEST(WingTokens, DeepNodeChainIsWalkedWithoutRecursion) {
 }
 
 TEST(WingDecode, Values) {
-  struct Case { Bytes b; bool ok; double v; uint8_t flag; };
+  struct Case {
+    Bytes b;
+    bool ok;
+    double v;
+    uint8_t flag;
+  };
   const Case cases[] = {
       {{0xD5, 0x41, 0x20, 0x00, 0x00}, true, 10.0, 1},
       {{0xD5, 0x00, 0x00, 0x00, 0x00}, true, 0.0, 0},
@@ -293,22 +315,22 @@ TEST(WingDecode, Values) {
       {{0x02}, true, 2.0, 1},
       {{0x3F}, true, 63.0, 1},
       {{0x84, 'h', 'e', 'l', 'l', 'o', 0x01}, true, 1.0, 1},  // skips a whole non-numeric token
-      {{0x85, 'h', 'e', 'l', 'l', 'o', 0x01}, false, 0, 0},    // ... the 0x01 is the string's
-      {{0xD5, 0x41, 0x48}, false, 0, 0},                       // truncated float
-      {{0xD4, 0x00, 0x00, 0x05}, false, 0, 0},                 // cut D4: its bytes are no value
+      {{0x85, 'h', 'e', 'l', 'l', 'o', 0x01}, false, 0, 0},   // ... the 0x01 is the string's
+      {{0xD5, 0x41, 0x48}, false, 0, 0},                      // truncated float
+      {{0xD4, 0x00, 0x00, 0x05}, false, 0, 0},                // cut D4: its bytes are no value
       // Nothing inside another token's payload is a value.
-      {{0xD6, 0x3F, 0x80, 0x00, 0x00}, false, 0, 0},           // raw float: skipped, not 63
-      {{0xD6, 0x3F, 0x80, 0x00, 0x00, 0x05}, true, 5.0, 1},    // ... whole, so the next token reads
-      {{0x81, 'A', '1'}, false, 0, 0},                         // string "A1", not 49
+      {{0xD6, 0x3F, 0x80, 0x00, 0x00}, false, 0, 0},         // raw float: skipped, not 63
+      {{0xD6, 0x3F, 0x80, 0x00, 0x00, 0x05}, true, 5.0, 1},  // ... whole, so the next token reads
+      {{0x81, 'A', '1'}, false, 0, 0},                       // string "A1", not 49
       {{0xC1, 'i', 'n', 0x02}, true, 2.0, 1},
-      {{0xDF, 0x00, 0x02, 0x07, 0x08}, false, 0, 0},           // block payload
+      {{0xDF, 0x00, 0x02, 0x07, 0x08}, false, 0, 0},  // block payload
       {{0xDF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x07}, false, 0, 0},
-      {{0xD7, 0x00, 0x00, 0x00, 0x09, 0x01}, false, 0, 0},     // a nested item is no value
+      {{0xD7, 0x00, 0x00, 0x00, 0x09, 0x01}, false, 0, 0},  // a nested item is no value
       {{0xD9, 0x03}, false, 0, 0},
-      {{0xE5, 0x01}, false, 0, 0},                             // unknown token ends the walk
+      {{0xE5, 0x01}, false, 0, 0},  // unknown token ends the walk
       {{0x85, 'h', 'e', 'l', 'l', 'o'}, false, 0, 0},
-      {{0xD5, 0x7F, 0xC0, 0x00, 0x00}, false, 0, 0},           // NaN is no value
-      {{0xD5, 0x7F, 0x80, 0x00, 0x00}, false, 0, 0},           // infinity neither
+      {{0xD5, 0x7F, 0xC0, 0x00, 0x00}, false, 0, 0},  // NaN is no value
+      {{0xD5, 0x7F, 0x80, 0x00, 0x00}, false, 0, 0},  // infinity neither
       {{}, false, 0, 0},
   };
   for (const Case& c : cases) {
@@ -325,7 +347,12 @@ TEST(WingDecode, Values) {
 }
 
 TEST(WingDecode, Texts) {
-  struct Case { Bytes b; size_t cap; bool ok; const char* text; };
+  struct Case {
+    Bytes b;
+    size_t cap;
+    bool ok;
+    const char* text;
+  };
   const Case cases[] = {
       {{0xD0}, 8, true, ""},
       {{0x81, 'S', 'T'}, 8, true, "ST"},

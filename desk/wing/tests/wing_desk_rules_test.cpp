@@ -33,7 +33,11 @@ TEST(WingRules, IdentityFields) {
 }
 
 TEST(WingRules, BankSizes) {
-  struct Case { const char* model; const char* bank; uint32_t n; };
+  struct Case {
+    const char* model;
+    const char* bank;
+    uint32_t n;
+  };
   const Case cases[] = {
       {"wing-rack", "LCL", 24}, {"WING-COMPACT", "lcl", 24}, {"wing", "LCL", 8},
       {"wing", "AUX", 8},       {"Wing-Full", "AUX", 8},     {"wing-bk", "LCL", 8},
@@ -43,26 +47,37 @@ TEST(WingRules, BankSizes) {
       {"wing", "NOPE", 0},      {nullptr, "MOD", 64},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(wing_bank_size_for(c.model, c.bank), c.n) << (c.model ? c.model : "null") << " " << c.bank;
+    EXPECT_EQ(wing_bank_size_for(c.model, c.bank), c.n)
+        << (c.model ? c.model : "null") << " " << c.bank;
 }
 
 TEST(WingRules, StageBoxChannels) {
-  struct Case { const char* names; uint32_t n; };
+  struct Case {
+    const char* names;
+    uint32_t n;
+  };
   const Case cases[] = {
-      {"DL16,DL16", 32}, {"XDL16", 0xFFFFFFFFu}, {"DL16X", 0xFFFFFFFFu}, {"DL32", 32},
-      {"DL251 + SD8", 56}, {"DN4816", 0},       {"", 0xFFFFFFFFu},       {"nothing known", 0xFFFFFFFFu},
-      {"SD16", 16}, {"DL151", 24},
+      {"DL16,DL16", 32},      {"XDL16", 0xFFFFFFFFu},
+      {"DL16X", 0xFFFFFFFFu}, {"DL32", 32},
+      {"DL251 + SD8", 56},    {"DN4816", 0},
+      {"", 0xFFFFFFFFu},      {"nothing known", 0xFFFFFFFFu},
+      {"SD16", 16},           {"DL151", 24},
   };
   for (const Case& c : cases) EXPECT_EQ(wing_stagebox_channels(c.names), c.n) << c.names;
   EXPECT_EQ(wing_stagebox_channels(nullptr), 0xFFFFFFFFu);
 }
 
 TEST(WingRules, ModesAndStereoLead) {
-  struct Case { const char* text; int n; bool ok; uint32_t mode; };
+  struct Case {
+    const char* text;
+    int n;
+    bool ok;
+    uint32_t mode;
+  };
   const Case cases[] = {
-      {"M", 1, true, 0},   {"M", 2, true, 0},   {"ST", 1, true, 1}, {"ST", 2, true, 2},
-      {"M/S", 3, true, 3}, {"M/S", 4, true, 4}, {"st", 1, false, 0}, {"", 1, false, 0},
-      {"MS", 1, false, 0},
+      {"M", 1, true, 0},   {"M", 2, true, 0},   {"ST", 1, true, 1},
+      {"ST", 2, true, 2},  {"M/S", 3, true, 3}, {"M/S", 4, true, 4},
+      {"st", 1, false, 0}, {"", 1, false, 0},   {"MS", 1, false, 0},
   };
   for (const Case& c : cases) {
     uint32_t m = 99;
@@ -79,7 +94,9 @@ TEST(WingRules, ModesAndStereoLead) {
 
 std::vector<uint8_t> range_block(float mn, float mx, uint32_t count, uint8_t kind = 0x10) {
   std::vector<uint8_t> body(10, 0x01);
-  for (uint8_t b : {uint8_t(1), uint8_t('g'), uint8_t(2), uint8_t('d'), uint8_t('B'), uint8_t(0), kind}) body.push_back(b);
+  for (uint8_t b :
+       {uint8_t(1), uint8_t('g'), uint8_t(2), uint8_t('d'), uint8_t('B'), uint8_t(0), kind})
+    body.push_back(b);
   auto be32 = [&body](uint32_t v) {
     for (int i = 3; i >= 0; --i) body.push_back(uint8_t(v >> (8 * i)));
   };
@@ -101,9 +118,13 @@ TEST(WingRules, GainRangeBlock) {
   EXPECT_EQ(mn, -3.0);
   EXPECT_EQ(mx, 45.5);
   EXPECT_DOUBLE_EQ(st, 0.5);
-  EXPECT_TRUE(parse_gain_range_block(range_block(0, 60, 121, 0x20).data(), ok.size(), &mn, &mx, &st));
+  EXPECT_TRUE(
+      parse_gain_range_block(range_block(0, 60, 121, 0x20).data(), ok.size(), &mn, &mx, &st));
 
-  struct Bad { const char* what; std::vector<uint8_t> b; };
+  struct Bad {
+    const char* what;
+    std::vector<uint8_t> b;
+  };
   const Bad bad[] = {
       {"one step only", range_block(0, 10, 1)},
       {"max below min", range_block(10, 0, 5)},
@@ -111,7 +132,8 @@ TEST(WingRules, GainRangeBlock) {
       {"not numeric", range_block(0, 10, 5, 0x30)},
       {"NaN", range_block(NAN, 10, 5)},
   };
-  for (const Bad& c : bad) EXPECT_FALSE(parse_gain_range_block(c.b.data(), c.b.size(), &mn, &mx, &st)) << c.what;
+  for (const Bad& c : bad)
+    EXPECT_FALSE(parse_gain_range_block(c.b.data(), c.b.size(), &mn, &mx, &st)) << c.what;
   // Cut short at every length: never read past the end.
   for (size_t n = 0; n < ok.size(); ++n) {
     std::vector<uint8_t> cut(ok.begin(), ok.begin() + n);
@@ -127,13 +149,18 @@ TEST(WingRules, GainRangeBlock) {
 }
 
 TEST(WingRules, LeafTokensAndNames) {
-  struct Case { const char* leaf; uint8_t token; bool ok; };
-  const Case cases[] = {
-      {"g", 0xD5, true},    {"g", 0xD4, false},   {"g", 0x01, false},   {"vph", 0x00, true},
-      {"vph", 0x01, true},  {"vph", 0x02, false}, {"mute", 0xD5, false}, {"$mute", 0x3F, true},
-      {"$mute", 0x40, false}, {"$ha", 0x03, true}, {"name", 0xE5, true},
+  struct Case {
+    const char* leaf;
+    uint8_t token;
+    bool ok;
   };
-  for (const Case& c : cases) EXPECT_EQ(leaf_accepts_token(c.leaf, c.token), c.ok) << c.leaf << " " << int(c.token);
+  const Case cases[] = {
+      {"g", 0xD5, true},      {"g", 0xD4, false},   {"g", 0x01, false},    {"vph", 0x00, true},
+      {"vph", 0x01, true},    {"vph", 0x02, false}, {"mute", 0xD5, false}, {"$mute", 0x3F, true},
+      {"$mute", 0x40, false}, {"$ha", 0x03, true},  {"name", 0xE5, true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(leaf_accepts_token(c.leaf, c.token), c.ok) << c.leaf << " " << int(c.token);
 
   EXPECT_TRUE(is_placeholder_name("PATCH"));
   EXPECT_TRUE(is_placeholder_name("PATCH 12"));
@@ -164,13 +191,15 @@ TEST(WingNodeTable, FullTableIsReportedOnce) {
   test::DriverRecorder rec;
   // The driver's own table: fill it to the brim, then two more.
   uint32_t base = 0xF0000000u;
-  for (uint32_t i = node_table().size(); i < kNodeHashCapacity; ++i) node_hash_learn(base + i, "T", i, "x");
+  for (uint32_t i = node_table().size(); i < kNodeHashCapacity; ++i)
+    node_hash_learn(base + i, "T", i, "x");
   EXPECT_EQ(node_table().size(), kNodeHashCapacity);
   node_hash_learn(0xE0000001u, "LCL", 9, "g");
   node_hash_learn(0xE0000002u, nullptr, 10, nullptr);
   EXPECT_EQ(node_table().size(), kNodeHashCapacity);
   EXPECT_EQ(node_table().find(0xE0000001u), nullptr);
-  EXPECT_EQ(rec.count_containing("[bin] node-hash table is FULL (4096) - LCL 9/g and every new leaf"), 1);
+  EXPECT_EQ(
+      rec.count_containing("[bin] node-hash table is FULL (4096) - LCL 9/g and every new leaf"), 1);
   EXPECT_EQ(rec.count_containing("FULL"), 1);
 }
 

@@ -27,13 +27,17 @@ TEST(WingIdentity, ParseTable) {
   using namespace std::string_literals;
   const std::string long_name(100, 'n');
   const Case cases[] = {
-      {"plain", "WING,192.168.1.62,FOH,ngc-full,S2023123,3.0.5", true, "FOH", "ngc-full", "S2023123"},
-      {"name with commas", "WING,10.0.0.2,Stage, left, 2,ngc-full,S1,3.0", true, "Stage, left, 2", "ngc-full", "S1"},
-      {"empty serial: id is the sender", "WING,10.0.0.2,FOH,ngc-full,,3.0", true, "FOH", "ngc-full", "127.0.0.9"},
+      {"plain", "WING,192.168.1.62,FOH,ngc-full,S2023123,3.0.5", true, "FOH", "ngc-full",
+       "S2023123"},
+      {"name with commas", "WING,10.0.0.2,Stage, left, 2,ngc-full,S1,3.0", true, "Stage, left, 2",
+       "ngc-full", "S1"},
+      {"empty serial: id is the sender", "WING,10.0.0.2,FOH,ngc-full,,3.0", true, "FOH", "ngc-full",
+       "127.0.0.9"},
       {"empty name", "WING,10.0.0.2,,rack,S7,3.0", true, "", "rack", "S7"},
       {"long name cut to the record", "WING,1.2.3.4," + long_name + ",m,S,f", true,
        "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn", "m", "S"},
-      {"text after a NUL is not part of it", "WING,1.2.3.4,FOH,m,S9,f\0,x,y,z"s, true, "FOH", "m", "S9"},
+      {"text after a NUL is not part of it", "WING,1.2.3.4,FOH,m,S9,f\0,x,y,z"s, true, "FOH", "m",
+       "S9"},
       {"control characters shown as ?", "WING,1.2.3.4,F\x01H,m,S\n,f", true, "F?H", "m", "S?"},
       {"four commas", "WING,1.2.3.4,FOH,m,S9", false, "", "", ""},
       {"the question itself", "WING?", false, "", "", ""},
@@ -75,11 +79,18 @@ TEST(WingCard, FromTheTwoAnswers) {
     int32_t card;
   };
   const Case cases[] = {
-      {"WSG", "WSG", 1}, {"WSG-card", nullptr, 1}, {nullptr, "SoundGrid WSG", 1}, {"NONE", "DANTE", 0},
-      {"", "", 0},       {"NONE", nullptr, -1},     {nullptr, nullptr, -1},          {"wsg", "none", 0},
+      {"WSG", "WSG", 1},
+      {"WSG-card", nullptr, 1},
+      {nullptr, "SoundGrid WSG", 1},
+      {"NONE", "DANTE", 0},
+      {"", "", 0},
+      {"NONE", nullptr, -1},
+      {nullptr, nullptr, -1},
+      {"wsg", "none", 0},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(wing_card_from(c.opt, c.type), c.card) << (c.opt ? c.opt : "(none)") << " / " << (c.type ? c.type : "(none)");
+    EXPECT_EQ(wing_card_from(c.opt, c.type), c.card)
+        << (c.opt ? c.opt : "(none)") << " / " << (c.type ? c.type : "(none)");
 }
 
 sim::DiscoveryBehaviour desk(const char* ip, const char* serial, const char* card = "WSG") {
@@ -139,7 +150,8 @@ TEST(WingDiscover, AStoppingModuleAsksNoCardQuestion) {
 }
 
 TEST(WingDiscover, BadDatagramsAreIgnoredAndTheGoodAnswerStillCounts) {
-  const std::string bad[] = {"WING?", "hello", "WING,1,2,3", std::string("WING,") + std::string(600, 'x')};
+  const std::string bad[] = {"WING?", "hello", "WING,1,2,3",
+                             std::string("WING,") + std::string(600, 'x')};
   for (const auto& junk : bad) {
     SCOPED_TRACE(junk.substr(0, 12));
     test::DriverRecorder log;

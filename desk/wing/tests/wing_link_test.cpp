@@ -29,8 +29,8 @@
 namespace ks {
 namespace {
 
-using test::eventually;
 using sim::SimValue;
+using test::eventually;
 
 using test::input_path;
 using test::read_frame;
@@ -41,11 +41,12 @@ using test::request;
 // What the driver's keep-alive does: read the gain of LCL 1.
 bool keep_alive_read() {
   NodeFrame f = read_frame("LCL", 1, "g");
-  return link_request(f, false, node_table().lookup("LCL", 1, "g"), nullptr, 0, nullptr, 400, false);
+  return link_request(f, false, node_table().lookup("LCL", 1, "g"), nullptr, 0, nullptr, 400,
+                      false);
 }
 
 class WingLink : public testing::Test {
- protected:
+protected:
   // The link's ticks and waits run on a clock that moves only by the test's hand: a request
   // times out, a retry or a keep-alive comes due only when the test steps past it.
   void SetUp() override { link_set_clock(clock_.get()); }
@@ -75,15 +76,15 @@ class WingLink : public testing::Test {
   }
   // Runs a request that no reply will complete: once it waits (beside the connect thread's
   // nap) and `ready` holds, the clock is stepped past its time-out.
-  Reply expire(std::function<Reply()> call, uint32_t timeout_ms, std::function<bool()> ready = nullptr) {
+  Reply expire(std::function<Reply()> call, uint32_t timeout_ms,
+               std::function<bool()> ready = nullptr) {
     Reply r;
     std::atomic<bool> done{false};
     std::thread t([&] {
       r = call();
       done = true;
     });
-    while (!done.load() && !clock_->wait_idle(2, 50)) {
-    }
+    while (!done.load() && !clock_->wait_idle(2, 50)) {}
     if (ready) {
       EXPECT_TRUE(eventually(ready, 5000));
     }
@@ -215,10 +216,12 @@ TEST_F(WingLink, RequestsWhilePushesArrive) {
   EXPECT_EQ(ok, 100);
   SimValue last;
   sim_.get(input_path("LCL", 2, "g"), &last);
-  ASSERT_TRUE(eventually([&] {
-    auto p = pushes.pushes();
-    return !p.empty() && p.back().value == last.number;
-  }, 2000));
+  ASSERT_TRUE(eventually(
+      [&] {
+        auto p = pushes.pushes();
+        return !p.empty() && p.back().value == last.number;
+      },
+      2000));
   for (const auto& p : pushes.pushes()) {
     EXPECT_EQ(p.index, 2);
     EXPECT_GE(p.value, 0.0);
@@ -271,13 +274,16 @@ TEST_F(WingLink, KeepAliveDropsASilentDesk) {
   EXPECT_EQ(link_sent_count(), sent + 1);
   EXPECT_EQ(rec_.count_containing("[ctl] keep-alive failed"), 0);
   clock_->advance(400);
-  ASSERT_TRUE(eventually([&] { return rec_.count_containing("[ctl] keep-alive failed, dropping") == 1; }, 3000));
+  ASSERT_TRUE(eventually(
+      [&] { return rec_.count_containing("[ctl] keep-alive failed, dropping") == 1; }, 3000));
   sim_.update_faults([](sim::SimFaults& f) { f.silent = false; });
   // The last attempt was long ago: the connection comes back at the connect thread's next look.
-  bool back = eventually([&] {
-    clock_->advance(120);
-    return sim_.accepted() == 2 && link_alive();
-  }, 5000);
+  bool back = eventually(
+      [&] {
+        clock_->advance(120);
+        return sim_.accepted() == 2 && link_alive();
+      },
+      5000);
   EXPECT_TRUE(back) << sim_.accepted() << " " << link_alive() << " " << sim_.connections();
   clock_->advance(400);  // past the back-off an unguarded read waits out after the failed one
   EXPECT_TRUE(read_leaf("LCL", 1, "g").ok);
@@ -304,10 +310,12 @@ TEST_F(WingLink, StopDuringAHangingConnectIsPrompt) {
   ASSERT_TRUE(desk.open("127.0.0.106"));
   ASSERT_TRUE(link_start("127.0.0.106", keep_alive_read));
   // The attempt reads the clock as it begins; step until it has given up.
-  ASSERT_TRUE(eventually([&] {
-    clock_->advance(100);
-    return link_failed_connects() == 1;
-  }, 5000));
+  ASSERT_TRUE(eventually(
+      [&] {
+        clock_->advance(100);
+        return link_failed_connects() == 1;
+      },
+      5000));
   EXPECT_EQ(rec_.count_containing("(attempt 1, timed out"), 1);
   // The next attempt starts 3 s after the first began (at least 2 s before it failed); stop in
   // the middle of its 2 s wait.
@@ -409,7 +417,9 @@ TEST_F(WingLink, SendTimesOutOnADeskThatStopsReading) {
 TEST_F(WingLink, RefusedConnectsAreCounted) {
   ASSERT_TRUE(link_start("127.0.0.110", nullptr));
   ASSERT_TRUE(eventually([] { return link_failed_connects() >= 1; }, 3000));
-  EXPECT_EQ(rec_.count_containing("[ctl] cannot connect to 127.0.0.110:2222 (attempt 1, socket error"), 1);
+  EXPECT_EQ(
+      rec_.count_containing("[ctl] cannot connect to 127.0.0.110:2222 (attempt 1, socket error"),
+      1);
   EXPECT_FALSE(link_alive());
   EXPECT_FALSE(link_start("", nullptr));
 }
@@ -429,11 +439,14 @@ TEST_F(WingLink, HostileDeskStreams) {
     bool reply_lost;
   };
   const Case cases[] = {
-      {"oversized long block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; }, false},
-      {"oversized short block before the reply", [](sim::SimFaults& f) {
+      {"oversized long block before the reply", [](sim::SimFaults& f) { f.oversize_next = 1; },
+       false},
+      {"oversized short block before the reply",
+       [](sim::SimFaults& f) {
          f.console = false;
          f.oversize_next = 1;
-       }, false},
+       },
+       false},
       {"unknown token before the reply", [](sim::SimFaults& f) { f.unknown_next = 1; }, false},
       {"garbled reply", [](sim::SimFaults& f) { f.garble_next = 1; }, true},
       {"reply sent one byte per segment", [](sim::SimFaults& f) { f.bytewise = true; }, false},
@@ -443,7 +456,8 @@ TEST_F(WingLink, HostileDeskStreams) {
     uint32_t received = link_received_count();
     auto read = [&] { return request(read_frame("LCL", 1, "g"), h, 1500); };
     // Once the garbled bytes are in, nothing will complete the request: its time runs out.
-    Reply r = c.reply_lost ? expire(read, 1500, [&] { return link_received_count() > received; }) : read();
+    Reply r = c.reply_lost ? expire(read, 1500, [&] { return link_received_count() > received; })
+                           : read();
     EXPECT_EQ(r.ok, !c.reply_lost) << c.what;
     if (r.ok) {
       EXPECT_EQ(r.hash(), h) << c.what;
@@ -474,7 +488,8 @@ TEST_F(WingLink, HostileDeskStreams) {
   }
   EXPECT_TRUE(recovered);
   EXPECT_EQ(after.value(), 3.0);
-  for (const auto& p : pushes.pushes()) ADD_FAILURE() << "false push " << p.bank << " " << p.index << "/" << p.leaf << " " << p.value;
+  for (const auto& p : pushes.pushes())
+    ADD_FAILURE() << "false push " << p.bank << " " << p.index << "/" << p.leaf << " " << p.value;
   EXPECT_GE(link_rx_errors().oversize, 1u);
   EXPECT_GE(link_rx_errors().unknown_tokens, 2u);
   EXPECT_TRUE(link_alive());
@@ -487,7 +502,11 @@ TEST_F(WingLink, LateReplyNeverCompletesTheNextRequest) {
   for (int n = 4; n <= 7; ++n) sim_.set(input_path("LCL", n, "g"), SimValue::of_float(double(n)));
   connect();
   uint32_t h4 = learn("LCL", 4, "g"), h5 = learn("LCL", 5, "g");
-  struct Case { const char* what; int late, next; uint32_t late_hash, next_hash; };
+  struct Case {
+    const char* what;
+    int late, next;
+    uint32_t late_hash, next_hash;
+  };
   const Case cases[] = {
       {"guarded reads", 4, 5, h4, h5},
       {"unguarded reads", 6, 7, 0, 0},
@@ -497,7 +516,9 @@ TEST_F(WingLink, LateReplyNeverCompletesTheNextRequest) {
     // The desk holds the reply until after the request has given up.
     sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 150; });
     uint32_t events = link_event_count();
-    EXPECT_FALSE(expire([&] { return request(read_frame("LCL", c.late, "g"), c.late_hash); }, 400).ok) << c.what;
+    EXPECT_FALSE(
+        expire([&] { return request(read_frame("LCL", c.late, "g"), c.late_hash); }, 400).ok)
+        << c.what;
     sim_.update_faults([](sim::SimFaults& f) { f.delay_ms = 0; });
     std::atomic<bool> returned{false};
     Reply r;

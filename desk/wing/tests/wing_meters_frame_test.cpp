@@ -74,9 +74,14 @@ TEST(WingMeterSubscription, GoldenBytes) {
 }
 
 TEST(WingMeterSubscription, IdStaysInItsRange) {
-  struct Case { Tick tick; uint64_t salt; uint32_t id; } cases[] = {
-      {0, 0, 32}, {127, 0, 159}, {128, 0, 32}, {5, 5, 32}, {0xFFFFFFFF, 0, 159},
-      {1, 0x1000000000000002ull, 35}, {0x80, 0x7F, 159},
+  struct Case {
+    Tick tick;
+    uint64_t salt;
+    uint32_t id;
+  } cases[] = {
+      {0, 0, 32},        {127, 0, 159},        {128, 0, 32},
+      {5, 5, 32},        {0xFFFFFFFF, 0, 159}, {1, 0x1000000000000002ull, 35},
+      {0x80, 0x7F, 159},
   };
   for (const Case& c : cases) EXPECT_EQ(meter_subscription_id(c.tick, c.salt), c.id) << c.tick;
 }
@@ -98,8 +103,9 @@ TEST(WingMeterFrame, EveryChannelLandsInItsGroup) {
   // A distinct word per channel: a group or channel offset by one shows as a wrong level.
   std::vector<int16_t> raw;
   for (size_t g = 0; g < kMeterGroupCount; ++g)
-    for (int i = 0; i < kMeterGroups[g].channels; ++i) raw.push_back(int16_t(-int(g) * 512 - i * 3 - 1));
-  raw[0] = 0x7FFF;                    // LCL 1: the loudest word
+    for (int i = 0; i < kMeterGroups[g].channels; ++i)
+      raw.push_back(int16_t(-int(g) * 512 - i * 3 - 1));
+  raw[0] = 0x7FFF;                       // LCL 1: the loudest word
   raw[kMeterChannelCount - 1] = -32768;  // USR 56: the quietest
   MeterLevels m;
   ASSERT_EQ(take(m, frame(77, raw), 77, 1000), MeterDatagram::kFirstDecoded);
@@ -132,9 +138,12 @@ TEST(WingMeterFrame, QueriesOutsideTheFrameAreFalse) {
   EXPECT_FALSE(m.peak("LCL", 1, 0, &db));
   ASSERT_EQ(take(m, flat_frame(40, 0.0), 40, 0), MeterDatagram::kFirstDecoded);
   static const char unterminated[8] = {'L', 'C', 'L', 'L', 'C', 'L', 'L', 'C'};
-  struct Case { const char* bank; int32_t n; } bad[] = {
-      {"LCL", 25}, {"LCL", 0}, {"LCL", -1}, {"AES", 3}, {"MOD", 65}, {"BUS", 1}, {"", 1}, {nullptr, 1},
-      {"LCLLCLLCL", 1}, {unterminated, 1},
+  struct Case {
+    const char* bank;
+    int32_t n;
+  } bad[] = {
+      {"LCL", 25}, {"LCL", 0}, {"LCL", -1},  {"AES", 3},       {"MOD", 65},
+      {"BUS", 1},  {"", 1},    {nullptr, 1}, {"LCLLCLLCL", 1}, {unterminated, 1},
   };
   for (const Case& c : bad) {
     EXPECT_FALSE(m.level(c.bank, c.n, &db)) << (c.bank ? c.bank : "null") << " " << c.n;
@@ -155,7 +164,13 @@ TEST(WingMeterFrame, BadDatagramsAreNotDecoded) {
   } cases[] = {
       {"892 bytes", Bytes(good.begin(), good.end() - 4), MeterDatagram::kWrongSize, false},
       {"895 bytes", Bytes(good.begin(), good.end() - 1), MeterDatagram::kWrongSize, false},
-      {"897 bytes", [&] { Bytes b = good; b.push_back(0); return b; }(), MeterDatagram::kWrongSize, false},
+      {"897 bytes",
+       [&] {
+         Bytes b = good;
+         b.push_back(0);
+         return b;
+       }(),
+       MeterDatagram::kWrongSize, false},
       {"2048 bytes", Bytes(2048, 0), MeterDatagram::kWrongSize, false},
       {"4 bytes", Bytes(good.begin(), good.begin() + 4), MeterDatagram::kWrongSize, false},
       {"3 bytes", Bytes{0, 0, 0}, MeterDatagram::kTooShort, true},
@@ -189,7 +204,8 @@ TEST(WingMeterFrame, WrongSizeThenGoodFrameFlowsAgain) {
   MeterLevels m;
   Bytes good = lcl1_frame(60, -6.0);
   Bytes short_frame(good.begin(), good.end() - 4);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(take(m, short_frame, 60, Tick(i)), MeterDatagram::kWrongSize);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(take(m, short_frame, 60, Tick(i)), MeterDatagram::kWrongSize);
   EXPECT_EQ(m.wrong_size_frames(), 5u);
   EXPECT_EQ(m.frames(), 0u);
   EXPECT_EQ(take(m, good, 60, 10), MeterDatagram::kFirstDecoded);
@@ -206,7 +222,10 @@ TEST(WingMeterFrame, HoldDecaysAfterItsTime) {
   for (Tick t0 : {Tick(5000), Tick(0xFFFFFC00)}) {  // the second one crosses the wrap
     MeterLevels m;
     ASSERT_NE(take(m, lcl1_frame(33, 0.0), 33, t0), MeterDatagram::kTooShort);
-    struct Step { uint32_t at; double peak; } steps[] = {
+    struct Step {
+      uint32_t at;
+      double peak;
+    } steps[] = {
         {0, 0.0}, {1000, 0.0}, {1600, 0.0}, {1850, -5.0}, {2100, -10.0},
     };
     for (const Step& s : steps) {
@@ -231,7 +250,10 @@ TEST(WingMeterFrame, HoldDecaysAfterItsTime) {
 }
 
 TEST(WingMeterFrame, ClipThresholdAndWindow) {
-  struct Case { double db; bool clip; } cases[] = {
+  struct Case {
+    double db;
+    bool clip;
+  } cases[] = {
       {-0.5, true}, {-0.6, false}, {0.0, true}, {6.0, true}, {-0.5 - 1 / 256.0, false},
   };
   for (const Case& c : cases) {

@@ -22,9 +22,9 @@
 namespace ks {
 namespace {
 
-using test::eventually;
 using sim::MeterSim;
 using sim::MeterSubscriber;
+using test::eventually;
 
 DeskAnswer answer_for(uint32_t addr) {
   DeskAnswer a{};
@@ -36,7 +36,8 @@ DeskAnswer answer_for(uint32_t addr) {
 void settle(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 bool has_subscriptions(const MeterSim& s, size_t n) {
-  return s.wait_subscribers([n](const std::vector<MeterSubscriber>& v) { return v.size() >= n; }, 5000);
+  return s.wait_subscribers([n](const std::vector<MeterSubscriber>& v) { return v.size() >= n; },
+                            5000);
 }
 
 uint32_t renewals_seen(const MeterSim& s) {
@@ -57,7 +58,7 @@ uint32_t desk_address(uint32_t native) {
 }
 
 class WingMetersTest : public ::testing::Test {
- protected:
+protected:
   void start_desk(uint32_t addr) {
     addr = desk_address(addr);
     addr_ = addr;
@@ -115,7 +116,8 @@ TEST_F(WingMetersTest, LevelsFromTheDeskReachTheSlots) {
   EXPECT_FALSE(wing_meter_clip("LCL", 1));
   EXPECT_FALSE(wing_meter_now("LCL", 25, &db));
   uint32_t frames = wing_meter_frames();
-  EXPECT_TRUE(eventually([&] { return wing_meter_frames() > frames + 3; }, 3000)) << "frames keep coming";
+  EXPECT_TRUE(eventually([&] { return wing_meter_frames() > frames + 3; }, 3000))
+      << "frames keep coming";
 
   // A move at the desk shows; the peak holds the louder past.
   desk.set_level("LCL", 1, -40.0);
@@ -124,16 +126,19 @@ TEST_F(WingMetersTest, LevelsFromTheDeskReachTheSlots) {
   EXPECT_GT(db, -40.0);
 
   char connected[96];
-  std::snprintf(connected, sizeof connected, "[nat] connected %s:2222, meters requested (12 source devices)",
+  std::snprintf(connected, sizeof connected,
+                "[nat] connected %s:2222, meters requested (12 source devices)",
                 format_ipv4(addr_).c_str());
   EXPECT_EQ(log.count_containing(connected), 1);
   EXPECT_EQ(log.count_containing("[nat] meter socket on udp/" + std::to_string(st.udp_port)), 1);
-  EXPECT_EQ(log.count_containing("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -12.5 dB"), 1);
+  EXPECT_EQ(
+      log.count_containing("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -12.5 dB"), 1);
 
   wing_meters_stop();
   EXPECT_FALSE(wing_meters_flowing());
   EXPECT_FALSE(wing_meter_now("LCL", 1, &db)) << "no stale levels after stop";
-  ASSERT_TRUE(desk.wait_subscribers([](auto& v) { return !v[0].open; }, 3000)) << "connection closed at stop";
+  ASSERT_TRUE(desk.wait_subscribers([](auto& v) { return !v[0].open; }, 3000))
+      << "connection closed at stop";
 }
 
 TEST_F(WingMetersTest, StartRefusesWhatItCannotUse) {
@@ -188,7 +193,8 @@ TEST_F(WingMetersTest, SilentDeskIsPrimedAndSubscribedAgain) {
   EXPECT_EQ(log.count_containing("no meter data"), 0) << "not before 6 s";
   EXPECT_TRUE(wing_meters_flowing());
   clock.advance(200);
-  ASSERT_TRUE(eventually([&] { return log.count_containing("[nat] no meter data for 6 s, re-priming") == 1; }, 3000));
+  ASSERT_TRUE(eventually(
+      [&] { return log.count_containing("[nat] no meter data for 6 s, re-priming") == 1; }, 3000));
   EXPECT_FALSE(wing_meters_flowing());
   double db;
   EXPECT_FALSE(wing_meter_now("LCL", 1, &db)) << "no levels from a stalled stream";
@@ -209,7 +215,8 @@ TEST_F(WingMetersTest, DroppedConnectionIsSubscribedAgain) {
   ASSERT_TRUE(start_meters());
   ASSERT_TRUE(eventually([] { return wing_meters_flowing(); }, 5000));
   desk.drop_connections();
-  ASSERT_TRUE(eventually([&] { return log.count_containing("meter connection closed by the desk") == 1; }, 3000));
+  ASSERT_TRUE(eventually(
+      [&] { return log.count_containing("meter connection closed by the desk") == 1; }, 3000));
   EXPECT_FALSE(wing_meters_flowing());
   // At most one set-up per 3 s.
   ASSERT_TRUE(clock.wait_for_waiters(1));
@@ -225,13 +232,15 @@ TEST_F(WingMetersTest, WrongSizedFramesShowNoLevelsAndAreLoggedThreeTimes) {
   ASSERT_TRUE(start_meters());
   ASSERT_TRUE(eventually([] { return wing_meters_flowing(); }, 5000));
   desk.update_faults([](sim::MeterFaults& f) { f.frame_size = 892; });
-  ASSERT_TRUE(eventually([] { return !wing_meters_flowing() && wing_meters_stats().wrong_size >= 6; }, 5000));
+  ASSERT_TRUE(eventually(
+      [] { return !wing_meters_flowing() && wing_meters_stats().wrong_size >= 6; }, 5000));
   double db;
   EXPECT_FALSE(wing_meter_now("LCL", 1, &db));
-  EXPECT_EQ(log.count_containing(
-                "[nat] meter frame is 892 bytes, expected 896 - channel counts have changed (sample rate or "
-                "card?). Not decoding rather than showing wrong levels."),
-            3);
+  EXPECT_EQ(
+      log.count_containing(
+          "[nat] meter frame is 892 bytes, expected 896 - channel counts have changed (sample rate or "
+          "card?). Not decoding rather than showing wrong levels."),
+      3);
   EXPECT_EQ(log.count_containing("no meter data"), 0) << "the desk is still talking to us";
   desk.update_faults([](sim::MeterFaults& f) { f.frame_size = 896; });
   EXPECT_TRUE(eventually([] { return wing_meters_flowing(); }, 3000));
@@ -249,7 +258,8 @@ TEST_F(WingMetersTest, FramesForAnotherSubscriptionAreDropped) {
 
 TEST_F(WingMetersTest, FramesFromStrangersAreDropped) {
 #ifdef _WIN32
-  GTEST_SKIP() << "under Wine every in-process sender shows as 127.0.0.1: strangers are told apart natively";
+  GTEST_SKIP()
+      << "under Wine every in-process sender shows as 127.0.0.1: strangers are told apart natively";
 #endif
   start_desk(0x7F0000A7);
   desk.set_level("LCL", 1, -30.0);
@@ -264,7 +274,8 @@ TEST_F(WingMetersTest, FramesFromStrangersAreDropped) {
   Socket stranger = Socket::udp();
   ASSERT_TRUE(stranger.bind(Endpoint{0x7F0000C8, 0}));
   for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(stranger.send_to(forged.data(), forged.size(), Endpoint{kLoopback, st.udp_port}), 896);
+    ASSERT_EQ(stranger.send_to(forged.data(), forged.size(), Endpoint{kLoopback, st.udp_port}),
+              896);
     settle(10);
   }
   ASSERT_TRUE(eventually([] { return wing_meters_stats().foreign >= 20; }, 3000));

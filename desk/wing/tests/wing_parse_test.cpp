@@ -267,7 +267,8 @@ TEST(WingParse, LongBlockIsTakenWholeAsTheReply) {
       EXPECT_EQ(h.completed, 0);
       h.feed(Bytes(wire.begin() + cut, wire.end()));
       ASSERT_EQ(h.completed, 1) << block.size() << "/" << cut;
-      EXPECT_EQ(h.reply(), Bytes(block.begin(), block.begin() + std::min<size_t>(block.size(), 320)));
+      EXPECT_EQ(h.reply(),
+                Bytes(block.begin(), block.begin() + std::min<size_t>(block.size(), 320)));
       EXPECT_TRUE(h.pushes.empty()) << "payload bytes never become pushes";
       EXPECT_TRUE(h.errors.empty());
       EXPECT_EQ(h.rx.buffered(), 0u);
@@ -282,20 +283,34 @@ TEST(WingParse, EndMarkCompletesOnlyItsOwnMultiPartReply) {
   struct Case {
     const char* what;
     std::vector<Step> steps;
-    bool node_done;   // the whole-node request ends complete
-    size_t node_fill; // with this many reply bytes
+    bool node_done;    // the whole-node request ends complete
+    size_t node_fill;  // with this many reply bytes
   };
   const size_t one = 10;  // one node item of the fixture
   const Case cases[] = {
-      {"leaf end mark before the node read", {kLeaf, kLeafReply, kEnd, kNode, kNodeItem, kEnd}, true, one},
-      {"leaf end mark after the node read was armed", {kLeaf, kLeafReply, kNode, kEnd, kNodeItem, kEnd}, true, one},
+      {"leaf end mark before the node read",
+       {kLeaf, kLeafReply, kEnd, kNode, kNodeItem, kEnd},
+       true,
+       one},
+      {"leaf end mark after the node read was armed",
+       {kLeaf, kLeafReply, kNode, kEnd, kNodeItem, kEnd},
+       true,
+       one},
       {"definition end mark after the node read was armed",
-       {kBlockReq, kBlockReply, kNode, kEnd, kNodeItem, kNodeItem, kEnd}, true, 2 * one},
+       {kBlockReq, kBlockReply, kNode, kEnd, kNodeItem, kNodeItem, kEnd},
+       true,
+       2 * one},
       {"desk without trailing end marks", {kLeaf, kLeafReply, kNode, kNodeItem, kEnd}, true, one},
       {"empty node answer of its own", {kLeaf, kLeafReply, kEnd, kNode, kEnd}, true, 0},
       {"only the earlier mark came", {kLeaf, kLeafReply, kNode, kEnd}, false, 0},
-      {"unanswered leaf read, late mark", {kLeaf, kGiveUp, kNode, kEnd, kNodeItem, kEnd}, true, one},
-      {"node read given up, its late mark", {kNode, kGiveUp, kNode, kEnd, kNodeItem, kEnd}, true, one},
+      {"unanswered leaf read, late mark",
+       {kLeaf, kGiveUp, kNode, kEnd, kNodeItem, kEnd},
+       true,
+       one},
+      {"node read given up, its late mark",
+       {kNode, kGiveUp, kNode, kEnd, kNodeItem, kEnd},
+       true,
+       one},
   };
   for (const Case& c : cases) {
     Harness h;
@@ -395,7 +410,9 @@ TEST(WingParse, RandomStreamsFuzz) {
           break;
         }
         case 2: data = data + Bytes{0xDF, uint8_t(rng() % 3), uint8_t(rng())}; break;
-        case 3: data = data + Bytes{0xD7, 0, 0, 0, uint8_t(rng()), uint8_t(0xE0 + rng() % 32)}; break;
+        case 3:
+          data = data + Bytes{0xD7, 0, 0, 0, uint8_t(rng()), uint8_t(0xE0 + rng() % 32)};
+          break;
         case 4: data.push_back(0xDE); break;
         default: data = data + item(9, {0xD1, uint8_t(rng()), 'x', 'y'}); break;
       }

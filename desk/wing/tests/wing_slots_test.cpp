@@ -37,7 +37,8 @@ struct Event {
 };
 std::mutex g_m;
 std::vector<Event> g_events;
-void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag, const void* extra) {
+void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag,
+                     const void* extra) {
   std::lock_guard<std::mutex> g(g_m);
   g_events.push_back(Event{bank, kind, n, value, flag});
   EXPECT_EQ(extra, nullptr);
@@ -48,7 +49,7 @@ std::vector<Event> events() {
 }
 
 class WingSlots : public testing::Test {
- protected:
+protected:
   void SetUp() override {
     {
       std::lock_guard<std::mutex> g(g_m);
@@ -84,7 +85,9 @@ TEST_F(WingSlots, PreloadOfAnnouncedBuild) {
   const PreloadBuild builds[] = {{"9.9-sim", rows, 3}};
   wing_set_preload_builds(builds, 1);
   connect();
-  EXPECT_EQ(rec_.count_containing("[bin] firmware 9.9-sim: 3 node hashes preloaded - no read runs on trust"), 1);
+  EXPECT_EQ(rec_.count_containing(
+                "[bin] firmware 9.9-sim: 3 node hashes preloaded - no read runs on trust"),
+            1);
   EXPECT_EQ(node_table().lookup("C", 40, "vph"), rows[1].hash);
   // Preloaded, so the very first read is guarded.
   sim_.set(in("C", 41, "g"), SimValue::of_float(6.0));
@@ -125,7 +128,9 @@ TEST_F(WingSlots, PreampReadLearnsAndGuards) {
   // Guarded reads: a reply of the wrong type is refused, and logged.
   sim_.update_faults([](sim::SimFaults& f) { f.wrong_type_next = 1; });
   EXPECT_FALSE(wing_read_gain("LCL", 5, &db));
-  EXPECT_EQ(rec_.count_containing("[read] LCL 5/g answered value type 0x80 - not this leaf, ignoring"), 1);
+  EXPECT_EQ(
+      rec_.count_containing("[read] LCL 5/g answered value type 0x80 - not this leaf, ignoring"),
+      1);
   EXPECT_TRUE(wing_read_phantom("LCL", 5, &on));
   EXPECT_EQ(on, 1);
 
@@ -179,11 +184,13 @@ TEST_F(WingSlots, WritesReachTheDeskAndPushesReachTheFramework) {
 
   // A move at the desk.
   sim_.set(in("A", 3, "g"), SimValue::of_float(-2.0));
-  ASSERT_TRUE(eventually([] {
-    for (const Event& e : events())
-      if (e.kind == "g" && e.value == -2.0) return true;
-    return false;
-  }, 2000));
+  ASSERT_TRUE(eventually(
+      [] {
+        for (const Event& e : events())
+          if (e.kind == "g" && e.value == -2.0) return true;
+        return false;
+      },
+      2000));
   for (const Event& e : events()) {
     EXPECT_EQ(e.bank, "A");
     EXPECT_EQ(e.n, 3);
@@ -195,7 +202,8 @@ TEST_F(WingSlots, WritesReachTheDeskAndPushesReachTheFramework) {
   // A pushed value of the wrong type for its leaf never reaches the framework.
   size_t before = events().size();
   uint32_t h = sim_.hash_of(in("A", 3, "g"));
-  sim_.inject({0xD7, uint8_t(h >> 24), uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h), 0x81, 'x', 'y'});
+  sim_.inject(
+      {0xD7, uint8_t(h >> 24), uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h), 0x81, 'x', 'y'});
   sim_.set(in("A", 3, "vph"), SimValue::of_flag(false));
   ASSERT_TRUE(eventually([&] { return events().size() > before; }, 2000));
   for (size_t i = before; i < events().size(); ++i) EXPECT_EQ(events()[i].kind, "vph");
@@ -215,7 +223,10 @@ TEST_F(WingSlots, PreampReadsBehindTrailingEndMarks) {
   sim_.set(in("LCL", 6, "g"), SimValue::of_float(18.0));
   sim_.set(in("LCL", 6, "vph"), SimValue::of_flag(true));
   connect();
-  struct Case { const char* what; bool console, late; };
+  struct Case {
+    const char* what;
+    bool console, late;
+  };
   const Case cases[] = {
       {"end marks after whole-node answers only", false, false},
       {"end marks after every request", true, false},
@@ -232,11 +243,13 @@ TEST_F(WingSlots, PreampReadsBehindTrailingEndMarks) {
       uint8_t on = 0, valid = 0;
       EXPECT_TRUE(wing_read_gain("LCL", 6, &db)) << c.what;
       bool a = wing_read_preamp("LCL", 6, &db, &on, &valid);
-      EXPECT_TRUE(a && db == 18.0 && on == 1 && valid == 1) << c.what << " after a leaf read, round " << i;
+      EXPECT_TRUE(a && db == 18.0 && on == 1 && valid == 1)
+          << c.what << " after a leaf read, round " << i;
       EXPECT_TRUE(wing_gain_range("LCL", 6, &mn, &mx, &st)) << c.what;
       EXPECT_EQ(mx, 45.5) << c.what;
       bool b = wing_read_preamp("LCL", 6, &db, &on, &valid);
-      EXPECT_TRUE(b && db == 18.0 && on == 1 && valid == 1) << c.what << " after a definition read, round " << i;
+      EXPECT_TRUE(b && db == 18.0 && on == 1 && valid == 1)
+          << c.what << " after a definition read, round " << i;
       ok += a && b;
     }
     EXPECT_EQ(ok, 10) << c.what;
@@ -247,11 +260,18 @@ TEST_F(WingSlots, PreampReadsBehindTrailingEndMarks) {
 // where the desk says whether another desk holds the preamp is no answer, not 63 or 49.
 TEST_F(WingSlots, ValuesOnlyFromWholeTokens) {
   wing_reset_name_state();
-  struct Case { const char* what; int n; SimValue ract; uint32_t type; const char* log; };
+  struct Case {
+    const char* what;
+    int n;
+    SimValue ract;
+    uint32_t type;
+    const char* log;
+  };
   const Case cases[] = {
       {"raw float 1.0", 6, SimValue::of_raw(1.0), 3, "[patch] A 6: remote control is enabled"},
       {"string 'A1'", 7, SimValue::of_text("A1"), 3, "[patch] A 7: remote control is enabled"},
-      {"integer 2", 8, SimValue::of_int(2), 0, "[patch] A 8: preamp controlled remotely by another desk over AES50 - no knob here (2)"},
+      {"integer 2", 8, SimValue::of_int(2), 0,
+       "[patch] A 8: preamp controlled remotely by another desk over AES50 - no knob here (2)"},
   };
   for (const Case& c : cases) {
     sim_.set(in("A", c.n, "rmt"), SimValue::of_text("ON"));
@@ -310,10 +330,15 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
   EXPECT_STREQ(bank, "A");
   EXPECT_EQ(idx, 6u);
   ASSERT_TRUE(wing_set_patch("MOD", 30, "B", 12));
-  ASSERT_TRUE(sim_.wait_records([](auto& r) {
-    for (auto& x : r) if (x.request.path == "io/out/MOD/30/in" && x.request.kind == sim::SimRequest::Kind::kWrite) return true;
-    return false;
-  }, 2000));
+  ASSERT_TRUE(sim_.wait_records(
+      [](auto& r) {
+        for (auto& x : r)
+          if (x.request.path == "io/out/MOD/30/in" &&
+              x.request.kind == sim::SimRequest::Kind::kWrite)
+            return true;
+        return false;
+      },
+      2000));
   ASSERT_TRUE(wing_read_source("MOD", 30, bank, sizeof bank, &idx));
   EXPECT_STREQ(bank, "B");
   EXPECT_EQ(idx, 12u);
@@ -324,11 +349,15 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
     sim_.clear_records();
     ASSERT_TRUE(wing_set_patch("MOD", 29, "C", input));
     sim::SimRecord write{};
-    ASSERT_TRUE(sim_.wait_records([&](auto& r) {
-      for (auto& x : r)
-        if (x.request.path == "io/out/MOD/29/in" && x.request.kind == sim::SimRequest::Kind::kWrite) return write = x, true;
-      return false;
-    }, 2000));
+    ASSERT_TRUE(sim_.wait_records(
+        [&](auto& r) {
+          for (auto& x : r)
+            if (x.request.path == "io/out/MOD/29/in" &&
+                x.request.kind == sim::SimRequest::Kind::kWrite)
+              return write = x, true;
+          return false;
+        },
+        2000));
     EXPECT_EQ(write.request.value.kind, SimValue::Kind::kInt) << input;
     EXPECT_EQ(write.request.value.number, double(input));
     ASSERT_TRUE(wing_read_source("MOD", 29, bank, sizeof bank, &idx)) << input;
@@ -375,8 +404,8 @@ TEST_F(WingSlots, GainRangePatchCardsAndPorts) {
 TEST_F(WingSlots, NamesThroughTheChannelMap) {
   wing_reset_name_state();
   sim_.set("ch/3/name", SimValue::of_text("Kick In"));
-  sim_.set("ch/4/in/conn/grp", SimValue::of_text("OFF"));         // not connected: no entry
-  sim_.set("ch/5/in/conn/in", SimValue::of_int(3));               // second channel on LCL 3
+  sim_.set("ch/4/in/conn/grp", SimValue::of_text("OFF"));  // not connected: no entry
+  sim_.set("ch/5/in/conn/in", SimValue::of_int(3));        // second channel on LCL 3
   sim_.set("ch/5/name", SimValue::of_text("Kick Sub"));
   sim_.set(in("LCL", 4, "name"), SimValue::of_text("Snare Top Microphone 1"));
   sim_.set(in("LCL", 6, "name"), SimValue::of_text("PATCH 12"));
@@ -417,13 +446,21 @@ TEST_F(WingSlots, HeadAmpTypes) {
     ASSERT_TRUE(wing_headamp_type("A", 4, &type));
     EXPECT_EQ(type, 0u) << "taken by another desk over AES50";
   }
-  EXPECT_EQ(rec_.count_containing("[patch] LCL 2: head-amp type 5 has not been seen before - counted as a head amp"), 1);
-  EXPECT_EQ(rec_.count_containing("[patch] A 4: preamp controlled remotely by another desk over AES50 - no knob here (2)"), 1);
+  EXPECT_EQ(rec_.count_containing(
+                "[patch] LCL 2: head-amp type 5 has not been seen before - counted as a head amp"),
+            1);
+  EXPECT_EQ(
+      rec_.count_containing(
+          "[patch] A 4: preamp controlled remotely by another desk over AES50 - no knob here (2)"),
+      1);
 
   sim_.update_faults([](sim::SimFaults& f) { f.omit_leaf = "$ract"; });
   ASSERT_TRUE(wing_headamp_type("A", 5, &type));
   EXPECT_EQ(type, 3u);
-  EXPECT_EQ(rec_.count_containing("[patch] A 5: remote control is enabled for this input and the desk will not say whether it is active (3)"), 1);
+  EXPECT_EQ(
+      rec_.count_containing(
+          "[patch] A 5: remote control is enabled for this input and the desk will not say whether it is active (3)"),
+      1);
 }
 
 }  // namespace

@@ -54,8 +54,8 @@ inline void report(const char* what, std::vector<double>& us, int lost) {
   }
   std::sort(us.begin(), us.end());
   auto at = [&](double q) { return us[size_t(q * double(us.size() - 1))]; };
-  std::printf("%-12s n=%zu  median %.1f us  p90 %.1f us  p99 %.1f us  max %.1f us  lost %d\n", what, us.size(),
-              at(0.5), at(0.9), at(0.99), us.back(), lost);
+  std::printf("%-12s n=%zu  median %.1f us  p90 %.1f us  p99 %.1f us  max %.1f us  lost %d\n", what,
+              us.size(), at(0.5), at(0.9), at(0.99), us.back(), lost);
 }
 
 // `rounds` samples: each starts with act(i) and ends when the stamp is signalled (lost after 1 s).
@@ -67,8 +67,10 @@ void time_rounds(const char* what, Stamp& stamp, int rounds, Act act) {
     auto t0 = SteadyClock::now();
     act(i);
     SteadyClock::time_point t1;
-    if (stamp.wait(&t1, 1000)) us.push_back(micros(t0, t1));
-    else lost++;
+    if (stamp.wait(&t1, 1000))
+      us.push_back(micros(t0, t1));
+    else
+      lost++;
   }
   report(what, us, lost);
 }
@@ -100,7 +102,9 @@ inline double cpu_ms() {
 #ifdef _WIN32
   FILETIME c, e, k, u;
   GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
-  auto ms = [](FILETIME f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0; };
+  auto ms = [](FILETIME f) {
+    return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0;
+  };
   return ms(k) + ms(u);
 #else
   rusage r{};
@@ -114,7 +118,8 @@ inline double cpu_ms() {
 inline void idle_cpu(int seconds, const char* note) {
   double c0 = cpu_ms();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  std::printf("%-12s %.1f ms of CPU per minute (%s)\n", "idle CPU", (cpu_ms() - c0) * 60.0 / seconds, note);
+  std::printf("%-12s %.1f ms of CPU per minute (%s)\n", "idle CPU",
+              (cpu_ms() - c0) * 60.0 / seconds, note);
 }
 
 }  // namespace ks::bench

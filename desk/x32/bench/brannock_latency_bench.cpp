@@ -51,7 +51,8 @@ int main() {
   desk.set_observer([](const std::string& address) {
     if (address == "/headamp/000/gain") g_stamp.signal();
   });
-  bench::time_rounds("LV1 -> desk", g_stamp, 500, [&](int i) { m.table->set_gain(0, i % 2 ? 10.0 : 20.0); });
+  bench::time_rounds("LV1 -> desk", g_stamp, 500,
+                     [&](int i) { m.table->set_gain(0, i % 2 ? 10.0 : 20.0); });
   desk.set_observer(nullptr);
 
   bench::time_rounds("desk -> LV1", g_stamp, 200, [&](int i) {

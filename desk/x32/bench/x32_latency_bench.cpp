@@ -5,7 +5,8 @@
 //   desk -> LV1       a change at the desk until the driver's event callback has it
 //   idle CPU          the process's CPU time while connected and idle, per minute
 // Benchmark, not a test: tools/netns-run build/native/desk/x32/x32_latency_bench
-//                    (or tools/netns-run tools/wine-run build/windows/desk/x32/x32_latency_bench.exe)
+//                    (or tools/netns-run tools/wine-run
+//                    build/windows/desk/x32/x32_latency_bench.exe)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -49,13 +50,15 @@ int main() {
 
   x32_set_event_callback(on_event);
   if (!x32_connect(desk.c_str())) return 1;
-  for (int i = 0; i < 200 && !x32_link_alive(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 200 && !x32_link_alive(); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   sim.wait_for([&] { return !sim.subscribers().empty(); }, 3000);
 
   sim.set_observer([](const std::string& address) {
     if (address == "/headamp/040/gain") g_stamp.signal();
   });
-  bench::time_rounds("LV1 -> desk", g_stamp, kRounds, [](int i) { x32_send_gain("A", 9, double(i % 72) - 12); });
+  bench::time_rounds("LV1 -> desk", g_stamp, kRounds,
+                     [](int i) { x32_send_gain("A", 9, double(i % 72) - 12); });
   sim.set_observer(nullptr);
 
   g_expect_n = 12;  // AN 12 is head amp 11

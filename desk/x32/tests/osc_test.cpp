@@ -52,8 +52,8 @@ Bytes query(const char* address) {
 }
 
 TEST(OscEncode, FixedMessagesAreByteExact) {
-  EXPECT_EQ(query("/xremote"), bytes({0x2F, 0x78, 0x72, 0x65, 0x6D, 0x6F, 0x74, 0x65, 0, 0, 0, 0,
-                                      0x2C, 0, 0, 0}));
+  EXPECT_EQ(query("/xremote"),
+            bytes({0x2F, 0x78, 0x72, 0x65, 0x6D, 0x6F, 0x74, 0x65, 0, 0, 0, 0, 0x2C, 0, 0, 0}));
   EXPECT_EQ(query("/xinfo"), bytes({0x2F, 0x78, 0x69, 0x6E, 0x66, 0x6F, 0, 0, 0x2C, 0, 0, 0}));
   EXPECT_EQ(query("/status").size(), 12u);
   EXPECT_EQ(query("/-stat/aes50/A").size(), 20u);
@@ -93,9 +93,15 @@ TEST(OscParse, ReadsEveryArgumentKind) {
   Bytes d = Builder()
                 .str("/xinfo")
                 .str(",ssssifb")
-                .str("127.0.0.2").str("FOH").str("X32RACK").str("4.06")
-                .u32(uint32_t(-7)).f32(0.25f)
-                .u32(5).raw("abcde").raw(std::string(3, '\0'))
+                .str("127.0.0.2")
+                .str("FOH")
+                .str("X32RACK")
+                .str("4.06")
+                .u32(uint32_t(-7))
+                .f32(0.25f)
+                .u32(5)
+                .raw("abcde")
+                .raw(std::string(3, '\0'))
                 .b;
   OscMessage m;
   ASSERT_EQ(osc_parse(d.data(), d.size(), &m), OscError::ok);
@@ -124,15 +130,31 @@ TEST(OscParse, AcceptedEdgeShapes) {
   std::string a95 = "/" + std::string(94, 'x');
   std::vector<Case> cases = {
       {"no type tag at all", Builder().str("/status").b, "/status", 0, 0},
-      {"something else where the tag would be", Builder().str("/status").str("xyz").b, "/status", 0, 0},
+      {"something else where the tag would be", Builder().str("/status").str("xyz").b, "/status", 0,
+       0},
       {"empty type tag", Builder().str("/xinfo").str(",").b, "/xinfo", 0, 0},
       {"address of 95 characters", Builder().str(a95).str(",").b, a95.c_str(), 0, 0},
       {"fifth string is checked, not kept",
-       Builder().str("/a").str(",sssss").str("1").str("2").str("3").str("4").str("5").b, "/a", 5, 4},
-      {"long string cut to 63", Builder().str("/a").str(",s").str(std::string(100, 'q')).b, "/a", 1, 1},
+       Builder().str("/a").str(",sssss").str("1").str("2").str("3").str("4").str("5").b, "/a", 5,
+       4},
+      {"long string cut to 63", Builder().str("/a").str(",s").str(std::string(100, 'q')).b, "/a", 1,
+       1},
       {"unknown tag ends the parse", Builder().str("/a").str(",fTf").f32(1).b, "/a", 1, 0},
       {"ninth and later arguments not kept",
-       Builder().str("/a").str(",iiiiiiiiii").u32(1).u32(2).u32(3).u32(4).u32(5).u32(6).u32(7).u32(8).u32(9).u32(10).b,
+       Builder()
+           .str("/a")
+           .str(",iiiiiiiiii")
+           .u32(1)
+           .u32(2)
+           .u32(3)
+           .u32(4)
+           .u32(5)
+           .u32(6)
+           .u32(7)
+           .u32(8)
+           .u32(9)
+           .u32(10)
+           .b,
        "/a", 8, 0},
       {"empty blob", Builder().str("/a").str(",bi").u32(0).u32(3).b, "/a", 2, 0},
       {"blob filling the rest", Builder().str("/a").str(",b").u32(8).raw("12345678").b, "/a", 1, 0},
@@ -168,18 +190,25 @@ TEST(OscParse, HostileDatagramsGetTheirError) {
       {"binary junk", bytes({0xFF, 0xFE, 0, 0}), OscError::no_address},
       {"address without NUL", Builder().raw("/abcdefg").b, OscError::address_unterminated},
       {"address of 96 characters", Builder().str(a96).str(",").b, OscError::address_too_long},
-      {"unterminated address longer than 96", Builder().raw("/" + std::string(103, 'x')).b, OscError::address_too_long},
+      {"unterminated address longer than 96", Builder().raw("/" + std::string(103, 'x')).b,
+       OscError::address_too_long},
       {"type tag without NUL", Builder().str("/a").raw(",fff").b, OscError::tags_unterminated},
-      {"type tag of 16", Builder().str("/a").str("," + std::string(15, 'T')).b, OscError::tags_too_long},
+      {"type tag of 16", Builder().str("/a").str("," + std::string(15, 'T')).b,
+       OscError::tags_too_long},
       {"float missing", Builder().str("/a").str(",f").b, OscError::arg_truncated},
       {"second int missing", Builder().str("/a").str(",ii").u32(1).b, OscError::arg_truncated},
       {"string missing", Builder().str("/a").str(",s").b, OscError::string_unterminated},
-      {"string runs to the end", Builder().str("/a").str(",s").raw("abcdefgh").b, OscError::string_unterminated},
+      {"string runs to the end", Builder().str("/a").str(",s").raw("abcdefgh").b,
+       OscError::string_unterminated},
       {"blob size missing", Builder().str("/a").str(",b").b, OscError::blob_truncated},
-      {"blob larger than the rest", Builder().str("/a").str(",b").u32(9).raw("12345678").b, OscError::blob_too_large},
-      {"blob size 0x7FFFFFFF", Builder().str("/a").str(",b").u32(0x7FFFFFFF).b, OscError::blob_too_large},
-      {"blob size negative", Builder().str("/a").str(",bf").u32(0xFFFFFFFC).f32(1).b, OscError::blob_too_large},
-      {"valid blob then short float", Builder().str("/a").str(",bf").u32(4).raw("abcd").b, OscError::arg_truncated},
+      {"blob larger than the rest", Builder().str("/a").str(",b").u32(9).raw("12345678").b,
+       OscError::blob_too_large},
+      {"blob size 0x7FFFFFFF", Builder().str("/a").str(",b").u32(0x7FFFFFFF).b,
+       OscError::blob_too_large},
+      {"blob size negative", Builder().str("/a").str(",bf").u32(0xFFFFFFFC).f32(1).b,
+       OscError::blob_too_large},
+      {"valid blob then short float", Builder().str("/a").str(",bf").u32(4).raw("abcd").b,
+       OscError::arg_truncated},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -228,7 +257,15 @@ TEST(OscParse, FuzzedDatagramsStayInBounds) {
   std::vector<Bytes> seeds = {
       Builder().str("/xinfo").str(",ssss").str("10.0.0.1").str("name").str("X32").str("4.0").b,
       Builder().str("/headamp/012/gain").str(",f").f32(0.5f).b,
-      Builder().str("/a").str(",bsi").u32(6).raw("abcdef").raw(std::string(2, '\0')).str("x").u32(1).b,
+      Builder()
+          .str("/a")
+          .str(",bsi")
+          .u32(6)
+          .raw("abcdef")
+          .raw(std::string(2, '\0'))
+          .str("x")
+          .u32(1)
+          .b,
   };
   int ok = 0, bad = 0;
   for (int round = 0; round < 200000; round++) {
@@ -236,10 +273,14 @@ TEST(OscParse, FuzzedDatagramsStayInBounds) {
     int edits = 1 + int(rng() % 4);
     for (int e = 0; e < edits; e++) {
       switch (rng() % 4) {
-        case 0: if (!d.empty()) d[rng() % d.size()] = uint8_t(rng()); break;
+        case 0:
+          if (!d.empty()) d[rng() % d.size()] = uint8_t(rng());
+          break;
         case 1: d.resize(rng() % (d.size() + 8)); break;
         case 2: d.insert(d.begin() + long(rng() % (d.size() + 1)), uint8_t(rng())); break;
-        default: if (!d.empty()) d[rng() % d.size()] ^= uint8_t(1u << (rng() % 8)); break;
+        default:
+          if (!d.empty()) d[rng() % d.size()] ^= uint8_t(1u << (rng() % 8));
+          break;
       }
     }
     // Exact-size heap copy so that ASan catches any read past the end.

@@ -30,7 +30,7 @@ int32_t no_broadcast_sockets(Socket*, int32_t) { return 0; }
 uint32_t ip_of(const std::string& text) { return *parse_ipv4(text); }
 
 class X32Discovery : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     X32DiscoveryNet net;
     net.targets = test_targets;
@@ -137,8 +137,9 @@ TEST_F(X32Discovery, AnswersThatAreNoDeskAreIgnored) {
 }
 
 TEST(X32DiscoveryAnswer, TheDesksTextsReachLogsAndTheStatusBlockWithoutControlCharacters) {
-  auto d = sim::osc_write({"/xinfo", {sim::osc_s("10.0.0.9\r"), sim::osc_s("FOH\x1b[2J\nfake line"),
-                                      sim::osc_s("X32\x7f\t"), sim::osc_s("4.06\x01")}});
+  auto d = sim::osc_write({"/xinfo",
+                           {sim::osc_s("10.0.0.9\r"), sim::osc_s("FOH\x1b[2J\nfake line"),
+                            sim::osc_s("X32\x7f\t"), sim::osc_s("4.06\x01")}});
   DeskAnswer a;
   ASSERT_TRUE(x32_parse_xinfo(d.data(), d.size(), "127.0.0.31", &a));
   EXPECT_STREQ(a.ip, "127.0.0.31");

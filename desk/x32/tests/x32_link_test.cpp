@@ -36,7 +36,7 @@ const char* const kDesk = kDeskText.c_str();
 // that moves only by the test's hand. Set before the connect, cleared after the disconnect; a
 // thread left running keeps it for the rest of the process.
 class HandClock {
- public:
+public:
   HandClock() { x32_set_clock(clock_.get()); }
   ~HandClock() {
     x32_set_clock(nullptr);
@@ -76,13 +76,14 @@ class HandClock {
     for (int i = 0; i < 100 && !done.load(); ++i) {
       clock_->wait_idle(2, 50);
       clock_->advance(kX32QueryMs);
-      for (int k = 0; k < 25 && !done.load(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      for (int k = 0; k < 25 && !done.load(); ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     t.join();
     return result;
   }
 
- private:
+private:
   // Each clock starts well after the last one ended: nothing an earlier test left in the link's
   // time is still pending.
   static inline uint64_t next_start_ = 100000;
@@ -99,7 +100,7 @@ bool first_questions_done(test::X32Recorder& rec, ManualClock& clock) {
 }
 
 class X32Link : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     sim::X32Sim::Options o;
     o.address = kDesk;
@@ -161,8 +162,9 @@ TEST_F(X32Link, ReadsAndWritesHeadAmpsWithExactBytes) {
   ASSERT_TRUE(sim.wait_for([&] { return sim.headamp_phantom(127) == 1; }, 3000));
   EXPECT_EQ(sim.headamp_gain(32), 12.0f / 72.0f);
   EXPECT_EQ(last_from_driver("/headamp/032/gain"),
-            (std::vector<uint8_t>{'/', 'h', 'e', 'a', 'd', 'a', 'm', 'p', '/', '0', '3', '2', '/', 'g', 'a', 'i', 'n', 0,
-                                  0, 0, ',', 'f', 0, 0, 0x3E, 0x2A, 0xAA, 0xAB}));
+            (std::vector<uint8_t>{'/', 'h', 'e', 'a', 'd',  'a',  'm',  'p', '/', '0',
+                                  '3', '2', '/', 'g', 'a',  'i',  'n',  0,   0,   0,
+                                  ',', 'f', 0,   0,   0x3E, 0x2A, 0xAA, 0xAB}));
   EXPECT_EQ(last_from_driver("/headamp/127/phantom").size(), 32u);
 
   uint8_t on = 0, valid = 0;
@@ -261,7 +263,8 @@ TEST_F(X32Link, HostileAndForeignDatagramsAreDroppedAndCounted) {
 
 TEST_F(X32Link, AReplyAtAnotherAddressIsAPushAndTheQueryTimesOut) {
   // Once the connection's own questions are done, this query is the only one in flight.
-  ASSERT_TRUE(rec.wait_for([&] { return rec.has_line("[x32] facts: /config/linkcfg/hadly"); }, 4000));
+  ASSERT_TRUE(
+      rec.wait_for([&] { return rec.has_line("[x32] facts: /config/linkcfg/hadly"); }, 4000));
   sim.set_wrong_reply_address(true);
   uint32_t events = x32_event_count();
   std::atomic<bool> returned{false}, ok{true};
@@ -271,7 +274,8 @@ TEST_F(X32Link, AReplyAtAnotherAddressIsAPushAndTheQueryTimesOut) {
     returned = true;
   });
   ASSERT_TRUE(clock->wait_idle(2)) << "the query waits beside the poll thread";
-  EXPECT_TRUE(rec.wait_for([&] { return x32_event_count() > events; }, 3000)) << "the reply came, as a push";
+  EXPECT_TRUE(rec.wait_for([&] { return x32_event_count() > events; }, 3000))
+      << "the reply came, as a push";
   clock->advance(kX32QueryMs - 1);
   ASSERT_TRUE(clock->wait_idle(2));
   EXPECT_FALSE(returned.load()) << "a reply at another address does not answer the query";
@@ -283,8 +287,8 @@ TEST_F(X32Link, AReplyAtAnotherAddressIsAPushAndTheQueryTimesOut) {
 }
 
 TEST_F(X32Link, ALateReplyNeverAnswersTheNextQueryNorArrivesAsAPush) {
-  sim.put("/headamp/000/gain", osc_f(0.0f));   // -12 dB
-  sim.put("/headamp/001/gain", osc_f(1.0f));   // +60 dB
+  sim.put("/headamp/000/gain", osc_f(0.0f));  // -12 dB
+  sim.put("/headamp/001/gain", osc_f(1.0f));  // +60 dB
   sim.set_reply_delay_ms(350, "/headamp/000/gain");
   const uint32_t before = x32_late_replies_dropped();
   double db = 0;
@@ -313,7 +317,8 @@ TEST_F(X32Link, AFrozenDeskAnsweringEverythingAtOnceGivesNoEvents) {
   uint32_t before = x32_late_replies_dropped();
   sim.set_frozen(true);
   double db = 0;
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(clock.expire([&] { return x32_read_gain("AN", 3, &db); }));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_FALSE(clock.expire([&] { return x32_read_gain("AN", 3, &db); }));
   sim.put("/headamp/002/gain", osc_f(0.75f));  // moved at the desk while it was frozen
   sim.set_frozen(false);
   ASSERT_TRUE(rec.wait_for([&] { return x32_late_replies_dropped() >= before + 3; }, 3000))
@@ -326,7 +331,8 @@ TEST_F(X32Link, AFrozenDeskAnsweringEverythingAtOnceGivesNoEvents) {
 TEST_F(X32Link, QueriesFromSeveralThreadsEachGetTheirOwnAnswer) {
   // Head amp i holds i/8 of the desk's range: -12 dB at 0, +60 dB at 1, in 9 dB eighths.
   const double kDb[8] = {-12.0, -3.0, 6.0, 15.0, 24.0, 33.0, 42.0, 51.0};
-  for (int i = 0; i < 8; i++) sim.put("/headamp/00" + std::to_string(i) + "/gain", osc_f(float(i) / 8.0f));
+  for (int i = 0; i < 8; i++)
+    sim.put("/headamp/00" + std::to_string(i) + "/gain", osc_f(float(i) / 8.0f));
   std::atomic<int> wrong{0}, failed{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; t++)
@@ -361,7 +367,8 @@ TEST_F(X32Link, SceneLoadBurstLeadsToOneReread) {
   EXPECT_EQ(rec.count_kind("$reread"), 0) << "not while the desk may still be sending";
   clock->advance(100);
   ASSERT_TRUE(rec.wait_for([&] { return rec.count_kind("$reread") > 0; }, 3000));
-  EXPECT_TRUE(rec.has_line("[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps"));
+  EXPECT_TRUE(rec.has_line(
+      "[x32] a burst of changes (a scene load or reset?) - re-reading the patch and preamps"));
   clock.step(300);
   EXPECT_EQ(rec.count_kind("$reread"), 1);
   // The patch cache was dropped: the next read asks the desk again.
@@ -373,7 +380,8 @@ TEST_F(X32Link, SteadyChangesAndStatusRepliesAreNoBurst) {
   rec.clear();
   uint32_t received = x32_received_count();
   for (int i = 0; i < 140; i++) sim.desk_change("/headamp/001/gain", osc_f(0.5f));
-  for (int i = 0; i < 100; i++) sim.send_raw_to_subscribers(sim::osc_write({"/status", {osc_s("active")}}));
+  for (int i = 0; i < 100; i++)
+    sim.send_raw_to_subscribers(sim::osc_write({"/status", {osc_s("active")}}));
   ASSERT_TRUE(rec.wait_for([&] { return x32_received_count() >= received + 240; }, 5000));
   clock.step(1200);
   EXPECT_EQ(rec.count_kind("$reread"), 0);
@@ -407,7 +415,7 @@ TEST_F(X32Link, CardPatchThroughBlocksAndUserRouting) {
     std::string bank;
     uint32_t n;
   };
-  std::vector<Case> cases = {{12, true, "A", 12},  {3, true, "A", 8},   {4, true, "OUT", 4},
+  std::vector<Case> cases = {{12, true, "A", 12},   {3, true, "A", 8},  {4, true, "OUT", 4},
                              {17, true, "OUT", 17}, {25, false, "", 0}, {33, true, "OFF", 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.card);
@@ -419,7 +427,8 @@ TEST_F(X32Link, CardPatchThroughBlocksAndUserRouting) {
       EXPECT_EQ(n, c.n);
     }
   }
-  EXPECT_TRUE(rec.has_line("[x32] /config/routing/CARD/25-32 answered a s, not a number - patch not read"));
+  EXPECT_TRUE(
+      rec.has_line("[x32] /config/routing/CARD/25-32 answered a s, not a number - patch not read"));
   EXPECT_TRUE(rec.has_line("[x32] /config/userrout/out/03 = 40 (A 8) -> card 3"));
 
   // A change of a user-routing entry at the desk re-announces the user-routed block.
@@ -478,7 +487,8 @@ TEST_F(X32Link, HeadAmpTypesFromTheModelAndTheAes50Status) {
 TEST_F(X32Link, HeadAmpLinkIsReadWhenTheDeskChangesIt) {
   char bank[8];
   int32_t n = 0;
-  ASSERT_TRUE(rec.wait_for([&] { return x32_ha_link_partner("AN", 1, bank, sizeof bank, &n) == 0; }, 3000));
+  ASSERT_TRUE(
+      rec.wait_for([&] { return x32_ha_link_partner("AN", 1, bank, sizeof bank, &n) == 0; }, 3000));
   EXPECT_TRUE(rec.has_line("[x32] HA link off - no head amp is mirrored"));
 
   sim.put("/config/chlink/1-2", osc_i(1));
@@ -488,7 +498,8 @@ TEST_F(X32Link, HeadAmpLinkIsReadWhenTheDeskChangesIt) {
   // Read on the poll thread's next step.
   ASSERT_TRUE(rec.wait_for([] { return x32_ha_link_dirty(); }, 3000));
   clock->advance(100);
-  ASSERT_TRUE(rec.wait_for([&] { return x32_ha_link_partner("A", 1, bank, sizeof bank, &n) == 1; }, 3000));
+  ASSERT_TRUE(
+      rec.wait_for([&] { return x32_ha_link_partner("A", 1, bank, sizeof bank, &n) == 1; }, 3000));
   EXPECT_STREQ(bank, "A");
   EXPECT_EQ(n, 2);
   ASSERT_EQ(x32_ha_link_partner("A", 2, bank, sizeof bank, &n), 1);
@@ -498,7 +509,8 @@ TEST_F(X32Link, HeadAmpLinkIsReadWhenTheDeskChangesIt) {
 }
 
 TEST_F(X32Link, StatusFactsAreLoggedOncePerConnection) {
-  ASSERT_TRUE(rec.wait_for([&] { return rec.has_line("[x32] facts: /config/linkcfg/hadly ,i = 0"); }, 4000));
+  ASSERT_TRUE(rec.wait_for(
+      [&] { return rec.has_line("[x32] facts: /config/linkcfg/hadly ,i = 0"); }, 4000));
   EXPECT_TRUE(rec.has_line("[x32] facts: /-stat/xcardtype ,i = 11"));
   EXPECT_TRUE(rec.has_line("[x32] facts: /-stat/aes50/A ,s = \"    000000\""));
 }
@@ -561,8 +573,9 @@ TEST_F(X32Link, SubscriptionIsRenewedAndSilenceEndsTheLink) {
   sim.set_silent(true);
   clock.step(14000);
   EXPECT_TRUE(x32_link_alive()) << "heard at most 1 s before the silence";
-  ASSERT_TRUE(clock.step_until([] { return !x32_link_alive(); }, 1100)) << "15 s after it last heard the desk";
-  EXPECT_TRUE(x32_linked());     // the link itself stays up for the desk's return
+  ASSERT_TRUE(clock.step_until([] { return !x32_link_alive(); }, 1100))
+      << "15 s after it last heard the desk";
+  EXPECT_TRUE(x32_linked());  // the link itself stays up for the desk's return
   sim.set_silent(false);
   EXPECT_TRUE(clock.step_until([] { return x32_link_alive(); }, 2000));
 }
@@ -615,7 +628,8 @@ TEST(X32LinkStuck, AThreadThatMissesItsWaitIsReportedAndBlocksARestart) {
   x32_set_event_callback(holding_callback);
   ASSERT_TRUE(x32_connect(address.c_str()));
   ASSERT_TRUE(first_questions_done(rec, *clock));
-  ASSERT_TRUE(taken_soon([] { return x32_send_gain("AN", 1, 0.0); }));  // a reseed follows 801 ms later
+  ASSERT_TRUE(
+      taken_soon([] { return x32_send_gain("AN", 1, 0.0); }));  // a reseed follows 801 ms later
   clock->advance(900);
   ASSERT_TRUE(rec.wait_for([] { return held(); }, 5000));
 

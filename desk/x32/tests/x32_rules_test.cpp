@@ -67,7 +67,8 @@ TEST_P(BurstRules, RepeatedWritesReseedOnlyWhenQuiet) {
   EXPECT_TRUE(r.take_due(t0 + 900 + 802));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ticks, BurstRules, ::testing::Values(Tick(1000), Tick(0xFFFFFF00u), Tick(0xFFFFFFFFu)));
+INSTANTIATE_TEST_SUITE_P(Ticks, BurstRules,
+                         ::testing::Values(Tick(1000), Tick(0xFFFFFF00u), Tick(0xFFFFFFFFu)));
 
 }  // namespace
 }  // namespace ks

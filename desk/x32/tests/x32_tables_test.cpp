@@ -19,10 +19,10 @@ TEST(X32Numbering, BanksMapToHeadAmpsAndBack) {
     int index;
   };
   std::vector<Case> cases = {
-      {"AN", 1, 0},   {"AN", 32, 31}, {"an", 5, 4},    {"A", 1, 32},  {"A", 48, 79},
-      {"B", 1, 80},   {"B", 48, 127}, {"AN", 33, -1},  {"AN", 0, -1}, {"A", 49, -1},
-      {"B", 49, -1},  {"B", -1, -1},  {"CRD", 1, -1},  {"", 1, -1},   {"ANX", 1, -1},
-      {nullptr, 1, -1},
+      {"AN", 1, 0},   {"AN", 32, 31}, {"an", 5, 4},   {"A", 1, 32},
+      {"A", 48, 79},  {"B", 1, 80},   {"B", 48, 127}, {"AN", 33, -1},
+      {"AN", 0, -1},  {"A", 49, -1},  {"B", 49, -1},  {"B", -1, -1},
+      {"CRD", 1, -1}, {"", 1, -1},    {"ANX", 1, -1}, {nullptr, 1, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.bank ? c.bank : "(null)") + " " + std::to_string(c.n));
@@ -45,7 +45,7 @@ TEST(X32GainScale, WritesClampToTheDeskRange) {
     double db;
     float wire;
   };
-  std::vector<Case> cases = {{0.0, 12.0f / 72.0f}, {-12.0, 0.0f}, {60.0, 1.0f}, {70.0, 1.0f},
+  std::vector<Case> cases = {{0.0, 12.0f / 72.0f}, {-12.0, 0.0f}, {60.0, 1.0f},        {70.0, 1.0f},
                              {-20.0, 0.0f},        {24.0, 0.5f},  {std::nan(""), 0.0f}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.db);
@@ -62,8 +62,9 @@ TEST(X32GainScale, DeskValuesOutsideTheRangeNeverBecomeGains) {
   EXPECT_EQ(db, -12.0);
   EXPECT_TRUE(x32_gain_from_wire(1.0, &db));
   EXPECT_EQ(db, 60.0);
-  for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                     -std::numeric_limits<double>::infinity(), 5.0, 1.0001, -0.001}) {
+  for (double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(), 5.0, 1.0001, -0.001}) {
     db = 7;
     EXPECT_FALSE(x32_gain_from_wire(bad, &db)) << bad;
     EXPECT_EQ(db, 7);
@@ -80,14 +81,14 @@ TEST(X32Routing, CardBlockValues) {
     int entry;
   };
   std::vector<Case> cases = {
-      {0, 1, X32Route::direct, "AN", 1, 0},     {3, 32, X32Route::direct, "AN", 32, 0},
-      {1, 9, X32Route::direct, "AN", 9, 0},     {4, 1, X32Route::direct, "A", 1, 0},
-      {5, 12, X32Route::direct, "A", 12, 0},    {9, 8, X32Route::direct, "A", 48, 0},
-      {10, 1, X32Route::direct, "B", 1, 0},     {15, 24, X32Route::direct, "B", 48, 0},
-      {16, 3, X32Route::direct, "OUT", 3, 0},   {25, 3, X32Route::direct, "OUT", 3, 0},
-      {-1, 3, X32Route::direct, "OUT", 3, 0},   {36, 3, X32Route::direct, "OUT", 3, 0},
-      {26, 1, X32Route::user_out, "", 0, 1},    {26, 10, X32Route::user_out, "", 0, 2},
-      {31, 32, X32Route::user_out, "", 0, 48},  {32, 1, X32Route::user_in, "", 0, 1},
+      {0, 1, X32Route::direct, "AN", 1, 0},    {3, 32, X32Route::direct, "AN", 32, 0},
+      {1, 9, X32Route::direct, "AN", 9, 0},    {4, 1, X32Route::direct, "A", 1, 0},
+      {5, 12, X32Route::direct, "A", 12, 0},   {9, 8, X32Route::direct, "A", 48, 0},
+      {10, 1, X32Route::direct, "B", 1, 0},    {15, 24, X32Route::direct, "B", 48, 0},
+      {16, 3, X32Route::direct, "OUT", 3, 0},  {25, 3, X32Route::direct, "OUT", 3, 0},
+      {-1, 3, X32Route::direct, "OUT", 3, 0},  {36, 3, X32Route::direct, "OUT", 3, 0},
+      {26, 1, X32Route::user_out, "", 0, 1},   {26, 10, X32Route::user_out, "", 0, 2},
+      {31, 32, X32Route::user_out, "", 0, 48}, {32, 1, X32Route::user_in, "", 0, 1},
       {35, 16, X32Route::user_in, "", 0, 32},
   };
   for (const Case& c : cases) {
@@ -109,9 +110,9 @@ TEST(X32Routing, UserRoutingEntries) {
     std::string bank;
     uint32_t n;
   };
-  std::vector<Case> cases = {{1, "AN", 1},  {32, "AN", 32}, {33, "A", 1},   {80, "A", 48},
-                             {81, "B", 1},  {128, "B", 48}, {0, "OUT", 7},  {129, "OUT", 7},
-                             {-3, "OUT", 7}};
+  std::vector<Case> cases = {{1, "AN", 1},  {32, "AN", 32},  {33, "A", 1},
+                             {80, "A", 48}, {81, "B", 1},    {128, "B", 48},
+                             {0, "OUT", 7}, {129, "OUT", 7}, {-3, "OUT", 7}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.u);
     X32Route r = x32_user_route(c.u, 7);
@@ -132,17 +133,22 @@ TEST(X32Aes50, DigitsPerBlockAndPerChannel) {
   };
   std::string per_channel = "DL16" + std::string(16, '3') + std::string(32, '0');
   std::vector<Case> cases = {
-      {"DL16330000", 1, 3},    // per block: 6 digits, one per 8 inputs
-      {"DL16330000", 8, 3},  {"DL16330000", 9, 3}, {"DL16330000", 17, 0},
-      {"DL16330000", 48, 0}, {"    000000", 1, 0},
-      {"DL1633", 9, 3},        // shorter string: input 17 falls past its end
-      {"DL1633", 17, 0},     {"DL1633", 48, 0},
-      {"DL16x", 1, 0},         // not a digit
-      {"DL16", 1, 0},          // shorter than 5
+      {"DL16330000", 1, 3},  // per block: 6 digits, one per 8 inputs
+      {"DL16330000", 8, 3},
+      {"DL16330000", 9, 3},
+      {"DL16330000", 17, 0},
+      {"DL16330000", 48, 0},
+      {"    000000", 1, 0},
+      {"DL1633", 9, 3},  // shorter string: input 17 falls past its end
+      {"DL1633", 17, 0},
+      {"DL1633", 48, 0},
+      {"DL16x", 1, 0},  // not a digit
+      {"DL16", 1, 0},   // shorter than 5
       {"", 1, 0},
-      {per_channel.c_str(), 16, 3}, {per_channel.c_str(), 17, 0},
-      {"AAAA1234567", 7, 7},   // 7 characters after the head: one digit per input
-      {"AAAA1234567", 8, 0},   // past the end, not the byte after it
+      {per_channel.c_str(), 16, 3},
+      {per_channel.c_str(), 17, 0},
+      {"AAAA1234567", 7, 7},  // 7 characters after the head: one digit per input
+      {"AAAA1234567", 8, 0},  // past the end, not the byte after it
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.status) + " input " + std::to_string(c.n));
@@ -175,7 +181,7 @@ TEST(X32Models, LocalPreampsByModel) {
       {"X32,10.0.0.1,FOH,M32C,4.06", 0, 0, 0, 0},
       {"X32,10.0.0.1,FOH,X32CORE,4.06", 0, 0, 0, 0},
       {"X32,10.0.0.1,Desk,with,commas,X32RACK,4.06", 3, 3, 0, 0},  // fields count from the end
-      {"X32", 3, 3, 3, 3},                                          // no model field
+      {"X32", 3, 3, 3, 3},                                         // no model field
       {"", 3, 3, 3, 3},
   };
   for (const Case& c : cases) {
@@ -191,14 +197,17 @@ TEST(X32Models, LocalPreampsByModel) {
   char model[24];
   EXPECT_TRUE(x32_identity_model("X32,ip,name,X32RACK,4.0", model, sizeof model));
   EXPECT_STREQ(model, "X32RACK");
-  EXPECT_TRUE(x32_identity_model(("X32,ip,name," + std::string(40, 'M') + ",4.0").c_str(), model, sizeof model));
+  EXPECT_TRUE(x32_identity_model(("X32,ip,name," + std::string(40, 'M') + ",4.0").c_str(), model,
+                                 sizeof model));
   EXPECT_EQ(std::string(model), std::string(23, 'M'));
   EXPECT_FALSE(x32_identity_model("X32,only", model, sizeof model));
   EXPECT_STREQ(model, "");
 }
 
 TEST(X32Numbers, BoundedDecimalParse) {
-  auto parse = [](const char* s, int digits, int* v) { return x32_parse_number(s, s + std::strlen(s), digits, v); };
+  auto parse = [](const char* s, int digits, int* v) {
+    return x32_parse_number(s, s + std::strlen(s), digits, v);
+  };
   int v = -1;
   EXPECT_TRUE(parse("000", 3, &v));
   EXPECT_EQ(v, 0);

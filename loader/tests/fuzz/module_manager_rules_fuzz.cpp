@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto verify = [](const std::string& path) { return path.size() % 2 == 0; };
     RejectedFiles rejected;
     FoundModule found;
-    bool have = find_newest_module(names, "C:\\m", type, rejected, verify, [](const std::string&) {}, found);
+    bool have = find_newest_module(
+        names, "C:\\m", type, rejected, verify, [](const std::string&) {}, found);
     for (const std::string& name : names) {
       ModuleVersion v;
       if (!parse_module_file_name(name, type, v) || !verify("C:\\m\\" + name)) continue;

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (p.present) KS_FUZZ_CHECK(p.found && !p.problem);
   for (size_t ch = 0; ch < kChannels; ++ch) {
     KS_FUZZ_CHECK(p.phantom[ch] <= 1 && p.preamp[ch] <= 1);
-    if (p.present && p.preamp[ch]) KS_FUZZ_CHECK(std::isfinite(p.gain[ch]) && std::fabs(p.gain[ch]) <= kChunkGainLimit);
+    if (p.present && p.preamp[ch])
+      KS_FUZZ_CHECK(std::isfinite(p.gain[ch]) && std::fabs(p.gain[ch]) <= kChunkGainLimit);
   }
 
   // Waves' text: taking the blocks out twice is taking them out once, and none is left.

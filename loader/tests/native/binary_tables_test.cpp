@@ -39,7 +39,8 @@ std::set<std::string> lines_after(const std::string& dump, const std::string& ke
 }
 
 TEST(KestruneDll, ExportsOnlyTheFactoryAndImportsOnlySystemDlls) {
-  if (!exists(kWindowsBuild + "/CMakeCache.txt")) GTEST_SKIP() << "no Windows build configured at " << kWindowsBuild;
+  if (!exists(kWindowsBuild + "/CMakeCache.txt"))
+    GTEST_SKIP() << "no Windows build configured at " << kWindowsBuild;
   const std::string dll = kWindowsBuild + "/loader/Kestrune.dll";
   ASSERT_TRUE(exists(dll)) << "build the Windows tree first: " << dll;
   const std::string dump = objdump(dll);
@@ -49,8 +50,8 @@ TEST(KestruneDll, ExportsOnlyTheFactoryAndImportsOnlySystemDlls) {
   std::set<std::string> exports;
   const size_t table = dump.find("[Ordinal/Name Pointer] Table");
   ASSERT_NE(table, std::string::npos);
-  for (size_t at = dump.find("\t[", table); at != std::string::npos && at < dump.find("\n\n", table);
-       at = dump.find("\t[", at + 1)) {
+  for (size_t at = dump.find("\t[", table);
+       at != std::string::npos && at < dump.find("\n\n", table); at = dump.find("\t[", at + 1)) {
     size_t close = dump.find("] ", at);
     size_t end = dump.find('\n', at);
     exports.insert(dump.substr(close + 2, end - close - 2));
@@ -58,8 +59,9 @@ TEST(KestruneDll, ExportsOnlyTheFactoryAndImportsOnlySystemDlls) {
   EXPECT_EQ(exports, (std::set<std::string>{"create_waves_iobox_module_interface_ver9"}));
 
   // DLLs every Windows installation has in System32 (compared in lower case).
-  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ntdll.dll",   "user32.dll",  "advapi32.dll",
-                                        "bcrypt.dll",   "ws2_32.dll", "iphlpapi.dll", "version.dll", "shell32.dll"};
+  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ntdll.dll",  "user32.dll",
+                                        "advapi32.dll", "bcrypt.dll", "ws2_32.dll", "iphlpapi.dll",
+                                        "version.dll",  "shell32.dll"};
   std::set<std::string> imports = lines_after(dump, "DLL Name: ");
   EXPECT_FALSE(imports.empty());
   for (std::string name : imports) {

@@ -40,7 +40,8 @@ TEST(AccessViolationLogger, ABrokenStackEndsTheBacktraceWithoutRecursion) {
   RemoveVectoredExceptionHandler(veh);
   log_close_all();
   const std::string log = loader_log_text();
-  EXPECT_NE(log.find("!! ACCESS VIOLATION #1 at loader_av_logger_test.exe+0x"), std::string::npos) << log;
+  EXPECT_NE(log.find("!! ACCESS VIOLATION #1 at loader_av_logger_test.exe+0x"), std::string::npos)
+      << log;
   EXPECT_NE(log.find("     #00 loader_av_logger_test.exe+0x"), std::string::npos);
   EXPECT_NE(log.find("!! ACCESS VIOLATION #2 at loader_av_logger_test.exe+0x"), std::string::npos);
   EXPECT_EQ(log.find("!! ACCESS VIOLATION #3"), std::string::npos);

@@ -56,8 +56,12 @@ void KS_ABI on_rebuild(ConsoleIOHost* h, const uint8_t*, int32_t ch, int32_t) {
 struct FakeModule {
   static inline std::vector<std::string> calls;
   static inline int stops = 0;
-  static void KS_ABI set_gain(uint32_t ch, double db) { calls.push_back("set_gain " + std::to_string(ch) + " " + std::to_string(db)); }
-  static void KS_ABI set_phantom(uint32_t ch, uint32_t on) { calls.push_back("set_phantom " + std::to_string(ch) + " " + std::to_string(on)); }
+  static void KS_ABI set_gain(uint32_t ch, double db) {
+    calls.push_back("set_gain " + std::to_string(ch) + " " + std::to_string(db));
+  }
+  static void KS_ABI set_phantom(uint32_t ch, uint32_t on) {
+    calls.push_back("set_phantom " + std::to_string(ch) + " " + std::to_string(on));
+  }
   static bool KS_ABI has_preamp(uint32_t ch) { return ch < 8; }
   static double KS_ABI gain_min(uint32_t) { return -6.0; }
   static double KS_ABI gain_max(uint32_t) { return 54.0; }
@@ -92,7 +96,7 @@ struct FakeModule {
 };
 
 class GainObjects : public ::testing::Test {
- protected:
+protected:
   static void SetUpTestSuite() {
     loader_attach(nullptr);
     fake::install_waves();
@@ -115,7 +119,8 @@ class GainObjects : public ::testing::Test {
   }
   void TearDown() override {
     set_module(nullptr);
-    if (!box_released(box)) reinterpret_cast<IoBoxReleaseFn>(box->slot[kIoBoxRelease])(reinterpret_cast<IoBox*>(box));
+    if (!box_released(box))
+      reinterpret_cast<IoBoxReleaseFn>(box->slot[kIoBoxRelease])(reinterpret_cast<IoBox*>(box));
   }
 
   void set_module(const ConsoleModuleTable* table) {
@@ -127,8 +132,8 @@ class GainObjects : public ::testing::Test {
   }
 
   void give_host() {
-    void* io = reinterpret_cast<IoBoxQueryInterfaceFn>(box->slot[kIoBoxQueryInterface])(reinterpret_cast<IoBox*>(box),
-                                                                                          kIfaceConsoleIO);
+    void* io = reinterpret_cast<IoBoxQueryInterfaceFn>(box->slot[kIoBoxQueryInterface])(
+        reinterpret_cast<IoBox*>(box), kIfaceConsoleIO);
     ASSERT_NE(io, nullptr);
     host.host.rebuild_strip = &on_rebuild;
     static_cast<ConsoleIO*>(io)->set_host(static_cast<ConsoleIO*>(io), &host.host);
@@ -175,7 +180,8 @@ TEST_F(GainObjects, DeskReportsReachLv1OnlyForALiveUsableBox) {
     EXPECT_EQ(lv1.calls.size(), c.reaches) << c.what;
   }
   EXPECT_EQ(g->gain[5], 0.0);  // a non-finite value never enters the cache
-  EXPECT_NE(wing_log().find("<- LV1 gain ch=4 12.5 dB via object #" + std::to_string(box->index + 1) + " (forced)\n"),
+  EXPECT_NE(wing_log().find("<- LV1 gain ch=4 12.5 dB via object #" +
+                            std::to_string(box->index + 1) + " (forced)\n"),
             std::string::npos);
   EXPECT_NE(wing_log().find("[not a finite value - dropped]\n"), std::string::npos);
 
@@ -223,7 +229,8 @@ TEST_F(GainObjects, HostQueriesFollowTheLiveCard) {
   ASSERT_TRUE(h.get_mac(mac));
   EXPECT_EQ(0, std::memcmp(mac, box->mac, 6));
   IoBoxListener listener{};
-  reinterpret_cast<IoBoxSetListenerFn>(box->slot[kIoBoxSetListener])(reinterpret_cast<IoBox*>(box), &listener);
+  reinterpret_cast<IoBoxSetListenerFn>(box->slot[kIoBoxSetListener])(reinterpret_cast<IoBox*>(box),
+                                                                     &listener);
   EXPECT_EQ(h.lv1_listener(), &listener);
   EXPECT_EQ(box->listener, &listener);
   // Released first, then Waves' release runs: no loader thread takes the box for live meanwhile.
@@ -240,7 +247,8 @@ TEST_F(GainObjects, ValuesReachARunningModuleAndItsAnswersAreCached) {
   set_module(&module);
   g->gain_set(g, 3, 20.0);
   g->phantom_set(g, 3, 1);
-  EXPECT_EQ(FakeModule::calls, (std::vector<std::string>{"set_gain 3 20.000000", "set_phantom 3 1"}));
+  EXPECT_EQ(FakeModule::calls,
+            (std::vector<std::string>{"set_gain 3 20.000000", "set_phantom 3 1"}));
   EXPECT_TRUE(g->gain_has_preamp(g, 3));
   EXPECT_FALSE(g->gain_has_preamp(g, 9));
   EXPECT_EQ(g->gain_min_query(g, 3), -6.0);
@@ -281,7 +289,7 @@ TEST_F(GainObjects, LV1NeverWaitsForAModuleSwap) {
       },
       &ctx, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(held, 5000), WAIT_OBJECT_0);
-  g->gain_set(g, 10, 33.0);   // returns at once: the value stays cached
+  g->gain_set(g, 10, 33.0);  // returns at once: the value stays cached
   EXPECT_FALSE(g->gain_has_preamp(g, 10));
   EXPECT_EQ(g->gain_max_query(g, 10), 60.0);
   SetEvent(release);
@@ -289,7 +297,8 @@ TEST_F(GainObjects, LV1NeverWaitsForAModuleSwap) {
   CloseHandle(th);
   EXPECT_TRUE(FakeModule::calls.empty());
   EXPECT_EQ(g->gain_get(g, 10), 33.0);
-  EXPECT_NE(wing_log().find("SET gain ch=10 33.0 dB  [module not running - not sent]\n"), std::string::npos);
+  EXPECT_NE(wing_log().find("SET gain ch=10 33.0 dB  [module not running - not sent]\n"),
+            std::string::npos);
 }
 
 TEST_F(GainObjects, ClearingTheLastLiveCallbackStopsTheModule) {
@@ -332,7 +341,8 @@ TEST_F(GainObjects, AnOpenedSessionReachesTheRunningModule) {
   static const ConsoleModuleTable module = FakeModule::table();
   set_module(&module);
   const std::string chunk = stored_chunk();
-  reinterpret_cast<IoBoxSetChunkFn>(box->slot[kIoBoxSetChunk])(reinterpret_cast<IoBox*>(box), chunk.c_str());
+  reinterpret_cast<IoBoxSetChunkFn>(box->slot[kIoBoxSetChunk])(reinterpret_cast<IoBox*>(box),
+                                                               chunk.c_str());
   ASSERT_EQ(FakeModule::calls, std::vector<std::string>{"session_recall"});
   EXPECT_EQ(FakeModule::recalled_gain[0], 1.0);
   EXPECT_EQ(FakeModule::recalled_gain[63], 64.0);
@@ -348,8 +358,8 @@ TEST_F(GainObjects, SceneRecallSendsOnlyWhatDiffers) {
   g->gain_set(g, 2, 3.0);  // already what the scene holds: not sent again
   g->phantom_set(g, 3, 1);
   FakeModule::calls.clear();
-  void* obj = reinterpret_cast<IoBoxQueryInterfaceFn>(box->slot[kIoBoxQueryInterface])(reinterpret_cast<IoBox*>(box),
-                                                                                       kIfaceChannelsChunk);
+  void* obj = reinterpret_cast<IoBoxQueryInterfaceFn>(box->slot[kIoBoxQueryInterface])(
+      reinterpret_cast<IoBox*>(box), kIfaceChannelsChunk);
   ASSERT_NE(obj, nullptr);
   auto* cc = static_cast<ChannelsChunkSupport*>(obj);
   const std::string chunk = stored_chunk();
@@ -357,11 +367,14 @@ TEST_F(GainObjects, SceneRecallSendsOnlyWhatDiffers) {
   cc->scene_recall(cc, list, 4, 0, 0, chunk.c_str());
   EXPECT_EQ(FakeModule::calls, (std::vector<std::string>{"set_gain 3 4.000000"}));
   EXPECT_EQ(g->gain[3], 4.0);
-  EXPECT_NE(wing_log().find("[chunk] scene recall: 2 of 4 channel(s) applied to the console\n"), std::string::npos);
+  EXPECT_NE(wing_log().find("[chunk] scene recall: 2 of 4 channel(s) applied to the console\n"),
+            std::string::npos);
   // No list: channels 0..count-1.
   FakeModule::calls.clear();
   cc->scene_recall(cc, nullptr, 2, 0, 0, chunk.c_str());
-  EXPECT_EQ(FakeModule::calls, (std::vector<std::string>{"set_gain 0 1.000000", "set_gain 1 2.000000", "set_phantom 1 1"}));
+  EXPECT_EQ(
+      FakeModule::calls,
+      (std::vector<std::string>{"set_gain 0 1.000000", "set_gain 1 2.000000", "set_phantom 1 1"}));
 }
 
 TEST_F(GainObjects, SavedChunkCarriesTheModulesPreampAnswers) {
@@ -374,7 +387,8 @@ TEST_F(GainObjects, SavedChunkCarriesTheModulesPreampAnswers) {
     std::string text;
   } cap;
   cap.sink.put = [](ChunkSink* s, const char* text) { reinterpret_cast<Capture*>(s)->text = text; };
-  reinterpret_cast<IoBoxGetChunkFn>(box->slot[kIoBoxGetChunk])(reinterpret_cast<IoBox*>(box), &cap.sink);
+  reinterpret_cast<IoBoxGetChunkFn>(box->slot[kIoBoxGetChunk])(reinterpret_cast<IoBox*>(box),
+                                                               &cap.sink);
   ParsedChunkBlock p;
   parse_chunk_block(cap.text, p);
   ASSERT_TRUE(p.present) << cap.text;

@@ -82,7 +82,8 @@ TEST(Readable, PageMapChecks) {
   SYSTEM_INFO si;
   GetSystemInfo(&si);
   const size_t page = si.dwPageSize;
-  char* mem = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  char* mem =
+      static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   ASSERT_NE(mem, nullptr);
   DWORD old;
   ASSERT_TRUE(VirtualProtect(mem + page, page, PAGE_NOACCESS, &old));

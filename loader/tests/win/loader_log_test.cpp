@@ -24,10 +24,12 @@ uint64_t size_of(const std::string& path) {
   return (uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 class LoaderLog : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     log_attach();
     log_close_all();
@@ -50,7 +52,9 @@ TEST_F(LoaderLog, ChannelsGoToTheirFilesWithTimeStampedLines) {
   struct Case {
     int ch;
     const char* text;
-  } cases[] = {{kLogLoader, "[loader] hello 1\n"}, {kLogWing, "[box] wing line\n"}, {kLogX32, "[box] x32 wide\n"}};
+  } cases[] = {{kLogLoader, "[loader] hello 1\n"},
+               {kLogWing, "[box] wing line\n"},
+               {kLogX32, "[box] x32 wide\n"}};
   for (const Case& c : cases) {
     std::string body = read_file(temp_dir() + log_file_name(c.ch, false));
     ASSERT_EQ(body.size(), 14 + std::strlen(c.text)) << body;
@@ -113,11 +117,15 @@ TEST_F(LoaderLog, ABurstBeyondTheQueueKeepsEveryLineWholeAndInOrder) {
   HANDLE threads[kThreads];
   for (int t = 0; t < kThreads; ++t) {
     args[t] = {t, &pad};
-    threads[t] = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-      const Arg& a = *static_cast<Arg*>(p);
-      for (int i = 0; i < kLines; ++i) loader_log(kLogWing, "burst %d %d %s", a.thread, i, a.pad->c_str());
-      return 0;
-    }, &args[t], 0, nullptr);
+    threads[t] = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+          const Arg& a = *static_cast<Arg*>(p);
+          for (int i = 0; i < kLines; ++i)
+            loader_log(kLogWing, "burst %d %d %s", a.thread, i, a.pad->c_str());
+          return 0;
+        },
+        &args[t], 0, nullptr);
     ASSERT_NE(threads[t], nullptr);
   }
   WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);
@@ -149,23 +157,28 @@ void raise_foreign(void*) { RaiseException(0xE06D7363, 0, 0, nullptr); }
 TEST_F(LoaderLog, AccessViolationsAreSampledWithABacktraceAndNeverHandled) {
   void* veh = AddVectoredExceptionHandler(0, on_access_violation);
   ASSERT_NE(veh, nullptr);
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(ks_guarded_call(fault, nullptr, nullptr), 0);  // still reaches the guard
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ(ks_guarded_call(fault, nullptr, nullptr), 0);  // still reaches the guard
   EXPECT_EQ(ks_guarded_call(raise_foreign, nullptr, nullptr), 0);
   RemoveVectoredExceptionHandler(veh);
   log_close_all();
   std::string body = read_file(temp_dir() + log_file_name(kLogLoader, false));
   for (int n : {1, 2, 3, 4, 5, 50}) {
-    EXPECT_NE(body.find("!! ACCESS VIOLATION #" + std::to_string(n) + " at loader_loader_log_test.exe+0x"),
+    EXPECT_NE(body.find("!! ACCESS VIOLATION #" + std::to_string(n) +
+                        " at loader_loader_log_test.exe+0x"),
               std::string::npos)
         << n;
   }
-  for (int n : {6, 7, 49, 51}) EXPECT_EQ(body.find("!! ACCESS VIOLATION #" + std::to_string(n) + " "), std::string::npos) << n;
+  for (int n : {6, 7, 49, 51})
+    EXPECT_EQ(body.find("!! ACCESS VIOLATION #" + std::to_string(n) + " "), std::string::npos) << n;
   // Each logged fault has a backtrace starting at the faulting code, at most 24 frames.
   EXPECT_NE(body.find("     #00 loader_loader_log_test.exe+0x"), std::string::npos) << body;
   EXPECT_EQ(body.find("     #24 "), std::string::npos);
   // Only access violations are counted: exactly six headings.
   size_t headings = 0;
-  for (size_t at = body.find("!! ACCESS"); at != std::string::npos; at = body.find("!! ACCESS", at + 1)) ++headings;
+  for (size_t at = body.find("!! ACCESS"); at != std::string::npos;
+       at = body.find("!! ACCESS", at + 1))
+    ++headings;
   EXPECT_EQ(headings, 6u);
 }
 

@@ -20,7 +20,8 @@ inline std::string temp_dir() {
 // queued so far are written first.
 inline std::string read_file(const std::string& path) {
   log_flush();
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   std::string out;
   if (h == INVALID_HANDLE_VALUE) return out;

@@ -15,11 +15,8 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
       DisableThreadLibraryCalls(self);
       ks::loader_attach(self);
       break;
-    case DLL_PROCESS_DETACH:
-      ks::loader_detach();
-      break;
-    default:
-      break;
+    case DLL_PROCESS_DETACH: ks::loader_detach(); break;
+    default: break;
   }
   return TRUE;
 }

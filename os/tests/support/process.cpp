@@ -42,7 +42,8 @@ std::string peer_path() {
 
 std::string unique_name(const std::string& stem) {
   static std::atomic<int> seq{0};
-  return "Local\\ks-test-" + stem + "-" + std::to_string(current_process_id()) + "-" + std::to_string(seq++);
+  return "Local\\ks-test-" + stem + "-" + std::to_string(current_process_id()) + "-" +
+         std::to_string(seq++);
 }
 
 Child::~Child() { kill(); }
@@ -56,7 +57,8 @@ bool Child::start(const std::string& program, const std::vector<std::string>& ar
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, wcmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessW(nullptr, wcmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
   CloseHandle(pi.hThread);
   pid_ = reinterpret_cast<intptr_t>(pi.hProcess);
   return true;

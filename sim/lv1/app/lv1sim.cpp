@@ -59,7 +59,8 @@ void journal(const char* format, ...) {
 std::string mac_text(const uint8_t* mac) {
   if (!mac) return "(null)";
   char b[24];
-  std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
   return b;
 }
 
@@ -68,7 +69,10 @@ std::string mac_text(const uint8_t* mac) {
 enum class Kind { plain, fault, raise, stamp };
 
 Kind parse_kind(const std::string& s) {
-  return s == "fault" ? Kind::fault : s == "raise" ? Kind::raise : s == "stamp" ? Kind::stamp : Kind::plain;
+  return s == "fault"   ? Kind::fault
+         : s == "raise" ? Kind::raise
+         : s == "stamp" ? Kind::stamp
+                        : Kind::plain;
 }
 
 // Absolute QPC ticks: under Wine the host's monotonic clock, the same in every process, so
@@ -115,7 +119,8 @@ struct Host {
 };
 
 void host_rebuild_strip(Host* h, const uint8_t* mac, int32_t ch, int32_t zero) {
-  journal("host %s rebuild_strip mac=%s ch=%d zero=%d", h->name.c_str(), mac_text(mac).c_str(), ch, zero);
+  journal("host %s rebuild_strip mac=%s ch=%d zero=%d", h->name.c_str(), mac_text(mac).c_str(), ch,
+          zero);
   misbehave(h->kind);
 }
 
@@ -128,15 +133,19 @@ struct Callback {
 void cb_gain_changed(Callback* c, const uint8_t* mac, int32_t ch, double db) {
   char stamp[40] = "";
   if (c->kind == Kind::stamp) std::snprintf(stamp, sizeof stamp, " qpc=%lld", qpc_now());
-  journal("callback %s gain_changed mac=%s ch=%d db=%.2f%s", c->name.c_str(), mac_text(mac).c_str(), ch, db, stamp);
+  journal("callback %s gain_changed mac=%s ch=%d db=%.2f%s", c->name.c_str(), mac_text(mac).c_str(),
+          ch, db, stamp);
   misbehave(c->kind);
 }
 void cb_phantom_changed(Callback* c, const uint8_t* mac, int32_t ch, uint32_t on) {
-  journal("callback %s phantom_changed mac=%s ch=%d on=%u", c->name.c_str(), mac_text(mac).c_str(), ch, on);
+  journal("callback %s phantom_changed mac=%s ch=%d on=%u", c->name.c_str(), mac_text(mac).c_str(),
+          ch, on);
   misbehave(c->kind);
 }
 
-std::string escaped(const char* text) { return text ? script_escaped(text) : std::string("(null)"); }
+std::string escaped(const char* text) {
+  return text ? script_escaped(text) : std::string("(null)");
+}
 
 struct Sink {
   Slot slot[1];
@@ -168,7 +177,8 @@ std::vector<std::string> split(const std::string& line) {
       w = line.substr(i + 1, end - i - 1);
       i = end + 1;
     } else {
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') w += line[i++];
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+        w += line[i++];
     }
     out.push_back(w);
   }
@@ -177,7 +187,8 @@ std::vector<std::string> split(const std::string& line) {
 
 bool parse_hex(const std::string& s, uint8_t* out, size_t n) {
   if (s.size() != 2 * n) return false;
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(std::strtoul(s.substr(2 * i, 2).c_str(), nullptr, 16));
+  for (size_t i = 0; i < n; ++i)
+    out[i] = static_cast<uint8_t>(std::strtoul(s.substr(2 * i, 2).c_str(), nullptr, 16));
   return true;
 }
 
@@ -241,14 +252,15 @@ bool cmd_env(Sim&, const Line& a) {
 bool cmd_load(Sim& sim, const Line& a) {
   std::wstring path(a[1].begin(), a[1].end());
   sim.module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  journal("load %s -> %s (error %lu)", a[1].c_str(), sim.module ? "loaded" : "failed", sim.module ? 0 : GetLastError());
+  journal("load %s -> %s (error %lu)", a[1].c_str(), sim.module ? "loaded" : "failed",
+          sim.module ? 0 : GetLastError());
   return sim.module != nullptr;
 }
 
 bool cmd_factory(Sim& sim, const Line& a) {
   using Factory = void* (*)(const char*);
-  Factory f = sim.module ? reinterpret_cast<Factory>(reinterpret_cast<void*>(
-                               GetProcAddress(sim.module, "create_waves_iobox_module_interface_ver9")))
+  Factory f = sim.module ? reinterpret_cast<Factory>(reinterpret_cast<void*>(GetProcAddress(
+                               sim.module, "create_waves_iobox_module_interface_ver9")))
                          : nullptr;
   if (!f) {
     journal("factory: no export");
@@ -269,7 +281,8 @@ bool cmd_factory(Sim& sim, const Line& a) {
 }
 
 bool cmd_version(Sim&, const Line& a) {
-  journal("module_version -> %llx", (unsigned long long)slot<u64 (*)(void*)>(a.target, 1)(a.target));
+  journal("module_version -> %llx",
+          (unsigned long long)slot<u64 (*)(void*)>(a.target, 1)(a.target));
   return true;
 }
 
@@ -287,7 +300,8 @@ bool cmd_op2(Sim&, const Line& a) {
 
 bool cmd_box(Sim& sim, const Line& a) {
   using Create = void* (*)(void*, uint32_t, uint32_t);
-  uint32_t vendor = std::strtoul(a[2].c_str(), nullptr, 10), product = std::strtoul(a[3].c_str(), nullptr, 10);
+  uint32_t vendor = std::strtoul(a[2].c_str(), nullptr, 10),
+           product = std::strtoul(a[3].c_str(), nullptr, 10);
   void* b = slot<Create>(a.target, 3)(a.target, vendor, product);
   journal("box %s %u,%u -> %p", a[1].c_str(), vendor, product, b);
   if (b) sim.boxes[a[1]] = b;
@@ -310,7 +324,8 @@ bool cmd_listener(Sim&, const Line& a) {
 
 bool cmd_query(Sim& sim, const Line& a) {
   using Query = void* (*)(void*, const char*);
-  const char* name = a[2] == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : a[2].c_str();
+  const char* name =
+      a[2] == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : a[2].c_str();
   void* r = slot<Query>(a.target, 34)(a.target, name);
   journal("query %s %s -> %p", a[1].c_str(), a[2].c_str(), r);
   if (r && !a[3].empty()) sim.objects[a[3]] = r;
@@ -336,10 +351,14 @@ bool device_block(const Line& a, Block kind, int k) {
   static uint8_t bytes[1292];
   std::memset(bytes, 0, sizeof bytes);
   const void* p = bytes;
-  if (a[2] == "-null") p = nullptr;
-  else if (a[2] == "-unreadable") p = unreadable_pointer();
-  else if (kind == Block::mac) parse_hex(a[2], bytes, 6);
-  else if (kind == Block::status) parse_hex(a[2], bytes, 16);
+  if (a[2] == "-null")
+    p = nullptr;
+  else if (a[2] == "-unreadable")
+    p = unreadable_pointer();
+  else if (kind == Block::mac)
+    parse_hex(a[2], bytes, 6);
+  else if (kind == Block::status)
+    parse_hex(a[2], bytes, 16);
   else {
     const uint8_t fw[6] = {2, 1, 0, 1, 4, 7};
     std::memcpy(bytes, fw, 6);
@@ -390,7 +409,8 @@ bool cmd_storm(Sim&, const Line& a) {
   } st[2] = {{a.target, 0}, {a.target, 0}};
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  for (Storm& x : st) x.end = now.QuadPart + std::strtoll(a[2].c_str(), nullptr, 10) * g_freq.QuadPart / 1000;
+  for (Storm& x : st)
+    x.end = now.QuadPart + std::strtoll(a[2].c_str(), nullptr, 10) * g_freq.QuadPart / 1000;
   // A test that drives the storm for as long as its own steps take names an event that ends it.
   HANDLE stop = a[3].empty() ? nullptr : OpenEventA(SYNCHRONIZE, FALSE, a[3].c_str());
   auto run = [](void* p) -> DWORD {
@@ -399,7 +419,8 @@ bool cmd_storm(Sim&, const Line& a) {
     for (long i = 0;; ++i) {
       QueryPerformanceCounter(&t0);
       if (t0.QuadPart >= InterlockedCompareExchange64(&x->end, 0, 0)) break;
-      slot<void (*)(void*, int32_t, double)>(x->obj, 5)(x->obj, int32_t(i % 8), double(i % 600) / 10.0);
+      slot<void (*)(void*, int32_t, double)>(x->obj, 5)(x->obj, int32_t(i % 8),
+                                                        double(i % 600) / 10.0);
       QueryPerformanceCounter(&t1);
       const double ms = double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(g_freq.QuadPart);
       if (ms > x->worst_ms) x->worst_ms = ms;
@@ -429,13 +450,15 @@ bool cmd_timed_gain(Sim&, const Line& a) {
   const double db_a = parse_db(a[3]), db_b = parse_db(a[4]);
   const long n = std::strtol(a[5].c_str(), nullptr, 10);
   const DWORD gap = std::strtoul(a[6].c_str(), nullptr, 10);
-  journal("timed-gain %s ch=%d count=%ld gap=%lu freq=%lld", a[1].c_str(), ch, n, gap, g_freq.QuadPart);
+  journal("timed-gain %s ch=%d count=%ld gap=%lu freq=%lld", a[1].c_str(), ch, n, gap,
+          g_freq.QuadPart);
   for (long i = 0; i < n; ++i) {
     const double db = i % 2 ? db_b : db_a;  // alternate, so no call repeats the cached value
     const long long at = qpc_now();
     slot<void (*)(void*, int32_t, double)>(o, 5)(o, ch, db);
     const long long back = qpc_now();
-    journal("timed-gain n=%ld db=%.2f qpc=%lld call_us=%.1f", i, db, at, double(back - at) * 1e6 / double(g_freq.QuadPart));
+    journal("timed-gain n=%ld db=%.2f qpc=%lld call_us=%.1f", i, db, at,
+            double(back - at) * 1e6 / double(g_freq.QuadPart));
     Sleep(gap);
   }
   return true;
@@ -445,7 +468,9 @@ bool cmd_idle(Sim&, const Line& a) {
   auto cpu_100ns = [] {
     FILETIME created, ended, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return -1.0;
-    auto ticks = [](const FILETIME& f) { return double((u64(f.dwHighDateTime) << 32) | f.dwLowDateTime); };
+    auto ticks = [](const FILETIME& f) {
+      return double((u64(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
     return ticks(kernel) + ticks(user);
   };
   const DWORD ms = std::strtoul(a[1].c_str(), nullptr, 10);
@@ -458,8 +483,8 @@ bool cmd_idle(Sim&, const Line& a) {
     journal("idle ms=%lu: GetProcessTimes failed (error %lu)", ms, GetLastError());
     return false;
   }
-  journal("idle ms=%lu wall_ms=%.1f cpu_ms=%.1f", ms, double(t1 - t0) * 1000.0 / double(g_freq.QuadPart),
-          (cpu1 - cpu0) / 1e4);
+  journal("idle ms=%lu wall_ms=%.1f cpu_ms=%.1f", ms,
+          double(t1 - t0) * 1000.0 / double(g_freq.QuadPart), (cpu1 - cpu0) / 1e4);
   return true;
 }
 
@@ -476,9 +501,9 @@ bool cmd_read(Sim&, const Line& a) {
   uint32_t ch = std::strtoul(a[2].c_str(), nullptr, 10);
   using B = bool (*)(void*, uint32_t);
   using D = double (*)(void*, uint32_t);
-  journal("read %s ch=%u gain=%.2f 48v=%d preamp=%d has48v=%d min=%.2f max=%.2f step=%.2f", a[1].c_str(), ch,
-          slot<D>(o, 6)(o, ch), slot<B>(o, 9)(o, ch), slot<B>(o, 1)(o, ch), slot<B>(o, 7)(o, ch),
-          slot<D>(o, 2)(o, ch), slot<D>(o, 3)(o, ch), slot<D>(o, 4)(o, ch));
+  journal("read %s ch=%u gain=%.2f 48v=%d preamp=%d has48v=%d min=%.2f max=%.2f step=%.2f",
+          a[1].c_str(), ch, slot<D>(o, 6)(o, ch), slot<B>(o, 9)(o, ch), slot<B>(o, 1)(o, ch),
+          slot<B>(o, 7)(o, ch), slot<D>(o, 2)(o, ch), slot<D>(o, 3)(o, ch), slot<D>(o, 4)(o, ch));
   return true;
 }
 
@@ -493,14 +518,15 @@ bool cmd_forward(Sim&, const Line& line) {
       u64 a = base + 1, c = base + 3, d = base + 4, f = base + 6;
       double b = k + 0.25, e = -k - 0.125;
       u64 r = slot<Even>(box, k)(box, a, b, c, d, e, f);
-      journal("lv1 slot %d a=%llx b=%.17g c=%llx d=%llx e=%.17g f=%llx -> %llx", k, (unsigned long long)a, b,
-              (unsigned long long)c, (unsigned long long)d, e, (unsigned long long)f, (unsigned long long)r);
+      journal("lv1 slot %d a=%llx b=%.17g c=%llx d=%llx e=%.17g f=%llx -> %llx", k,
+              (unsigned long long)a, b, (unsigned long long)c, (unsigned long long)d, e,
+              (unsigned long long)f, (unsigned long long)r);
     } else {
       double a = k * 1.5, c = k * 2.75, d = -k * 0.5, f = k + 0.0625;
       u64 b = base + 2, e = base + 5;
       double r = slot<Odd>(box, k)(box, a, b, c, d, e, f);
-      journal("lv1 slot %d a=%.17g b=%llx c=%.17g d=%.17g e=%llx f=%.17g -> %.17g", k, a, (unsigned long long)b, c,
-              d, (unsigned long long)e, f, r);
+      journal("lv1 slot %d a=%.17g b=%llx c=%.17g d=%.17g e=%llx f=%.17g -> %.17g", k, a,
+              (unsigned long long)b, c, d, (unsigned long long)e, f, r);
     }
   }
   return true;
@@ -515,7 +541,8 @@ bool cmd_chunk_get(Sim&, const Line& a) {
 
 bool cmd_chunk_set(Sim&, const Line& a) {
   std::string text = script_unescaped(a[2]);
-  const char* p = a[2] == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : text.c_str();
+  const char* p =
+      a[2] == "-unreadable" ? static_cast<const char*>(unreadable_pointer()) : text.c_str();
   u64 r = slot<u64 (*)(void*, const char*)>(a.target, 12)(a.target, p);
   journal("chunk-set %s -> %llx", a[1].c_str(), (unsigned long long)r);
   return true;
@@ -525,7 +552,8 @@ bool cmd_decode(Sim&, const Line& a) {
   std::string text = script_unescaped(a[2]);
   DecodeSink sink{{reinterpret_cast<Slot>(&decode_gain), reinterpret_cast<Slot>(&decode_phantom)}};
   if (a[3] == "half") sink.slot[1] = nullptr;
-  u64 r = slot<u64 (*)(void*, const char*, void*, int64_t)>(a.target, 1)(a.target, text.c_str(), &sink, 7);
+  u64 r = slot<u64 (*)(void*, const char*, void*, int64_t)>(a.target, 1)(a.target, text.c_str(),
+                                                                         &sink, 7);
   journal("decode %s -> %llx", a[1].c_str(), (unsigned long long)r);
   return true;
 }
@@ -541,8 +569,8 @@ bool cmd_scene(Sim&, const Line& a) {
   uint32_t count = static_cast<uint32_t>(std::strtoul(a[3].c_str(), nullptr, 10));
   std::string text = script_unescaped(a[4]);
   using Recall = u64 (*)(void*, const uint32_t*, uint32_t, u64, u64, const char*);
-  u64 r = slot<Recall>(a.target, 1)(a.target, channels == "-null" ? nullptr : list.data(), count, 0x11, 0x22,
-                                    text.c_str());
+  u64 r = slot<Recall>(a.target, 1)(a.target, channels == "-null" ? nullptr : list.data(), count,
+                                    0x11, 0x22, text.c_str());
   journal("scene %s -> %llx", a[1].c_str(), (unsigned long long)r);
   return true;
 }
@@ -560,12 +588,15 @@ bool cmd_async(Sim& sim, const Line& a) {
     std::vector<std::string> words;
   };
   Job* job = new Job{&sim, std::vector<std::string>(a.words.begin() + 1, a.words.end())};
-  HANDLE h = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-    Job* j = static_cast<Job*>(p);
-    if (!run_command(*j->sim, j->words)) journal("error: async %s failed", j->words[0].c_str());
-    delete j;
-    return 0;
-  }, job, 0, nullptr);
+  HANDLE h = CreateThread(
+      nullptr, 0,
+      [](void* p) -> DWORD {
+        Job* j = static_cast<Job*>(p);
+        if (!run_command(*j->sim, j->words)) journal("error: async %s failed", j->words[0].c_str());
+        delete j;
+        return 0;
+      },
+      job, 0, nullptr);
   if (!h) {
     delete job;
     return false;
@@ -594,7 +625,8 @@ bool cmd_wait_file(Sim&, const Line& a) {
   const DWORD limit = std::strtoul(a[2].c_str(), nullptr, 10);
   const DWORD start = GetTickCount();
   bool there = false;
-  while (!(there = GetFileAttributesA(a[1].c_str()) != INVALID_FILE_ATTRIBUTES) && GetTickCount() - start < limit)
+  while (!(there = GetFileAttributesA(a[1].c_str()) != INVALID_FILE_ATTRIBUTES) &&
+         GetTickCount() - start < limit)
     Sleep(10);
   journal("wait-file %s -> %s", a[1].c_str(), there ? "there" : "timed out");
   return true;
@@ -695,7 +727,9 @@ bool run_command(Sim& sim, const std::vector<std::string>& words) {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) void sim_journal(const char* text) { journal_line(text ? text : "(null)"); }
+extern "C" __declspec(dllexport) void sim_journal(const char* text) {
+  journal_line(text ? text : "(null)");
+}
 
 int main(int argc, char** argv) {
   if (argc != 3) {

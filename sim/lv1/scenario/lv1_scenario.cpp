@@ -29,13 +29,15 @@ void make_dirs(const std::string& path) {
 
 void copy_file(const std::string& from, const std::string& to) {
   if (!CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE)) {
-    std::fprintf(stderr, "scenario: cannot copy %s to %s (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
+    std::fprintf(stderr, "scenario: cannot copy %s to %s (error %lu)\n", from.c_str(), to.c_str(),
+                 GetLastError());
     std::abort();
   }
 }
 
 void replace_all(std::string& s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
 }
 
 Journal parse_journal(const std::string& text) {
@@ -81,11 +83,14 @@ std::vector<const JournalLine*> Journal::all(const std::string& needle) const {
 }
 
 bool RunResult::finished() const {
-  return !timed_out && exit_code == 0 && !journal.lines.empty() && journal.lines.back().text == "done";
+  return !timed_out && exit_code == 0 && !journal.lines.empty() &&
+         journal.lines.back().text == "done";
 }
 
-Scenario::Scenario(const std::string& name, const std::vector<std::string>& waves, const std::string& module_root) {
-  case_ = temp_root() + "\\" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++g_cases);
+Scenario::Scenario(const std::string& name, const std::vector<std::string>& waves,
+                   const std::string& module_root) {
+  case_ = temp_root() + "\\" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+          std::to_string(++g_cases);
   root_ = module_root.empty() ? case_ + "\\SoundGrid IO Modules" : module_root;
   temp_ = case_ + "\\tmp";
   make_dirs(loader_folder());
@@ -99,8 +104,8 @@ Scenario::Scenario(const std::string& name, const std::vector<std::string>& wave
 }
 
 RunResult Scenario::run(const std::string& script, uint32_t timeout_ms) {
-  std::string body = "env TEMP \"" + temp_ + "\"\nenv TMP \"" + temp_ + "\"\nload \"" + loader_folder() +
-                     "\\Kestrune.dll\"\n" + script;
+  std::string body = "env TEMP \"" + temp_ + "\"\nenv TMP \"" + temp_ + "\"\nload \"" +
+                     loader_folder() + "\\Kestrune.dll\"\n" + script;
   replace_all(body, "$BUNDLE", bundle());
   replace_all(body, "$ROOT", root_);
   const std::string script_path = case_ + "\\script.txt";
@@ -109,13 +114,14 @@ RunResult Scenario::run(const std::string& script, uint32_t timeout_ms) {
     std::ofstream out(script_path, std::ios::binary);
     out << body << "\n";
   }
-  std::wstring cmd = L"\"" + wide(windows_path(KS_LV1SIM_EXE)) + L"\" \"" + wide(journal_path) + L"\" \"" +
-                     wide(script_path) + L"\"";
+  std::wstring cmd = L"\"" + wide(windows_path(KS_LV1SIM_EXE)) + L"\" \"" + wide(journal_path) +
+                     L"\" \"" + wide(script_path) + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   RunResult r;
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, wide(case_).c_str(), &si, &pi)) {
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, wide(case_).c_str(),
+                      &si, &pi)) {
     r.exit_code = 0xFFFFFFFF;
     return r;
   }
@@ -140,8 +146,9 @@ std::string Scenario::log(int channel) const {
 }
 
 std::string read_text(const std::string& path) {
-  HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   std::string out;
   char buf[65536];
@@ -153,7 +160,9 @@ std::string read_text(const std::string& path) {
 
 int occurrences(const std::string& text, const std::string& needle) {
   int n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  for (size_t at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + needle.size()))
+    ++n;
   return n;
 }
 

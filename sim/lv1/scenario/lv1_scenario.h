@@ -39,13 +39,14 @@ constexpr const char* kWavesModules[] = {"SoundGrid Wing Control", "SoundGrid X-
                                          "SoundGrid DN32-WSG Control"};
 
 class Scenario {
- public:
+public:
   // A fresh case folder under TEMP with the loader and the Waves stand-in installed under each
   // of the given module names.
   // `module_root` (when given) is the I/O-module folder to use in place of one in the case folder,
   // e.g. the fixed one of an LV1 machine.
   explicit Scenario(const std::string& name,
-                    const std::vector<std::string>& waves = {kWavesModules[0], kWavesModules[1], kWavesModules[2]},
+                    const std::vector<std::string>& waves = {kWavesModules[0], kWavesModules[1],
+                                                             kWavesModules[2]},
                     const std::string& module_root = "");
 
   const std::string& module_root() const { return root_; }
@@ -61,7 +62,7 @@ class Scenario {
   std::string log(int channel) const;
   const std::string& temp() const { return temp_; }
 
- private:
+private:
   std::string case_;
   std::string root_;
   std::string temp_;

@@ -11,8 +11,10 @@
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: lv1machine <io-modules> <disabled> <waves dll> [--older <own dll> <settings>] "
-                         "[--older-bundles]\n");
+    std::fprintf(
+        stderr,
+        "usage: lv1machine <io-modules> <disabled> <waves dll> [--older <own dll> <settings>] "
+        "[--older-bundles]\n");
     return 2;
   }
   ks::sim::Lv1Machine m;

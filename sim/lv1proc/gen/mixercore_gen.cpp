@@ -8,7 +8,9 @@
 
 int main(int argc, char** argv) {
   if (argc < 5 || argc > 6 || (argc == 6 && std::strcmp(argv[5], "--no-patterns") != 0)) {
-    std::fprintf(stderr, "usage: mixercore-gen <file> <prologue RVA> <load RVA> <displacement> [--no-patterns]\n");
+    std::fprintf(
+        stderr,
+        "usage: mixercore-gen <file> <prologue RVA> <load RVA> <displacement> [--no-patterns]\n");
     return 2;
   }
   ks::sim::MixerImagePlan plan;
@@ -17,8 +19,11 @@ int main(int argc, char** argv) {
   plan.displacement = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 16));
   plan.patterns = argc == 5;
   if (plan.prologue_rva < 0x2000 || plan.load_rva < 0x2000 ||
-      (plan.prologue_rva > plan.load_rva ? plan.prologue_rva - plan.load_rva : plan.load_rva - plan.prologue_rva) > 0x100000) {
-    std::fprintf(stderr, "mixercore-gen: the RVAs must be at 0x2000 or above and within 1 MiB of each other\n");
+      (plan.prologue_rva > plan.load_rva ? plan.prologue_rva - plan.load_rva
+                                         : plan.load_rva - plan.prologue_rva) > 0x100000) {
+    std::fprintf(
+        stderr,
+        "mixercore-gen: the RVAs must be at 0x2000 or above and within 1 MiB of each other\n");
     return 2;
   }
   if (!ks::sim::write_mixercore_image(argv[1], plan)) {

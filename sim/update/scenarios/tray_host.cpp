@@ -22,12 +22,8 @@ LRESULT CALLBACK host_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       ks::tray::update_tick_at(g_host, GetTickCount64() + (g_ticks++ ? 31000 : 0));
       return 0;
-    case WM_CLOSE:
-      DestroyWindow(w);
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+    case WM_CLOSE: DestroyWindow(w); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcW(w, msg, wp, lp);
 }

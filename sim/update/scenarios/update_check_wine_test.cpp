@@ -23,9 +23,12 @@ using testing::TempFolder;
 
 std::string release_json() {
   return R"({"version":"3.3.0","entries":[)"
-         R"({"role":"module","file":"wing-3.3.0.dll","version":"3.3.0","console":"wing","abi":3,"source":")" KS_UPDATE_CERTS R"(/ca.der"},)"
-         R"({"role":"loader","file":"Kestrune.dll","version":"3.3.0","source":")" KS_SOME_FILE R"("},)"
-         R"({"role":"app","file":"Kestrune.exe","version":"3.3.0","edition":"standard","source":")" KS_UPDATE_CERTS R"(/server.pem"}]})";
+         R"({"role":"module","file":"wing-3.3.0.dll","version":"3.3.0","console":"wing","abi":3,"source":")" KS_UPDATE_CERTS
+         R"(/ca.der"},)"
+         R"({"role":"loader","file":"Kestrune.dll","version":"3.3.0","source":")" KS_SOME_FILE
+         R"("},)"
+         R"({"role":"app","file":"Kestrune.exe","version":"3.3.0","edition":"standard","source":")" KS_UPDATE_CERTS
+         R"(/server.pem"}]})";
 }
 
 class CheckUnderWine : public ::testing::Test {
@@ -66,7 +69,9 @@ protected:
     e.log = [this](const std::string& s) { log.push_back(s); };
     return e;
   }
-  bool logged(const std::string& l) const { return std::find(log.begin(), log.end(), l) != log.end(); }
+  bool logged(const std::string& l) const {
+    return std::find(log.begin(), log.end(), l) != log.end();
+  }
   std::string all_log() const {
     std::string s;
     for (auto& l : log) s += l + "\n";
@@ -78,7 +83,8 @@ TEST_F(CheckUnderWine, AGoodReleaseInstallsItsModuleAndStagesLoaderAndProgram) {
   run_update_check(state, env());
   EXPECT_TRUE(logged("update: release 3.3.0 available (this is 3.2.0)")) << all_log();
   EXPECT_TRUE(logged("update: wing-3.3.0.dll verified and installed")) << all_log();
-  EXPECT_TRUE(logged("update: Kestrune 3.3.0 staged - it installs the next time LV1 is closed")) << all_log();
+  EXPECT_TRUE(logged("update: Kestrune 3.3.0 staged - it installs the next time LV1 is closed"))
+      << all_log();
   const std::string installed = join(join(bundle, "modules"), "wing-3.3.0.dll");
   EXPECT_EQ(slurp(installed), slurp(sim::wine_path(KS_UPDATE_CERTS "/ca.der")));
   EXPECT_TRUE(verify_file_sig(installed)) << "written with the .sig the manifest gave";
@@ -126,7 +132,8 @@ TEST_F(CheckUnderWine, EachMisbehaviourLeavesEveryFileAsItWas) {
     log.clear();
     changed = 0;
     ASSERT_TRUE(sim::set_server_mode(c.mode));
-    const auto staged_before = snapshot(staged), bundle_before = snapshot(bundle), app_before = snapshot(app);
+    const auto staged_before = snapshot(staged), bundle_before = snapshot(bundle),
+               app_before = snapshot(app);
     run_update_check(state, env());
     EXPECT_TRUE(logged(c.line)) << c.mode << "\n" << all_log();
     EXPECT_EQ(snapshot(staged), staged_before) << c.mode;

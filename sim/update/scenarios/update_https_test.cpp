@@ -39,7 +39,8 @@ TEST_F(Https, TheAnswerComesWholeAndTheQueryReachesTheServer) {
   EXPECT_EQ(status, 200);
   EXPECT_EQ(bytes, last_manifest());
   EXPECT_NE(bytes.find("kestrune-release/1"), std::string::npos);
-  EXPECT_NE(sim::server_requests().find("8443 " + kQuery + "\n"), std::string::npos) << sim::server_requests();
+  EXPECT_NE(sim::server_requests().find("8443 " + kQuery + "\n"), std::string::npos)
+      << sim::server_requests();
 }
 
 TEST_F(Https, TheLimitHoldsToTheByte) {

@@ -53,7 +53,8 @@ void close_tray_programs(const std::string& exe) {
   e.dwSize = sizeof e;
   for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e)) {
     if (_wcsicmp(e.szExeFile, L"Kestrune.exe") != 0) continue;
-    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, e.th32ProcessID);
+    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
+                           FALSE, e.th32ProcessID);
     if (!p) continue;
     wchar_t path[MAX_PATH * 2];
     DWORD n = MAX_PATH * 2;
@@ -72,7 +73,8 @@ struct Process {
     std::wstring cmd = L"\"" + win::widen(exe) + L"\" " + win::widen(args);
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &si, &pi);
   }
   bool ended(DWORD ms, DWORD* code = nullptr) {
     if (!pi.hProcess || WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return false;
@@ -91,18 +93,19 @@ struct Process {
 };
 
 std::string entry(const char* role, const char* file, const char* extra, const char* source) {
-  return std::string(R"({"role":")") + role + R"(","file":")" + file + R"(","version":"3.3.0",)" + extra + R"("source":")" +
-         source + R"("})";
+  return std::string(R"({"role":")") + role + R"(","file":")" + file + R"(","version":"3.3.0",)" +
+         extra + R"("source":")" + source + R"("})";
 }
 
 TEST(SelfUpdate, StagedWhileLv1RunsPlacedWhenItEndsAndTheNewProgramTakesOver) {
   std::string why;
   ASSERT_TRUE(sim::trust_test_root(KS_UPDATE_CERTS "/ca.der", why)) << why;
   ASSERT_TRUE(sim::set_server_mode("good"));
-  ASSERT_TRUE(sim::set_server_release(std::string(R"({"version":"3.3.0","entries":[)") +
-                                      entry("module", "wing-3.3.0.dll", R"("console":"wing","abi":3,)", KS_NEW_WING) +
-                                      "," + entry("loader", "Kestrune.dll", "", KS_NEW_LOADER) + "," +
-                                      entry("app", "Kestrune.exe", R"("edition":"standard",)", KS_NEW_APP) + "]}"));
+  ASSERT_TRUE(sim::set_server_release(
+      std::string(R"({"version":"3.3.0","entries":[)") +
+      entry("module", "wing-3.3.0.dll", R"("console":"wing","abi":3,)", KS_NEW_WING) + "," +
+      entry("loader", "Kestrune.dll", "", KS_NEW_LOADER) + "," +
+      entry("app", "Kestrune.exe", R"("edition":"standard",)", KS_NEW_APP) + "]}"));
   FileSystem& fs = real_file_system();
   const std::string updates = updates_folder();
   ASSERT_FALSE(updates.empty());
@@ -131,7 +134,8 @@ TEST(SelfUpdate, StagedWhileLv1RunsPlacedWhenItEndsAndTheNewProgramTakesOver) {
   const std::string ready = join(join(updates, "staged"), "ready");
   ASSERT_TRUE(eventually([&] { return slurp(ready) == "3.3.0"; }, 60000)) << slurp(log_path);
   EXPECT_TRUE(verify_file_sig(join(join(bundle, "modules"), "wing-3.3.0.dll"))) << slurp(log_path);
-  EXPECT_EQ(slurp(join(join(bundle, "modules"), "wing-3.3.0.dll")), slurp(sim::wine_path(KS_NEW_WING)));
+  EXPECT_EQ(slurp(join(join(bundle, "modules"), "wing-3.3.0.dll")),
+            slurp(sim::wine_path(KS_NEW_WING)));
 
   // LV1 runs: nothing is placed however many ticks go by.
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -141,7 +145,8 @@ TEST(SelfUpdate, StagedWhileLv1RunsPlacedWhenItEndsAndTheNewProgramTakesOver) {
 
   lv1proc.end();
   DWORD code = 99;
-  ASSERT_TRUE(host.ended(30000, &code)) << "the old copy closes once the new one runs\n" << slurp(log_path);
+  ASSERT_TRUE(host.ended(30000, &code)) << "the old copy closes once the new one runs\n"
+                                        << slurp(log_path);
   EXPECT_EQ(code, 0u);
   // The new program waits for the old one to end, then removes it.
   EXPECT_TRUE(eventually([&] { return !file_exists(exe + ".old"); }, 30000)) << slurp(log_path);
@@ -152,11 +157,16 @@ TEST(SelfUpdate, StagedWhileLv1RunsPlacedWhenItEndsAndTheNewProgramTakesOver) {
   EXPECT_TRUE(verify_file_sig(join(prog, "Kestrune.dll")));
   EXPECT_TRUE(verify_file_sig(join(join(prog, "modules"), "wing-3.3.0.dll")));
   EXPECT_FALSE(exists(fs, join(updates, "staged"))) << "placed, the staging area is emptied";
-  EXPECT_EQ(slurp(install_pending_path()), "3.3.0") << "the loader's install follows while LV1 is closed";
+  EXPECT_EQ(slurp(install_pending_path()), "3.3.0")
+      << "the loader's install follows while LV1 is closed";
   const std::string log = slurp(log_path);
   EXPECT_NE(log.find("update: wing-3.3.0.dll verified and installed"), std::string::npos) << log;
-  EXPECT_NE(log.find("update: Kestrune 3.3.0 staged - it installs the next time LV1 is closed"), std::string::npos) << log;
-  EXPECT_NE(log.find("update: Kestrune 3.3.0 placed beside the app - restarting into it"), std::string::npos) << log;
+  EXPECT_NE(log.find("update: Kestrune 3.3.0 staged - it installs the next time LV1 is closed"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("update: Kestrune 3.3.0 placed beside the app - restarting into it"),
+            std::string::npos)
+      << log;
   EXPECT_EQ(log.find("could not start"), std::string::npos) << log;
   fs.remove_tree(updates);
 }

@@ -15,13 +15,15 @@ bool trust_test_root(const std::string& der_path, std::string& why) {
     why = "cannot read " + der_path;
     return false;
   }
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (!store) {
     why = "cannot open LocalMachine\\Root (" + std::to_string(GetLastError()) + ")";
     return false;
   }
-  BOOL ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                             DWORD(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  BOOL ok = CertAddEncodedCertificateToStore(
+      store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), DWORD(der.size()),
+      CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   if (!ok) why = "cannot add the CA (" + std::to_string(GetLastError()) + ")";
   CertCloseStore(store, 0);
   return ok != 0;
@@ -40,7 +42,9 @@ std::string update_sim_dir() {
 }
 
 // Written beside and moved into place: the server never reads half a word.
-bool set_server_mode(const std::string& mode) { return write_file_replace(update_sim_dir() + "\\mode", mode); }
+bool set_server_mode(const std::string& mode) {
+  return write_file_replace(update_sim_dir() + "\\mode", mode);
+}
 bool set_server_release(const std::string& json) {
   return write_file_replace(update_sim_dir() + "\\release.json", json);
 }

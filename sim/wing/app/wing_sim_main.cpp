@@ -26,18 +26,23 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (a == "--address") address = next("--address");
-    else if (a == "--control-port") control_port = std::atoi(next("--control-port").c_str());
-    else if (a == "--firmware") firmware = next("--firmware");
+    if (a == "--address")
+      address = next("--address");
+    else if (a == "--control-port")
+      control_port = std::atoi(next("--control-port").c_str());
+    else if (a == "--firmware")
+      firmware = next("--firmware");
     else {
-      std::fprintf(stderr, "usage: wing-sim --address 127.0.0.x [--control-port N] [--firmware TEXT]\n");
+      std::fprintf(stderr,
+                   "usage: wing-sim --address 127.0.0.x [--control-port N] [--firmware TEXT]\n");
       return 2;
     }
   }
   auto addr = ks::parse_ipv4(address);
   if (!addr || (*addr >> 24) != 127) {
-    std::fprintf(stderr, "wing-sim: %s is not a loopback address - this simulator serves 127.0.0.0/8 only\n",
-                 address.c_str());
+    std::fprintf(
+        stderr, "wing-sim: %s is not a loopback address - this simulator serves 127.0.0.0/8 only\n",
+        address.c_str());
     return 2;
   }
   if (control_port <= 0 || control_port > 65535) {
@@ -55,16 +60,18 @@ int main(int argc, char** argv) {
   found.line = sim.identity_line();
   ks::sim::DiscoveryResponder discovery;
   if (!discovery.start(*addr, found)) {
-    std::fprintf(stderr, "wing-sim: cannot listen on %s UDP 2222/2223 for discovery\n", address.c_str());
+    std::fprintf(stderr, "wing-sim: cannot listen on %s UDP 2222/2223 for discovery\n",
+                 address.c_str());
     return 1;
   }
   ks::sim::SimControl control(sim);
   if (!control.start(*addr, uint16_t(control_port))) {
-    std::fprintf(stderr, "wing-sim: cannot listen on %s:%d for control\n", address.c_str(), control_port);
+    std::fprintf(stderr, "wing-sim: cannot listen on %s:%d for control\n", address.c_str(),
+                 control_port);
     return 1;
   }
-  std::printf("wing-sim: %s listening on %s:2222, control on port %d\n", sim.identity_line().c_str(),
-              address.c_str(), control_port);
+  std::printf("wing-sim: %s listening on %s:2222, control on port %d\n",
+              sim.identity_line().c_str(), address.c_str(), control_port);
   std::fflush(stdout);
   while (!control.quit_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   control.stop();

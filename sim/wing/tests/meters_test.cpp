@@ -19,8 +19,16 @@ constexpr uint32_t kSimAddr = 0x7F00003D;  // 127.0.0.61, this test's own
 
 // A subscription as the driver sends it, escaped here by hand.
 Bytes subscription(uint16_t port, uint32_t id) {
-  Bytes raw = {0xD3, uint8_t(port >> 8), uint8_t(port), 0xD4, uint8_t(id >> 24), uint8_t(id >> 16),
-               uint8_t(id >> 8), uint8_t(id), 0xDC, 0xA7};
+  Bytes raw = {0xD3,
+               uint8_t(port >> 8),
+               uint8_t(port),
+               0xD4,
+               uint8_t(id >> 24),
+               uint8_t(id >> 16),
+               uint8_t(id >> 8),
+               uint8_t(id),
+               0xDC,
+               0xA7};
   for (uint8_t g = 0; g < 12; ++g) raw.push_back(g);
   raw.push_back(0xDE);
   Bytes out = {0xDF, 0xD3};
@@ -31,7 +39,9 @@ Bytes subscription(uint16_t port, uint32_t id) {
   return out;
 }
 
-Bytes renewal(uint32_t id) { return {0xD4, uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8), uint8_t(id)}; }
+Bytes renewal(uint32_t id) {
+  return {0xD4, uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8), uint8_t(id)};
+}
 
 struct Client {
   Socket udp, tcp;
@@ -60,7 +70,7 @@ struct Client {
 };
 
 class MeterSimTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { ASSERT_TRUE(sim.listen(kSimAddr)); }
   MeterSim sim;
 };
@@ -109,7 +119,8 @@ TEST_F(MeterSimTest, UnrenewedSubscriptionStopsAndRenewalKeepsItAlive) {
       if (c.receive(100).size() == 896) ++frames;
     EXPECT_GE(frames, 2) << "after renewal " << i;
   }
-  ASSERT_TRUE(sim.wait_subscribers([](auto& s) { return s.size() == 1 && s[0].renewals == 4; }, 2000));
+  ASSERT_TRUE(
+      sim.wait_subscribers([](auto& s) { return s.size() == 1 && s[0].renewals == 4; }, 2000));
   ASSERT_TRUE(c.send(renewal(41)));  // another id renews nothing
   // Without a renewal the frames stop within the lifetime; drain what was under way.
   uint32_t late = 0;
@@ -130,14 +141,19 @@ TEST_F(MeterSimTest, FaultModes) {
   for (int i = 0; i < 20 && f.size() != 892; ++i) f = c.receive(500);
   EXPECT_EQ(f.size(), 892u);
 
-  sim.update_faults([](MeterFaults& f) { f.frame_size = 896; f.id_offset = 1; });
+  sim.update_faults([](MeterFaults& f) {
+    f.frame_size = 896;
+    f.id_offset = 1;
+  });
   for (int i = 0; i < 20 && !(f.size() == 896 && f[3] == 91); ++i) f = c.receive(500);
   ASSERT_EQ(f.size(), 896u);
   EXPECT_EQ(f[3], 91);
 
-  sim.update_faults([](MeterFaults& f) { f.id_offset = 0; f.silent = true; });
-  while (!c.receive(300).empty()) {
-  }
+  sim.update_faults([](MeterFaults& f) {
+    f.id_offset = 0;
+    f.silent = true;
+  });
+  while (!c.receive(300).empty()) {}
   EXPECT_TRUE(c.receive(300).empty());
 }
 
@@ -159,14 +175,17 @@ TEST_F(MeterSimTest, MalformedSubscriptionAndDroppedConnectionSendNothing) {
   ASSERT_TRUE(sim.wait_subscribers([](auto& s) { return s.size() == 2 && !s[1].open; }, 2000));
   uint8_t b[16];
   EXPECT_LE(d.tcp.recv(b, sizeof b, 2000), 0) << "the connection is closed";
-  while (!d.receive(200).empty()) {
-  }
+  while (!d.receive(200).empty()) {}
   EXPECT_TRUE(d.receive(300).empty());
 }
 
 TEST(MeterSimCommands, ControlPortLines) {
   MeterSim sim;
-  struct Case { const char* verb; const char* args; const char* reply; } cases[] = {
+  struct Case {
+    const char* verb;
+    const char* args;
+    const char* reply;
+  } cases[] = {
       {"meter", "LCL 1 -6.5", "ok"},
       {"meter", "USR 56 0", "ok"},
       {"meter", "LCL 25 0", "err no such meter"},
@@ -180,7 +199,8 @@ TEST(MeterSimCommands, ControlPortLines) {
       {"meterfault", "id 3", "ok"},
       {"meterfault", "loud 1", "err unknown meter fault or value"},
   };
-  for (const Case& c : cases) EXPECT_EQ(sim.command(c.verb, c.args), c.reply) << c.verb << " " << c.args;
+  for (const Case& c : cases)
+    EXPECT_EQ(sim.command(c.verb, c.args), c.reply) << c.verb << " " << c.args;
   std::vector<MeterSubscriber> none = sim.subscribers();
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(sim.command("meterfault", "clear"), "ok");

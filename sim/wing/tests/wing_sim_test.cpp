@@ -34,10 +34,14 @@ Bytes escaped(const Bytes& data) {
 }
 
 // DF D1 DA "io" "in" "LCL" 1 "g"
-const Bytes kLcl1G = {0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC1, 'i', 'n', 0xC2, 'L', 'C', 'L', 0x40, 0xC0, 'g'};
+const Bytes kLcl1G = {0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o',  0xC1, 'i',
+                      'n',  0xC2, 'L',  'C',  'L', 0x40, 0xC0, 'g'};
 
 TEST(WingSimWire, EncoderGoldens) {
-  struct Case { SimValue v; Bytes wire; };
+  struct Case {
+    SimValue v;
+    Bytes wire;
+  };
   uint32_t bits = 0x3F8000DF;
   float odd;
   std::memcpy(&odd, &bits, 4);
@@ -66,12 +70,12 @@ TEST(WingSimWire, EncoderGoldens) {
 }
 
 TEST(WingSimWire, ReaderTakesRequestsInAnyChunking) {
-  Bytes stream = kLcl1G + Bytes{0xDC};                                  // read
-  stream = stream + kLcl1G + Bytes{0xDD};                               // definition
-  stream = stream + kLcl1G + Bytes{0xD5, 0x41, 0xA0, 0x00, 0x00};       // write 20.0
-  stream = stream + Bytes{0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC1, 'i', 'n', 0xC0, 'A', 0xD2, 0x00,
-                          0x40, 0xC2, 'v', 'p', 'h', 0x01};             // A 65 vph = 1
-  stream = stream + Bytes{0xE9, 0xE9};                                  // junk between requests
+  Bytes stream = kLcl1G + Bytes{0xDC};                             // read
+  stream = stream + kLcl1G + Bytes{0xDD};                          // definition
+  stream = stream + kLcl1G + Bytes{0xD5, 0x41, 0xA0, 0x00, 0x00};  // write 20.0
+  stream = stream + Bytes{0xDF, 0xD1, 0xDA, 0xC1, 'i',  'o', 0xC1, 'i', 'n', 0xC0,
+                          'A',  0xD2, 0x00, 0x40, 0xC2, 'v', 'p',  'h', 0x01};  // A 65 vph = 1
+  stream = stream + Bytes{0xE9, 0xE9};  // junk between requests
   stream = stream + Bytes{0xDF, 0xD1, 0xDA, 0xC3, 'm', 'o', 'd', 'e', 0x81, 'S', 'T'};
   stream = stream + Bytes{0xDF, 0xD1, 0xDA, 0xC1, 'x', 'y', 0xD5, 0x3F, 0x80, 0x00, 0xDF, 0xDE};
 
@@ -102,7 +106,7 @@ TEST(WingSimWire, ReaderTakesRequestsInAnyChunking) {
 }
 
 class Client {
- public:
+public:
   bool open(uint32_t addr) {
     s_ = Socket::tcp();
     return s_.connect(Endpoint{addr, 2222}, 1000);
@@ -130,12 +134,12 @@ class Client {
     return false;
   }
 
- private:
+private:
   Socket s_;
 };
 
 class WingSimServe : public testing::Test {
- protected:
+protected:
   void SetUp() override { ASSERT_TRUE(sim_.start(addr_)); }
   const uint32_t addr_ = *parse_ipv4("127.0.0.121");
   WingSim sim_;
@@ -155,7 +159,8 @@ TEST_F(WingSimServe, AnswersReadsAndPushesWritesToEveryClient) {
 
   // A write of 20.2 dB is stepped to 20.0 at the desk and pushed to both clients.
   ASSERT_TRUE(a.send(kLcl1G + Bytes{0xD5, 0x41, 0xA1, 0x99, 0x9A}));
-  Bytes push = Bytes{0xDF, 0xD1} + escaped(Bytes{0xD7} + be32(h) + Bytes{0xD5, 0x41, 0xA0, 0x00, 0x00});
+  Bytes push =
+      Bytes{0xDF, 0xD1} + escaped(Bytes{0xD7} + be32(h) + Bytes{0xD5, 0x41, 0xA0, 0x00, 0x00});
   EXPECT_EQ(b.read(push.size()), push);
   EXPECT_EQ(a.read(push.size()), push) << "the writer gets its echo too";
   SimValue v;
@@ -252,9 +257,10 @@ TEST_F(WingSimServe, AnswersLikeTheConsole) {
        Bytes{0xDF, 0x00, 0x00} + be32(uint32_t(def_body.size())) + def_body + Bytes{0xDE}},
       {"definition, short form", false, kLcl1G + Bytes{0xDD},
        Bytes{0xDF, 0x00, uint8_t(def_body.size())} + def_body},
-      {"unknown path: the end mark alone", true,
-       Bytes{0xDF, 0xD1, 0xDA, 0xC1, 'x', 'y', 0xDC}, Bytes{0xDE}},
-      {"unknown hash: the end mark alone", true, Bytes{0xDF, 0xD1, 0xD7, 1, 2, 3, 4, 0xDC}, Bytes{0xDE}},
+      {"unknown path: the end mark alone", true, Bytes{0xDF, 0xD1, 0xDA, 0xC1, 'x', 'y', 0xDC},
+       Bytes{0xDE}},
+      {"unknown hash: the end mark alone", true, Bytes{0xDF, 0xD1, 0xD7, 1, 2, 3, 4, 0xDC},
+       Bytes{0xDE}},
   };
   for (const Case& c : cases) {
     sim_.update_faults([&](SimFaults& f) { f.console = c.console; });
@@ -270,7 +276,8 @@ TEST_F(WingSimServe, AnswersLikeTheConsole) {
   Bytes node(kLcl1G.begin(), kLcl1G.end() - 2);
   ASSERT_TRUE(a.send(node + Bytes{0xDC}));
   Bytes got = a.read(2000, 300);
-  Bytes raw = Bytes{0xD7} + be32(sim_.hash_of("io/in/LCL/1/$graw")) + Bytes{0xD6, 0x3F, 0x80, 0x00, 0x00};
+  Bytes raw =
+      Bytes{0xD7} + be32(sim_.hash_of("io/in/LCL/1/$graw")) + Bytes{0xD6, 0x3F, 0x80, 0x00, 0x00};
   EXPECT_NE(std::search(got.begin(), got.end(), raw.begin(), raw.end()), got.end());
   EXPECT_EQ(got.back(), 0xDE);
 }
@@ -281,7 +288,8 @@ TEST_F(WingSimServe, WritesByHashAndTokenType) {
   // 0xD6 carries a float; addressed by hash.
   uint32_t hg = sim_.hash_of("io/in/LCL/2/g");
   ASSERT_TRUE(a.send(Bytes{0xDF, 0xD1, 0xD7} + be32(hg) + Bytes{0xD6, 0x41, 0x40, 0x00, 0x00}));
-  ASSERT_TRUE(sim_.wait_records([](const std::vector<SimRecord>& r) { return r.size() == 1; }, 1000));
+  ASSERT_TRUE(
+      sim_.wait_records([](const std::vector<SimRecord>& r) { return r.size() == 1; }, 1000));
   SimValue v;
   ASSERT_TRUE(sim_.get("io/in/LCL/2/g", &v));
   EXPECT_EQ(v.number, 12.0);
@@ -289,19 +297,26 @@ TEST_F(WingSimServe, WritesByHashAndTokenType) {
   EXPECT_EQ(sim_.records()[0].request.hash, hg);
 
   // An integer node takes an integer token and refuses a float, like the console.
-  const Bytes in30 = {0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC2, 'o', 'u', 't', 0xC2, 'M', 'O', 'D', 0x5D, 0xC1, 'i', 'n'};
-  struct Case { bool console; Bytes value; double want; uint32_t rejected; };
+  const Bytes in30 = {0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o',  0xC2, 'o', 'u',
+                      't',  0xC2, 'M',  'O',  'D', 0x5D, 0xC1, 'i', 'n'};
+  struct Case {
+    bool console;
+    Bytes value;
+    double want;
+    uint32_t rejected;
+  };
   const Case cases[] = {
       {true, {0x0C}, 12, 0},
       {true, {0xD3, 0x00, 0x40}, 64, 0},
-      {true, {0xD5, 0x41, 0x00, 0x00, 0x00}, 64, 1},   // 8.0 as a float: refused, 64 stays
+      {true, {0xD5, 0x41, 0x00, 0x00, 0x00}, 64, 1},  // 8.0 as a float: refused, 64 stays
       {false, {0xD5, 0x41, 0x00, 0x00, 0x00}, 8, 1},  // the first stream coerced it
   };
   for (const Case& c : cases) {
     sim_.update_faults([&](SimFaults& f) { f.console = c.console; });
     size_t before = sim_.records().size();
     ASSERT_TRUE(a.send(in30 + c.value));
-    ASSERT_TRUE(sim_.wait_records([&](const std::vector<SimRecord>& r) { return r.size() == before + 1; }, 1000));
+    ASSERT_TRUE(sim_.wait_records(
+        [&](const std::vector<SimRecord>& r) { return r.size() == before + 1; }, 1000));
     ASSERT_TRUE(sim_.get("io/out/MOD/30/in", &v));
     EXPECT_EQ(v.number, c.want) << testing::PrintToString(c.value);
     EXPECT_EQ(sim_.rejected_writes(), c.rejected) << testing::PrintToString(c.value);

@@ -21,11 +21,16 @@ int main(int argc, char** argv) {
   X32Sim::Options o;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string k = argv[i], v = argv[i + 1];
-    if (k == "--address") o.address = v;
-    else if (k == "--name") o.name = v;
-    else if (k == "--model") o.model = v;
-    else if (k == "--version") o.version = v;
-    else if (k == "--card") o.card_type = std::atoi(v.c_str());
+    if (k == "--address")
+      o.address = v;
+    else if (k == "--name")
+      o.name = v;
+    else if (k == "--model")
+      o.model = v;
+    else if (k == "--version")
+      o.version = v;
+    else if (k == "--card")
+      o.card_type = std::atoi(v.c_str());
     else {
       std::fprintf(stderr, "x32-sim: unknown option %s\n", k.c_str());
       return 2;
@@ -33,10 +38,12 @@ int main(int argc, char** argv) {
   }
   X32Sim sim;
   if (!sim.start(o)) {
-    std::fprintf(stderr, "x32-sim: cannot listen on %s:%u (loopback addresses only)\n", o.address.c_str(), o.port);
+    std::fprintf(stderr, "x32-sim: cannot listen on %s:%u (loopback addresses only)\n",
+                 o.address.c_str(), o.port);
     return 1;
   }
-  std::printf("x32-sim: %s (%s) listening on %s:%u\n", o.name.c_str(), o.model.c_str(), o.address.c_str(), o.port);
+  std::printf("x32-sim: %s (%s) listening on %s:%u\n", o.name.c_str(), o.model.c_str(),
+              o.address.c_str(), o.port);
   std::fflush(stdout);
 
   std::string line;
@@ -48,9 +55,12 @@ int main(int argc, char** argv) {
     if (cmd == "change") {
       std::string address, type, value;
       in >> address >> type >> value;
-      if (type == "i") sim.desk_change(address, ks::sim::osc_i(std::atoi(value.c_str())));
-      else if (type == "f") sim.desk_change(address, ks::sim::osc_f(float(std::atof(value.c_str()))));
-      else sim.desk_change(address, ks::sim::osc_s(value));
+      if (type == "i")
+        sim.desk_change(address, ks::sim::osc_i(std::atoi(value.c_str())));
+      else if (type == "f")
+        sim.desk_change(address, ks::sim::osc_f(float(std::atof(value.c_str()))));
+      else
+        sim.desk_change(address, ks::sim::osc_s(value));
     } else if (cmd == "burst") {
       int count = 200, ms = 300;
       in >> count >> ms;

@@ -44,7 +44,8 @@ void UdpSocket::close() {
 uint16_t UdpSocket::local_port() const {
   sockaddr_in a{};
   socklen_t len = sizeof a;
-  if (handle_ == -1 || getsockname(int(handle_), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  if (handle_ == -1 || getsockname(int(handle_), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return 0;
   return ntohs(a.sin_port);
 }
 
@@ -65,7 +66,8 @@ int UdpSocket::receive(uint8_t* buf, size_t cap, UdpPeer* from, int timeout_ms) 
 bool UdpSocket::send(const UdpPeer& to, const uint8_t* data, size_t len) {
   if (handle_ == -1 || (to.ip >> 24) != 127) return false;
   sockaddr_in a = to_sockaddr(to.ip, to.port);
-  return ::sendto(int(handle_), data, len, 0, reinterpret_cast<sockaddr*>(&a), sizeof a) == ssize_t(len);
+  return ::sendto(int(handle_), data, len, 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+         ssize_t(len);
 }
 
 }  // namespace ks::sim

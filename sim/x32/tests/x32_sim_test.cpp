@@ -34,7 +34,7 @@ struct Client {
 };
 
 class X32SimTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     X32Sim::Options o;
     o.address = kAddress;
@@ -157,7 +157,8 @@ TEST(X32SimRules, RefusesAddressesOffLoopback) {
 
 TEST(X32SimOsc, WritesAndReadsItsOwnMessages) {
   auto b = osc_write({"/xremote", {}});
-  EXPECT_EQ(b, (std::vector<uint8_t>{'/', 'x', 'r', 'e', 'm', 'o', 't', 'e', 0, 0, 0, 0, ',', 0, 0, 0}));
+  EXPECT_EQ(
+      b, (std::vector<uint8_t>{'/', 'x', 'r', 'e', 'm', 'o', 't', 'e', 0, 0, 0, 0, ',', 0, 0, 0}));
   b = osc_write({"/xinfo", {osc_s("a"), osc_i(-2), osc_f(1.5f)}});
   auto p = osc_read(b.data(), b.size());
   ASSERT_TRUE(p);

@@ -51,7 +51,8 @@ void UdpSocket::close() {
 uint16_t UdpSocket::local_port() const {
   sockaddr_in a{};
   int len = sizeof a;
-  if (handle_ == -1 || getsockname(SOCKET(handle_), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  if (handle_ == -1 || getsockname(SOCKET(handle_), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return 0;
   return ntohs(a.sin_port);
 }
 
@@ -65,7 +66,8 @@ int UdpSocket::receive(uint8_t* buf, size_t cap, UdpPeer* from, int timeout_ms) 
   if (r <= 0) return r < 0 ? -1 : 0;
   sockaddr_in a{};
   int len = sizeof a;
-  int n = ::recvfrom(SOCKET(handle_), reinterpret_cast<char*>(buf), int(cap), 0, reinterpret_cast<sockaddr*>(&a), &len);
+  int n = ::recvfrom(SOCKET(handle_), reinterpret_cast<char*>(buf), int(cap), 0,
+                     reinterpret_cast<sockaddr*>(&a), &len);
   if (n < 0) return 0;  // reset by an ICMP error, or larger than the buffer: nothing usable
   from->ip = ntohl(a.sin_addr.s_addr);
   from->port = ntohs(a.sin_port);

@@ -14,8 +14,12 @@ int off(const ModeArgs&) { return 5; }
 int render(const ModeArgs&) { return 6; }
 
 TEST(Modes, WholeArgumentsChooseTheModeInTableOrder) {
-  const ModeRow rows[] = {{"--verify-module", verify}, {"--install", install}, {"--remove", remove},
-                          {"--on=", on},               {"--off=", off},         {"--render", render}};
+  const ModeRow rows[] = {{"--verify-module", verify},
+                          {"--install", install},
+                          {"--remove", remove},
+                          {"--on=", on},
+                          {"--off=", off},
+                          {"--render", render}};
   struct Case {
     std::vector<std::u16string> args;
     int want;  // 0: the tray program

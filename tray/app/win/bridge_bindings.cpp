@@ -53,7 +53,8 @@ float BridgePages::paint_page(Canvas& g, PaintContext& pc, DashboardUiState& ui,
   const float content = paint_status_page(g, pc, v, ui, bs_, W);
   // The meters belong to the status page: drawn before anything that lies over it, or, with
   // nothing over them, last of the frame (draw_meters).
-  if (ui.modal != kModalNone || !meters_apart(ui)) draw_meter_overlay(g, bs_.meters, v.block, bs_.clips, watched_channels(v.block));
+  if (ui.modal != kModalNone || !meters_apart(ui))
+    draw_meter_overlay(g, bs_.meters, v.block, bs_.clips, watched_channels(v.block));
   if (ui.details_open) {
     paint_details_panel(g, v, bs_);
     return content;
@@ -77,7 +78,9 @@ float BridgePages::paint_modal(Canvas& g, PaintContext& pc, DashboardUiState& ui
   return 0;
 }
 
-bool BridgePages::meters_apart(const DashboardUiState& ui) { return !ui.details_open && ui.selected_channel < 0; }
+bool BridgePages::meters_apart(const DashboardUiState& ui) {
+  return !ui.details_open && ui.selected_channel < 0;
+}
 
 void BridgePages::draw_meters(Canvas& g) {
   const StatusBlock* b = link_.block();

@@ -47,13 +47,14 @@ bool stamp_of(const std::string& path, FileStamp& out) {
   WIN32_FILE_ATTRIBUTE_DATA a;
   if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &a)) return false;
   out.size = (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
-  out.time = (static_cast<uint64_t>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
+  out.time = (static_cast<uint64_t>(a.ftLastWriteTime.dwHighDateTime) << 32) |
+             a.ftLastWriteTime.dwLowDateTime;
   return true;
 }
 
 template <typename T>
 class FileMemo {
- public:
+public:
   template <typename Read>
   T get(const std::string& path, Read read) {
     FileStamp st;
@@ -65,29 +66,33 @@ class FileMemo {
     return v;
   }
 
- private:
+private:
   std::map<std::string, std::pair<FileStamp, T>> memo_;
 };
 
 // The system's LV1 facts with the process list paced (kept while its LV1 runs, else for 500 ms)
 // and file versions per file stamp.
 class PacedLv1 final : public Lv1System {
- public:
-  bool processes(std::vector<ProcessEntry>& out) override { return list_.get(system_lv1(), GetTickCount64(), out); }
-  bool process_creation_time(uint32_t pid, uint64_t& t) override { return system_lv1().process_creation_time(pid, t); }
+public:
+  bool processes(std::vector<ProcessEntry>& out) override {
+    return list_.get(system_lv1(), GetTickCount64(), out);
+  }
+  bool process_creation_time(uint32_t pid, uint64_t& t) override {
+    return system_lv1().process_creation_time(pid, t);
+  }
   uint64_t now_filetime() override { return system_lv1().now_filetime(); }
   std::string file_version(const std::string& path) override {
     return versions_.get(path, [](const std::string& p) { return system_lv1().file_version(p); });
   }
   bool file_exists(const std::string& path) override { return system_lv1().file_exists(path); }
 
- private:
+private:
   PacedProcessList list_;
   FileMemo<std::string> versions_;
 };
 
 class LiveSources final : public DashboardSources {
- public:
+public:
   explicit LiveSources(TrayProgram& p) : p_(p) {}
 
   bool lv1_running() override { return ks::tray::lv1_running(*p_.lv1); }
@@ -109,7 +114,9 @@ class LiveSources final : public DashboardSources {
     return !p_.install_dir().empty() && p_.paths.loader_needs_update();
   }
   bool legacy_install() override { return p_.paths.state().legacy; }
-  bool card_module_present(int kind) override { return file_exists(p_.paths.card_module_path(kind)); }
+  bool card_module_present(int kind) override {
+    return file_exists(p_.paths.card_module_path(kind));
+  }
   bool console_module_state(int kind, bool& on) override {
     on = false;
     return !p_.install_dir().empty() &&
@@ -128,21 +135,25 @@ class LiveSources final : public DashboardSources {
     if (p_.install_dir().empty()) return false;
     return read_file(console_cfg_path(p_.install_dir(), kind), kCfgFileCap, text) == ReadStatus::ok;
   }
-  std::string confirm_typed_address(int kind, const StatusSnapshot& s, std::string_view key) override {
+  std::string confirm_typed_address(int kind, const StatusSnapshot& s,
+                                    std::string_view key) override {
     return ks::tray::confirm_typed_address(p_.ui, kind, s, key);
   }
   bool write_setting(int kind, const char* key, std::string_view value) override {
-    return !p_.install_dir().empty() && cfg_set(console_cfg_path(p_.install_dir(), kind), key, value);
+    return !p_.install_dir().empty() &&
+           cfg_set(console_cfg_path(p_.install_dir(), kind), key, value);
   }
   uint64_t steady_ms() override { return GetTickCount64(); }
-  void log(std::string_view line) override { tray_log("%.*s", static_cast<int>(line.size()), line.data()); }
+  void log(std::string_view line) override {
+    tray_log("%.*s", static_cast<int>(line.size()), line.data());
+  }
 
- private:
+private:
   TrayProgram& p_;
 };
 
 class LiveActions final : public ShellActions {
- public:
+public:
   explicit LiveActions(TrayProgram& p) : p_(p) {}
 
   void locate_install() override {
@@ -153,7 +164,8 @@ class LiveActions final : public ShellActions {
   bool card_module_present(int i) override { return file_exists(p_.paths.card_module_path(i)); }
   bool console_state(int i, bool& on) override {
     on = false;
-    return !p_.install_dir().empty() && console_module_state(p_.install_dir(), i, probe_of(p_.paths), on);
+    return !p_.install_dir().empty() &&
+           console_module_state(p_.install_dir(), i, probe_of(p_.paths), on);
   }
   bool set_console_on(int i, bool on, std::string& message) override {
     if (p_.install_dir().empty()) {
@@ -161,7 +173,8 @@ class LiveActions final : public ShellActions {
       return false;
     }
     const bool ok = set_module_enabled(p_.install_dir(), i, on, message);
-    tray_log("%s %s: %s", console_table[i].type_key, on ? "on" : "off", ok ? "OK" : message.c_str());
+    tray_log("%s %s: %s", console_table[i].type_key, on ? "on" : "off",
+             ok ? "OK" : message.c_str());
     p_.sources->poll_tick();
     return ok;
   }
@@ -187,10 +200,12 @@ class LiveActions final : public ShellActions {
     if (p_.discovery.save_console_hints) p_.discovery.save_console_hints();
   }
   std::string setting(int i, std::string_view key) override {
-    return p_.install_dir().empty() ? std::string() : cfg_get(console_cfg_path(p_.install_dir(), i), key);
+    return p_.install_dir().empty() ? std::string()
+                                    : cfg_get(console_cfg_path(p_.install_dir(), i), key);
   }
   bool write_setting(int i, std::string_view key, std::string_view value) override {
-    const bool ok = !p_.install_dir().empty() && cfg_set(console_cfg_path(p_.install_dir(), i), key, value);
+    const bool ok =
+        !p_.install_dir().empty() && cfg_set(console_cfg_path(p_.install_dir(), i), key, value);
     p_.sources->poll_tick();
     return ok;
   }
@@ -203,14 +218,17 @@ class LiveActions final : public ShellActions {
     if (!p_.page_model(model)) return {};
     return to_utf8(address_text_of(model, i));
   }
-  void open_address_edit(int i, const std::string& text) override { create_address_edit(i, from_utf8(text)); }
+  void open_address_edit(int i, const std::string& text) override {
+    create_address_edit(i, from_utf8(text));
+  }
   std::string address_edit_text() override { return to_utf8(ks::tray::address_edit_text()); }
   void close_address_edit() override { destroy_address_edit(); }
   bool open_lv1() override {
     const std::string exe = lv1_exe_path(*p_.lv1);
     if (exe.empty()) return false;
     const std::wstring w = wide(exe);
-    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", w.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+    return reinterpret_cast<INT_PTR>(
+               ShellExecuteW(nullptr, L"open", w.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
   }
   void write_support_bundle() override {
     if (p_.services.write_support_bundle) p_.services.write_support_bundle();
@@ -220,13 +238,13 @@ class LiveActions final : public ShellActions {
   }
   void place_window() override { place_dashboard_window(); }
 
- private:
+private:
   TrayProgram& p_;
 };
 
 // The load watch's notices reach the user through the setup page's line and the icon's balloon.
 class TrayNotices final : public NoticeSink {
- public:
+public:
   explicit TrayNotices(TrayProgram& p) : p_(p) {}
   void set_notice_and_status(const std::string& text) override {
     notice_ = text;
@@ -241,15 +259,15 @@ class TrayNotices final : public NoticeSink {
     tray_log("notice: %s - %s", title.c_str(), text.c_str());
   }
 
- private:
+private:
   TrayProgram& p_;
   std::string notice_;
 };
 
 class LivePollSteps final : public PollSteps {
- public:
-  LivePollSteps(TrayProgram& p, std::function<void(TrayState, TrayState)> icon, std::function<void()> tip,
-                std::function<void()> invalidate)
+public:
+  LivePollSteps(TrayProgram& p, std::function<void(TrayState, TrayState)> icon,
+                std::function<void()> tip, std::function<void()> invalidate)
       : p_(p), icon_(std::move(icon)), tip_(std::move(tip)), invalidate_(std::move(invalidate)) {}
 
   void scan_module_logs() override {
@@ -258,7 +276,8 @@ class LivePollSteps final : public PollSteps {
     const char* names[2] = {"kestrune.log", "kestrune-x32.log"};
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    const std::string folder = n ? to_utf8(std::u16string(reinterpret_cast<const char16_t*>(temp), n)) : "";
+    const std::string folder =
+        n ? to_utf8(std::u16string(reinterpret_cast<const char16_t*>(temp), n)) : "";
     for (int i = 0; i < 2; ++i) counts[i] = scan_file(folder + names[i], lines[i]);
     fold_fault_scans(p_.faults, counts[0], lines[0], counts[1], lines[1]);
   }
@@ -280,23 +299,26 @@ class LivePollSteps final : public PollSteps {
   void refresh_tooltip() override { tip_(); }
   void invalidate_dashboard() override { invalidate_(); }
 
- private:
+private:
   // The log's last 64 KiB, read while the module may be writing it.
   static int scan_file(const std::string& path, std::string& line) {
     line.clear();
     const std::wstring w = wide(path);
-    HANDLE f = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f =
+        CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return 0;
     LARGE_INTEGER size{};
     std::string tail;
     if (GetFileSizeEx(f, &size)) {
-      const LONGLONG want = size.QuadPart < static_cast<LONGLONG>(kModuleLogTail) ? size.QuadPart : kModuleLogTail;
+      const LONGLONG want =
+          size.QuadPart < static_cast<LONGLONG>(kModuleLogTail) ? size.QuadPart : kModuleLogTail;
       LARGE_INTEGER at;
       at.QuadPart = size.QuadPart - want;
       tail.resize(static_cast<size_t>(want));
       DWORD got = 0;
-      if (SetFilePointerEx(f, at, nullptr, FILE_BEGIN) && ReadFile(f, tail.data(), static_cast<DWORD>(want), &got, nullptr))
+      if (SetFilePointerEx(f, at, nullptr, FILE_BEGIN) &&
+          ReadFile(f, tail.data(), static_cast<DWORD>(want), &got, nullptr))
         tail.resize(got);
       else
         tail.clear();
@@ -307,7 +329,8 @@ class LivePollSteps final : public PollSteps {
     // The module writes in the ANSI code page.
     if (!ansi.empty()) {
       wchar_t buf[kFaultLineMax + 1] = {};
-      const int k = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), buf, kFaultLineMax);
+      const int k = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), buf,
+                                        kFaultLineMax);
       line = to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buf), k > 0 ? k : 0));
     }
     return count;
@@ -344,8 +367,12 @@ TrayProgram::TrayProgram()
   notices = std::make_unique<TrayNotices>(*this);
   bridge = std::make_unique<BridgePages>(*this);
   LoadWatchEnv env;
-  env.read_loader_block = [this](uint8_t (&out)[kLoaderBlockSize]) { return link.read_loader_block(out); };
-  env.install_dir = [this] { return paths.state().installed ? paths.state().install_dir : std::string(); };
+  env.read_loader_block = [this](uint8_t(&out)[kLoaderBlockSize]) {
+    return link.read_loader_block(out);
+  };
+  env.install_dir = [this] {
+    return paths.state().installed ? paths.state().install_dir : std::string();
+  };
   env.is_own_module = [this](const std::string& file) { return paths.env().is_own_module(file); };
   env.sink = notices.get();
   env.sys = lv1.get();
@@ -366,15 +393,20 @@ bool TrayProgram::page_model(JsonValue& out) {
   return parse_page_model(text, out);
 }
 
-std::unique_ptr<PollSteps> make_poll_steps(TrayProgram& p, std::function<void(TrayState, TrayState)> show_icon,
-                                           std::function<void()> refresh_tooltip, std::function<void()> invalidate) {
-  return std::make_unique<LivePollSteps>(p, std::move(show_icon), std::move(refresh_tooltip), std::move(invalidate));
+std::unique_ptr<PollSteps> make_poll_steps(TrayProgram& p,
+                                           std::function<void(TrayState, TrayState)> show_icon,
+                                           std::function<void()> refresh_tooltip,
+                                           std::function<void()> invalidate) {
+  return std::make_unique<LivePollSteps>(p, std::move(show_icon), std::move(refresh_tooltip),
+                                         std::move(invalidate));
 }
 
 void bind_discovery(TrayProgram& p, DiscoveryEnv env) {
   if (!env.desk_line) env.desk_line = desk_lines_of(p.link);
   if (!env.install_dir)
-    env.install_dir = [&p] { return p.paths.state().installed ? p.paths.state().install_dir : std::string(); };
+    env.install_dir = [&p] {
+      return p.paths.state().installed ? p.paths.state().install_dir : std::string();
+    };
   p.finder = std::make_unique<ConsoleDiscovery>(std::move(env));
   ConsoleDiscovery& f = *p.finder;
   p.discovery.discover_consoles = [&f] { f.discover_consoles(); };
@@ -393,13 +425,17 @@ void bind_discovery(TrayProgram& p, DiscoveryEnv env) {
     }
     f.set_current(keep);
   };
-  p.paths.env().current_is_x32 = [&f] { return f.current().found && f.current().line.rfind("X32,", 0) == 0; };
+  p.paths.env().current_is_x32 = [&f] {
+    return f.current().found && f.current().line.rfind("X32,", 0) == 0;
+  };
 }
 
 UpdateHost update_host_of(TrayProgram& p, void* tray_window) {
   UpdateHost h;
   h.tray_window = tray_window;
-  h.install_folder = [&p] { return p.paths.state().installed ? p.paths.state().install_dir : std::string(); };
+  h.install_folder = [&p] {
+    return p.paths.state().installed ? p.paths.state().install_dir : std::string();
+  };
   h.auto_install = [&p] { return p.paths.state().installed && !p.paths.state().legacy; };
   h.lv1_running = [&p] { return ks::tray::lv1_running(*p.lv1); };
   h.install_loader = [&p](std::string& error) { return p.installer.install_bundle(error); };
@@ -427,7 +463,8 @@ bool blink_card_in_loader(int console) {
   HANDLE map = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE,
                                 reinterpret_cast<const wchar_t*>(kLoaderBlockNameU16));
   if (!map) return false;
-  auto* block = static_cast<LoaderBlock*>(MapViewOfFile(map, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+  auto* block =
+      static_cast<LoaderBlock*>(MapViewOfFile(map, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
   bool ok = false;
   if (block) {
     MEMORY_BASIC_INFORMATION mi{};

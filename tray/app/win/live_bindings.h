@@ -73,7 +73,8 @@ struct TrayProgram {
 };
 
 // The poll tick's steps over the program; icon and tooltip through the given callbacks.
-std::unique_ptr<PollSteps> make_poll_steps(TrayProgram& p, std::function<void(TrayState, TrayState)> show_icon,
+std::unique_ptr<PollSteps> make_poll_steps(TrayProgram& p,
+                                           std::function<void(TrayState, TrayState)> show_icon,
                                            std::function<void()> refresh_tooltip,
                                            std::function<void()> invalidate);
 

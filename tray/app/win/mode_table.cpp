@@ -6,12 +6,9 @@ namespace ks::tray {
 namespace {
 
 constexpr ModeRow kModes[] = {
-    {"--verify-module", run_verify_module},
-    {"--install", run_unattended_mode},
-    {"--remove", run_unattended_mode},
-    {"--on=", run_unattended_mode},
-    {"--off=", run_unattended_mode},
-    {"--render", run_render},
+    {"--verify-module", run_verify_module}, {"--install", run_unattended_mode},
+    {"--remove", run_unattended_mode},      {"--on=", run_unattended_mode},
+    {"--off=", run_unattended_mode},        {"--render", run_render},
 };
 
 }  // namespace

@@ -58,8 +58,8 @@ HICON state_icon(TrayState s) {
   const int i = static_cast<int>(s);
   if (!g_icons[i]) g_icons[i] = make_icon(i, small_icon_size(), system_uses_light_theme(), nullptr);
   // The stock fallback is shared: it is never destroyed, so remember which ones are ours.
-  g_icon_stock[i] = g_icons[i] == LoadImageW(nullptr, IDI_APPLICATION, IMAGE_ICON, small_icon_size(),
-                                             small_icon_size(), LR_SHARED);
+  g_icon_stock[i] = g_icons[i] == LoadImageW(nullptr, IDI_APPLICATION, IMAGE_ICON,
+                                             small_icon_size(), small_icon_size(), LR_SHARED);
   return g_icons[i];
 }
 
@@ -142,7 +142,8 @@ void rebuild_icons() {
   for (int i = 0; i < 4; ++i)
     if (old[i] && !stock[i]) DestroyIcon(old[i]);
   if (old_dash) DestroyIcon(old_dash);
-  tray_log("theme changed -> icons rebuilt (%s taskbar)", system_uses_light_theme() ? "light" : "dark");
+  tray_log("theme changed -> icons rebuilt (%s taskbar)",
+           system_uses_light_theme() ? "light" : "dark");
 }
 
 void open_and_front() {
@@ -194,25 +195,30 @@ void open_module_log() {
   std::string path = temp_folder() + (x32 ? "kestrune-x32.log" : "kestrune.log");
   if (!file_exists(path)) path = temp_folder() + (x32 ? "kestrune.log" : "kestrune-x32.log");
   const std::u16string w = from_utf8(path);
-  ShellExecuteW(nullptr, L"open", L"notepad.exe", reinterpret_cast<const wchar_t*>(w.c_str()), nullptr, SW_SHOWNORMAL);
+  ShellExecuteW(nullptr, L"open", L"notepad.exe", reinterpret_cast<const wchar_t*>(w.c_str()),
+                nullptr, SW_SHOWNORMAL);
 }
 
 void toggle_detailed_logging() {
   const std::string dir = g_p->install_dir();
-  const std::string cfg = dir.empty() ? std::string() : console_cfg_path(dir, g_p->link.active_console());
+  const std::string cfg =
+      dir.empty() ? std::string() : console_cfg_path(dir, g_p->link.active_console());
   const bool on = !cfg.empty() && !diag_enabled(cfg);
   const bool ok = !dir.empty() && set_diag(dir, on);
   tray_log("detailed logging %s%s", on ? "on" : "off", ok ? "" : " - could not write kestrune.cfg");
   HWND owner = dashboard_window() ? dashboard_window() : g_tray;
   if (!ok) {
-    MessageBoxW(owner, L"Could not change the setting: the console's settings file in Kestrune's bundle is not writable.",
-                L"Kestrune", MB_OK | MB_ICONWARNING);
+    MessageBoxW(
+        owner,
+        L"Could not change the setting: the console's settings file in Kestrune's bundle is not writable.",
+        L"Kestrune", MB_OK | MB_ICONWARNING);
   } else {
-    MessageBoxW(owner,
-                on ? L"Detailed logging is on, for every console, within a few seconds.\n\nIt records every gain and "
-                     L"48V move, so the log grows quickly. Turn it off again for shows."
-                   : L"Detailed logging is off.",
-                L"Kestrune", MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(
+        owner,
+        on ? L"Detailed logging is on, for every console, within a few seconds.\n\nIt records every gain and "
+             L"48V move, so the log grows quickly. Turn it off again for shows."
+           : L"Detailed logging is off.",
+        L"Kestrune", MB_OK | MB_ICONINFORMATION);
   }
 }
 
@@ -263,11 +269,13 @@ void tray_command(int id) {
       return;
     case 1017:
     case 1018:
-      if (p.link.select()) p.link.status_post_request(status_suffix(p.link.active_console()), id == 1017);
+      if (p.link.select())
+        p.link.status_post_request(status_suffix(p.link.active_console()), id == 1017);
       return;
     case kMenuClearClips: {
       ClipHistory& h = p.bridge->clips();
-      tray_log("clip history cleared (%u channel(s), %u overload(s))", h.clipped_channels, h.overloads);
+      tray_log("clip history cleared (%u channel(s), %u overload(s))", h.clipped_channels,
+               h.overloads);
       clear_clip_history(h);
       invalidate_dashboard();
       return;
@@ -292,7 +300,8 @@ void show_tray_menu() {
   f.always_on_top = p.always_on_top;
   f.clipped_channels = p.bridge->clips().clipped_channels;
   for (int i = 0; i < 2; ++i) {
-    f.module_present[i] = p.actions->card_module_present(i) && p.actions->console_state(i, f.console_on[i]);
+    f.module_present[i] =
+        p.actions->card_module_present(i) && p.actions->console_state(i, f.console_on[i]);
   }
   const std::string dir = p.install_dir();
   f.settings_known = !dir.empty();
@@ -305,7 +314,8 @@ void show_tray_menu() {
     }
     const std::u16string text = from_utf8(item.text);
     UINT flags = MF_STRING | (item.checked ? MF_CHECKED : 0) | (item.disabled ? MF_GRAYED : 0);
-    AppendMenuW(menu, flags, static_cast<UINT_PTR>(item.id), reinterpret_cast<const wchar_t*>(text.c_str()));
+    AppendMenuW(menu, flags, static_cast<UINT_PTR>(item.id),
+                reinterpret_cast<const wchar_t*>(text.c_str()));
   }
   POINT pt{};
   GetCursorPos(&pt);
@@ -325,7 +335,8 @@ LRESULT CALLBACK tray_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     return 0;
   }
-  if (msg == WM_SETTINGCHANGE && lp && lstrcmpiW(reinterpret_cast<const wchar_t*>(lp), L"ImmersiveColorSet") == 0) {
+  if (msg == WM_SETTINGCHANGE && lp &&
+      lstrcmpiW(reinterpret_cast<const wchar_t*>(lp), L"ImmersiveColorSet") == 0) {
     rebuild_icons();
     return 0;
   }
@@ -337,16 +348,16 @@ LRESULT CALLBACK tray_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   switch (msg) {
     case WM_TRAYICON:
-      if (LOWORD(lp) == WM_RBUTTONUP) show_tray_menu();
-      else if (LOWORD(lp) == WM_LBUTTONDBLCLK) show_dashboard_window();
+      if (LOWORD(lp) == WM_RBUTTONUP)
+        show_tray_menu();
+      else if (LOWORD(lp) == WM_LBUTTONDBLCLK)
+        show_dashboard_window();
       return 0;
     case WM_DESTROY:
       Shell_NotifyIconW(NIM_DELETE, &g_nid);
       PostQuitMessage(0);
       return 0;
-    case WM_COMMAND:
-      tray_command(LOWORD(wp));
-      return 0;
+    case WM_COMMAND: tray_command(LOWORD(wp)); return 0;
     case WM_TIMER:
       if (wp == TIMER_FRAME) {
         g_p->bridge->frame_tick();
@@ -409,8 +420,8 @@ int run_tray_program(const ModeArgs& args) {
     wc.hInstance = inst;
     wc.lpszClassName = kTrayClass;
     RegisterClassExW(&wc);
-    g_tray = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayClass, L"Kestrune", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst,
-                             nullptr);
+    g_tray = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayClass, L"Kestrune", WS_POPUP, 0, 0, 0, 0,
+                             nullptr, nullptr, inst, nullptr);
     bind_discovery(program);
     bind_updater(program, g_tray);
     bind_diagnostics(program, g_tray);
@@ -444,13 +455,16 @@ int run_tray_program(const ModeArgs& args) {
     if (!added) {
       Sleep(1500);
       added = Shell_NotifyIconW(NIM_ADD, &g_nid);
-      tray_log("retry: NIM_ADD=%d err=%lu", added ? 1 : 0, added ? 0ul : static_cast<unsigned long>(GetLastError()));
+      tray_log("retry: NIM_ADD=%d err=%lu", added ? 1 : 0,
+               added ? 0ul : static_cast<unsigned long>(GetLastError()));
     }
 
     program.paths.locate_install();
-    if (program.paths.state().installed && !program.paths.loader_needs_update() && program.paths.modules_missing()) {
+    if (program.paths.state().installed && !program.paths.loader_needs_update() &&
+        program.paths.modules_missing()) {
       std::string message;
-      tray_log(program.installer.live_module_update(message) ? "console modules updated live" : "live module update failed");
+      tray_log(program.installer.live_module_update(message) ? "console modules updated live"
+                                                             : "live module update failed");
     }
     if (program.services.update_tick) program.services.update_tick();
     if (!bridge_running()) {

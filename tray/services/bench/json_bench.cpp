@@ -14,10 +14,11 @@ int main() {
   std::string reply = "{\"manifest\":{\"format\":\"kestrune-release/1\",\"entries\":[";
   for (int i = 0; reply.size() < 256 * 1024 - 400; ++i) {
     char entry[400];
-    std::snprintf(entry, sizeof entry,
-                  "%s{\"file\":\"wing-3.%d.0.dll\",\"url\":\"https://example.invalid/m/%d\",\"sha256\":\"%064d\","
-                  "\"size\":%d,\"abi\":3,\"sig\":\"%086d==\"}",
-                  i ? "," : "", i, i, i, 100000 + i, i);
+    std::snprintf(
+        entry, sizeof entry,
+        "%s{\"file\":\"wing-3.%d.0.dll\",\"url\":\"https://example.invalid/m/%d\",\"sha256\":\"%064d\","
+        "\"size\":%d,\"abi\":3,\"sig\":\"%086d==\"}",
+        i ? "," : "", i, i, i, 100000 + i, i);
     reply += entry;
   }
   reply += "]}}";
@@ -34,8 +35,8 @@ int main() {
     members += v.members.size();
   }
   double s = std::chrono::duration<double>(clock::now() - t0).count();
-  std::printf("json: %zu bytes x %d in %.3f s: %.1f MB/s, %.2f ms per reply\n", reply.size(), rounds, s,
-              reply.size() * rounds / s / 1e6, s / rounds * 1e3);
+  std::printf("json: %zu bytes x %d in %.3f s: %.1f MB/s, %.2f ms per reply\n", reply.size(),
+              rounds, s, reply.size() * rounds / s / 1e6, s / rounds * 1e3);
 
   std::string b64;
   while (b64.size() < 1 << 20) b64 += "QUJDRGVm";

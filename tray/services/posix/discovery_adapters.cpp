@@ -36,7 +36,9 @@ std::vector<NetAdapter> system_net_adapters() {
     NetAdapter::Address addr;
     if (family == AF_INET) {
       addr.addr = ntohl(reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
-      uint32_t mask = i->ifa_netmask ? ntohl(reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr) : 0;
+      uint32_t mask = i->ifa_netmask
+                          ? ntohl(reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr)
+                          : 0;
       addr.prefix = static_cast<uint8_t>(std::popcount(mask));
     } else {
       addr.ipv4 = false;

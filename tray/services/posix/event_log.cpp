@@ -6,8 +6,9 @@ namespace ks::tray {
 namespace {
 
 class NoEventLog : public EventSource {
- public:
-  bool query(const std::string&, const std::string&, const std::function<bool(const std::string&)>&) override {
+public:
+  bool query(const std::string&, const std::string&,
+             const std::function<bool(const std::string&)>&) override {
     return false;
   }
 };

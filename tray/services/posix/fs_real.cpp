@@ -15,7 +15,10 @@ namespace fsys = std::filesystem;
 PathKind kind_of(const std::string& p) {
   std::error_code ec;
   fsys::file_status st = fsys::symlink_status(p, ec);
-  if (ec) return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory ? PathKind::none : PathKind::error;
+  if (ec)
+    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory
+               ? PathKind::none
+               : PathKind::error;
   switch (st.type()) {
     case fsys::file_type::not_found: return PathKind::none;
     case fsys::file_type::symlink: return PathKind::link;

@@ -9,7 +9,7 @@ namespace ks::tray {
 namespace {
 
 class NativeLv1System : public Lv1System {
- public:
+public:
   bool processes(std::vector<ProcessEntry>&) override { return false; }
   bool process_creation_time(uint32_t, uint64_t&) override { return false; }
   uint64_t now_filetime() override {

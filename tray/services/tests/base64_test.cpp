@@ -24,22 +24,22 @@ TEST(Base64, DecoderRules) {
       {"TWFu", true, "Man"},
       {"TWE=", true, "Ma"},
       {"TQ==", true, "M"},
-      {"TWE", true, "Ma"},                  // a missing "=" is tolerated
+      {"TWE", true, "Ma"},  // a missing "=" is tolerated
       {"TQ", true, "M"},
-      {"T", false, ""},                     // a dangling single character
+      {"T", false, ""},  // a dangling single character
       {"TWFuT", false, ""},
-      {"TQ===", false, ""},                 // three "="
-      {"TQ==TQ==", false, ""},              // data after "="
+      {"TQ===", false, ""},     // three "="
+      {"TQ==TQ==", false, ""},  // data after "="
       {"TQ=Q", false, ""},
-      {" T W\tF\r\nu ", true, "Man"},       // blanks anywhere
+      {" T W\tF\r\nu ", true, "Man"},  // blanks anywhere
       {"TW Fu\n", true, "Man"},
       {"TWFu!", false, ""},
-      {"TW-_", false, ""},                  // no URL-safe alphabet
+      {"TW-_", false, ""},  // no URL-safe alphabet
       {std::string("TWFu\0", 5), false, ""},
       {"////", true, "\xff\xff\xff"},
       {"++++", true, "\xfb\xef\xbe"},
-      {"=", true, ""},                      // padding alone leaves nothing over
-      {"TQ\xc3\xa9", false, ""},            // a byte of 0x80 and above
+      {"=", true, ""},            // padding alone leaves nothing over
+      {"TQ\xc3\xa9", false, ""},  // a byte of 0x80 and above
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> out = {1, 2, 3};

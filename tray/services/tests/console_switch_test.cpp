@@ -125,7 +125,9 @@ TEST(ModuleState, NeedsOurLoaderAndTheCardModule) {
     asked_loader = p;
     return own;
   };
-  probe.card_module_path = [&](int console) { return dir.at(console == 0 ? "card-wing.dll" : "card-x32.dll"); };
+  probe.card_module_path = [&](int console) {
+    return dir.at(console == 0 ? "card-wing.dll" : "card-x32.dll");
+  };
 
   bool on = false;
   EXPECT_FALSE(console_module_state("", 0, probe, on));

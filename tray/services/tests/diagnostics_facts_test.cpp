@@ -42,7 +42,8 @@ Block wing_block() {
   b.gain_db[1] = -2.5;
   b.range_count = 1;
   std::strcpy(b.ranges[0].bank, "LCL");
-  b.ranges[0].min = -3, b.ranges[0].max = 45.5, b.ranges[0].step = 0.5, b.ranges[0].known = 1, b.ranges[0].watched = 2;
+  b.ranges[0].min = -3, b.ranges[0].max = 45.5, b.ranges[0].step = 0.5, b.ranges[0].known = 1,
+  b.ranges[0].watched = 2;
   return k;
 }
 
@@ -52,14 +53,15 @@ TEST(DiagnosticsFacts, ReportFromAModulesBlock) {
   f.status = status_facts_of(k.view());
   ASSERT_TRUE(f.status);
   const std::string r = format_diagnostics_report(f);
-  for (const char* line : {"status block version : 17 (tray expects 17)\n", "LV1 build profile    : box\n",
-                           "device MAC           : 0a:1b:2c:3d:4e:5f\n",
-                           "desk                 : FOH-Wing  (WING,127.0.0.1,FOH-Wing,ngc-full,S123,3.0.5)\n",
-                           "connected / loaded   : 1 / 1\n", "watching             : 2 ch, fallback bank LCL base 1\n",
-                           "patch age            : 1200 ms\n", "sent / recv          : 7 / 9\n\n",
-                           "  LCL      -3.0 ..   45.5 dB  step 0.50  (2 ch)\n",
-                           "  LV1  1 <- LCL   6   Kick  gain   24.0  48V 1\n",
-                           "  LV1  2 <-       0   (none)  gain   -2.5  48V 0\n"})
+  for (const char* line :
+       {"status block version : 17 (tray expects 17)\n", "LV1 build profile    : box\n",
+        "device MAC           : 0a:1b:2c:3d:4e:5f\n",
+        "desk                 : FOH-Wing  (WING,127.0.0.1,FOH-Wing,ngc-full,S123,3.0.5)\n",
+        "connected / loaded   : 1 / 1\n", "watching             : 2 ch, fallback bank LCL base 1\n",
+        "patch age            : 1200 ms\n", "sent / recv          : 7 / 9\n\n",
+        "  LCL      -3.0 ..   45.5 dB  step 0.50  (2 ch)\n",
+        "  LV1  1 <- LCL   6   Kick  gain   24.0  48V 1\n",
+        "  LV1  2 <-       0   (none)  gain   -2.5  48V 0\n"})
     EXPECT_NE(r.find(line), std::string::npos) << "missing: " << line << "--- report ---\n" << r;
   EXPECT_EQ(r.find("MISMATCH"), std::string::npos);
   EXPECT_EQ(r.find("remote ports"), std::string::npos) << "a WING lists none";
@@ -69,7 +71,8 @@ TEST(DiagnosticsFacts, HostileBlockStaysInsideItsFields) {
   Block k = wing_block();
   StatusBlock& b = k.b();
   b.version = 16;
-  std::memset(b.desk_line, 'W', sizeof b.desk_line);  // no NUL, and no commas: the address is the name
+  std::memset(b.desk_line, 'W',
+              sizeof b.desk_line);  // no NUL, and no commas: the address is the name
   std::memset(b.mac, 'M', sizeof b.mac);
   std::memset(b.src_bank[0], 'B', kBankBytes);
   b.watch_count = 1000;
@@ -122,7 +125,8 @@ TEST(DiagnosticsFacts, LoaderRecordsWithANameOnly) {
   EXPECT_EQ(*f.loader_version, "3.2.0");
   ASSERT_EQ(f.loader_types.size(), 1u) << "the nameless second record is left out";
   EXPECT_EQ(f.loader_types[0].last_refused, std::string(sizeof b.types[0].failed_file, 'F'));
-  EXPECT_NE(format_diagnostics_report(f).find("  wing               : on, Waves module yes, running 3.2.0, last refused "),
+  EXPECT_NE(format_diagnostics_report(f).find(
+                "  wing               : on, Waves module yes, running 3.2.0, last refused "),
             std::string::npos);
 }
 

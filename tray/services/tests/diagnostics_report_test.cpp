@@ -20,7 +20,8 @@ DiagFacts live() {
   f.install = DiagInstall::current;
   f.installed_version = "3.2.0";
   f.loader_version = "3.2.0";
-  f.loader_types = {{"wing", true, true, "3.2.0", 0, "", 0}, {"x32", false, false, "", 2, "x32-3.1.0.dll", 4551}};
+  f.loader_types = {{"wing", true, true, "3.2.0", 0, "", 0},
+                    {"x32", false, false, "", 2, "x32-3.1.0.dll", 4551}};
   f.lv1_path = "C:\\Program Files\\Waves\\eMotion LV1\\eMotion LV1.exe";
   f.mixer_core_read = true;
   f.mixer_core_path = "C:\\LV1\\MixerCoreSG.dll";
@@ -37,7 +38,8 @@ DiagFacts live() {
   s.ports = {{"AES-A", false, 2}};
   s.patch = {{1, "LCL", 3, "", 12.5, 1}};
   f.status = s;
-  f.logs = {{"C:\\t\\kestrune.log", std::string("a line\nlast")}, {"C:\\t\\kestrune-x32.log", std::nullopt}};
+  f.logs = {{"C:\\t\\kestrune.log", std::string("a line\nlast")},
+            {"C:\\t\\kestrune-x32.log", std::nullopt}};
   return f;
 }
 
@@ -65,7 +67,8 @@ TEST(DiagnosticsReport, LiveSystemLines) {
       "last",
       "(no log file)",
   };
-  for (const char* l : lines) EXPECT_TRUE(has_line(r, l)) << "missing: " << l << "\n--- report ---\n" << r;
+  for (const char* l : lines)
+    EXPECT_TRUE(has_line(r, l)) << "missing: " << l << "\n--- report ---\n" << r;
   EXPECT_NE(r.find(std::string(64, '=') + "\n\n"), std::string::npos);
 }
 
@@ -86,19 +89,22 @@ TEST(DiagnosticsReport, EveryMissingSourceIsItsOwnLine) {
       "log: none in this account's %TEMP%, and 2 other Windows account(s) could not be read. If LV1 runs as another "
       "user, collect diagnostics as that user or as administrator.",
   };
-  for (const char* l : lines) EXPECT_TRUE(has_line(r, l)) << "missing: " << l << "\n--- report ---\n" << r;
+  for (const char* l : lines)
+    EXPECT_TRUE(has_line(r, l)) << "missing: " << l << "\n--- report ---\n" << r;
 
   f.install = DiagInstall::behind;
   f.installed_version.clear();
   r = format_diagnostics_report(f);
-  EXPECT_TRUE(has_line(r, "installed module     : BEHIND this app's - it installs once LV1 is closed - installed loader "
-                          "of unknown version (installed before the version file existed)"))
+  EXPECT_TRUE(has_line(
+      r,
+      "installed module     : BEHIND this app's - it installs once LV1 is closed - installed loader "
+      "of unknown version (installed before the version file existed)"))
       << r;
 }
 
 TEST(DiagnosticsReport, LongLogIsCutToItsLast256KiB) {
   std::string text(300 * 1024, 'x');
-  text[text.size() - kReportLogTail] = 'S';  // the first byte kept
+  text[text.size() - kReportLogTail] = 'S';      // the first byte kept
   text[text.size() - kReportLogTail - 1] = 'D';  // the last byte dropped
   std::string tail = log_tail(text);
   ASSERT_EQ(tail.size(), kReportLogTail);

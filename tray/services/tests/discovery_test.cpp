@@ -25,7 +25,8 @@ std::vector<uint8_t> B(std::string_view s) { return {s.begin(), s.end()}; }
 uint32_t ip(const char* text) { return *parse_ipv4(text); }
 
 // An OSC message: address and tag padded to 4 with at least one NUL, then padded strings.
-std::vector<uint8_t> osc(std::string_view address, std::string_view tag, const std::vector<std::string>& strings) {
+std::vector<uint8_t> osc(std::string_view address, std::string_view tag,
+                         const std::vector<std::string>& strings) {
   std::vector<uint8_t> out;
   auto pad = [&](std::string_view s) {
     out.insert(out.end(), s.begin(), s.end());
@@ -60,7 +61,8 @@ TEST(DiscoveryReplies, WingAnswersTakenFromTheMarkOnAndBoundedByTheirLength) {
   const WingCase cases[] = {
       {"the desk's own line", B("WING,192.168.1.62,FOH,ngc-full,S123,3.0.5"), true,
        "WING,192.168.1.62,FOH,ngc-full,S123,3.0.5"},
-      {"bytes before the mark", B("\x01\x02xxWING,10.0.0.5,A,B,C,D"), true, "WING,10.0.0.5,A,B,C,D"},
+      {"bytes before the mark", B("\x01\x02xxWING,10.0.0.5,A,B,C,D"), true,
+       "WING,10.0.0.5,A,B,C,D"},
       {"the mark ends the datagram", B("abcWING,"), true, "WING,"},
       {"only the five bytes of the mark", B("WING,"), false, ""},
       {"our own question echoed", B("WING?"), false, ""},
@@ -68,8 +70,10 @@ TEST(DiscoveryReplies, WingAnswersTakenFromTheMarkOnAndBoundedByTheirLength) {
       {"the mark cut short at the end", B("xxxxWING"), false, ""},
       {"a NUL ends the text", embedded_nul, true, "WING,10.0.0.2,Desk"},
       {"control bytes shown as replacement", B("WING,1.2.3.4,a\rb\n"), true,
-       "WING,1.2.3.4,a\xEF\xBF\xBD" "b\xEF\xBF\xBD"},
-      {"invalid UTF-8 shown as replacement", B("WING,1.2.3.4,\xFF"), true, "WING,1.2.3.4,\xEF\xBF\xBD"},
+       "WING,1.2.3.4,a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"},
+      {"invalid UTF-8 shown as replacement", B("WING,1.2.3.4,\xFF"), true,
+       "WING,1.2.3.4,\xEF\xBF\xBD"},
       {"longer than a line", B("WING,10.0.0.9," + long_name), true, capped},
       {"a pair at the cap", B(pair_at_cap), true, "WING," + std::string(153, 'a')},
       {"empty", {}, false, ""},
@@ -95,9 +99,11 @@ struct X32Case {
 
 TEST(DiscoveryReplies, X32AnswersReadOnlyTheStringsTheyHold) {
   std::vector<uint8_t> unterminated = osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "M32"});
-  for (char c : std::string_view("4.0")) unterminated.push_back(uint8_t(c));  // the version runs off the end
+  for (char c : std::string_view("4.0"))
+    unterminated.push_back(uint8_t(c));  // the version runs off the end
   std::vector<uint8_t> tag_unterminated = B(std::string_view("/xinfo\0\0,sssssss", 16));
-  const std::vector<uint8_t> full = osc("/xinfo", ",ssss", {"192.168.0.64", "FOH X32", "X32", "4.06"});
+  const std::vector<uint8_t> full =
+      osc("/xinfo", ",ssss", {"192.168.0.64", "FOH X32", "X32", "4.06"});
   const X32Case cases[] = {
       {"four strings", full, true, "X32,192.168.0.64,FOH X32,X32,4.06"},
       {"three strings: empty version", osc("/xinfo", ",sss", {"10.0.0.3", "Desk", "M32"}), true,
@@ -105,16 +111,26 @@ TEST(DiscoveryReplies, X32AnswersReadOnlyTheStringsTheyHold) {
       {"tag says four, three are there", osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "M32"}), true,
        "X32,10.0.0.3,Desk,M32,"},
       {"last string runs past the end", unterminated, true, "X32,10.0.0.3,Desk,M32,"},
-      {"an integer where a string was", osc("/xinfo", ",sis", {"10.0.0.3", "abc", "M32"}), true, "X32,10.0.0.3,,,"},
+      {"an integer where a string was", osc("/xinfo", ",sis", {"10.0.0.3", "abc", "M32"}), true,
+       "X32,10.0.0.3,,,"},
       {"the tag has no end", tag_unterminated, false, ""},
       {"no strings at all", osc("/xinfo", ",ssss", {}), false, ""},
-      {"the ip runs past the end", B(std::string_view("/xinfo\0\0,ssss\0\0\0" "10.0.0.3", 24)), false, ""},
-      {"no tag", B(std::string_view("/xinfo\0\0" "10.0.0.3\0\0\0\0", 20)), false, ""},
-      {"a fifth string is not read", osc("/xinfo", ",sssss", {"1.1.1.1", "n", "m", "v", "extra"}), true,
-       "X32,1.1.1.1,n,m,v"},
+      {"the ip runs past the end",
+       B(std::string_view("/xinfo\0\0,ssss\0\0\0"
+                          "10.0.0.3",
+                          24)),
+       false, ""},
+      {"no tag",
+       B(std::string_view("/xinfo\0\0"
+                          "10.0.0.3\0\0\0\0",
+                          20)),
+       false, ""},
+      {"a fifth string is not read", osc("/xinfo", ",sssss", {"1.1.1.1", "n", "m", "v", "extra"}),
+       true, "X32,1.1.1.1,n,m,v"},
       {"another address", osc("/xinfoo", ",ssss", {"1.1.1.1", "n", "m", "v"}), false, ""},
       {"a near address", osc("/xinf", ",ssss", {"1.1.1.1", "n", "m", "v"}), false, ""},
-      {"our own question echoed", std::vector<uint8_t>(kXinfoQuestion, kXinfoQuestion + 12), false, ""},
+      {"our own question echoed", std::vector<uint8_t>(kXinfoQuestion, kXinfoQuestion + 12), false,
+       ""},
       {"shorter than 16 bytes", std::vector<uint8_t>(full.begin(), full.begin() + 15), false, ""},
       {"a WING line", B("WING,1.2.3.4,a,b,c,d,e,f,g"), false, ""},
   };
@@ -130,7 +146,8 @@ TEST(DiscoveryReplies, X32AnswersReadOnlyTheStringsTheyHold) {
 }
 
 TEST(DiscoveryReplies, X32LineIsCappedLikeAWingLine) {
-  const std::vector<uint8_t> big = osc("/xinfo", ",ssss", {"10.0.0.1", std::string(200, 'n'), "X32", "4.06"});
+  const std::vector<uint8_t> big =
+      osc("/xinfo", ",ssss", {"10.0.0.1", std::string(200, 'n'), "X32", "4.06"});
   std::string line;
   ASSERT_TRUE(parse_x32_reply(big.data(), big.size(), &line));
   EXPECT_EQ(line.size(), kDiscoveryLineMax);
@@ -154,7 +171,8 @@ TEST(DiscoveryRecords, TakenLineGivesIpAndModelWithinTheirFields) {
 
 // ---- where to ask -----------------------------------------------------------------------------
 
-NetAdapter adapter(const char* name, bool up, NetAdapter::Kind kind, std::vector<NetAdapter::Address> a) {
+NetAdapter adapter(const char* name, bool up, NetAdapter::Kind kind,
+                   std::vector<NetAdapter::Address> a) {
   NetAdapter n;
   n.name = name;
   n.up = up;
@@ -223,7 +241,8 @@ TEST(DiscoveryTargets, NoAdaptersLeavesOnlyTheLimitedBroadcastAndTheListStopsAtI
 TEST(DiscoveryTargets, LiveSearchOfThisMachineNeverAsksLoopback) {
   const DiscoveryNet live = live_discovery_net(system_net_adapters());
   ASSERT_FALSE(live.targets.empty());
-  for (const DiscoveryTarget& t : live.targets) EXPECT_NE(t.addr >> 24, 127u) << format_ipv4(t.addr);
+  for (const DiscoveryTarget& t : live.targets)
+    EXPECT_NE(t.addr >> 24, 127u) << format_ipv4(t.addr);
   for (uint32_t a : live.broadcast_from) EXPECT_NE(a >> 24, 127u) << format_ipv4(a);
 }
 
@@ -256,12 +275,12 @@ TEST(DiscoveryTargets, AnswersAreTakenOnlyFromTheAskedPortAndSubnets) {
   }
 }
 
-// ---- the rounds -----------------------------------------------------------------------------------
+// ---- the rounds ---------------------------------------------------------------------------------
 
 // Sockets that play a script on the test's clock: each datagram arrives at its time (ms after the
 // search opened) when the question went to its port.
 class ScriptedIo : public DiscoveryIo {
- public:
+public:
   struct Datagram {
     uint16_t asked_port;
     uint32_t at;
@@ -276,7 +295,8 @@ class ScriptedIo : public DiscoveryIo {
     bool from_each;
   };
 
-  ScriptedIo(ManualClock& clock, std::vector<Datagram> script) : clock_(clock), script_(std::move(script)) {}
+  ScriptedIo(ManualClock& clock, std::vector<Datagram> script)
+      : clock_(clock), script_(std::move(script)) {}
 
   bool open(const std::vector<uint32_t>& broadcast_from) override {
     ++opens;
@@ -321,7 +341,7 @@ class ScriptedIo : public DiscoveryIo {
   std::vector<uint32_t> bound;
   std::vector<Sent> sent;
 
- private:
+private:
   ManualClock& clock_;
   std::vector<Datagram> script_;
   std::vector<bool> delivered_;
@@ -358,7 +378,11 @@ TEST(DiscoveryRounds, SilenceAsksThreeTimesForAWingAndTwiceForAnX32) {
     uint16_t port;
   } cases[] = {
       {DeskKind::wing, {0, 400, 800}, 1200, B("WING?"), 42222},
-      {DeskKind::x32, {0, 400}, 800, std::vector<uint8_t>(kXinfoQuestion, kXinfoQuestion + 12), 41023},
+      {DeskKind::x32,
+       {0, 400},
+       800,
+       std::vector<uint8_t>(kXinfoQuestion, kXinfoQuestion + 12),
+       41023},
   };
   for (const Case& c : cases) {
     ManualClock clock(1000, ManualClock::Mode::automatic);
@@ -383,14 +407,14 @@ TEST(DiscoveryRounds, FirstGoodAnswerEndsTheSearchWhateverCameBefore) {
   ManualClock clock(0, ManualClock::Mode::automatic);
   std::vector<uint8_t> xinfo = osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "X32", "4.06"});
   ScriptedIo io(clock, {
-                           {42222, 10, kWingSim, B("WING?")},                              // our own echo
+                           {42222, 10, kWingSim, B("WING?")},  // our own echo
                            {42222, 20, {kLoopback, 9999}, B("WING,6.6.6.6,wrong port,,,")},
                            {42222, 30, {ip("127.0.0.9"), 42222}, B("WING,6.6.6.6,not asked,,,")},
-                           {42222, 40, kWingSim, {}, true},                                // oversized
-                           {42222, 50, kWingSim, xinfo},                                   // the other kind
+                           {42222, 40, kWingSim, {}, true},  // oversized
+                           {42222, 50, kWingSim, xinfo},     // the other kind
                            {42222, 60, kWingSim, B("garbage")},
-                           {42222, 70, kWingSim, {}},                                      // empty
-                           {42222, 530, kWingSim, B(kWingLine)},                           // in round 2
+                           {42222, 70, kWingSim, {}},             // empty
+                           {42222, 530, kWingSim, B(kWingLine)},  // in round 2
                            {42222, 540, kWingSim, B("WING,10.0.0.99,second desk,,,")},
                        });
   std::vector<std::string> logged;
@@ -407,8 +431,9 @@ TEST(DiscoveryRounds, FirstGoodAnswerEndsTheSearchWhateverCameBefore) {
 TEST(DiscoveryRounds, AnswerLateForItsRoundIsStillTakenInTheNext) {
   ManualClock clock(0, ManualClock::Mode::automatic);
   // Answers to round 1 that arrive only after it ended: the first ends the search.
-  ScriptedIo io(clock, {{41023, 401, kX32Sim, osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "M32", "4.0"})},
-                        {41023, 402, kX32Sim, osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "M32", "4.0"})}});
+  ScriptedIo io(
+      clock, {{41023, 401, kX32Sim, osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "M32", "4.0"})},
+              {41023, 402, kX32Sim, osc("/xinfo", ",ssss", {"10.0.0.3", "Desk", "M32", "4.0"})}});
   std::string line;
   ASSERT_TRUE(discover_desk(DeskKind::x32, loopback_net(), io, clock, &line));
   EXPECT_EQ(line, "X32,10.0.0.3,Desk,M32,4.0");
@@ -425,7 +450,7 @@ TEST(DiscoveryRounds, NoSocketMeansNoSearch) {
   EXPECT_EQ(clock.now(), 0u);
 }
 
-// ---- discover_consoles ----------------------------------------------------------------------------
+// ---- discover_consoles --------------------------------------------------------------------------
 
 struct Fixture {
   explicit Fixture(std::vector<ScriptedIo::Datagram> script) : script(std::move(script)) {}
@@ -433,7 +458,7 @@ struct Fixture {
   std::vector<ScriptedIo::Datagram> script;
   std::map<std::string, std::string> published;  // suffix -> desk line
   std::string install;
-  std::vector<uint16_t> searched;                // ports of the searches made
+  std::vector<uint16_t> searched;  // ports of the searches made
   std::vector<std::string> logged;
 
   DiscoveryEnv env() {
@@ -539,7 +564,8 @@ TEST(DiscoverConsoles, HintNeedsAnInstallationAndAHostAddress) {
   } cases[] = {
       {"installed", true, true, "WING,192.168.1.62,a,b,c,d", "192.168.1.62"},
       {"an X32 goes to its own file", true, true, "X32,10.0.0.3,a,b,c", "10.0.0.3"},
-      {"leading zeros saved in the plain form", true, true, "WING,192.168.001.062,a,b,c,d", "192.168.1.62"},
+      {"leading zeros saved in the plain form", true, true, "WING,192.168.001.062,a,b,c,d",
+       "192.168.1.62"},
       {"no install folder", false, false, "WING,192.168.1.62,a,b,c,d", ""},
       {"folder without the loader", true, false, "WING,192.168.1.62,a,b,c,d", ""},
       {"not an address", true, true, "WING,desk.local,a,b,c,d", ""},

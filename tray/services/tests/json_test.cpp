@@ -86,7 +86,8 @@ TEST(Json, WholeTextRules) {
 
 TEST(Json, ValuesAndKinds) {
   JsonValue v;
-  ASSERT_TRUE(parsed_then_blank(R"({"s":"x","n":-2.5e1,"t":true,"f":false,"z":null,"a":[1,[],{}],"o":{}})", v));
+  ASSERT_TRUE(parsed_then_blank(
+      R"({"s":"x","n":-2.5e1,"t":true,"f":false,"z":null,"a":[1,[],{}],"o":{}})", v));
   ASSERT_EQ(v.kind, JsonKind::object);
   ASSERT_EQ(v.members.size(), 7u);
   const char* keys[] = {"s", "n", "t", "f", "z", "a", "o"};
@@ -112,8 +113,14 @@ TEST(Json, NumbersFollowStrtod) {
   struct Case {
     const char* text;
     double value;
-  } cases[] = {{"+1", 1}, {"01", 1}, {".5", 0.5}, {"-0.125", -0.125}, {"1e3", 1000}, {"2E-2", 0.02},
-               {"123456789012345678", 123456789012345678.0}, {"1e-400", 0.0}};
+  } cases[] = {{"+1", 1},
+               {"01", 1},
+               {".5", 0.5},
+               {"-0.125", -0.125},
+               {"1e3", 1000},
+               {"2E-2", 0.02},
+               {"123456789012345678", 123456789012345678.0},
+               {"1e-400", 0.0}};
   for (const Case& c : cases) {
     JsonValue v;
     ASSERT_TRUE(parsed_then_blank(c.text, v)) << c.text;
@@ -260,7 +267,8 @@ TEST(Json, MutatedTextsStayInsideTheirBuffer) {
   // with the cursor inside the text and the depth back at 0.
   const std::string seeds[] = {
       R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":"eyJ9","sig":"AA=="}}}})",
-      R"([1,-2.5e3,"a\u00e9\n",true,false,null,{"k":[[],{}]}])", "\"\\ud83d\\ude00\"", "12345", "[[[[[[1]]]]]]"};
+      R"([1,-2.5e3,"a\u00e9\n",true,false,null,{"k":[[],{}]}])", "\"\\ud83d\\ude00\"", "12345",
+      "[[[[[[1]]]]]]"};
   uint32_t rng = 12345;
   auto next = [&] { return rng = rng * 1103515245u + 12345u, rng >> 8; };
   const char alphabet[] = "{}[]\",:\\u0123456789abcdefE+-.tfn \t\r\n\x1a\xff";
@@ -354,7 +362,9 @@ TEST(TextUtils, Utf8RoundTripAndInvalidInput) {
   EXPECT_EQ(from_utf8(to_utf8(w)), w);
   EXPECT_EQ(to_utf8(u"\u00e9"), "\xC3\xA9");
   // Broken input becomes U+FFFD, as the platform converter gives without flags.
-  EXPECT_EQ(from_utf8("a\xff" "b"), u"a\uFFFDb");
+  EXPECT_EQ(from_utf8("a\xff"
+                      "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(to_utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 

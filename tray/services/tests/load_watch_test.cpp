@@ -20,7 +20,9 @@ struct RecordingSink : NoticeSink {
   void set_notice_and_status(const std::string& t) override { events.push_back("texts: " + t); }
   void set_status(const std::string& t) override { events.push_back("status: " + t); }
   void clear_notice() override { events.push_back("clear"); }
-  void balloon(const std::string& title, const std::string& t) override { events.push_back("balloon " + title + ": " + t); }
+  void balloon(const std::string& title, const std::string& t) override {
+    events.push_back("balloon " + title + ": " + t);
+  }
   std::vector<std::string> take() {
     std::vector<std::string> e;
     e.swap(events);
@@ -41,13 +43,15 @@ struct Watch : ::testing::Test {
   Watch() {
     env.sys = &sys;
     env.clock = &clock;
-    env.read_loader_block = [this](uint8_t (&out)[kLoaderBlockSize]) {
+    env.read_loader_block = [this](uint8_t(&out)[kLoaderBlockSize]) {
       if (!block) return false;
       std::memcpy(out, &*block, kLoaderBlockSize);
       return true;
     };
     env.install_dir = [this] { return dir; };
-    env.is_own_module = [this](const std::string& p) { return own && p == path_join(kDir, "Kestrune.dll"); };
+    env.is_own_module = [this](const std::string& p) {
+      return own && p == path_join(kDir, "Kestrune.dll");
+    };
     env.sac_blocked_recently = [this](int minutes) {
       sac_minutes = minutes;
       return sac;
@@ -110,8 +114,9 @@ TEST_F(Watch, FirstFailureIsNotifiedOnceAndARiseTwiceBetweenTicksOnceWithTheLast
   EXPECT_TRUE(sink.take().empty());
   fail(0, 1, 193, "wing-4.0.0.dll");
   tick_after(1000);
-  EXPECT_EQ(sink.take(), (std::vector<std::string>{std::string("texts: ") + kWingFailed,
-                                                   std::string("balloon Kestrune update blocked: ") + kWingFailed}));
+  EXPECT_EQ(sink.take(), (std::vector<std::string>{
+                             std::string("texts: ") + kWingFailed,
+                             std::string("balloon Kestrune update blocked: ") + kWingFailed}));
   EXPECT_EQ(log, (std::vector<std::string>{std::string("notified: ") + kWingFailed}));
   tick_after(1000);  // the same count again
   tick_after(1000);
@@ -122,7 +127,8 @@ TEST_F(Watch, FirstFailureIsNotifiedOnceAndARiseTwiceBetweenTicksOnceWithTheLast
   const std::string blocked =
       "Windows (Smart App Control) blocked the X32 / M32 module x32-4.1.0.dll. That console runs without Kestrune "
       "until it is allowed.";
-  EXPECT_EQ(sink.take(), (std::vector<std::string>{"texts: " + blocked, "balloon Kestrune update blocked: " + blocked}));
+  EXPECT_EQ(sink.take(), (std::vector<std::string>{"texts: " + blocked,
+                                                   "balloon Kestrune update blocked: " + blocked}));
   EXPECT_FALSE(w.blocked());
 }
 
@@ -158,7 +164,8 @@ TEST_F(Watch, Lv1RestartStartsTheCountersAfresh) {
   block->types[0].failure_count = 1;
   tick_after(1000);
   ASSERT_EQ(sink.balloons().size(), 1u);
-  EXPECT_NE(sink.balloons()[0].find("wing-4.0.1.dll could not be loaded (error 126)"), std::string::npos);
+  EXPECT_NE(sink.balloons()[0].find("wing-4.0.1.dll could not be loaded (error 126)"),
+            std::string::npos);
 }
 
 TEST_F(Watch, NoLoaderBlock45SecondsAfterLv1StartedIsJudgedOnce) {
@@ -179,8 +186,9 @@ TEST_F(Watch, NoLoaderBlock45SecondsAfterLv1StartedIsJudgedOnce) {
     EXPECT_FALSE(w.blocked());
     tick_after(1);
     EXPECT_TRUE(w.blocked());
-    EXPECT_EQ(sink.take(), (std::vector<std::string>{std::string("texts: ") + c.text,
-                                                     std::string("balloon Kestrune is not running in LV1: ") + c.text}));
+    EXPECT_EQ(sink.take(), (std::vector<std::string>{
+                               std::string("texts: ") + c.text,
+                               std::string("balloon Kestrune is not running in LV1: ") + c.text}));
     EXPECT_EQ(sac_minutes, 30);
     tick_after(1000);
     tick_after(60000);
@@ -211,7 +219,8 @@ TEST_F(Watch, InstalledWhileLv1RanIsNotCalledBlocked) {
   installed(101 * kMinute, 50 * kMinute);
   w.tick();
   tick_after(45000);
-  EXPECT_EQ(sink.take(), (std::vector<std::string>{std::string("status: ") + kInstalledWhileRunning}));
+  EXPECT_EQ(sink.take(),
+            (std::vector<std::string>{std::string("status: ") + kInstalledWhileRunning}));
   EXPECT_FALSE(w.blocked());
   tick_after(1000);
   EXPECT_TRUE(sink.take().empty());
@@ -249,9 +258,12 @@ TEST(LoadFailureNotice, Texts) {
     const char* want;
   } cases[] = {
       {"wing", 193, "", "The WING module f.dll could not be loaded (error 193)."},
-      {"wing", 193, "4.0.0", "The WING module f.dll could not be loaded (error 193). Kestrune keeps running the version it had."},
-      {"x32", 4551, "4.0.0", "Windows (Smart App Control) blocked the X32 / M32 module f.dll. Kestrune keeps running the version it had."},
-      {"x32", 4551, "", "Windows (Smart App Control) blocked the X32 / M32 module f.dll. That console runs without Kestrune until it is allowed."},
+      {"wing", 193, "4.0.0",
+       "The WING module f.dll could not be loaded (error 193). Kestrune keeps running the version it had."},
+      {"x32", 4551, "4.0.0",
+       "Windows (Smart App Control) blocked the X32 / M32 module f.dll. Kestrune keeps running the version it had."},
+      {"x32", 4551, "",
+       "Windows (Smart App Control) blocked the X32 / M32 module f.dll. That console runs without Kestrune until it is allowed."},
       {"X32", 1, "", "The WING module f.dll could not be loaded (error 1)."},
   };
   for (const Case& c : cases) {
@@ -274,7 +286,8 @@ struct FakeLog : EventSource {
   std::vector<std::string> events;
   std::string channel, xpath;
   int visited = 0;
-  bool query(const std::string& c, const std::string& x, const std::function<bool(const std::string&)>& visit) override {
+  bool query(const std::string& c, const std::string& x,
+             const std::function<bool(const std::string&)>& visit) override {
     channel = c;
     xpath = x;
     for (const std::string& e : events) {
@@ -286,7 +299,9 @@ struct FakeLog : EventSource {
 };
 
 TEST(SmartAppControl, QueryAndMatch) {
-  EXPECT_EQ(sac_query(30), "*[System[(EventID=3077 or EventID=3033) and TimeCreated[timediff(@SystemTime) <= 1800000]]]");
+  EXPECT_EQ(
+      sac_query(30),
+      "*[System[(EventID=3077 or EventID=3033) and TimeCreated[timediff(@SystemTime) <= 1800000]]]");
   FakeLog log;
   log.events = {"<Event>C:\\x\\Kestrune.dll</Event>", "<Event>eMotion LV1.exe</Event>"};
   EXPECT_FALSE(sac_blocked_recently(log, 30));

@@ -30,9 +30,11 @@ TEST(BuildProfiles, EachBuiltinMatchesItsOwnImageOnly) {
     SCOPED_TRACE(made.name);
     const std::string image = make_mixercore_image(plan_of(made)).bytes;
     for (const BuiltinProfile& p : kBuiltinProfiles)
-      EXPECT_EQ(matches_build_profile(image, p.prologue_rva, p.load_rva, p.displacement), &p == &made) << p.name;
-    EXPECT_FALSE(matches_build_profile(make_mixercore_image(plan_of(made, false)).bytes, made.prologue_rva,
-                                       made.load_rva, made.displacement));
+      EXPECT_EQ(matches_build_profile(image, p.prologue_rva, p.load_rva, p.displacement),
+                &p == &made)
+          << p.name;
+    EXPECT_FALSE(matches_build_profile(make_mixercore_image(plan_of(made, false)).bytes,
+                                       made.prologue_rva, made.load_rva, made.displacement));
   }
 }
 
@@ -56,15 +58,15 @@ TEST(PeMapper, MapsRvasThroughTheSectionTable) {
   const MixerImage m = make_mixercore_image({0x8EE560, 0x8EEAAB, 0x118, true});
   EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x8EE560), m.prologue_offset);
   EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x8EEAAB), m.load_offset);
-  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x1000), 0x400u);        // the data section's start
-  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x11FF), 0x5FFu);        // its raw size decides ...
-  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x17FF), 0xBFFu);        // ... or its larger virtual size
-  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x1800), 0u);            // between the sections
-  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x0FFF), 0u);            // below every section
+  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x1000), 0x400u);  // the data section's start
+  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x11FF), 0x5FFu);  // its raw size decides ...
+  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x17FF), 0xBFFu);  // ... or its larger virtual size
+  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x1800), 0u);      // between the sections
+  EXPECT_EQ(pe_rva_to_offset(m.bytes, 0x0FFF), 0u);      // below every section
   EXPECT_EQ(pe_rva_to_offset(m.bytes, 0xFFFFFFFF), 0u);
   const uint64_t last = m.bytes.size() - 8;
   const uint32_t code_va = 0x8EE000;
-  EXPECT_EQ(pe_rva_to_offset(m.bytes, uint32_t(code_va + last - 0x600)), last);  // 8 bytes left
+  EXPECT_EQ(pe_rva_to_offset(m.bytes, uint32_t(code_va + last - 0x600)), last);    // 8 bytes left
   EXPECT_EQ(pe_rva_to_offset(m.bytes, uint32_t(code_va + last - 0x600 + 1)), 0u);  // 7 left
 }
 
@@ -77,19 +79,26 @@ TEST(PeMapper, DamagedImagesNeverMatch) {
     std::function<void(std::string&)> damage;
   } cases[] = {
       {"shorter than 64 bytes", [](std::string& s) { s.resize(63); }},
-      {"cut before the code section's bytes", [&](std::string& s) { s.resize(good.prologue_offset + 2); }},
+      {"cut before the code section's bytes",
+       [&](std::string& s) { s.resize(good.prologue_offset + 2); }},
       {"e_lfanew past the end", [](std::string& s) { put32(s, 60, uint32_t(s.size())); }},
-      {"e_lfanew with 23 bytes to spare", [](std::string& s) { put32(s, 60, uint32_t(s.size() - 23)); }},
+      {"e_lfanew with 23 bytes to spare",
+       [](std::string& s) { put32(s, 60, uint32_t(s.size() - 23)); }},
       {"e_lfanew near 4 GiB", [](std::string& s) { put32(s, 60, 0xFFFFFFF0u); }},
       {"no PE signature", [&](std::string& s) { s[good.pe_offset + 2] = 'X'; }},
       {"no sections", [&](std::string& s) { put16(s, good.pe_offset + 6, 0); }},
-      {"section table past the end", [&](std::string& s) { put16(s, good.pe_offset + 20, 0xFFFF); }},
-      {"more sections than the image holds", [&](std::string& s) {
+      {"section table past the end",
+       [&](std::string& s) { put16(s, good.pe_offset + 20, 0xFFFF); }},
+      {"more sections than the image holds",
+       [&](std::string& s) {
          put16(s, good.pe_offset + 6, 0xFFFF);
-         std::memset(&s[good.code_section], 0, 40);  // the code section no longer maps; the walk runs off
+         std::memset(&s[good.code_section], 0,
+                     40);  // the code section no longer maps; the walk runs off
        }},
-      {"code section's raw pointer past the end", [&](std::string& s) { put32(s, good.code_section + 20, 0xFFFFF000u); }},
-      {"code section moved away", [&](std::string& s) { put32(s, good.code_section + 12, 0x10000000u); }},
+      {"code section's raw pointer past the end",
+       [&](std::string& s) { put32(s, good.code_section + 20, 0xFFFFF000u); }},
+      {"code section moved away",
+       [&](std::string& s) { put32(s, good.code_section + 12, 0x10000000u); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -108,9 +117,11 @@ TEST(ProfilesFile, LinesAreReadAsTheFileFormatSays) {
     uint32_t prologue, load, disp;
   } cases[] = {
       {"v17.4 0x8F0000 0x8F054B 0x118 0 0", true, "v17.4", 0x8F0000, 0x8F054B, 0x118},
-      {"v17.4 8f0000 8F054B 118 0", true, "v17.4", 0x8F0000, 0x8F054B, 0x118},  // five fields suffice
+      {"v17.4 8f0000 8F054B 118 0", true, "v17.4", 0x8F0000, 0x8F054B,
+       0x118},  // five fields suffice
       {"\tname\t1\t2\t3\t4\r", true, "name", 1, 2, 3},
-      {"abcdefghijklmnopqrstuvw 1 2 3 4", true, "abcdefghijklmnopqrstuvw", 1, 2, 3},  // 23 characters
+      {"abcdefghijklmnopqrstuvw 1 2 3 4", true, "abcdefghijklmnopqrstuvw", 1, 2,
+       3},                                                       // 23 characters
       {"abcdefghijklmnopqrstuvwx 1 2 3 4", false, "", 0, 0, 0},  // 24: its tail is no number
       {"v1 1 2 3", false, "", 0, 0, 0},
       {"onlyaname", false, "", 0, 0, 0},
@@ -136,8 +147,9 @@ TEST(ProfilesFile, LinesAreReadAsTheFileFormatSays) {
   }
 
   std::vector<std::string> problems;
-  const std::string body = "# extra builds\n\n   \n;x\n\r\nonlyname\n  a 1 2 3 4\n" + std::string(300, 'z') +
-                           "\nb " + std::string(251, ' ') + "1 2 3 4\nc 5 6 7 8";
+  const std::string body = "# extra builds\n\n   \n;x\n\r\nonlyname\n  a 1 2 3 4\n" +
+                           std::string(300, 'z') + "\nb " + std::string(251, ' ') +
+                           "1 2 3 4\nc 5 6 7 8";
   auto ps = parse_profiles(body, [&](const std::string& s) { problems.push_back(s); });
   ASSERT_EQ(ps.size(), 2u);
   EXPECT_EQ(ps[0].name, "a");
@@ -225,7 +237,7 @@ TEST(Lv1Process, RunningUptimeAndPath) {
   sys.now = 1000000 + 12345 * 10000;
   EXPECT_EQ(lv1_uptime_ms(sys), 12345);  // the first in the list
   sys.now = 1000000;
-  EXPECT_EQ(lv1_uptime_ms(sys), -1);     // not later than its start
+  EXPECT_EQ(lv1_uptime_ms(sys), -1);                     // not later than its start
   sys.now = 1000000 + 30ull * 24 * 3600 * 1000 * 10000;  // 30 days
   EXPECT_EQ(lv1_uptime_ms(sys), INT32_MAX);
   sys.list_fails = true;
@@ -245,7 +257,8 @@ struct BuildInfo : ::testing::Test {
   const std::string exe = kLv1Locations[0];
   const std::string mixer = "C:\\Program Files (x86)\\Waves\\eMotion LV1\\Modules\\MixerCoreSG.dll";
   const std::string dir = "C:\\bundle\\Contents\\Win64";
-  const std::string cfg = dir + (dir.back() == '\\' ? "" : std::string(1, ks::path_separator())) + kProfilesFileName;
+  const std::string cfg =
+      dir + (dir.back() == '\\' ? "" : std::string(1, ks::path_separator())) + kProfilesFileName;
   FakeLv1System sys;
   std::vector<std::string> logged;
   // A trailer check for the test: the signed part ends before "\n#sig ok", anything else fails.
@@ -289,7 +302,8 @@ TEST_F(BuildInfo, BuiltinProfileMatches) {
 
 TEST_F(BuildInfo, SignedProfilesFileDecidesFirstAndAnUnsignedOneIsIgnored) {
   install({0x8F0000, 0x8F054B, 0x118, true});
-  const std::string body = "# extra\nv17.3-dup 0x8EE560 0x8EEAAB 0x118 0 0\nv17.4 0x8F0000 0x8F054B 0x118 0 0\n";
+  const std::string body =
+      "# extra\nv17.3-dup 0x8EE560 0x8EEAAB 0x118 0 0\nv17.4 0x8F0000 0x8F054B 0x118 0 0\n";
   sys.files[cfg] = {body + "#sig ok\nv99 0x8F0000 0x8F054B 0x118 0 0\n", 3, ""};
   Lv1BuildCache cache(env);
   Lv1BuildInfo i = cache.get();

@@ -29,7 +29,8 @@ TEST(LoadedModuleVersion, ReadsTheTypesRecordAndNothingElse) {
 
   b->magic = kLoaderMagic;
   EXPECT_EQ(loaded_module_version(name, "wing"), "3.3.0");
-  EXPECT_EQ(loaded_module_version(name, "x32"), std::string(sizeof b->types[1].running_version - 1, '7'));
+  EXPECT_EQ(loaded_module_version(name, "x32"),
+            std::string(sizeof b->types[1].running_version - 1, '7'));
   EXPECT_EQ(loaded_module_version(name, "win"), "") << "a type is matched whole";
   EXPECT_EQ(loaded_module_version(name, "m32"), "");
 }

@@ -28,7 +28,8 @@ void put_signed(const std::string& path, const std::string& bytes, bool good = t
 
 struct Machine {
   TempFolder root;
-  std::string staged = root.at("staged"), app = root.at("app"), exe = join(root.at("app"), "Kestrune.exe");
+  std::string staged = root.at("staged"), app = root.at("app"),
+              exe = join(root.at("app"), "Kestrune.exe");
   std::string pending = root.at("install-pending");
   std::vector<std::string> log;
   std::vector<std::string> started;
@@ -65,7 +66,9 @@ struct Machine {
     r.close_self = [this] { ++closed; };
     return r;
   }
-  bool logged(const std::string& l) const { return std::find(log.begin(), log.end(), l) != log.end(); }
+  bool logged(const std::string& l) const {
+    return std::find(log.begin(), log.end(), l) != log.end();
+  }
 };
 
 TEST(Placing, WhatIsPlacedWhenStagedFilesFailTheirCheck) {
@@ -89,9 +92,13 @@ TEST(Placing, WhatIsPlacedWhenStagedFilesFailTheirCheck) {
   };
   for (const Case& c : cases) {
     Machine m;
-    if (c.module != F::absent) put_signed(join(join(m.staged, "modules"), "wing-3.3.0.dll"), "wing 3.3.0", c.module == F::ok);
-    if (c.loader != F::absent) put_signed(join(m.staged, "Kestrune.dll"), "loader 3.3.0", c.loader == F::ok);
-    if (c.app != F::absent) put_signed(join(m.staged, "Kestrune.exe"), "program 3.3.0", c.app == F::ok);
+    if (c.module != F::absent)
+      put_signed(join(join(m.staged, "modules"), "wing-3.3.0.dll"), "wing 3.3.0",
+                 c.module == F::ok);
+    if (c.loader != F::absent)
+      put_signed(join(m.staged, "Kestrune.dll"), "loader 3.3.0", c.loader == F::ok);
+    if (c.app != F::absent)
+      put_signed(join(m.staged, "Kestrune.exe"), "program 3.3.0", c.app == F::ok);
     PlaceOutcome out = stage_loader_and_app(m.place(real_file_system()));
     EXPECT_EQ(out.ok, c.ok) << c.name;
     EXPECT_EQ(out.app_placed, c.app_placed) << c.name;
@@ -99,11 +106,14 @@ TEST(Placing, WhatIsPlacedWhenStagedFilesFailTheirCheck) {
     if (*c.line) {
       EXPECT_TRUE(m.logged(c.line)) << c.name;
     }
-    EXPECT_EQ(slurp(join(join(m.app, "modules"), "wing-3.3.0.dll")), c.module == F::ok ? "wing 3.3.0" : "<missing>")
+    EXPECT_EQ(slurp(join(join(m.app, "modules"), "wing-3.3.0.dll")),
+              c.module == F::ok ? "wing 3.3.0" : "<missing>")
         << c.name;
     bool loader_placed = c.loader == F::ok;
-    EXPECT_EQ(slurp(join(m.app, "Kestrune.dll")), loader_placed ? "loader 3.3.0" : "loader 3.2.0") << c.name;
-    EXPECT_TRUE(fake_verify(join(m.app, "Kestrune.dll"))) << c.name << ": a loader always with its own .sig";
+    EXPECT_EQ(slurp(join(m.app, "Kestrune.dll")), loader_placed ? "loader 3.3.0" : "loader 3.2.0")
+        << c.name;
+    EXPECT_TRUE(fake_verify(join(m.app, "Kestrune.dll")))
+        << c.name << ": a loader always with its own .sig";
     EXPECT_EQ(slurp(m.exe), c.app_placed ? "program 3.3.0" : "program 3.2.0") << c.name;
     EXPECT_TRUE(fake_verify(m.exe)) << c.name;
   }
@@ -121,7 +131,8 @@ TEST(Placing, RestartPlacesMarksTheInstallAndHandsOverToTheNewProgram) {
   EXPECT_TRUE(m.logged("update: Kestrune 3.3.0 placed beside the app - restarting into it"));
   EXPECT_EQ(m.started, std::vector<std::string>{m.exe});
   EXPECT_EQ(m.closed, 1);
-  EXPECT_EQ(slurp(m.exe + ".old"), "program 3.2.0") << "the new program removes it once this one ended";
+  EXPECT_EQ(slurp(m.exe + ".old"), "program 3.2.0")
+      << "the new program removes it once this one ended";
 
   // A failed start keeps this copy running; the new program starts at the next logon.
   Machine f;

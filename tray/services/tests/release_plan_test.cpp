@@ -19,15 +19,17 @@ ReleaseEntry module(const std::string& console, const std::string& version, int3
 
 TEST(ReleasePlan, ModulesNewerThanInstalledAreTakenByAbi) {
   Release r;
-  r.modules = {module("wing", "3.3.0", -1), module("wing", "3.2.0", -1), module("x32", "3.3.0", 3),
-               module("x32", "3.4.0", 4), module("m99", "1.0.0", -1), module("wing", "3.2.1-rc1", -1)};
+  r.modules = {module("wing", "3.3.0", -1), module("wing", "3.2.0", -1),
+               module("x32", "3.3.0", 3),   module("x32", "3.4.0", 4),
+               module("m99", "1.0.0", -1),  module("wing", "3.2.1-rc1", -1)};
   std::map<std::string, std::string> have = {{"wing", "3.2.0"}, {"x32", "3.2.9"}};
   auto newest = [&](const std::string& c) { return have.count(c) ? have[c] : std::string(); };
   ReleasePlan p = plan_release(r, newest, "3.2.0", "standard");
   std::vector<std::string> now, aside;
   for (auto& e : p.install_now) now.push_back(e.file);
   for (auto& e : p.set_aside) aside.push_back(e.file);
-  EXPECT_EQ(now, (std::vector<std::string>{"wing-3.3.0.dll", "x32-3.3.0.dll", "m99-1.0.0.dll", "wing-3.2.1-rc1.dll"}));
+  EXPECT_EQ(now, (std::vector<std::string>{"wing-3.3.0.dll", "x32-3.3.0.dll", "m99-1.0.0.dll",
+                                           "wing-3.2.1-rc1.dll"}));
   EXPECT_EQ(aside, (std::vector<std::string>{"x32-3.4.0.dll"}));
 }
 

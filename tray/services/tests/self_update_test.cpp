@@ -64,7 +64,8 @@ TEST(SelfUpdate, EveryFailurePointLeavesAVerifiedProgramInPlace) {
     setup(d);
     d.fail_at = at;
     bool placed = place_new_app(d.place_ops(), "/stage/Kestrune.exe", "/app/Kestrune.exe");
-    ASSERT_TRUE(d.files.count("/app/Kestrune.exe")) << "no program left after a failure at op " << at;
+    ASSERT_TRUE(d.files.count("/app/Kestrune.exe"))
+        << "no program left after a failure at op " << at;
     const std::string& now = d.files["/app/Kestrune.exe"];
     EXPECT_EQ(now, placed ? "new" : "old") << "op " << at;
     if (!placed) EXPECT_EQ(d.files["/app/Kestrune.exe.sig"], "sig(old)") << "op " << at;

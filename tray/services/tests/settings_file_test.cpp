@@ -42,37 +42,43 @@ struct EditCase {
 };
 
 TEST(CfgEdit, CaseTable) {
-  const std::string long_plain = std::string(511, 'x') + "diag=0";  // "diag=0" past a 511-byte piece
+  const std::string long_plain =
+      std::string(511, 'x') + "diag=0";  // "diag=0" past a 511-byte piece
   const std::string long_key = "hint=" + std::string(600, 'h');
   const EditCase cases[] = {
-      {"replaced in its place", "a=1\ndiag=0\nb=2\n", "diag", "1", CfgEdit::edited, "a=1\ndiag=1\nb=2\n"},
+      {"replaced in its place", "a=1\ndiag=0\nb=2\n", "diag", "1", CfgEdit::edited,
+       "a=1\ndiag=1\nb=2\n"},
       {"appended when absent", "a=1\n", "diag", "1", CfgEdit::edited, "a=1\ndiag=1\n"},
       {"last line without LF keeps its line", "a=1", "diag", "1", CfgEdit::edited, "a=1\ndiag=1\n"},
       {"empty text", "", "diag", "1", CfgEdit::edited, "diag=1\n"},
-      {"both duplicates replaced", "diag=0\nx=1\ndiag=0\n", "diag", "1", CfgEdit::edited, "diag=1\nx=1\ndiag=1\n"},
-      {"first equal, last different: the last one is what readers take", "diag=1\nx\ndiag=0\n", "diag", "1",
-       CfgEdit::edited, "diag=1\nx\ndiag=1\n"},
+      {"both duplicates replaced", "diag=0\nx=1\ndiag=0\n", "diag", "1", CfgEdit::edited,
+       "diag=1\nx=1\ndiag=1\n"},
+      {"first equal, last different: the last one is what readers take", "diag=1\nx\ndiag=0\n",
+       "diag", "1", CfgEdit::edited, "diag=1\nx\ndiag=1\n"},
       {"already there (LF)", "a=1\ndiag=1\n", "diag", "1", CfgEdit::unchanged, "a=1\ndiag=1\n"},
-      {"already there (CR LF): file left as it is", "a=1\r\ndiag=1\r\n", "diag", "1", CfgEdit::unchanged,
-       "a=1\r\ndiag=1\r\n"},
-      {"already there twice", "diag=1\ndiag=1\n", "diag", "1", CfgEdit::unchanged, "diag=1\ndiag=1\n"},
+      {"already there (CR LF): file left as it is", "a=1\r\ndiag=1\r\n", "diag", "1",
+       CfgEdit::unchanged, "a=1\r\ndiag=1\r\n"},
+      {"already there twice", "diag=1\ndiag=1\n", "diag", "1", CfgEdit::unchanged,
+       "diag=1\ndiag=1\n"},
       {"equal but without its line end", "diag=1", "diag", "1", CfgEdit::edited, "diag=1\n"},
       {"CR LF lines read as LF", "; c\r\nip=1.2.3.4\r\ndiag=0\r\n", "diag", "1", CfgEdit::edited,
        "; c\nip=1.2.3.4\ndiag=1\n"},
       {"a lone CR is data", "a=1\rdiag=0\n", "diag", "1", CfgEdit::edited, "a=1\rdiag=0\ndiag=1\n"},
       {"0x1A does not end the file", "a=1\n\x1a\nresync=desk\n", "diag", "1", CfgEdit::edited,
        "a=1\n\x1a\nresync=desk\ndiag=1\n"},
-      {"a key in other case is the same key", "DIAG=0\nDiag=1\n", "diag", "1", CfgEdit::edited, "diag=1\ndiag=1\n"},
-      {"a blank before '=' or a longer key is another key", " diag=0\ndiag =0\ndiagx=0\n", "diag", "1",
-       CfgEdit::edited, " diag=0\ndiag =0\ndiagx=0\ndiag=1\n"},
-      {"a comment on the key line goes with it", "ip=1.2.3.4 ; old\n", "ip", "10.0.0.5", CfgEdit::edited,
-       "ip=10.0.0.5\n"},
-      {"a long line is one line, whatever it holds further on", long_plain + "\n", "diag", "1", CfgEdit::edited,
-       long_plain + "\ndiag=1\n"},
-      {"a long key line is replaced whole", "a=1\n" + long_key + "\nb=2\n", "hint", "10.0.0.7", CfgEdit::edited,
-       "a=1\nhint=10.0.0.7\nb=2\n"},
+      {"a key in other case is the same key", "DIAG=0\nDiag=1\n", "diag", "1", CfgEdit::edited,
+       "diag=1\ndiag=1\n"},
+      {"a blank before '=' or a longer key is another key", " diag=0\ndiag =0\ndiagx=0\n", "diag",
+       "1", CfgEdit::edited, " diag=0\ndiag =0\ndiagx=0\ndiag=1\n"},
+      {"a comment on the key line goes with it", "ip=1.2.3.4 ; old\n", "ip", "10.0.0.5",
+       CfgEdit::edited, "ip=10.0.0.5\n"},
+      {"a long line is one line, whatever it holds further on", long_plain + "\n", "diag", "1",
+       CfgEdit::edited, long_plain + "\ndiag=1\n"},
+      {"a long key line is replaced whole", "a=1\n" + long_key + "\nb=2\n", "hint", "10.0.0.7",
+       CfgEdit::edited, "a=1\nhint=10.0.0.7\nb=2\n"},
       {"empty value", "console=abc\n", "console", "", CfgEdit::edited, "console=\n"},
-      {"state.cfg as installed", "wing=on\r\nx32=on\r\n", "x32", "off", CfgEdit::edited, "wing=on\nx32=off\n"},
+      {"state.cfg as installed", "wing=on\r\nx32=on\r\n", "x32", "off", CfgEdit::edited,
+       "wing=on\nx32=off\n"},
       {"empty key", "a=1\n", "", "1", CfgEdit::bad_key, "a=1\n"},
       {"key with a blank", "a=1\n", "di ag", "1", CfgEdit::bad_key, "a=1\n"},
       {"key with '='", "a=1\n", "a=b", "1", CfgEdit::bad_key, "a=1\n"},
@@ -80,10 +86,18 @@ TEST(CfgEdit, CaseTable) {
       {"value with LF would add a line", "a=1\n", "ip", "1\nprotect=", CfgEdit::bad_value, "a=1\n"},
       {"value with CR", "a=1\n", "ip", "1\r", CfgEdit::bad_value, "a=1\n"},
       {"value with ';' would not read back", "a=1\n", "ip", "1;2", CfgEdit::bad_value, "a=1\n"},
-      {"value with NUL", "a=1\n", "ip", bytes("1\0" "2"), CfgEdit::bad_value, "a=1\n"},
-      {"line over what the readers take", "a=1\n", "hint", std::string(251, 'h'), CfgEdit::bad_value, "a=1\n"},
-      {"UTF-16 text is not ours", bytes("d\0i\0a\0g\0=\0" "0\0\n\0"), "diag", "1", CfgEdit::not_text,
-       bytes("d\0i\0a\0g\0=\0" "0\0\n\0")},
+      {"value with NUL", "a=1\n", "ip",
+       bytes("1\0"
+             "2"),
+       CfgEdit::bad_value, "a=1\n"},
+      {"line over what the readers take", "a=1\n", "hint", std::string(251, 'h'),
+       CfgEdit::bad_value, "a=1\n"},
+      {"UTF-16 text is not ours",
+       bytes("d\0i\0a\0g\0=\0"
+             "0\0\n\0"),
+       "diag", "1", CfgEdit::not_text,
+       bytes("d\0i\0a\0g\0=\0"
+             "0\0\n\0")},
   };
   for (const auto& c : cases) {
     std::string text = c.before;
@@ -110,12 +124,11 @@ std::vector<std::string> lines_without(std::string_view text, std::string_view k
     // CRs before the line end count with it: CR LF reads as LF, and the last line gets its LF on
     // an append.
     while (!line.empty() && line.back() == '\r') line.pop_back();
-    const bool key_line = line.size() > key.size() && line[key.size()] == '=' &&
-                          [&] {
-                            for (size_t i = 0; i < key.size(); ++i)
-                              if (std::tolower(static_cast<unsigned char>(line[i])) != key[i]) return false;
-                            return true;
-                          }();
+    const bool key_line = line.size() > key.size() && line[key.size()] == '=' && [&] {
+      for (size_t i = 0; i < key.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != key[i]) return false;
+      return true;
+    }();
     if (!key_line) out.push_back(line);
     pos = end + 1;
   }
@@ -123,8 +136,9 @@ std::vector<std::string> lines_without(std::string_view text, std::string_view k
 }
 
 TEST(CfgEdit, RandomTextsKeepTheirOtherLines) {
-  const std::string pieces[] = {"\n", "\r\n", "\r", "=", ";", " ", "hint", "HINT", "Hint=", "hint=", "hint =",
-                                "ip=", "\x1a", "\xc3\xa9", "\xff", "x", "1", std::string(300, 'y')};
+  const std::string pieces[] = {
+      "\n",    "\r\n",   "\r",  "=",    ";",        " ",    "hint", "HINT", "Hint=",
+      "hint=", "hint =", "ip=", "\x1a", "\xc3\xa9", "\xff", "x",    "1",    std::string(300, 'y')};
   uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
   for (int round = 0; round < 3000; ++round) {
@@ -151,8 +165,8 @@ TEST(CfgSet, EditKeepsEveryOtherLineAndTheModuleReadsTheValue) {
   const std::string path = dir.at("wing.cfg");
   // A hand-edited CR LF file: comments, an unknown key, a protect list, a line longer than any
   // reader takes, a key in capitals, a last line without its line end.
-  const std::string before = "; mine\r\nprotect=LCL:3,A:12\r\n\r\nfoo=bar\r\n" + std::string(700, 'z') +
-                             "\r\nDIAG=0\r\nwatch=8";
+  const std::string before = "; mine\r\nprotect=LCL:3,A:12\r\n\r\nfoo=bar\r\n" +
+                             std::string(700, 'z') + "\r\nDIAG=0\r\nwatch=8";
   put(path, before);
 
   ASSERT_TRUE(cfg_set(path, "diag", "1"));
@@ -202,7 +216,10 @@ TEST(CfgSet, FilesItCannotReadWholeOrThatAreNotTextStayAsTheyWere) {
 
   // Saved as UTF-16 by an editor.
   const std::string wide = dir.at("wide.cfg");
-  const std::string u16 = bytes("\xff\xfe" "d\0i\0a\0g\0=\0" "0\0\r\0\n\0");
+  const std::string u16 = bytes(
+      "\xff\xfe"
+      "d\0i\0a\0g\0=\0"
+      "0\0\r\0\n\0");
   put(wide, u16);
   EXPECT_FALSE(cfg_set(wide, "diag", "1"));
   EXPECT_EQ(slurp(wide), u16);
@@ -226,9 +243,10 @@ TEST(CfgSet, FilesItCannotReadWholeOrThatAreNotTextStayAsTheyWere) {
 // and through the module, starting from the template and from a hand-made file.
 TEST(CfgSet, TrayAndModuleReadWhatTheTrayWrote) {
   TempFolder dir;
-  const std::string starts[] = {std::string(kSettingsTemplate),
-                                "IP=10.0.0.1\r\nHint=10.0.0.2\nconsole=old\nsession_recall=off\ndiag=1\n"
-                                "resync=lv1\nsession_recall=on\n"};
+  const std::string starts[] = {
+      std::string(kSettingsTemplate),
+      "IP=10.0.0.1\r\nHint=10.0.0.2\nconsole=old\nsession_recall=off\ndiag=1\n"
+      "resync=lv1\nsession_recall=on\n"};
   for (const auto& start : starts) {
     const std::string path = dir.at("wing.cfg");
     put(path, start);
@@ -271,7 +289,8 @@ TEST(CfgGet, CaseTable) {
     const char* what;
     std::string text, key, value;
   } const cases[] = {
-      {"address, blank and comment: the blank is kept", "ip=10.0.0.5 ; the desk\n", "ip", "10.0.0.5 "},
+      {"address, blank and comment: the blank is kept", "ip=10.0.0.5 ; the desk\n", "ip",
+       "10.0.0.5 "},
       {"the last line wins", "ip=1.1.1.1\nip=2.2.2.2\n", "ip", "2.2.2.2"},
       {"CR ends the value", "ip=3.3.3.3\r\n", "ip", "3.3.3.3"},
       {"a key in other case is the key", "IP=4.4.4.4\n", "ip", "4.4.4.4"},
@@ -281,10 +300,16 @@ TEST(CfgGet, CaseTable) {
       {"last line without LF", "a=1\nconsole=S1", "console", "S1"},
       {"0x1A is data", "\x1a\nresync=desk\n", "resync", "desk"},
       {"NUL ends the value", bytes("console=ab\0cd\n"), "console", "ab"},
-      {"a value is at most 127 bytes", "hint=" + std::string(200, 'h') + "\n", "hint", std::string(127, 'h')},
-      {"a cut never splits a UTF-8 character", "hint=" + std::string(126, 'h') + "\xc3\xa9\n", "hint",
-       std::string(126, 'h')},
-      {"bytes that are not UTF-8 become U+FFFD", "console=a\xe9" "b\n", "console", "a\xef\xbf\xbd" "b"},
+      {"a value is at most 127 bytes", "hint=" + std::string(200, 'h') + "\n", "hint",
+       std::string(127, 'h')},
+      {"a cut never splits a UTF-8 character", "hint=" + std::string(126, 'h') + "\xc3\xa9\n",
+       "hint", std::string(126, 'h')},
+      {"bytes that are not UTF-8 become U+FFFD",
+       "console=a\xe9"
+       "b\n",
+       "console",
+       "a\xef\xbf\xbd"
+       "b"},
       {"what lies past 255 bytes of a line is not another line",
        "x=" + std::string(300, 'x') + "ip=7.7.7.7\n", "ip", ""},
   };
@@ -302,10 +327,21 @@ TEST(Diag, EnabledAgreesWithTheModule) {
     std::string text;
     bool on;
   } const cases[] = {
-      {"diag=1\n", true},      {"diag=0\n", false},          {"diag=on\n", false},      {"diag=2 ; loud\r\n", true},
-      {"diag=1\ndiag=0\n", false}, {"diag=0\ndiag=1\n", true}, {"DIAG=1\n", true},       {" diag=1\n", false},
-      {"diag= 1\n", true},     {"diag=-1\n", true},          {"diag=\n", false},        {"; diag=1\n", false},
-      {"resync=desk\n", false}, {"diag=99999999999\n", true}, {std::string(kSettingsTemplate), false},
+      {"diag=1\n", true},
+      {"diag=0\n", false},
+      {"diag=on\n", false},
+      {"diag=2 ; loud\r\n", true},
+      {"diag=1\ndiag=0\n", false},
+      {"diag=0\ndiag=1\n", true},
+      {"DIAG=1\n", true},
+      {" diag=1\n", false},
+      {"diag= 1\n", true},
+      {"diag=-1\n", true},
+      {"diag=\n", false},
+      {"; diag=1\n", false},
+      {"resync=desk\n", false},
+      {"diag=99999999999\n", true},
+      {std::string(kSettingsTemplate), false},
   };
   const std::string path = dir.at("wing.cfg");
   for (const auto& c : cases) {

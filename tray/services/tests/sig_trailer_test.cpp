@@ -16,11 +16,12 @@ namespace {
 const std::string kMarker = "\n# sig ed25519 ";
 
 bool verify(const std::string& file, size_t* signed_length = nullptr) {
-  return verify_sig_trailer(reinterpret_cast<const uint8_t*>(file.data()), file.size(), signed_length);
+  return verify_sig_trailer(reinterpret_cast<const uint8_t*>(file.data()), file.size(),
+                            signed_length);
 }
 
 class SigTrailer : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     body = test::read_fixture("profiles_body.txt");
     signed_file = test::read_fixture("profiles_signed.cfg");
@@ -29,7 +30,8 @@ class SigTrailer : public ::testing::Test {
     marker = signed_file.rfind(kMarker);
     ASSERT_EQ(marker + 1, body.size());
     const size_t label_end = signed_file.find(' ', marker + kMarker.size());
-    sig_text = signed_file.substr(label_end + 1, signed_file.size() - label_end - 2);  // without the LF
+    sig_text =
+        signed_file.substr(label_end + 1, signed_file.size() - label_end - 2);  // without the LF
     ASSERT_EQ(sig_text.size(), 88u);
     sig_at = label_end + 1;
   }
@@ -63,23 +65,28 @@ TEST_F(SigTrailer, LineEndsAndWhatFollowsTheSignature) {
       {head + sig_text + "\nmore text\n", true, "text after the trailer line is not read"},
       {head + sig_text.substr(0, 86) + "\n", true, "no padding: the decoder stops at the data"},
       {head + sig_text.substr(0, 86) + "=\n", true, "one = of padding"},
-      {head + sig_text.substr(0, 40) + " " + sig_text.substr(40) + "\n", false, "a blank inside the Base64"},
-      {head + sig_text.substr(0, 40) + "\t" + sig_text.substr(40) + "\n", false, "a tab inside the Base64"},
+      {head + sig_text.substr(0, 40) + " " + sig_text.substr(40) + "\n", false,
+       "a blank inside the Base64"},
+      {head + sig_text.substr(0, 40) + "\t" + sig_text.substr(40) + "\n", false,
+       "a tab inside the Base64"},
       {head + sig_text.substr(0, 84) + "==\n", false, "63 bytes"},
       {head + sig_text.substr(0, 86) + "AAAA==\n", false, "a 65th byte"},
-      {head + sig_text.substr(0, 86) + std::string(60, 'A') + "\n", false, "more than 127 bytes: the first 127 decode too long"},
+      {head + sig_text.substr(0, 86) + std::string(60, 'A') + "\n", false,
+       "more than 127 bytes: the first 127 decode too long"},
       {head + sig_text + "AAAA\n", true, "bytes after the first = are not read"},
       {head + "\n", false, "no signature text"},
       {head, false, "nothing after the label's blank"},
       {signed_file.substr(0, marker + kMarker.size()) + "test", false, "no blank after the label"},
       {signed_file.substr(0, marker + kMarker.size()), false, "nothing after the marker"},
-      {signed_file.substr(0, marker + kMarker.size()) + " " + sig_text + "\n", true, "an empty label"},
+      {signed_file.substr(0, marker + kMarker.size()) + " " + sig_text + "\n", true,
+       "an empty label"},
       {signed_file.substr(0, marker + kMarker.size()) + "another-label " + sig_text + "\n", true,
        "the label is not compared"},
       {body, false, "no trailer"},
       {"", false, "empty file"},
       {kMarker.substr(0, 14), false, "shorter than the marker"},
-      {signed_file.substr(marker + 1), false, "a trailer at the very start has no line feed before it"},
+      {signed_file.substr(marker + 1), false,
+       "a trailer at the very start has no line feed before it"},
   };
   for (const Case& c : cases) EXPECT_EQ(verify(c.file), c.ok) << c.why;
 }
@@ -100,8 +107,8 @@ TEST_F(SigTrailer, OnlyTheProfilesKeyIsTrusted) {
   const std::string by_release = test::read_fixture("profiles_signed_release_key.cfg");
   ASSERT_FALSE(by_release.empty());
   EXPECT_FALSE(verify(by_release)) << "the release key does not sign profiles";
-  EXPECT_TRUE(verify_sig_trailer_with_key(reinterpret_cast<const uint8_t*>(by_release.data()), by_release.size(),
-                                          release_key(), nullptr));
+  EXPECT_TRUE(verify_sig_trailer_with_key(reinterpret_cast<const uint8_t*>(by_release.data()),
+                                          by_release.size(), release_key(), nullptr));
   EXPECT_TRUE(profiles_key_is_test_key());
 }
 
@@ -148,7 +155,8 @@ TEST_F(SigTrailer, EverySingleBitFlipIsRefused) {
     for (int b = 0; b < 8; ++b) {
       std::vector<uint8_t> s = sig;
       s[i] ^= static_cast<uint8_t>(1 << b);
-      EXPECT_FALSE(verify(with_sig_text(test::base64_encode(s.data(), s.size())))) << "sig byte " << i << " bit " << b;
+      EXPECT_FALSE(verify(with_sig_text(test::base64_encode(s.data(), s.size()))))
+          << "sig byte " << i << " bit " << b;
     }
   // Each bit of the Base64 text: refused, unless the flip lands where the text carries no
   // signature bits (the unused low bits of the last data character, the padding after the first
@@ -158,7 +166,8 @@ TEST_F(SigTrailer, EverySingleBitFlipIsRefused) {
       std::string t = sig_text;
       t[i] = static_cast<char>(t[i] ^ (1 << b));
       std::vector<uint8_t> decoded;
-      const bool same = (i == 85 || i == 87) && base64_decode(t.substr(0, 86), decoded) && decoded == sig;
+      const bool same =
+          (i == 85 || i == 87) && base64_decode(t.substr(0, 86), decoded) && decoded == sig;
       EXPECT_EQ(verify(with_sig_text(t)), same) << "text byte " << i << " bit " << b;
     }
 }

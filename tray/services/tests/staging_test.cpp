@@ -52,7 +52,8 @@ public:
   bool remove_tree(const std::string& p) override {
     if (!step()) return false;
     for (auto it = files.begin(); it != files.end();)
-      it = it->first.rfind(p + "/", 0) == 0 || it->first.rfind(p + "\\", 0) == 0 ? files.erase(it) : std::next(it);
+      it = it->first.rfind(p + "/", 0) == 0 || it->first.rfind(p + "\\", 0) == 0 ? files.erase(it)
+                                                                                 : std::next(it);
     dirs.erase(p);
     return true;
   }
@@ -71,7 +72,8 @@ std::vector<StagedFile> release(char fill) {
 }
 
 // A marker is only ever beside every file of its own release, each whole, with its signature.
-void expect_placeable_or_nothing(MemFiles& fs, const std::string& staged, const std::vector<StagedFile>& new_rel,
+void expect_placeable_or_nothing(MemFiles& fs, const std::string& staged,
+                                 const std::vector<StagedFile>& new_rel,
                                  const std::vector<StagedFile>& old_rel, const std::string& ctx) {
   std::string marker = read_ready_marker(fs, staged);
   for (auto& [path, bytes] : fs.files)
@@ -81,7 +83,8 @@ void expect_placeable_or_nothing(MemFiles& fs, const std::string& staged, const 
   const auto& rel = marker == "3.3.0" ? new_rel : old_rel;
   for (const StagedFile& f : rel) {
     std::string got, sig;
-    EXPECT_TRUE(fs.read(stage_join(staged, f.name), got) && got == f.bytes) << ctx << ": " << f.name;
+    EXPECT_TRUE(fs.read(stage_join(staged, f.name), got) && got == f.bytes)
+        << ctx << ": " << f.name;
     EXPECT_TRUE(fs.read(stage_join(staged, f.name) + ".sig", sig) && sig.size() == 64 &&
                 uint8_t(sig[0]) == f.sig[0])
         << ctx << ": " << f.name << ".sig";
@@ -114,7 +117,8 @@ TEST(Staging, AFailureAtEachFileOperationNeverLeavesAPlaceableHalfRelease) {
     EXPECT_FALSE(stage_release(fs, staged, "3.3.0", new_rel, failed)) << "failure at op " << at;
     EXPECT_FALSE(failed.empty());
     // Either the earlier release is untouched with its marker, or no marker is left at all.
-    expect_placeable_or_nothing(fs, staged, new_rel, old_rel, "failure at op " + std::to_string(at));
+    expect_placeable_or_nothing(fs, staged, new_rel, old_rel,
+                                "failure at op " + std::to_string(at));
     if (at >= 2) {
       EXPECT_EQ(read_ready_marker(fs, staged), "") << "failure at op " << at;
     }
@@ -132,7 +136,8 @@ TEST(Staging, ALaterReleaseNeverInheritsFilesOfAnEarlierOne) {
   EXPECT_EQ(read_ready_marker(fs, staged), "3.3.0");
   std::set<std::string> names;
   for (auto& [path, bytes] : fs.files) names.insert(path);
-  EXPECT_EQ(names, (std::set<std::string>{stage_join(staged, "Kestrune.dll"), stage_join(staged, "Kestrune.dll.sig"),
+  EXPECT_EQ(names, (std::set<std::string>{stage_join(staged, "Kestrune.dll"),
+                                          stage_join(staged, "Kestrune.dll.sig"),
                                           stage_join(staged, "ready")}));
 }
 

@@ -29,11 +29,13 @@ struct RawBlock {
     std::memcpy(&v, base() + off, 4);
     return v;
   }
-  std::string get_text(size_t off, size_t n) { return std::string(reinterpret_cast<char*>(base()) + off, strnlen(reinterpret_cast<char*>(base()) + off, n)); }
+  std::string get_text(size_t off, size_t n) {
+    return std::string(reinterpret_cast<char*>(base()) + off,
+                       strnlen(reinterpret_cast<char*>(base()) + off, n));
+  }
   std::vector<uint64_t> words;
   size_t size;
 };
-
 
 RawBlock status_block(uint32_t version) {
   RawBlock b;
@@ -59,13 +61,13 @@ TEST(StatusSnapshot, CopiesEachFieldFromItsOffset) {
   RawBlock b = status_block(17);
   b.text(8, "192.168.1.50");
   b.text(72, "WING,192.168.1.50,PGM,wing-compact,S123,3.0.5");
-  b.u32(232, 1);                    // desk answering
-  b.u32(280, 1);                    // lv1 loaded
+  b.u32(232, 1);  // desk answering
+  b.u32(280, 1);  // lv1 loaded
   b.text(968, "Linked");
-  b.text(1064 + 3 * 8, "LCL");      // ch 4's source bank
-  b.u32(1576 + 3 * 4, 17);          // and input
-  b.base()[1832 + 3] = 1;           // has a head amp
-  b.u32(10012, 2);                  // discovery decision
+  b.text(1064 + 3 * 8, "LCL");  // ch 4's source bank
+  b.u32(1576 + 3 * 4, 17);      // and input
+  b.base()[1832 + 3] = 1;       // has a head amp
+  b.u32(10012, 2);              // discovery decision
   b.u32(10016, 2);
   b.text(10020 + 156, "10.0.0.9");  // answer 1's ip
   b.text(10020 + 156 + 48, "FOH");  // its name
@@ -145,12 +147,12 @@ TEST(StatusSnapshot, FieldsAreGatedByLayoutVersion) {
 TEST(StatusSnapshot, HostileBlocks) {
   {
     RawBlock b = status_block(17);
-    b.fill(72, 160, 'L');     // desk line without a NUL
-    b.fill(968, 96, 'S');     // status text without a NUL, runs into the source banks
-    b.fill(1064, 512, 'B');   // every bank 8 characters
-    b.u32(10016, 0xFFFFFFFF); // answer count
+    b.fill(72, 160, 'L');      // desk line without a NUL
+    b.fill(968, 96, 'S');      // status text without a NUL, runs into the source banks
+    b.fill(1064, 512, 'B');    // every bank 8 characters
+    b.u32(10016, 0xFFFFFFFF);  // answer count
     b.fill(10020, 156 * 6, 'A');
-    b.u32(10996, 1000);       // source devices
+    b.u32(10996, 1000);  // source devices
     b.fill(11000, 64, 'P');
     b.fill(11072, 128, 'I');  // address texts to the end of the block
     StatusSnapshot s = snapshot_of(b.view());
@@ -297,10 +299,10 @@ TEST(CommandRing, MinimumLayoutVersions) {
     int32_t channel;
     bool accepted;
   } cases[] = {
-      {12, 1, 0, false}, {12, 6, 3, false}, {12, 8, 0, false},
-      {13, 1, 0, true},  {13, 4, 0, true},  {13, 6, 63, true}, {13, 8, 0, true},
-      {13, 8, -1, false}, {13, 9, 0, false}, {13, 10, 0, false},
-      {14, 8, -1, true},  {14, 9, -1, true}, {14, 10, 5, true}, {17, 10, 0, true},
+      {12, 1, 0, false}, {12, 6, 3, false},  {12, 8, 0, false}, {13, 1, 0, true},
+      {13, 4, 0, true},  {13, 6, 63, true},  {13, 8, 0, true},  {13, 8, -1, false},
+      {13, 9, 0, false}, {13, 10, 0, false}, {14, 8, -1, true}, {14, 9, -1, true},
+      {14, 10, 5, true}, {17, 10, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "v" << c.version << " op " << c.op << " ch " << c.channel);
@@ -379,7 +381,14 @@ TEST(Requests, RerouteGroups) {
   b.text(1064 + 16, "mybank");
   b.text(1064 + 24, "");
   b.text(1064 + 32, "ZZZ");  // channel 5 is not watched
-  EXPECT_EQ(groups(b, 24), (G{{"LCL", 0}, {"A", 2}, {"B", 0}, {"C", 0}, {"SC", 0}, {"USB", 0}, {"AES", 0}, {"MyBank", 1}}));
+  EXPECT_EQ(groups(b, 24), (G{{"LCL", 0},
+                              {"A", 2},
+                              {"B", 0},
+                              {"C", 0},
+                              {"SC", 0},
+                              {"USB", 0},
+                              {"AES", 0},
+                              {"MyBank", 1}}));
   EXPECT_EQ(groups(b, 2), (G{{"LCL", 0}, {"A", 2}}));
 
   b.text(72, "WING,10.0.0.5,FOH,wing,S1,3.0\0");

@@ -23,7 +23,8 @@ namespace {
 // Names no other test (nor a running product) uses.
 std::string unique_base(const char* what) {
   static int n = 0;
-  return std::string("Local\\KsTrayViews") + what + std::to_string(ks_getpid()) + "-" + std::to_string(++n);
+  return std::string("Local\\KsTrayViews") + what + std::to_string(ks_getpid()) + "-" +
+         std::to_string(++n);
 }
 
 // The module side of one block: created, stamped, and its flags set as a module sets them.

@@ -16,8 +16,9 @@ TEST(SupportBundle, PlanNamesFoldersFilesAndTheTarCommand) {
   BundlePlan p = plan_support_bundle(in);
   EXPECT_EQ(p.folder, "C:\\users\\u\\Desktop\\Kestrune-support-20260307-0905");
   EXPECT_EQ(p.report, p.folder + "\\Kestrune-diagnostics.txt");
-  EXPECT_EQ(p.tar_command, "\"C:\\windows\\system32\\tar.exe\" -a -c -f \"C:\\users\\u\\Desktop\\Kestrune-support-"
-                           "20260307-0905.zip\" -C \"C:\\users\\u\\Desktop\\Kestrune-support-20260307-0905\" .");
+  EXPECT_EQ(p.tar_command,
+            "\"C:\\windows\\system32\\tar.exe\" -a -c -f \"C:\\users\\u\\Desktop\\Kestrune-support-"
+            "20260307-0905.zip\" -C \"C:\\users\\u\\Desktop\\Kestrune-support-20260307-0905\" .");
   ASSERT_EQ(p.copies.size(), 7u);
   EXPECT_EQ(p.copies[3].first, "C:\\users\\u\\Temp\\kestrune-tray.log");
   EXPECT_EQ(p.copies[6].first, "C:\\K\\Contents\\Win64\\state.cfg");
@@ -35,7 +36,8 @@ TEST(SupportBundle, TheZipIsReportedOnlyWhenTarSucceededAndLeftIt) {
   BundlePlan p = plan_support_bundle(in);
   EXPECT_EQ(bundle_result_path(p, true, true), p.zip);
   EXPECT_EQ(bundle_result_path(p, true, false), p.folder);
-  EXPECT_EQ(bundle_result_path(p, false, true), p.folder) << "a failed or killed tar leaves a partial zip";
+  EXPECT_EQ(bundle_result_path(p, false, true), p.folder)
+      << "a failed or killed tar leaves a partial zip";
   EXPECT_EQ(bundle_result_path(p, false, false), p.folder);
 }
 

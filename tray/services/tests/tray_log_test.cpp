@@ -34,7 +34,7 @@ bool is_stamp(const std::string& line) {
 }
 
 class TrayLog : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { remove_file(tray_log_path()); }
   void TearDown() override { remove_file(tray_log_path()); }
 };
@@ -55,7 +55,8 @@ TEST_F(TrayLog, OneStampedLinePerCall) {
 TEST_F(TrayLog, TwoThreadsWriteWholeLines) {
   constexpr int kLines = 1000;
   auto writer = [](int t) {
-    for (int i = 0; i < kLines; ++i) tray_log("thread %d line %04d %s", t, i, "................................");
+    for (int i = 0; i < kLines; ++i)
+      tray_log("thread %d line %04d %s", t, i, "................................");
   };
   std::thread a(writer, 1), b(writer, 2);
   a.join();

@@ -91,7 +91,8 @@ TEST(UpdateScheduler, LeftoverMarkerIsPlacedOnTheFirstTickOnlyWhileLv1IsClosed) 
   w.marker = true;
   w.lv1 = true;
   auto h = w.hooks();
-  for (uint64_t t = 1000; t < 1000 + 3 * kInstallRetryMs; t += 60000) run_update_scheduler(w.state, t, h);
+  for (uint64_t t = 1000; t < 1000 + 3 * kInstallRetryMs; t += 60000)
+    run_update_scheduler(w.state, t, h);
   EXPECT_EQ(w.state.staged.load(), 1u);
   EXPECT_EQ(w.places, 0) << "nothing is placed while LV1 runs";
   EXPECT_EQ(w.installs, 0);
@@ -134,7 +135,8 @@ TEST(UpdateScheduler, FailedInstallKeepsTheMarkerAndRetriesAfter10Minutes) {
   EXPECT_EQ(w.installs, 1);
   EXPECT_TRUE(w.pending);
   ASSERT_EQ(w.log.size(), 1u);
-  EXPECT_EQ(w.log[0], "update: installing the new loader failed: " + std::string(255, 'e') + " - retrying in 10 min");
+  EXPECT_EQ(w.log[0], "update: installing the new loader failed: " + std::string(255, 'e') +
+                          " - retrying in 10 min");
   run_update_scheduler(w.state, 1000 + kInstallRetryMs - 1, h);
   EXPECT_EQ(w.installs, 1);
   run_update_scheduler(w.state, 1000 + kInstallRetryMs, h);

@@ -23,8 +23,9 @@ namespace {
 using win::narrow;
 using win::widen;
 
-constexpr const char* kReportLogs[] = {"kestrune-loader.1.log", "kestrune-loader.log", "kestrune.1.log",
-                                       "kestrune.log",          "kestrune-x32.1.log",  "kestrune-x32.log"};
+constexpr const char* kReportLogs[] = {"kestrune-loader.1.log", "kestrune-loader.log",
+                                       "kestrune.1.log",        "kestrune.log",
+                                       "kestrune-x32.1.log",    "kestrune-x32.log"};
 
 std::string without_trailing_slash(std::string s) {
   while (!s.empty() && (s.back() == '\\' || s.back() == '/')) s.pop_back();
@@ -51,7 +52,8 @@ std::string log_folder(const DiagGatherEnv& env, DiagFacts& f) {
   if (h != INVALID_HANDLE_VALUE) {
     do {
       if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || fd.cFileName[0] == L'.') continue;
-      const std::string temp = env.users_root + "\\" + narrow(fd.cFileName) + "\\AppData\\Local\\Temp";
+      const std::string temp =
+          env.users_root + "\\" + narrow(fd.cFileName) + "\\AppData\\Local\\Temp";
       if (last_write(temp + "\\kestrune.log", when)) {
         if (best.empty() || when > best_time) best = temp, best_time = when;
       } else if (GetLastError() == ERROR_ACCESS_DENIED) {
@@ -68,8 +70,9 @@ std::string log_folder(const DiagGatherEnv& env, DiagFacts& f) {
 
 // The log's last kReportLogTail bytes, read while the loader may be writing it.
 std::optional<std::string> read_log_tail(const std::string& path) {
-  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(h, &size) && size.QuadPart > static_cast<LONGLONG>(kReportLogTail)) {
@@ -81,7 +84,8 @@ std::optional<std::string> read_log_tail(const std::string& path) {
   char buf[65536];
   DWORD got = 0;
   // Bounded even when the file grows while it is read.
-  while (out.size() < kReportLogTail && ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+  while (out.size() < kReportLogTail && ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0)
+    out.append(buf, got);
   CloseHandle(h);
   return log_tail(out);
 }
@@ -121,8 +125,8 @@ bool run_tar(const BundlePlan& plan, uint32_t timeout_ms) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(widen(plan.tar_exe).c_str(), cl.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &si, &pi)) {
+  if (!CreateProcessW(widen(plan.tar_exe).c_str(), cl.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
     tray_log("support bundle: tar.exe could not start (error %lu)", GetLastError());
     return false;
   }
@@ -163,14 +167,16 @@ DiagFacts gather_diagnostics_facts(const DiagGatherEnv& env) {
   std::unique_ptr<InstallPaths> own;
   InstallPaths* paths = env.install;
   if (!paths) {
-    own = std::make_unique<InstallPaths>(machine_install_env([] { return lv1_running(system_lv1()); }));
+    own = std::make_unique<InstallPaths>(
+        machine_install_env([] { return lv1_running(system_lv1()); }));
     paths = own.get();
   }
   paths->locate_install();
   const InstallState& is = paths->state();
   if (!is.install_dir.empty()) {
     f.install_folder_known = true;
-    f.install = install_state_of(is.installed, is.legacy, is.installed && !is.legacy && paths->update_pending());
+    f.install = install_state_of(is.installed, is.legacy,
+                                 is.installed && !is.legacy && paths->update_pending());
     f.installed_version = paths->installed_version();
     const char* cfg = is.current_console == 1 ? "\\x32.cfg" : "\\wing.cfg";
     f.diag_enabled = diag_enabled(is.install_dir + cfg);
@@ -213,10 +219,13 @@ DiagFacts gather_diagnostics_facts(const DiagGatherEnv& env) {
 }
 
 bool write_diagnostics_report(const std::string& path, const DiagGatherEnv& env) {
-  return write_file_replace(path, with_crlf(format_diagnostics_report(gather_diagnostics_facts(env))));
+  return write_file_replace(path,
+                            with_crlf(format_diagnostics_report(gather_diagnostics_facts(env))));
 }
 
-bool write_diagnostics_report(const std::string& path) { return write_diagnostics_report(path, machine_diag_env()); }
+bool write_diagnostics_report(const std::string& path) {
+  return write_diagnostics_report(path, machine_diag_env());
+}
 
 std::string desktop_folder() {
   PWSTR p = nullptr;

@@ -19,14 +19,16 @@ std::vector<NetAdapter> system_net_adapters() {
   // The list can grow between the sizing call and the real one.
   for (int attempt = 0; attempt < 4 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buf.resize(len);
-    rc = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()), &len);
+    rc = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
+                              reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()), &len);
   }
   if (rc != NO_ERROR) return out;
   for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data()); a; a = a->Next) {
     NetAdapter ad;
     if (a->FriendlyName) {
       std::u16string name;
-      for (const wchar_t* p = a->FriendlyName; *p && name.size() < 256; ++p) name += static_cast<char16_t>(*p);
+      for (const wchar_t* p = a->FriendlyName; *p && name.size() < 256; ++p)
+        name += static_cast<char16_t>(*p);
       ad.name = to_utf8(name);
     }
     ad.up = a->OperStatus == IfOperStatusUp;

@@ -13,7 +13,7 @@ namespace ks::tray {
 namespace {
 
 class WindowsEventLog : public EventSource {
- public:
+public:
   bool query(const std::string& channel, const std::string& xpath,
              const std::function<bool(const std::string&)>& visit) override {
     EVT_HANDLE q = EvtQuery(nullptr, win::widen(channel).c_str(), win::widen(xpath).c_str(),
@@ -30,8 +30,8 @@ class WindowsEventLog : public EventSource {
           EvtRender(nullptr, events[i], EvtRenderEventXml, 0, nullptr, &used, &props);
           if (used > 0 && used < (1u << 24)) {
             std::vector<wchar_t> buf(used / sizeof(wchar_t) + 1, L'\0');
-            if (EvtRender(nullptr, events[i], EvtRenderEventXml, DWORD(buf.size() * sizeof(wchar_t)), buf.data(), &used,
-                          &props))
+            if (EvtRender(nullptr, events[i], EvtRenderEventXml,
+                          DWORD(buf.size() * sizeof(wchar_t)), buf.data(), &used, &props))
               done = visit(win::narrow(buf.data()));
           }
         }

@@ -21,8 +21,9 @@ PathKind kind_of(const std::string& p) {
   DWORD a = GetFileAttributesW(widen(p).c_str());
   if (a == INVALID_FILE_ATTRIBUTES) {
     DWORD e = GetLastError();
-    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME ? PathKind::none
-                                                                                             : PathKind::error;
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME
+               ? PathKind::none
+               : PathKind::error;
   }
   return kind_of_attrs(a);
 }
@@ -33,7 +34,8 @@ bool remove_one(const std::string& p, PathKind k) {
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesW(w.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
   bool folder = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-  if (k == PathKind::link) return folder ? RemoveDirectoryW(w.c_str()) != 0 : DeleteFileW(w.c_str()) != 0;
+  if (k == PathKind::link)
+    return folder ? RemoveDirectoryW(w.c_str()) != 0 : DeleteFileW(w.c_str()) != 0;
   return k == PathKind::dir ? RemoveDirectoryW(w.c_str()) != 0 : DeleteFileW(w.c_str()) != 0;
 }
 
@@ -44,7 +46,8 @@ public:
     return CopyFileW(widen(from).c_str(), widen(to).c_str(), FALSE) != 0;
   }
   bool move(const std::string& from, const std::string& to) override {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
   }
   bool remove_tree(const std::string& path) override {
     PathKind k = kind_of(path);
@@ -61,8 +64,9 @@ public:
   PathKind kind(const std::string& path) override { return kind_of(path); }
   bool read(const std::string& path, size_t cap, std::string& out) override {
     out.clear();
-    HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     char buf[65536];
     bool ok = true;
@@ -78,7 +82,9 @@ public:
     CloseHandle(h);
     return ok;
   }
-  bool write(const std::string& path, const std::string& data) override { return write_file_replace(path, data); }
+  bool write(const std::string& path, const std::string& data) override {
+    return write_file_replace(path, data);
+  }
   bool list(const std::string& path, std::vector<FsEntry>& out) override {
     out.clear();
     WIN32_FIND_DATAW fd;

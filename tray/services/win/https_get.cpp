@@ -28,7 +28,9 @@ struct Handle {
 
 }  // namespace
 
-std::string update_check_url() { return std::string("https://") + KS_UPDATE_HOST + "/v1/updates?product=kestrune"; }
+std::string update_check_url() {
+  return std::string("https://") + KS_UPDATE_HOST + "/v1/updates?product=kestrune";
+}
 
 bool https_get(const std::string& url, size_t limit, int& status, std::string& bytes) {
   status = 0;
@@ -44,16 +46,18 @@ bool https_get(const std::string& url, size_t limit, int& status, std::string& b
   parts.dwSchemeLength = DWORD(-1);
   if (!WinHttpCrackUrl(wurl.c_str(), DWORD(wurl.size()), 0, &parts)) return false;
   // Only HTTPS is ever asked for, whatever a URL says.
-  if (parts.nScheme != INTERNET_SCHEME_HTTPS || !parts.lpszHostName || parts.dwHostNameLength == 0) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTPS || !parts.lpszHostName || parts.dwHostNameLength == 0)
+    return false;
   std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring path = parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) : L"/";
+  std::wstring path =
+      parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) : L"/";
   if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (path.empty()) path = L"/";
 
   // Destruction runs in reverse order: request, connection, session.
   Handle session, connection, request;
-  session.h = WinHttpOpen(L"Kestrune/3.2.0 updater", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, 0);
+  session.h = WinHttpOpen(L"Kestrune/3.2.0 updater", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   if (!session.h) return false;
   WinHttpSetTimeouts(session.h, 10000, 10000, 20000, 60000);
   connection.h = WinHttpConnect(session.h, host.c_str(), parts.nPort, 0);
@@ -61,7 +65,8 @@ bool https_get(const std::string& url, size_t limit, int& status, std::string& b
   request.h = WinHttpOpenRequest(connection.h, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                  WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
   if (!request.h) return false;
-  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                          0, 0) ||
       !WinHttpReceiveResponse(request.h, nullptr))
     return false;
   DWORD code = 0, size = sizeof code;

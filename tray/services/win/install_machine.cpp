@@ -50,26 +50,31 @@ bool is_own_module_file(const std::string& path) {
     WORD language, code_page;
   }* tr = nullptr;
   UINT len = 0;
-  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&tr), &len) || !tr ||
-      len < sizeof(Translation))
+  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&tr),
+                      &len) ||
+      !tr || len < sizeof(Translation))
     return false;
   wchar_t key[64];
   swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\ProductName", tr->language, tr->code_page);
   wchar_t* name = nullptr;
-  if (!VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&name), &len) || !name || len == 0) return false;
+  if (!VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&name), &len) || !name || len == 0)
+    return false;
   // The value's length counts its NUL; never read past what the resource holds.
   std::wstring product(name, wcsnlen(name, len));
   return _wcsicmp(product.c_str(), L"Kestrune") == 0;
 }
 
-uint32_t verify_module_in_child(const std::string& dll) { return run_load_test(narrow(own_exe()), dll); }
+uint32_t verify_module_in_child(const std::string& dll) {
+  return run_load_test(narrow(own_exe()), dll);
+}
 
 uint32_t run_load_test(const std::string& program, const std::string& dll) {
   std::wstring cl = L"\"" + widen(program) + L"\" --verify-module \"" + widen(dll) + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, cl.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+  if (!CreateProcessW(nullptr, cl.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &si, &pi))
     return GetLastError();
   uint32_t code;
   if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0) {

@@ -12,10 +12,12 @@ namespace ks::tray {
 
 namespace {
 
-uint64_t filetime_of(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+uint64_t filetime_of(const FILETIME& t) {
+  return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
 
 class WindowsLv1System : public Lv1System {
- public:
+public:
   ~WindowsLv1System() override {
     if (watched_) CloseHandle(watched_);
   }
@@ -100,7 +102,7 @@ class WindowsLv1System : public Lv1System {
     return text;
   }
 
- private:
+private:
   HANDLE watched_ = nullptr;
   uint32_t watched_pid_ = 0;
 };

@@ -15,8 +15,9 @@ namespace ks::tray {
 bool platform_sha256(const uint8_t* data, size_t size, uint8_t digest[32]) {
   if (size > ULONG_MAX) return false;  // one call takes a 32-bit length
   static uint8_t empty = 0;
-  NTSTATUS st = BCryptHash(BCRYPT_SHA256_ALG_HANDLE, nullptr, 0,
-                           const_cast<PUCHAR>(size ? data : &empty), static_cast<ULONG>(size), digest, 32);
+  NTSTATUS st =
+      BCryptHash(BCRYPT_SHA256_ALG_HANDLE, nullptr, 0, const_cast<PUCHAR>(size ? data : &empty),
+                 static_cast<ULONG>(size), digest, 32);
   return st == 0;
 }
 

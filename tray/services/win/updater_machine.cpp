@@ -61,7 +61,9 @@ DWORD WINAPI update_check_thread(void* arg) {
   env.auto_install = rec->auto_install;
   env.staged_folder = staged_folder();
   env.verify = [](const std::string& p) { return verify_file_sig(p); };
-  env.loaded_module_version = [](const std::string& type) { return loaded_module_version(kLoaderBlockName, type); };
+  env.loaded_module_version = [](const std::string& type) {
+    return loaded_module_version(kLoaderBlockName, type);
+  };
   env.modules_changed = rec->modules_changed;
   env.log = rec->log;
   if (!env.staged_folder.empty() && !env.program_dir.empty()) run_update_check(g_state, env);
@@ -71,11 +73,13 @@ DWORD WINAPI update_check_thread(void* arg) {
 }
 
 bool start_new_program(const std::string& exe, unsigned long& error) {
-  std::wstring line = L"\"" + widen(exe) + L"\" --tray --updated=" + std::to_wstring(GetCurrentProcessId());
+  std::wstring line =
+      L"\"" + widen(exe) + L"\" --tray --updated=" + std::to_wstring(GetCurrentProcessId());
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
     error = GetLastError();
     return false;
   }
@@ -137,7 +141,9 @@ void update_tick_at(const UpdateHost& host, uint64_t now_ms) {
 
   SchedulerHooks h;
   h.auto_install = auto_install;
-  h.ready_marker_present = [&] { return !staged.empty() && !read_ready_marker(files, staged).empty(); };
+  h.ready_marker_present = [&] {
+    return !staged.empty() && !read_ready_marker(files, staged).empty();
+  };
   h.start_check = [&] {
     auto* rec = new CheckRecord;
     rec->install_dir = host.install_folder ? host.install_folder() : std::string();

@@ -46,8 +46,8 @@ int main() {
       PaintContext pc;
       paint_setup_page(c, pc, model, {}, 628);
       g.Flush(Gdiplus::FlushIntentionSync);
-      us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
-                       .count());
+      us.push_back(
+          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     }
     std::sort(us.begin(), us.end());
     std::printf("setup page paint, scale %d: median %.0f us, p99 %.0f us (%zu frames)\n", scale,
@@ -64,11 +64,11 @@ int main() {
       if (part == 0)
         draw_state_icon(c, 10, 10, 24, pal::ok);
       else
-        draw_text_box(c, u"WING Rack \u00B7 on \u00B7 waiting for LV1", {"Segoe UI", 12},
-                      pal::text, 10, 10, 300, TextAlign::near_);
+        draw_text_box(c, u"WING Rack \u00B7 on \u00B7 waiting for LV1", {"Segoe UI", 12}, pal::text,
+                      10, 10, 300, TextAlign::near_);
       g.Flush(Gdiplus::FlushIntentionSync);
-      us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
-                       .count());
+      us.push_back(
+          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     }
     std::sort(us.begin(), us.end());
     std::printf("%s: median %.0f us\n", part == 0 ? "state icon" : "one text line",

@@ -14,7 +14,9 @@ bool valid_kind(int kind) { return kind == kWing || kind == kX32; }
 
 }  // namespace
 
-bool PollCachedSources::lv1_running() { return once(cache_.running, [&] { return live_.lv1_running(); }); }
+bool PollCachedSources::lv1_running() {
+  return once(cache_.running, [&] { return live_.lv1_running(); });
+}
 
 int32_t PollCachedSources::lv1_uptime_ms() {
   uint64_t now = live_.steady_ms();
@@ -30,11 +32,21 @@ int32_t PollCachedSources::lv1_uptime_ms() {
   return total > uint64_t(INT32_MAX) ? INT32_MAX : int32_t(total);
 }
 
-std::string PollCachedSources::lv1_version() { return once(cache_.version, [&] { return live_.lv1_version(); }); }
-bool PollCachedSources::lv1_exe_present() { return once(cache_.exe, [&] { return live_.lv1_exe_present(); }); }
-bool PollCachedSources::load_blocked() { return once(cache_.blocked, [&] { return live_.load_blocked(); }); }
-bool PollCachedSources::update_pending() { return once(cache_.update, [&] { return live_.update_pending(); }); }
-bool PollCachedSources::legacy_install() { return once(cache_.legacy_all, [&] { return live_.legacy_install(); }); }
+std::string PollCachedSources::lv1_version() {
+  return once(cache_.version, [&] { return live_.lv1_version(); });
+}
+bool PollCachedSources::lv1_exe_present() {
+  return once(cache_.exe, [&] { return live_.lv1_exe_present(); });
+}
+bool PollCachedSources::load_blocked() {
+  return once(cache_.blocked, [&] { return live_.load_blocked(); });
+}
+bool PollCachedSources::update_pending() {
+  return once(cache_.update, [&] { return live_.update_pending(); });
+}
+bool PollCachedSources::legacy_install() {
+  return once(cache_.legacy_all, [&] { return live_.legacy_install(); });
+}
 
 bool PollCachedSources::card_module_present(int kind) {
   if (!valid_kind(kind)) return false;

@@ -11,7 +11,7 @@
 namespace ks::tray {
 
 class PollCachedSources final : public DashboardSources {
- public:
+public:
   explicit PollCachedSources(DashboardSources& live) : live_(live) {}
 
   // The poll timer calls this once per tick: the next gathering reads every fact afresh.
@@ -29,10 +29,13 @@ class PollCachedSources final : public DashboardSources {
   bool card_module_present(int kind) override;
   bool console_module_state(int kind, bool& on) override;
   bool legacy_console(int kind) override;
-  void read_status_snapshot(int kind, StatusSnapshot& out) override { live_.read_status_snapshot(kind, out); }
+  void read_status_snapshot(int kind, StatusSnapshot& out) override {
+    live_.read_status_snapshot(kind, out);
+  }
   DiscoveryRecord discovery(int kind) override { return live_.discovery(kind); }
   bool read_settings(int kind, std::string& text) override;
-  std::string confirm_typed_address(int kind, const StatusSnapshot& s, std::string_view key) override {
+  std::string confirm_typed_address(int kind, const StatusSnapshot& s,
+                                    std::string_view key) override {
     return live_.confirm_typed_address(kind, s, key);
   }
   // A write makes that console's cached settings stale at once.
@@ -40,7 +43,7 @@ class PollCachedSources final : public DashboardSources {
   uint64_t steady_ms() override { return live_.steady_ms(); }
   void log(std::string_view line) override { live_.log(line); }
 
- private:
+private:
   struct Module {
     bool installed = false, on = false;
   };

@@ -15,7 +15,9 @@ std::string lower(std::string_view s) {
   return out;
 }
 
-bool contains(std::string_view s, std::string_view part) { return s.find(part) != std::string_view::npos; }
+bool contains(std::string_view s, std::string_view part) {
+  return s.find(part) != std::string_view::npos;
+}
 
 std::string fmt(const char* f, long long a) {
   char buf[64];
@@ -32,7 +34,8 @@ std::string duration_text(uint32_t age_ms) {
 const char* kind_word(int kind) { return kind == kX32 ? "X32 / M32 desk" : "WING"; }
 
 std::string port_name(std::string_view bank) {
-  if (iequals(bank, "A") || iequals(bank, "B") || iequals(bank, "C")) return "AES50 " + std::string(1, char(bank[0] & ~0x20));
+  if (iequals(bank, "A") || iequals(bank, "B") || iequals(bank, "C"))
+    return "AES50 " + std::string(1, char(bank[0] & ~0x20));
   if (iequals(bank, "SC")) return "StageConnect";
   return std::string(bank);
 }
@@ -70,7 +73,8 @@ void describe_inputs(const StatusSnapshot& s, uint32_t& count, std::string& grou
   for (auto& g : seen) {
     if (!groups.empty()) groups += ", ";
     groups += group_name(g.bank);
-    groups += g.lo == g.hi ? fmt(" %lld", g.lo) : fmt(" %lld", g.lo) + "\u2013" + std::to_string(g.hi);
+    groups +=
+        g.lo == g.hi ? fmt(" %lld", g.lo) : fmt(" %lld", g.lo) + "\u2013" + std::to_string(g.hi);
   }
 }
 
@@ -80,8 +84,8 @@ std::string identity_line_of(const DashboardState& st, int kind) {
   return st.discovery[kind].line;
 }
 
-void set_state(ConsoleCard& c, uint32_t code, std::string status, uint32_t dot, uint32_t edge, std::string msg,
-               uint32_t msg_tone) {
+void set_state(ConsoleCard& c, uint32_t code, std::string status, uint32_t dot, uint32_t edge,
+               std::string msg, uint32_t msg_tone) {
   c.state = code;
   c.status = std::move(status);
   c.dot = dot;
@@ -107,7 +111,8 @@ ConsoleIdentity parse_identity_line(std::string_view line) {
   size_t pos = 0;
   while (true) {
     size_t comma = line.find(',', pos);
-    f.push_back(line.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+    f.push_back(
+        line.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
     if (comma == std::string_view::npos) break;
     pos = comma + 1;
   }
@@ -137,8 +142,10 @@ std::string console_model_name(int kind, std::string_view model_code) {
   if (contains(m, "m32r")) return "Midas M32R";
   bool midas = contains(m, "m32");
   std::string name = midas ? "Midas M32" : "Behringer X32";
-  if (contains(m, "rack") || m == "m32c" || m == "x32c") name += " Rack";
-  else if (contains(m, "producer")) name += " Producer";
+  if (contains(m, "rack") || m == "m32c" || m == "x32c")
+    name += " Rack";
+  else if (contains(m, "producer"))
+    name += " Producer";
   return name;
 }
 
@@ -159,17 +166,20 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
   c.beta = kind == kX32;
 
   ConsoleIdentity id = parse_identity_line(identity_line_of(st, kind));
-  c.name = id.model.empty() && id.name.empty() ? console_model_name(kind, "") : console_model_name(kind, id.model);
+  c.name = id.model.empty() && id.name.empty() ? console_model_name(kind, "")
+                                               : console_model_name(kind, id.model);
   c.address = id.address;
   uint32_t product = st.loader_block_present ? lt.product_id : 0;
-  c.card_type = kind == kWing ? "WSG card" : (product == 1 || product == 4 ? "DN32-WSG card" : "X-WSG card");
+  c.card_type =
+      kind == kWing ? "WSG card" : (product == 1 || product == 4 ? "DN32-WSG card" : "X-WSG card");
   c.meta = c.card_type;
   if (!id.address.empty()) c.meta += " \u00b7 " + id.address;
   if (!id.firmware.empty()) c.meta += " \u00b7 fw " + id.firmware;
 
   bool names_desk = s.present && !snap_text(s.desk_line).empty();
-  c.shown = (c.card_module_present && (st.discovery[kind].found || st.legacy[kind] || names_desk)) ||
-            (st.on[kind] && (st.address_known[kind] || live_card(st, kind)));
+  c.shown =
+      (c.card_module_present && (st.discovery[kind].found || st.legacy[kind] || names_desk)) ||
+      (st.on[kind] && (st.address_known[kind] || live_card(st, kind)));
 
   const bool answering = s.present && s.desk_answering;
   const bool v17 = s.present && s.version >= 17;
@@ -181,42 +191,50 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
 
   if (st.hands_off[kind]) {
     set_state(c, kCodeShared, "Shared from another LV1", kToneDim, kToneDim,
-              "This LV1 uses the " + c.card_type + " through Waves IO Sharing. The LV1 that owns it controls the " +
-                  name + "'s preamps, so Kestrune stays hands-off here.",
+              "This LV1 uses the " + c.card_type +
+                  " through Waves IO Sharing. The LV1 that owns it controls the " + name +
+                  "'s preamps, so Kestrune stays hands-off here.",
               kToneDim);
   } else if (st.legacy[kind]) {
-    set_state(c, kCodeOlderLayout, answering ? "Connected \u00b7 Kestrune 2" : "Kestrune 2", answering ? kToneOk : kToneDim,
-              kToneLv1, "Running on Kestrune 2 until you update.", kToneDim);
+    set_state(c, kCodeOlderLayout, answering ? "Connected \u00b7 Kestrune 2" : "Kestrune 2",
+              answering ? kToneOk : kToneDim, kToneLv1, "Running on Kestrune 2 until you update.",
+              kToneDim);
   } else if (!st.on[kind]) {
     set_state(c, kCodeSwitchedOff, "", kToneDim, kToneDim,
-              c.installed ? "LV1 uses Waves' stock module for this card. Settings are kept." : "", kToneDim);
+              c.installed ? "LV1 uses Waves' stock module for this card. Settings are kept." : "",
+              kToneDim);
   } else if (!st.lv1_running) {
     set_state(c, kCodeWaitingForLv1, "On \u00b7 waiting for LV1", kToneDim, kToneDim, "", kToneDim);
   } else if (st.blocked || (has_record && running.empty() && lt.failure_count != 0)) {
-    set_state(c, st.blocked ? kCodeLoaderBlocked : kCodeModuleBlocked, "Blocked by Windows", kToneBad, kToneBad,
-              "Windows blocked this console's Kestrune module, so its strips have no gain or 48V. LV1 and its audio "
-              "are fine.",
-              kToneBad);
+    set_state(
+        c, st.blocked ? kCodeLoaderBlocked : kCodeModuleBlocked, "Blocked by Windows", kToneBad,
+        kToneBad,
+        "Windows blocked this console's Kestrune module, so its strips have no gain or 48V. LV1 and its audio "
+        "are fine.",
+        kToneBad);
   } else if (s.present && contains(status_text, "refused")) {
-    set_state(c, kCodeRefused, "Refused", kToneWarn, kToneWarn,
-              "The " + name + " refused the control link. Close " +
-                  (kind == kWing ? "WING Edit" : "X32-Edit / M32-Edit") +
-                  " or any other app connected to it; otherwise a firewall on this PC is blocking Kestrune. Trying "
-                  "again every few seconds.",
-              kToneWarn);
-  } else if (s.present && !answering && (s.version < 17 || s.address_state != 1) && age != kLinkAgeNever &&
-             age > 5000) {
-    set_state(c, kCodeLostContact, "Lost contact", kToneBad, kToneBad,
-              "No answer for " + duration_text(age) +
-                  ". Gain and 48V on its strips are inert; audio is untouched. When it answers, the desk's values "
-                  "stand.",
-              kToneBad);
+    set_state(
+        c, kCodeRefused, "Refused", kToneWarn, kToneWarn,
+        "The " + name + " refused the control link. Close " +
+            (kind == kWing ? "WING Edit" : "X32-Edit / M32-Edit") +
+            " or any other app connected to it; otherwise a firewall on this PC is blocking Kestrune. Trying "
+            "again every few seconds.",
+        kToneWarn);
+  } else if (s.present && !answering && (s.version < 17 || s.address_state != 1) &&
+             age != kLinkAgeNever && age > 5000) {
+    set_state(
+        c, kCodeLostContact, "Lost contact", kToneBad, kToneBad,
+        "No answer for " + duration_text(age) +
+            ". Gain and 48V on its strips are inert; audio is untouched. When it answers, the desk's values "
+            "stand.",
+        kToneBad);
   } else if (v17 && !answering && s.address_state == 1) {
     std::string m = c.address.empty() ? "No answer" : "No answer at " + c.address;
     if (age != kLinkAgeNever) m += " for " + duration_text(age);
-    m += ". Kestrune is looking for this same " + name +
-         " at any address, in case its address changed, and reconnects where it answers. Gain and 48V on its "
-         "strips are inert; audio is untouched.";
+    m +=
+        ". Kestrune is looking for this same " + name +
+        " at any address, in case its address changed, and reconnects where it answers. Gain and 48V on its "
+        "strips are inert; audio is untouched.";
     set_state(c, kCodeRefinding, "Looking for it again", kToneBad, kToneBad, m, kToneBad);
   } else if (has_record && !running.empty() && lt.failure_count != 0) {
     std::string_view failed = snap_text(lt.failed_file);
@@ -229,13 +247,16 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
     std::string other_said = other.empty() ? std::string(snap_text(s.address_id)) : other;
     std::string chosen = std::string(snap_text(s.chosen_console));
     set_state(c, kCodeOtherAtAddress, "Another console at its address", kToneWarn, kToneWarn,
-              std::string(snap_text(s.address_ip)) + ", the address set for it, answers as " + other_said + ", not the " +
-                  name + " chosen for this LV1 (" + (chosen.empty() ? "the one chosen in Setup" : chosen) +
-                  "). Kestrune won't drive it, and is looking for " + name + " on the network instead. If " +
-                  (other.empty() ? "that one" : other) + " is this LV1's console, use it.",
+              std::string(snap_text(s.address_ip)) + ", the address set for it, answers as " +
+                  other_said + ", not the " + name + " chosen for this LV1 (" +
+                  (chosen.empty() ? "the one chosen in Setup" : chosen) +
+                  "). Kestrune won't drive it, and is looking for " + name +
+                  " on the network instead. If " + (other.empty() ? "that one" : other) +
+                  " is this LV1's console, use it.",
               kToneWarn);
   } else if (v17 && s.address_state == 2 && !snap_text(s.address_ip).empty()) {
-    std::string m = "Nothing answers at " + std::string(snap_text(s.address_ip)) + ", the address set for it. ";
+    std::string m =
+        "Nothing answers at " + std::string(snap_text(s.address_ip)) + ", the address set for it. ";
     m += snap_text(s.chosen_console).empty()
              ? "Is it powered, and is that still its address? Trying again every few seconds."
              : "Kestrune is also looking for " + name + " everywhere else on the network.";
@@ -246,27 +267,31 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
     char buf[256];
     if (s.discovery_decision == 5) {
       std::string chosen = std::string(snap_text(s.chosen_console));
-      std::snprintf(buf, sizeof buf,
-                    "The %s chosen for this LV1 (%s) is not on the network. Kestrune drives none of the others until "
-                    "you choose one.",
-                    kind_word(kind), chosen.c_str());
+      std::snprintf(
+          buf, sizeof buf,
+          "The %s chosen for this LV1 (%s) is not on the network. Kestrune drives none of the others until "
+          "you choose one.",
+          kind_word(kind), chosen.c_str());
     } else if (answer_count(s) == 1) {
-      std::snprintf(buf, sizeof buf,
-                    "The only %s that answered has no SoundGrid card, so it is probably not this LV1's console. If it "
-                    "is, choose it \u2014 until then Kestrune drives nothing.",
-                    kind_word(kind));
+      std::snprintf(
+          buf, sizeof buf,
+          "The only %s that answered has no SoundGrid card, so it is probably not this LV1's console. If it "
+          "is, choose it \u2014 until then Kestrune drives nothing.",
+          kind_word(kind));
     } else {
-      std::snprintf(buf, sizeof buf,
-                    "%u %ss answered. Choose the one whose card is in this LV1 \u2014 until then Kestrune drives none "
-                    "of them.",
-                    answer_count(s), kind_word(kind));
+      std::snprintf(
+          buf, sizeof buf,
+          "%u %ss answered. Choose the one whose card is in this LV1 \u2014 until then Kestrune drives none "
+          "of them.",
+          answer_count(s), kind_word(kind));
     }
     m = buf;
     set_state(c, kCodeChoose, "Choose the console", kToneWarn, kToneWarn, m, kToneWarn);
   } else if (s.present && !answering) {
     std::string m;
     if (!c.address.empty())
-      m = "Not answering at " + c.address + ". Is it powered and on this network? Trying again every few seconds.";
+      m = "Not answering at " + c.address +
+          ". Is it powered and on this network? Trying again every few seconds.";
     else if (st.address_known[kind])
       m = "Not answering. Is it powered and on this network? Trying again every few seconds.";
     else
@@ -274,11 +299,12 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
           "Trying again every few seconds.";
     set_state(c, kCodeNotAnswering, "Not answering", kToneWarn, kToneWarn, m, kToneWarn);
   } else if (answering && !live_card(st, kind)) {
-    set_state(c, kCodeNoRackSlot, "Not in a rack slot", kToneWarn, kToneWarn,
-              "Its strips have no knobs until the card is in a rack slot. In LV1: Setup \u25b8 System Inventory \u25b8 "
-              "assign the " +
-                  c.card_type + " to a rack slot, then its strips get gain and 48V.",
-              kToneWarn);
+    set_state(
+        c, kCodeNoRackSlot, "Not in a rack slot", kToneWarn, kToneWarn,
+        "Its strips have no knobs until the card is in a rack slot. In LV1: Setup \u25b8 System Inventory \u25b8 "
+        "assign the " +
+            c.card_type + " to a rack slot, then its strips get gain and 48V.",
+        kToneWarn);
   } else if (!answering) {
     set_state(c, kCodeLooking, "Looking for it\u2026", kToneDim, kToneDim, "", kToneDim);
   } else {
@@ -292,7 +318,8 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
       const DeskAnswerSummary& a = s.answers[i];
       CardCandidate cand;
       cand.head = std::string(snap_text(a.name));
-      cand.sub = std::string(snap_text(a.ip)) + (a.card == 1 ? " \u00b7 SoundGrid card" : " \u00b7 no SoundGrid card");
+      cand.sub = std::string(snap_text(a.ip)) +
+                 (a.card == 1 ? " \u00b7 SoundGrid card" : " \u00b7 no SoundGrid card");
       cand.card = a.card == 1;
       cand.id = std::string(snap_text(a.id));
       c.cands.push_back(std::move(cand));
@@ -323,15 +350,17 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
     if (strips > 0) {
       char buf[512];
       if (strips == 1)
-        std::snprintf(buf, sizeof buf,
-                      "No gain knob on 1 strip: nothing is connected to the %s's %s, where the %s takes it from. "
-                      "Connect the stagebox and the knob appears by itself.",
-                      name.c_str(), ports.c_str(), c.card_type.c_str());
+        std::snprintf(
+            buf, sizeof buf,
+            "No gain knob on 1 strip: nothing is connected to the %s's %s, where the %s takes it from. "
+            "Connect the stagebox and the knob appears by itself.",
+            name.c_str(), ports.c_str(), c.card_type.c_str());
       else
-        std::snprintf(buf, sizeof buf,
-                      "No gain knobs on %u strips: nothing is connected to the %s's %s, where the %s takes them "
-                      "from. Connect the stagebox and the knobs appear by themselves.",
-                      strips, name.c_str(), ports.c_str(), c.card_type.c_str());
+        std::snprintf(
+            buf, sizeof buf,
+            "No gain knobs on %u strips: nothing is connected to the %s's %s, where the %s takes them "
+            "from. Connect the stagebox and the knobs appear by themselves.",
+            strips, name.c_str(), ports.c_str(), c.card_type.c_str());
       c.msg = buf;
       c.msg_tone = kToneWarn;
     }
@@ -348,15 +377,17 @@ ConsoleCard build_console_card(const DashboardState& st, int kind) {
   {
     CardDetail inputs{"Inputs", "", false};
     if (c.input_count > 0)
-      inputs.v = fmt("%lld input", c.input_count) + (c.input_count == 1 ? "" : "s") + " \u00b7 " + c.input_groups;
+      inputs.v = fmt("%lld input", c.input_count) + (c.input_count == 1 ? "" : "s") + " \u00b7 " +
+                 c.input_groups;
     else if (c.state == kCodeConnected)
       inputs.v = "none";
     else
       inputs.v = "known once LV1 runs and the console answers";
     c.details.push_back(inputs);
     c.details.push_back({"Gain and 48V",
-                         c.state == kCodeConnected ? (c.input_count > 0 ? "on LV1's strips" : "no strip has a head amp")
-                                                   : "not on LV1's strips right now",
+                         c.state == kCodeConnected
+                             ? (c.input_count > 0 ? "on LV1's strips" : "no strip has a head amp")
+                             : "not on LV1's strips right now",
                          false});
     c.details.push_back({"Module", running.empty() ? "not running" : running, true});
     std::string console = c.address.empty() ? name : name + " \u00b7 " + c.address;
@@ -380,17 +411,19 @@ void write_address_object(JsonWriter& w, const ConsoleCard& c) {
   json_string(w, "short", typed ? "Change\u2026" : "Set\u2026");
   std::string desc;
   if (typed)
-    desc = c.addr_set + ", typed here. Kestrune asks that address first, and checks which console answers.";
+    desc = c.addr_set +
+           ", typed here. Kestrune asks that address first, and checks which console answers.";
   else if (c.discovered && !c.address.empty())
     desc = "Found automatically, at " + c.address;
   else
     desc = "Found automatically on the network.";
   json_string(w, "desc", desc);
   json_string(w, "title", "Address of the " + c.name);
-  json_string(w, "body",
-              "Kestrune finds the console by itself on most networks. If it can't \u2014 the console is on another "
-              "subnet or VLAN, or the network blocks broadcasts \u2014 type the IP address on the console's Setup "
-              "\u25b8 Network page. Kestrune asks that address which console it is before it drives anything.");
+  json_string(
+      w, "body",
+      "Kestrune finds the console by itself on most networks. If it can't \u2014 the console is on another "
+      "subnet or VLAN, or the network blocks broadcasts \u2014 type the IP address on the console's Setup "
+      "\u25b8 Network page. Kestrune asks that address which console it is before it drives anything.");
   json_string(w, "placeholder", "e.g. 192.168.1.20");
   json_end_object(w);
 }
@@ -436,13 +469,17 @@ void write_console_card(JsonWriter& w, const ConsoleCard& c) {
     json_end_object(w);
   }
   json_end_array(w);
-  json_string(w, "recallDesc", "Opening a session \u2014 or LV1 starting on Previous Session or Last State \u2014 sends "
-                               "its saved gain and 48V to the " +
-                                   c.name + ".");
+  json_string(
+      w, "recallDesc",
+      "Opening a session \u2014 or LV1 starting on Previous Session or Last State \u2014 sends "
+      "its saved gain and 48V to the " +
+          c.name + ".");
   json_string(w, "dropTitle", "When the " + c.name + " comes back after a dropout");
   json_string(w, "dropDesc", "Scene recall always applies, within LV1's own recall-safe.");
-  json_string(w, "summary", std::string("Recall with sessions: ") + (c.recall ? "on" : "off") +
-                                " \u00b7 After a dropout: " + (c.resync_lv1 ? "resend LV1 values" : "keep desk values"));
+  json_string(
+      w, "summary",
+      std::string("Recall with sessions: ") + (c.recall ? "on" : "off") +
+          " \u00b7 After a dropout: " + (c.resync_lv1 ? "resend LV1 values" : "keep desk values"));
   write_address_object(w, c);
   json_begin_object(w, "confirmOff");
   json_string(w, "title", "Switch the " + c.name + " off?");
@@ -450,14 +487,16 @@ void write_console_card(JsonWriter& w, const ConsoleCard& c) {
   if (c.input_count > 0) {
     char buf[320];
     bool one = c.input_count == 1;
-    std::snprintf(buf, sizeof buf,
-                  "The sound is not affected. Its %u strip%s lose%s their gain and 48V controls in LV1 until you switch "
-                  "it back on; the %s keeps every value it has now.",
-                  c.input_count, one ? "" : "s", one ? "s" : "", c.name.c_str());
+    std::snprintf(
+        buf, sizeof buf,
+        "The sound is not affected. Its %u strip%s lose%s their gain and 48V controls in LV1 until you switch "
+        "it back on; the %s keeps every value it has now.",
+        c.input_count, one ? "" : "s", one ? "s" : "", c.name.c_str());
     body = buf;
   } else {
-    body = "The sound is not affected. Its strips lose their gain and 48V controls in LV1 until you switch it back "
-           "on; the console keeps every value it has now.";
+    body =
+        "The sound is not affected. Its strips lose their gain and 48V controls in LV1 until you switch it back "
+        "on; the console keeps every value it has now.";
   }
   json_string(w, "body", body);
   json_string(w, "ok", "Switch off");

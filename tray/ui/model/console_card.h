@@ -59,7 +59,8 @@ std::string console_model_name(int kind, std::string_view model_code);
 
 struct ConsoleCard {
   uint32_t kind = 0;
-  bool shown = false, card_module_present = false, installed = false, on = false, older = false, beta = false;
+  bool shown = false, card_module_present = false, installed = false, on = false, older = false,
+       beta = false;
   std::string name, meta, status, msg;
   std::string card_type;  // "WSG card", "DN32-WSG card", "X-WSG card"
   std::string address;    // from the identity line, "" unknown

@@ -86,7 +86,8 @@ void dashboard_state_init(DashboardState& out) {
   out.identify_offered = 0;
 }
 
-DashboardState& gather_dashboard_state(DashboardSources& src, DashboardState& out, LinkAgeMemory& ages) {
+DashboardState& gather_dashboard_state(DashboardSources& src, DashboardState& out,
+                                       LinkAgeMemory& ages) {
   dashboard_state_init(out);
   if (src.whole_picture(out)) {
     out.platform = 1;
@@ -121,7 +122,8 @@ DashboardState& gather_dashboard_state(DashboardSources& src, DashboardState& ou
 
     if (out.installed[t]) {
       std::string text;
-      ConsoleSettings cfg = src.read_settings(t, text) ? read_console_settings(text) : ConsoleSettings{};
+      ConsoleSettings cfg =
+          src.read_settings(t, text) ? read_console_settings(text) : ConsoleSettings{};
       out.session_recall[t] = cfg.session_recall;
       out.resync_lv1[t] = cfg.resync_lv1;
       out.address_known[t] = !cfg.hint.empty() || !cfg.console.empty() || !cfg.ip.empty();
@@ -129,7 +131,8 @@ DashboardState& gather_dashboard_state(DashboardSources& src, DashboardState& ou
       std::string id = src.confirm_typed_address(t, out.snapshot[t], cfg.console);
       if (!id.empty()) {
         if (!storable_identity(id)) {
-          src.log("[setup] the console at the typed address gave an identity that cannot be stored - console not saved");
+          src.log(
+              "[setup] the console at the typed address gave an identity that cannot be stored - console not saved");
         } else if (!src.write_setting(t, "console", id)) {
           src.log("[setup] could not save console=" + id);
         }

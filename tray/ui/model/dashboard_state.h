@@ -41,7 +41,7 @@ struct DashboardState {
   int32_t lv1_network_state;     // other platform only
   uint8_t network_gate;
   uint8_t hands_off[2];
-  uint32_t network_state;        // other platform only (4 = allowed)
+  uint32_t network_state;  // other platform only (4 = allowed)
   uint32_t link_age_ms[2];
   uint8_t platform;
   uint8_t legacy[2];
@@ -54,7 +54,7 @@ struct DashboardState {
 // the install state, the load watch, the update flags, the discovery records and the settings
 // files; the preview's reads only its demo record. Kinds are 0 (WING) and 1 (X32/M32).
 class DashboardSources {
- public:
+public:
   virtual ~DashboardSources() = default;
 
   // A source that supplies the whole picture at once (the preview) fills out and returns true;
@@ -68,11 +68,12 @@ class DashboardSources {
   virtual int32_t lv1_uptime_ms() = 0;
   virtual std::string lv1_version() = 0;
   virtual bool lv1_exe_present() = 0;
-  // The status link's copy of Local\KestruneLoader; false when absent or its magic or size is wrong.
+  // The status link's copy of Local\KestruneLoader; false when absent or its magic or size is
+  // wrong.
   virtual bool read_loader_block(LoaderBlock& out) = 0;
-  virtual bool load_blocked() = 0;              // the load watch: Windows refused the loader
-  virtual bool update_pending() = 0;            // loader_needs_update, or update_staged
-  virtual bool legacy_install() = 0;            // g_legacy_install: an older layout is installed
+  virtual bool load_blocked() = 0;    // the load watch: Windows refused the loader
+  virtual bool update_pending() = 0;  // loader_needs_update, or update_staged
+  virtual bool legacy_install() = 0;  // g_legacy_install: an older layout is installed
   // Install state: the file card_module_path names exists; console_module_state (the install can
   // drive this console; on tells whether state.cfg has it on); card_module_is_ours or
   // legacy_bundle_present.
@@ -113,7 +114,8 @@ struct LinkAgeMemory {
 };
 
 void dashboard_state_init(DashboardState& out);
-DashboardState& gather_dashboard_state(DashboardSources& src, DashboardState& out, LinkAgeMemory& ages);
+DashboardState& gather_dashboard_state(DashboardSources& src, DashboardState& out,
+                                       LinkAgeMemory& ages);
 void update_link_ages(DashboardState& state, uint64_t now_ms, LinkAgeMemory& ages);
 
 // Severity rank of a console card state code, 0 most severe; 99 for an unknown code.

@@ -11,7 +11,8 @@ bool parse_page_model(std::string_view text, JsonValue& out) {
   return false;
 }
 
-bool load_page_model(DashboardSources& src, LinkAgeMemory& ages, std::string_view version, JsonValue& out) {
+bool load_page_model(DashboardSources& src, LinkAgeMemory& ages, std::string_view version,
+                     JsonValue& out) {
   DashboardState state;
   gather_dashboard_state(src, state, ages);
   PageModelInputs in;

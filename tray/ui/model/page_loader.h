@@ -14,6 +14,7 @@ bool parse_page_model(std::string_view text, JsonValue& out);
 // Gathers from src, builds the page model with an empty action message, busy false and the
 // tray program's version text, and parses it into out. false leaves the painters without a model
 // for this frame.
-bool load_page_model(DashboardSources& src, LinkAgeMemory& ages, std::string_view version, JsonValue& out);
+bool load_page_model(DashboardSources& src, LinkAgeMemory& ages, std::string_view version,
+                     JsonValue& out);
 
 }  // namespace ks::tray

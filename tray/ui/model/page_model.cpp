@@ -12,7 +12,8 @@ namespace {
 constexpr int kAttentionRank = 10;  // code 6 and everything more severe
 
 int worst_of(const ConsoleCard (&cards)[2]) {
-  if (cards[0].shown && cards[1].shown) return code_rank(cards[1].state) < code_rank(cards[0].state) ? 1 : 0;
+  if (cards[0].shown && cards[1].shown)
+    return code_rank(cards[1].state) < code_rank(cards[0].state) ? 1 : 0;
   return cards[0].shown ? 0 : 1;
 }
 
@@ -36,7 +37,8 @@ std::string short_lv1_version(const std::string& v) {
 HeaderPill header_pill(const DashboardState& st, const ConsoleCard (&cards)[2]) {
   HeaderPill h;
   int shown = int(cards[0].shown) + int(cards[1].shown);
-  bool installed_any = (cards[0].shown && cards[0].installed) || (cards[1].shown && cards[1].installed);
+  bool installed_any =
+      (cards[0].shown && cards[0].installed) || (cards[1].shown && cards[1].installed);
   int attention = 0;
   for (const auto& c : cards)
     if (c.shown && code_rank(c.state) <= kAttentionRank) ++attention;
@@ -45,10 +47,12 @@ HeaderPill header_pill(const DashboardState& st, const ConsoleCard (&cards)[2]) 
   if (!installed_any && !st.legacy_any) return {"Not set up yet", kToneDim, false};
   const ConsoleCard& w = cards[worst_of(cards)];
   if (attention >= 2) return {"2 consoles need attention", w.dot, warn_or_bad(w.dot)};
-  if (w.state == kCodeConnected && shown == 2 && cards[0].state == kCodeConnected && cards[1].state == kCodeConnected)
+  if (w.state == kCodeConnected && shown == 2 && cards[0].state == kCodeConnected &&
+      cards[1].state == kCodeConnected)
     return {"All consoles connected", kToneOk, false};
   if (w.state == kCodeConnected) return {w.name + " \u00b7 connected", w.dot, false};
-  if (!w.status.empty()) return {w.name + " \u00b7 " + lower_first(w.status), w.dot, warn_or_bad(w.dot)};
+  if (!w.status.empty())
+    return {w.name + " \u00b7 " + lower_first(w.status), w.dot, warn_or_bad(w.dot)};
   return {w.name + " \u00b7 off", w.dot, warn_or_bad(w.dot)};
 }
 
@@ -61,7 +65,8 @@ PageModel build_page_model(const DashboardState& st, const PageModelInputs& in) 
 void build_page_model(const DashboardState& st, const PageModelInputs& in, PageModel& out) {
   ConsoleCard cards[2] = {build_console_card(st, kWing), build_console_card(st, kX32)};
   const int shown = int(cards[0].shown) + int(cards[1].shown);
-  const bool installed_any = (cards[0].shown && cards[0].installed) || (cards[1].shown && cards[1].installed);
+  const bool installed_any =
+      (cards[0].shown && cards[0].installed) || (cards[1].shown && cards[1].installed);
   const bool any_installed = st.installed[0] || st.installed[1];
   const bool lv1_up = st.lv1_running;
 
@@ -75,7 +80,8 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
   {
     char sub[160];
     std::string ver = st.lv1_found ? short_lv1_version(st.lv1_version) : std::string("not found");
-    std::snprintf(sub, sizeof sub, "%d console%s \u00b7 eMotion LV1 %s", shown, shown == 1 ? "" : "s", ver.c_str());
+    std::snprintf(sub, sizeof sub, "%d console%s \u00b7 eMotion LV1 %s", shown,
+                  shown == 1 ? "" : "s", ver.c_str());
     json_string(w, "sub", sub);
   }
   json_string(w, "pill", h.pill);
@@ -93,10 +99,12 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
   const bool step_done[3] = {
       installed_any,
       lv1_up && loader,
-      loader && (st.loader_block.types[0].live_usable != 0 || st.loader_block.types[1].live_usable != 0),
+      loader &&
+          (st.loader_block.types[0].live_usable != 0 || st.loader_block.types[1].live_usable != 0),
   };
   json_begin_array(w, "steps");
-  if (!st.legacy_any && !st.blocked && shown > 0 && !(step_done[0] && step_done[1] && step_done[2])) {
+  if (!st.legacy_any && !st.blocked && shown > 0 &&
+      !(step_done[0] && step_done[1] && step_done[2])) {
     int active = step_done[0] ? (step_done[1] ? 2 : 1) : 0;
     std::string names;
     for (const auto& c : cards)
@@ -109,7 +117,9 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
         "Assign the card to a rack slot",
     };
     std::string details[3] = {
-        step_done[0] ? "" : "Switches the " + names + " on. Each switches off and on later, even while LV1 runs.",
+        step_done[0]
+            ? ""
+            : "Switches the " + names + " on. Each switches off and on later, even while LV1 runs.",
         "",
         "In LV1: Setup \u25b8 System Inventory. Ticks itself once LV1 reports it.",
     };
@@ -138,7 +148,9 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
       bool ok = st.loader_block.types[t].live_usable != 0;
       json_begin_object(w);
       json_bool(w, "ok", ok);
-      json_string(w, "text", cards[t].card_type + (ok ? " \u00b7 in a rack slot" : " \u00b7 not in a rack slot"));
+      json_string(
+          w, "text",
+          cards[t].card_type + (ok ? " \u00b7 in a rack slot" : " \u00b7 not in a rack slot"));
       json_end_object(w);
     }
   }
@@ -159,8 +171,10 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
     json_begin_object(w, "notice");
     json_string(w, "kind", "bad");
     json_string(w, "head", "Windows blocked Kestrune \u2014 LV1 runs without preamp control");
-    json_string(w, "body", "LV1 and its audio are fine. No console gets gain or 48V on the strip until Kestrune is "
-                           "reinstalled.");
+    json_string(
+        w, "body",
+        "LV1 and its audio are fine. No console gets gain or 48V on the strip until Kestrune is "
+        "reinstalled.");
     json_string(w, "btn", "Reinstall Kestrune");
     json_string(w, "action", "reinstall");
     json_bool(w, "enabled", !lv1_up);
@@ -170,8 +184,10 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
     json_begin_object(w, "notice");
     json_string(w, "kind", "lv1");
     json_string(w, "head", "Update to Kestrune 3");
-    json_string(w, "body", "Kestrune 2 keeps working until you do \u2014 there is no need to stop a show for this. The "
-                           "update moves every console into Kestrune's own bundle and keeps their settings.");
+    json_string(
+        w, "body",
+        "Kestrune 2 keeps working until you do \u2014 there is no need to stop a show for this. The "
+        "update moves every console into Kestrune's own bundle and keeps their settings.");
     json_string(w, "btn", "Update to Kestrune 3");
     json_string(w, "action", "update3");
     json_bool(w, "enabled", !lv1_up);
@@ -190,7 +206,8 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
   }
 
   json_bool(w, "nothing", shown == 0);
-  json_bool(w, "installAnyway", shown == 0 && !any_installed && !st.legacy_any && !st.blocked && st.lv1_found);
+  json_bool(w, "installAnyway",
+            shown == 0 && !any_installed && !st.legacy_any && !st.blocked && st.lv1_found);
   json_begin_array(w, "nothingAddr");
   if (shown == 0) {
     for (int t = 0; t < 2; ++t) {
@@ -223,16 +240,20 @@ void build_page_model(const DashboardState& st, const PageModelInputs& in, PageM
   };
   json_begin_object(w, "confirmRemove");
   json_string(w, "title", "Remove Kestrune from this computer?");
-  json_string(w, "body", "These consoles' strips lose their gain and 48V controls; LV1 runs their cards on Waves' stock "
-                         "modules. The sound is not affected and the consoles keep their values.");
+  json_string(
+      w, "body",
+      "These consoles' strips lose their gain and 48V controls; LV1 runs their cards on Waves' stock "
+      "modules. The sound is not affected and the consoles keep their values.");
   json_string(w, "ok", "Remove Kestrune");
   write_list();
   json_end_object(w);
   if (st.legacy_any) {
     json_begin_object(w, "confirmUpdate");
     json_string(w, "title", "Update to Kestrune 3");
-    json_string(w, "body", "Moves every console into Kestrune's own bundle and keeps their settings. Waves' files go "
-                           "back to stock.");
+    json_string(
+        w, "body",
+        "Moves every console into Kestrune's own bundle and keeps their settings. Waves' files go "
+        "back to stock.");
     json_string(w, "ok", "Update to Kestrune 3");
     write_list();
     json_end_object(w);

@@ -15,8 +15,9 @@ struct PageModelInputs {
   std::string message;          // the last action's one-line result, UTF-8
   bool message_failed = false;  // that action failed: the message is shown as a failure
   bool busy = false;
-  std::string version;          // the tray program's version text
-  // Preview only: the modal page to open, its console kind (-1 none), the two setup-page open flags.
+  std::string version;  // the tray program's version text
+  // Preview only: the modal page to open, its console kind (-1 none), the two setup-page open
+  // flags.
   bool preview = false;
   std::string fake_modal;
   int fake_modal_con = -1;

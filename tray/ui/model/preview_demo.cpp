@@ -49,7 +49,8 @@ void not_answering(PreviewConsole& c) {
   c.link_age_ms = kLinkAgeNever;
 }
 
-constexpr char kNetBlockedText[] = "Blocked from the local network - allow eMotion LV1 under Local Network";
+constexpr char kNetBlockedText[] =
+    "Blocked from the local network - allow eMotion LV1 under Local Network";
 
 using StateFn = void (*)(PreviewDemo&);
 
@@ -351,9 +352,11 @@ void demo_snapshot(const PreviewConsole& c, int kind, StatusSnapshot& s) {
   s.desk_answering = c.answering;
   s.lv1_loaded = c.loaded;
   copy_text(s.status_text, sizeof s.status_text,
-            c.status_text.empty() ? (c.answering ? "Linked" : "Desk not answering") : c.status_text.c_str());
+            c.status_text.empty() ? (c.answering ? "Linked" : "Desk not answering")
+                                  : c.status_text.c_str());
   const char* line = kind == kWing ? kDemoWingLine : kDemoX32Line;
-  if (c.answering || c.link_age_ms != kLinkAgeNever) copy_text(s.desk_line, sizeof s.desk_line, line);
+  if (c.answering || c.link_age_ms != kLinkAgeNever)
+    copy_text(s.desk_line, sizeof s.desk_line, line);
   // 38 WING or 16 X32/M32 strips with head amps, from "LCL" and "A".
   const uint32_t strips = kind == kWing ? 38 : 16;
   const uint32_t local = kind == kWing ? 8 : 8;
@@ -376,7 +379,8 @@ void demo_snapshot(const PreviewConsole& c, int kind, StatusSnapshot& s) {
   s.discovery_decision = c.decision;
   if (c.two_answers) {
     s.answer_count = 2;
-    auto put = [](DeskAnswerSummary& a, const char* ip, const char* name, const char* model, const char* id, int card) {
+    auto put = [](DeskAnswerSummary& a, const char* ip, const char* name, const char* model,
+                  const char* id, int card) {
       copy_text(a.ip, sizeof a.ip, ip);
       copy_text(a.name, sizeof a.name, name);
       copy_text(a.model, sizeof a.model, model);
@@ -412,7 +416,8 @@ bool apply_setup_state(PreviewDemo& demo, std::string_view name) {
   return false;
 }
 
-bool apply_render_state(std::string_view name, PreviewDemo& demo, DashboardUiState& ui, PageModelInputs& in) {
+bool apply_render_state(std::string_view name, PreviewDemo& demo, DashboardUiState& ui,
+                        PageModelInputs& in) {
   if (!apply_setup_state(demo, name)) return false;
   ui.modal = kModalNone;
   ui.pending_console = -1;
@@ -466,7 +471,8 @@ void fill_demo_snapshot(const PreviewDemo& d, DashboardState& out) {
       r.waves_loaded = c.loaded;
       r.live_usable = c.loaded && c.live_card;
       r.product_id = c.loaded && c.live_card ? c.product_id : 0;
-      copy_text(r.running_version, sizeof r.running_version, c.loaded ? c.module_version.c_str() : "");
+      copy_text(r.running_version, sizeof r.running_version,
+                c.loaded ? c.module_version.c_str() : "");
       r.failure_count = c.failures;
       r.last_error = c.failures ? 1 : 0;
       copy_text(r.failed_file, sizeof r.failed_file, c.failed_file.c_str());
@@ -527,8 +533,8 @@ DiscoveryRecord PreviewSources::discovery(int kind) {
 bool PreviewSources::read_settings(int kind, std::string& text) {
   const PreviewConsole& c = demo_.con[kind & 1];
   if (!c.installed) return false;
-  text = std::string("resync=") + (c.resync_lv1 ? "lv1" : "desk") + "\nsession_recall=" + (c.recall ? "on" : "off") +
-         "\n";
+  text = std::string("resync=") + (c.resync_lv1 ? "lv1" : "desk") +
+         "\nsession_recall=" + (c.recall ? "on" : "off") + "\n";
   if (!c.typed_ip.empty()) text += "ip=" + c.typed_ip + "\n";
   if (!c.hint.empty()) text += "hint=" + c.hint + "\n";
   if (!c.chosen_console.empty()) text += "console=" + c.chosen_console + "\n";
@@ -557,22 +563,28 @@ void make_demo_status_block(StatusBlock& b) {
   b.resync_echo = 0;
   copy_text(b.status_text, sizeof b.status_text, "Linked");
 
-  static const char* const names[] = {"Kick In", "Kick Out", "Snare Top", "Snare Bot", "Hat",       "Tom 1",
-                                      "Tom 2",   "Floor",    "OH L",      "OH R",      "Bass DI",   "Bass Mic",
-                                      "Gtr 1",   "Gtr 2",    "Keys L",    "Keys R",    "Vox Lead",  "Vox BV 1",
-                                      "Vox BV 2", "Vox BV 3", "Sax",      "Trumpet",   "Amb L",     "Amb R",
-                                      "Playback L", "Playback R", "Click", "Shout"};
+  static const char* const names[] = {
+      "Kick In", "Kick Out", "Snare Top", "Snare Bot",  "Hat",        "Tom 1",    "Tom 2",
+      "Floor",   "OH L",     "OH R",      "Bass DI",    "Bass Mic",   "Gtr 1",    "Gtr 2",
+      "Keys L",  "Keys R",   "Vox Lead",  "Vox BV 1",   "Vox BV 2",   "Vox BV 3", "Sax",
+      "Trumpet", "Amb L",    "Amb R",     "Playback L", "Playback R", "Click",    "Shout"};
   constexpr uint32_t named = sizeof names / sizeof names[0];
   // Channels 1-16 local, 17-40 AES50 A, 41-48 B, 49-56 StageConnect, 57-62 USB, 63-64 off.
   for (uint32_t ch = 0; ch < kChannels; ++ch) {
     const char* bank;
     uint32_t input;
-    if (ch < 16) bank = "LCL", input = ch + 1;
-    else if (ch < 40) bank = "A", input = ch - 15;
-    else if (ch < 48) bank = "B", input = ch - 39;
-    else if (ch < 56) bank = "SC", input = ch - 47;
-    else if (ch < 62) bank = "USB", input = ch - 55;
-    else bank = "OFF", input = 0;
+    if (ch < 16)
+      bank = "LCL", input = ch + 1;
+    else if (ch < 40)
+      bank = "A", input = ch - 15;
+    else if (ch < 48)
+      bank = "B", input = ch - 39;
+    else if (ch < 56)
+      bank = "SC", input = ch - 47;
+    else if (ch < 62)
+      bank = "USB", input = ch - 55;
+    else
+      bank = "OFF", input = 0;
     copy_text(b.src_bank[ch], sizeof b.src_bank[ch], bank);
     b.src_input[ch] = input;
     bool amp = ch < 48;

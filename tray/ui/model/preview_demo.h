@@ -15,30 +15,30 @@
 namespace ks::tray {
 
 struct PreviewConsole {
-  bool card_module = true;      // Waves' card module is in the bundle
+  bool card_module = true;  // Waves' card module is in the bundle
   bool installed = false;
   bool on = false;
-  bool legacy = false;          // runs on the older layout
-  bool found = false;           // the tray's discovery found it
+  bool legacy = false;  // runs on the older layout
+  bool found = false;   // the tray's discovery found it
   bool status_block = false;
   bool answering = false;
   uint32_t link_age_ms = kLinkAgeNever;
-  bool loaded = false;          // the loader has the type loaded in LV1
+  bool loaded = false;  // the loader has the type loaded in LV1
   bool live_card = false;
   uint32_t product_id = 0;
-  std::string module_version;   // running console module, "" none
-  uint32_t failures = 0;        // failed module loads
+  std::string module_version;  // running console module, "" none
+  uint32_t failures = 0;       // failed module loads
   std::string failed_file;
   uint32_t extra_cards = 0;
   bool hands_off = false;
   std::string status_text;
-  uint32_t decision = 0;        // the module's discovery decision
-  bool two_answers = false;     // the module's discovery lists the demo's two answers
+  uint32_t decision = 0;     // the module's discovery decision
+  bool two_answers = false;  // the module's discovery lists the demo's two answers
   std::string chosen_console;
   uint32_t address_state = 0;
   uint32_t address_moves = 0;
-  std::string typed_ip;         // the `ip` setting
-  std::string hint;             // the `hint` setting
+  std::string typed_ip;                  // the `ip` setting
+  std::string hint;                      // the `hint` setting
   std::string address_id, address_name;  // what answers at the typed address
   uint8_t aes50_unconnected = 0;  // X32/M32: bit 0 AES50 A, bit 1 AES50 B has nothing connected
   bool recall = true;
@@ -46,7 +46,7 @@ struct PreviewConsole {
 };
 
 struct PreviewDemo {
-  bool preview = false;          // preview mode is on
+  bool preview = false;  // preview mode is on
   bool lv1_installed = true;
   bool lv1_running = false;
   int32_t lv1_uptime_ms = -1;
@@ -63,20 +63,61 @@ struct PreviewDemo {
 };
 
 inline constexpr char kDemoLv1Version[] = "17.3.50.135";
-inline constexpr char kDemoWingLine[] = "WING,10.42.20.2,WING-PP-20060733,wing-rack,0100NDP0604AAE,3.1-0-g9f314617";
+inline constexpr char kDemoWingLine[] =
+    "WING,10.42.20.2,WING-PP-20060733,wing-rack,0100NDP0604AAE,3.1-0-g9f314617";
 inline constexpr char kDemoX32Line[] = "X32,10.42.20.40,M32C-09-6C-83,M32C,4.06";
-inline constexpr char kDemoBlockLine[] = "WING,10.42.20.2,WING-PP-20060733,wing-rack,0100NDP0604AAE,3.1-0";
+inline constexpr char kDemoBlockLine[] =
+    "WING,10.42.20.2,WING-PP-20060733,wing-rack,0100NDP0604AAE,3.1-0";
 
 // Every setup state of the preview, in table order.
 inline constexpr const char* kSetupStates[] = {
-    "setup-first", "setup-rig", "setup-x32", "setup-off", "setup-looking", "setup-trouble", "setup-lost",
-    "setup-blocked", "setup-modblocked", "setup-choose", "setup-pingone", "setup-extracard", "setup-aes50",
-    "setup-aes50-both", "setup-noslot", "setup-netblocked", "setup-unseen", "setup-remembered", "setup-shared",
-    "setup-translocated", "setup-fromdmg", "setup-adminfree", "setup-lv1off", "setup-netask", "setup-netwait",
-    "setup-perms", "setup-netself", "setup-macos14", "setup-gonedesk", "setup-refind", "setup-moved",
-    "setup-ipother", "setup-ipsilent", "setup-notfound", "setup-addr", "setup-addr-set", "setup-update",
-    "setup-nothing", "setup-nothing-addr", "setup-nothing-addr-open", "setup-nolv1", "setup-reopen",
-    "setup-migrate", "setup-cfm-update", "setup-cfm-off", "setup-cfm-remove", "setup-cfm-remove-lv1",
+    "setup-first",
+    "setup-rig",
+    "setup-x32",
+    "setup-off",
+    "setup-looking",
+    "setup-trouble",
+    "setup-lost",
+    "setup-blocked",
+    "setup-modblocked",
+    "setup-choose",
+    "setup-pingone",
+    "setup-extracard",
+    "setup-aes50",
+    "setup-aes50-both",
+    "setup-noslot",
+    "setup-netblocked",
+    "setup-unseen",
+    "setup-remembered",
+    "setup-shared",
+    "setup-translocated",
+    "setup-fromdmg",
+    "setup-adminfree",
+    "setup-lv1off",
+    "setup-netask",
+    "setup-netwait",
+    "setup-perms",
+    "setup-netself",
+    "setup-macos14",
+    "setup-gonedesk",
+    "setup-refind",
+    "setup-moved",
+    "setup-ipother",
+    "setup-ipsilent",
+    "setup-notfound",
+    "setup-addr",
+    "setup-addr-set",
+    "setup-update",
+    "setup-nothing",
+    "setup-nothing-addr",
+    "setup-nothing-addr-open",
+    "setup-nolv1",
+    "setup-reopen",
+    "setup-migrate",
+    "setup-cfm-update",
+    "setup-cfm-off",
+    "setup-cfm-remove",
+    "setup-cfm-remove-lv1",
 };
 inline constexpr int kSetupStateCount = int(sizeof kSetupStates / sizeof kSetupStates[0]);
 
@@ -85,7 +126,8 @@ inline constexpr int kSetupStateCount = int(sizeof kSetupStates / sizeof kSetupS
 bool apply_setup_state(PreviewDemo& demo, std::string_view name);
 // apply_setup_state, then the state's modal choice and open flags into the UI state and the
 // page-model inputs. false (nothing changed) for an unknown state.
-bool apply_render_state(std::string_view name, PreviewDemo& demo, DashboardUiState& ui, PageModelInputs& inputs);
+bool apply_render_state(std::string_view name, PreviewDemo& demo, DashboardUiState& ui,
+                        PageModelInputs& inputs);
 
 // The whole DashboardState from the demo record.
 void fill_demo_snapshot(const PreviewDemo& demo, DashboardState& out);
@@ -95,7 +137,7 @@ void make_demo_status_block(StatusBlock& out);
 
 // Sources that read only the demo record: the preview's way through the gathering.
 class PreviewSources final : public DashboardSources {
- public:
+public:
   explicit PreviewSources(const PreviewDemo& demo) : demo_(demo) {}
   bool whole_picture(DashboardState& out) override;
   bool lv1_running() override { return demo_.lv1_running; }
@@ -112,12 +154,14 @@ class PreviewSources final : public DashboardSources {
   void read_status_snapshot(int kind, StatusSnapshot& out) override;
   DiscoveryRecord discovery(int kind) override;
   bool read_settings(int kind, std::string& text) override;
-  std::string confirm_typed_address(int, const StatusSnapshot&, std::string_view) override { return ""; }
+  std::string confirm_typed_address(int, const StatusSnapshot&, std::string_view) override {
+    return "";
+  }
   // The preview never writes a settings file.
   bool write_setting(int, const char*, std::string_view) override { return false; }
   uint64_t steady_ms() override { return 1; }
 
- private:
+private:
   const PreviewDemo& demo_;
 };
 

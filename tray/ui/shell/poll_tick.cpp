@@ -13,7 +13,9 @@ std::string_view line_at(std::string_view text, size_t pos, size_t& next) {
   return line;
 }
 
-bool has(std::string_view line, std::string_view what) { return line.find(what) != std::string_view::npos; }
+bool has(std::string_view line, std::string_view what) {
+  return line.find(what) != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -23,13 +25,16 @@ int scan_module_log(std::string_view tail, std::string& last_line) {
   size_t start = 0, pos = 0, next = 0;
   while (pos < tail.size()) {
     std::string_view line = line_at(tail, pos, next);
-    if (has(line, "---- Wing preamp bridge attached ----") || has(line, "started by the loader ----")) start = next;
+    if (has(line, "---- Wing preamp bridge attached ----") ||
+        has(line, "started by the loader ----"))
+      start = next;
     pos = next;
   }
   int count = 0;
   for (pos = start; pos < tail.size(); pos = next) {
     std::string_view line = line_at(tail, pos, next);
-    if (has(line, "ACCESS VIOLATION") || has(line, "FAULTED") || has(line, "UNSUPPORTED LV1 BUILD")) {
+    if (has(line, "ACCESS VIOLATION") || has(line, "FAULTED") ||
+        has(line, "UNSUPPORTED LV1 BUILD")) {
       ++count;
       last_line.assign(line.substr(0, kFaultLineMax));
     }

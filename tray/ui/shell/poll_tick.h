@@ -29,7 +29,7 @@ void fold_fault_scans(FaultSummary& s, int wing_count, const std::string& wing_l
                       const std::string& x32_line);
 
 class PollSteps {
- public:
+public:
   virtual ~PollSteps() = default;
   virtual void scan_module_logs() = 0;
   virtual void load_watch_tick() = 0;

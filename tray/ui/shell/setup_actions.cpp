@@ -27,9 +27,12 @@ std::string label(int console) { return console_table[console].display_name; }
 
 // What an install leaves as the message: LV1 must restart to take it, or the install's warning.
 void after_install_message(DashboardUiState& ui, ShellActions& a, const std::string& notice) {
-  if (a.lv1_running()) ok(ui, kInstalledWhileLv1Runs);
-  else if (!notice.empty()) ok(ui, notice);
-  else ui.action_message.clear();
+  if (a.lv1_running())
+    ok(ui, kInstalledWhileLv1Runs);
+  else if (!notice.empty())
+    ok(ui, notice);
+  else
+    ui.action_message.clear();
 }
 
 void switch_console(DashboardUiState& ui, int i, ShellActions& a) {
@@ -38,8 +41,10 @@ void switch_console(DashboardUiState& ui, int i, ShellActions& a) {
   std::string message;
   if (a.card_module_present(i) && drivable) {
     if (!on) {
-      if (a.set_console_on(i, true, message)) ui.action_message.clear();
-      else fail(ui, std::string("Could not switch it on") + kEm + message);
+      if (a.set_console_on(i, true, message))
+        ui.action_message.clear();
+      else
+        fail(ui, std::string("Could not switch it on") + kEm + message);
     } else if (a.lv1_running()) {
       // Turning a console off under a running show asks first.
       ui.pending_console = i;
@@ -62,8 +67,10 @@ void switch_console(DashboardUiState& ui, int i, ShellActions& a) {
   const bool switched = a.set_console_on(i, true, why);
   a.locate_install();
   a.save_console_hints();
-  if (!switched) fail(ui, std::string("Installed, but could not switch it on") + kEm + why);
-  else after_install_message(ui, a, notice);
+  if (!switched)
+    fail(ui, std::string("Installed, but could not switch it on") + kEm + why);
+  else
+    after_install_message(ui, a, notice);
 }
 
 void install_consoles(DashboardUiState& ui, ShellActions& a) {
@@ -81,12 +88,15 @@ void install_consoles(DashboardUiState& ui, ShellActions& a) {
     if (!want && !a.card_module_present(i)) continue;  // nothing there to switch off
     std::string why;
     if (!a.set_console_on(i, want, why) && failure.empty())
-      failure = "Installed, but could not switch the " + label(i) + (want ? " on" : " off") + kEm + why;
+      failure =
+          "Installed, but could not switch the " + label(i) + (want ? " on" : " off") + kEm + why;
   }
   a.locate_install();
   a.save_console_hints();
-  if (!failure.empty()) fail(ui, failure);
-  else after_install_message(ui, a, notice);
+  if (!failure.empty())
+    fail(ui, failure);
+  else
+    after_install_message(ui, a, notice);
 }
 
 void use_console(DashboardUiState& ui, int i, int slot, ShellActions& a) {
@@ -145,7 +155,8 @@ bool run_setup_action(DashboardUiState& ui, int32_t id, ShellActions& a) {
   } else if ((i = console_of(id, kCmdRecall)) >= 0) {
     const bool off = reads_off(a.setting(i, "session_recall"));
     if (!a.write_setting(i, "session_recall", off ? "on" : "off")) fail(ui, kCannotSave);
-  } else if ((i = console_of(id, kCmdResyncLv1)) >= 0 || (i = console_of(id, kCmdResyncDesk)) >= 0) {
+  } else if ((i = console_of(id, kCmdResyncLv1)) >= 0 ||
+             (i = console_of(id, kCmdResyncDesk)) >= 0) {
     const bool lv1 = id < kCmdResyncDesk;
     if (!a.write_setting(i, "resync", lv1 ? "lv1" : "desk")) fail(ui, kCannotSave);
     a.post_resync(i, lv1);
@@ -156,15 +167,18 @@ bool run_setup_action(DashboardUiState& ui, int32_t id, ShellActions& a) {
     ui.modal = kModalConfirmUpdate;
   } else if (id == kCmdReinstall) {
     std::string message, notice;
-    if (a.install(message, notice)) ok(ui, "Kestrune was reinstalled. Start LV1.");
-    else fail(ui, std::string("Could not reinstall") + kEm + message);
+    if (a.install(message, notice))
+      ok(ui, "Kestrune was reinstalled. Start LV1.");
+    else
+      fail(ui, std::string("Could not reinstall") + kEm + message);
   } else if (id == kCmdRemoveConfirm) {
     ui.modal = kModalConfirmRemove;
   } else if (id == kCmdInstallConsoles) {
     install_consoles(ui, a);
   } else if ((i = console_of(id, kCmdBlink)) >= 0) {
     if (a.blink_card(i)) {
-      ok(ui, "This LV1's card LED is blinking for 20 seconds. The console it sits in is the one to use.");
+      ok(ui,
+         "This LV1's card LED is blinking for 20 seconds. The console it sits in is the one to use.");
     } else {
       fail(ui, "Could not reach Kestrune inside LV1 to blink the card.");
     }
@@ -187,16 +201,21 @@ void confirm_modal(DashboardUiState& ui, int32_t id, ShellActions& a) {
     std::string message, notice;
     if (ui.modal == kModalConfirmOff) {
       // A switch-off confirmation that names no console only closes.
-      if (valid_console(ui.pending_console) && !a.set_console_on(ui.pending_console, false, message))
+      if (valid_console(ui.pending_console) &&
+          !a.set_console_on(ui.pending_console, false, message))
         fail(ui, std::string("Could not switch it off") + kEm + message);
     } else if (ui.modal == kModalConfirmRemove) {
       if (a.lv1_running()) return;
-      if (a.remove(message)) ok(ui, "Kestrune was removed. LV1 runs every card on Waves' stock modules.");
-      else fail(ui, std::string("Could not remove Kestrune") + kEm + message);
+      if (a.remove(message))
+        ok(ui, "Kestrune was removed. LV1 runs every card on Waves' stock modules.");
+      else
+        fail(ui, std::string("Could not remove Kestrune") + kEm + message);
     } else if (ui.modal == kModalConfirmUpdate) {
       if (a.lv1_running()) return;
-      if (a.install(message, notice)) ok(ui, notice.empty() ? "Updated to Kestrune 3. Start LV1." : notice);
-      else fail(ui, std::string("Could not update") + kEm + message);
+      if (a.install(message, notice))
+        ok(ui, notice.empty() ? "Updated to Kestrune 3. Start LV1." : notice);
+      else
+        fail(ui, std::string("Could not update") + kEm + message);
     }
     ui.modal = kModalNone;
     ui.pending_console = -1;
@@ -252,13 +271,14 @@ void save_console_address(DashboardUiState& ui, int32_t id, ShellActions& a) {
   close_address_dialog(ui, a);
 }
 
-bool validate_console_address(std::string_view text, std::string& normalised, std::string& message) {
+bool validate_console_address(std::string_view text, std::string& normalised,
+                              std::string& message) {
   normalised.clear();
   message.clear();
   size_t b = 0, e = text.size();
   while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t' || text[e - 1] == '\r' || text[e - 1] == '\n' ||
-                   text[e - 1] == '\v' || text[e - 1] == '\f'))
+  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t' || text[e - 1] == '\r' ||
+                   text[e - 1] == '\n' || text[e - 1] == '\v' || text[e - 1] == '\f'))
     --e;
   text = text.substr(b, e - b);
   if (text.empty()) {
@@ -289,7 +309,8 @@ bool validate_console_address(std::string_view text, std::string& normalised, st
     return false;
   }
   if (group[0] == 0 || group[0] == 127 || group[0] >= 224) {
-    message = "No console can have that address. Type the one on its Setup \xE2\x96\xB8 Network page.";
+    message =
+        "No console can have that address. Type the one on its Setup \xE2\x96\xB8 Network page.";
     return false;
   }
   char out[16];
@@ -309,8 +330,9 @@ std::string confirm_typed_address(DashboardUiState& ui, int console, const Statu
     ui.remembered_address[console].clear();
     return {};
   }
-  if (s.present && s.version >= kSnapshotAddressVersion && s.desk_answering && s.address_state == 0 &&
-      !snap_text(s.address_id).empty() && snap_text(s.address_ip) == ui.remembered_address[console]) {
+  if (s.present && s.version >= kSnapshotAddressVersion && s.desk_answering &&
+      s.address_state == 0 && !snap_text(s.address_id).empty() &&
+      snap_text(s.address_ip) == ui.remembered_address[console]) {
     ui.remembered_address[console].clear();
     return std::string(snap_text(s.address_id));
   }
@@ -328,9 +350,7 @@ void close_channel_page(DashboardUiState& ui) {
 bool dash_command(DashboardUiState& ui, int32_t id, ShellActions& a) {
   std::string message, notice;
   switch (id) {
-    case 1:
-      a.write_support_bundle();
-      return true;
+    case 1: a.write_support_bundle(); return true;
     case 2:
       if (a.install(message, notice)) {
         ok(ui, notice.empty() ? "Installed. Start eMotion LV1 and assign the card." : notice);
@@ -339,14 +359,14 @@ bool dash_command(DashboardUiState& ui, int32_t id, ShellActions& a) {
         fail(ui, std::string("Could not install") + kEm + message);
       }
       return true;
-    case 3:
-      ui.modal = kModalRemove;
-      return true;
+    case 3: ui.modal = kModalRemove; return true;
     case 4:
       a.discover_consoles();
       a.locate_install();
-      if (a.console_found(0) || a.console_found(1)) ui.action_message.clear();
-      else fail(ui, "Nothing answered. Is the desk on this network?");
+      if (a.console_found(0) || a.console_found(1))
+        ui.action_message.clear();
+      else
+        fail(ui, "Nothing answered. Is the desk on this network?");
       return true;
     case 6:
       ui.setup_open = true;
@@ -355,14 +375,13 @@ bool dash_command(DashboardUiState& ui, int32_t id, ShellActions& a) {
       a.place_window();
       return true;
     case 7:
-      if (a.open_lv1()) ok(ui, "Starting eMotion LV1\xE2\x80\xA6");
-      else fail(ui, "Could not find eMotion LV1 on this machine.");
+      if (a.open_lv1())
+        ok(ui, "Starting eMotion LV1\xE2\x80\xA6");
+      else
+        fail(ui, "Could not find eMotion LV1 on this machine.");
       return true;
-    case 8:
-      a.write_diagnostics_report();
-      return true;
-    default:
-      return false;
+    case 8: a.write_diagnostics_report(); return true;
+    default: return false;
   }
 }
 
@@ -382,8 +401,10 @@ bool dispatch_click(DashboardUiState& ui, int32_t id, float x, float y, ShellAct
     ui.modal = kModalNone;
     if (id == 13) {
       std::string message;
-      if (a.remove(message)) ok(ui, "Removed. LV1 will use the stock Waves module again.");
-      else fail(ui, std::string("Could not remove") + kEm + message);
+      if (a.remove(message))
+        ok(ui, "Removed. LV1 will use the stock Waves module again.");
+      else
+        fail(ui, std::string("Could not remove") + kEm + message);
     }
     return true;
   }

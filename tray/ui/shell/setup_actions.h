@@ -12,21 +12,21 @@
 namespace ks::tray {
 
 enum SetupCommandId : int32_t {
-  kCmdSwitch = 400,        // + console
-  kCmdPanel = 410,         // + console
-  kCmdRecall = 420,        // + console
-  kCmdResyncLv1 = 430,     // + console
-  kCmdResyncDesk = 440,    // + console
-  kCmdRetry = 450,         // + console
+  kCmdSwitch = 400,      // + console
+  kCmdPanel = 410,       // + console
+  kCmdRecall = 420,      // + console
+  kCmdResyncLv1 = 430,   // + console
+  kCmdResyncDesk = 440,  // + console
+  kCmdRetry = 450,       // + console
   kCmdUpdate = 460,
   kCmdReinstall = 461,
   kCmdRemoveConfirm = 462,
   kCmdConfirm = 463,
   kCmdCancel = 464,
   kCmdInstallConsoles = 465,
-  kCmdBlink = 470,         // + console
-  kCmdUseConsole = 480,    // + 8 x console + slot
-  kCmdAddress = 500,       // + console
+  kCmdBlink = 470,       // + console
+  kCmdUseConsole = 480,  // + 8 x console + slot
+  kCmdAddress = 500,     // + console
   kCmdFindAutomatically = 502,
 };
 

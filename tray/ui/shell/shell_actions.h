@@ -13,7 +13,7 @@
 namespace ks::tray {
 
 class ShellActions {
- public:
+public:
   virtual ~ShellActions() = default;
 
   // The installation and LV1.
@@ -61,7 +61,7 @@ class ShellActions {
 // the base page's channel and view commands (900/901, 15-32) go here. Without bridge pages the
 // ids never appear, so the default does nothing.
 class BridgePageClicks {
- public:
+public:
   virtual ~BridgePageClicks() = default;
   virtual void reroute_click(DashboardUiState&, int32_t /*id*/, float /*x*/, float /*y*/) {}
   virtual void page_command(DashboardUiState&, int32_t /*id*/) {}

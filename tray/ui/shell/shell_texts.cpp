@@ -17,8 +17,8 @@ std::string tooltip_line(const TrayFacts& f) {
   if (f.module_too_old) return std::string(kDash) + "app and module versions do not match";
   if (!f.status_text.empty()) return kDash + f.status_text;
   char tail[96];
-  std::snprintf(tail, sizeof tail, ", %d ch\nsent %u   recv %u", static_cast<int>(f.watch_count), f.sent,
-                f.received);
+  std::snprintf(tail, sizeof tail, ", %d ch\nsent %u   recv %u", static_cast<int>(f.watch_count),
+                f.sent, f.received);
   return kDash + f.desk_ip + tail;
 }
 
@@ -48,7 +48,8 @@ std::vector<MenuItem> tray_menu(const MenuFacts& f) {
     first = f.tray.status_text;
   } else {
     char mid[48];
-    std::snprintf(mid, sizeof mid, "  \xC2\xB7  %d ch  \xC2\xB7  ", static_cast<int>(f.tray.watch_count));
+    std::snprintf(mid, sizeof mid, "  \xC2\xB7  %d ch  \xC2\xB7  ",
+                  static_cast<int>(f.tray.watch_count));
     first = f.tray.desk_ip + mid + f.tray.build_profile;
   }
   item(kMenuStatus, first, false, true);
@@ -59,7 +60,8 @@ std::vector<MenuItem> tray_menu(const MenuFacts& f) {
   bool any_console = false;
   for (int i = 0; i < 2; ++i) {
     if (!f.module_present[i]) continue;
-    item(kMenuConsoleBase + i, std::string("Kestrune on ") + console_table[i].display_name, f.console_on[i]);
+    item(kMenuConsoleBase + i, std::string("Kestrune on ") + console_table[i].display_name,
+         f.console_on[i]);
     any_console = true;
   }
   if (any_console) separator();

@@ -13,12 +13,12 @@ struct TrayFacts {
   bool blocked = false;         // the load watch says Windows refused the loader
   bool block_selected = false;  // a status block is selected
   bool module_too_old = false;
-  std::string status_text;      // the selected block's status text
+  std::string status_text;  // the selected block's status text
   std::string desk_ip;
   int32_t watch_count = 0;
   uint32_t sent = 0, received = 0;
   std::string build_profile;
-  std::string version;          // the program's version text
+  std::string version;  // the program's version text
 };
 
 // The two-line tip: the state line, a line break, the version; at most 127 UTF-16 units.

@@ -7,7 +7,8 @@ namespace ks::tray {
 PxSize dashboard_client_size(float design_width, float content_height, int32_t dpi) {
   if (dpi <= 0) dpi = 96;
   const int32_t design_w = static_cast<int32_t>(design_width + 0.5f);
-  const int32_t design_h = static_cast<int32_t>(content_height > kMinContentHeight ? content_height : kMinContentHeight);
+  const int32_t design_h =
+      static_cast<int32_t>(content_height > kMinContentHeight ? content_height : kMinContentHeight);
   return {static_cast<int32_t>(static_cast<int64_t>(design_w) * dpi / 96),
           static_cast<int32_t>(static_cast<int64_t>(design_h) * dpi / 96)};
 }

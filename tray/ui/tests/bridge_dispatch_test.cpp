@@ -16,7 +16,9 @@ struct Dash {
   test::BridgeFixture f;
   DashboardUiState ui;
   BridgeState bs;
-  bool click(int32_t id, bool inside = true) { return dispatch_bridge_click(id, inside, ui, bs, f.link()); }
+  bool click(int32_t id, bool inside = true) {
+    return dispatch_bridge_click(id, inside, ui, bs, f.link());
+  }
 };
 
 TEST(BridgeDispatch, ChannelCellsOpenAndCloseTheChannelPage) {
@@ -68,8 +70,9 @@ TEST(BridgeDispatch, GainStepsPostTheStepTheButtonsShowClampedToTheRange) {
     bool posts;
     double value;
   } cases[] = {
-      {20.0, 2.5, 32, true, 22.5}, {20.0, 2.5, 31, true, 17.5}, {44.0, 2.5, 32, true, 45.5},
-      {45.5, 2.5, 32, false, 0},   {-3.0, 2.5, 31, false, 0},   {20.0, 0.0, 32, true, 20.5},  // zero step: 0.5
+      {20.0, 2.5, 32, true, 22.5}, {20.0, 2.5, 31, true, 17.5},
+      {44.0, 2.5, 32, true, 45.5}, {45.5, 2.5, 32, false, 0},
+      {-3.0, 2.5, 31, false, 0},   {20.0, 0.0, 32, true, 20.5},  // zero step: 0.5
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.gain << " step " << c.step << " id " << c.id);
@@ -152,7 +155,10 @@ TEST(BridgeDispatch, UnlinkGoesStraightOnlyWhenTheFreedLegsParkedGainMatches) {
     double parked_gain;
     uint32_t version;
     bool straight;
-  } cases[] = {{true, 20.1, 17, true}, {true, 21.0, 17, false}, {false, 20.0, 17, false}, {true, 20.0, 9, false}};
+  } cases[] = {{true, 20.1, 17, true},
+               {true, 21.0, 17, false},
+               {false, 20.0, 17, false},
+               {true, 20.0, 9, false}};
   for (const Case& c : cases) {
     Dash d;
     d.f.b().version = c.version;

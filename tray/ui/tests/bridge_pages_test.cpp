@@ -109,7 +109,8 @@ TEST(StatusPage, PillTable) {
     f.b().discovery_decision = c.decision;
     BridgeView v;
     v.block = c.block ? &f.b() : nullptr;
-    v.too_old = c.too_old, v.problems = c.problems, v.lv1_running = c.lv1, v.lv1_uptime_ms = c.uptime;
+    v.too_old = c.too_old, v.problems = c.problems, v.lv1_running = c.lv1,
+    v.lv1_uptime_ms = c.uptime;
     EXPECT_EQ(std::u16string(status_pill(v).text), c.text);
   }
 }
@@ -129,7 +130,10 @@ TEST(StatusPage, ConsoleTabsOnlyWhenBothBlocksAreAliveAndEmptyStates) {
     bool block, lv1;
     int32_t uptime;
     int32_t id;
-  } cases[] = {{true, true, 60000, 6}, {false, true, 5000, 0}, {false, true, 60000, 8}, {false, false, -1, 7}};
+  } cases[] = {{true, true, 60000, 6},
+               {false, true, 5000, 0},
+               {false, true, 60000, 8},
+               {false, false, -1, 7}};
   for (const auto& c : cases) {
     Page e;
     e.f.b().lv1_loaded = 0;
@@ -160,7 +164,7 @@ TEST(StatusPage, FilterCountsAndDimmedCells) {
   ASSERT_NE(region(p.pc, 19), nullptr);  // clips to clear
   int dimmed = 0;
   for (const MeterOverlay& m : p.bs.meters) dimmed += m.highlight;
-  EXPECT_EQ(dimmed, 6);  // every watched cell but the two with 48V
+  EXPECT_EQ(dimmed, 6);                    // every watched cell but the two with 48V
   EXPECT_NE(region(p.pc, 1000), nullptr);  // dimmed cells stay clickable
 }
 
@@ -181,15 +185,19 @@ TEST(ChannelPage, RegionsByChannelState) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Page p;
-    if (c.unpatched) p.f.patch(2, "OFF", 0, false);
-    else p.f.patch(2, "LCL", 3, c.amp);
+    if (c.unpatched)
+      p.f.patch(2, "OFF", 0, false);
+    else
+      p.f.patch(2, "LCL", 3, c.amp);
     p.f.b().is_protected[2] = c.prot;
     p.f.b().phantom[2] = c.phantom;
     p.v.active_console = c.x32 ? 1 : 0;
     p.channel(2);
     for (int32_t id : c.present) EXPECT_NE(region(p.pc, id), nullptr) << id;
     for (int32_t id : c.absent) EXPECT_EQ(region(p.pc, id), nullptr) << id;
-    const bool warned = has_text(p.g, u"48V is on at a protected socket \u2014 switched at the desk, not by Kestrune. The latch cannot stop the console's own button. OFF cuts it and clears this.");
+    const bool warned = has_text(
+        p.g,
+        u"48V is on at a protected socket \u2014 switched at the desk, not by Kestrune. The latch cannot stop the console's own button. OFF cuts it and clears this.");
     EXPECT_EQ(warned, c.prot && c.phantom);
   }
 }
@@ -213,7 +221,8 @@ TEST(ChannelPage, CardIsPlacedAgainstItsCellAndNothingBeyondTheWatchCount) {
   const HitRegion* close = region(p.pc, 20);
   ASSERT_NE(close, nullptr);
   const float cx = 16 + 2 * (p.bs.cell_w + 5);
-  const PopoverPlace want = place_popover(cx, cx + p.bs.cell_w / 2, 171, 300, 100, 976, 1100, p.bs.cell_w);
+  const PopoverPlace want =
+      place_popover(cx, cx + p.bs.cell_w / 2, 171, 300, 100, 976, 1100, p.bs.cell_w);
   EXPECT_EQ(want.side, 1);
   EXPECT_FLOAT_EQ(close->x, want.x + 300 - 34);  // 24 x 24 at the card's top right
   EXPECT_FLOAT_EQ(close->y, want.y + 12 + 4);
@@ -247,7 +256,8 @@ TEST(ChannelPage, TheRoomItNeedsHoldsTheWholeCard) {
   }
   Page none;
   none.ui.selected_channel = 8;  // beyond the watch count
-  EXPECT_EQ(paint_channel_detail(none.g, none.pc, none.v, none.ui, none.bs, none.f.link(), 628, 300), 0);
+  EXPECT_EQ(
+      paint_channel_detail(none.g, none.pc, none.v, none.ui, none.bs, none.f.link(), 628, 300), 0);
 }
 
 TEST(LinkPopover, ProtectedPartnerForcesSwitchingOffFirst) {
@@ -321,7 +331,8 @@ TEST(ReroutePage, NotesForThePickedInput) {
   paint_reroute_page(p.g, p.pc, p.v, p.ui, p.bs, p.f.link(), 976, 1400);
   const auto texts = p.g.texts();
   auto starts = [&](const char16_t* prefix) {
-    return std::any_of(texts.begin(), texts.end(), [&](const std::u16string& t) { return t.rfind(prefix, 0) == 0; });
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](const std::u16string& t) { return t.rfind(prefix, 0) == 0; });
   };
   EXPECT_TRUE(starts(u"48V on this strip changes. It reads off now and will read on after"));
   EXPECT_TRUE(starts(u"LCL 5 also feeds channel 05."));
@@ -379,10 +390,14 @@ TEST(RemovePage, RemoveIsDisabledWhileLv1RunsAndTheCardFitsItsText) {
     EXPECT_EQ(pc.regions[1].enabled, 1);
     const float h = remove_card_height(g, lv1);
     const float title = RecordingCanvas::line_height({"Segoe UI", 15, FontWeight::bold});
-    const float body = g.measure(lv1 ? u"LV1 holds the module open while it runs, so it can't be swapped underneath it. Quit LV1, then remove \u2014 the desk's own preamps carry on regardless."
-                                     : u"LV1 goes back to the stock Waves module. You lose preamp gain and 48V control from LV1 until you install again \u2014 the console keeps working. Waves' module was never touched: Remove just deletes Kestrune's own bundle.",
-                                 {"Segoe UI", 12.5f, FontWeight::regular}, 356, 600, true).h;
-    EXPECT_FLOAT_EQ(h, std::max(title + 8 + body + (lv1 ? 0 : 48), 34.0f) + 22 + (lv1 ? 18 : 20) + 34 + 20);
+    const float body =
+        g.measure(
+             lv1 ? u"LV1 holds the module open while it runs, so it can't be swapped underneath it. Quit LV1, then remove \u2014 the desk's own preamps carry on regardless."
+                 : u"LV1 goes back to the stock Waves module. You lose preamp gain and 48V control from LV1 until you install again \u2014 the console keeps working. Waves' module was never touched: Remove just deletes Kestrune's own bundle.",
+             {"Segoe UI", 12.5f, FontWeight::regular}, 356, 600, true)
+            .h;
+    EXPECT_FLOAT_EQ(
+        h, std::max(title + 8 + body + (lv1 ? 0 : 48), 34.0f) + 22 + (lv1 ? 18 : 20) + 34 + 20);
     EXPECT_FLOAT_EQ(pc.regions[0].y, (700 - h) / 2 + h - 54);
   }
 }
@@ -423,9 +438,10 @@ TEST(HostileBlocks, EveryPagePaintsWhateverTheBlockHolds) {
 }
 
 TEST(PreviewPages, EveryDashboardPageSetsUpAndPaints) {
-  for (const char* name : {"channels", "detail", "detailR", "detailmid", "detailbus", "detailshared", "detailprot",
-                           "detailalarm", "link", "linkdiff", "linkprot", "unlink", "ms", "remove", "reroute",
-                           "reroutepick", "empty"}) {
+  for (const char* name :
+       {"channels", "detail", "detailR", "detailmid", "detailbus", "detailshared", "detailprot",
+        "detailalarm", "link", "linkdiff", "linkprot", "unlink", "ms", "remove", "reroute",
+        "reroutepick", "empty"}) {
     SCOPED_TRACE(name);
     DashboardPreview p;
     ASSERT_TRUE(prepare_dashboard_preview(name, p));

@@ -86,7 +86,7 @@ TEST(ConfirmDialog, FallbacksPlacementAndOtherModals) {
   auto lay = paint_confirm_dialog(g, pc, empty, {kModalConfirmUpdate, -1, false}, 300, 100);
   const auto shown = g.texts();
   EXPECT_EQ(std::count(shown.begin(), shown.end(), u"Update to Kestrune 3"), 2);
-  EXPECT_FLOAT_EQ(lay.y, 40);             // a small window keeps the card 40 from the top
+  EXPECT_FLOAT_EQ(lay.y, 40);                  // a small window keeps the card 40 from the top
   EXPECT_FLOAT_EQ(lay.x, (300 - 452) / 2.0f);  // centred even when narrower than the card
 
   RecordingCanvas g2;

@@ -70,9 +70,9 @@ TEST(Kit, TonesAndSourceTags) {
   struct {
     const char* g;
     Argb c;
-  } tags[] = {{"", 0xFF2A333C}, {"lcl", pal::accent}, {"A", pal::warn}, {"aes", pal::warn},
-              {"B", 0xFF6D78E6}, {"c", 0xFFD97BC8}, {"Sc", 0xFF7F8C99}, {"USB", 0xFF2A333C},
-              {"AB", 0xFF2A333C}};
+  } tags[] = {{"", 0xFF2A333C},   {"lcl", pal::accent}, {"A", pal::warn},
+              {"aes", pal::warn}, {"B", 0xFF6D78E6},    {"c", 0xFFD97BC8},
+              {"Sc", 0xFF7F8C99}, {"USB", 0xFF2A333C},  {"AB", 0xFF2A333C}};
   for (auto& t : tags) EXPECT_EQ(source_tag_colour(t.g), t.c) << t.g;
 }
 
@@ -129,8 +129,8 @@ TEST(Kit, ParagraphTokensMarksAndBreaks) {
   }
   {
     RecordingCanvas g;
-    draw_paragraph(g, true, u"a \u0002quiet\u0002", kFont, kBold, pal::text, pal::dim, 0, 0,
-                   1000, 18);
+    draw_paragraph(g, true, u"a \u0002quiet\u0002", kFont, kBold, pal::text, pal::dim, 0, 0, 1000,
+                   18);
     ASSERT_EQ(g.ops.size(), 2u);
     EXPECT_EQ(g.ops[1].colour, pal::dim);
     EXPECT_EQ(g.ops[0].colour, pal::text);
@@ -142,8 +142,8 @@ TEST(Kit, ParagraphTokensMarksAndBreaks) {
   } cases[] = {
       {u"", 100, 1},
       {u"   ", 100, 1},
-      {u"aaaa bbbb", 9 * cw, 1},                            // exactly fits
-      {u"aaaa bbbb", 9 * cw - 1, 2},                        // the space breaks the line
+      {u"aaaa bbbb", 9 * cw, 1},                               // exactly fits
+      {u"aaaa bbbb", 9 * cw - 1, 2},                           // the space breaks the line
       {u"x " + std::u16string(40, u'w') + u" y", 10 * cw, 3},  // long word alone on its line
   };
   for (auto& c : cases) {
@@ -155,8 +155,8 @@ TEST(Kit, ParagraphTokensMarksAndBreaks) {
   }
   {
     RecordingCanvas g;  // the long word is drawn whole, past the width
-    draw_paragraph(g, true, u"x " + std::u16string(40, u'w'), kFont, kBold, 0, 0, 0, 0,
-                   10 * cw, 10);
+    draw_paragraph(g, true, u"x " + std::u16string(40, u'w'), kFont, kBold, 0, 0, 0, 0, 10 * cw,
+                   10);
     ASSERT_EQ(g.ops.size(), 2u);
     EXPECT_EQ(g.ops[1].text.size(), 40u);
     EXPECT_FLOAT_EQ(g.ops[1].x, 0);
@@ -185,7 +185,6 @@ TEST(Kit, BadgeAndToggle) {
     EXPECT_EQ(tg.ops.front().colour, enabled ? 0xFF3FAE72u : 0xFF369E66u);
     EXPECT_EQ(tg.ops.back().colour == 0x96151A20u, !enabled);  // the veil
   }
-
 }
 
 // Every stroked glyph stays inside the box its size gives, in its pen, with the shape's own
@@ -198,8 +197,10 @@ TEST(Kit, GlyphsStrokeTheirShapesInsideTheirSize) {
     float half;  // the glyph's reach from its centre, in units of its size
     float pen;   // at size 20
   } cases[] = {
-      {"check", draw_check_glyph, 1.0f, 1.3f},  {"gear", draw_gear_glyph, 1.0f, 3.6f},
-      {"reroute", draw_reroute_glyph, 0.5f, 1.8f}, {"shield", draw_shield_glyph, 0.5f, 1.7f},
+      {"check", draw_check_glyph, 1.0f, 1.3f},
+      {"gear", draw_gear_glyph, 1.0f, 3.6f},
+      {"reroute", draw_reroute_glyph, 0.5f, 1.8f},
+      {"shield", draw_shield_glyph, 0.5f, 1.7f},
       {"plug", draw_plug_glyph, 0.5f, 20 / 18.0f * 1.7f},
   };
   for (const Case& c : cases) {

@@ -34,9 +34,18 @@ TEST(Lookups, GroupLabels) {
   const struct {
     const char* code;
     const char16_t* label;
-  } cases[] = {{"LCL", u"local XLR"}, {"lcl", u"local XLR"}, {"Aux", u"aux inputs"}, {"A", u"AES50 A stagebox"},
-               {"b", u"AES50 B stagebox"}, {"C", u"AES50 C stagebox"}, {"SC", u"StageConnect"},
-               {"USB", u"USB return"}, {"CRD", u"expansion card"}, {"MOD", u"module slot"}, {"OFF", u""}, {"", u""}};
+  } cases[] = {{"LCL", u"local XLR"},
+               {"lcl", u"local XLR"},
+               {"Aux", u"aux inputs"},
+               {"A", u"AES50 A stagebox"},
+               {"b", u"AES50 B stagebox"},
+               {"C", u"AES50 C stagebox"},
+               {"SC", u"StageConnect"},
+               {"USB", u"USB return"},
+               {"CRD", u"expansion card"},
+               {"MOD", u"module slot"},
+               {"OFF", u""},
+               {"", u""}};
   for (const auto& c : cases) EXPECT_EQ(std::u16string(group_label(c.code)), c.label) << c.code;
 }
 
@@ -113,7 +122,8 @@ TEST(Lookups, InputRowsOfAPair) {
 
 TEST(Lookups, ConsoleChoicesFromThePageModel) {
   JsonValue v;
-  ASSERT_TRUE(parsed_then_blank(R"({"list":[{"name":"WING Rack","card":"WSG","beta":true},{"name":"X","beta":"true"}]})", v));
+  ASSERT_TRUE(parsed_then_blank(
+      R"({"list":[{"name":"WING Rack","card":"WSG","beta":true},{"name":"X","beta":"true"}]})", v));
   std::vector<ConsoleChoice> list;
   read_console_choices(list, v);
   ASSERT_EQ(list.size(), 2u);

@@ -54,9 +54,9 @@ TEST(SetupPage, EveryStatePaintsKnownRegionsInsideTheContent) {
         EXPECT_LE(r.y + r.h, res.content_height) << name << " id " << r.id;
       }
       // The footer always offers the support file.
-      EXPECT_TRUE(std::any_of(pc.regions.begin(), pc.regions.end(),
-                              [](const HitRegion& r) { return r.id == 1; }))
-          << name;
+      EXPECT_TRUE(std::any_of(pc.regions.begin(), pc.regions.end(), [](const HitRegion& r) {
+        return r.id == 1;
+      })) << name;
     }
   }
 }
@@ -104,8 +104,9 @@ TEST(SetupPage, ContentWidthCardsAndHostileModels) {
   EXPECT_EQ(ids, (std::vector<int32_t>{401, 1}));  // the switch, then the footer's support file
   // More than 8 answers: only 8 drawn and written.
   std::string many = R"({"cards":[{"c":0,"msg":"Pick one","cands":[)";
-  for (int k = 0; k < 12; ++k) many += std::string(k ? "," : "") + R"({"head":"W","id":"id)" +
-                                       std::to_string(k) + R"(","card":true})";
+  for (int k = 0; k < 12; ++k)
+    many += std::string(k ? "," : "") + R"({"head":"W","id":"id)" + std::to_string(k) +
+            R"(","card":true})";
   many += "]}]}";
   RecordingCanvas g2;
   PaintContext pc2;
@@ -138,7 +139,8 @@ TEST(SetupPage, NameAndMetaGiveWayToTheStatusOnANarrowPage) {
 }
 
 TEST(SetupPage, ActionMessageToneAndHeight) {
-  for (auto [msg, bad] : {std::pair{u"Could not install.", true}, {u"Network blocked it.", true},
+  for (auto [msg, bad] : {std::pair{u"Could not install.", true},
+                          {u"Network blocked it.", true},
                           {u"Installed.", false}}) {
     RecordingCanvas g;
     PaintContext pc;
@@ -157,8 +159,8 @@ TEST(SetupPage, ActionMessageToneAndHeight) {
 }
 
 TEST(SetupPage, ConfirmStatesPaintTheirDialogWithTwoRegions) {
-  for (const char* name : {"setup-cfm-update", "setup-cfm-off", "setup-cfm-remove",
-                           "setup-cfm-remove-lv1"}) {
+  for (const char* name :
+       {"setup-cfm-update", "setup-cfm-off", "setup-cfm-remove", "setup-cfm-remove-lv1"}) {
     DashboardUiState ui;
     const JsonValue m = state_model(name, ui);
     RecordingCanvas g;

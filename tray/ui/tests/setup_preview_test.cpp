@@ -46,11 +46,16 @@ TEST(SetupPreview, NamesSortedIntoPagesStatesAndUnknowns) {
     const char* page;
     PreviewPage want;
   } cases[] = {
-      {"setup", PreviewPage::ok},           {"setupopen", PreviewPage::ok},
-      {"setupinstalled", PreviewPage::ok},  {"setupbusy", PreviewPage::ok},
-      {"setupxyz", PreviewPage::ok},        {"setup-rig", PreviewPage::ok},
-      {"setup-", PreviewPage::unknown_state}, {"setup-nosuch", PreviewPage::unknown_state},
-      {"channels", PreviewPage::unknown_page}, {"", PreviewPage::unknown_page},
+      {"setup", PreviewPage::ok},
+      {"setupopen", PreviewPage::ok},
+      {"setupinstalled", PreviewPage::ok},
+      {"setupbusy", PreviewPage::ok},
+      {"setupxyz", PreviewPage::ok},
+      {"setup-rig", PreviewPage::ok},
+      {"setup-", PreviewPage::unknown_state},
+      {"setup-nosuch", PreviewPage::unknown_state},
+      {"channels", PreviewPage::unknown_page},
+      {"", PreviewPage::unknown_page},
       {"Setup", PreviewPage::unknown_page},
   };
   for (const Case& c : cases) {

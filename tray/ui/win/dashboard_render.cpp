@@ -15,7 +15,8 @@ using namespace Gdiplus;
 
 namespace ks::tray {
 
-int render_dashboard_preview(const std::wstring& out, const std::string& page, int scale, int width) {
+int render_dashboard_preview(const std::wstring& out, const std::string& page, int scale,
+                             int width) {
   scale = std::clamp(scale, 1, 4);
   width = std::max(width, 600);
   DashboardPreview p;

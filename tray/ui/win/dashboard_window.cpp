@@ -137,19 +137,22 @@ PxRect cursor_monitor_work_area() {
 PxSize frame_of(int dpi) {
   RECT r{0, 0, 100, 100};
   using ForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-  static auto for_dpi = reinterpret_cast<ForDpi>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-  if (!(for_dpi && for_dpi(&r, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi)))) AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
+  static auto for_dpi = reinterpret_cast<ForDpi>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  if (!(for_dpi && for_dpi(&r, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi))))
+    AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
   return {r.right - r.left - 100, r.bottom - r.top - 100};
 }
 
 // The window size the content asks for, never taller than the work area.
 PxSize dashboard_size(HWND hwnd) {
   const int dpi = window_dpi(hwnd ? hwnd : GetDesktopWindow());
-  const PxSize client = dashboard_client_size(g_host.ui->design_width, g_host.ui->content_height, dpi);
+  const PxSize client =
+      dashboard_client_size(g_host.ui->design_width, g_host.ui->content_height, dpi);
   const PxSize frame = frame_of(dpi);
   PxRect work;
-  if (!hwnd || !work_area_of(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), work)) work = cursor_monitor_work_area();
+  if (!hwnd || !work_area_of(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), work))
+    work = cursor_monitor_work_area();
   return {client.w + frame.w, std::min(client.h + frame.h, work.height())};
 }
 
@@ -167,7 +170,8 @@ void move_to(HWND hwnd, const PxRect& r) {
 void set_dark_frame(HWND hwnd) {
   using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
   static HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
-  static auto set = dwm ? reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")))
+  static auto set = dwm ? reinterpret_cast<SetAttribute>(
+                              reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")))
                         : nullptr;
   if (!set) return;
   const BOOL dark = TRUE;
@@ -203,7 +207,8 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
   // The page model is gathered only for the pages drawn from it: the setup page and its dialogs.
   const bool bridge_main = !ui.setup_open && g_host.bridge_painters;
   JsonValue model;
-  const bool have_model = (!bridge_main || ui.modal >= kModalConfirmOff) && g_host.page_model && g_host.page_model(model);
+  const bool have_model = (!bridge_main || ui.modal >= kModalConfirmOff) && g_host.page_model &&
+                          g_host.page_model(model);
   const bool meters_apart =
       bridge_main && ui.modal == kModalNone && g_host.bridge_painters->meters_apart(ui);
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
@@ -260,7 +265,8 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
     g.ScaleTransform(scale, scale);
     if (overflow > 0) {
       const float L = H * H / content;
-      fill_round_rect(canvas, 0x6E5C6E7E, W - 6, (H - L) * (ui.scroll_offset / overflow) + 2, 3, L - 4, 1.5f);
+      fill_round_rect(canvas, 0x6E5C6E7E, W - 6, (H - L) * (ui.scroll_offset / overflow) + 2, 3,
+                      L - 4, 1.5f);
     }
 
     if (ui.modal != kModalNone) {
@@ -281,12 +287,14 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
           paint_confirm_dialog(canvas, pc, model, {ui.modal, ui.pending_console, lv1}, W, H);
         }
       } else if (g_host.bridge_painters) {
-        ui.content_height = std::max(ui.content_height, g_host.bridge_painters->paint_modal(canvas, pc, ui, W, H));
+        ui.content_height =
+            std::max(ui.content_height, g_host.bridge_painters->paint_modal(canvas, pc, ui, W, H));
       }
     }
     g_hit_regions = std::move(pc.regions);
 
-    if (ui.content_height > before + 1 || ui.fit_shrink) PostMessageW(hwnd, WM_FIT_CONTENT, ui.fit_shrink ? 1 : 0, 0);
+    if (ui.content_height > before + 1 || ui.fit_shrink)
+      PostMessageW(hwnd, WM_FIT_CONTENT, ui.fit_shrink ? 1 : 0, 0);
     ui.fit_shrink = false;
 
     if (meters_apart) {
@@ -316,8 +324,8 @@ LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 int32_t hit_at(HWND hwnd, LPARAM lp) {
   const DashboardUiState& ui = *g_host.ui;
-  const DesignPoint p =
-      design_point(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), window_dpi(hwnd), ui.scroll_offset, ui.regions_scrolled);
+  const DesignPoint p = design_point(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), window_dpi(hwnd),
+                                     ui.scroll_offset, ui.regions_scrolled);
   return hit_test(g_hit_regions, p.x, p.y);
 }
 
@@ -335,14 +343,14 @@ LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
       EndPaint(hwnd, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_SETCURSOR:
       if (LOWORD(lp) == HTCLIENT) return 1;
       break;
     case WM_SIZE:
       if (wp != SIZE_MINIMIZED && LOWORD(lp) > 0)
-        ui.design_width = static_cast<float>(LOWORD(lp)) * 96.0f / static_cast<float>(window_dpi(hwnd));
+        ui.design_width =
+            static_cast<float>(LOWORD(lp)) * 96.0f / static_cast<float>(window_dpi(hwnd));
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case WM_GETMINMAXINFO: {
@@ -351,7 +359,8 @@ LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
       const int dpi = window_dpi(hwnd);
       PxRect work;
       const bool have_work = work_area_of(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), work);
-      const TrackLimits t = track_limits(dpi, frame_of(dpi), dashboard_size(hwnd), have_work ? &work : nullptr);
+      const TrackLimits t =
+          track_limits(dpi, frame_of(dpi), dashboard_size(hwnd), have_work ? &work : nullptr);
       mm->ptMinTrackSize = {t.min.w, t.min.h};
       mm->ptMaxTrackSize = {t.max.w, t.max.h};
       return 0;
@@ -359,13 +368,12 @@ LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     case WM_DPICHANGED: {
       const RECT* r = reinterpret_cast<const RECT*>(lp);
       g_last_posted = {};  // the edit box must be placed again at the new scale
-      SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     }
-    case WM_CLOSE:
-      ShowWindow(hwnd, SW_HIDE);
-      return 0;
+    case WM_CLOSE: ShowWindow(hwnd, SW_HIDE); return 0;
     case WM_DESTROY:
       g_dash = nullptr;
       g_edit = nullptr;
@@ -392,8 +400,8 @@ LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case WM_LBUTTONDOWN: {
-      const DesignPoint p =
-          design_point(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), window_dpi(hwnd), ui.scroll_offset, ui.regions_scrolled);
+      const DesignPoint p = design_point(GET_X_LPARAM(lp), GET_Y_LPARAM(lp), window_dpi(hwnd),
+                                         ui.scroll_offset, ui.regions_scrolled);
       BridgePageClicks none;
       if (dispatch_click(ui, hit_test(g_hit_regions, p.x, p.y), p.x, p.y, *g_host.actions,
                          g_host.bridge_clicks ? *g_host.bridge_clicks : none))
@@ -405,22 +413,23 @@ LRESULT CALLBACK dashboard_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
       const PxRect now = window_rect(hwnd);
       switch (fit_action(now.height(), want.h, wp == 1)) {
         case FitAction::shrink:
-          SetWindowPos(hwnd, nullptr, 0, 0, now.width(), want.h, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+          SetWindowPos(hwnd, nullptr, 0, 0, now.width(), want.h,
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
           break;
         case FitAction::grow:
-          move_to(hwnd, pull_inside({now.left, now.top, now.right, now.top + want.h}, cursor_monitor_work_area()));
+          move_to(hwnd, pull_inside({now.left, now.top, now.right, now.top + want.h},
+                                    cursor_monitor_work_area()));
           break;
-        case FitAction::keep:
-          InvalidateRect(hwnd, nullptr, FALSE);
-          break;
+        case FitAction::keep: InvalidateRect(hwnd, nullptr, FALSE); break;
       }
       return 0;
     }
     case WM_PLACE_ADDRESS_EDIT:
       if (g_edit && g_edit_place.valid) {
         const float k = static_cast<float>(window_dpi(hwnd)) / 96.0f;
-        MoveWindow(g_edit, static_cast<int>(g_edit_place.x * k), static_cast<int>(g_edit_place.y * k),
-                   static_cast<int>(g_edit_place.w * k), static_cast<int>(g_edit_place.h * k), TRUE);
+        MoveWindow(g_edit, static_cast<int>(g_edit_place.x * k),
+                   static_cast<int>(g_edit_place.y * k), static_cast<int>(g_edit_place.w * k),
+                   static_cast<int>(g_edit_place.h * k), TRUE);
         SendMessageW(g_edit, EM_SETSEL, 0, 0);
         SendMessageW(g_edit, EM_SCROLLCARET, 0, 0);
         SendMessageW(g_edit, EM_SETSEL, 0, -1);
@@ -475,7 +484,8 @@ int window_dpi(HWND hwnd) {
 void apply_dashboard_z_order() {
   if (!g_dash) return;
   const bool top = g_host.always_on_top && *g_host.always_on_top;
-  SetWindowPos(g_dash, top ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  SetWindowPos(g_dash, top ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void set_dashboard_icon(HICON icon) {
@@ -501,8 +511,8 @@ void open_dashboard() {
   }
   const PxSize size = dashboard_size(nullptr);
   const PxRect r = centre_in(cursor_monitor_work_area(), size.w, size.h);
-  g_dash = CreateWindowExW(kExStyle, kClass, L"Kestrune", kStyle, r.left, r.top, r.width(), r.height(), nullptr,
-                           nullptr, inst, nullptr);
+  g_dash = CreateWindowExW(kExStyle, kClass, L"Kestrune", kStyle, r.left, r.top, r.width(),
+                           r.height(), nullptr, nullptr, inst, nullptr);
   if (!g_dash) return;
   set_dark_frame(g_dash);
   apply_dashboard_z_order();
@@ -514,7 +524,8 @@ void place_dashboard_window() {
   if (!g_dash) return;
   g_host.ui->scroll_offset = 0;
   const PxSize size = dashboard_size(g_dash);
-  move_to(g_dash, resize_about_centre(window_rect(g_dash), size.w, size.h, cursor_monitor_work_area()));
+  move_to(g_dash,
+          resize_about_centre(window_rect(g_dash), size.w, size.h, cursor_monitor_work_area()));
   InvalidateRect(g_dash, nullptr, FALSE);
 }
 
@@ -527,8 +538,9 @@ void create_address_edit(int, const std::u16string& text) {
                            GetModuleHandleW(nullptr), nullptr);
   if (!g_edit) return;
   const int dpi = window_dpi(g_dash);
-  g_edit_font = CreateFontW(-(13 * dpi / 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+  g_edit_font = CreateFontW(-(13 * dpi / 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
   SendMessageW(g_edit, WM_SETFONT, reinterpret_cast<WPARAM>(g_edit_font), TRUE);
   SendMessageW(g_edit, EM_SETLIMITTEXT, 40, 0);
   SendMessageW(g_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"e.g. 192.168.1.20"));

@@ -22,12 +22,16 @@ inline constexpr UINT WM_ADDRESS_EDIT_KEY = WM_APP + 5;
 // closed (the status page, with the details panel or the channel page over it), and the modal
 // pages they own (reroute page, remove page). Without them the setup page is the only page.
 class BridgePagePainters {
- public:
+public:
   virtual ~BridgePagePainters() = default;
   // Drawn under the scroll translation; returns the content height.
-  virtual float paint_page(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) { return 0; }
+  virtual float paint_page(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) {
+    return 0;
+  }
   // Returns the window height the modal page needs (0: any): the window grows to it.
-  virtual float paint_modal(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) { return 0; }
+  virtual float paint_modal(Canvas&, PaintContext&, DashboardUiState&, float /*W*/, float /*H*/) {
+    return 0;
+  }
   // True when nothing lies over the main page's meters: paint_page then leaves them to
   // draw_meters, which the frame calls last, under the same scroll translation.
   virtual bool meters_apart(const DashboardUiState&) { return false; }
@@ -44,7 +48,7 @@ struct DashboardHost {
   BridgePagePainters* bridge_painters = nullptr;
   std::function<bool(JsonValue&)> page_model;  // gathered now, with the action message
   std::function<bool()> lv1_running;
-  std::function<HICON()> window_icon;          // the 32-pixel linked icon
+  std::function<HICON()> window_icon;  // the 32-pixel linked icon
   const bool* always_on_top = nullptr;
 };
 

@@ -15,8 +15,7 @@ namespace {
 
 Gdiplus::Bitmap* wrap_bits(int32_t w, int32_t h, void* bits) {
   // GDI+ objects come from GdipAlloc, which gives null instead of throwing.
-  return new Gdiplus::Bitmap(w, h, w * 4, PixelFormat32bppPARGB,
-                             static_cast<BYTE*>(bits));
+  return new Gdiplus::Bitmap(w, h, w * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(bits));
 }
 
 }  // namespace

@@ -14,10 +14,10 @@ class Bitmap;
 namespace ks::tray {
 
 struct DibSurface {
-  HDC dc = nullptr;                 // memory context, the DIB selected into it
+  HDC dc = nullptr;  // memory context, the DIB selected into it
   HBITMAP dib = nullptr;
-  HGDIOBJ previous = nullptr;       // the context's bitmap before the DIB
-  void* bits = nullptr;             // width x height premultiplied ARGB, rows top down
+  HGDIOBJ previous = nullptr;         // the context's bitmap before the DIB
+  void* bits = nullptr;               // width x height premultiplied ARGB, rows top down
   Gdiplus::Bitmap* bitmap = nullptr;  // over `bits`, stride width x 4
   int32_t width = 0;
   int32_t height = 0;

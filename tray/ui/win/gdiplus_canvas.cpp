@@ -57,8 +57,8 @@ struct GdiplusCanvas::Cache {
   // for its width, then again to centre its label), and each measure is a costly GDI+ call.
   std::unordered_map<std::u16string, TextSize> measured;
   SolidBrush brush{Color(0)};
-  std::unique_ptr<StringFormat> shared;  // the measuring format
-  std::unique_ptr<StringFormat> wrap;    // the same with wrapping
+  std::unique_ptr<StringFormat> shared;   // the measuring format
+  std::unique_ptr<StringFormat> wrap;     // the same with wrapping
   std::unique_ptr<StringFormat> line[3];  // one line, ellipsis, by alignment
 
   Cache() {
@@ -66,8 +66,7 @@ struct GdiplusCanvas::Cache {
     shared->SetFormatFlags(shared->GetFormatFlags() | StringFormatFlagsMeasureTrailingSpaces);
     wrap.reset(shared->Clone());
     wrap->SetFormatFlags(wrap->GetFormatFlags() & ~StringFormatFlagsNoWrap);
-    const StringAlignment al[3] = {StringAlignmentNear, StringAlignmentCenter,
-                                   StringAlignmentFar};
+    const StringAlignment al[3] = {StringAlignmentNear, StringAlignmentCenter, StringAlignmentFar};
     for (int i = 0; i < 3; ++i) {
       line[i].reset(shared->Clone());
       line[i]->SetFormatFlags(line[i]->GetFormatFlags() | StringFormatFlagsNoWrap);
@@ -82,9 +81,9 @@ struct GdiplusCanvas::Cache {
     FontEntry e{f.family, f.px, f.weight, nullptr, nullptr};
     const std::wstring name(f.family, f.family + strlen(f.family));
     e.fam = std::make_unique<FontFamily>(name.c_str());
-    e.font = std::make_unique<Font>(
-        e.fam.get(), f.px, f.weight == FontWeight::bold ? FontStyleBold : FontStyleRegular,
-        UnitPixel);
+    e.font = std::make_unique<Font>(e.fam.get(), f.px,
+                                    f.weight == FontWeight::bold ? FontStyleBold : FontStyleRegular,
+                                    UnitPixel);
     fonts.push_back(std::move(e));
     return fonts.back();
   }
@@ -151,8 +150,8 @@ void GdiplusCanvas::stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed
     g_.DrawLines(&pn, p.data(), static_cast<INT>(n));
 }
 
-void GdiplusCanvas::stroke_arc(Argb c, float x, float y, float w, float h, float start,
-                               float sweep, float pen, LineCap cap) {
+void GdiplusCanvas::stroke_arc(Argb c, float x, float y, float w, float h, float start, float sweep,
+                               float pen, LineCap cap) {
   Pen pn(Color(c), pen);
   const Gdiplus::LineCap gc = cap == LineCap::round ? LineCapRound : LineCapFlat;
   pn.SetStartCap(gc);
@@ -226,8 +225,8 @@ TextSize GdiplusCanvas::measure(const std::u16string& text, const FontSpec& f, f
   return size;
 }
 
-void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f, Argb c,
-                                   float x, float y, float w, float h, TextAlign a) {
+void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f, Argb c, float x,
+                                   float y, float w, float h, TextAlign a) {
   if (text.empty()) return;
   Font* font = cache_->font(f).font.get();
   StringFormat* shared = cache_->shared.get();
@@ -242,7 +241,10 @@ void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f
         const size_t mid = (lo + hi + 1) / 2;
         const std::u16string t = text.substr(0, mid) + u"\u2026";
         g_.MeasureString(wide(t), -1, font, PointF(0, 0), shared, &m);
-        if (m.Width <= w) lo = mid; else hi = mid - 1;
+        if (m.Width <= w)
+          lo = mid;
+        else
+          hi = mid - 1;
       }
       shown = text.substr(0, lo) + u"\u2026";
     }
@@ -254,8 +256,8 @@ void GdiplusCanvas::draw_line_text(const std::u16string& text, const FontSpec& f
 void GdiplusCanvas::draw_wrapped(const std::u16string& text, const FontSpec& f, Argb c, float x,
                                  float y, float w, float h) {
   if (text.empty()) return;
-  g_.DrawString(wide(text), -1, cache_->font(f).font.get(), RectF(x, y, w, h),
-                cache_->wrap.get(), &cache_->solid(c));
+  g_.DrawString(wide(text), -1, cache_->font(f).font.get(), RectF(x, y, w, h), cache_->wrap.get(),
+                &cache_->solid(c));
 }
 
 float GdiplusCanvas::ascent(const FontSpec& f) {

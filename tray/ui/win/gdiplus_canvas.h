@@ -16,7 +16,7 @@ class StringFormat;
 namespace ks::tray {
 
 class GdiplusCanvas : public Canvas {
- public:
+public:
   explicit GdiplusCanvas(Gdiplus::Graphics& g);
   ~GdiplusCanvas() override;
   void fill_rect(Argb c, float x, float y, float w, float h) override;
@@ -35,8 +35,8 @@ class GdiplusCanvas : public Canvas {
   float world_scale() const override;
   void stroke_polyline(Argb c, const Pt* pts, size_t n, bool closed, float pen, LineCap cap,
                        bool join_round) override;
-  void stroke_arc(Argb c, float x, float y, float w, float h, float start, float sweep,
-                  float pen, LineCap cap) override;
+  void stroke_arc(Argb c, float x, float y, float w, float h, float start, float sweep, float pen,
+                  LineCap cap) override;
   void clear(Argb c) override;
   void set_antialias(bool on) override;
   void erase_line(float x1, float y1, float x2, float y2, float pen) override;
@@ -44,7 +44,7 @@ class GdiplusCanvas : public Canvas {
   void draw_layer(int px, float x, float y, float size,
                   const std::function<void(Canvas&)>& paint) override;
 
- private:
+private:
   struct Cache;  // fonts, the one brush and the string formats, made once per canvas
   Gdiplus::Graphics& g_;
   std::unique_ptr<Cache> cache_;
@@ -52,11 +52,12 @@ class GdiplusCanvas : public Canvas {
 
 // Starts GDI+ for the life of the object; every GDI+ object must be gone before it ends.
 class GdiplusSession {
- public:
+public:
   GdiplusSession();
   ~GdiplusSession();
   bool ok() const { return ok_; }
- private:
+
+private:
   ULONG_PTR token_ = 0;
   bool ok_ = false;
 };

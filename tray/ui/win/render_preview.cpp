@@ -18,14 +18,12 @@ namespace ks::tray {
 
 using namespace Gdiplus;
 
-int render_setup_preview(const std::wstring& out, const std::string& page, int scale,
-                         int width) {
+int render_setup_preview(const std::wstring& out, const std::string& page, int scale, int width) {
   scale = render_scale(scale);
   width = setup_render_width(width);
   SetupPreview p;
   switch (prepare_setup_preview(page, p)) {
-    case PreviewPage::ok:
-      break;
+    case PreviewPage::ok: break;
     case PreviewPage::unknown_state:
       std::fprintf(stderr, "render: unknown setup state '%s'\n", page.c_str());
       return 2;

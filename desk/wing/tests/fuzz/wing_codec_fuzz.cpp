@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   char text[17];
   std::memset(text, 'x', sizeof text);
-  if (decode_text(data, size, text, sizeof text)) KS_FUZZ_CHECK(std::memchr(text, '\0', sizeof text) != nullptr);
+  if (decode_text(data, size, text, sizeof text))
+    KS_FUZZ_CHECK(std::memchr(text, '\0', sizeof text) != nullptr);
 
   // Un-escaping into a small buffer in pieces never writes past it nor takes more than given.
   Unescaper u;

@@ -23,13 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(&a, 0x5A, sizeof a);
   std::string_view d(reinterpret_cast<const char*>(data), size);
   if (!ks::wing_parse_identity(d, "127.0.0.40", &a)) {
-    for (size_t i = 0; i < sizeof a; ++i) KS_FUZZ_CHECK(reinterpret_cast<const uint8_t*>(&a)[i] == 0x5A);
+    for (size_t i = 0; i < sizeof a; ++i)
+      KS_FUZZ_CHECK(reinterpret_cast<const uint8_t*>(&a)[i] == 0x5A);
     return 0;
   }
   KS_FUZZ_CHECK(std::strcmp(a.ip, "127.0.0.40") == 0);
   KS_FUZZ_CHECK(printable(a.name, sizeof a.name) && printable(a.model, sizeof a.model));
   KS_FUZZ_CHECK(printable(a.id, sizeof a.id) && a.id[0] != '\0');
-  KS_FUZZ_CHECK(printable(a.identity, sizeof a.identity) && std::strncmp(a.identity, "WING,", 5) == 0);
+  KS_FUZZ_CHECK(printable(a.identity, sizeof a.identity) &&
+                std::strncmp(a.identity, "WING,", 5) == 0);
   KS_FUZZ_CHECK(a.card == -1);
   return 0;
 }

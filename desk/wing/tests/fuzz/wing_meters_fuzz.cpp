@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int round = 0; round < 2; ++round, now += 900) {
     MeterDatagram d = g_levels.take(data, size, id, now);
     if (size < 4) KS_FUZZ_CHECK(d == MeterDatagram::kTooShort);
-    if (d == MeterDatagram::kDecoded || d == MeterDatagram::kFirstDecoded) KS_FUZZ_CHECK(size == kMeterFrameSize);
+    if (d == MeterDatagram::kDecoded || d == MeterDatagram::kFirstDecoded)
+      KS_FUZZ_CHECK(size == kMeterFrameSize);
   }
   for (size_t g = 0; g < kMeterGroupCount; ++g) {
     const MeterGroup& grp = kMeterGroups[g];
@@ -29,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       bool known = g_levels.level(grp.name, n, &db);
       if (n < 1 || n > int32_t(grp.channels)) KS_FUZZ_CHECK(!known);
       if (known) KS_FUZZ_CHECK(std::isfinite(db) && db >= kMeterFloorDb);
-      if (g_levels.peak(grp.name, n, now, &db)) KS_FUZZ_CHECK(std::isfinite(db) && db >= kMeterFloorDb);
+      if (g_levels.peak(grp.name, n, now, &db))
+        KS_FUZZ_CHECK(std::isfinite(db) && db >= kMeterFloorDb);
       g_levels.clip(grp.name, n, now);
     }
   }

@@ -47,8 +47,10 @@ TEST(WingDeskRecord, NamesCapsAndFilledSlots) {
       EXPECT_NE(slots[i], nullptr);
   }
   // Distinct functions where the desk reads distinct things.
-  EXPECT_NE(reinterpret_cast<const void*>(d->meter_now), reinterpret_cast<const void*>(d->meter_peak));
-  EXPECT_NE(reinterpret_cast<const void*>(d->sent_count), reinterpret_cast<const void*>(d->received_count));
+  EXPECT_NE(reinterpret_cast<const void*>(d->meter_now),
+            reinterpret_cast<const void*>(d->meter_peak));
+  EXPECT_NE(reinterpret_cast<const void*>(d->sent_count),
+            reinterpret_cast<const void*>(d->received_count));
 
   EXPECT_TRUE(d->is_preamp_bank("lcl"));
   EXPECT_TRUE(d->is_preamp_bank("SC"));
@@ -81,7 +83,8 @@ struct Event {
 };
 std::mutex g_m;
 std::vector<Event> g_events;
-void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag, const void*) {
+void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag,
+                     const void*) {
   std::lock_guard<std::mutex> g(g_m);
   g_events.push_back(Event{bank, kind, n, value, flag});
 }

@@ -32,7 +32,7 @@ using test::Reply;
 using test::request;
 
 class WingLink : public testing::Test {
- protected:
+protected:
   void start_sim(const char* ip) {
     ip_ = ip;
     ASSERT_TRUE(sim_.start(*parse_ipv4(ip))) << ip;
@@ -95,14 +95,19 @@ TEST_F(WingLink, WritesFromLv1NeverWaitForADeskThatStopsReading) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_FALSE(returned.load()) << "the blocking send should still be waiting on the full socket";
   EXPECT_FALSE(link_try_send_frame(gain_write("LCL", 3, 33.0)));
-  EXPECT_FALSE(returned.load()) << "LV1's write came back before the lock holder did: it did not wait";
+  EXPECT_FALSE(returned.load())
+      << "LV1's write came back before the lock holder did: it did not wait";
 
   sim_.update_faults([](sim::SimFaults& f) { f.stall = false; });
   watcher.join();
   ASSERT_TRUE(eventually([] { return link_try_send_frame(gain_write("LCL", 3, 33.0)); }, 3000));
-  ASSERT_TRUE(sim_.wait_records([](const std::vector<sim::SimRecord>& all) {
-    return !all.empty() && all.back().request.path == "io/in/LCL/3/g" && all.back().request.value.number == 33.0;
-  }, 10000)) << sent << " frames before the socket filled";
+  ASSERT_TRUE(sim_.wait_records(
+      [](const std::vector<sim::SimRecord>& all) {
+        return !all.empty() && all.back().request.path == "io/in/LCL/3/g" &&
+               all.back().request.value.number == 33.0;
+      },
+      10000))
+      << sent << " frames before the socket filled";
   EXPECT_EQ(sim_.junk_bytes(), 0u) << "the stream was cut inside a frame";
   SimValue at_desk;
   ASSERT_TRUE(sim_.get(input_path("LCL", 3, "g"), &at_desk));
@@ -135,7 +140,8 @@ TEST_F(WingLink, LateRepliesAreNeverTakenAsPushes) {
   sim_.set(input_path("LCL", 4, "g"), SimValue::of_float(9.0));
   sim_.update_faults([](sim::SimFaults& f) { f.stall = f.hold_pushes = false; });
   ASSERT_TRUE(eventually([&] { return link_late_replies_dropped() == before + 4; }, 3000));
-  for (const auto& p : pushes.pushes()) EXPECT_NE(p.value, 9.0) << "a late reply came through as a push";
+  for (const auto& p : pushes.pushes())
+    EXPECT_NE(p.value, 9.0) << "a late reply came through as a push";
   EXPECT_EQ(pushes.size(), 1u);
   Reply now = read_leaf("LCL", 4, "g");
   ASSERT_TRUE(now.ok);

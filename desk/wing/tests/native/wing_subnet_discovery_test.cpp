@@ -77,22 +77,27 @@ struct Host {
     if (!holder.start({"unshare", "-n", "sleep", "600"})) return false;
     ns_pid = std::to_string(holder.pid());
     // Wait until the holder sits in its own namespace.
-    struct stat mine{}, theirs{};
+    struct stat mine {
+    }, theirs{};
     stat("/proc/self/ns/net", &mine);
     for (int i = 0; i < 200; ++i) {
-      if (stat(("/proc/" + ns_pid + "/ns/net").c_str(), &theirs) == 0 && theirs.st_ino != mine.st_ino) break;
+      if (stat(("/proc/" + ns_pid + "/ns/net").c_str(), &theirs) == 0 &&
+          theirs.st_ino != mine.st_ino)
+        break;
       sleep_ms(10);
     }
     if (theirs.st_ino == mine.st_ino) return false;
     peer = tag + "1";
     return run("ip link add " + tag + "0 type veth peer name " + peer + " netns " + ns_pid) &&
-           run("ip addr add " + our_addr + " dev " + tag + "0") && run("ip link set " + tag + "0 up") &&
-           in_ns("ip link set lo up") && in_ns("ip addr add " + its_addr + " dev " + peer) &&
+           run("ip addr add " + our_addr + " dev " + tag + "0") &&
+           run("ip link set " + tag + "0 up") && in_ns("ip link set lo up") &&
+           in_ns("ip addr add " + its_addr + " dev " + peer) &&
            in_ns("ip link set " + peer + " up");
   }
   bool in_ns(const std::string& cmd) { return run("nsenter -t " + ns_pid + " -n " + cmd); }
   bool start_sim(const std::string& ip, const std::string& serial, const std::string& name) {
-    return sim.start({"nsenter", "-t", ns_pid, "-n", sim_path(), "--ip", ip, "--serial", serial, "--name", name});
+    return sim.start({"nsenter", "-t", ns_pid, "-n", sim_path(), "--ip", ip, "--serial", serial,
+                      "--name", name});
   }
 };
 

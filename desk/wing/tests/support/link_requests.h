@@ -35,8 +35,8 @@ struct Reply {
   }
 };
 
-inline Reply request(const NodeFrame& f, uint32_t expected, uint32_t timeout_ms = 400, bool block = false,
-                     bool multi = false) {
+inline Reply request(const NodeFrame& f, uint32_t expected, uint32_t timeout_ms = 400,
+                     bool block = false, bool multi = false) {
   Reply r;
   uint8_t buf[kReplyCapacity];
   uint32_t n = 0;
@@ -47,7 +47,8 @@ inline Reply request(const NodeFrame& f, uint32_t expected, uint32_t timeout_ms 
 
 // A read as the driver makes it: guarded by the node's hash once that is learned.
 inline Reply read_leaf(const char* bank, int n, const char* leaf, uint32_t timeout_ms = 400) {
-  return request(read_frame(bank, n, leaf), node_table().lookup(bank, uint32_t(n), leaf), timeout_ms);
+  return request(read_frame(bank, n, leaf), node_table().lookup(bank, uint32_t(n), leaf),
+                 timeout_ms);
 }
 
 }  // namespace ks::test

@@ -21,7 +21,7 @@ struct PushRecord {
 
 // Installs a push callback with the link that records into a list.
 class PushRecorder {
- public:
+public:
   PushRecorder();
   ~PushRecorder();
   std::vector<PushRecord> pushes() const;

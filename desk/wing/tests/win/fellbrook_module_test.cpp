@@ -38,8 +38,8 @@ void KS_ABI host_log(const char*, int32_t, const char* text) {
   g_lines.push_back(text ? text : "");
 }
 GainObject* KS_ABI host_live() { return &g_live; }
-void KS_ABI host_report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on, uint32_t has_48v,
-                        uint32_t) {
+void KS_ABI host_report(GainObject*, int32_t ch, double db, uint32_t has_gain, uint32_t on,
+                        uint32_t has_48v, uint32_t) {
   std::lock_guard<std::mutex> g(g_mu);
   g_reports.push_back(Report{ch, db, has_gain, on, has_48v});
 }
@@ -77,12 +77,14 @@ TEST(FellbrookModule, LV1AndTheDeskStayInStep) {
   sim::DiscoveryBehaviour b;
   b.line = desk.identity_line();
   ASSERT_TRUE(answers.start(kLoopback, b));
-  // Card channels 1..24 carry LCL 1..24 (the simulated patch); LV1's channel c is card channel c + 1.
+  // Card channels 1..24 carry LCL 1..24 (the simulated patch); LV1's channel c is card channel c
+  // + 1.
   desk.set("io/in/LCL/1/g", SimValue::of_float(24.0));
 
   module_dll::LoadedModule m;
   ASSERT_TRUE(m.load("Fellbrook.dll")) << m.lib.last_error();
-  ASSERT_TRUE(m.prepare_host("wing", "wing.cfg", "bank=LCL\nwatch=8\ncard=MOD\nresync=desk\nip=127.0.0.1\n", u"-wing"));
+  ASSERT_TRUE(m.prepare_host("wing", "wing.cfg",
+                             "bank=LCL\nwatch=8\ncard=MOD\nresync=desk\nip=127.0.0.1\n", u"-wing"));
   m.host.log = host_log;
   m.host.live_gain_object = host_live;
   m.host.report_to_lv1 = host_report;

@@ -26,7 +26,8 @@ Bytes oscsend(const std::string& args) {
 }
 
 TEST(OscAgainstLiblo, ToolIsInstalled) {
-  ASSERT_FALSE(oscsend("/xinfo").empty()) << "liblo-tools (oscsend) is missing; tools/setup.sh installs it";
+  ASSERT_FALSE(oscsend("/xinfo").empty())
+      << "liblo-tools (oscsend) is missing; tools/setup.sh installs it";
 }
 
 TEST(OscAgainstLiblo, OurMessagesMatchLibloBytes) {

@@ -12,9 +12,11 @@ namespace {
 std::mutex g_mutex;
 std::vector<RecordedEvent> g_events;
 
-void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag, const void*) {
+void KS_ABI on_event(const char* bank, int32_t n, const char* kind, double value, uint8_t flag,
+                     const void*) {
   std::lock_guard<std::mutex> g(g_mutex);
-  g_events.push_back({std::chrono::steady_clock::now(), bank ? bank : "", n, kind ? kind : "", value, flag});
+  g_events.push_back(
+      {std::chrono::steady_clock::now(), bank ? bank : "", n, kind ? kind : "", value, flag});
 }
 }  // namespace
 

@@ -24,7 +24,7 @@ struct RecordedEvent {
 // Installs itself as the driver's event callback and, through its DriverRecorder, as the driver
 // services while alive.
 class X32Recorder {
- public:
+public:
   X32Recorder();
   ~X32Recorder();
   std::vector<RecordedEvent> events();
@@ -38,7 +38,7 @@ class X32Recorder {
   bool wait_for(const std::function<bool()>& ready, int timeout_ms);
   static int stuck_reports() { return int(DriverRecorder::stuck()); }
 
- private:
+private:
   DriverRecorder services_;
 };
 

@@ -33,7 +33,8 @@ TEST(BrannockModule, LV1AndTheDeskStayInStep) {
   desk.put("/headamp/000/gain", sim::osc_f(0.5f));  // +24 dB
 
   Module m;
-  ASSERT_TRUE(m.load_and_start("bank=AN\nwatch=8\ncard=CRD\nresync=desk\nip=127.0.0.1\n")) << m.lib.last_error();
+  ASSERT_TRUE(m.load_and_start("bank=AN\nwatch=8\ncard=CRD\nresync=desk\nip=127.0.0.1\n"))
+      << m.lib.last_error();
   const ConsoleModuleTable* t = m.table;
 
   // Found at its address and subscribed; the desk's value of channel 1 reaches LV1.
@@ -43,7 +44,8 @@ TEST(BrannockModule, LV1AndTheDeskStayInStep) {
 
   // LV1 -> desk.
   t->set_gain(1, 20.0);
-  EXPECT_TRUE(eventually([&] { return std::abs(desk.headamp_gain(1) - 32.0f / 72.0f) < 1e-6; }, 5000));
+  EXPECT_TRUE(
+      eventually([&] { return std::abs(desk.headamp_gain(1) - 32.0f / 72.0f) < 1e-6; }, 5000));
   t->set_phantom(2, 1);
   EXPECT_TRUE(eventually([&] { return desk.headamp_phantom(2) == 1; }, 5000));
 

@@ -18,7 +18,8 @@ TEST(Lv1Script, ALineThatCannotRunEndsTheScript) {
   } cases[] = {
       {"bogus x\n", "error: unknown command bogus", "bogus x"},
       {"version\n", "", "version"},  // no interface before the factory ran
-      {"factory \"$BUNDLE\\\"\nlistener nobox plain\n", "error: no object named nobox", "listener nobox plain"},
+      {"factory \"$BUNDLE\\\"\nlistener nobox plain\n", "error: no object named nobox",
+       "listener nobox plain"},
       // a box by that name is no gain object
       {"factory \"$BUNDLE\\\"\nbox g 11 2\ngain g 1 3\n", "error: no object named g", "gain g 1 3"},
       {"async\n", "", "async"},
@@ -34,7 +35,8 @@ TEST(Lv1Script, ALineThatCannotRunEndsTheScript) {
     }
     const JournalLine* failed = j.first("error: line ");
     ASSERT_NE(failed, nullptr) << c.script;
-    EXPECT_NE(failed->text.find(std::string(" failed: ") + c.failed_line), std::string::npos) << failed->text;
+    EXPECT_NE(failed->text.find(std::string(" failed: ") + c.failed_line), std::string::npos)
+        << failed->text;
     EXPECT_FALSE(j.has("done")) << c.script;
   }
 }
@@ -45,7 +47,7 @@ TEST(Lv1Script, CommentsBlankLinesAndMissingArgumentsAreNoFault) {
       "# a comment\n"
       "\n"
       "   \n"
-      "sleep\n"                                  // no MS: no sleep
+      "sleep\n"  // no MS: no sleep
       "factory \"$BUNDLE\\\"  # after a command\n"
       "version\n");
   ASSERT_TRUE(r.finished()) << r.exit_code;

@@ -40,7 +40,8 @@ struct Process {
     std::wstring cmd = L"\"" + wide(exe) + L"\" " + wide(args);
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
+    return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi) != 0;
   }
   // The exit code, or -1 when it did not end in time.
   long wait(DWORD ms) {

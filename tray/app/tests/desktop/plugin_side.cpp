@@ -39,7 +39,8 @@ bool launch(const std::string& cmdline, PROCESS_INFORMATION& pi) {
   std::wstring cmd = wide(cmdline);
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
+  return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi) != 0;
 }
 
 void end(PROCESS_INFORMATION& pi, DWORD grace_ms) {
@@ -88,8 +89,10 @@ bool PluginSide::install(std::string& why) {
   fs::remove_all(io_ + "\\Kestrune.bundle", ec);
   fs::remove_all(case_, ec);  // the logs and signals of an earlier run must not count
   fs::remove_all(io_ + "\\Kestrune.bundle", ec);
-  for (const char* card : {"SoundGrid Wing Control", "SoundGrid X-WSG Control", "SoundGrid DN32-WSG Control"}) {
-    if (!copy(win_path(KS_WAVES_DLL), io_ + "\\" + card + ".bundle\\Contents\\Win64\\" + card + ".dll")) {
+  for (const char* card :
+       {"SoundGrid Wing Control", "SoundGrid X-WSG Control", "SoundGrid DN32-WSG Control"}) {
+    if (!copy(win_path(KS_WAVES_DLL),
+              io_ + "\\" + card + ".bundle\\Contents\\Win64\\" + card + ".dll")) {
       why = "Waves' card bundles could not be laid out";
       return false;
     }
@@ -120,18 +123,20 @@ bool PluginSide::start(std::string& why) {
   }
   // LV1's process, from where LV1 is installed, so the tray program also finds its program.
   const std::string lv1_exe = kLv1Locations[1];
-  if (!copy(win_path(KS_LV1_STANDIN), lv1_exe) || !launch("\"" + lv1_exe + "\" 600", lv1_process_)) {
+  if (!copy(win_path(KS_LV1_STANDIN), lv1_exe) ||
+      !launch("\"" + lv1_exe + "\" 600", lv1_process_)) {
     why = "LV1's process stand-in did not start";
     return false;
   }
-  const std::string script = "env TEMP \"" + temp_ + "\"\nenv TMP \"" + temp_ + "\"\nload \"" + win64_ +
-                             "\\Kestrune.dll\"\n" + sim::card_setup_script("box b 11 2") + "callback g\n" +
-                             "wait-file \"" + go_end_ + "\" 600000\nrelease b\n";
+  const std::string script = "env TEMP \"" + temp_ + "\"\nenv TMP \"" + temp_ + "\"\nload \"" +
+                             win64_ + "\\Kestrune.dll\"\n" + sim::card_setup_script("box b 11 2") +
+                             "callback g\n" + "wait-file \"" + go_end_ + "\" 600000\nrelease b\n";
   if (!write_text(case_ + "\\script.txt", script)) {
     why = "the LV1 script could not be written";
     return false;
   }
-  if (!launch("\"" + win_path(KS_LV1SIM_EXE) + "\" \"" + case_ + "\\journal.txt\" \"" + case_ + "\\script.txt\"",
+  if (!launch("\"" + win_path(KS_LV1SIM_EXE) + "\" \"" + case_ + "\\journal.txt\" \"" + case_ +
+                  "\\script.txt\"",
               lv1sim_)) {
     why = "the LV1 stand-in did not start";
     return false;
@@ -141,7 +146,8 @@ bool PluginSide::start(std::string& why) {
 
 std::string PluginSide::module_log() const {
   HANDLE h = CreateFileW(wide(temp_ + "\\kestrune.log").c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   std::string text;
   char buf[65536];
@@ -155,8 +161,7 @@ std::string PluginSide::identity_line() const { return desk_->wing.identity_line
 
 double PluginSide::desk_gain_db(int n) const {
   sim::SimValue v;
-  if (!desk_->wing.get("io/in/LCL/" + std::to_string(n) + "/g", &v))
-    return std::nan("");
+  if (!desk_->wing.get("io/in/LCL/" + std::to_string(n) + "/g", &v)) return std::nan("");
   return v.number;
 }
 

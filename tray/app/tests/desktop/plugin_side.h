@@ -12,7 +12,7 @@
 namespace ks::tray::testing {
 
 class PluginSide {
- public:
+public:
   PluginSide();
   ~PluginSide();  // ends LV1's side and the desk, removes the bundle
   PluginSide(const PluginSide&) = delete;
@@ -23,13 +23,13 @@ class PluginSide {
   // Starts the desk, LV1's process and the LV1 stand-in; false with why.
   bool start(std::string& why);
 
-  std::string win64() const { return win64_; }          // the bundle's Contents\Win64
-  std::string module_log() const;                       // the WING module's log ("" none yet)
+  std::string win64() const { return win64_; }  // the bundle's Contents\Win64
+  std::string module_log() const;               // the WING module's log ("" none yet)
   std::string identity_line() const;
   // The head-amp gain the desk holds for its local input n (from 1); NaN when it has none.
   double desk_gain_db(int n) const;
 
- private:
+private:
   struct Desk;
   std::unique_ptr<Desk> desk_;
   std::string io_, win64_, case_, temp_, go_end_;

@@ -30,7 +30,9 @@ namespace {
 
 using namespace ks::tray;
 
-uint64_t ft(const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; }
+uint64_t ft(const FILETIME& f) {
+  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
 
 bool under_wine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -41,7 +43,8 @@ bool under_wine() {
 // live threads.
 uint64_t cpu_100ns(HANDLE process, DWORD pid) {
   FILETIME created, ended, kernel, user;
-  if (!under_wine()) return GetProcessTimes(process, &created, &ended, &kernel, &user) ? ft(kernel) + ft(user) : 0;
+  if (!under_wine())
+    return GetProcessTimes(process, &created, &ended, &kernel, &user) ? ft(kernel) + ft(user) : 0;
   uint64_t sum = 0;
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snap == INVALID_HANDLE_VALUE) return 0;
@@ -65,7 +68,8 @@ std::string read_small(const std::string& path) {
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
     char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20)) text.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20))
+      text.append(buf, n);
     std::fclose(f);
   }
   return text;
@@ -80,8 +84,9 @@ long long host_ticks(int pid) {
   const char* p = s.c_str() + close + 1;
   long long v[13] = {};
   char state = 0;
-  if (std::sscanf(p, " %c %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld", &state, &v[0], &v[1], &v[2],
-                  &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11]) != 13)
+  if (std::sscanf(p, " %c %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld", &state,
+                  &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10],
+                  &v[11]) != 13)
     return -1;
   return v[10] + v[11];
 }
@@ -110,8 +115,10 @@ std::vector<HostProcess> host_processes() {
     std::replace(cmd.begin(), cmd.end(), '\0', ' ');
     if (wineserver < 0 && cmd.find("wineserver") != std::string::npos && prefix[0]) {
       std::string env = read_small(dir + "environ");
-      if (env.find(std::string("WINEPREFIX=") + prefix + '\0') != std::string::npos) wineserver = pid;
-    } else if (xserver < 0 && display[0] && cmd.rfind("Xvfb " + std::string(display) + ' ', 0) == 0) {
+      if (env.find(std::string("WINEPREFIX=") + prefix + '\0') != std::string::npos)
+        wineserver = pid;
+    } else if (xserver < 0 && display[0] &&
+               cmd.rfind("Xvfb " + std::string(display) + ' ', 0) == 0) {
       xserver = pid;
     }
   } while (FindNextFileA(h, &d));
@@ -140,7 +147,8 @@ void measure(const char* what, const Target& t, const std::vector<HostProcess>& 
   std::printf("tray cpu: %-40s", what);
   if (t.process) {
     const double cpu = static_cast<double>(c1 - c0) / 1e7;
-    std::printf(" %7.3f %% of a core (%.3f s of CPU per minute)", 100.0 * cpu / wall, 60.0 * cpu / wall);
+    std::printf(" %7.3f %% of a core (%.3f s of CPU per minute)", 100.0 * cpu / wall,
+                60.0 * cpu / wall);
   } else {
     std::printf(" %35s", "");
   }
@@ -156,7 +164,8 @@ bool start(const std::wstring& cmdline, PROCESS_INFORMATION& pi) {
   std::wstring cmd = cmdline;
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
+  return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi) != 0;
 }
 
 void finish(PROCESS_INFORMATION& pi) {
@@ -187,15 +196,17 @@ int idle_program(int argc, char** argv) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"KestruneBenchIdle";
   RegisterClassExW(&wc);
-  HWND w = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                           wc.hInstance, nullptr);
-  for (int i = 2; i < argc; ++i) SetTimer(w, static_cast<UINT_PTR>(i), static_cast<UINT>(std::atoi(argv[i])), nullptr);
+  HWND w = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                           nullptr, wc.hInstance, nullptr);
+  for (int i = 2; i < argc; ++i)
+    SetTimer(w, static_cast<UINT_PTR>(i), static_cast<UINT>(std::atoi(argv[i])), nullptr);
   MSG m;
   while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
   return 0;
 }
 
-void measure_idle(const char* what, const wchar_t* timers, const std::vector<HostProcess>& host, int seconds) {
+void measure_idle(const char* what, const wchar_t* timers, const std::vector<HostProcess>& host,
+                  int seconds) {
   PROCESS_INFORMATION pi{};
   if (!start(L"\"" + own_path() + L"\" --idle-window " + timers, pi)) return;
   HWND w = nullptr;
@@ -222,8 +233,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 300 && !link.read_status_snapshot("").desk_answering; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const std::vector<HostProcess> host = host_processes();
-  std::printf("tray cpu: user + kernel time of the process's own threads%s; the host's servers beside it\n",
-              under_wine() ? " (summed per thread: Wine's GetProcessTimes gives the caller's own)" : "");
+  std::printf(
+      "tray cpu: user + kernel time of the process's own threads%s; the host's servers beside it\n",
+      under_wine() ? " (summed per thread: Wine's GetProcessTimes gives the caller's own)" : "");
   measure("plug-in side alone (no program)", {}, host, seconds);
   measure_idle("idle program, 1000 ms timer", L"1000", host, seconds);
   measure_idle("idle program, 1000 ms + 50 ms timers", L"1000 50", host, seconds);

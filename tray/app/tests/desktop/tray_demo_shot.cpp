@@ -41,7 +41,8 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("demo: the plug-in side did not start: %s\n", why.c_str());
     return 1;
   }
-  std::printf("demo: the plug-in side runs again, for the tray program: LV1 stand-in, loader, WING module, desk\n");
+  std::printf(
+      "demo: the plug-in side runs again, for the tray program: LV1 stand-in, loader, WING module, desk\n");
   if (!eventually(answering, 30000)) {
     std::printf("demo: the WING module did not link with the desk\n");
     return 1;
@@ -51,14 +52,16 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
     std::printf("demo: Kestrune.exe did not start\n");
     return 1;
   }
   std::printf("demo: Kestrune.exe started beside it\n");
   int rc = 1;
   if (eventually([] { return visible_dashboard() != nullptr; }, 20000)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a few poll ticks: the page settles
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(2500));  // a few poll ticks: the page settles
     if (testing::capture_window(visible_dashboard(), argv[1]) > 8) {
       std::printf("demo: the live dashboard: %ls\n", argv[1]);
       rc = 0;

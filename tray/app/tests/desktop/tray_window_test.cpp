@@ -49,7 +49,8 @@ std::string win(const char* unix_path) { return testing::win_path(unix_path); }
 
 int count(const std::string& text, const std::string& what) {
   int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+    ++n;
   return n;
 }
 
@@ -59,7 +60,8 @@ size_t capture(HWND hwnd, const fs::path& png, std::vector<uint32_t>* pixels = n
 
 // The regions the painters give for the state of this moment at the window's client size, in
 // the order they were painted; the dialog's when one is open.
-std::vector<HitRegion> regions_now(TrayProgram& p, HWND dash, int32_t modal, int32_t pending, bool wing_panel = false) {
+std::vector<HitRegion> regions_now(TrayProgram& p, HWND dash, int32_t modal, int32_t pending,
+                                   bool wing_panel = false) {
   RECT rc;
   GetClientRect(dash, &rc);
   const float W = static_cast<float>(rc.right), H = static_cast<float>(rc.bottom);
@@ -117,7 +119,8 @@ TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
   Process first;
   ASSERT_TRUE(first.start(win(KS_KESTRUNE_EXE), "--tray"));
   ASSERT_TRUE(eventually([] { return FindWindowW(L"KestruneTray", nullptr) != nullptr; }, 20000));
-  ASSERT_TRUE(eventually([&] { return log_since().find("startup: ") != std::string::npos; }, 10000));
+  ASSERT_TRUE(
+      eventually([&] { return log_since().find("startup: ") != std::string::npos; }, 10000));
   EXPECT_NE(log_since().find("NIM_ADD=1"), std::string::npos) << log_since();
   EXPECT_EQ(visible_dashboard(), nullptr);
 
@@ -133,7 +136,8 @@ TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
   // LV1 starts, its loader starts the WING module and the module links with the desk: the icon
   // turns to linked.
   ASSERT_TRUE(plugin.start(why)) << why;
-  ASSERT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 1; }, 30000)) << plugin.module_log();
+  ASSERT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 1; }, 30000))
+      << plugin.module_log();
   auto linked = [&] {
     const std::string l = log_since();
     for (size_t at = l.find(" -> 1"); at != std::string::npos; at = l.find(" -> 1", at + 1))
@@ -154,43 +158,57 @@ TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
   ASSERT_TRUE(click(dash, regions, 400)) << "no enabled WING switch on the page";
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   EXPECT_GT(capture(dash, out / "confirm-off.png"), 8u);
-  EXPECT_NE(read_text(win64_ + "\\state.cfg").find("wing=on"), std::string::npos) << "nothing changes before the confirm";
+  EXPECT_NE(read_text(win64_ + "\\state.cfg").find("wing=on"), std::string::npos)
+      << "nothing changes before the confirm";
   ASSERT_TRUE(click(dash, regions_now(mine, dash, kModalConfirmOff, 0), 463));
-  EXPECT_TRUE(eventually([&] { return read_text(win64_ + "\\state.cfg").find("wing=off") != std::string::npos; }, 5000))
+  EXPECT_TRUE(eventually(
+      [&] { return read_text(win64_ + "\\state.cfg").find("wing=off") != std::string::npos; },
+      5000))
       << read_text(win64_ + "\\state.cfg");
   // The loader heard the modules event and stopped the module.
-  EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " switched off") == 1; }, 15000)) << plugin.module_log();
+  EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " switched off") == 1; }, 15000))
+      << plugin.module_log();
 
   // Switching it on again needs no confirmation.
   mine.sources->poll_tick();
   ASSERT_TRUE(click(dash, regions_now(mine, dash, 0, -1), 400));
-  EXPECT_TRUE(eventually([&] { return read_text(win64_ + "\\state.cfg").find("wing=on") != std::string::npos; }, 5000))
+  EXPECT_TRUE(eventually(
+      [&] { return read_text(win64_ + "\\state.cfg").find("wing=on") != std::string::npos; }, 5000))
       << read_text(win64_ + "\\state.cfg");
-  EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 2; }, 15000)) << plugin.module_log();
+  EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 2; }, 15000))
+      << plugin.module_log();
   // The card's rows follow the module's link: it is up again, and the program has seen it,
   // before the regions are taken from this state.
-  EXPECT_TRUE(eventually([&] {
-    const StatusSnapshot s = mine.link.read_status_snapshot("");
-    return s.present && s.lv1_loaded && s.desk_answering;
-  }, 15000));
+  EXPECT_TRUE(eventually(
+      [&] {
+        const StatusSnapshot s = mine.link.read_status_snapshot("");
+        return s.present && s.lv1_loaded && s.desk_answering;
+      },
+      15000));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   // The address dialog: its edit box takes a typed address; Enter saves it without zeros.
   mine.sources->poll_tick();
-  ASSERT_TRUE(click(dash, regions_now(mine, dash, 0, -1), 410)) << "no details button on the WING card";
+  ASSERT_TRUE(click(dash, regions_now(mine, dash, 0, -1), 410))
+      << "no details button on the WING card";
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  ASSERT_TRUE(click(dash, regions_now(mine, dash, 0, -1, true), 500)) << "no address button in the WING's details";
+  ASSERT_TRUE(click(dash, regions_now(mine, dash, 0, -1, true), 500))
+      << "no address button in the WING's details";
   HWND edit = nullptr;
-  ASSERT_TRUE(eventually([&] { return (edit = FindWindowExW(dash, nullptr, L"EDIT", nullptr)) != nullptr; }, 5000));
+  ASSERT_TRUE(eventually(
+      [&] { return (edit = FindWindowExW(dash, nullptr, L"EDIT", nullptr)) != nullptr; }, 5000));
   SendMessageW(edit, EM_SETSEL, 0, -1);
   for (wchar_t c : std::wstring(L"192.168.001.020")) PostMessageW(edit, WM_CHAR, c, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   EXPECT_GT(capture(dash, out / "address.png"), 8u);
   PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
   PostMessageW(edit, WM_CHAR, L'\r', 0);
-  EXPECT_TRUE(eventually([&] { return read_text(win64_ + "\\wing.cfg").find("ip=192.168.1.20") != std::string::npos; }, 5000))
+  EXPECT_TRUE(eventually(
+      [&] { return read_text(win64_ + "\\wing.cfg").find("ip=192.168.1.20") != std::string::npos; },
+      5000))
       << read_text(win64_ + "\\wing.cfg");
-  EXPECT_TRUE(eventually([&] { return FindWindowExW(dash, nullptr, L"EDIT", nullptr) == nullptr; }, 5000));
+  EXPECT_TRUE(
+      eventually([&] { return FindWindowExW(dash, nullptr, L"EDIT", nullptr) == nullptr; }, 5000));
 
   // Scrolling: the WING's details make the page taller than the desktop's work area, so the
   // window stops at the work area and the wheel moves the page.
@@ -198,7 +216,8 @@ TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
   capture(dash, out / "top.png", &top);
   POINT centre{200, 200};
   ClientToScreen(dash, &centre);
-  PostMessageW(dash, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), MAKELPARAM(centre.x, centre.y));
+  PostMessageW(dash, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)),
+               MAKELPARAM(centre.x, centre.y));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   capture(dash, out / "scrolled.png", &scrolled);
   RECT wr, work{};

@@ -43,14 +43,17 @@ std::map<unsigned long, unsigned char> rsrc_bytes(const std::string& exe) {
     unsigned long at = std::stoul(addr, nullptr, 16);
     std::string word;
     for (int w = 0; w < 4 && (l >> word); ++w) {
-      if (word.size() != 8 || word.find_first_not_of("0123456789abcdef") != std::string::npos) break;
-      for (int i = 0; i < 4; ++i) bytes[at++] = static_cast<unsigned char>(std::stoul(word.substr(2 * i, 2), nullptr, 16));
+      if (word.size() != 8 || word.find_first_not_of("0123456789abcdef") != std::string::npos)
+        break;
+      for (int i = 0; i < 4; ++i)
+        bytes[at++] = static_cast<unsigned char>(std::stoul(word.substr(2 * i, 2), nullptr, 16));
     }
   }
   return bytes;
 }
 
-std::string slice(const std::map<unsigned long, unsigned char>& bytes, unsigned long at, unsigned long size) {
+std::string slice(const std::map<unsigned long, unsigned char>& bytes, unsigned long at,
+                  unsigned long size) {
   std::string s;
   for (unsigned long i = 0; i < size; ++i) {
     auto it = bytes.find(at + i);
@@ -70,9 +73,10 @@ std::string utf16(const std::string& ascii) {
 }
 
 class KestruneExe : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
-    if (!exists(kWindowsBuild + "/CMakeCache.txt")) GTEST_SKIP() << "no Windows build configured at " << kWindowsBuild;
+    if (!exists(kWindowsBuild + "/CMakeCache.txt"))
+      GTEST_SKIP() << "no Windows build configured at " << kWindowsBuild;
     exe = kWindowsBuild + "/tray/app/Kestrune.exe";
     ASSERT_TRUE(exists(exe)) << "build the Windows tree first: " << exe;
     dump = run("x86_64-w64-mingw32-objdump -p '" + exe + "'");
@@ -85,10 +89,11 @@ TEST_F(KestruneExe, GuiProgramPe32PlusImportingSystemDllsOnly) {
   EXPECT_NE(dump.find("(PE32+)"), std::string::npos);
   EXPECT_NE(dump.find("Subsystem\t\t00000002\t(Windows GUI)"), std::string::npos);
 
-  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ntdll.dll",    "user32.dll",  "advapi32.dll",
-                                        "bcrypt.dll",   "ws2_32.dll", "iphlpapi.dll", "version.dll", "shell32.dll",
-                                        "gdi32.dll",    "comctl32.dll", "ole32.dll",  "gdiplus.dll", "winhttp.dll",
-                                        "wevtapi.dll",  "uxtheme.dll",  "dwmapi.dll", "shlwapi.dll"};
+  const std::set<std::string> system = {
+      "kernel32.dll", "msvcrt.dll",   "ntdll.dll",    "user32.dll",  "advapi32.dll",
+      "bcrypt.dll",   "ws2_32.dll",   "iphlpapi.dll", "version.dll", "shell32.dll",
+      "gdi32.dll",    "comctl32.dll", "ole32.dll",    "gdiplus.dll", "winhttp.dll",
+      "wevtapi.dll",  "uxtheme.dll",  "dwmapi.dll",   "shlwapi.dll"};
   std::set<std::string> imports;
   const std::string key = "DLL Name: ";
   for (size_t at = dump.find(key); at != std::string::npos; at = dump.find(key, at + 1)) {
@@ -109,7 +114,8 @@ TEST_F(KestruneExe, CarriesTheManifestAndTheVersionResource) {
   const size_t version = dir.find("Entry: ID: 0x000010");
   ASSERT_NE(manifest, std::string::npos) << dir;
   ASSERT_NE(version, std::string::npos) << dir;
-  EXPECT_EQ(dir.find("Entry: ID: ", dir.find('\n', manifest)), dir.find("Entry: ID: 0x000001", manifest))
+  EXPECT_EQ(dir.find("Entry: ID: ", dir.find('\n', manifest)),
+            dir.find("Entry: ID: 0x000001", manifest))
       << "the manifest's id is 1";
 
   // The leaves' bytes.
@@ -128,7 +134,9 @@ TEST_F(KestruneExe, CarriesTheManifestAndTheVersionResource) {
   ASSERT_FALSE(bytes.empty());
   auto [maddr, msize] = leaf(manifest);
   const std::string xml = slice(bytes, maddr, msize);
-  EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+            std::string::npos)
+      << xml;
   EXPECT_NE(xml.find("publicKeyToken=\"6595b64144ccf1df\""), std::string::npos);
   EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
 

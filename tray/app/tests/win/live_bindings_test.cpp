@@ -35,7 +35,8 @@ constexpr uint16_t kWingPort = 48222;
 constexpr uint16_t kWingOscPort = 48223;
 constexpr uint16_t kX32Port = 48023;
 
-const std::string kWingLine = sim::wing_identity_line("192.168.1.62", "FOH", "ngc-full", "S1234567", "3.0.5");
+const std::string kWingLine =
+    sim::wing_identity_line("192.168.1.62", "FOH", "ngc-full", "S1234567", "3.0.5");
 
 DiscoveryEnv loopback_env(const std::string& install) {
   DiscoveryEnv e;
@@ -93,7 +94,8 @@ TEST(LiveBindings, FindTheConsoleReachesTheWingAndThePagesShowIt) {
   ASSERT_TRUE(DeleteFileA(dir.at("wing.cfg").c_str()));
   p.actions->save_console_hints();
   EXPECT_EQ(hint_in(dir.at("wing.cfg")), "192.168.1.62");
-  EXPECT_EQ(GetFileAttributesA(dir.at("x32.cfg").c_str()), INVALID_FILE_ATTRIBUTES);  // no X32 found
+  EXPECT_EQ(GetFileAttributesA(dir.at("x32.cfg").c_str()),
+            INVALID_FILE_ATTRIBUTES);  // no X32 found
 }
 
 TEST(LiveBindings, AnX32FoundAloneIsTheInstallersCurrentConsole) {

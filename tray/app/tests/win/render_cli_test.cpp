@@ -51,7 +51,8 @@ long run(const std::wstring& tail) {
 uint32_t png_width(const std::wstring& path) {
   std::ifstream f(path.c_str(), std::ios::binary);
   unsigned char b[24] = {};
-  if (!f.read(reinterpret_cast<char*>(b), 24) || b[1] != 'P' || b[2] != 'N' || b[3] != 'G') return 0;
+  if (!f.read(reinterpret_cast<char*>(b), 24) || b[1] != 'P' || b[2] != 'N' || b[3] != 'G')
+    return 0;
   return (uint32_t{b[16]} << 24) | (b[17] << 16) | (b[18] << 8) | b[19];
 }
 

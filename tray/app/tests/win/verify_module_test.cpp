@@ -25,7 +25,8 @@ long run(const std::wstring& tail) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &si, &pi))
     return -1;
   long code = -1;
   if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0) {
@@ -47,8 +48,10 @@ TEST(VerifyModule, ExitCodeTellsWhetherTheLibraryLoaded) {
   } cases[] = {
       {L" --verify-module", 87, "no path"},
       {L" --verify-module \"" + win_path(KS_LOADS_OK_DLL) + L"\"", 0, "a library that loads"},
-      {L" --verify-module \"" + win_path(KS_REFUSES_LOAD_DLL) + L"\"", ERROR_DLL_INIT_FAILED, "its entry refuses"},
-      {L" --verify-module \"C:\\no such folder\\missing.dll\"", ERROR_MOD_NOT_FOUND, "no such file"},
+      {L" --verify-module \"" + win_path(KS_REFUSES_LOAD_DLL) + L"\"", ERROR_DLL_INIT_FAILED,
+       "its entry refuses"},
+      {L" --verify-module \"C:\\no such folder\\missing.dll\"", ERROR_MOD_NOT_FOUND,
+       "no such file"},
   };
   for (const Case& c : cases) EXPECT_EQ(run(c.tail), c.code) << c.why;
   // Without a mode it is the resident program, which stays: tray/app/tests/desktop covers it.
@@ -67,7 +70,8 @@ std::string tray_log() {
 // installed each one fails with exit code 1 and says so in the tray log. (What they do on an LV1
 // machine is proven on laid-out trees by the installer's own tests.)
 TEST(UnattendedModes, EachFailsCleanlyWhereNothingIsInstalled) {
-  for (const wchar_t* mode : {L" --install", L" --remove", L" --on=wing", L" --off=X32", L" --on=nothing"}) {
+  for (const wchar_t* mode :
+       {L" --install", L" --remove", L" --on=wing", L" --off=X32", L" --on=nothing"}) {
     const std::string before = tray_log();
     EXPECT_EQ(run(mode), 1) << std::string(mode, mode + wcslen(mode));
     const std::string added = tray_log().substr(before.size());

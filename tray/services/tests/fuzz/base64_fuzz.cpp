@@ -15,8 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
   std::vector<uint8_t> out;
-  if (base64_decode(text, out)) KS_FUZZ_CHECK(out.size() <= size / 4 * 3 + 2);
-  else KS_FUZZ_CHECK(out.size() <= size);
+  if (base64_decode(text, out))
+    KS_FUZZ_CHECK(out.size() <= size / 4 * 3 + 2);
+  else
+    KS_FUZZ_CHECK(out.size() <= size);
 
   uint8_t sig[64];
   if (base64_decode_exact(text, sig, sizeof sig)) {
@@ -24,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view head = text.substr(0, text.find('='));
     std::vector<uint8_t> general;
     KS_FUZZ_CHECK(base64_decode(head, general));
-    KS_FUZZ_CHECK(general.size() == sizeof sig && std::memcmp(general.data(), sig, sizeof sig) == 0);
+    KS_FUZZ_CHECK(general.size() == sizeof sig &&
+                  std::memcmp(general.data(), sig, sizeof sig) == 0);
   }
   return 0;
 }

@@ -34,7 +34,8 @@ std::vector<std::string> lines_of(std::string_view text) {
 bool starts_with_key(const std::string& line, std::string_view key) {
   if (line.size() <= key.size() || line[key.size()] != '=') return false;
   for (size_t i = 0; i < key.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(key[i])))
+    if (std::tolower(static_cast<unsigned char>(line[i])) !=
+        std::tolower(static_cast<unsigned char>(key[i])))
       return false;
   return true;
 }
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   // The first byte picks the key, the next ones (up to the first NUL, at most 40) the value, the
   // rest is the file.
-  static const char* const keys[] = {"ip", "hint", "console", "diag", "resync", "session_recall", "wing", "x32"};
+  static const char* const keys[] = {"ip",     "hint",           "console", "diag",
+                                     "resync", "session_recall", "wing",    "x32"};
   const std::string_view key = keys[data[0] % 8];
   const char* rest = reinterpret_cast<const char*>(data + 1);
   const size_t rest_size = size - 1;

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (verify_sig_trailer(data, size, &signed_length)) {
     // The signed bytes end with the line feed that opens the marker.
     KS_FUZZ_CHECK(signed_length >= 1 && signed_length - 1 + SignatureTrailer::kMarkerSize <= size);
-    KS_FUZZ_CHECK(std::memcmp(data + signed_length - 1, SignatureTrailer::kMarker, SignatureTrailer::kMarkerSize) == 0);
+    KS_FUZZ_CHECK(std::memcmp(data + signed_length - 1, SignatureTrailer::kMarker,
+                              SignatureTrailer::kMarkerSize) == 0);
   }
   return 0;
 }

@@ -37,12 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const StatusSnapshot s = snapshot_of(view);
   KS_FUZZ_CHECK(s.present == 1);
-  KS_FUZZ_CHECK(terminated(s.status_text) && terminated(s.desk_line) && terminated(s.chosen_console));
+  KS_FUZZ_CHECK(terminated(s.status_text) && terminated(s.desk_line) &&
+                terminated(s.chosen_console));
   KS_FUZZ_CHECK(terminated(s.address_ip) && terminated(s.address_id) && terminated(s.address_name));
   for (const auto& bank : s.src_bank) KS_FUZZ_CHECK(terminated(bank));
   KS_FUZZ_CHECK(s.answer_count <= kAnswerSummaries && s.source_device_count <= kSourceDevices);
   for (const auto& a : s.answers)
-    KS_FUZZ_CHECK(terminated(a.ip) && terminated(a.name) && terminated(a.model) && terminated(a.id));
+    KS_FUZZ_CHECK(terminated(a.ip) && terminated(a.name) && terminated(a.model) &&
+                  terminated(a.id));
   for (const auto& d : s.source_devices) KS_FUZZ_CHECK(terminated(d.port));
 
   char line[40];
@@ -72,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KS_FUZZ_CHECK(size >= kLoaderBlockMinSize);
     const auto* lb = reinterpret_cast<const LoaderBlock*>(copy);
     for (const auto& t : lb->types)
-      KS_FUZZ_CHECK(terminated(t.type_name) && terminated(t.running_version) && terminated(t.failed_file));
+      KS_FUZZ_CHECK(terminated(t.type_name) && terminated(t.running_version) &&
+                    terminated(t.failed_file));
   }
   return 0;
 }

@@ -33,12 +33,14 @@ Result run(const std::string& cmd) {
 
 // The raw public key of a PEM private key, as hex (the last 32 bytes of its DER public key).
 std::string public_hex(const std::string& pem) {
-  Result r = run("openssl pkey -in '" + pem + "' -pubout -outform DER | tail -c 32 | od -An -tx1 | tr -d ' \\n'");
+  Result r = run("openssl pkey -in '" + pem +
+                 "' -pubout -outform DER | tail -c 32 | od -An -tx1 | tr -d ' \\n'");
   return r.status == 0 ? r.out : "";
 }
 
 Result key_rule(const std::string& pem, const std::string& args) {
-  return run(std::string("'" KS_CMAKE "' -DKS_TEST_PROFILES_KEY='") + pem + "' " + args + " -P '" KS_PROFILES_KEY_RULE "'");
+  return run(std::string("'" KS_CMAKE "' -DKS_TEST_PROFILES_KEY='") + pem + "' " + args +
+             " -P '" KS_PROFILES_KEY_RULE "'");
 }
 
 TEST(BuildKeys, ThisTestTreeEmbedsItsOwnThrowAwayProfilesKey) {
@@ -67,12 +69,15 @@ TEST(BuildKeys, KeyRuleRefusesWhatAReleaseMustNotTrust) {
     const char* says;
   } cases[] = {
       {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release, 1, "needs KS_PROFILES_KEY"},
-      {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release + " -DKS_PROFILES_KEY=" + test_hex, 1, "this tree's test key"},
-      {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release + " -DKS_PROFILES_KEY=" + release, 1, "not the release key"},
+      {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release + " -DKS_PROFILES_KEY=" + test_hex, 1,
+       "this tree's test key"},
+      {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release + " -DKS_PROFILES_KEY=" + release, 1,
+       "not the release key"},
       {"-DKS_RELEASE_KEY=" + other + " -DKS_PROFILES_KEY=" + other, 1, "not the release key"},
       {"-DKS_PROFILES_KEY=" + other.substr(1), 1, "64 hex digits"},
       {"-DKS_PROFILES_KEY=" + other.substr(1) + "g", 1, "64 hex digits"},
-      {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release + " -DKS_PROFILES_KEY=" + other, 0, "test=0"},
+      {"-DKS_RELEASE_BUILD=ON -DKS_RELEASE_KEY=" + release + " -DKS_PROFILES_KEY=" + other, 0,
+       "test=0"},
       {"-DKS_PROFILES_KEY=0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF", 0,
        "profiles key 0123456789abcdef"},
   };

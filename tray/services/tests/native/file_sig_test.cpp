@@ -22,7 +22,8 @@ TEST(FileSig, OnlyA64ByteSignatureOverTheWholeFileVerifies) {
     size_t len = 64;
     EVP_MD_CTX* c = EVP_MD_CTX_new();
     EVP_DigestSignInit(c, nullptr, nullptr, nullptr, k);
-    EVP_DigestSign(c, reinterpret_cast<uint8_t*>(sig.data()), &len, reinterpret_cast<const uint8_t*>(d.data()), d.size());
+    EVP_DigestSign(c, reinterpret_cast<uint8_t*>(sig.data()), &len,
+                   reinterpret_cast<const uint8_t*>(d.data()), d.size());
     EVP_MD_CTX_free(c);
     return sig;
   };

@@ -28,7 +28,8 @@ using Tree = std::map<std::string, std::string>;
 Tree snapshot(const std::string& root) {
   Tree t;
   if (!fsys::exists(root)) return t;
-  for (auto it = fsys::recursive_directory_iterator(root); it != fsys::recursive_directory_iterator(); ++it) {
+  for (auto it = fsys::recursive_directory_iterator(root);
+       it != fsys::recursive_directory_iterator(); ++it) {
     std::string rel = fsys::relative(it->path(), root).string();
     if (it->is_symlink()) {
       t[rel] = "<link>";
@@ -106,7 +107,9 @@ struct Machine {
       codes.erase(codes.begin());
       return c;
     };
-    e.signature_ok = [](const std::string& p) { return slurp(p + ".sig").size() == 64 || slurp(p).find("loader") != std::string::npos; };
+    e.signature_ok = [](const std::string& p) {
+      return slurp(p + ".sig").size() == 64 || slurp(p).find("loader") != std::string::npos;
+    };
     e.sleep_ms = [this](uint32_t ms) { sleeps.push_back(ms); };
     e.now_ms = [] { return uint64_t{0}; };
     e.signal_modules_changed = [this] { ++signals; };
@@ -126,12 +129,13 @@ TEST(DeviceIdUnion, WholeLinesOnceCrLfEnded) {
       {"", kWingVdid, "0x0001\r\n0x0002\r\n"},
       {"0x0001\r\n0x0002\r\n", kXwsgVdid, "0x0001\r\n0x0002\r\n0x0003\r\n"},
       {"0x0001\r\n0x0002\r\n0x0003\r\n", kDn32Vdid, "0x0001\r\n0x0002\r\n0x0003\r\n0x0004\r\n"},
-      {"0x123\r\n", "0x12\n", "0x123\r\n0x12\r\n"},          // an id inside another is its own
-      {"", "0x5\n0x5\r\n0x5  \n", "0x5\r\n"},                 // duplicates in one file
-      {"0x1", "0x2", "0x1\r\n0x2\r\n"},                       // staging text without a line end
-      {"0x1\r\n", "\r\n\n  \n", "0x1\r\n"},                   // blank lines only
+      {"0x123\r\n", "0x12\n", "0x123\r\n0x12\r\n"},  // an id inside another is its own
+      {"", "0x5\n0x5\r\n0x5  \n", "0x5\r\n"},        // duplicates in one file
+      {"0x1", "0x2", "0x1\r\n0x2\r\n"},              // staging text without a line end
+      {"0x1\r\n", "\r\n\n  \n", "0x1\r\n"},          // blank lines only
   };
-  for (const Case& c : cases) EXPECT_EQ(device_id_union(c.staging, c.waves), c.want) << c.staging << "|" << c.waves;
+  for (const Case& c : cases)
+    EXPECT_EQ(device_id_union(c.staging, c.waves), c.want) << c.staging << "|" << c.waves;
 }
 
 TEST(AssignmentPriority, WholePartBecomes600) {
@@ -157,7 +161,8 @@ TEST(Merge, FirstBundleWinsAndWavesBinariesStayOut) {
   // Odd letter case of Waves' folder still keeps their binaries out.
   fsys::rename(m.waves(1) + "/Contents/Win64", m.waves(1) + "/Contents/wIN64");
   std::string staging = m.tmp.at("staging"), msg;
-  for (int c = 0; c < 3; ++c) ASSERT_TRUE(merge_waves_bundle(m.fs, m.waves(c), staging, kWavesCards[c], msg)) << msg;
+  for (int c = 0; c < 3; ++c)
+    ASSERT_TRUE(merge_waves_bundle(m.fs, m.waves(c), staging, kWavesCards[c], msg)) << msg;
   Tree t = snapshot(staging);
   EXPECT_EQ(t["Kestrune.ico"], "icon of SoundGrid Wing Control");
   EXPECT_EQ(t["Contents/Resources/shared.txt"], "shared from SoundGrid Wing Control");
@@ -227,14 +232,16 @@ TEST(Install, FromWavesBundlesOverAnEarlierInstallation) {
   EXPECT_EQ(t["Contents/Win64/state.cfg"], "wing=on\nx32=off\n");
   EXPECT_EQ(t["Contents/Win64/modules/wing-4.2.0.dll"], "OWN wing module");
   EXPECT_EQ(t["Contents/Win64/modules/x32-2.0.0.dll"], "OWN x32 module");  // the updater's, carried
-  EXPECT_EQ(t.count("Contents/Win64/modules/bad-1.0.0.dll"), 0u);           // unsigned, left behind
-  EXPECT_EQ(t["Contents/Resources/APPINFO/SoundGrid Wing Control.yaml"], "name: SoundGrid Wing Control\r\nassignment_priority: 600.25\r\n");
+  EXPECT_EQ(t.count("Contents/Win64/modules/bad-1.0.0.dll"), 0u);          // unsigned, left behind
+  EXPECT_EQ(t["Contents/Resources/APPINFO/SoundGrid Wing Control.yaml"],
+            "name: SoundGrid Wing Control\r\nassignment_priority: 600.25\r\n");
   EXPECT_EQ(t["Contents/Resources/VDID/1000"], "0x0001\r\n0x0002\r\n0x0003\r\n0x0004\r\n");
   EXPECT_EQ(t.count("Contents/manifest.yaml"), 0u);
   EXPECT_FALSE(fsys::exists(m.io + "/Kestrune.bundle.new"));
   EXPECT_FALSE(fsys::exists(m.io + "/Kestrune.bundle.old"));
   for (int c = 0; c < 3; ++c)
-    EXPECT_EQ(slurp(m.waves(c) + "/Contents/Win64/" + kWavesCards[c] + ".dll"), std::string("WAVES module ") + kWavesCards[c]);
+    EXPECT_EQ(slurp(m.waves(c) + "/Contents/Win64/" + kWavesCards[c] + ".dll"),
+              std::string("WAVES module ") + kWavesCards[c]);
 }
 
 TEST(Install, RefusalsChangeNothing) {
@@ -243,21 +250,60 @@ TEST(Install, RefusalsChangeNothing) {
     std::function<void(Machine&)> setup;
     const char* want;
   } cases[] = {
-      {"dn32 only", [](Machine& m) { mk(m.waves(2) + "/Contents/Win64/SoundGrid DN32-WSG Control.dll", "W"); },
+      {"dn32 only",
+       [](Machine& m) { mk(m.waves(2) + "/Contents/Win64/SoundGrid DN32-WSG Control.dll", "W"); },
        "No supported I/O module found."},
-      {"lv1 running", [](Machine& m) { m.waves_bundles(); m.program(); m.installed("3.2.0"); m.lv1 = true; },
+      {"lv1 running",
+       [](Machine& m) {
+         m.waves_bundles();
+         m.program();
+         m.installed("3.2.0");
+         m.lv1 = true;
+       },
        "Close eMotion LV1 first."},
-      {"no loader", [](Machine& m) { m.waves_bundles(); fsys::create_directories(m.prog + "/modules"); },
+      {"no loader",
+       [](Machine& m) {
+         m.waves_bundles();
+         fsys::create_directories(m.prog + "/modules");
+       },
        "Kestrune.dll or the modules folder is missing beside Kestrune.exe."},
-      {"unsigned loader", [](Machine& m) { m.waves_bundles(); m.program("OWN tampered"); m.installed(); },
+      {"unsigned loader",
+       [](Machine& m) {
+         m.waves_bundles();
+         m.program("OWN tampered");
+         m.installed();
+       },
        "Kestrune.dll beside Kestrune.exe is not signed by Kestrune - download Kestrune again. Nothing was changed."},
-      {"busy", [](Machine& m) { m.waves_bundles(); m.program(); m.installed(); },
+      {"busy",
+       [](Machine& m) {
+         m.waves_bundles();
+         m.program();
+         m.installed();
+       },
        "An update is being written - try again in a moment."},
-      {"1114 three times", [](Machine& m) { m.waves_bundles(); m.program(); m.installed(); m.codes = {1114, 1114, 1114}; },
+      {"1114 three times",
+       [](Machine& m) {
+         m.waves_bundles();
+         m.program();
+         m.installed();
+         m.codes = {1114, 1114, 1114};
+       },
        "Kestrune would not load (error 1114). Nothing was changed."},
-      {"258 three times", [](Machine& m) { m.waves_bundles(); m.program(); m.installed(); m.codes = {258, 258, 258}; },
+      {"258 three times",
+       [](Machine& m) {
+         m.waves_bundles();
+         m.program();
+         m.installed();
+         m.codes = {258, 258, 258};
+       },
        "Kestrune would not load (error 258). Nothing was changed."},
-      {"SAC", [](Machine& m) { m.waves_bundles(); m.program(); m.installed(); m.codes = {4551, 4551, 4551}; },
+      {"SAC",
+       [](Machine& m) {
+         m.waves_bundles();
+         m.program();
+         m.installed();
+         m.codes = {4551, 4551, 4551};
+       },
        kSacRefusalText},
   };
   for (const Case& c : cases) {
@@ -364,12 +410,14 @@ void sweep(Setup setup, Run run, const char* what, bool keeps_protect = true) {
     auto only = [](const Tree& t, const std::string& prefix) {
       Tree o;
       for (const auto& [k2, v] : t)
-        if (k2.rfind(prefix, 0) == 0 && (k2.size() == prefix.size() || k2[prefix.size()] == '/')) o[k2] = v;
+        if (k2.rfind(prefix, 0) == 0 && (k2.size() == prefix.size() || k2[prefix.size()] == '/'))
+          o[k2] = v;
       return o;
     };
     const std::string main = "Kestrune.bundle";
     Tree now = only(after, main);
-    EXPECT_TRUE(now == only(before, main) || now == only(done, main)) << what << ": op " << k << " ok=" << ok << " " << msg << " [" << m.fs.failed_what << "]";
+    EXPECT_TRUE(now == only(before, main) || now == only(done, main))
+        << what << ": op " << k << " ok=" << ok << " " << msg << " [" << m.fs.failed_what << "]";
     if (!ok) EXPECT_FALSE(msg.empty()) << what << ": op " << k;
     // The protect list is somewhere LV1's next start reads it: where it was, or carried over.
     auto holds_protect = [](const Tree& t) {
@@ -377,9 +425,12 @@ void sweep(Setup setup, Run run, const char* what, bool keeps_protect = true) {
         if (v == kProtectCfg) return true;
       return false;
     };
-    if (keeps_protect && holds_protect(before)) EXPECT_TRUE(holds_protect(after)) << what << ": op " << k << " [" << m.fs.failed_what << "]";
-    for (const char* cfg : {"Kestrune.bundle/Contents/Win64/wing.cfg", "Kestrune.bundle/Contents/Win64/state.cfg"})
-      if (before.count(cfg) && now.count(cfg)) EXPECT_EQ(now[cfg], before[cfg]) << what << ": op " << k << " " << cfg;
+    if (keeps_protect && holds_protect(before))
+      EXPECT_TRUE(holds_protect(after)) << what << ": op " << k << " [" << m.fs.failed_what << "]";
+    for (const char* cfg :
+         {"Kestrune.bundle/Contents/Win64/wing.cfg", "Kestrune.bundle/Contents/Win64/state.cfg"})
+      if (before.count(cfg) && now.count(cfg))
+        EXPECT_EQ(now[cfg], before[cfg]) << what << ": op " << k << " " << cfg;
   }
 }
 
@@ -458,13 +509,14 @@ TEST(Install, FromTheOlderLayoutCarriesItsSettingsAndRestoresWaves) {
   EXPECT_EQ(slurp(win64(m) + "/x32.cfg"), "console=x32\n");
   EXPECT_EQ(slurp(win64(m) + "/state.cfg"), "wing=on\r\nx32=off\r\n");
   std::string w = m.waves(0) + "/Contents/Win64/";
-  EXPECT_EQ(snapshot(w), (Tree{{"SoundGrid Wing Control.dll", "WAVES module SoundGrid Wing Control"}}));
+  EXPECT_EQ(snapshot(w),
+            (Tree{{"SoundGrid Wing Control.dll", "WAVES module SoundGrid Wing Control"}}));
   EXPECT_FALSE(fsys::exists(m.disabled + "/Kestrune X32.bundle"));
 }
 
 TEST(Install, FromTheOlderLayoutEveryFailedOperationKeepsTheProtectList) {
-  sweep([](Machine& m) { legacy_in_place(m); }, [](Installer& i, std::string& msg) { return i.install_bundle(msg); },
-        "older layout");
+  sweep([](Machine& m) { legacy_in_place(m); },
+        [](Installer& i, std::string& msg) { return i.install_bundle(msg); }, "older layout");
 }
 
 TEST(Remove, RestoresWavesAndLeavesNothingOfOurs) {
@@ -479,7 +531,8 @@ TEST(Remove, RestoresWavesAndLeavesNothingOfOurs) {
   ASSERT_TRUE(inst.remove_installation(msg)) << msg;
   Tree t = snapshot(m.io);
   for (const auto& [rel, v] : t) EXPECT_EQ(rel.find("Kestrune"), std::string::npos) << rel;
-  EXPECT_EQ(slurp(m.waves(0) + "/Contents/Win64/SoundGrid Wing Control.dll"), "WAVES module SoundGrid Wing Control");
+  EXPECT_EQ(slurp(m.waves(0) + "/Contents/Win64/SoundGrid Wing Control.dll"),
+            "WAVES module SoundGrid Wing Control");
   EXPECT_EQ(snapshot(m.waves(1)), waves_before);
   EXPECT_FALSE(fsys::exists(m.disabled + "/Kestrune X32.bundle"));
 }
@@ -491,12 +544,19 @@ TEST(Remove, RefusalsChangeNothing) {
     const char* want;
   } cases[] = {
       {"nothing", [](Machine&) {}, "Nothing to remove."},
-      {"lv1 running", [](Machine& m) { legacy_in_place(m); m.lv1 = true; }, "Close eMotion LV1 first."},
-      {"orig missing", [](Machine& m) {
+      {"lv1 running",
+       [](Machine& m) {
+         legacy_in_place(m);
+         m.lv1 = true;
+       },
+       "Close eMotion LV1 first."},
+      {"orig missing",
+       [](Machine& m) {
          legacy_in_place(m);
          m.installed();
          fsys::remove(m.waves(0) + "/Contents/Win64/SoundGrid Wing Control.orig.dll");
-       }, ""},
+       },
+       ""},
   };
   for (const Case& c : cases) {
     Machine m;
@@ -530,7 +590,8 @@ TEST(Remove, ABundleInUseFailsWholeAfterTheCardsAreBack) {
   EXPECT_FALSE(inst.remove_installation(msg));
   EXPECT_EQ(msg, "Could not delete " + m.io + "/Kestrune.bundle - is a file in it open?");
   EXPECT_EQ(snapshot(m.io + "/Kestrune.bundle"), bundle_before);
-  EXPECT_EQ(slurp(m.waves(0) + "/Contents/Win64/SoundGrid Wing Control.dll"), "WAVES module SoundGrid Wing Control");
+  EXPECT_EQ(slurp(m.waves(0) + "/Contents/Win64/SoundGrid Wing Control.dll"),
+            "WAVES module SoundGrid Wing Control");
 }
 
 TEST(Remove, ALinkInTheBundleIsRemovedNotFollowed) {
@@ -565,8 +626,9 @@ TEST(LoaderNeedsUpdate, VersionAndFileRules) {
     bool same_dll;
     bool want;
   } cases[] = {
-      {"3.1.0", false, true}, {"3.2.0", false, false}, {"3.2.0-rc1", false, true},
-      {nullptr, false, true}, {"garbage", false, true}, {"3.1.0", true, false}, {"3.3.0", false, false},
+      {"3.1.0", false, true},  {"3.2.0", false, false},  {"3.2.0-rc1", false, true},
+      {nullptr, false, true},  {"garbage", false, true}, {"3.1.0", true, false},
+      {"3.3.0", false, false},
   };
   for (const Case& c : cases) {
     Machine m;
@@ -575,14 +637,19 @@ TEST(LoaderNeedsUpdate, VersionAndFileRules) {
     m.installed("x");
     std::string w = win64(m);
     // Same Wfis and IOM_VERSION as the Waves bundles, so only the loader decides.
-    for (int card = 0; card < 3; ++card) mk(m.io + "/Kestrune.bundle/Contents/Wfis/" + kWavesCards[card] + ".wfi", "wfi");
-    mk(m.io + "/Kestrune.bundle/Contents/Resources/IOM_VERSION/1000", slurp(m.waves(0) + "/Contents/Resources/IOM_VERSION/1000"));
-    if (c.installed) put(w + "/kestrune.version", c.installed);
-    else fsys::remove(w + "/kestrune.version");
+    for (int card = 0; card < 3; ++card)
+      mk(m.io + "/Kestrune.bundle/Contents/Wfis/" + kWavesCards[card] + ".wfi", "wfi");
+    mk(m.io + "/Kestrune.bundle/Contents/Resources/IOM_VERSION/1000",
+       slurp(m.waves(0) + "/Contents/Resources/IOM_VERSION/1000"));
+    if (c.installed)
+      put(w + "/kestrune.version", c.installed);
+    else
+      fsys::remove(w + "/kestrune.version");
     put(w + "/Kestrune.dll", c.same_dll ? "OWN loader 3.2.0" : "OWN other");
     InstallPaths paths(m.env());
     paths.locate_install();
-    EXPECT_EQ(paths.loader_needs_update(), c.want) << (c.installed ? c.installed : "(none)") << " " << c.same_dll;
+    EXPECT_EQ(paths.loader_needs_update(), c.want)
+        << (c.installed ? c.installed : "(none)") << " " << c.same_dll;
   }
 }
 
@@ -653,9 +720,10 @@ TEST(DeferredInstall, PacedSeenTwiceWaitsWhileBusyAndBacksOff) {
   now = 15000;
   inst.deferred_install_tick();
   EXPECT_EQ(installed_version(), "3.1.0");
-  EXPECT_EQ(m.logs.back(),
-            "install: this app's loader was not installed: Kestrune would not load (error 1114). Nothing was "
-            "changed. - trying again in 10 min");
+  EXPECT_EQ(
+      m.logs.back(),
+      "install: this app's loader was not installed: Kestrune would not load (error 1114). Nothing was "
+      "changed. - trying again in 10 min");
   now = 15000 + 599999;
   inst.deferred_install_tick();
   now = 15000 + 600000;
@@ -664,7 +732,8 @@ TEST(DeferredInstall, PacedSeenTwiceWaitsWhileBusyAndBacksOff) {
   now += 5000;
   inst.deferred_install_tick();
   EXPECT_EQ(installed_version(), "3.2.0");
-  EXPECT_EQ(m.logs.back(), "install: this app's loader installed while LV1 was closed (Kestrune 3.2.0)");
+  EXPECT_EQ(m.logs.back(),
+            "install: this app's loader installed while LV1 was closed (Kestrune 3.2.0)");
   EXPECT_EQ(slurp(win64(m) + "/wing.cfg"), kProtectCfg);
 }
 
@@ -689,7 +758,8 @@ TEST(Unattended, ModesExitCodesAndLogLines) {
   m.lv1 = false;
   EXPECT_EQ(run_unattended("Kestrune.exe --remove", paths, inst), 0);
   EXPECT_FALSE(fsys::exists(m.io + "/Kestrune.bundle"));
-  EXPECT_EQ(run_unattended("Kestrune.exe --remove", paths, inst), 0);  // Waves' cards remain: nothing of ours
+  EXPECT_EQ(run_unattended("Kestrune.exe --remove", paths, inst),
+            0);  // Waves' cards remain: nothing of ours
 }
 
 }  // namespace

@@ -82,27 +82,56 @@ std::string nest(int n) { return std::string(n, '[') + std::string(n, ']'); }
 
 TEST(JsonCrossCheck, SameValuesAsPythonOnValidTexts) {
   const std::vector<std::string> valid = {
-      "{}", "[]", "0", "-0", "1.5e3", "-1E-2", "0.1", "2.2250738585072014e-308", "4.9e-324", "1e-400",
-      "1e400", "-1e400", "123456789012345678901234567890", "3.141592653589793", "[1,2.5,-3]",
-      "\"\\u00e9\"", "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", "\"caf\xc3\xa9 \xe2\x82\xac\"", "\"\\u0000\"",
-      "\"\\ud800\"", "\"\\uDFFF\"", "\"\\uffff\"", "{\"a\":{\"b\":[true,false,null]}}",
-      "{\"a\":1,\"a\":2}", "{\"z\":1,\"y\":2,\"x\":3}", " \t\n\r[ 1 , 2 ]\r\n", "[[],[[]],{}]",
-      "{\"\":\"\"}", "\"" + std::string(10000, 'x') + "\"", nest(32), "true", "false", "null",
+      "{}",
+      "[]",
+      "0",
+      "-0",
+      "1.5e3",
+      "-1E-2",
+      "0.1",
+      "2.2250738585072014e-308",
+      "4.9e-324",
+      "1e-400",
+      "1e400",
+      "-1e400",
+      "123456789012345678901234567890",
+      "3.141592653589793",
+      "[1,2.5,-3]",
+      "\"\\u00e9\"",
+      "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"",
+      "\"caf\xc3\xa9 \xe2\x82\xac\"",
+      "\"\\u0000\"",
+      "\"\\ud800\"",
+      "\"\\uDFFF\"",
+      "\"\\uffff\"",
+      "{\"a\":{\"b\":[true,false,null]}}",
+      "{\"a\":1,\"a\":2}",
+      "{\"z\":1,\"y\":2,\"x\":3}",
+      " \t\n\r[ 1 , 2 ]\r\n",
+      "[[],[[]],{}]",
+      "{\"\":\"\"}",
+      "\"" + std::string(10000, 'x') + "\"",
+      nest(32),
+      "true",
+      "false",
+      "null",
       "{\"release\":{\"version\":\"3.2.0\",\"files\":[{\"name\":\"k.dll\",\"size\":1024}]}}",
   };
   const std::vector<std::string> py = python(valid);
   ASSERT_EQ(py.size(), valid.size()) << "python3 did not answer for every text";
   for (size_t i = 0; i < valid.size(); ++i) {
-    EXPECT_NE(py[i], "ERR") << "Python refuses a text of the valid corpus: " << valid[i].substr(0, 80);
+    EXPECT_NE(py[i], "ERR") << "Python refuses a text of the valid corpus: "
+                            << valid[i].substr(0, 80);
     EXPECT_EQ(ours(valid[i]), py[i]) << valid[i].substr(0, 80);
   }
 }
 
 TEST(JsonCrossCheck, WherePythonRefusesWeRefuseSaveOnPurpose) {
   const std::vector<std::string> invalid = {
-      "", " ", "[1,]", "{\"a\":1,}", "[1 2]", "{a:1}", "'x'", "\"abc", "[", "{\"a\"", "{\"a\":",
-      "truex", "1.2.3", "1e", "-", "--1", "\"\\x\"", "\"\\u12\"", "\"\\u12", "[1]]", "{} x", "nul",
-      "True", "[1}", "0x10", "[,1]", "{,}", "\"\\'\"", "1 2",
+      "",        " ",         "[1,]",    "{\"a\":1,}", "[1 2]", "{a:1}", "'x'",  "\"abc",
+      "[",       "{\"a\"",    "{\"a\":", "truex",      "1.2.3", "1e",    "-",    "--1",
+      "\"\\x\"", "\"\\u12\"", "\"\\u12", "[1]]",       "{} x",  "nul",   "True", "[1}",
+      "0x10",    "[,1]",      "{,}",     "\"\\'\"",    "1 2",
   };
   // Texts Python refuses that this reader takes by its rules: numbers are whatever strtod uses
   // whole, and string bytes are copied unchecked (raw control bytes, invalid UTF-8).

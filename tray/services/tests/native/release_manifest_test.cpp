@@ -49,8 +49,8 @@ private:
 const std::string kHash(64, 'a');
 
 // One entry as JSON text; `extra` is appended inside the object, `skip` drops one member.
-std::string entry(const std::string& file, const std::string& version, const std::string& extra = "",
-                  const std::string& skip = "") {
+std::string entry(const std::string& file, const std::string& version,
+                  const std::string& extra = "", const std::string& skip = "") {
   std::vector<std::pair<std::string, std::string>> m = {
       {"file", "\"" + file + "\""},
       {"version", "\"" + version + "\""},
@@ -70,8 +70,8 @@ std::string entry(const std::string& file, const std::string& version, const std
 }
 
 std::string manifest(const std::string& body, const std::string& sig_b64) {
-  return R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" + b64(body) +
-         R"(","sig":")" + sig_b64 + R"("}}}})";
+  return R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" +
+         b64(body) + R"(","sig":")" + sig_b64 + R"("}}}})";
 }
 
 class ReleaseManifest : public testing::Test {
@@ -82,7 +82,9 @@ protected:
     n.edition = "standard";
     return n;
   }();
-  std::string signed_manifest(const std::string& body) const { return manifest(body, b64(key_.sign(body))); }
+  std::string signed_manifest(const std::string& body) const {
+    return manifest(body, b64(key_.sign(body)));
+  }
   bool parse(const std::string& reply, Release& r, std::string& msg) const {
     return parse_release_manifest(reply, names_, key_.pk(), r, msg);
   }
@@ -114,8 +116,10 @@ TEST(ReleaseEntryRules, EachRuleBrokenOnceIsRefused) {
       {"version not three numbers", entry("x.dll", "one")},
       {"http url", entry("x.dll", "1.0.0", "", "url").insert(1, "\"url\":\"http://localhost/x\",")},
       {"no url", entry("x.dll", "1.0.0", "", "url")},
-      {"upper-case sha256", entry("x.dll", "1.0.0", "", "sha256").insert(1, "\"sha256\":\"" + std::string(64, 'A') + "\",")},
-      {"short sha256", entry("x.dll", "1.0.0", "", "sha256").insert(1, "\"sha256\":\"" + std::string(63, 'a') + "\",")},
+      {"upper-case sha256", entry("x.dll", "1.0.0", "", "sha256")
+                                .insert(1, "\"sha256\":\"" + std::string(64, 'A') + "\",")},
+      {"short sha256", entry("x.dll", "1.0.0", "", "sha256")
+                           .insert(1, "\"sha256\":\"" + std::string(63, 'a') + "\",")},
       {"no sha256", entry("x.dll", "1.0.0", "", "sha256")},
       {"size 0", entry("x.dll", "1.0.0", "", "size").insert(1, "\"size\":0,")},
       {"size over 64 MiB", entry("x.dll", "1.0.0", "", "size").insert(1, "\"size\":67108865,")},
@@ -123,8 +127,10 @@ TEST(ReleaseEntryRules, EachRuleBrokenOnceIsRefused) {
       {"size as text", entry("x.dll", "1.0.0", "", "size").insert(1, "\"size\":\"1000\",")},
       {"no size", entry("x.dll", "1.0.0", "", "size")},
       {"no sig", entry("x.dll", "1.0.0", "", "sig")},
-      {"sig of 63 bytes", entry("x.dll", "1.0.0", "", "sig").insert(1, "\"sig\":\"" + b64(std::string(63, 'S')) + "\",")},
-      {"sig of 65 bytes", entry("x.dll", "1.0.0", "", "sig").insert(1, "\"sig\":\"" + b64(std::string(65, 'S')) + "\",")},
+      {"sig of 63 bytes", entry("x.dll", "1.0.0", "", "sig")
+                              .insert(1, "\"sig\":\"" + b64(std::string(63, 'S')) + "\",")},
+      {"sig of 65 bytes", entry("x.dll", "1.0.0", "", "sig")
+                              .insert(1, "\"sig\":\"" + b64(std::string(65, 'S')) + "\",")},
       {"sig not Base64", entry("x.dll", "1.0.0", "", "sig").insert(1, "\"sig\":\"!!!!\",")},
       {"abi as text", entry("x.dll", "1.0.0", "\"abi\":\"3\"")},
       {"console as number", entry("x.dll", "1.0.0", "\"console\":1")},
@@ -138,7 +144,9 @@ TEST(ReleaseEntryRules, EachRuleBrokenOnceIsRefused) {
 
   // The first of doubled members counts; a negative abi reads as -1; exactly 64 MiB is allowed.
   JsonValue doubled;
-  ASSERT_TRUE(parsed_then_blank(entry("x.dll", "1.0.0", "\"file\":\"y/z\",\"abi\":-7").insert(1, "\"size\":67108864,"), doubled));
+  ASSERT_TRUE(parsed_then_blank(
+      entry("x.dll", "1.0.0", "\"file\":\"y/z\",\"abi\":-7").insert(1, "\"size\":67108864,"),
+      doubled));
   ASSERT_TRUE(parse_release_entry(doubled, e));
   EXPECT_EQ(e.file, "x.dll");
   EXPECT_EQ(e.abi, -1);
@@ -152,11 +160,16 @@ TEST(ReleaseEntryRules, ModuleFileMustBeConsoleDashVersionDll) {
     bool ok;
   };
   const Case cases[] = {
-      {"wing-3.3.0.dll", "wing", true},   {"x32-3.3.0.dll", "x32", true},
-      {"Wing-3.3.0.dll", "wing", false},  {"wing-3.3.0.DLL", "wing", false},
-      {"wing-3.3.1.dll", "wing", false},  {"wing_3.3.0.dll", "wing", false},
-      {"WING-3.3.0.dll", "WING", false},  {"3x-3.3.0.dll", "3x", false},
-      {"-3.3.0.dll", "", false},          {"abcdefghijklmnopq-3.3.0.dll", "abcdefghijklmnopq", false},
+      {"wing-3.3.0.dll", "wing", true},
+      {"x32-3.3.0.dll", "x32", true},
+      {"Wing-3.3.0.dll", "wing", false},
+      {"wing-3.3.0.DLL", "wing", false},
+      {"wing-3.3.1.dll", "wing", false},
+      {"wing_3.3.0.dll", "wing", false},
+      {"WING-3.3.0.dll", "WING", false},
+      {"3x-3.3.0.dll", "3x", false},
+      {"-3.3.0.dll", "", false},
+      {"abcdefghijklmnopq-3.3.0.dll", "abcdefghijklmnopq", false},
       {"abcdefghijklmnop-3.3.0.dll", "abcdefghijklmnop", true},
   };
   for (const Case& c : cases) {
@@ -169,12 +182,13 @@ TEST(ReleaseEntryRules, ModuleFileMustBeConsoleDashVersionDll) {
 }
 
 TEST_F(ReleaseManifest, GoodReleaseGivesItsEntries) {
-  std::string body = R"({"product":"kestrune","platform":"windows-x64","version":"3.3.0","modules":[)" +
-                     entry("wing-3.3.0.dll", "3.3.0", R"("console":"wing")") + "," +
-                     entry("Wing-3.3.0.dll", "3.3.0", R"("console":"wing")") + "," +
-                     entry("x32-3.3.1.dll", "3.3.1", R"("console":"x32","abi":4)") + "]," +
-                     R"("loader":)" + entry("Kestrune.dll", "3.3.0") + "," + R"("app":)" +
-                     entry("Kestrune.exe", "3.3.0", R"("edition":"standard")") + "}";
+  std::string body =
+      R"({"product":"kestrune","platform":"windows-x64","version":"3.3.0","modules":[)" +
+      entry("wing-3.3.0.dll", "3.3.0", R"("console":"wing")") + "," +
+      entry("Wing-3.3.0.dll", "3.3.0", R"("console":"wing")") + "," +
+      entry("x32-3.3.1.dll", "3.3.1", R"("console":"x32","abi":4)") + "]," + R"("loader":)" +
+      entry("Kestrune.dll", "3.3.0") + "," + R"("app":)" +
+      entry("Kestrune.exe", "3.3.0", R"("edition":"standard")") + "}";
   Release r;
   std::string msg;
   ASSERT_TRUE(parse(signed_manifest(body), r, msg)) << msg;
@@ -188,10 +202,11 @@ TEST_F(ReleaseManifest, GoodReleaseGivesItsEntries) {
 
 TEST_F(ReleaseManifest, LoaderAndProgramEntriesNeedTheirNamesAndEditionEntriesWin) {
   std::string body = R"({"product":"kestrune","platform":"windows-x64","version":"3.3.0",)"
-                     R"("loader":)" + entry("Other.dll", "3.3.0") + R"(,"app":)" + entry("Kestrune.exe", "3.3.0") +
-                     R"(,"apps":[)" + entry("Kestrune-pro.exe", "3.4.0", R"("edition":"pro")") + "," +
-                     entry("Kestrune-standard.exe", "3.4.1", R"("edition":"standard")") + "," +
-                     entry("Kestrune.exe", "3.4.2", R"("edition":"standard")") + "]}";
+                     R"("loader":)" +
+                     entry("Other.dll", "3.3.0") + R"(,"app":)" + entry("Kestrune.exe", "3.3.0") +
+                     R"(,"apps":[)" + entry("Kestrune-pro.exe", "3.4.0", R"("edition":"pro")") +
+                     "," + entry("Kestrune-standard.exe", "3.4.1", R"("edition":"standard")") +
+                     "," + entry("Kestrune.exe", "3.4.2", R"("edition":"standard")") + "]}";
   Release r;
   std::string msg;
   ASSERT_TRUE(parse(signed_manifest(body), r, msg)) << msg;
@@ -215,25 +230,36 @@ TEST_F(ReleaseManifest, EachCheckHasItsMessage) {
   const Case cases[] = {
       {"not JSON", "{\"manifest\":", "reply is not JSON"},
       {"trailing garbage", signed_manifest(good) + " x", "reply is not JSON"},
-      {"over 256 KiB", signed_manifest(good) + std::string(kManifestLimit, ' '), "reply is not JSON"},
+      {"over 256 KiB", signed_manifest(good) + std::string(kManifestLimit, ' '),
+       "reply is not JSON"},
       {"no manifest", R"({"other":{}})", "no release in the current format"},
       {"top level is an array", "[1]", "no release in the current format"},
-      {"old format", R"({"manifest":{"format":"kestrune-release/2","platforms":{}}})", "no release in the current format"},
+      {"old format", R"({"manifest":{"format":"kestrune-release/2","platforms":{}}})",
+       "no release in the current format"},
       {"format as number", R"({"manifest":{"format":1}})", "no release in the current format"},
-      {"no platforms", R"({"manifest":{"format":"kestrune-release/1"}})", "no release for this platform"},
-      {"other platform only", with_platforms(R"({"mac-arm64":{}})"), "no release for this platform"},
+      {"no platforms", R"({"manifest":{"format":"kestrune-release/1"}})",
+       "no release for this platform"},
+      {"other platform only", with_platforms(R"({"mac-arm64":{}})"),
+       "no release for this platform"},
       {"platforms is an array", with_platforms("[]"), "no release for this platform"},
-      {"body not Base64", with_platforms(R"({"windows-x64":{"body":"@@","sig":")" + b64(std::string(64, 'x')) + "\"}}"),
+      {"body not Base64",
+       with_platforms(R"({"windows-x64":{"body":"@@","sig":")" + b64(std::string(64, 'x')) +
+                      "\"}}"),
        "malformed release entry"},
-      {"sig of 63 bytes", manifest(good, b64(key_.sign(good).substr(1))), "malformed release entry"},
-      {"no sig", with_platforms(R"({"windows-x64":{"body":")" + b64(good) + "\"}}"), "malformed release entry"},
-      {"other key", manifest(good, b64(other.sign(good))), "release manifest is NOT signed by Kestrune - ignored"},
+      {"sig of 63 bytes", manifest(good, b64(key_.sign(good).substr(1))),
+       "malformed release entry"},
+      {"no sig", with_platforms(R"({"windows-x64":{"body":")" + b64(good) + "\"}}"),
+       "malformed release entry"},
+      {"other key", manifest(good, b64(other.sign(good))),
+       "release manifest is NOT signed by Kestrune - ignored"},
       {"body changed after signing", manifest(good + " ", b64(key_.sign(good))),
        "release manifest is NOT signed by Kestrune - ignored"},
       {"signed body not JSON", signed_manifest("{\"product\":"), "signed manifest is not JSON"},
-      {"other product", signed_manifest(R"({"product":"other","platform":"windows-x64","version":"3.3.0"})"),
+      {"other product",
+       signed_manifest(R"({"product":"other","platform":"windows-x64","version":"3.3.0"})"),
        "manifest is for another product or platform"},
-      {"other platform", signed_manifest(R"({"product":"kestrune","platform":"linux","version":"3.3.0"})"),
+      {"other platform",
+       signed_manifest(R"({"product":"kestrune","platform":"linux","version":"3.3.0"})"),
        "manifest is for another product or platform"},
       {"no product", signed_manifest(R"({"platform":"windows-x64","version":"3.3.0"})"),
        "manifest is for another product or platform"},
@@ -257,10 +283,12 @@ TEST(VersionOrder, MajorMinorPatchThenPrerelease) {
     const char* b;
     bool newer;
   };
-  const Case cases[] = {{"3.2.1", "3.2.0", true},     {"3.2.0", "3.2.0", false}, {"3.10.0", "3.9.9", true},
-                        {"2.9.9", "3.0.0", false},    {"3.2.0", "3.2.0-rc1", true}, {"3.2.0-rc1", "3.2.0", false}};
+  const Case cases[] = {{"3.2.1", "3.2.0", true},     {"3.2.0", "3.2.0", false},
+                        {"3.10.0", "3.9.9", true},    {"2.9.9", "3.0.0", false},
+                        {"3.2.0", "3.2.0-rc1", true}, {"3.2.0-rc1", "3.2.0", false}};
   for (const Case& c : cases)
-    EXPECT_EQ(version_newer(parse_version(c.a), parse_version(c.b)), c.newer) << c.a << " vs " << c.b;
+    EXPECT_EQ(version_newer(parse_version(c.a), parse_version(c.b)), c.newer)
+        << c.a << " vs " << c.b;
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ struct Key {
     size_t n = 64;
     EVP_MD_CTX* c = EVP_MD_CTX_new();
     EVP_DigestSignInit(c, nullptr, nullptr, nullptr, k);
-    EVP_DigestSign(c, reinterpret_cast<uint8_t*>(sig.data()), &n, reinterpret_cast<const uint8_t*>(d.data()), d.size());
+    EVP_DigestSign(c, reinterpret_cast<uint8_t*>(sig.data()), &n,
+                   reinterpret_cast<const uint8_t*>(d.data()), d.size());
     EVP_MD_CTX_free(c);
     return sig;
   }
@@ -70,9 +71,10 @@ struct Served {
 
 std::string entry_json(const Served& s, const std::string& listed_bytes) {
   const Key& key = release_key_for_test();
-  std::string j = "{\"file\":\"" + s.file + "\",\"version\":\"" + s.version + "\",\"url\":\"" + s.url() +
-                  "\",\"sha256\":\"" + sha256_hex(listed_bytes) + "\",\"size\":" + std::to_string(listed_bytes.size()) +
-                  ",\"sig\":\"" + b64(key.sign(listed_bytes)) + "\"";
+  std::string j = "{\"file\":\"" + s.file + "\",\"version\":\"" + s.version + "\",\"url\":\"" +
+                  s.url() + "\",\"sha256\":\"" + sha256_hex(listed_bytes) +
+                  "\",\"size\":" + std::to_string(listed_bytes.size()) + ",\"sig\":\"" +
+                  b64(key.sign(listed_bytes)) + "\"";
   if (!s.console.empty()) j += ",\"console\":\"" + s.console + "\"";
   if (!s.edition.empty()) j += ",\"edition\":\"" + s.edition + "\"";
   if (s.abi != -1) j += ",\"abi\":" + std::to_string(s.abi);
@@ -88,8 +90,10 @@ struct Server {
   std::vector<std::string> asked;
 
   std::string body() const {
-    std::string j = "{\"product\":\"kestrune\",\"platform\":\"windows-x64\",\"version\":\"" + version + "\",\"modules\":[";
-    for (size_t i = 0; i < modules.size(); ++i) j += (i ? "," : "") + entry_json(modules[i], modules[i].bytes);
+    std::string j = "{\"product\":\"kestrune\",\"platform\":\"windows-x64\",\"version\":\"" +
+                    version + "\",\"modules\":[";
+    for (size_t i = 0; i < modules.size(); ++i)
+      j += (i ? "," : "") + entry_json(modules[i], modules[i].bytes);
     j += "]";
     if (loader) j += ",\"loader\":" + entry_json(*loader, loader->bytes);
     if (app) j += ",\"app\":" + entry_json(*app, app->bytes);
@@ -97,8 +101,8 @@ struct Server {
   }
   std::string manifest() const {
     std::string b = body();
-    return R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" + b64(b) +
-           R"(","sig":")" + b64(release_key_for_test().sign(b)) + R"("}}}})";
+    return R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" +
+           b64(b) + R"(","sig":")" + b64(release_key_for_test().sign(b)) + R"("}}}})";
   }
   HttpGet get() {
     return [this](const std::string& url, size_t limit, int& status, std::string& bytes) {
@@ -138,7 +142,8 @@ struct Server {
 };
 
 Served module(const std::string& console, const std::string& version, int abi = 3) {
-  return {console + "-" + version + ".dll", version, console, "", "module " + console + " " + version, abi};
+  return {console + "-" + version + ".dll",    version, console, "",
+          "module " + console + " " + version, abi};
 }
 
 // A signed file on disk, as the loader and the updater find them.
@@ -181,12 +186,16 @@ protected:
       Key& k = const_cast<Key&>(release_key_for_test());
       return sig.size() == 64 && k.sign(bytes) == sig;  // Ed25519 signatures are deterministic
     };
-    e.loaded_module_version = [this](const std::string& t) { return running.count(t) ? running[t] : std::string(); };
+    e.loaded_module_version = [this](const std::string& t) {
+      return running.count(t) ? running[t] : std::string();
+    };
     e.modules_changed = [this] { ++changed; };
     e.log = [this](const std::string& s) { log.push_back(s); };
     return e;
   }
-  bool logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+  bool logged(const std::string& line) const {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
   std::string all_log() const {
     std::string s;
     for (auto& l : log) s += l + "\n";
@@ -205,8 +214,10 @@ TEST_F(UpdateCheck, GoodReleaseInstallsNewerModulesAndStagesLoaderProgramAndModu
   EXPECT_EQ(slurp(join(join(bundle, "modules"), "wing-3.3.0.dll")), "module wing 3.3.0");
   EXPECT_EQ(slurp(join(join(app, "modules"), "wing-3.3.0.dll")), "module wing 3.3.0");
   EXPECT_EQ(slurp(join(join(bundle, "modules"), "wing-3.3.0.dll.sig")).size(), 64u);
-  EXPECT_EQ(slurp(join(join(bundle, "modules"), "wing-3.1.0.dll")), "<missing>") << "older than what is installed";
-  EXPECT_EQ(slurp(join(join(bundle, "modules"), "x32-3.4.0.dll")), "<missing>") << "needs the newer loader";
+  EXPECT_EQ(slurp(join(join(bundle, "modules"), "wing-3.1.0.dll")), "<missing>")
+      << "older than what is installed";
+  EXPECT_EQ(slurp(join(join(bundle, "modules"), "x32-3.4.0.dll")), "<missing>")
+      << "needs the newer loader";
   EXPECT_EQ(changed, 1);
 
   EXPECT_EQ(slurp(join(staged, "Kestrune.dll")), "loader 3.3.0");
@@ -214,13 +225,15 @@ TEST_F(UpdateCheck, GoodReleaseInstallsNewerModulesAndStagesLoaderProgramAndModu
   EXPECT_EQ(slurp(join(join(staged, "modules"), "x32-3.4.0.dll")), "module x32 3.4.0");
   EXPECT_EQ(slurp(join(staged, "ready")), "3.3.0");
   EXPECT_EQ(state.staged.load(), 1u);
-  EXPECT_TRUE(logged("update: Kestrune 3.3.0 staged - it installs the next time LV1 is closed")) << all_log();
+  EXPECT_TRUE(logged("update: Kestrune 3.3.0 staged - it installs the next time LV1 is closed"))
+      << all_log();
   EXPECT_EQ(state.busy.load(), 1u) << "busy is the thread's to clear";
 
   // The same release again: the marker names it, nothing is fetched but the manifest.
   server.asked.clear();
   run_update_check(state, env());
-  EXPECT_EQ(server.asked, std::vector<std::string>{"https://localhost/v1/updates?product=kestrune"});
+  EXPECT_EQ(server.asked,
+            std::vector<std::string>{"https://localhost/v1/updates?product=kestrune"});
 }
 
 TEST_F(UpdateCheck, WithoutAutoInstallModulesAreKeptBesideTheProgramOnly) {
@@ -240,7 +253,8 @@ TEST_F(UpdateCheck, WithoutAutoInstallModulesAreKeptBesideTheProgramOnly) {
 TEST_F(UpdateCheck, EachMisbehaviourLeavesEveryFileAsItWas) {
   server.modules = {module("wing", "3.3.0")};
   server.loader = Served{"Kestrune.dll", "3.3.0", "", "", "loader 3.3.0"};
-  const std::string mod_url = "https://localhost/f/wing-3.3.0.dll", loader_url = "https://localhost/f/Kestrune.dll";
+  const std::string mod_url = "https://localhost/f/wing-3.3.0.dll",
+                    loader_url = "https://localhost/f/Kestrune.dll";
   const std::string manifest_url = "https://localhost/v1/updates?product=kestrune";
   Server other = server;
   other.version = "3.1.0";
@@ -250,9 +264,13 @@ TEST_F(UpdateCheck, EachMisbehaviourLeavesEveryFileAsItWas) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"HTTP error", [](Server& s) { s.manifest_status = 503; }, {"update: check failed (HTTP 503) - next try in 6 h"}},
+      {"HTTP error",
+       [](Server& s) { s.manifest_status = 503; },
+       {"update: check failed (HTTP 503) - next try in 6 h"}},
       {"answer past the size limit",
-       [&](Server& s) { s.overrides[manifest_url] = {200, std::string(kManifestLimit + 1, ' ')}; },
+       [&](Server& s) {
+         s.overrides[manifest_url] = {200, std::string(kManifestLimit + 1, ' ')};
+       },
        {"update: check failed (HTTP 200) - next try in 6 h"}},
       {"body changed after signing",
        [&](Server& s) {
@@ -261,8 +279,9 @@ TEST_F(UpdateCheck, EachMisbehaviourLeavesEveryFileAsItWas) {
          std::string changed = b;
          changed.replace(changed.find("3.3.0"), 5, "9.9.9");
          s.overrides[manifest_url] = {
-             200, R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" + b64(changed) +
-                      R"(","sig":")" + b64(release_key_for_test().sign(b)) + R"("}}}})"};
+             200,
+             R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" +
+                 b64(changed) + R"(","sig":")" + b64(release_key_for_test().sign(b)) + R"("}}}})"};
        },
        {"update: release manifest is NOT signed by Kestrune - ignored"}},
       {"signed by another key",
@@ -270,23 +289,42 @@ TEST_F(UpdateCheck, EachMisbehaviourLeavesEveryFileAsItWas) {
          Key other_key(9);
          std::string b = s.body();
          s.overrides[manifest_url] = {
-             200, R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" + b64(b) +
-                      R"(","sig":")" + b64(other_key.sign(b)) + R"("}}}})"};
+             200,
+             R"({"manifest":{"format":"kestrune-release/1","platforms":{"windows-x64":{"body":")" +
+                 b64(b) + R"(","sig":")" + b64(other_key.sign(b)) + R"("}}}})"};
        },
        {"update: release manifest is NOT signed by Kestrune - ignored"}},
       {"module differs from its sha256",
-       [&](Server& s) { s.overrides[mod_url] = {200, std::string("module wing 3.3.X")}; },
+       [&](Server& s) {
+         s.overrides[mod_url] = {200, std::string("module wing 3.3.X")};
+       },
        {"update: wing-3.3.0.dll 3.3.0 refused: SHA-256 mismatch"}},
-      {"module shorter", [&](Server& s) { s.overrides[mod_url] = {200, std::string("module wing")}; },
+      {"module shorter",
+       [&](Server& s) {
+         s.overrides[mod_url] = {200, std::string("module wing")};
+       },
        {"update: wing-3.3.0.dll 3.3.0 refused: wrong size"}},
-      {"module longer", [&](Server& s) { s.overrides[mod_url] = {200, std::string("module wing 3.3.0!")}; },
+      {"module longer",
+       [&](Server& s) {
+         s.overrides[mod_url] = {200, std::string("module wing 3.3.0!")};
+       },
        {"update: wing-3.3.0.dll 3.3.0 refused: wrong size"}},
-      {"module HTTP 404", [&](Server& s) { s.overrides[mod_url] = {404, ""}; },
+      {"module HTTP 404",
+       [&](Server& s) {
+         s.overrides[mod_url] = {404, ""};
+       },
        {"update: wing-3.3.0.dll 3.3.0 refused: download failed (HTTP 404)"}},
       {"loader of another release under this one's entry",
-       [&](Server& s) { s.overrides[loader_url] = {200, std::string("loader 3.2.5")}; },
+       [&](Server& s) {
+         s.overrides[loader_url] = {200, std::string("loader 3.2.5")};
+       },
        {"update: Kestrune.dll 3.3.0 not staged: SHA-256 mismatch"}},
-      {"older release", [&](Server& s) { s = other; s.modules = {module("wing", "3.1.0")}; s.loader->version = "3.1.0"; },
+      {"older release",
+       [&](Server& s) {
+         s = other;
+         s.modules = {module("wing", "3.1.0")};
+         s.loader->version = "3.1.0";
+       },
        {"update: release 3.1.0 available (this is 3.2.0)"}},
   };
   const Server base = server;
@@ -303,7 +341,8 @@ TEST_F(UpdateCheck, EachMisbehaviourLeavesEveryFileAsItWas) {
     state.staged = 1;
     const bool loader_case = std::string(c.name).rfind("loader", 0) == 0;
     if (!loader_case) server.loader.reset();  // the module cases break the module alone
-    const auto staged_before = snapshot(staged), bundle_before = snapshot(bundle), app_before = snapshot(app);
+    const auto staged_before = snapshot(staged), bundle_before = snapshot(bundle),
+               app_before = snapshot(app);
     run_update_check(state, env());
     for (const std::string& l : c.lines) EXPECT_TRUE(logged(l)) << c.name << "\n" << all_log();
     EXPECT_EQ(snapshot(staged), staged_before) << c.name;
@@ -331,14 +370,16 @@ TEST_F(UpdateCheck, AStagingWriteFailureLeavesNoPlaceableRelease) {
   ASSERT_TRUE(faulty.failed);
   EXPECT_TRUE(logged("update: Kestrune.dll 3.3.0 not staged: could not write it")) << all_log();
   EXPECT_EQ(slurp(join(staged, "ready")), "<missing>");
-  EXPECT_EQ(slurp(join(staged, "Kestrune.exe")), "<missing>") << "no file of the earlier release waits unmarked";
+  EXPECT_EQ(slurp(join(staged, "Kestrune.exe")), "<missing>")
+      << "no file of the earlier release waits unmarked";
   EXPECT_EQ(state.staged.load(), 0u);
 }
 
 TEST(ModuleFiles, NewestVerifiedFirstAndPruneKeepsTheTwoNewestAndTheRunningOne) {
   TempFolder root;
   const std::string dir = root.at("modules");
-  for (const char* v : {"3.0.0", "3.1.0", "3.1.5", "3.2.0", "3.10.0"}) put_signed(join(dir, std::string("wing-") + v + ".dll"), v);
+  for (const char* v : {"3.0.0", "3.1.0", "3.1.5", "3.2.0", "3.10.0"})
+    put_signed(join(dir, std::string("wing-") + v + ".dll"), v);
   mk(join(dir, "wing-9.0.0.dll"), "unsigned");  // no .sig: never counted
   mk(join(dir, "x32-4.0.0.dll"), "x");
   put_signed(join(dir, "wing-x.dll"), "not a version");
@@ -347,15 +388,18 @@ TEST(ModuleFiles, NewestVerifiedFirstAndPruneKeepsTheTwoNewestAndTheRunningOne) 
     return sig.size() == 64 && const_cast<Key&>(release_key_for_test()).sign(slurp(p)) == sig;
   };
   std::vector<std::string> order;
-  for (const ModuleFile& m : list_module_files(real_file_system(), dir, "wing", verify)) order.push_back(m.version);
+  for (const ModuleFile& m : list_module_files(real_file_system(), dir, "wing", verify))
+    order.push_back(m.version);
   EXPECT_EQ(order, (std::vector<std::string>{"3.10.0", "3.2.0", "3.1.5", "3.1.0", "3.0.0"}));
 
   std::vector<std::string> log;
-  prune_old_modules(real_file_system(), dir, "wing", "3.1.0", verify, [&](const std::string& s) { log.push_back(s); });
+  prune_old_modules(real_file_system(), dir, "wing", "3.1.0", verify,
+                    [&](const std::string& s) { log.push_back(s); });
   EXPECT_EQ(log, (std::vector<std::string>{"update: removed old module wing-3.1.5.dll",
                                            "update: removed old module wing-3.0.0.dll"}));
   std::vector<std::string> left;
-  for (const ModuleFile& m : list_module_files(real_file_system(), dir, "wing", verify)) left.push_back(m.version);
+  for (const ModuleFile& m : list_module_files(real_file_system(), dir, "wing", verify))
+    left.push_back(m.version);
   EXPECT_EQ(left, (std::vector<std::string>{"3.10.0", "3.2.0", "3.1.0"}));
   EXPECT_EQ(slurp(join(dir, "wing-3.0.0.dll.sig")), "<missing>");
   EXPECT_EQ(slurp(join(dir, "wing-9.0.0.dll")), "unsigned") << "only what was listed is pruned";

@@ -11,7 +11,7 @@
 namespace ks::tray::testing {
 
 class FakeLv1System : public Lv1System {
- public:
+public:
   struct File {
     std::string bytes;
     uint64_t write_time = 1;
@@ -24,7 +24,7 @@ class FakeLv1System : public Lv1System {
   uint64_t now = 0;
   std::map<std::string, File> files;
   std::map<std::string, int> reads;
-  int lists = 0;                         // lists taken
+  int lists = 0;                           // lists taken
   std::map<uint32_t, ProcessWatch> watch;  // pid -> what a watch tells; absent: unknown
 
   bool processes(std::vector<ProcessEntry>& out) override;

@@ -21,8 +21,8 @@ TempFolder::TempFolder() {
   // Process ids come round again (under Wine from one run to the next): take a name no earlier
   // run left behind.
   do {
-    path_ = path_join(temp_dir(), "tray-" + name + "-" + std::to_string(current_process_id()) + "-" +
-                                      std::to_string(seq++));
+    path_ = path_join(temp_dir(), "tray-" + name + "-" + std::to_string(current_process_id()) +
+                                      "-" + std::to_string(seq++));
   } while (dir_exists(path_) || file_exists(path_));
   EXPECT_TRUE(make_dirs(path_)) << path_;
 }
@@ -61,7 +61,8 @@ Tree snapshot(const std::string& root) {
   namespace fsys = std::filesystem;
   Tree t;
   for (auto& e : fsys::recursive_directory_iterator(fsys::u8path(root)))
-    t[fsys::relative(e.path(), fsys::u8path(root)).string()] = e.is_directory() ? "<dir>" : slurp(e.path().string());
+    t[fsys::relative(e.path(), fsys::u8path(root)).string()] =
+        e.is_directory() ? "<dir>" : slurp(e.path().string());
   return t;
 }
 

@@ -9,7 +9,7 @@ namespace ks::tray::testing {
 
 class TempFolder {
 public:
-  TempFolder();  // <temp>/tray-<test name>-<pid>-<n>, new and empty
+  TempFolder();   // <temp>/tray-<test name>-<pid>-<n>, new and empty
   ~TempFolder();  // removes it with what it holds
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;

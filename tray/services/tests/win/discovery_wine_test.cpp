@@ -42,7 +42,8 @@ DiscoveryEnv loopback_env(const std::string& install = "") {
   return e;
 }
 
-const std::string kWingLine = sim::wing_identity_line("192.168.1.62", "FOH", "ngc-full", "S1234567", "3.0.5");
+const std::string kWingLine =
+    sim::wing_identity_line("192.168.1.62", "FOH", "ngc-full", "S1234567", "3.0.5");
 
 sim::DiscoveryBehaviour answering(bool silent = false) {
   sim::DiscoveryBehaviour b;
@@ -116,8 +117,9 @@ TEST(DiscoveryWine, SilentWingIsAskedThreeTimes) {
 // Answers every question with a burst of junk, some of it from a second socket on another port,
 // then (when given) the real answer.
 class HostileResponder {
- public:
-  HostileResponder(uint16_t port, std::vector<std::vector<uint8_t>> junk, std::vector<uint8_t> answer)
+public:
+  HostileResponder(uint16_t port, std::vector<std::vector<uint8_t>> junk,
+                   std::vector<uint8_t> answer)
       : junk_(std::move(junk)), answer_(std::move(answer)) {
     sock_ = Socket::udp();
     other_ = Socket::udp();
@@ -131,7 +133,7 @@ class HostileResponder {
   bool ok() const { return ok_; }
   int questions() const { return questions_.load(); }
 
- private:
+private:
   void run() {
     uint8_t buf[64];
     while (!stop_) {
@@ -162,16 +164,19 @@ class HostileResponder {
 std::vector<uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 std::vector<std::vector<uint8_t>> junk() {
-  std::vector<uint8_t> xinfo_cut = bytes(std::string_view("/xinfo\0\0,ssss\0\0\0" "127.0.0.1", 25));
+  std::vector<uint8_t> xinfo_cut =
+      bytes(std::string_view("/xinfo\0\0,ssss\0\0\0"
+                             "127.0.0.1",
+                             25));
   return {
       bytes("W"),
       bytes("WING?"),
       bytes("WING,"),
-      std::vector<uint8_t>(60000, 'A'),             // oversized
+      std::vector<uint8_t>(60000, 'A'),                               // oversized
       bytes("xx" + std::string(3000, 'Z') + "WING,9.9.9.9,huge,,,"),  // oversized with the mark
       std::vector<uint8_t>(20, 0),
       std::vector<uint8_t>(kXinfoQuestion, kXinfoQuestion + 12),
-      xinfo_cut,                                    // a string running off the end
+      xinfo_cut,  // a string running off the end
       bytes(std::string_view("/xinfoo\0,ssss\0\0\0a\0\0\0", 20)),
   };
 }

@@ -40,7 +40,8 @@ void cp(const std::string& from, const std::string& to) {
 }
 
 TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
-  if (std::string(KS_SIGNED_DIR).empty()) GTEST_SKIP() << "built without the loader and the WING module";
+  if (std::string(KS_SIGNED_DIR).empty())
+    GTEST_SKIP() << "built without the loader and the WING module";
   TempFolder tmp;
   const std::string io = tmp.at("io"), prog = tmp.at("prog"), signed_dir = KS_SIGNED_DIR;
   // Waves' three card bundles as Waves ships them.
@@ -65,7 +66,8 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
   cp(signed_dir + "/Kestrune.dll", prog + "\\Kestrune.dll");
   cp(signed_dir + "/Kestrune.dll.sig", prog + "\\Kestrune.dll.sig");
   cp(signed_dir + "/" + KS_WING_MODULE_FILE, prog + "\\modules\\" + KS_WING_MODULE_FILE);
-  cp(signed_dir + "/" + KS_WING_MODULE_FILE + ".sig", prog + "\\modules\\" + KS_WING_MODULE_FILE + ".sig");
+  cp(signed_dir + "/" + KS_WING_MODULE_FILE + ".sig",
+     prog + "\\modules\\" + KS_WING_MODULE_FILE + ".sig");
 
   InstallEnv env = machine_install_env([] { return false; });
   env.io_modules_dir = io;
@@ -84,15 +86,17 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
   const std::string b = io + "\\Kestrune.bundle\\Contents\\Win64\\";
   EXPECT_TRUE(is_own_module_file(b + "Kestrune.dll"));
   EXPECT_EQ(slurp(b + "Kestrune.dll"), slurp(prog + "\\Kestrune.dll"));
-  EXPECT_EQ(slurp(b + "modules\\" + KS_WING_MODULE_FILE + ".sig"), slurp(prog + "\\modules\\" + KS_WING_MODULE_FILE + ".sig"));
+  EXPECT_EQ(slurp(b + "modules\\" + KS_WING_MODULE_FILE + ".sig"),
+            slurp(prog + "\\modules\\" + KS_WING_MODULE_FILE + ".sig"));
   EXPECT_EQ(slurp(b + "wing.cfg"), protect);
   EXPECT_EQ(slurp(b + "x32.cfg"), "console=x32\r\n");  // from the switched-off bundle
   EXPECT_EQ(slurp(b + "state.cfg"), "wing=on\r\nx32=off\r\n");
   EXPECT_EQ(snapshot(m.disabled), Tree{}) << "the switched-off bundle is gone";
   EXPECT_EQ(slurp(b + "kestrune.version"), "3.2.0");
   EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\VDID\\1000"), sim::kVdidUnion);
-  EXPECT_EQ(slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\APPINFO\\SoundGrid Wing Control.yaml"),
-            "name: SoundGrid Wing Control\r\nassignment_priority: 600.25\r\n");
+  EXPECT_EQ(
+      slurp(io + "\\Kestrune.bundle\\Contents\\Resources\\APPINFO\\SoundGrid Wing Control.yaml"),
+      "name: SoundGrid Wing Control\r\nassignment_priority: 600.25\r\n");
   // Waves' card bundles are again as Waves shipped them.
   Tree now = snapshot(io);
   for (const auto& [rel, bytes] : waves_shipped) EXPECT_EQ(now[rel], bytes) << rel;
@@ -107,8 +111,8 @@ TEST(InstallUnderWine, OlderLayoutToBundleAndBack) {
 // A host path of a Windows one (Wine's own export); "" when there is none.
 std::string host_path(const std::string& p) {
   using UnixName = char*(CDECL*)(LPCWSTR);
-  auto unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
   if (!unix_name) return {};
   char* n = unix_name(win::widen(p).c_str());
   std::string out = n ? n : "";
@@ -122,7 +126,9 @@ bool run_host(const std::wstring& program, const std::wstring& command_line) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessW(program.c_str(), cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi))
+    return false;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return true;
@@ -135,7 +141,7 @@ bool make_link(const std::string& link, const std::string& target) {
   const std::string parent = host_path(link.substr(0, slash)), to = host_path(target);
   if (parent.empty() || to.empty()) return false;
   if (!run_host(L"Z:\\bin\\ln", L"ln -s \"" + win::widen(to) + L"\" \"" +
-                                       win::widen(parent + "/" + link.substr(slash + 1)) + L"\""))
+                                    win::widen(parent + "/" + link.substr(slash + 1)) + L"\""))
     return false;
   for (int i = 0; i < 500; ++i) {  // until the host program has made it
     const DWORD a = GetFileAttributesW(win::widen(link).c_str());
@@ -150,7 +156,9 @@ bool make_link(const std::string& link, const std::string& target) {
 void remove_on_host(const std::string& folder) {
   const std::string p = host_path(folder);
   if (p.empty() || !run_host(L"Z:\\bin\\rm", L"rm -rf \"" + win::widen(p) + L"\"")) return;
-  for (int i = 0; i < 500 && GetFileAttributesW(win::widen(folder).c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
+  for (int i = 0;
+       i < 500 && GetFileAttributesW(win::widen(folder).c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+    Sleep(10);
 }
 
 TEST(InstallUnderWine, ALinkInsideABundleIsNeverFollowed) {
@@ -178,13 +186,15 @@ TEST(InstallUnderWine, ALinkInsideABundleIsNeverFollowed) {
   env.sleep_ms = [](uint32_t) {};
   InstallPaths paths(env);
   Installer inst(paths);
-  const std::string bundle = io + "\\Kestrune.bundle", in_ours = bundle + "\\Contents\\Win64\\elsewhere";
+  const std::string bundle = io + "\\Kestrune.bundle",
+                    in_ours = bundle + "\\Contents\\Win64\\elsewhere";
   std::string msg;
 
   // The merge neither copies the link nor what it points at.
   paths.locate_install();
   ASSERT_TRUE(inst.install_bundle(msg)) << msg;
-  EXPECT_FALSE(fsys::exists(fsys::symlink_status(fsys::u8path(bundle + "\\Contents\\Resources\\Shared"))));
+  EXPECT_FALSE(
+      fsys::exists(fsys::symlink_status(fsys::u8path(bundle + "\\Contents\\Resources\\Shared"))));
   EXPECT_EQ(snapshot(bundle).count("Contents\\Resources\\Shared\\keep.txt"), 0u);
 
   // An update deletes the previous bundle (.old) with a link inside, and the next install carries
@@ -194,7 +204,8 @@ TEST(InstallUnderWine, ALinkInsideABundleIsNeverFollowed) {
   paths.locate_install();
   ASSERT_TRUE(inst.install_bundle(msg)) << msg;
   EXPECT_EQ(slurp(outside + "\\keep.txt"), "the user's own file");
-  EXPECT_FALSE(fsys::exists(fsys::symlink_status(fsys::u8path(in_ours)))) << "carried into the new bundle";
+  EXPECT_FALSE(fsys::exists(fsys::symlink_status(fsys::u8path(in_ours))))
+      << "carried into the new bundle";
 
   // Removal deletes the bundle with a link inside: the same.
   ASSERT_TRUE(make_link(in_ours, outside));
@@ -208,10 +219,12 @@ TEST(InstallUnderWine, ALinkInsideABundleIsNeverFollowed) {
 }
 
 TEST(InstallUnderWine, ALoaderThatDoesNotLoadChangesNothing) {
-  if (std::string(KS_SIGNED_DIR).empty()) GTEST_SKIP() << "built without the loader and the WING module";
+  if (std::string(KS_SIGNED_DIR).empty())
+    GTEST_SKIP() << "built without the loader and the WING module";
   TempFolder tmp;
   const std::string io = tmp.at("io"), prog = tmp.at("prog");
-  cp(sim::waves_module_dll(), io + "\\SoundGrid Wing Control.bundle\\Contents\\Win64\\SoundGrid Wing Control.dll");
+  cp(sim::waves_module_dll(),
+     io + "\\SoundGrid Wing Control.bundle\\Contents\\Win64\\SoundGrid Wing Control.dll");
   cp(ks::testing::exe_dir() + "tray_fixture_refusing.dll", prog + "\\Kestrune.dll");
   fsys::create_directories(fsys::u8path(prog + "\\modules"));
   const Tree before = snapshot(io);
@@ -222,7 +235,10 @@ TEST(InstallUnderWine, ALoaderThatDoesNotLoadChangesNothing) {
   env.signature_ok = [](const std::string&) { return true; };  // the load test is what refuses here
   const std::string child = ks::testing::exe_dir() + "tray_verify_child.exe";
   int runs = 0;
-  env.verify_module = [&](const std::string& dll) { ++runs; return run_load_test(child, dll); };
+  env.verify_module = [&](const std::string& dll) {
+    ++runs;
+    return run_load_test(child, dll);
+  };
   env.sleep_ms = [](uint32_t) {};
   InstallPaths paths(env);
   Installer inst(paths);

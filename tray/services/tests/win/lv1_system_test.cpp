@@ -19,14 +19,16 @@ TEST(Lv1ProcessWatch, TellsRunningFromEndedAndChecksTheName) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   // Suspended, it runs until it is ended here.
-  ASSERT_TRUE(CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+  ASSERT_TRUE(CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                             nullptr, &si, &pi));
   std::wstring base = self;
   base = base.substr(base.find_last_of(L'\\') + 1);
   ProcessEntry listed{std::string(base.begin(), base.end()), static_cast<uint32_t>(pi.dwProcessId)};
   Lv1System& sys = system_lv1();
 
   EXPECT_EQ(sys.watch_process({"eMotion LV1.exe", listed.pid}), ProcessWatch::unknown);
-  EXPECT_EQ(sys.watch_process({listed.exe.substr(3), listed.pid}), ProcessWatch::unknown);  // only its tail
+  EXPECT_EQ(sys.watch_process({listed.exe.substr(3), listed.pid}),
+            ProcessWatch::unknown);  // only its tail
   EXPECT_EQ(sys.watch_process(listed), ProcessWatch::runs);
   EXPECT_EQ(sys.watch_process(listed), ProcessWatch::runs);
   TerminateProcess(pi.hProcess, 0);

@@ -48,7 +48,8 @@ TEST(ModulesChanged, WithoutALoaderNothingIsCreated) {
   std::string message;
   EXPECT_TRUE(set_module_enabled(dir.path(), 0, false, message));
   EXPECT_EQ(slurp(dir.at("state.cfg")), "wing=off\n");
-  HANDLE h = OpenEventW(SYNCHRONIZE, FALSE, reinterpret_cast<const wchar_t*>(kModulesChangedEventNameU16));
+  HANDLE h =
+      OpenEventW(SYNCHRONIZE, FALSE, reinterpret_cast<const wchar_t*>(kModulesChangedEventNameU16));
   EXPECT_EQ(h, nullptr) << "the tray must never create the loader's event";
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
   if (h) CloseHandle(h);

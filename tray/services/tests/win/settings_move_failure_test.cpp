@@ -19,8 +19,9 @@ using testing::TempFolder;
 HANDLE hold_open(const std::string& path) {
   std::u16string w = utf8_to_utf16(path);
   // Readers and writers may share it; nobody may delete or replace it.
-  return CreateFileW(reinterpret_cast<const wchar_t*>(w.c_str()), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(reinterpret_cast<const wchar_t*>(w.c_str()), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 TEST(RewriteMoveFails, OldFileStaysWhole) {

@@ -38,7 +38,8 @@ std::string windows_path(std::string p) {
 }
 
 void set_env(const char* name, const std::string& value) {
-  SetEnvironmentVariableW(win::widen(name).c_str(), value.empty() ? nullptr : win::widen(value).c_str());
+  SetEnvironmentVariableW(win::widen(name).c_str(),
+                          value.empty() ? nullptr : win::widen(value).c_str());
 }
 
 class SupportBundle : public ::testing::Test {
@@ -47,7 +48,8 @@ protected:
     tar_ = system_dir() + "\\tar.exe";
     std::error_code ec;
     fsys::remove(fsys::u8path(tar_), ec);
-    ASSERT_TRUE(fsys::copy_file(fsys::u8path(windows_path(KS_TAR_STANDIN)), fsys::u8path(tar_), ec)) << ec.message();
+    ASSERT_TRUE(fsys::copy_file(fsys::u8path(windows_path(KS_TAR_STANDIN)), fsys::u8path(tar_), ec))
+        << ec.message();
     record_ = tmp_.at("tar-record.txt");
     set_env("KS_TAR_RECORD", record_);
     // The facts of the report come from this test's folders, not the machine's.
@@ -91,21 +93,26 @@ TEST_F(SupportBundle, ZippedWithTheReportLogsAndSettings) {
   std::string path, message;
   ASSERT_TRUE(create_support_bundle(env_, path, message)) << message;
   EXPECT_EQ(path, folder() + ".zip");
-  EXPECT_FALSE(fsys::exists(fsys::u8path(folder()))) << "the collected copies are removed once zipped";
+  EXPECT_FALSE(fsys::exists(fsys::u8path(folder())))
+      << "the collected copies are removed once zipped";
   const std::string zip = slurp(path);
   EXPECT_EQ(zip.substr(0, 4), std::string("PK\x03\x04", 4));
   const std::string rec = slurp(record_);
-  EXPECT_NE(rec.find("\"" + tar_ + "\" -a -c -f \"" + folder() + ".zip\" -C \"" + folder() + "\" ."), std::string::npos)
+  EXPECT_NE(
+      rec.find("\"" + tar_ + "\" -a -c -f \"" + folder() + ".zip\" -C \"" + folder() + "\" ."),
+      std::string::npos)
       << rec;
   // What tar found in the folder: the report, the logs that exist and the settings files.
-  for (const char* f : {"Kestrune-diagnostics.txt", "kestrune-loader.log", "kestrune.log", "kestrune-tray.log",
-                        "wing.cfg", "state.cfg"})
+  for (const char* f : {"Kestrune-diagnostics.txt", "kestrune-loader.log", "kestrune.log",
+                        "kestrune-tray.log", "wing.cfg", "state.cfg"})
     EXPECT_NE(rec.find(std::string("file ") + f + " "), std::string::npos) << f << "\n" << rec;
-  for (const char* absent : {"kestrune-x32.log", "x32.cfg"}) EXPECT_EQ(rec.find(absent), std::string::npos) << absent;
+  for (const char* absent : {"kestrune-x32.log", "x32.cfg"})
+    EXPECT_EQ(rec.find(absent), std::string::npos) << absent;
   // The copies are the files' bytes; the report is a CR LF text.
   EXPECT_NE(zip.find("protect=LCL:3\r\n"), std::string::npos);
   EXPECT_NE(zip.find("Kestrune diagnostics  "), std::string::npos);
-  EXPECT_NE(zip.find("bridge not running (LV1 closed, or the module was not loaded)\r\n"), std::string::npos);
+  EXPECT_NE(zip.find("bridge not running (LV1 closed, or the module was not loaded)\r\n"),
+            std::string::npos);
 
   // A second bundle in the same minute is made again, not refused.
   std::string again;
@@ -134,7 +141,8 @@ TEST_F(SupportBundle, FolderStaysWhenTarFailsHangsOrIsMissing) {
     const Tree kept = snapshot(folder());
     EXPECT_EQ(kept.at("wing.cfg"), "protect=LCL:3\r\n");
     EXPECT_EQ(kept.at("kestrune.log"), "09:40:01.000  [bridge] seeded 8 channels\n");
-    EXPECT_NE(kept.at("Kestrune-diagnostics.txt").find("Kestrune diagnostics  "), std::string::npos);
+    EXPECT_NE(kept.at("Kestrune-diagnostics.txt").find("Kestrune diagnostics  "),
+              std::string::npos);
     // The folder stays for the next case: a bundle in the same minute fills it again.
   }
 }
@@ -176,7 +184,8 @@ TEST(DiagnosticsFile, OnTheKnownFolderDesktop) {
   EXPECT_EQ(path.rfind(desktop + "\\Kestrune-diagnostics-", 0), 0u) << path;
   const std::string text = slurp(path);
   EXPECT_EQ(text.rfind("Kestrune diagnostics  ", 0), 0u);
-  EXPECT_NE(text.find("\r\n================================================================\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\n================================================================\r\n"),
+            std::string::npos);
   std::error_code ec;
   fsys::remove(fsys::u8path(path), ec);
 }

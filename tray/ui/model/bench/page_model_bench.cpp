@@ -29,8 +29,9 @@ void report(const char* what, std::vector<double>& us) {
   double sum = 0;
   for (double v : us) sum += v;
   size_t n = us.size();
-  std::printf("%-44s median %7.1f us   p99 %7.1f us   worst %8.1f us   mean %7.1f us   (%zu frames)\n", what,
-              us[n / 2], us[std::min(n - 1, n * 99 / 100)], us[n - 1], sum / double(n), n);
+  std::printf(
+      "%-44s median %7.1f us   p99 %7.1f us   worst %8.1f us   mean %7.1f us   (%zu frames)\n",
+      what, us[n / 2], us[std::min(n - 1, n * 99 / 100)], us[n - 1], sum / double(n), n);
 }
 
 void run(const char* what, int frames, const std::function<void()>& frame) {
@@ -62,8 +63,9 @@ void full_rig(test::FakeSources& s) {
     s.snap[t] = st.snapshot[t];
     s.snap[t].answer_count = 2;
     s.disc[t] = st.discovery[t];
-    s.settings[t] = "; Kestrune - edit while eMotion LV1 is closed.\nresync=desk\nsession_recall=on\ndiag=0\n"
-                    "ip=10.42.20.2\nprotect=LCL:3,A:12\n";
+    s.settings[t] =
+        "; Kestrune - edit while eMotion LV1 is closed.\nresync=desk\nsession_recall=on\ndiag=0\n"
+        "ip=10.42.20.2\nprotect=LCL:3,A:12\n";
   }
 }
 
@@ -105,7 +107,8 @@ int main(int argc, char** argv) {
   PreviewDemo demo;
   apply_setup_state(demo, "setup-aes50-both");
   PreviewSources preview(demo);
-  run("gather + build + load, preview sources", frames, [&] { ok &= load_page_model(preview, ages, "3.2.0", model); });
+  run("gather + build + load, preview sources", frames,
+      [&] { ok &= load_page_model(preview, ages, "3.2.0", model); });
 
   if (!ok) {
     std::printf("a page model did not read back\n");

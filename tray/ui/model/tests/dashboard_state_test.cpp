@@ -26,24 +26,24 @@ TEST(SettingsRules, ReadAsTheModuleReadsThem) {
     const char* text;
     bool recall, resync_lv1;
   } cases[] = {
-      {"", true, true},                                    // absent: recall on, resync lv1
+      {"", true, true},  // absent: recall on, resync lv1
       {"session_recall=off\n", false, true},
-      {"session_recall=Off\n", false, true},               // any case
-      {"session_recall=off \n", false, true},              // a trailing blank still begins with off
+      {"session_recall=Off\n", false, true},   // any case
+      {"session_recall=off \n", false, true},  // a trailing blank still begins with off
       {"session_recall=OFF ; no recall at shows\n", false, true},
-      {"session_recall=no\n", true, true},                 // only "off..." switches it off
-      {"session_recall= off\n", true, true},               // a leading blank does not begin with off
-      {"SESSION_RECALL=off\n", false, true},               // keys without regard to case
+      {"session_recall=no\n", true, true},    // only "off..." switches it off
+      {"session_recall= off\n", true, true},  // a leading blank does not begin with off
+      {"SESSION_RECALL=off\n", false, true},  // keys without regard to case
       {"resync=desk\n", true, false},
       {"resync=Desk\r\n", true, false},
-      {"resync= desk \n", true, false},                    // blanks around the word
+      {"resync= desk \n", true, false},  // blanks around the word
       {"resync=LV1\n", true, true},
       {"resync=\n", true, true},
       {"resync=desktop\n", true, true},
       {"resync=desk;comment\n", true, false},
-      {"resync=desk\nresync=lv1\n", true, true},           // the last line wins
+      {"resync=desk\nresync=lv1\n", true, true},  // the last line wins
       {"session_recall=off\nsession_recall=on\n", true, true},
-      {"; session_recall=off\n", true, true},              // a comment line's key is "; session_recall"
+      {"; session_recall=off\n", true, true},  // a comment line's key is "; session_recall"
   };
   for (const auto& c : cases) {
     ConsoleSettings s = read_console_settings(c.text);
@@ -53,7 +53,8 @@ TEST(SettingsRules, ReadAsTheModuleReadsThem) {
 }
 
 TEST(SettingsRules, AddressKeysAreTrimmedAndBounded) {
-  ConsoleSettings s = read_console_settings("ip=  10.0.0.5 ; typed\nhint=\t10.0.0.6\nconsole=WING-PP-1 \n");
+  ConsoleSettings s =
+      read_console_settings("ip=  10.0.0.5 ; typed\nhint=\t10.0.0.6\nconsole=WING-PP-1 \n");
   EXPECT_EQ(s.ip, "10.0.0.5");
   EXPECT_EQ(s.hint, "10.0.0.6");
   EXPECT_EQ(s.console, "WING-PP-1 ");  // the module keeps console untrimmed

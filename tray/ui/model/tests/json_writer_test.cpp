@@ -30,7 +30,8 @@ TEST(JsonQuote, Escapes) {
       {"\x01x\x02", "\"\\u0001x\\u0002\""},
       {"\x1f\x20\x7f", "\"\\u001f \x7f\""},
       {"/", "\"/\""},
-      {"\xc3\xa9 \xe2\x80\x94 \xff\xfe", "\"\xc3\xa9 \xe2\x80\x94 \xff\xfe\""},  // bytes >= 0x80 copied as they are
+      {"\xc3\xa9 \xe2\x80\x94 \xff\xfe",
+       "\"\xc3\xa9 \xe2\x80\x94 \xff\xfe\""},  // bytes >= 0x80 copied as they are
   };
   for (const auto& c : cases) EXPECT_EQ(quote_of(c.in), c.out);
 }
@@ -56,8 +57,9 @@ TEST(JsonWriter, CommasInNestedContainers) {
   json_int(w, "big", INT64_MIN);
   json_string(w, "last", "x");
   json_end_object(w);
-  EXPECT_EQ(w.out, "{\"empty\":[],\"none\":{},\"list\":[1,{\"t\":true,\"f\":false},[],\"s\",-42],"
-                   "\"big\":-9223372036854775808,\"last\":\"x\"}");
+  EXPECT_EQ(w.out,
+            "{\"empty\":[],\"none\":{},\"list\":[1,{\"t\":true,\"f\":false},[],\"s\",-42],"
+            "\"big\":-9223372036854775808,\"last\":\"x\"}");
   JsonValue v;
   EXPECT_TRUE(parse_page_model(w.out, v));
 }
@@ -73,7 +75,8 @@ TEST(JsonRoundTrip, HostileTextsReadBackUnchanged) {
       "\xed\xa0\xbd\xed\xb8\x80",          // a pair, unpaired bytes
       "\xf0\x9f\x8e\x9a",                  // a real four-byte character
       "\xc3\x28\xa0\xa1\xe2\x28\xa1\xf8",  // invalid sequences
-      "Name \x01" "emphasised\x01 and \x02secondary\x02 runs",
+      "Name \x01"
+      "emphasised\x01 and \x02secondary\x02 runs",
       "\"quoted\" \\back\\ \ttab\n\r\b\f",
       std::string(2000, '\\'),
   };

@@ -63,29 +63,83 @@ TEST(HeaderPill, RulesInOrder) {
     const char* tone;
     bool edge;
   } cases[] = {
-      {"blocked wins over two connected consoles", [] { auto s = both_connected(); s.blocked = 1; return s; },
+      {"blocked wins over two connected consoles",
+       [] {
+         auto s = both_connected();
+         s.blocked = 1;
+         return s;
+       },
        "Windows blocked Kestrune", "bad", true},
-      {"no card shown", [] { DashboardState s; dashboard_state_init(s); return s; }, "No console found", "warn", true},
-      {"found but nothing installed", [] {
-         auto s = connected_state(kWing); s.installed[0] = s.on[0] = 0; return s; }, "Not set up yet", "dim", false},
-      {"two need attention, the worse tone", [] {
-         auto s = both_connected(); silent(s, 0); s.blocked = 0;
-         std::strcpy(s.snapshot[1].status_text, "refused"); s.snapshot[1].desk_answering = 0;
-         s.link_age_ms[0] = 60000; return s; }, "2 consoles need attention", "bad", true},
+      {"no card shown",
+       [] {
+         DashboardState s;
+         dashboard_state_init(s);
+         return s;
+       },
+       "No console found", "warn", true},
+      {"found but nothing installed",
+       [] {
+         auto s = connected_state(kWing);
+         s.installed[0] = s.on[0] = 0;
+         return s;
+       },
+       "Not set up yet", "dim", false},
+      {"two need attention, the worse tone",
+       [] {
+         auto s = both_connected();
+         silent(s, 0);
+         s.blocked = 0;
+         std::strcpy(s.snapshot[1].status_text, "refused");
+         s.snapshot[1].desk_answering = 0;
+         s.link_age_ms[0] = 60000;
+         return s;
+       },
+       "2 consoles need attention", "bad", true},
       {"two connected", both_connected, "All consoles connected", "ok", false},
-      {"one connected", [] { return connected_state(kX32); }, "Midas M32 Rack \u00b7 connected", "ok", false},
-      {"the worse card's status, first letter lower", [] {
-         auto s = both_connected(); silent(s, 1); return s; }, "Midas M32 Rack \u00b7 not answering", "warn", true},
-      {"a dim status has no edge", [] {
-         auto s = both_connected(); s.lv1_running = 0; return s; }, "WING Rack \u00b7 on \u00b7 waiting for LV1", "dim", false},
-      {"switched off with an empty status", [] {
-         auto s = connected_state(kWing); s.on[0] = 0; return s; }, "WING Rack \u00b7 off", "dim", false},
-      {"connected and off: off ranks last, so the connected card speaks", [] {
-         auto s = both_connected(); s.on[1] = 0; return s; }, "WING Rack \u00b7 connected", "ok", false},
-      {"a rank tie goes to the WING", [] {
-         auto s = both_connected(); silent(s, 0); silent(s, 1); return s; }, "2 consoles need attention", "warn", true},
-      {"one needing attention with a calm one", [] {
-         auto s = both_connected(); s.loader_block.types[0].live_usable = 0; return s; },
+      {"one connected", [] { return connected_state(kX32); }, "Midas M32 Rack \u00b7 connected",
+       "ok", false},
+      {"the worse card's status, first letter lower",
+       [] {
+         auto s = both_connected();
+         silent(s, 1);
+         return s;
+       },
+       "Midas M32 Rack \u00b7 not answering", "warn", true},
+      {"a dim status has no edge",
+       [] {
+         auto s = both_connected();
+         s.lv1_running = 0;
+         return s;
+       },
+       "WING Rack \u00b7 on \u00b7 waiting for LV1", "dim", false},
+      {"switched off with an empty status",
+       [] {
+         auto s = connected_state(kWing);
+         s.on[0] = 0;
+         return s;
+       },
+       "WING Rack \u00b7 off", "dim", false},
+      {"connected and off: off ranks last, so the connected card speaks",
+       [] {
+         auto s = both_connected();
+         s.on[1] = 0;
+         return s;
+       },
+       "WING Rack \u00b7 connected", "ok", false},
+      {"a rank tie goes to the WING",
+       [] {
+         auto s = both_connected();
+         silent(s, 0);
+         silent(s, 1);
+         return s;
+       },
+       "2 consoles need attention", "warn", true},
+      {"one needing attention with a calm one",
+       [] {
+         auto s = both_connected();
+         s.loader_block.types[0].live_usable = 0;
+         return s;
+       },
        "WING Rack \u00b7 not in a rack slot", "warn", true},
   };
   for (const auto& c : cases) {
@@ -162,8 +216,9 @@ TEST(Steps, EmptyCasesAndTheActiveStep) {
   two.on[0] = two.on[1] = 0;
   s = steps(two);
   ASSERT_EQ(s.size(), 3u);
-  EXPECT_EQ(json_get_string(s[0], "detail"),
-            "Switches the WING Rack and Midas M32 Rack on. Each switches off and on later, even while LV1 runs.");
+  EXPECT_EQ(
+      json_get_string(s[0], "detail"),
+      "Switches the WING Rack and Midas M32 Rack on. Each switches off and on later, even while LV1 runs.");
 
   // No LV1 version: "Open eMotion LV1" alone.
   DashboardState nolv1 = fresh;
@@ -179,8 +234,16 @@ TEST(Steps, EmptyCasesAndTheActiveStep) {
     std::function<void(DashboardState&)> change;
   } empties[] = {
       {"all done", [](DashboardState&) {}},
-      {"older layout", [](DashboardState& s) { s.legacy_any = 1; s.installed[0] = 0; }},
-      {"blocked", [](DashboardState& s) { s.blocked = 1; s.installed[0] = 0; }},
+      {"older layout",
+       [](DashboardState& s) {
+         s.legacy_any = 1;
+         s.installed[0] = 0;
+       }},
+      {"blocked",
+       [](DashboardState& s) {
+         s.blocked = 1;
+         s.installed[0] = 0;
+       }},
       {"no card", [](DashboardState& s) { dashboard_state_init(s); }},
   };
   for (const auto& e : empties) {
@@ -196,11 +259,32 @@ TEST(Notice, AtMostOneInOrder) {
     std::function<void(DashboardState&)> change;
     const char* action;  // "" no notice; "-" the info notice without action
   } cases[] = {
-      {"blocked", [](DashboardState& s) { s.blocked = 1; s.legacy_any = 1; s.update_pending = 1; }, "reinstall"},
-      {"older layout", [](DashboardState& s) { s.legacy_any = 1; s.update_pending = 1; }, "update3"},
+      {"blocked",
+       [](DashboardState& s) {
+         s.blocked = 1;
+         s.legacy_any = 1;
+         s.update_pending = 1;
+       },
+       "reinstall"},
+      {"older layout",
+       [](DashboardState& s) {
+         s.legacy_any = 1;
+         s.update_pending = 1;
+       },
+       "update3"},
       {"update ready", [](DashboardState& s) { s.update_pending = 1; }, "-"},
-      {"update ready but LV1 closed", [](DashboardState& s) { s.update_pending = 1; s.lv1_running = 0; }, ""},
-      {"update ready but nothing installed", [](DashboardState& s) { s.update_pending = 1; s.installed[0] = 0; }, ""},
+      {"update ready but LV1 closed",
+       [](DashboardState& s) {
+         s.update_pending = 1;
+         s.lv1_running = 0;
+       },
+       ""},
+      {"update ready but nothing installed",
+       [](DashboardState& s) {
+         s.update_pending = 1;
+         s.installed[0] = 0;
+       },
+       ""},
       {"nothing to say", [](DashboardState&) {}, ""},
   };
   for (const auto& c : cases) {

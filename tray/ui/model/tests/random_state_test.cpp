@@ -23,14 +23,15 @@ TEST(RandomStates, PageModelAlwaysReadsBack) {
       b[i] = wild ? uint8_t(r) : (r % 7 == 0 ? ',' : r % 11 == 0 ? 0 : uint8_t(0x20 + r % 95));
     }
   };
-  const char* pills[] = {"Windows blocked Kestrune", "No console found", "Not set up yet", "2 consoles need attention",
-                         "All consoles connected"};
+  const char* pills[] = {"Windows blocked Kestrune", "No console found", "Not set up yet",
+                         "2 consoles need attention", "All consoles connected"};
   for (int round = 0; round < 1500; ++round) {
     DashboardState st;
     dashboard_state_init(st);
     st.lv1_running = coin();
     st.lv1_found = coin();
-    if (st.lv1_found) st.lv1_version = std::to_string(rng() % 40) + "." + std::to_string(rng() % 9) + ".5";
+    if (st.lv1_found)
+      st.lv1_version = std::to_string(rng() % 40) + "." + std::to_string(rng() % 9) + ".5";
     st.lv1_exe_present = coin();
     st.loader_block_present = coin();
     fill(&st.loader_block, sizeof st.loader_block);

@@ -59,8 +59,9 @@ TEST(PollTick, ClearsTheStartingAndInstalledMessagesWhenTheyCameTrue) {
   } cases[] = {
       {"Starting eMotion LV1\xE2\x80\xA6", true, true, false, true},
       {"Starting eMotion LV1\xE2\x80\xA6", true, false, true, false},
-      {"Starting eMotion LV1\xE2\x80\xA6", false, true, true, false},   // only while the setup page is open
-      {"Starting eMotion LV1\xE2\x80\xA6 now", true, true, true, false}, // exactly that text
+      {"Starting eMotion LV1\xE2\x80\xA6", false, true, true,
+       false},  // only while the setup page is open
+      {"Starting eMotion LV1\xE2\x80\xA6 now", true, true, true, false},  // exactly that text
       {"Installed. Start eMotion LV1 and assign the card.", true, true, true, true},
       {"Installed. Start eMotion LV1 and assign the card.", true, true, false, false},
       {"Installed, but could not switch it on", true, true, true, false},
@@ -92,7 +93,8 @@ TEST(ModuleLogScan, CountsFaultsSinceTheLastStart) {
   std::string line;
   EXPECT_EQ(scan_module_log(log, line), 2);
   EXPECT_EQ(line, "12:07 ACCESS VIOLATION at 0x1234");
-  EXPECT_EQ(scan_module_log("12:00 FAULTED\n12:01 FAULTED again\n", line), 2);  // no marker: from the start
+  EXPECT_EQ(scan_module_log("12:00 FAULTED\n12:01 FAULTED again\n", line),
+            2);  // no marker: from the start
   EXPECT_EQ(line, "12:01 FAULTED again");
   EXPECT_EQ(scan_module_log("a\n---- Wing preamp bridge attached ----\n", line), 0);
   EXPECT_EQ(line, "");

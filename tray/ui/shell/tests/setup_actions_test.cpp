@@ -18,7 +18,8 @@ struct FakeActions : ShellActions {
   bool drivable[2] = {true, true};
   bool on[2] = {false, false};
   bool found[2] = {false, false};
-  bool install_ok = true, remove_ok = true, switch_ok = true, write_ok = true, blink_ok = true, lv1_ok = true;
+  bool install_ok = true, remove_ok = true, switch_ok = true, write_ok = true, blink_ok = true,
+       lv1_ok = true;
   std::string notice;
   std::map<std::string, std::string> settings[2];
   StatusSnapshot snap[2];
@@ -45,8 +46,10 @@ struct FakeActions : ShellActions {
   bool install(std::string& message, std::string& n) override {
     calls.push_back("install");
     n = notice;
-    if (!install_ok) message = "the folder is locked.";
-    else present[0] = present[1] = drivable[0] = drivable[1] = true;
+    if (!install_ok)
+      message = "the folder is locked.";
+    else
+      present[0] = present[1] = drivable[0] = drivable[1] = true;
     return install_ok;
   }
   bool remove(std::string& message) override {
@@ -66,7 +69,9 @@ struct FakeActions : ShellActions {
     if (write_ok) settings[i][std::string(key)] = std::string(value);
     return write_ok;
   }
-  void post_resync(int i, bool lv1) override { calls.push_back("resync " + std::to_string(i) + (lv1 ? " lv1" : " desk")); }
+  void post_resync(int i, bool lv1) override {
+    calls.push_back("resync " + std::to_string(i) + (lv1 ? " lv1" : " desk"));
+  }
   void signal_modules_changed() override { calls.push_back("event"); }
   bool blink_card(int i) override {
     calls.push_back("blink " + std::to_string(i));
@@ -101,7 +106,9 @@ struct FakeActions : ShellActions {
 
 struct RecordingBridge : BridgePageClicks {
   std::vector<int32_t> reroute, page;
-  void reroute_click(DashboardUiState&, int32_t id, float, float) override { reroute.push_back(id); }
+  void reroute_click(DashboardUiState&, int32_t id, float, float) override {
+    reroute.push_back(id);
+  }
   void page_command(DashboardUiState&, int32_t id) override { page.push_back(id); }
 };
 
@@ -118,15 +125,19 @@ TEST(SetupActions, SwitchConsole) {
       {"off, present: on", true, false, false, true, "switch 1 on", "", false, 0, -1},
       {"on, LV1 closed: off at once", true, true, false, true, "switch 1 off", "", false, 0, -1},
       {"on, LV1 running: asks first", true, true, true, true, "", "", false, kModalConfirmOff, 1},
-      {"switch-on fails", true, false, false, false, "switch 1 on", "Could not switch it on" + kEm + "state.cfg is read-only.",
-       true, 0, -1},
+      {"switch-on fails", true, false, false, false, "switch 1 on",
+       "Could not switch it on" + kEm + "state.cfg is read-only.", true, 0, -1},
       {"switch-off fails", true, true, false, false, "switch 1 off",
        "Could not switch it off" + kEm + "state.cfg is read-only.", true, 0, -1},
       // Not installed: install, switch only this console on (the other is left as it was).
-      {"not present", false, false, false, true, "install; locate; switch 1 on; locate; hints", "", false, 0, -1},
-      {"not present, LV1 running", false, false, true, true, "install; locate; switch 1 on; locate; hints",
-       "Kestrune is installed. It starts with LV1 \xE2\x80\x94 close and reopen LV1 once.", false, 0, -1},
-      {"installed, switch fails", false, false, false, false, "install; locate; switch 1 on; locate; hints",
+      {"not present", false, false, false, true, "install; locate; switch 1 on; locate; hints", "",
+       false, 0, -1},
+      {"not present, LV1 running", false, false, true, true,
+       "install; locate; switch 1 on; locate; hints",
+       "Kestrune is installed. It starts with LV1 \xE2\x80\x94 close and reopen LV1 once.", false,
+       0, -1},
+      {"installed, switch fails", false, false, false, false,
+       "install; locate; switch 1 on; locate; hints",
        "Installed, but could not switch it on" + kEm + "state.cfg is read-only.", true, 0, -1},
   };
   for (const Case& c : cases) {
@@ -173,7 +184,8 @@ TEST(SetupActions, InstallAndSwitchFollowsWhatDiscoveryFound) {
   } cases[] = {
       {true, false, true, "install; locate; switch 0 on; switch 1 off; locate; hints"},
       {false, true, true, "install; locate; switch 0 off; switch 1 on; locate; hints"},
-      {false, false, true, "install; locate; switch 0 on; switch 1 on; locate; hints"},  // neither: both on
+      {false, false, true,
+       "install; locate; switch 0 on; switch 1 on; locate; hints"},  // neither: both on
       {true, true, true, "install; locate; switch 0 on; switch 1 on; locate; hints"},
   };
   for (const Case& c : cases) {
@@ -189,7 +201,8 @@ TEST(SetupActions, InstallAndSwitchFollowsWhatDiscoveryFound) {
   a.switch_ok = false;
   DashboardUiState ui;
   run_setup_action(ui, 465, a);
-  EXPECT_EQ(ui.action_message.text, "Installed, but could not switch the Behringer WING off" + kEm + "state.cfg is read-only.");
+  EXPECT_EQ(ui.action_message.text, "Installed, but could not switch the Behringer WING off" + kEm +
+                                        "state.cfg is read-only.");
   EXPECT_TRUE(ui.action_message.failed);
 }
 
@@ -215,7 +228,8 @@ TEST(SetupActions, SettingsPanelsAndDialogs) {
   run_setup_action(ui, 441, a);
   run_setup_action(ui, 430, a);
   run_setup_action(ui, 451, a);
-  EXPECT_EQ(a.joined(), "cfg 1 resync=desk; resync 1 desk; cfg 0 resync=lv1; resync 0 lv1; discover; event");
+  EXPECT_EQ(a.joined(),
+            "cfg 1 resync=desk; resync 1 desk; cfg 0 resync=lv1; resync 0 lv1; discover; event");
   // A settings file that cannot be written says so.
   a.write_ok = false;
   run_setup_action(ui, 421, a);
@@ -239,8 +253,9 @@ TEST(SetupActions, ReinstallBlinkAndLv1) {
   run_setup_action(ui, 461, a);
   EXPECT_EQ(ui.action_message.text, "Could not reinstall" + kEm + "the folder is locked.");
   run_setup_action(ui, 471, a);
-  EXPECT_EQ(ui.action_message.text,
-            "This LV1's card LED is blinking for 20 seconds. The console it sits in is the one to use.");
+  EXPECT_EQ(
+      ui.action_message.text,
+      "This LV1's card LED is blinking for 20 seconds. The console it sits in is the one to use.");
   a.blink_ok = false;
   run_setup_action(ui, 470, a);
   EXPECT_EQ(ui.action_message.text, "Could not reach Kestrune inside LV1 to blink the card.");
@@ -260,13 +275,15 @@ TEST(SetupActions, UseThisConsoleNeedsTheAnswerStill) {
   std::strcpy(s.answers[1].ip, "10.0.0.7");
   EXPECT_TRUE(run_setup_action(ui, 480 + 8 + 2, a));
   EXPECT_EQ(a.settings[1]["console"], "S-2000");
-  EXPECT_EQ(ui.action_message.text, "This LV1 uses FOH (10.0.0.7). Kestrune connects to it within a few seconds.");
+  EXPECT_EQ(ui.action_message.text,
+            "This LV1 uses FOH (10.0.0.7). Kestrune connects to it within a few seconds.");
   // Gone from the answers: nothing is written.
   s.answer_count = 1;
   a.settings[1].clear();
   run_setup_action(ui, 490, a);
   EXPECT_TRUE(a.settings[1].empty());
-  EXPECT_EQ(ui.action_message.text, "That console stopped answering before the click - look at the list again.");
+  EXPECT_EQ(ui.action_message.text,
+            "That console stopped answering before the click - look at the list again.");
   // A slot with no identity, and an answer count beyond the array, are both safe.
   s.answer_count = 1000;
   run_setup_action(ui, 489, a);
@@ -282,15 +299,20 @@ TEST(ConfirmModal, WhatConfirmAndCancelDo) {
     int32_t modal_after;
   } cases[] = {
       {"switch-off confirmed", kModalConfirmOff, 1, 463, true, "switch 1 off; locate", "", 0},
-      {"switch-off without a console only closes", kModalConfirmOff, -1, 463, true, "locate", "", 0},
-      {"switch-off with a console out of range only closes", kModalConfirmOff, 7, 463, true, "locate", "", 0},
+      {"switch-off without a console only closes", kModalConfirmOff, -1, 463, true, "locate", "",
+       0},
+      {"switch-off with a console out of range only closes", kModalConfirmOff, 7, 463, true,
+       "locate", "", 0},
       {"switch-off cancelled", kModalConfirmOff, 1, 464, true, "", "", 0},
       {"click on no region closes", kModalConfirmOff, 1, 0, true, "", "", 0},
-      {"remove while LV1 runs stays", kModalConfirmRemove, -1, 463, true, "", "", kModalConfirmRemove},
+      {"remove while LV1 runs stays", kModalConfirmRemove, -1, 463, true, "", "",
+       kModalConfirmRemove},
       {"remove", kModalConfirmRemove, -1, 463, false, "remove; locate",
        "Kestrune was removed. LV1 runs every card on Waves' stock modules.", 0},
-      {"update while LV1 runs stays", kModalConfirmUpdate, -1, 463, true, "", "", kModalConfirmUpdate},
-      {"update", kModalConfirmUpdate, -1, 463, false, "install; locate", "Updated to Kestrune 3. Start LV1.", 0},
+      {"update while LV1 runs stays", kModalConfirmUpdate, -1, 463, true, "", "",
+       kModalConfirmUpdate},
+      {"update", kModalConfirmUpdate, -1, 463, false, "install; locate",
+       "Updated to Kestrune 3. Start LV1.", 0},
   };
   for (const Case& c : cases) {
     FakeActions a;
@@ -315,38 +337,40 @@ TEST(ConfirmModal, WhatConfirmAndCancelDo) {
 }
 
 TEST(AddressValidation, Table) {
-  const std::string kNotIp = "That isn't an IP address. Type four numbers with dots, like 192.168.1.20.";
-  const std::string kImpossible = "No console can have that address. Type the one on its Setup \xE2\x96\xB8 Network page.";
+  const std::string kNotIp =
+      "That isn't an IP address. Type four numbers with dots, like 192.168.1.20.";
+  const std::string kImpossible =
+      "No console can have that address. Type the one on its Setup \xE2\x96\xB8 Network page.";
   struct Case {
     const char* text;
     std::string normalised, message;
   } cases[] = {
       {"192.168.1.20", "192.168.1.20", ""},
-      {"  \t10.0.0.5 \r\n", "10.0.0.5", ""},                  // trimmed
-      {"010.001.000.099", "10.1.0.99", ""},                   // leading zeros dropped
+      {"  \t10.0.0.5 \r\n", "10.0.0.5", ""},  // trimmed
+      {"010.001.000.099", "10.1.0.99", ""},   // leading zeros dropped
       {"223.255.255.254", "223.255.255.254", ""},
       {"", "", "Type the console's address, like 192.168.1.20."},
       {"   ", "", "Type the console's address, like 192.168.1.20."},
       {"192.168.1", "", kNotIp},
       {"192.168.1.2.3", "", kNotIp},
-      {"192.168.0001.2", "", kNotIp},                         // four digits
+      {"192.168.0001.2", "", kNotIp},  // four digits
       {"192.168.1.256", "", kNotIp},
       {"192.168..2", "", kNotIp},
       {".192.168.1", "", kNotIp},
       {"192.168.1.", "", kNotIp},
-      {"192.168.1 .20", "", kNotIp},                          // a space inside
+      {"192.168.1 .20", "", kNotIp},  // a space inside
       {"192.168.1.20 x", "", kNotIp},
       {"-1.2.3.4", "", kNotIp},
       {"+1.2.3.4", "", kNotIp},
       {"0x7f.0.0.1", "", kNotIp},
       {"desk.local", "", kNotIp},
       {"fe80::1", "", kNotIp},
-      {"\xEF\xBC\x91.2.3.4", "", kNotIp},                     // a full-width digit
+      {"\xEF\xBC\x91.2.3.4", "", kNotIp},  // a full-width digit
       {"0.1.2.3", "", kImpossible},
-      {"127.0.0.1", "", kImpossible},                         // this machine
-      {"224.0.0.1", "", kImpossible},                         // multicast
+      {"127.0.0.1", "", kImpossible},  // this machine
+      {"224.0.0.1", "", kImpossible},  // multicast
       {"239.255.255.250", "", kImpossible},
-      {"255.255.255.255", "", kImpossible},                   // broadcast
+      {"255.255.255.255", "", kImpossible},  // broadcast
   };
   for (const Case& c : cases) {
     std::string n = "stale", m = "stale";
@@ -368,7 +392,8 @@ TEST(AddressDialog, OpenSaveFindAutomaticallyCancel) {
   RecordingBridge bridge;
   dispatch_click(ui, 463, 0, 0, a, bridge);
   EXPECT_EQ(ui.modal, kModalAddress);
-  EXPECT_EQ(ui.address_message, "That isn't an IP address. Type four numbers with dots, like 192.168.1.20.");
+  EXPECT_EQ(ui.address_message,
+            "That isn't an IP address. Type four numbers with dots, like 192.168.1.20.");
   EXPECT_TRUE(a.settings[0].empty());
   // A write that fails keeps the dialog open with its own message.
   a.edit_text = "10.0.0.010";
@@ -385,8 +410,9 @@ TEST(AddressDialog, OpenSaveFindAutomaticallyCancel) {
   EXPECT_EQ(ui.address_console, -1);
   EXPECT_TRUE(ui.address_message.empty());
   EXPECT_FALSE(a.edit_open);
-  EXPECT_EQ(ui.action_message.text, "Saved. Kestrune uses 10.0.0.10 the next time it looks for the console - after a "
-                                    "dropout, or when LV1 starts.");
+  EXPECT_EQ(ui.action_message.text,
+            "Saved. Kestrune uses 10.0.0.10 the next time it looks for the console - after a "
+            "dropout, or when LV1 starts.");
   // A module that runs and is still looking asks the new address now; a chosen console is not
   // overwritten by the remembered address.
   a.snap[1].present = a.snap[1].lv1_loaded = 1;
@@ -400,7 +426,8 @@ TEST(AddressDialog, OpenSaveFindAutomaticallyCancel) {
   run_setup_action(ui, 501, a);
   dispatch_click(ui, 502, 0, 0, a, bridge);
   EXPECT_EQ(a.settings[1]["ip"], "");
-  EXPECT_EQ(ui.action_message.text, "Kestrune finds the Behringer X32 / Midas M32 by itself again.");
+  EXPECT_EQ(ui.action_message.text,
+            "Kestrune finds the Behringer X32 / Midas M32 by itself again.");
   EXPECT_EQ(ui.modal, kModalNone);
   // Cancel, or a click beside the card, closes without writing.
   run_setup_action(ui, 500, a);
@@ -527,8 +554,7 @@ TEST(ClickDispatch, BasePageOrder) {
   EXPECT_FALSE(ui.details_open);
   // Console tabs and grid commands are the bridge pages'.
   bridge.page.clear();
-  for (int32_t id : {900, 901, 15, 19, 26})
-    dispatch_click(ui, id, 0, 0, a, bridge);
+  for (int32_t id : {900, 901, 15, 19, 26}) dispatch_click(ui, id, 0, 0, a, bridge);
   EXPECT_EQ(bridge.page, (std::vector<int32_t>{900, 901, 15, 19, 26}));
   // Ids nobody owns do nothing.
   a.calls.clear();
@@ -545,10 +571,12 @@ TEST(ClickDispatch, DashCommands) {
     bool failed;
   } cases[] = {
       {1, false, true, true, "bundle", "old", false},
-      {2, false, true, true, "install; hints", "Installed. Start eMotion LV1 and assign the card.", false},
+      {2, false, true, true, "install; hints", "Installed. Start eMotion LV1 and assign the card.",
+       false},
       {2, false, true, false, "install", "Could not install" + kEm + "the folder is locked.", true},
       {4, true, true, true, "discover; locate", "", false},
-      {4, false, true, true, "discover; locate", "Nothing answered. Is the desk on this network?", true},
+      {4, false, true, true, "discover; locate", "Nothing answered. Is the desk on this network?",
+       true},
       {6, false, true, true, "locate; discover; place", "old", false},
       {7, false, true, true, "open lv1", "Starting eMotion LV1\xE2\x80\xA6", false},
       {7, false, false, true, "open lv1", "Could not find eMotion LV1 on this machine.", true},

@@ -29,11 +29,14 @@ TEST(Tooltip, FirstCaseThatHoldsThenTheVersion) {
   old.status_text = "ignored";
   text.status_text = "Desk not answering";
   const Case cases[] = {
-      {"blocked", blocked, "Kestrune \xE2\x80\x94 blocked by Windows, LV1 runs without it\nKestrune 3.2.0"},
+      {"blocked", blocked,
+       "Kestrune \xE2\x80\x94 blocked by Windows, LV1 runs without it\nKestrune 3.2.0"},
       {"no block", none, "Kestrune \xE2\x80\x94 LV1 not running\nKestrune 3.2.0"},
-      {"too old", old, "Kestrune \xE2\x80\x94 app and module versions do not match\nKestrune 3.2.0"},
+      {"too old", old,
+       "Kestrune \xE2\x80\x94 app and module versions do not match\nKestrune 3.2.0"},
       {"status text", text, "Kestrune \xE2\x80\x94 Desk not answering\nKestrune 3.2.0"},
-      {"linked", linked, "Kestrune \xE2\x80\x94 192.168.1.20, 48 ch\nsent 7   recv 9\nKestrune 3.2.0"},
+      {"linked", linked,
+       "Kestrune \xE2\x80\x94 192.168.1.20, 48 ch\nsent 7   recv 9\nKestrune 3.2.0"},
   };
   for (const Case& c : cases) EXPECT_EQ(to_utf8(tooltip_text(c.f)), c.want) << c.name;
 }
@@ -44,7 +47,8 @@ TEST(Tooltip, CutTo127UnitsWithoutSplittingAPair) {
   f.status_text = std::string(200, 'x');
   EXPECT_EQ(tooltip_text(f).size(), kTipMax);
   // A four-byte character whose pair would straddle the cut is dropped whole.
-  f.status_text = std::string(114, 'x') + "\xF0\x9F\x8E\x9A";  // 11 + 114 = 125 units, pair at 126-127
+  f.status_text =
+      std::string(114, 'x') + "\xF0\x9F\x8E\x9A";  // 11 + 114 = 125 units, pair at 126-127
   f.status_text += "tail";
   const std::u16string tip = tooltip_text(f);
   EXPECT_EQ(tip.size(), 127u);
@@ -84,8 +88,10 @@ TEST(TrayMenu, ItemsPerState) {
   } cases[] = {
       {"no console module: no console items, no extra separator", none,
        "1000~ - 1015 1016 - 1013 1014 1020~ 1021 - 1022 "},
-      {"WING module on, diag on", wing, "1000~ - 1015* 1016 - 1100* - 1013 1014 1020* 1021 - 1022 "},
-      {"both modules, clips", both, "1000~ - 1015* 1016 - 1100* 1101 - 1019 - 1013 1014 1020* 1021 - 1022 "},
+      {"WING module on, diag on", wing,
+       "1000~ - 1015* 1016 - 1100* - 1013 1014 1020* 1021 - 1022 "},
+      {"both modules, clips", both,
+       "1000~ - 1015* 1016 - 1100* 1101 - 1019 - 1013 1014 1020* 1021 - 1022 "},
   };
   for (const Case& c : cases) EXPECT_EQ(shape(tray_menu(c.f)), c.want) << c.name;
 }

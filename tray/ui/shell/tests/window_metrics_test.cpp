@@ -14,15 +14,14 @@ TEST(DashboardSize, IntegerArithmeticAtEachDpi) {
     int dpi;
     PxSize want;
   } cases[] = {
-      {628, 0, 96, {628, 460}},
-      {628, 459.9f, 96, {628, 460}},     // below the floor
-      {628, 700.9f, 96, {628, 700}},     // content truncated
-      {627.5f, 500, 96, {628, 500}},     // width rounded half up
-      {628, 460, 144, {942, 690}},
-      {628, 701, 120, {785, 876}},       // 701 x 120 / 96 = 876.25
-      {540, 460, 0, {540, 460}},         // no DPI read: 96
+      {628, 0, 96, {628, 460}},      {628, 459.9f, 96, {628, 460}},  // below the floor
+      {628, 700.9f, 96, {628, 700}},                                 // content truncated
+      {627.5f, 500, 96, {628, 500}},                                 // width rounded half up
+      {628, 460, 144, {942, 690}},   {628, 701, 120, {785, 876}},    // 701 x 120 / 96 = 876.25
+      {540, 460, 0, {540, 460}},                                     // no DPI read: 96
   };
-  for (const Case& c : cases) EXPECT_EQ(dashboard_client_size(c.design_w, c.content_h, c.dpi), c.want) << c.dpi;
+  for (const Case& c : cases)
+    EXPECT_EQ(dashboard_client_size(c.design_w, c.content_h, c.dpi), c.want) << c.dpi;
 }
 
 TEST(DashboardPlacement, CentredThenPulledInsideRightBottomFirst) {
@@ -36,7 +35,8 @@ TEST(DashboardPlacement, CentredThenPulledInsideRightBottomFirst) {
   const PxRect second{1024, 0, 2048, 768};
   EXPECT_EQ(pull_inside({1000, -20, 1600, 480}, second), (PxRect{1024, 0, 1624, 500}));
   // Resizing keeps the centre.
-  EXPECT_EQ(resize_about_centre({100, 100, 700, 600}, 600, 300, work), (PxRect{100, 200, 700, 500}));
+  EXPECT_EQ(resize_about_centre({100, 100, 700, 600}, 600, 300, work),
+            (PxRect{100, 200, 700, 500}));
 }
 
 TEST(DashboardPlacement, TrackLimits) {
@@ -85,17 +85,17 @@ TEST(DesignPoint, ScaledAndScrolledOnlyForTheBasePage) {
 
 TEST(HitTest, LastEnabledRegionWinsEdgesIncluded) {
   const std::vector<HitRegion> regions = {
-      {0, 0, 100, 100, 1, 1},    // background card
-      {10, 10, 20, 20, 2, 1},    // a button on it
-      {10, 10, 20, 20, 3, 0},    // a disabled one painted over it: transparent
+      {0, 0, 100, 100, 1, 1},  // background card
+      {10, 10, 20, 20, 2, 1},  // a button on it
+      {10, 10, 20, 20, 3, 0},  // a disabled one painted over it: transparent
       {50, 50, 10, 10, 4, 1},
   };
   struct Case {
     float x, y;
     int32_t want;
   } cases[] = {
-      {15, 15, 2}, {10, 10, 2}, {30, 30, 2}, {30.01f, 30, 1},
-      {55, 55, 4}, {60, 60, 4}, {5, 5, 1}, {100, 100, 1}, {101, 50, 0}, {-1, 0, 0},
+      {15, 15, 2}, {10, 10, 2}, {30, 30, 2},   {30.01f, 30, 1}, {55, 55, 4},
+      {60, 60, 4}, {5, 5, 1},   {100, 100, 1}, {101, 50, 0},    {-1, 0, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(hit_test(regions, c.x, c.y), c.want) << c.x << "," << c.y;
   EXPECT_EQ(hit_test({}, 0, 0), 0);

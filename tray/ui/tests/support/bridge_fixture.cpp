@@ -3,7 +3,8 @@
 namespace ks::tray::test {
 
 BridgeFixture::BridgeFixture()
-    : block_(std::make_unique<StatusBlock>()), link_({reinterpret_cast<uint8_t*>(block_.get()), sizeof(StatusBlock)}) {
+    : block_(std::make_unique<StatusBlock>()),
+      link_({reinterpret_cast<uint8_t*>(block_.get()), sizeof(StatusBlock)}) {
   StatusBlock& s = *block_;
   std::memset(&s, 0, sizeof s);
   s.magic = kStatusMagic;
@@ -39,7 +40,8 @@ std::vector<Served> BridgeFixture::serve(uint32_t result, const char* reply) {
   std::vector<Served> out;
   for (ControlOp& rec : block_->ring.op) {
     if (rec.seq == 0 || rec.done_seq == rec.seq) continue;
-    out.push_back({rec.op, rec.channel, rec.arg, rec.value, std::string(rec.group, strnlen(rec.group, kBankBytes)), rec.arg2});
+    out.push_back({rec.op, rec.channel, rec.arg, rec.value,
+                   std::string(rec.group, strnlen(rec.group, kBankBytes)), rec.arg2});
     std::strncpy(rec.reply, reply, kReplyBytes - 1);
     rec.result = result;
     rec.done_seq = rec.seq;

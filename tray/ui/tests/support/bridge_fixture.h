@@ -21,7 +21,7 @@ struct Served {
 };
 
 class BridgeFixture {
- public:
+public:
   BridgeFixture();
   StatusBlock& b() { return *block_; }
   BlockView view() { return {reinterpret_cast<uint8_t*>(block_.get()), sizeof(StatusBlock)}; }
@@ -34,7 +34,7 @@ class BridgeFixture {
   // Serves every pending record with this outcome; returns what was served.
   std::vector<Served> serve(uint32_t result, const char* reply = "");
 
- private:
+private:
   std::unique_ptr<StatusBlock> block_;
   BlockBridgeLink link_;
 };

@@ -49,11 +49,13 @@ Png read_header(const std::wstring& path) {
 }
 
 TEST(DashboardRender, EveryPageRenders) {
-  for (const char* page : {"channels", "detail", "detailR", "detailmid", "detailbus", "detailshared", "detailprot",
-                           "detailalarm", "link", "linkdiff", "linkprot", "unlink", "ms", "remove", "reroute",
-                           "reroutepick", "empty"}) {
+  for (const char* page :
+       {"channels", "detail", "detailR", "detailmid", "detailbus", "detailshared", "detailprot",
+        "detailalarm", "link", "linkdiff", "linkprot", "unlink", "ms", "remove", "reroute",
+        "reroutepick", "empty"}) {
     SCOPED_TRACE(page);
-    const std::wstring out = out_dir() + L"\\dash-" + std::wstring(page, page + strlen(page)) + L".png";
+    const std::wstring out =
+        out_dir() + L"\\dash-" + std::wstring(page, page + strlen(page)) + L".png";
     ASSERT_EQ(render_dashboard_preview(out, page, 1, 976), 0);
     const Png p = read_header(out);
     ASSERT_TRUE(p.ok);
@@ -65,7 +67,8 @@ TEST(DashboardRender, EveryPageRenders) {
     Gdiplus::Color c;
     bmp.GetPixel(4, 4, &c);
     // The page background, or the modal veil over it.
-    EXPECT_TRUE(c.GetValue() == pal::background || std::string(page) == "remove" || std::string(page).rfind("reroute", 0) == 0)
+    EXPECT_TRUE(c.GetValue() == pal::background || std::string(page) == "remove" ||
+                std::string(page).rfind("reroute", 0) == 0)
         << std::hex << c.GetValue();
   }
 }

@@ -65,7 +65,7 @@ Png read_header(const std::wstring& path) {
 }
 
 class Render : public testing::Test {
- protected:
+protected:
   static void SetUpTestSuite() { session_ = new GdiplusSession; }
   static void TearDownTestSuite() {
     delete session_;
@@ -100,8 +100,8 @@ TEST_F(Render, EverySetupPageAndStateAtScalesAndWidths) {
       const int h = measured_height(page, width);
       EXPECT_GT(h, 300) << page;
       for (int scale : {1, 2}) {
-        const std::wstring path = out_dir() + L"\\" + widen(page) + L"-" +
-                                  std::to_wstring(scale) + L"x" + std::to_wstring(width) + L".png";
+        const std::wstring path = out_dir() + L"\\" + widen(page) + L"-" + std::to_wstring(scale) +
+                                  L"x" + std::to_wstring(width) + L".png";
         ASSERT_EQ(render_setup_preview(path, page, scale, width), 0) << page;
         const Png p = read_header(path);
         ASSERT_TRUE(p.ok) << page;
@@ -115,7 +115,7 @@ TEST_F(Render, EverySetupPageAndStateAtScalesAndWidths) {
 
 // Reads one pixel of a rendered page, in design units.
 class Probe {
- public:
+public:
   Probe(const std::string& page, int scale, int width) : scale_(scale), width_(width) {
     path_ = out_dir() + L"\\probe-" + widen(page) + L"-" + std::to_wstring(scale) + L".png";
     rc_ = render_setup_preview(path_, page, scale, width);
@@ -144,7 +144,7 @@ class Probe {
   float L() const { return (width_ - std::min(width_ - 48.0f, 852.0f)) / 2; }
   float cw() const { return std::min(width_ - 48.0f, 852.0f); }
 
- private:
+private:
   int scale_, width_, rc_ = 1;
   std::wstring path_;
   Gdiplus::Bitmap* bmp_ = nullptr;
@@ -158,8 +158,8 @@ TEST_F(Render, PixelProbesOnGeometryWithoutText) {
         Probe p("setup-blocked", scale, width);
         ASSERT_TRUE(p.ok());
         const float L = p.L();
-        EXPECT_EQ(p.at(4, 40), pal::background);        // left of the page
-        EXPECT_EQ(p.at(L + 6, 40), 0xFF151A20u);         // the header card's fill
+        EXPECT_EQ(p.at(4, 40), pal::background);  // left of the page
+        EXPECT_EQ(p.at(L + 6, 40), 0xFF151A20u);  // the header card's fill
         EXPECT_EQ(p.at(L + 4, 16 + 25), 0xFF151A20u);
         // The header's state icon: its dot at the icon's middle, its ring open at the bottom.
         EXPECT_EQ(p.at(L + 14 + 12, 16 + 13 + 12), pal::ok);
@@ -176,8 +176,8 @@ TEST_F(Render, PixelProbesOnGeometryWithoutText) {
         Probe p("setup-off", scale, width);  // the WING switched off, the X32/M32 on
         ASSERT_TRUE(p.ok());
         const float X = p.L() + p.cw() - 60;
-        EXPECT_TRUE(p.column_has(X + 12, pal::muted));   // a knob at the left
-        EXPECT_TRUE(p.column_has(X + 32, 0xFFFFFFFF));   // and one at the right
+        EXPECT_TRUE(p.column_has(X + 12, pal::muted));  // a knob at the left
+        EXPECT_TRUE(p.column_has(X + 32, 0xFFFFFFFF));  // and one at the right
       }
       {
         Probe p("setup-cfm-remove", scale, width);  // a dialog veils the page

@@ -14,7 +14,9 @@
 namespace ks::tray {
 namespace {
 
-std::string golden_path(const std::string& state) { return std::string(KS_MODEL_GOLDEN_DIR) + "/" + state + ".json"; }
+std::string golden_path(const std::string& state) {
+  return std::string(KS_MODEL_GOLDEN_DIR) + "/" + state + ".json";
+}
 
 std::string model_of(const std::string& state) {
   PreviewDemo demo;
@@ -60,7 +62,8 @@ TEST(PageGoldens, TheSetupStatesShowEveryCardState) {
     }
   }
   for (uint32_t code = 0; code < 17; ++code)
-    if (code != kCodeOtherPlatform) EXPECT_TRUE(seen[code]) << "no setup state shows card state " << code;
+    if (code != kCodeOtherPlatform)
+      EXPECT_TRUE(seen[code]) << "no setup state shows card state " << code;
 }
 
 TEST(PageGoldens, PythonJsonReadsEveryGoldenWithTheKeysInOrder) {

@@ -31,7 +31,7 @@ struct FakeSources : DashboardSources {
   uint64_t now = 1000;
 
   int settings_reads = 0;
-  int other_calls = 0;  // every call but whole_picture
+  int other_calls = 0;              // every call but whole_picture
   std::vector<std::string> writes;  // "kind key=value"
   std::vector<std::string> logs;
   std::string confirm_key_seen[2];

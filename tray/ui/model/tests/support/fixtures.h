@@ -8,7 +8,8 @@
 
 namespace ks::tray::test {
 
-inline constexpr char kWingLine[] = "WING,10.42.20.2,WING-PP-20060733,wing-rack,0100NDP0604AAE,3.1-0-g9f314617";
+inline constexpr char kWingLine[] =
+    "WING,10.42.20.2,WING-PP-20060733,wing-rack,0100NDP0604AAE,3.1-0-g9f314617";
 inline constexpr char kX32Line[] = "X32,10.42.20.40,M32C-09-6C-83,M32C,4.06";
 
 // LV1 runs, the console kind is installed, on, found, its desk answers and its card is live: a
