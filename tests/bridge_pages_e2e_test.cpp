@@ -29,6 +29,7 @@ using namespace ks::tray;
 
 // The dashboard as the window procedure drives it: frames painted, clicks hit-tested.
 struct Dashboard {
+  explicit Dashboard(StatusLinkBridge& l) : link(l) {}
   StatusLinkBridge& link;
   DashboardUiState ui;
   BridgeState bs;
@@ -96,7 +97,7 @@ TEST(BridgePagesEndToEnd, ClicksReachTheDeskAndOutcomesShow) {
     StatusLink status(env);
     ASSERT_TRUE(eventually([&] { return status.tray_state() == TrayState::linked; }, 10000));
     StatusLinkBridge link(status);
-    Dashboard d{link};
+    Dashboard d(link);
     d.frame();
     ASSERT_FALSE(d.regions.empty());
 

@@ -68,7 +68,9 @@ TEST(SelfUpdate, EveryFailurePointLeavesAVerifiedProgramInPlace) {
         << "no program left after a failure at op " << at;
     const std::string& now = d.files["/app/Kestrune.exe"];
     EXPECT_EQ(now, placed ? "new" : "old") << "op " << at;
-    if (!placed) EXPECT_EQ(d.files["/app/Kestrune.exe.sig"], "sig(old)") << "op " << at;
+    if (!placed) {
+      EXPECT_EQ(d.files["/app/Kestrune.exe.sig"], "sig(old)") << "op " << at;
+    }
     EXPECT_FALSE(d.log.empty() && !placed) << "a failure at op " << at << " is logged";
   }
 }
