@@ -59,7 +59,7 @@ public:
 
   // A source that supplies the whole picture at once (the preview) fills out and returns true;
   // the gathering then reads nothing else.
-  virtual bool whole_picture(DashboardState& out) { return false; }
+  virtual bool whole_picture(DashboardState& /*out*/) { return false; }
 
   // LV1: whether "eMotion LV1.exe" runs and for how long (-1 unknown or not running), its
   // program version from the LV1 build facts without forcing a new read (UTF-8, "" unknown), and
@@ -93,7 +93,7 @@ public:
   // cfg_set on that console's settings file.
   virtual bool write_setting(int kind, const char* key, std::string_view value) = 0;
   virtual uint64_t steady_ms() = 0;
-  virtual void log(std::string_view line) {}  // the tray log
+  virtual void log(std::string_view /*line*/) {}  // the tray log
 };
 
 // What the gathering takes from one settings file, read with the console module's own rules:
