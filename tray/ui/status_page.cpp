@@ -299,26 +299,39 @@ float paint_status_page(Canvas& g, PaintContext& pc, const BridgeView& v,
         shares += b->src_input[o] == b->src_input[c] &&
                   same_group(field_text(b->src_bank[o]), field_text(b->src_bank[c]));
     if (shares > 1) name += fmt("  \xC3\x97%d", shares);
-    draw_text_box(g, name, fSmall, pal::text, x + 12, cy + 22, cw - 20, TextAlign::near_);
+
+    // The gain row's badges sit at the right: 48V outermost, MUTE left of it. Where they would
+    // cover the gain, MUTE moves up to the end of the name's row; the unit is drawn only where
+    // it fits before them.
+    const std::u16string gt = amp ? db_text(b->gain_db[c]) : u"\u2013\u2013";
+    const float gain_end = x + 12 + (amp ? text_width(g, gt, fGain) : 30.0f);
+    const float right = x + cw - 8;
+    const float w48 = amp && b->phantom[c] ? text_width(g, u"48V", fSmall) + 10 : 0;
+    const bool muted = block_version(b) >= 7 && b->mute_state[c];
+    const float wm = muted ? text_width(g, u"MUTE", fSmall) + 10 : 0;
+    float row_left = right - w48;  // where the gain row's badges begin
+    float mute_x = row_left - 4 - wm, mute_y = cy + 41;
+    const bool mute_up = muted && mute_x < gain_end + 4;
+    if (mute_up) {
+      mute_x = right - wm;
+      mute_y = cy + 22;
+    } else if (muted) {
+      row_left = mute_x;
+    }
+    draw_text_box(g, name, fSmall, pal::text, x + 12, cy + 22,
+                  (mute_up ? mute_x - 4 - (x + 12) : cw - 20), TextAlign::near_);
     if (amp) {
-      const std::u16string gt = db_text(b->gain_db[c]);
       draw_text_box(g, gt, fGain, pal::text, x + 12, cy + 38, cw - 20, TextAlign::near_);
-      draw_text_box(g, u"dB", fSmall, pal::dim, x + 14 + text_width(g, gt, fGain), cy + 42, 20,
-                    TextAlign::near_);
+      const float unit_x = x + 14 + text_width(g, gt, fGain);
+      if (unit_x + text_width(g, u"dB", fSmall) <= row_left - 3)
+        draw_text_box(g, u"dB", fSmall, pal::dim, unit_x, cy + 42, 20, TextAlign::near_);
     } else {
-      draw_text_box(g, u"\u2013\u2013", fGain, pal::dim, x + 12, cy + 38, 30, TextAlign::near_);
+      draw_text_box(g, gt, fGain, pal::dim, x + 12, cy + 38, 30, TextAlign::near_);
     }
-    float bx = x + cw - 8;
-    if (amp && b->phantom[c]) {
-      const float w = text_width(g, u"48V", fSmall) + 10;
-      bx -= w;
-      draw_48v_badge(g, fSmall, bx, cy + 41, pal::bad);
-    }
-    if (block_version(b) >= 7 && b->mute_state[c]) {
-      const float w = text_width(g, u"MUTE", fSmall) + 10;
-      bx -= w + 4;
-      g.fill_round_rect(0xFF361A1D, bx, cy + 41, w, 17, 3);
-      draw_text_centred(g, u"MUTE", fSmall, pal::bad, bx, cy + 41, w, 17, true, w);
+    if (w48 > 0) draw_48v_badge(g, fSmall, right - w48, cy + 41, pal::bad);
+    if (muted) {
+      g.fill_round_rect(0xFF361A1D, mute_x, mute_y, wm, 17, 3);
+      draw_text_centred(g, u"MUTE", fSmall, pal::bad, mute_x, mute_y, wm, 17, true, wm);
     }
     g.fill_round_rect(0xFF0A0D10, x + 12, cy + 66, cw - 24, 5, 2);
     bs.meters.push_back({x + 12, cy + 66, cw - 24, 5, c, uint8_t(match ? 0 : 1)});

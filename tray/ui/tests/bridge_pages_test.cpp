@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
+#include "tray/services/text_utils.h"
 #include "tray/ui/bridge_pages.h"
 #include "tray/ui/dashboard_preview.h"
 #include "tray/ui/lookups.h"
@@ -68,6 +70,68 @@ TEST(StatusPage, GridColumnsAndCellsFollowTheWidth) {
       EXPECT_FLOAT_EQ(r->h, 78);
     }
     EXPECT_EQ(region(p.pc, 1064), nullptr);
+  }
+}
+
+// A cell's gain, its unit and the MUTE and 48V badges never cover each other, down to the
+// narrowest cell; where the gain row has no room for MUTE it moves up to the name's row, and
+// the name stops before it.
+TEST(StatusPage, CellBadgesNeverCoverTheGainOrTheName) {
+  const struct {
+    float W;
+    double gain;
+    bool phantom, muted;
+  } cases[] = {
+      {835, 23.0, false, true}, {835, -3.0, true, true}, {835, 45.5, true, false},
+      {976, 23.0, false, true}, {976, -3.0, true, true}, {600, -3.0, true, true},
+      {1642, -3.0, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.W << " " << c.gain << " 48V " << c.phantom << " mute " << c.muted);
+    Page p;
+    p.f.b().version = kStatusLayoutVersion;
+    p.f.b().watch_count = 1;
+    p.f.patch(0, "A", 4, true, c.gain);
+    std::strcpy(p.f.b().channel_name[0], "Vox BV 3 long name");
+    p.f.b().phantom[0] = c.phantom;
+    p.f.b().mute_state[0] = c.muted;
+    p.status(c.W);
+    const float cell_x = 16, cell_right = 16 + p.bs.cell_w;
+    struct Span {
+      std::u16string what;
+      float x0, x1, y;
+    };
+    std::vector<Span> spans;  // what the cell shows on its name and gain rows
+    bool mute = false, badge48 = false;
+    for (const DrawOp& o : p.g.ops) {
+      // The name and gain rows of the one cell.
+      if (o.y < p.bs.grid_top + 20 || o.y > p.bs.grid_top + 60) continue;
+      if (o.kind == DrawOp::k_round_fill && o.colour == 0xFF361A1D) {
+        spans.push_back({u"MUTE badge", o.x, o.x + o.w, o.y});
+        mute = true;
+      } else if (o.kind == DrawOp::k_round_stroke && o.colour == pal::bad) {
+        spans.push_back({u"48V badge", o.x, o.x + o.w, o.y});
+        badge48 = true;
+      } else if (o.kind == DrawOp::k_text && o.text != u"MUTE" && o.text != u"48V") {
+        const float tw = RecordingCanvas::char_width(o.font) * float(o.text.size());
+        spans.push_back({o.text, o.x, o.x + std::min(tw, o.w), o.y});
+      }
+    }
+    EXPECT_EQ(mute, c.muted);
+    EXPECT_EQ(badge48, c.phantom);
+    ASSERT_GE(spans.size(), 2u);
+    for (size_t i = 0; i < spans.size(); ++i) {
+      EXPECT_GE(spans[i].x0, cell_x) << to_utf8(spans[i].what);
+      EXPECT_LE(spans[i].x1, cell_right) << to_utf8(spans[i].what);
+      for (size_t j = i + 1; j < spans.size(); ++j) {
+        const Span &a = spans[i], &b = spans[j];
+        if (std::fabs(a.y - b.y) > 8) continue;  // other rows
+        EXPECT_TRUE(a.x1 <= b.x0 || b.x1 <= a.x0)
+            << to_utf8(a.what) << " [" << a.x0 << "," << a.x1 << "] covers " << to_utf8(b.what)
+            << " [" << b.x0 << "," << b.x1 << "]";
+      }
+    }
   }
 }
 
