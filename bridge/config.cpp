@@ -16,8 +16,8 @@ namespace {
 constexpr size_t kConfigReadCap = 1 << 20;  // a settings file is a few hundred bytes
 
 // Serialises every read-modify-write of the settings file and guards the string settings.
-CriticalSection g_cfg_lock;
-std::string g_path;  // empty: no file kept
+CriticalSection& g_cfg_lock = *new CriticalSection;  // never freed (os/lock.h)
+std::string g_path;                                  // empty: no file kept
 char g_ip[64], g_hint[64], g_console[40];
 uint64_t g_live_mtime = 0;
 bool g_live_seen = false;

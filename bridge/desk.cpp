@@ -15,7 +15,7 @@ namespace {
 std::atomic<const DeskDriver*> g_driver{nullptr};
 std::atomic<uint32_t (*)()> g_refusals{nullptr};
 
-CriticalSection g_desk_lock;
+CriticalSection& g_desk_lock = *new CriticalSection;  // never freed (os/lock.h)
 DeskIdentity g_desk{};
 
 }  // namespace

@@ -30,7 +30,7 @@ struct DiscoveryMemory {
   int logged_decision = -1;
   int logged_count = -1;
 };
-CriticalSection g_memory_lock;
+CriticalSection& g_memory_lock = *new CriticalSection;  // never freed (os/lock.h)
 DiscoveryMemory g_memory;
 
 enum AskKind { kAskOther = 0, kAskSilentLooking, kAskUnchecked, kAskSilentWaiting, kAskUsing };

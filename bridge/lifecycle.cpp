@@ -53,9 +53,9 @@ std::atomic<uint32_t> g_driver_stops{0};  // driver stops still running (one may
 
 // The discovery and watcher threads and the stop event every framework thread waits on. They
 // start apart (the loader's start; attach or the discovery thread for the watcher), each claimed
-// by its started flag first. Discovery has the first slot, so a stop waits for it first: it is
-// the one that may still be starting the watcher.
-StoppableThreads g_threads;
+// by its started flag first; a stop refuses new launches before it joins. Never freed: a thread
+// that outlived its stop may still wait on the event when the module is unloaded.
+StoppableThreads& g_threads = *new StoppableThreads;
 constexpr int kDiscoverySlot = 0;
 constexpr int kWatcherSlot = 1;
 

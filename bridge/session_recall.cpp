@@ -25,9 +25,9 @@ struct HeldValues {
   std::uint32_t preamp[64];
 };
 
-// Statically initialised: LV1's session load and the watcher may be the first to touch it at once.
-CriticalSection g_recall_lock;
-HeldValues g_held;  // guarded by g_recall_lock
+// Made at load, before LV1's session load or the watcher can touch it.
+CriticalSection& g_recall_lock = *new CriticalSection;  // never freed (os/lock.h)
+HeldValues g_held;                                      // guarded by g_recall_lock
 std::atomic<std::uint32_t> g_has_held{0};
 std::atomic<std::uint32_t> g_apply_pending{0};
 

@@ -24,16 +24,16 @@ namespace ks {
 namespace {
 
 // Publishing may be tried from discovery, from taking a desk and from the watcher at once.
-CriticalSection g_publish_lock;
+CriticalSection& g_publish_lock = *new CriticalSection;  // never freed (os/lock.h)
 SharedMemory g_mapping;
 StatusBlock* g_memory = nullptr;
 std::atomic<StatusBlock*> g_block{nullptr};
 std::string g_name;  // built once
 
-CriticalSection g_address_lock;
+CriticalSection& g_address_lock = *new CriticalSection;  // never freed (os/lock.h)
 AddressCheck g_address;
 
-CriticalSection g_text_lock;
+CriticalSection& g_text_lock = *new CriticalSection;  // never freed (os/lock.h)
 char g_last_set_text[kStatusTextBytes] = {};
 
 void stamp(StatusBlock* b) {

@@ -24,7 +24,7 @@ constexpr std::uint32_t kIdentityWaitMs = 800;
 std::atomic<bool> g_desk_dropped{false};
 
 // The re-find hand-over: one answer, taken by the watcher.
-CriticalSection g_handover_lock;
+CriticalSection& g_handover_lock = *new CriticalSection;  // never freed (os/lock.h)
 bool g_handover_set = false;
 DeskAnswer g_handover{};
 

@@ -5,6 +5,9 @@
 
 namespace ks {
 
+// A module's global locks are made with new and never freed ("CriticalSection& g = *new
+// CriticalSection;"): a thread left running by a stop that timed out must never enter a lock
+// the module's unload deleted.
 class CriticalSection {
 public:
   CriticalSection();

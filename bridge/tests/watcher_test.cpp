@@ -129,6 +129,9 @@ TEST_F(WatcherTest, DeskEventRouting) {
       {"lcl", 3, "mode", 0, 0, (1ull << 2) | (1ull << 3)},  // input 3 and its partner 4
       {"LCL", 6, "mode", 0, 0, (1ull << 4) | (1ull << 5)},  // input 6 and its partner 5
       {"A", 3, "mode", kStereo, 0, 0},                      // nobody watches A 3
+      {"LCL", 2, "cgrp", kNames, 0, 0},
+      {"LCL", 2, "cin", kNames, 0, 0},
+      {"LCL", 7, "$ract", 0, 1ull << 6, 0},
       {"LCL", 7, "$ha", 0, 1ull << 6, 0},
       {"lcl", 8, "rmt", 0, 1ull << 7, 0},
       {"A", 7, "$ract", 0, 0, 0},    // nobody watches A 7

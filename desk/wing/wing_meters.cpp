@@ -29,7 +29,9 @@ constexpr uint32_t kOddDatagramsLogged = 3;
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-StoppableThreads g_threads;  // the meter thread, its start lock and stop event
+// The meter thread, its start lock and stop event. Never freed: a thread that outlived its stop
+// may still wait on the event when the module is unloaded.
+StoppableThreads& g_threads = *new StoppableThreads;
 std::atomic<Clock*> g_clock{nullptr};
 
 char g_ip[64];

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -271,8 +272,16 @@ TEST(Tcp, SendTimeoutEndsASendThePeerNeverTakes) {
   ASSERT_TRUE(client.set_send_timeout(100));
   std::string chunk(64 * 1024, 'x');
   int result = 0;
-  for (int i = 0; i < 2000 && result >= 0; ++i) result = client.send(chunk.data(), chunk.size());
+  std::chrono::steady_clock::duration last{};
+  for (int i = 0; i < 2000 && result >= 0; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    result = client.send(chunk.data(), chunk.size());
+    last = std::chrono::steady_clock::now() - t0;
+  }
   EXPECT_EQ(result, kSocketError) << "the buffers filled and a send gave up";
+  // It gave up after waiting, as a blocking socket with a send time-out does, not at once as a
+  // socket left non-blocking by the connect would.
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(last).count(), 50);
 }
 
 }  // namespace
