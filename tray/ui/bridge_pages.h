@@ -26,6 +26,11 @@ struct BridgeView {
   int active_console = 0;
 };
 
+// LV1 has been running for less than 20 s: the page says it is starting.
+inline bool lv1_starting(const BridgeView& v) {
+  return v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999;
+}
+
 inline constexpr uint32_t kAppLayoutVersion = 17;
 
 // The state pill: its text and colour.

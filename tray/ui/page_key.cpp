@@ -43,7 +43,7 @@ uint64_t status_page_key(const BridgeView& v, const BridgeState& bs) {
   }
   f.value(v.lv1_running);
   // The uptime shows only as "Starting…" during LV1's first 20 s.
-  f.value(v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999);
+  f.value(lv1_starting(v));
   f.bytes(v.lv1_version.data(), v.lv1_version.size() * sizeof(char16_t));
   f.value(v.problems);
   f.value(v.too_old);

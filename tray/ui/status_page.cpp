@@ -39,7 +39,7 @@ void empty_state(Canvas& g, PaintContext& pc, const BridgeView& v, float W, floa
     body =
         u"Kestrune is loaded. Assign the device to a rack slot in Setup \u25B8 System Inventory and the channels will appear here.";
     btn = u"Open setup", id = 6;
-  } else if (v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999) {
+  } else if (lv1_starting(v)) {
     title = u"Starting up\u2026";
     body =
         u"eMotion LV1 is loading its modules. Preamp controls appear on the channel strip once it has finished, and this page follows them.";
@@ -80,8 +80,7 @@ PillState status_pill(const BridgeView& v) {
     if (ld) return {u"Desk unreachable", pal::bad, false};
     return {u"No card assigned", pal::warn, false};
   }
-  if (v.lv1_running && v.lv1_uptime_ms >= 0 && v.lv1_uptime_ms <= 19999)
-    return {u"Starting\u2026", kNeutral, false};
+  if (lv1_starting(v)) return {u"Starting\u2026", kNeutral, false};
   if (v.lv1_running) return {u"Module not loaded", pal::bad, false};
   return {u"Not running", kNeutral, false};
 }

@@ -12,25 +12,7 @@
 
 namespace ks::tray {
 
-namespace {
-
-// The installed state is read from files: at most this often.
-constexpr uint64_t kInstallCheckMs = 4000;
-
-}  // namespace
-
 BridgePages::BridgePages(TrayProgram& p) : p_(p), link_(p.link) {}
-
-bool BridgePages::install_pending() {
-  const uint64_t now = GetTickCount64();
-  if (!pending_read_ || now - pending_at_ >= kInstallCheckMs) {
-    pending_ = p_.paths.state().installed &&
-               (p_.paths.loader_needs_update() || p_.paths.modules_missing());
-    pending_at_ = now;
-    pending_read_ = true;
-  }
-  return pending_;
-}
 
 BridgeView BridgePages::view() {
   BridgeView v;
@@ -41,7 +23,8 @@ BridgeView BridgePages::view() {
   v.problems = static_cast<int>(p_.faults.count);
   v.too_old = v.block && p_.link.module_too_old();
   v.both_alive = StatusLink::alive(p_.link.view(0)) && StatusLink::alive(p_.link.view(1));
-  v.install_pending = install_pending();
+  // Read from files at most every few seconds (the install paths pace it).
+  v.install_pending = p_.paths.state().installed && p_.paths.update_pending();
   v.active_console = p_.link.active_console();
   return v;
 }

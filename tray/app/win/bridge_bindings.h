@@ -39,14 +39,9 @@ public:
   const BridgeState& state() const { return bs_; }
 
 private:
-  bool install_pending();
-
   TrayProgram& p_;
   StatusLinkBridge link_;
   BridgeState bs_;
-  bool pending_ = false;
-  uint64_t pending_at_ = 0;
-  bool pending_read_ = false;
 };
 
 }  // namespace ks::tray

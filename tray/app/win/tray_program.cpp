@@ -112,7 +112,8 @@ void refresh_tooltip() {
   copy_tip(tooltip_text(tray_facts()));
   if (std::memcmp(shown, g_nid.szTip, sizeof shown) == 0) return;
   g_nid.uFlags = NIF_TIP;
-  Shell_NotifyIconW(NIM_MODIFY, &g_nid);
+  // Not taken (Explorer busy, no notification area yet): the next tick offers it again.
+  if (!Shell_NotifyIconW(NIM_MODIFY, &g_nid)) std::memcpy(g_nid.szTip, shown, sizeof shown);
 }
 
 void show_state_icon(TrayState from, TrayState to) {

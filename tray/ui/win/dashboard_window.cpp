@@ -213,9 +213,14 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
       bridge_main && ui.modal == kModalNone && g_host.bridge_painters->meters_apart(ui);
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
 
+  // Taken before anything is drawn: a value published while the page is painted then differs
+  // from the key the copy is kept under, and the next frame is drawn whole.
+  const uint64_t key =
+      meters_apart ? frame_key(g_host.bridge_painters->page_key(), w, h, dpi, ui) : 0;
+
   // Only the levels moved: the last page, and the meters drawn afresh over it.
   if (meters_apart && !g_activity && g_meter_base.valid && g_meter_base.pixels.size() == pixels &&
-      g_meter_base.key == frame_key(g_host.bridge_painters->page_key(), w, h, dpi, ui)) {
+      g_meter_base.key == key) {
     std::memcpy(g_buffer.bits, g_meter_base.pixels.data(), pixels * 4);
     {
       Graphics g(g_buffer.image);
@@ -234,10 +239,8 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
   const float before = ui.content_height;
   {
     Graphics g(g_buffer.image);
-    g.SetSmoothingMode(SmoothingModeAntiAlias);
-    g.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
     g.Clear(Color(pal::background));
-    g.ScaleTransform(scale, scale);
+    begin_drawing(g, scale);
     const float W = static_cast<float>(w) / scale, H = static_cast<float>(h) / scale;
     GdiplusCanvas canvas(g);
     PaintContext pc;
@@ -301,7 +304,7 @@ void paint_dashboard(HWND hwnd, HDC hdc, const RECT& client) {
       g.Flush(FlushIntentionSync);
       g_meter_base.pixels.resize(pixels);
       std::memcpy(g_meter_base.pixels.data(), g_buffer.bits, pixels * 4);
-      g_meter_base.key = frame_key(g_host.bridge_painters->page_key(), w, h, dpi, ui);
+      g_meter_base.key = key;
       g_meter_base.valid = true;
       g.ResetTransform();
       g.ScaleTransform(scale, scale);

@@ -1,5 +1,6 @@
 // What the programs that play a user of the real Kestrune.exe share: waiting for a condition, a
-// child process that ends with the test, the shown dashboard, files read whole.
+// child process that ends with the test, a click on a painted region, the shown dashboard, files
+// read whole.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "tray/ui/kit.h"
 
 namespace ks::tray::testing {
 
@@ -58,6 +62,21 @@ struct Process {
     }
   }
 };
+
+// A click at the centre of the last enabled region with this id (the window hit-tests from the
+// last region to the first); false when there is none.
+inline bool click(HWND dash, const std::vector<HitRegion>& regions, int32_t id) {
+  for (size_t i = regions.size(); i-- > 0;) {
+    const HitRegion& r = regions[i];
+    if (r.id != id || !r.enabled) continue;
+    const LPARAM at = MAKELPARAM(static_cast<int>(r.x + r.w / 2), static_cast<int>(r.y + r.h / 2));
+    PostMessageW(dash, WM_MOUSEMOVE, 0, at);
+    PostMessageW(dash, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(dash, WM_LBUTTONUP, 0, at);
+    return true;
+  }
+  return false;
+}
 
 // The dashboard window while it is shown, else null.
 inline HWND visible_dashboard() {

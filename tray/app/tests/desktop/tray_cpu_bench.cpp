@@ -145,7 +145,10 @@ void measure(const char* what, const Target& t, const std::vector<HostProcess>& 
   const uint64_t c1 = t.process ? cpu_100ns(t.process, t.pid) : 0;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("tray cpu: %-40s", what);
-  if (t.process) {
+  if (t.process && c1 < c0) {
+    // Under Wine the sum is over live threads: one that ended meanwhile took its time with it.
+    std::printf(" %35s", "(a thread ended: measure again)");
+  } else if (t.process) {
     const double cpu = static_cast<double>(c1 - c0) / 1e7;
     std::printf(" %7.3f %% of a core (%.3f s of CPU per minute)", 100.0 * cpu / wall,
                 60.0 * cpu / wall);

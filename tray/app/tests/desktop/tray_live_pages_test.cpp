@@ -40,6 +40,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::click;
 using testing::eventually;
 using testing::Process;
 using testing::read_text;
@@ -79,19 +80,6 @@ bool inside_window(HWND dash, const std::vector<HitRegion>& regions, int32_t fir
   for (const HitRegion& r : regions)
     if (r.id >= first && (r.y < 0 || r.y + r.h > static_cast<float>(rc.bottom))) return false;
   return true;
-}
-
-bool click(HWND dash, const std::vector<HitRegion>& regions, int32_t id) {
-  for (size_t i = regions.size(); i-- > 0;) {
-    const HitRegion& r = regions[i];
-    if (r.id != id || !r.enabled) continue;
-    const LPARAM at = MAKELPARAM(static_cast<int>(r.x + r.w / 2), static_cast<int>(r.y + r.h / 2));
-    PostMessageW(dash, WM_MOUSEMOVE, 0, at);
-    PostMessageW(dash, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(dash, WM_LBUTTONUP, 0, at);
-    return true;
-  }
-  return false;
 }
 
 // A message box of the program: its text and owner, then closed with OK.
@@ -192,8 +180,8 @@ TEST(TrayLivePages, TheStatusPageAChannelsGainStepAndTheMenusReports) {
   const GainRange r = channel_gain_range(b, ch);
   const double before = plugin.desk_gain_db(input);
   ASSERT_FALSE(std::isnan(before));
-  ASSERT_TRUE(click(dash, regions, 32));
   const double want = std::min(b->gain_db[ch] + r.step, r.max);
+  ASSERT_TRUE(click(dash, regions, 32));
   EXPECT_TRUE(
       eventually([&] { return std::fabs(plugin.desk_gain_db(input) - want) < 0.01; }, 10000))
       << "LCL " << input << " stayed at " << plugin.desk_gain_db(input) << " dB (was " << before

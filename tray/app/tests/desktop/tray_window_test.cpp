@@ -39,6 +39,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::click;
 using testing::eventually;
 using testing::Process;
 using testing::read_text;
@@ -86,19 +87,6 @@ std::vector<HitRegion> regions_now(TrayProgram& p, HWND dash, int32_t modal, int
     }
   }
   return pc.regions;
-}
-
-bool click(HWND dash, const std::vector<HitRegion>& regions, int32_t id) {
-  for (size_t i = regions.size(); i-- > 0;) {
-    const HitRegion& r = regions[i];
-    if (r.id != id || !r.enabled) continue;
-    const LPARAM at = MAKELPARAM(static_cast<int>(r.x + r.w / 2), static_cast<int>(r.y + r.h / 2));
-    PostMessageW(dash, WM_MOUSEMOVE, 0, at);
-    PostMessageW(dash, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(dash, WM_LBUTTONUP, 0, at);
-    return true;
-  }
-  return false;
 }
 
 TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
@@ -177,9 +165,9 @@ TEST(TrayWindow, TheResidentProgramAsAUserMeetsItBesideThePluginSide) {
       << read_text(win64_ + "\\state.cfg");
   EXPECT_TRUE(eventually([&] { return count(plugin.module_log(), " loaded from ") == 2; }, 15000))
       << plugin.module_log();
-  // The card's rows follow the module's link: it is up again, and the program has seen it,
-  // before the regions are taken from this state.
-  EXPECT_TRUE(eventually(
+  // The card's rows follow the module's link: it is up again, and the program has seen it (one
+  // of its 1 s poll ticks) before the regions are taken from this state.
+  ASSERT_TRUE(eventually(
       [&] {
         const StatusSnapshot s = mine.link.read_status_snapshot("");
         return s.present && s.lv1_loaded && s.desk_answering;
