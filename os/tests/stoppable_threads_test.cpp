@@ -234,17 +234,18 @@ TEST(StoppableThreads, StartsDuringAStopAreRefusedOrWaitForIt) {
     ASSERT_TRUE(start.launch(0, Starter::body, &s));
     ASSERT_TRUE(start.launch(2, Holder::body, &held));
   }
-  std::atomic<bool> stopped{false}, started{false};
+  std::atomic<bool> started{false};
   Thread stopper, starter;
   ASSERT_TRUE(stopper.start([&] {
     StoppableThreads::Stopped r = set.stop(5000, Budget::kShared);
     EXPECT_EQ(r.left, 0);
-    stopped = true;
   }));
   ASSERT_TRUE(eventually([&] { return s.refused == 1; })) << "the sibling's start did not wait";
   ASSERT_TRUE(starter.start([&] {
     StoppableThreads::Start start(set);  // waits for the stop
-    EXPECT_TRUE(stopped.load());
+    // The stop has joined its threads (the stopper may not have marked it done yet).
+    EXPECT_FALSE(set.alive(2));
+    EXPECT_FALSE(set.alive(0));
     EXPECT_FALSE(start.stopping());
     started = start.launch(0, Holder::body, &late);
   }));
