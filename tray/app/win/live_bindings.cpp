@@ -343,10 +343,10 @@ private:
 
 }  // namespace
 
-TrayProgram::TrayProgram()
+TrayProgram::TrayProgram(StatusLinkEnv names)
     : lv1(std::make_unique<PacedLv1>()),
-      link([this] {
-        StatusLinkEnv env;
+      link([this, &names] {
+        StatusLinkEnv env = std::move(names);
         env.lv1_running = [this] { return ks::tray::lv1_running(*lv1); };
         env.blocked = [this] { return load_watch && load_watch->blocked(); };
         env.log_problems = [this] { return static_cast<int>(faults.count); };

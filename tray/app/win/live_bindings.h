@@ -42,7 +42,9 @@ struct ServiceSeams {
 
 // Everything the resident program owns, for the life of its message loop.
 struct TrayProgram {
-  TrayProgram();
+  // `names` gives the status link's block names (tests pass their own); its live inputs are the
+  // program's.
+  explicit TrayProgram(StatusLinkEnv names = {});
   ~TrayProgram();
 
   // LV1's process list and file versions, read at most once per half second per question: the

@@ -1,7 +1,7 @@
 // Fellbrook end to end under Wine, with the simulated WING on loopback: the module, loaded as the
 // loader loads it, finds the desk at its configured address, carries LV1's gain and 48 V moves to
 // the desk's head amps and the desk's moves back to LV1, and stops cleanly.
-// ks-test: lock=udp-2222,loader-block,wing-desk-loopback timeout=120
+// ks-test: lock=udp-2222,loader-block,wing-desk-loopback,status-block timeout=120
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // Brannock end to end under Wine, with the simulated X32 on loopback: the module finds the desk
 // at its configured address, reads its head amps, carries LV1's gain and 48 V moves to the desk
 // and the desk's moves back, re-reads after a scene load, and stops cleanly.
-// ks-test: lock=udp10023 timeout=120
+// ks-test: lock=udp10023,status-block timeout=120
 #include <gtest/gtest.h>
 
 #include <chrono>

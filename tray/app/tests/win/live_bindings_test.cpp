@@ -3,7 +3,7 @@
 // broadcast) and its records are what the pages read; the updater's words guard the installer
 // and its tick fails quietly when no update server listens; the bridge pages read the shown
 // console's block, latch its clips on the frame tick and take the view commands.
-// ks-test: lock=update-server,kestrune-updates,status-block timeout=120
+// ks-test: lock=update-server,kestrune-updates timeout=120
 #include "tray/app/win/live_bindings.h"
 
 #include <gtest/gtest.h>
@@ -167,9 +167,13 @@ TEST(LiveBindings, UpdateTickWithNoServerFailsQuietlyAndWaitsSixHours) {
 }
 
 TEST(LiveBindings, TheBridgePagesFollowTheShownBlockAndLatchItsClips) {
+  // Block names of this process alone: a module another test runs publishes under the product's.
+  StatusLinkEnv names;
+  names.status_base = "Local\\KsLiveBindings" + std::to_string(GetCurrentProcessId());
+  names.loader_name = names.status_base + "-loader";
   SharedMemory m;
-  ASSERT_TRUE(m.create(kStatusBlockBaseName, sizeof(StatusBlock)));
-  ASSERT_FALSE(m.existed()) << "another WING block is up";
+  ASSERT_TRUE(m.create(names.status_base, sizeof(StatusBlock)));
+  ASSERT_FALSE(m.existed());
   auto* b = static_cast<StatusBlock*>(m.data());
   b->magic = kStatusMagic;
   b->version = kStatusLayoutVersion;
@@ -178,7 +182,7 @@ TEST(LiveBindings, TheBridgePagesFollowTheShownBlockAndLatchItsClips) {
   b->meters_live = 1;
   b->clip[3] = 1;
 
-  TrayProgram p;
+  TrayProgram p(names);
   BridgePages& pages = *p.bridge;
   const BridgeView v = pages.view();
   ASSERT_NE(v.block, nullptr);
