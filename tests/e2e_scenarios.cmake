@@ -31,9 +31,10 @@ if(KS_WINDOWS AND EXISTS ${PROJECT_SOURCE_DIR}/loader/win/module_manager.cpp AND
     KS_E2E_WING_MODULE="${e2e_modules}/Fellbrook.dll" KS_E2E_VERSION="${PROJECT_VERSION}")
   add_dependencies(e2e_desk_run e2e_signed_modules)
 
-  # The desk listens on the X32's fixed port and the loader's kernel objects have fixed names.
+  # The desk listens on the X32's fixed port; the loader's kernel objects and the status block
+  # have fixed names.
   ks_test(e2e_x32_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_x32_test.cpp LIBS e2e_desk_run
-    LOCK loader-block udp10023 TIMEOUT 600)
+    LOCK loader-block udp10023 status-block TIMEOUT 600)
   # The WING's ports and the unsuffixed status block are fixed names too.
   ks_test(e2e_wing_test WINDOWS_ONLY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e_wing_test.cpp LIBS e2e_desk_run
     LOCK loader-block udp-2222 wing-desk-loopback status-block TIMEOUT 900)

@@ -1,4 +1,4 @@
-// ks-test: lock=system32-tar
+// ks-test: lock=system32-tar,status-block
 // The support bundle under Wine with the stand-in tar.exe placed in the prefix's system32: what
 // goes into it, the command line tar gets, and the folder kept when tar fails, hangs or is
 // missing; a Desktop that cannot be written; the report file on the known folder Desktop.
