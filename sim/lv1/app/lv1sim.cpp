@@ -34,6 +34,7 @@ using Slot = void (*)();
 
 CRITICAL_SECTION g_journal_lock;
 FILE* g_journal = nullptr;
+bool g_journal_ended = false;  // the run's last line is written: later calls are not recorded
 LARGE_INTEGER g_start, g_freq;
 
 void journal_line(const char* text) {
@@ -41,8 +42,18 @@ void journal_line(const char* text) {
   QueryPerformanceCounter(&now);
   const double ms = double(now.QuadPart - g_start.QuadPart) * 1000.0 / double(g_freq.QuadPart);
   EnterCriticalSection(&g_journal_lock);
-  std::fprintf(g_journal, "%.1f t%lu %s\n", ms, GetCurrentThreadId(), text);
-  std::fflush(g_journal);
+  if (!g_journal_ended) {
+    std::fprintf(g_journal, "%.1f t%lu %s\n", ms, GetCurrentThreadId(), text);
+    std::fflush(g_journal);
+  }
+  LeaveCriticalSection(&g_journal_lock);
+}
+
+// The run's last line; the journal records nothing after it, as LV1's end would cut it off.
+void journal_end(const char* text) {
+  journal_line(text);
+  EnterCriticalSection(&g_journal_lock);
+  g_journal_ended = true;
   LeaveCriticalSection(&g_journal_lock);
 }
 
@@ -54,6 +65,36 @@ void journal(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   journal_line(text);
+}
+
+// Wine ends the other threads of a process while they run; one ended between asking the server
+// for a file's descriptor and taking it leaves that descriptor to the next thread that asks, and
+// that thread aborts (a fault of Wine's: on Windows the other threads are gone first). The
+// loader's log thread opens its files as their first lines come, so the stand-in ends only once
+// the loader's logs have held still for a moment, and never waits more than three seconds.
+void let_the_loader_logs_settle() {
+  char temp[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof temp, temp);
+  if (n == 0 || n >= sizeof temp) return;
+  const std::string folder(temp, n);
+  auto sizes = [&folder] {
+    std::string all;
+    for (const char* name : {"kestrune-loader.log", "kestrune.log", "kestrune-x32.log"}) {
+      WIN32_FILE_ATTRIBUTE_DATA d;
+      if (GetFileAttributesExA((folder + name).c_str(), GetFileExInfoStandard, &d))
+        all += std::to_string(d.nFileSizeLow) + ",";
+      else
+        all += "-,";
+    }
+    return all;
+  };
+  std::string last = sizes();
+  for (int polls = 0, still = 0; still < 4 && polls < 120; ++polls) {
+    Sleep(25);
+    const std::string now = sizes();
+    still = now == last ? still + 1 : 0;
+    last = now;
+  }
 }
 
 std::string mac_text(const uint8_t* mac) {
@@ -754,12 +795,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> words = split(line);
     if (words.empty()) continue;
     if (!run_command(sim, words)) {
-      journal("error: line %d failed: %s", n, line.c_str());
+      journal_end(("error: line " + std::to_string(n) + " failed: " + line).c_str());
+      let_the_loader_logs_settle();
       return 1;
     }
   }
-  journal("done");
-  std::fflush(g_journal);
+  journal_end("done");
+  let_the_loader_logs_settle();
   // LV1 ends without unloading its modules; the loader's threads go with the process.
   ExitProcess(0);
 }
