@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "loader/log_rules.h"
 #include "sim/lv1/script_text.h"
 
 namespace {
@@ -79,9 +80,10 @@ void let_the_loader_logs_settle() {
   const std::string folder(temp, n);
   auto sizes = [&folder] {
     std::string all;
-    for (const char* name : {"kestrune-loader.log", "kestrune.log", "kestrune-x32.log"}) {
+    for (int channel = 0; channel < ks::kLogChannels; ++channel) {
+      const std::string file = folder + ks::log_file_name(channel, false);
       WIN32_FILE_ATTRIBUTE_DATA d;
-      if (GetFileAttributesExA((folder + name).c_str(), GetFileExInfoStandard, &d))
+      if (GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &d))
         all += std::to_string(d.nFileSizeLow) + ",";
       else
         all += "-,";
