@@ -150,12 +150,15 @@ void paint_reroute_page(Canvas& g, PaintContext& pc, const BridgeView& v, Dashbo
     tabs_h = tab_rows ? float(tab_rows) * 36 - 6 : 0;
   }
   const float intro_h = text_height(g, intro, fText, iw);
+  // The 48V note wraps in a narrow window rather than losing its end.
+  const float shield_th = text_height(g, shield_note, fSmall, iw - 44);
+  const float shield_h = std::max(34.0f, shield_th + 16);
   float notes_h = 0;
   for (const PageNote& n : notes) notes_h += n.height + 6;
   const float reply_h =
       ui.reroute_reply.empty() ? 0 : text_height(g, from_utf8(ui.reroute_reply), fSmall, iw) + 10;
-  const float ph = 22 + 24 + 10 + intro_h + 10 + 34 + 14 + tabs_h + 8 + 18 + 8 + float(rows) * 65 +
-                   18 + 8 + notes_h + 52 + 14 + 34 + reply_h + 22;
+  const float ph = 22 + 24 + 10 + intro_h + 10 + shield_h + 14 + tabs_h + 8 + 18 + 8 +
+                   float(rows) * 65 + 18 + 8 + notes_h + 52 + 14 + 34 + reply_h + 22;
   const float px = (W - pw) / 2, py = std::max((H - ph) / 2, 16.0f);
   ui.reroute_panel[0] = px, ui.reroute_panel[1] = py, ui.reroute_panel[2] = pw,
   ui.reroute_panel[3] = ph;
@@ -171,11 +174,12 @@ void paint_reroute_page(Canvas& g, PaintContext& pc, const BridgeView& v, Dashbo
   pc.regions.push_back({px + pw - 22 - 24, y - 2, 24, 24, 36, 1});
   y += 24 + 10;
   y += draw_wrapped_text(g, intro, fText, pal::muted, x, y, iw) + 10;
-  g.fill_round_rect(0xFF0A0D10, x, y, iw, 34, 6);
-  add_rounded_rect(g, 0xFF1C242C, x, y, iw, 34, 6);
-  draw_shield_glyph(g, x + 18, y + 17, 13, pal::ok);
-  draw_text_centred(g, shield_note, fSmall, pal::muted, x + 36, y, iw - 44, 34, false, iw - 44);
-  y += 34 + 14;
+  g.fill_round_rect(0xFF0A0D10, x, y, iw, shield_h, 6);
+  add_rounded_rect(g, 0xFF1C242C, x, y, iw, shield_h, 6);
+  draw_shield_glyph(g, x + 18, y + shield_h / 2, 13, pal::ok);
+  draw_wrapped_text(g, shield_note, fSmall, pal::muted, x + 36, y + (shield_h - shield_th) / 2,
+                    iw - 44);
+  y += shield_h + 14;
 
   // Group tabs.
   {
